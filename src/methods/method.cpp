@@ -1,0 +1,2 @@
+// Placeholder until the method reader lands.
+#include "methods/method.h"

@@ -1,0 +1,64 @@
+// Files and devices, drives and volumes, errors, version, time: what the program asks of
+// kernel32. Each back-end gives every call the meaning Windows gives it; the program tests
+// results and last-error codes exactly as it would on Windows.
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <string>
+
+namespace platform {
+
+class Kernel32 {
+public:
+    virtual ~Kernel32() = default;
+
+    // Errors.
+    virtual DWORD GetLastError() = 0;
+    virtual void SetLastError(DWORD code) = 0;
+    // FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM) for code, without the trailing line break;
+    // empty (or the system's generic text) when the system has none.
+    virtual std::string SysErrorMessage(DWORD code) = 0;
+
+    // Version, process, time.
+    virtual BOOL GetVersionExA(OSVERSIONINFOA* info) = 0;
+    virtual std::string GetModuleFileNameA() = 0; // full path of the running executable
+    virtual void GetLocalTime(SYSTEMTIME* time) = 0;
+    virtual void GetSystemTime(SYSTEMTIME* time) = 0; // UTC
+    virtual BOOL QueryPerformanceCounter(LARGE_INTEGER* count) = 0;
+    virtual DWORD GetTickCount() = 0;
+    virtual void Sleep(DWORD milliseconds) = 0;
+
+    // Files and devices.
+    virtual HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share,
+                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                               HANDLE templateFile) = 0;
+    virtual BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                          LPOVERLAPPED overlapped) = 0;
+    virtual BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                           LPOVERLAPPED overlapped) = 0;
+    virtual DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
+                                 DWORD method) = 0;
+    virtual BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                 DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) = 0;
+    virtual BOOL CloseHandle(HANDLE handle) = 0;
+
+    // File enumeration and attributes.
+    virtual HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) = 0;
+    virtual BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) = 0;
+    virtual BOOL FindClose(HANDLE find) = 0;
+    virtual DWORD GetFileAttributesA(LPCSTR name) = 0;
+
+    // Drives and volumes.
+    virtual DWORD GetLogicalDrives() = 0;
+    virtual UINT GetDriveTypeA(LPCSTR root) = 0;
+    virtual BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                       LPDWORD serial, LPDWORD maxComponentLength,
+                                       LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                       DWORD fileSystemNameSize) = 0;
+    virtual BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller,
+                                     PULARGE_INTEGER total, PULARGE_INTEGER totalFree) = 0;
+    virtual DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,395 @@
+// kernel32 on Linux: files through POSIX descriptors, with Windows' results and error codes.
+// Drive letters and raw devices come with the Linux drive map; until a letter is mapped,
+// the drive calls answer as for a machine without that drive.
+#include "platform/linux/kernel32.h"
+
+#include "platform/linux/errors.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <map>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace platform::linux_backend {
+
+namespace {
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+void FailWithErrno() { lastError = Win32ErrorFromErrno(errno); }
+
+void FillTime(SYSTEMTIME* out, bool utc) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    if (utc)
+        gmtime_r(&now.tv_sec, &parts);
+    else
+        localtime_r(&now.tv_sec, &parts);
+    out->wYear = static_cast<WORD>(parts.tm_year + 1900);
+    out->wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    out->wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    out->wDay = static_cast<WORD>(parts.tm_mday);
+    out->wHour = static_cast<WORD>(parts.tm_hour);
+    out->wMinute = static_cast<WORD>(parts.tm_min);
+    out->wSecond = static_cast<WORD>(parts.tm_sec);
+    out->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+// Windows matches wildcards without regard to case.
+bool MatchesPattern(const std::string& pattern, const char* name) {
+    return fnmatch(pattern.c_str(), name, FNM_CASEFOLD) == 0;
+}
+
+DWORD AttributesOf(const std::string& path, const std::string& name) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    DWORD attributes = 0;
+    if (S_ISDIR(st.st_mode))
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..")
+        attributes |= FILE_ATTRIBUTE_HIDDEN; // the Unix convention for hidden files
+    if (access(path.c_str(), W_OK) != 0 && errno == EROFS)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    if (attributes == 0)
+        attributes = S_ISREG(st.st_mode) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_NORMAL;
+    return attributes;
+}
+
+} // namespace
+
+struct LinuxKernel32::Find {
+    DIR* dir = nullptr;
+    std::string folder;
+    std::string pattern;
+};
+
+LinuxKernel32::LinuxKernel32() = default;
+
+LinuxKernel32::~LinuxKernel32() {
+    for (auto& [handle, fd] : files_)
+        close(fd);
+    for (auto& [handle, find] : finds_)
+        closedir(find->dir);
+}
+
+HANDLE LinuxKernel32::NewHandle() { return reinterpret_cast<HANDLE>(nextHandle_++ * 4); }
+
+DWORD LinuxKernel32::GetLastError() { return lastError; }
+void LinuxKernel32::SetLastError(DWORD code) { lastError = code; }
+std::string LinuxKernel32::SysErrorMessage(DWORD code) { return Win32ErrorText(code); }
+
+BOOL LinuxKernel32::GetVersionExA(OSVERSIONINFOA* info) {
+    if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    // Linux gets the NT family's classes: raw devices, locks by exclusive open.
+    info->dwMajorVersion = 5;
+    info->dwMinorVersion = 1;
+    info->dwBuildNumber = 2600;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+    return TRUE;
+}
+
+std::string LinuxKernel32::GetModuleFileNameA() {
+    char path[PATH_MAX + 1] = {};
+    ssize_t length = readlink("/proc/self/exe", path, PATH_MAX);
+    if (length <= 0)
+        return {};
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
+void LinuxKernel32::GetLocalTime(SYSTEMTIME* time) { FillTime(time, false); }
+void LinuxKernel32::GetSystemTime(SYSTEMTIME* time) { FillTime(time, true); }
+
+BOOL LinuxKernel32::QueryPerformanceCounter(LARGE_INTEGER* count) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    count->QuadPart = static_cast<LONGLONG>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    return TRUE;
+}
+
+DWORD LinuxKernel32::GetTickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<DWORD>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+void LinuxKernel32::Sleep(DWORD milliseconds) {
+    timespec delay{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+}
+
+HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
+                                  LPSECURITY_ATTRIBUTES /*security*/, DWORD disposition,
+                                  DWORD flags, HANDLE /*templateFile*/) {
+    if (name == nullptr) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    int mode = 0;
+    if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+        mode = O_RDWR;
+    else if (access & GENERIC_WRITE)
+        mode = O_WRONLY;
+    else
+        mode = O_RDONLY;
+    switch (disposition) {
+    case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;
+    case OPEN_ALWAYS: mode |= O_CREAT; break;
+    case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    default: lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
+    }
+    if (flags & FILE_FLAG_NO_BUFFERING)
+        mode |= O_DIRECT;
+    if (flags & FILE_FLAG_WRITE_THROUGH)
+        mode |= O_DSYNC;
+    int fd = open(name, mode | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        FailWithErrno();
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = NewHandle();
+    files_[handle] = fd;
+    lastError = ERROR_SUCCESS;
+    return handle;
+}
+
+int LinuxKernel32::Descriptor(HANDLE handle) const {
+    auto found = files_.find(handle);
+    return found == files_.end() ? -1 : found->second;
+}
+
+BOOL LinuxKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                             LPOVERLAPPED /*overlapped*/) {
+    if (read != nullptr)
+        *read = 0;
+    int fd = Descriptor(file);
+    if (fd < 0) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    DWORD done = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (done < toRead) {
+        ssize_t n = ::read(fd, bytes + done, toRead - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            FailWithErrno();
+            if (read != nullptr)
+                *read = done;
+            return FALSE;
+        }
+        if (n == 0)
+            break; // end of file: a short read, as on Windows
+        done += static_cast<DWORD>(n);
+    }
+    if (read != nullptr)
+        *read = done;
+    return TRUE;
+}
+
+BOOL LinuxKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                              LPOVERLAPPED /*overlapped*/) {
+    if (written != nullptr)
+        *written = 0;
+    int fd = Descriptor(file);
+    if (fd < 0) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    DWORD done = 0;
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (done < toWrite) {
+        ssize_t n = ::write(fd, bytes + done, toWrite - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            FailWithErrno();
+            if (written != nullptr)
+                *written = done;
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (written != nullptr)
+        *written = done;
+    return TRUE;
+}
+
+DWORD LinuxKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
+                                    DWORD method) {
+    int fd = Descriptor(file);
+    if (fd < 0) {
+        lastError = ERROR_INVALID_HANDLE;
+        return INVALID_SET_FILE_POINTER;
+    }
+    std::int64_t offset = distanceHigh != nullptr
+                              ? static_cast<std::int64_t>((static_cast<std::uint64_t>(
+                                                               static_cast<DWORD>(*distanceHigh))
+                                                           << 32) |
+                                                          static_cast<DWORD>(distanceLow))
+                              : static_cast<std::int64_t>(distanceLow);
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    off_t at = lseek(fd, static_cast<off_t>(offset), whence);
+    if (at < 0) {
+        FailWithErrno();
+        return INVALID_SET_FILE_POINTER;
+    }
+    lastError = ERROR_SUCCESS; // a low part of 0xFFFFFFFF is told apart by the error code
+    auto position = static_cast<std::uint64_t>(at);
+    if (distanceHigh != nullptr)
+        *distanceHigh = static_cast<LONG>(position >> 32);
+    return static_cast<DWORD>(position & 0xFFFFFFFFu);
+}
+
+BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD /*code*/, LPVOID /*in*/,
+                                    DWORD /*inSize*/, LPVOID /*out*/, DWORD /*outSize*/,
+                                    LPDWORD returned, LPOVERLAPPED /*overlapped*/) {
+    if (returned != nullptr)
+        *returned = 0;
+    lastError = Descriptor(device) < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_FUNCTION;
+    return FALSE;
+}
+
+BOOL LinuxKernel32::CloseHandle(HANDLE handle) {
+    auto file = files_.find(handle);
+    if (file != files_.end()) {
+        int result = close(file->second);
+        files_.erase(file);
+        if (result != 0) {
+            FailWithErrno();
+            return FALSE;
+        }
+        return TRUE;
+    }
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+}
+
+bool LinuxKernel32::NextMatch(Find& find, WIN32_FIND_DATAA* data) {
+    while (dirent* entry = readdir(find.dir)) {
+        if (!MatchesPattern(find.pattern, entry->d_name))
+            continue;
+        std::string full = find.folder + "/" + entry->d_name;
+        std::memset(data, 0, sizeof(*data));
+        data->dwFileAttributes = AttributesOf(full, entry->d_name);
+        if (data->dwFileAttributes == INVALID_FILE_ATTRIBUTES)
+            continue;
+        struct stat st {};
+        if (stat(full.c_str(), &st) == 0) {
+            auto size = static_cast<std::uint64_t>(st.st_size);
+            data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+            data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+        }
+        std::strncpy(data->cFileName, entry->d_name, MAX_PATH - 1);
+        return true;
+    }
+    return false;
+}
+
+HANDLE LinuxKernel32::FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
+    std::string text = pattern == nullptr ? "" : pattern;
+    auto cut = text.find_last_of("/\\");
+    auto find = std::make_unique<Find>();
+    std::string folder = cut == std::string::npos ? std::string(1, '.') : text.substr(0, cut);
+    if (folder.empty())
+        folder.push_back('/');
+    find->folder = std::move(folder);
+    find->pattern = cut == std::string::npos ? text : text.substr(cut + 1);
+    find->dir = opendir(find->folder.c_str());
+    if (find->dir == nullptr) {
+        lastError = errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!NextMatch(*find, data)) {
+        closedir(find->dir);
+        lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = NewHandle();
+    finds_[handle] = std::move(find);
+    lastError = ERROR_SUCCESS;
+    return handle;
+}
+
+BOOL LinuxKernel32::FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
+    auto found = finds_.find(handle);
+    if (found == finds_.end()) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (!NextMatch(*found->second, data)) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL LinuxKernel32::FindClose(HANDLE handle) {
+    auto found = finds_.find(handle);
+    if (found == finds_.end()) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    closedir(found->second->dir);
+    finds_.erase(found);
+    return TRUE;
+}
+
+DWORD LinuxKernel32::GetFileAttributesA(LPCSTR name) {
+    std::string path = name == nullptr ? "" : name;
+    auto cut = path.find_last_of('/');
+    DWORD attributes = AttributesOf(path, cut == std::string::npos ? path : path.substr(cut + 1));
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        FailWithErrno();
+    return attributes;
+}
+
+DWORD LinuxKernel32::GetLogicalDrives() {
+    lastError = ERROR_SUCCESS;
+    return 0;
+}
+
+UINT LinuxKernel32::GetDriveTypeA(LPCSTR /*root*/) { return DRIVE_NO_ROOT_DIR; }
+
+BOOL LinuxKernel32::GetVolumeInformationA(LPCSTR /*root*/, LPSTR /*volumeName*/,
+                                          DWORD /*volumeNameSize*/, LPDWORD /*serial*/,
+                                          LPDWORD /*maxComponentLength*/,
+                                          LPDWORD /*fileSystemFlags*/, LPSTR /*fileSystemName*/,
+                                          DWORD /*fileSystemNameSize*/) {
+    lastError = ERROR_INVALID_DRIVE;
+    return FALSE;
+}
+
+BOOL LinuxKernel32::GetDiskFreeSpaceExA(LPCSTR /*root*/, PULARGE_INTEGER /*freeToCaller*/,
+                                        PULARGE_INTEGER /*total*/,
+                                        PULARGE_INTEGER /*totalFree*/) {
+    lastError = ERROR_INVALID_DRIVE;
+    return FALSE;
+}
+
+DWORD LinuxKernel32::QueryDosDeviceA(LPCSTR /*device*/, LPSTR /*target*/, DWORD /*size*/) {
+    lastError = ERROR_FILE_NOT_FOUND;
+    return 0;
+}
+
+} // namespace platform::linux_backend

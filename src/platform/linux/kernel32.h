@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/kernel32.h"
+
+#include <map>
+#include <memory>
+
+namespace platform::linux_backend {
+
+class LinuxKernel32 : public Kernel32 {
+public:
+    LinuxKernel32();
+    ~LinuxKernel32() override;
+
+    DWORD GetLastError() override;
+    void SetLastError(DWORD code) override;
+    std::string SysErrorMessage(DWORD code) override;
+    BOOL GetVersionExA(OSVERSIONINFOA* info) override;
+    std::string GetModuleFileNameA() override;
+    void GetLocalTime(SYSTEMTIME* time) override;
+    void GetSystemTime(SYSTEMTIME* time) override;
+    BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
+    DWORD GetTickCount() override;
+    void Sleep(DWORD milliseconds) override;
+    HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE templateFile) override;
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                  LPOVERLAPPED overlapped) override;
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                   LPOVERLAPPED overlapped) override;
+    DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) override;
+    BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                         DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override;
+    BOOL CloseHandle(HANDLE handle) override;
+    HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
+    BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
+    BOOL FindClose(HANDLE find) override;
+    DWORD GetFileAttributesA(LPCSTR name) override;
+    DWORD GetLogicalDrives() override;
+    UINT GetDriveTypeA(LPCSTR root) override;
+    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                               LPDWORD serial, LPDWORD maxComponentLength,
+                               LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                               DWORD fileSystemNameSize) override;
+    BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                             PULARGE_INTEGER totalFree) override;
+    DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) override;
+
+    // The descriptor behind a handle of this back-end, -1 for none (for the other Linux
+    // back-end files, which issue ioctls on it).
+    int Descriptor(HANDLE handle) const;
+
+private:
+    struct Find;
+    HANDLE NewHandle();
+    static bool NextMatch(Find& find, WIN32_FIND_DATAA* data);
+
+    std::uintptr_t nextHandle_ = 0x40;
+    std::map<HANDLE, int> files_;
+    std::map<HANDLE, std::unique_ptr<Find>> finds_;
+};
+
+} // namespace platform::linux_backend

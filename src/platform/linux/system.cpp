@@ -1,0 +1,15 @@
+#include "platform/linux/kernel32.h"
+#include "platform/system.h"
+
+namespace platform {
+
+std::unique_ptr<System> CreateNativeSystem() {
+    auto system = std::make_unique<System>();
+    system->kernel32 = std::make_unique<linux_backend::LinuxKernel32>();
+    system->shell32 = std::make_unique<Shell32>();
+    system->registry = std::make_unique<Registry>();
+    system->setupapi = std::make_unique<SetupApi>();
+    return system;
+}
+
+} // namespace platform

@@ -1,0 +1,52 @@
+// The process-wide system interface. The back-end is installed once at start-up (the real
+// system, or a simulated PC when PURGELET_MACHINE names a machine file); a test installs
+// its own. Nothing above platform/ includes an OS header or knows which back-end runs.
+#pragma once
+
+#include "platform/aspi32.h"
+#include "platform/fmifs.h"
+#include "platform/kernel32.h"
+#include "platform/registry.h"
+#include "platform/setupapi.h"
+#include "platform/shell32.h"
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+struct System {
+    std::unique_ptr<Kernel32> kernel32;
+    std::unique_ptr<Shell32> shell32;
+    std::unique_ptr<Registry> registry;
+    std::unique_ptr<SetupApi> setupapi;
+    std::unique_ptr<Fmifs> fmifs;   // null where the format library is absent
+    std::unique_ptr<Aspi32> aspi32; // null where no ASPI layer is installed
+};
+
+// The installed system; installs the default one (CreateSystem) on first use.
+System& sys();
+inline Kernel32& k32() { return *sys().kernel32; }
+
+// Replaces the installed system and returns the previous one.
+std::unique_ptr<System> Install(std::unique_ptr<System> system);
+
+// The default: a simulated PC when the environment variable PURGELET_MACHINE names a
+// machine file, else the native back-end of this build.
+std::unique_ptr<System> CreateSystem();
+// The real system of this build (defined by the linux or win32 back-end).
+std::unique_ptr<System> CreateNativeSystem();
+
+// Installs a system for the lifetime of the object and puts the previous one back.
+class ScopedSystem {
+public:
+    explicit ScopedSystem(std::unique_ptr<System> system) : previous_(Install(std::move(system))) {}
+    ~ScopedSystem() { Install(std::move(previous_)); }
+    ScopedSystem(const ScopedSystem&) = delete;
+    ScopedSystem& operator=(const ScopedSystem&) = delete;
+
+private:
+    std::unique_ptr<System> previous_;
+};
+
+} // namespace platform

@@ -1,0 +1,115 @@
+// kernel32 on Windows: every call forwarded to the real function.
+#include "platform/kernel32.h"
+#include "platform/system.h"
+
+#include <string>
+
+namespace platform {
+
+namespace {
+
+class Win32Kernel32 : public Kernel32 {
+public:
+    DWORD GetLastError() override { return ::GetLastError(); }
+    void SetLastError(DWORD code) override { ::SetLastError(code); }
+
+    std::string SysErrorMessage(DWORD code) override {
+        char* text = nullptr;
+        DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0,
+                                        nullptr);
+        std::string result = length != 0 && text != nullptr ? std::string(text, length) : "";
+        if (text != nullptr)
+            ::LocalFree(text);
+        while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                                   result.back() == ' '))
+            result.pop_back();
+        return result;
+    }
+
+    BOOL GetVersionExA(OSVERSIONINFOA* info) override {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        return ::GetVersionExA(info);
+#pragma GCC diagnostic pop
+    }
+
+    std::string GetModuleFileNameA() override {
+        char path[MAX_PATH + 1] = {};
+        DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+        return std::string(path, length);
+    }
+
+    void GetLocalTime(SYSTEMTIME* time) override { ::GetLocalTime(time); }
+    void GetSystemTime(SYSTEMTIME* time) override { ::GetSystemTime(time); }
+    BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override {
+        return ::QueryPerformanceCounter(count);
+    }
+    DWORD GetTickCount() override { return ::GetTickCount(); }
+    void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+
+    HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE templateFile) override {
+        return ::CreateFileA(name, access, share, security, disposition, flags, templateFile);
+    }
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                  LPOVERLAPPED overlapped) override {
+        return ::ReadFile(file, buffer, toRead, read, overlapped);
+    }
+    BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                   LPOVERLAPPED overlapped) override {
+        return ::WriteFile(file, buffer, toWrite, written, overlapped);
+    }
+    DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
+                         DWORD method) override {
+        return ::SetFilePointer(file, distanceLow, distanceHigh, method);
+    }
+    BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                         DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override {
+        return ::DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
+    }
+    BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+
+    HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override {
+        return ::FindFirstFileA(pattern, data);
+    }
+    BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override {
+        return ::FindNextFileA(find, data);
+    }
+    BOOL FindClose(HANDLE find) override { return ::FindClose(find); }
+    DWORD GetFileAttributesA(LPCSTR name) override { return ::GetFileAttributesA(name); }
+
+    DWORD GetLogicalDrives() override { return ::GetLogicalDrives(); }
+    UINT GetDriveTypeA(LPCSTR root) override { return ::GetDriveTypeA(root); }
+    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                               LPDWORD serial, LPDWORD maxComponentLength,
+                               LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                               DWORD fileSystemNameSize) override {
+        return ::GetVolumeInformationA(root, volumeName, volumeNameSize, serial,
+                                       maxComponentLength, fileSystemFlags, fileSystemName,
+                                       fileSystemNameSize);
+    }
+    BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                             PULARGE_INTEGER totalFree) override {
+        return ::GetDiskFreeSpaceExA(root, freeToCaller, total, totalFree);
+    }
+    DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) override {
+        return ::QueryDosDeviceA(device, target, size);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Kernel32> CreateWin32Kernel32() { return std::make_unique<Win32Kernel32>(); }
+
+std::unique_ptr<System> CreateNativeSystem() {
+    auto system = std::make_unique<System>();
+    system->kernel32 = CreateWin32Kernel32();
+    system->shell32 = std::make_unique<Shell32>();
+    system->registry = std::make_unique<Registry>();
+    system->setupapi = std::make_unique<SetupApi>();
+    return system;
+}
+
+} // namespace platform

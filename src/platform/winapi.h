@@ -1,0 +1,300 @@
+// The Win32 vocabulary the program is written in. On Windows builds these are the real
+// headers; elsewhere the same names are defined here with the same values and layouts, so
+// the disk and start-up code reads the same on every platform and the back-ends give the
+// calls their meaning.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winioctl.h>
+#include <shellapi.h>
+#else
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using UINT = std::uint32_t;
+using BOOL = std::int32_t;
+using BOOLEAN = std::uint8_t;
+using CHAR = char;
+using WCHAR = char16_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+using DWORD_PTR = std::uintptr_t;
+using ULONG_PTR = std::uintptr_t;
+using HANDLE = void*;
+using HWND = void*;
+using HINSTANCE = void*;
+using HICON = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPDWORD = DWORD*;
+using PLONG = LONG*;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef MAX_PATH
+#define MAX_PATH 260
+#endif
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(0xFFFFFFFF))
+#define INVALID_SET_FILE_POINTER (static_cast<DWORD>(0xFFFFFFFF))
+
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+union ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    ULONGLONG QuadPart;
+};
+using PULARGE_INTEGER = ULARGE_INTEGER*;
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+};
+
+struct OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+};
+
+struct SHFILEINFOA {
+    HICON hIcon;
+    int iIcon;
+    DWORD dwAttributes;
+    CHAR szDisplayName[MAX_PATH];
+    CHAR szTypeName[80];
+};
+
+// ---- Error codes the program tests for.
+#define ERROR_SUCCESS 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_INVALID_DRIVE 15L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_WRITE_PROTECT 19L
+#define ERROR_NOT_READY 21L
+#define ERROR_CRC 23L
+#define ERROR_SEEK 25L
+#define ERROR_SECTOR_NOT_FOUND 27L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_BUSY 170L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_IO_DEVICE 1117L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_NO_MEDIA_IN_DRIVE 1112L
+#define ERROR_DEVICE_NOT_CONNECTED 1167L
+
+// ---- Files and devices.
+#define GENERIC_READ 0x80000000UL
+#define GENERIC_WRITE 0x40000000UL
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_FLAG_WRITE_THROUGH 0x80000000UL
+#define FILE_FLAG_NO_BUFFERING 0x20000000UL
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+// ---- Drives and volumes.
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+
+// ---- Version.
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+// ---- Disk and volume control codes.
+#define IOCTL_DISK_GET_DRIVE_GEOMETRY 0x00070000UL
+#define IOCTL_DISK_GET_PARTITION_INFO 0x00074004UL
+#define IOCTL_DISK_GET_MEDIA_TYPES 0x00070C00UL
+#define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x002D1080UL
+#define FSCTL_LOCK_VOLUME 0x00090018UL
+#define FSCTL_UNLOCK_VOLUME 0x0009001CUL
+#define FSCTL_DISMOUNT_VOLUME 0x00090020UL
+
+enum MEDIA_TYPE {
+    Unknown = 0,
+    F5_1Pt2_512 = 1,
+    F3_1Pt44_512 = 2,
+    F3_2Pt88_512 = 3,
+    F3_20Pt8_512 = 4,
+    F3_720_512 = 5,
+    F5_360_512 = 6,
+    F5_320_512 = 7,
+    F5_320_1024 = 8,
+    F5_180_512 = 9,
+    F5_160_512 = 10,
+    RemovableMedia = 11,
+    FixedMedia = 12,
+    F3_120M_512 = 13,
+    F3_640_512 = 14,
+    F5_640_512 = 15,
+    F5_720_512 = 16,
+    F3_1Pt2_512 = 17,
+    F3_1Pt23_1024 = 18,
+    F5_1Pt23_1024 = 19,
+    F3_128Mb_512 = 20,
+    F3_230Mb_512 = 21,
+    F8_256_128 = 22,
+    F3_200Mb_512 = 23,
+    F3_240M_512 = 24,
+    F3_32M_512 = 25
+};
+
+struct DISK_GEOMETRY {
+    LARGE_INTEGER Cylinders;
+    MEDIA_TYPE MediaType;
+    DWORD TracksPerCylinder;
+    DWORD SectorsPerTrack;
+    DWORD BytesPerSector;
+};
+
+struct PARTITION_INFORMATION {
+    LARGE_INTEGER StartingOffset;
+    LARGE_INTEGER PartitionLength;
+    DWORD HiddenSectors;
+    DWORD PartitionNumber;
+    BYTE PartitionType;
+    BOOLEAN BootIndicator;
+    BOOLEAN RecognizedPartition;
+    BOOLEAN RewritePartition;
+};
+
+struct STORAGE_DEVICE_NUMBER {
+    DWORD DeviceType;
+    DWORD DeviceNumber;
+    DWORD PartitionNumber;
+};
+
+#define FILE_DEVICE_DISK 0x00000007
+
+// ---- Shell.
+#define SHGFI_ICON 0x000000100
+#define SHGFI_DISPLAYNAME 0x000000200
+#define SHGFI_SMALLICON 0x000000001
+
+#endif // _WIN32
+
+// Layouts the program and the back-ends rely on; pinned here so that a wrong copy fails to
+// compile rather than misreading a device's answer.
+static_assert(sizeof(LARGE_INTEGER) == 8);
+static_assert(sizeof(SYSTEMTIME) == 16);
+static_assert(sizeof(DISK_GEOMETRY) == 24);
+static_assert(sizeof(PARTITION_INFORMATION) == 32);
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);
+static_assert(sizeof(WIN32_FIND_DATAA) == 320);
+static_assert(sizeof(OSVERSIONINFOA) == 148);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(SHFILEINFOA) == 352);
+#endif
+static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000);
+static_assert(IOCTL_DISK_GET_PARTITION_INFO == 0x74004);
+static_assert(IOCTL_DISK_GET_MEDIA_TYPES == 0x70C00);
+static_assert(IOCTL_STORAGE_GET_DEVICE_NUMBER == 0x2D1080);
+static_assert(FSCTL_LOCK_VOLUME == 0x90018);
+static_assert(FSCTL_UNLOCK_VOLUME == 0x9001C);
+static_assert(FSCTL_DISMOUNT_VOLUME == 0x90020);
+static_assert((FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH) == 0xA0000000UL);
+static_assert(ERROR_NO_MORE_ITEMS == 259 && ERROR_INSUFFICIENT_BUFFER == 122 &&
+              ERROR_INVALID_DATA == 13);
+static_assert(DRIVE_REMOTE == 4 && DRIVE_RAMDISK == 6 && VER_PLATFORM_WIN32_NT == 2);
+static_assert((SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) == 0x301);

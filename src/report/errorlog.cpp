@@ -1,0 +1,65 @@
+#include "report/errorlog.h"
+
+#include "platform/system.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace purgelet {
+
+bool ErrorLogEnabled = false;
+
+namespace {
+std::string& LogName() {
+    static std::string name = "except.log";
+    return name;
+}
+
+std::string TimeText() {
+    SYSTEMTIME t{};
+    platform::k32().GetLocalTime(&t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+} // namespace
+
+const std::string& ErrorLogFileName() { return LogName(); }
+
+bool OpenErrorLog(const std::string& fileName) {
+    LogName() = fileName;
+    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+    ErrorLogEnabled = static_cast<bool>(file);
+    return ErrorLogEnabled;
+}
+
+void CloseErrorLog() { ErrorLogEnabled = false; }
+
+void LogError(const std::string& message) noexcept {
+    if (!ErrorLogEnabled)
+        return;
+    try {
+        // Reading the clock must not disturb the last error of the exception being built.
+        auto& k32 = platform::k32();
+        DWORD saved = k32.GetLastError();
+        std::string line = "<" + TimeText() + "> : " + message + "\r\n";
+        k32.SetLastError(saved);
+        std::ofstream file(LogName(), std::ios::binary | std::ios::app);
+        if (!file)
+            file.open(LogName(), std::ios::binary | std::ios::trunc);
+        file.write(line.data(), static_cast<std::streamsize>(line.size()));
+    } catch (...) {
+        // A line that cannot be written is lost; the caller's exception is what matters.
+    }
+}
+
+void InitErrorLog() {
+    std::filesystem::path exe = platform::k32().GetModuleFileNameA();
+    std::error_code error;
+    if (std::filesystem::exists(exe.parent_path() / "MKLOG.INI", error))
+        OpenErrorLog("except.log");
+}
+
+} // namespace purgelet
