@@ -1,6 +1,5 @@
 // kernel32 on Windows: every call forwarded to the real function.
-#include "platform/kernel32.h"
-#include "platform/system.h"
+#include "platform/win32/backend.h"
 
 #include <string>
 
@@ -102,14 +101,5 @@ public:
 } // namespace
 
 std::unique_ptr<Kernel32> CreateWin32Kernel32() { return std::make_unique<Win32Kernel32>(); }
-
-std::unique_ptr<System> CreateNativeSystem() {
-    auto system = std::make_unique<System>();
-    system->kernel32 = CreateWin32Kernel32();
-    system->shell32 = std::make_unique<Shell32>();
-    system->registry = std::make_unique<Registry>();
-    system->setupapi = std::make_unique<SetupApi>();
-    return system;
-}
 
 } // namespace platform

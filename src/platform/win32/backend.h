@@ -1,0 +1,12 @@
+// The pieces of the Windows back-end, one per system library.
+#pragma once
+
+#include "platform/system.h"
+
+#include <memory>
+
+namespace platform {
+
+std::unique_ptr<Kernel32> CreateWin32Kernel32();
+
+} // namespace platform

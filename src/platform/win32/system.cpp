@@ -1,0 +1,14 @@
+#include "platform/win32/backend.h"
+
+namespace platform {
+
+std::unique_ptr<System> CreateNativeSystem() {
+    auto system = std::make_unique<System>();
+    system->kernel32 = CreateWin32Kernel32();
+    system->shell32 = std::make_unique<Shell32>();
+    system->registry = std::make_unique<Registry>();
+    system->setupapi = std::make_unique<SetupApi>();
+    return system;
+}
+
+} // namespace platform

@@ -1,0 +1,16 @@
+// The subcommands of purgelet-tool; each takes the arguments after its own name and
+// returns the process exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace purgelet::tool {
+
+using Args = std::vector<std::string>;
+
+int RunLang(const Args& args);    // lang pack | dump | get
+int RunMethods(const Args& args); // methods PATH...
+int RunPreview(const Args& args); // preview METHOD.met --pass N --bytes K [--isaac] [--seed S]
+
+} // namespace purgelet::tool
