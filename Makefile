@@ -1,0 +1,33 @@
+# make test   installs what is missing (apt), then builds and tests every preset:
+#             linux (native), win32 (mingw-w64, tests under Wine), sanitize (ASan/UBSan + fuzz)
+# make demo   runs the program on the embedded demo machine
+.PHONY: test deps linux win32 sanitize bench clean
+
+HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
+
+test: deps linux win32 sanitize
+
+deps:
+	bash .ci/install-deps
+
+linux:
+	cmake --preset linux
+	cmake --build --preset linux
+	ctest --preset linux
+
+win32: linux
+	cmake --preset win32 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
+	cmake --build --preset win32
+	ctest --preset win32
+
+sanitize:
+	cmake --preset sanitize
+	cmake --build --preset sanitize
+	ctest --preset sanitize
+
+bench: linux
+	./build/linux/bin/bench_fill
+	./build/linux/bin/bench_engine
+
+clean:
+	rm -rf build
