@@ -48,10 +48,10 @@ public:
     std::int32_t CurrentPass = 0;
 
     // The pass cursor.
-    void ResetPasses();          // first pass, buffer to be filled, ISAAC reseeded
-    void InvalidateBuffer();     // the buffer must be regenerated before the next write
+    void ResetPasses();      // first pass, buffer to be filled, ISAAC reseeded
+    void InvalidateBuffer(); // the buffer must be regenerated before the next write
     bool CurrentPassChecks() const;
-    bool NextPass();             // true while a pass is left
+    bool NextPass(); // true while a pass is left
     // The next buffer of the current pass (does nothing while the buffer is still valid).
     void FillBuffer(std::uint8_t* buffer, std::size_t count);
 
@@ -59,6 +59,13 @@ private:
     std::vector<std::unique_ptr<steptype>> ownedSteps_;
     friend class MethodReader;
 };
+
+// The process-wide generator switch of random passes: ISAAC when true (the start value),
+// else the standard generator. The wipe run sets it from its option before the first disk.
+extern bool UseIsaac;
+
+// Writes count bytes of one pass into buffer (a fixed pattern, or fresh random bytes).
+void FillStep(const steptype& step, std::uint8_t* buffer, std::size_t count);
 
 // The method list: entry 0 the internal zero method, 1..N the files sorted by MethodNr.
 extern std::string MethodsDir;
