@@ -1,0 +1,133 @@
+#include "disk/disk.h"
+
+#include "platform/system.h"
+#include "report/exceptions.h"
+
+#include <exception>
+#include <utility>
+
+namespace purgelet {
+
+TDisk::TDisk(std::string Name, TMessageObject* Owner) : Name(std::move(Name)), Owner(Owner) {}
+
+TDisk::~TDisk() = default;
+
+int TDisk::getPropertiesCount() {
+    Properties.clear();
+    return 0;
+}
+
+int TDisk::GetSortedPropertiesCount() {
+    int count = getPropertiesCount();
+    SortProperties();
+    return count;
+}
+
+void TDisk::GetProperty(int Index, TGenericProperty& Property) const {
+    Property = Properties.at(static_cast<std::size_t>(Index));
+}
+
+// An exchange sort: the lists are short, and equal ids keep the order this sort leaves them.
+void TDisk::SortProperties() {
+    for (std::size_t i = 0; i < Properties.size(); ++i)
+        for (std::size_t j = i + 1; j < Properties.size(); ++j)
+            if (Properties[j].Id < Properties[i].Id)
+                std::swap(Properties[i], Properties[j]);
+}
+
+void TDisk::AddProperty(std::uint8_t id, TGenericProperty::ValueType value) {
+    Properties.push_back(TGenericProperty{id, std::move(value)});
+}
+
+void TDisk::WipeDisk(method* Method, bool Format, std::uint8_t FileSystem, std::int32_t ClusterSize,
+                     const std::string& Label) {
+    WipeDiskWithParams(Method, Format, TFormatParams{FileSystem, ClusterSize, Label});
+}
+
+// Physical disks and optical discs are never formatted.
+void TDisk::WipeDiskWithParams(method* Method, bool, const TFormatParams&) {
+    OpenWipeClose(Method);
+}
+
+void TDisk::OpenWipeClose(method* Method) {
+    Open(false);
+    this->Method = Method;
+    try {
+        Wipe();
+    } catch (...) {
+        // The wipe's own failure is what the run must act on (an abort must stay an
+        // abort), so a failing Close here does not replace it; its exception has already
+        // logged itself.
+        try {
+            Close();
+        } catch (...) {
+        }
+        throw;
+    }
+    Close();
+}
+
+void TLogicalDisk::WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params) {
+    FormatPass = Format ? 1 : 0;
+    OpenWipeClose(Method);
+    if (Format)
+        this->Format(Params);
+}
+
+namespace {
+
+template <std::size_t N> std::string FromBuffer(const char (&text)[N]) {
+    std::size_t length = 0;
+    while (length < N && text[length] != '\0')
+        ++length;
+    return std::string(text, length);
+}
+
+} // namespace
+
+int TLogicalDisk::getPropertiesCount() {
+    TDisk::getPropertiesCount();
+    try {
+        AddProperty(propName, Description);
+        AddProperty(propSize, Size);
+        const std::string root = Name + ":\\";
+        char volumeName[MAX_PATH + 1] = {};
+        char fileSystemName[MAX_PATH + 1] = {};
+        DWORD serial = 0;
+        DWORD maxComponentLength = 0;
+        DWORD flags = 0;
+        if (platform::k32().GetVolumeInformationA(root.c_str(), volumeName, sizeof volumeName,
+                                                  &serial, &maxComponentLength, &flags,
+                                                  fileSystemName, sizeof fileSystemName)) {
+            AddProperty(propFileSystem, FromBuffer(fileSystemName));
+            AddProperty(propSerial, static_cast<std::int32_t>(serial));
+            AddProperty(propFSFlags, static_cast<std::int32_t>(flags));
+            ULARGE_INTEGER freeToCaller{};
+            ULARGE_INTEGER total{};
+            ULARGE_INTEGER totalFree{};
+            if (platform::k32().GetDiskFreeSpaceExA(root.c_str(), &freeToCaller, &total,
+                                                    &totalFree)) {
+                const auto totalBytes = static_cast<std::int64_t>(total.QuadPart);
+                const auto freeBytes = static_cast<std::int64_t>(totalFree.QuadPart);
+                AddProperty(propTotalSpace, totalBytes);
+                AddProperty(propFreeSpace, freeBytes);
+                AddProperty(propUsedSpace, totalBytes - freeBytes);
+            }
+        } else {
+            AddProperty(propFileSystem, std::string("RAW"));
+        }
+    } catch (const std::exception& error) {
+        LogSilently<XException>("TLogicalDisk.getPropertiesCount - exception : " +
+                                ClassNameOf(error) + "- \"" + error.what() + "\"");
+    } catch (...) {
+        LogSilently<XException>("TLogicalDisk.getPropertiesCount - exception : unknown- \"\"");
+    }
+    return static_cast<int>(Properties.size());
+}
+
+TPhysicalDisk::TPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description)
+    : TRandomAccessDisk(std::move(Name), Owner) {
+    this->Description = std::move(Description);
+}
+
+} // namespace purgelet

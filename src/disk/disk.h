@@ -1,0 +1,188 @@
+// The disk class model: every medium the program can wipe is one object of this tree.
+//
+//   TDisk
+//     TRandomAccessDisk      blocks in any order; the block wipe engine (wipe.cpp)
+//       TLogicalDisk         a drive letter; volume facts, formatting after the wipe
+//       TPhysicalDisk        a whole physical drive
+//     TSecvencialAccessDisk  written as a whole
+//       TCDDVDDisk           a rewritable optical disc
+//
+// Constructors only set fields. A disk is created through MakeDisk, which then calls the
+// virtual init (reading the medium's facts): a failure of init propagates out of MakeDisk
+// and the half-built object is destroyed. A disk never owns its Owner, its Method or its
+// OwnerDisk.
+#pragma once
+
+#include "disk/message_object.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace purgelet {
+
+class method;
+
+// Property ids of the description list (TGenericProperty::Id).
+enum : std::uint8_t {
+    propName = 1,        // Description (string)
+    propSize = 2,        // Size in bytes (64-bit)
+    propOwner = 3,       // owner disk's description (string)
+    prop9xFact4 = 4,     // Windows 9x fact, not shown
+    propOwnerHard = 5,   // hard-disk owner (Windows 9x)
+    prop9xFact6 = 6,     // Windows 9x fact, not shown
+    propFileSystem = 7,  // file-system name, "RAW" when the volume does not answer
+    propSerial = 8,      // volume serial number (32-bit)
+    propFSFlags = 9,     // file-system flags (32-bit)
+    propFreeSpace = 10,  // free bytes (64-bit)
+    propUsedSpace = 11,  // used bytes (64-bit)
+    propTotalSpace = 12, // total bytes (64-bit)
+    propOpticalFact = 13,
+    propCapacity = 14,
+    propReadSpeed = 15,
+    propWriteSpeed = 16,
+    propErasable = 17,
+};
+
+// One line of a disk's description: an id and a string, 32-bit or 64-bit value.
+struct TGenericProperty {
+    using ValueType = std::variant<std::string, std::int32_t, std::int64_t>;
+
+    std::uint8_t Id = 0;
+    ValueType Value;
+
+    bool operator==(const TGenericProperty&) const = default;
+};
+
+// Formatting wanted after a wipe. The wipe run passes 0, 0 and an empty label.
+struct TFormatParams {
+    std::uint8_t FileSystem = 0;
+    std::int32_t ClusterSize = 0;
+    std::string Label;
+};
+
+class TDisk {
+public:
+    TDisk(std::string Name, TMessageObject* Owner);
+    virtual ~TDisk();
+    TDisk(const TDisk&) = delete;
+    TDisk& operator=(const TDisk&) = delete;
+
+    std::string Name;                 // drive letter, device path or drive identity
+    std::string Description = "????"; // shown in lists, dialogs and the report
+    std::int32_t BlockSize = 512;     // bytes per block
+    std::int64_t BlockCount = 0;      // Size / BlockSize
+    std::int64_t Size = 0;            // bytes
+    method* Method = nullptr;         // the method being run; not owned
+    std::uint8_t DriveType = 4;       // 0 unknown, 1 fixed, 2 floppy, 3 removable, 5 CD, 6 RAM
+    TDisk* OwnerDisk = nullptr;       // the physical disk of a logical disk; not owned
+    std::int64_t StartingOffset = 0;  // byte offset of the partition on its physical disk
+    std::int32_t PartitionNumber = 0; // -1 when the system does not tell it
+    bool ReadOnly = true;             // the mode of the last Open
+    TMessageObject* Owner;            // progress and question sink; not owned
+    std::int32_t DeviceNumber = 0;    // -1 when the system does not tell it
+    std::int32_t FormatPass = 0;      // 1 while a wipe to be followed by a format runs
+    std::int32_t BufferSize = 0;      // bytes per transfer wanted; 0 the default
+    bool Unbuffered = false;          // open for writing without system caching
+    std::int64_t CurrentBlock = 0;    // first block of the transfer in progress
+    std::vector<TGenericProperty> Properties;
+
+    // The virtual operations, in their fixed order.
+    virtual int getPropertiesCount(); // refills Properties, returns the count
+    virtual int GetSortedPropertiesCount();
+    virtual void GetProperty(int Index, TGenericProperty& Property) const;
+    virtual void SortProperties();
+    virtual void Wipe() = 0;
+    virtual void init() = 0; // reads the medium's facts; called by MakeDisk
+    virtual void Open(bool readOnly) = 0;
+    virtual void Close() = 0;
+    virtual void WipeDisk(method* Method, bool Format, std::uint8_t FileSystem,
+                          std::int32_t ClusterSize, const std::string& Label);
+    virtual void WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params);
+
+    // Appends a copy of the pair at the end of Properties.
+    void AddProperty(std::uint8_t id, TGenericProperty::ValueType value);
+
+protected:
+    // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
+    void OpenWipeClose(method* Method);
+};
+
+class TRandomAccessDisk : public TDisk {
+public:
+    using TDisk::TDisk;
+
+    // The engine's transfer buffer, in bytes; the default transfer is this many bytes
+    // rounded down to whole blocks (1153 blocks of 512 bytes).
+    static constexpr std::int32_t WipeBufferSize = 0x90200; // 590,336
+    // The buffer's alignment: unbuffered transfers (FILE_FLAG_NO_BUFFERING, O_DIRECT)
+    // need at least the sector size, and 4096 covers every sector size in use.
+    static constexpr std::size_t WipeBufferAlignment = 4096;
+
+    // Overwrites every block once per pass of Method, verifies where the method says so.
+    void Wipe() override;
+
+    // Reads Count blocks from Block; raises an XDiskIO descendant on failure.
+    virtual void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) = 0;
+    // Writes Count blocks at Block; raises XReadOnly when open read-only, else XDiskIO.
+    virtual void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) = 0;
+    // Makes the device ready for a retry after a failed transfer (platforms reopen it).
+    virtual void PrepareToRetry();
+
+    // Blocks per transfer for the current BufferSize, never more than a buffer of
+    // capacity bytes holds (at least 1 while a block fits).
+    std::int32_t ChunkBlocks(std::int64_t capacity) const;
+};
+
+class TLogicalDisk : public TRandomAccessDisk {
+public:
+    using TRandomAccessDisk::TRandomAccessDisk;
+
+    std::string FileSystem; // "NTFS", "FAT32", "Unknown", ...
+    std::uint8_t BootIndicator = 0;
+
+    // Description, size, then the volume's facts as the system reports them. Never raises:
+    // a failure is logged and the list stays as far as it got.
+    int getPropertiesCount() override;
+    // Formats after the wipe when Format is set, and only when the wipe and Close succeeded.
+    void WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params) override;
+
+    virtual void Format(const TFormatParams& Params) = 0;
+};
+
+class TPhysicalDisk : public TRandomAccessDisk {
+public:
+    using TRandomAccessDisk::TRandomAccessDisk;
+    TPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description);
+};
+
+class TSecvencialAccessDisk : public TDisk {
+public:
+    using TDisk::TDisk;
+};
+
+class TCDDVDDisk : public TSecvencialAccessDisk {
+public:
+    using TSecvencialAccessDisk::TSecvencialAccessDisk;
+
+    bool QuickErase = true; // set by the wipe run from the option "QuickEraseCDDVD"
+
+    void Open(bool readOnly) override { ReadOnly = readOnly; }
+    void Close() override {}
+};
+
+// Creates a disk and reads its facts (init). A failure of init propagates; the object is
+// destroyed.
+template <class T, class... A> std::unique_ptr<T> MakeDisk(A&&... args) {
+    static_assert(std::is_base_of_v<TDisk, T>, "MakeDisk creates disks");
+    auto disk = std::make_unique<T>(std::forward<A>(args)...);
+    disk->init();
+    return disk;
+}
+
+} // namespace purgelet

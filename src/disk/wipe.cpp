@@ -1,0 +1,208 @@
+// The pass engine: TRandomAccessDisk::Wipe overwrites every block of an open disk once per
+// pass of its method, reads the disk back after each pass that asks for verification and
+// reports progress after every transfer. It decides nothing on the user's behalf: every
+// failed transfer becomes a question to the Owner, whose answer it carries out.
+#include "disk/disk.h"
+
+#include "methods/method.h"
+#include "report/exceptions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+namespace purgelet {
+
+namespace {
+
+// The transfer buffer of one Wipe call: allocated once, aligned for unbuffered transfers.
+class TransferBuffer {
+public:
+    TransferBuffer(std::size_t capacity, std::size_t alignment)
+        : alignment_(alignment), capacity_(capacity),
+          data_(static_cast<std::uint8_t*>(
+              ::operator new (RoundUp(capacity, alignment), std::align_val_t{alignment}))) {}
+    ~TransferBuffer() { ::operator delete (data_, std::align_val_t{alignment_}); }
+    TransferBuffer(const TransferBuffer&) = delete;
+    TransferBuffer& operator=(const TransferBuffer&) = delete;
+
+    std::uint8_t* data() const { return data_; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    static std::size_t RoundUp(std::size_t value, std::size_t step) {
+        return (value + step - 1) / step * step;
+    }
+    std::size_t alignment_;
+    std::size_t capacity_;
+    std::uint8_t* data_;
+};
+
+// The sum of the bytes, modulo 2^32. Eight bytes at a time in 16-bit lanes: a lane takes at
+// most 2 x 255 per word, so 128 words fit before the lanes are folded.
+std::uint32_t ByteSum(const std::uint8_t* data, std::size_t count) {
+    constexpr std::uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+    std::uint64_t total = 0;
+    std::size_t i = 0;
+    while (count - i >= 8) {
+        const std::size_t words = std::min<std::size_t>((count - i) / 8, 128);
+        std::uint64_t lanes = 0;
+        for (std::size_t k = 0; k < words; ++k, i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + i, sizeof word);
+            lanes += (word & kLowBytes) + ((word >> 8) & kLowBytes);
+        }
+        total +=
+            (lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) + ((lanes >> 32) & 0xFFFF) + (lanes >> 48);
+    }
+    for (; i < count; ++i)
+        total += data[i];
+    return static_cast<std::uint32_t>(total);
+}
+
+// Block-by-block recovery of a failed transfer of chunk blocks at position: each block is
+// transferred alone, and each one that fails is put to the owner (Retry repeats it after
+// PrepareToRetry, Ignore leaves it, anything else lets its exception end the wipe).
+template <class Transfer>
+void RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, std::uint8_t* buffer,
+                         std::int32_t chunk, std::int64_t position, MessageKind kind,
+                         Transfer transfer) {
+    disk.PrepareToRetry();
+    for (std::int32_t j = 0; j < chunk; ++j) {
+        disk.CurrentBlock = position + j;
+        std::uint8_t* block = buffer + static_cast<std::size_t>(j) * disk.BlockSize;
+        for (;;) {
+            std::exception_ptr failure;
+            try {
+                transfer(block, position + j);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!failure)
+                break;
+            const int answer =
+                owner.Message(kind, disk.Description, TMsgDlgType::mtError, mbAbortRetryIgnore);
+            if (answer == mrIgnore)
+                break;
+            if (answer != mrRetry)
+                std::rethrow_exception(failure);
+            disk.PrepareToRetry();
+        }
+    }
+}
+
+} // namespace
+
+void TRandomAccessDisk::PrepareToRetry() {}
+
+std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity) const {
+    const std::int64_t limit = capacity / BlockSize;
+    const std::int64_t wanted = BufferSize > 0 ? BufferSize / BlockSize : limit;
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(wanted, 1, std::max<std::int64_t>(limit, 1)));
+}
+
+void TRandomAccessDisk::Wipe() {
+    // A disk wiped without an owner behaves as one owned by the plain sink: nothing is
+    // retried or skipped, nobody is told.
+    TMessageObject headless;
+    TMessageObject& owner = Owner ? *Owner : headless;
+    TMessageObject::SetDisk(&owner, this);
+    TMessageObject::SetProgress(&owner, 0.0);
+    TMessageObject::SetFlag(&owner, 0);
+    if (Method == nullptr)
+        throw std::invalid_argument("TRandomAccessDisk.Wipe - no method");
+    if (BlockSize <= 0 || BlockCount < 0)
+        throw XGeometryError("TRandomAccessDisk.Wipe - block size " + std::to_string(BlockSize) +
+                             ", block count " + std::to_string(BlockCount));
+
+    Method->ResetPasses();
+    const std::int64_t total =
+        (static_cast<std::int64_t>(Method->PassCount) + FormatPass) * BlockCount;
+    std::int64_t done = 0;
+
+    // A block larger than the default buffer still gets a buffer that holds it, aligned to
+    // the block when the block is a larger power of two.
+    const auto blockBytes = static_cast<std::size_t>(BlockSize);
+    const bool powerOfTwo = (blockBytes & (blockBytes - 1)) == 0;
+    TransferBuffer buffer(std::max<std::size_t>(WipeBufferSize, blockBytes),
+                          powerOfTwo ? std::max(WipeBufferAlignment, blockBytes)
+                                     : WipeBufferAlignment);
+    const auto capacity = static_cast<std::int64_t>(buffer.capacity());
+
+    auto report = [&](std::int32_t chunk) {
+        done += chunk;
+        TMessageObject::SetProgress(
+            &owner, total > 0 ? static_cast<double>(done + 1) / static_cast<double>(total) : 1.0);
+        owner.Update();
+    };
+    auto chunkSize = [&]() {
+        if (BufferSize > 0 && BufferSize < BlockSize)
+            BufferSize = BlockSize;
+        return ChunkBlocks(capacity);
+    };
+    auto writeOne = [this](const std::uint8_t* data, std::int64_t block) {
+        WriteBlocks(data, 1, block);
+    };
+    auto readOne = [this](std::uint8_t* data, std::int64_t block) { ReadBlocks(data, 1, block); };
+
+    do {
+        std::uint32_t checksum = 0;
+        std::int64_t position = 0;
+        Method->InvalidateBuffer();
+        std::int32_t chunk = chunkSize();
+        while (position < BlockCount) {
+            if (BlockCount - position < chunk)
+                chunk = static_cast<std::int32_t>(BlockCount - position);
+            const std::size_t bytes = static_cast<std::size_t>(chunk) * BlockSize;
+            // A fixed pattern is generated on the first transfer of the pass only; later
+            // transfers reuse the buffer, so the pattern restarts at every transfer.
+            Method->FillBuffer(buffer.data(), bytes);
+            checksum += ByteSum(buffer.data(), bytes);
+            CurrentBlock = position;
+            bool failed = false;
+            try {
+                WriteBlocks(buffer.data(), chunk, position);
+            } catch (const XDiskIO&) {
+                failed = true;
+            }
+            if (failed)
+                RecoverBlockByBlock(*this, owner, buffer.data(), chunk, position, mkWrite,
+                                    writeOne);
+            position += chunk;
+            report(chunk);
+        }
+
+        if (Method->CurrentPassChecks()) {
+            position = 0;
+            chunk = chunkSize();
+            while (position < BlockCount) {
+                if (BlockCount - position < chunk)
+                    chunk = static_cast<std::int32_t>(BlockCount - position);
+                const std::size_t bytes = static_cast<std::size_t>(chunk) * BlockSize;
+                CurrentBlock = position;
+                bool failed = false;
+                try {
+                    ReadBlocks(buffer.data(), chunk, position);
+                } catch (const XDiskIO&) {
+                    failed = true;
+                }
+                if (failed)
+                    RecoverBlockByBlock(*this, owner, buffer.data(), chunk, position, mkRead,
+                                        readOne);
+                checksum -= ByteSum(buffer.data(), bytes);
+                position += chunk;
+                report(chunk);
+            }
+            if (checksum != 0 &&
+                owner.Message(mkVerify, Description, TMsgDlgType::mtWarning, mbYesNo) != mrYes)
+                throw XVerify("TLogicalDisk.Wipe - Verify ");
+            Method->NextPass(); // steps over the verification slot
+        }
+    } while (Method->NextPass());
+}
+
+} // namespace purgelet
