@@ -17,6 +17,7 @@
 #include <windows.h>
 #include <winioctl.h>
 #include <shellapi.h>
+#include <setupapi.h>
 #else
 
 using BYTE = std::uint8_t;
@@ -272,6 +273,45 @@ struct STORAGE_DEVICE_NUMBER {
 #define SHGFI_DISPLAYNAME 0x000000200
 #define SHGFI_SMALLICON 0x000000001
 
+// ---- Device installation (SetupAPI). On 32-bit builds its structures are byte-packed, as in
+// the system's header; 64-bit builds keep natural layouts.
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
+using HDEVINFO = void*;
+using PCSTR = const char*;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#pragma pack(push, 1)
+#else
+#pragma pack(push, 8)
+#endif
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+};
+struct SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+};
+struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
+    DWORD cbSize;
+    CHAR DevicePath[1];
+};
+#pragma pack(pop)
+#define DIGCF_DEFAULT 0x00000001
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_ALLCLASSES 0x00000004
+#define DIGCF_PROFILE 0x00000008
+#define DIGCF_DEVICEINTERFACE 0x00000010
+#define SPDRP_FRIENDLYNAME 0x0000000C
+
 #endif // _WIN32
 
 // Layouts the program and the back-ends rely on; pinned here so that a wrong copy fails to
@@ -298,3 +338,11 @@ static_assert(ERROR_NO_MORE_ITEMS == 259 && ERROR_INSUFFICIENT_BUFFER == 122 &&
               ERROR_INVALID_DATA == 13);
 static_assert(DRIVE_REMOTE == 4 && DRIVE_RAMDISK == 6 && VER_PLATFORM_WIN32_NT == 2);
 static_assert((SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) == 0x301);
+static_assert(sizeof(GUID) == 16);
+static_assert(DIGCF_PRESENT == 2 && (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 18);
+static_assert(SPDRP_FRIENDLYNAME == 12);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(SP_DEVINFO_DATA) == 28);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5); // the fixed part's cbSize
+#endif

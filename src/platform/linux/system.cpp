@@ -8,7 +8,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     system->kernel32 = std::make_unique<linux_backend::LinuxKernel32>();
     system->shell32 = std::make_unique<Shell32>();
     system->registry = std::make_unique<Registry>();
-    system->setupapi = std::make_unique<SetupApi>();
+    system->setupapi = CreateEmptySetupApi(*system->kernel32); // no device installation service
     return system;
 }
 

@@ -8,5 +8,6 @@
 namespace platform {
 
 std::unique_ptr<Kernel32> CreateWin32Kernel32();
+std::unique_ptr<SetupApi> CreateWin32SetupApi();
 
 } // namespace platform

@@ -7,7 +7,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     system->kernel32 = CreateWin32Kernel32();
     system->shell32 = std::make_unique<Shell32>();
     system->registry = std::make_unique<Registry>();
-    system->setupapi = std::make_unique<SetupApi>();
+    system->setupapi = CreateWin32SetupApi();
     return system;
 }
 
