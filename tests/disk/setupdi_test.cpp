@@ -19,7 +19,7 @@ class SetupdiTest : public ::testing::Test {
 protected:
     SimSetupApi& Install(SetupDevices devices) {
         auto system = std::make_unique<platform::System>();
-        system->kernel32 = platform::CreateNativeSystem()->kernel32;
+        system->kernel32 = std::move(platform::CreateNativeSystem()->kernel32);
         auto api = std::make_unique<SimSetupApi>(*system->kernel32, std::move(devices));
         SimSetupApi& result = *api;
         system->setupapi = std::move(api);
