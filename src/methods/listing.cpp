@@ -1,0 +1,96 @@
+#include "methods/listing.h"
+
+#include "methods/random.h"
+#include "report/exceptions.h"
+
+#include <charconv>
+
+namespace purgelet {
+
+namespace {
+
+const char kHex[] = "0123456789ABCDEF";
+
+void AppendHex(std::string& out, std::uint8_t byte) {
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 15]);
+}
+
+std::string PatternText(const steptype& step) {
+    std::string text;
+    for (std::size_t k = 0; k < step.PatternLength; ++k) {
+        text.push_back(' ');
+        AppendHex(text, step.Pattern[k]);
+    }
+    return text;
+}
+
+std::string ShortestDecimal(double value) {
+    char text[64];
+    auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+} // namespace
+
+std::string DescribeMethod(const method& m) {
+    std::string out;
+    out += "file: " + m.FileName + "\n";
+    out += "name: " + m.Name + "\n";
+    out += "methodnr: " + ShortestDecimal(m.MethodNr) + "\n";
+    for (const std::string& line : m.Description)
+        out += "description: " + line + "\n";
+    if (m.Shuffle)
+        out +=
+            "shuffle: " + std::to_string(m.ShuffleFrom) + " " + std::to_string(m.ShuffleTo) + "\n";
+    for (std::size_t slot = 1; slot < m.Steps.size(); ++slot) {
+        const steptype& step = *m.Steps[slot];
+        out += "pass " + std::to_string(slot) + ": ";
+        // A verification slot is a second reference to the step before it.
+        if (slot > 1 && m.Steps[slot] == m.Steps[slot - 1]) {
+            out += "check " + std::to_string(slot - 1) + "\n";
+            continue;
+        }
+        std::string range = std::to_string(step.RandMin) + "-" + std::to_string(step.RandMax);
+        if (step.IsRandom)
+            out += "random " + range;
+        else if (step.Inverted)
+            out += "inv" + PatternText(step);
+        else if (step.IsRandomChars)
+            out += "rndch " + range;
+        else
+            out += "hexa" + PatternText(step);
+        if (step.ChangeDirection)
+            out += " chgdir";
+        out += "\n";
+    }
+    return out;
+}
+
+std::string HexLines(const std::uint8_t* bytes, std::size_t count) {
+    std::string out;
+    out.reserve(count * 3);
+    for (std::size_t k = 0; k < count; ++k) {
+        AppendHex(out, bytes[k]);
+        out.push_back(k % 16 == 15 || k + 1 == count ? '\n' : ' ');
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> PreviewPass(const std::string& path, std::int32_t pass, std::size_t count,
+                                      bool isaac, std::uint32_t seed) {
+    RandSeed = seed;
+    auto m = method::CreateFromFile(path);
+    if (pass < 1 || pass > m->PassCount)
+        throw XException("no pass " + std::to_string(pass) + " in " + path + " (1 to " +
+                         std::to_string(m->PassCount) + ")");
+    UseIsaac = isaac;
+    m->ResetPasses();
+    m->CurrentPass = pass;
+    m->InvalidateBuffer();
+    std::vector<std::uint8_t> buffer(count);
+    m->FillBuffer(buffer.data(), buffer.size());
+    return buffer;
+}
+
+} // namespace purgelet
