@@ -66,10 +66,12 @@ std::uint32_t ByteSum(const std::uint8_t* data, std::size_t count) {
 // Block-by-block recovery of a failed transfer of chunk blocks at position: each block is
 // transferred alone, and each one that fails is put to the owner (Retry repeats it after
 // PrepareToRetry, Ignore leaves it, anything else lets its exception end the wipe).
+// Returns whether a block was left out.
 template <class Transfer>
-void RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, std::uint8_t* buffer,
+bool RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, std::uint8_t* buffer,
                          std::int32_t chunk, std::int64_t position, MessageKind kind,
                          Transfer transfer) {
+    bool skipped = false;
     disk.PrepareToRetry();
     for (std::int32_t j = 0; j < chunk; ++j) {
         disk.CurrentBlock = position + j;
@@ -85,13 +87,16 @@ void RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, std::ui
                 break;
             const int answer =
                 owner.Message(kind, disk.Description, TMsgDlgType::mtError, mbAbortRetryIgnore);
-            if (answer == mrIgnore)
+            if (answer == mrIgnore) {
+                skipped = true;
                 break;
+            }
             if (answer != mrRetry)
                 std::rethrow_exception(failure);
             disk.PrepareToRetry();
         }
     }
+    return skipped;
 }
 
 } // namespace
@@ -177,6 +182,10 @@ void TRandomAccessDisk::Wipe() {
         }
 
         if (Method->CurrentPassChecks()) {
+            // A block whose read-back was skipped leaves whatever the buffer held in the
+            // sum, which for a fixed pattern is the pattern itself: the sums would agree
+            // and an unread block would pass as verified. Such a pass counts as a mismatch.
+            bool unread = false;
             position = 0;
             chunk = chunkSize();
             while (position < BlockCount) {
@@ -190,14 +199,14 @@ void TRandomAccessDisk::Wipe() {
                 } catch (const XDiskIO&) {
                     failed = true;
                 }
-                if (failed)
-                    RecoverBlockByBlock(*this, owner, buffer.data(), chunk, position, mkRead,
-                                        readOne);
+                if (failed && RecoverBlockByBlock(*this, owner, buffer.data(), chunk, position,
+                                                  mkRead, readOne))
+                    unread = true;
                 checksum -= ByteSum(buffer.data(), bytes);
                 position += chunk;
                 report(chunk);
             }
-            if (checksum != 0 &&
+            if ((checksum != 0 || unread) &&
                 owner.Message(mkVerify, Description, TMsgDlgType::mtWarning, mbYesNo) != mrYes)
                 throw XVerify("TLogicalDisk.Wipe - Verify ");
             Method->NextPass(); // steps over the verification slot
