@@ -5,6 +5,7 @@
 
 #include "platform/winapi.h"
 
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -23,6 +24,11 @@ public:
     // Version, process, time.
     virtual BOOL GetVersionExA(OSVERSIONINFOA* info) = 0;
     virtual std::string GetModuleFileNameA() = 0; // full path of the running executable
+    // GetEnvironmentVariableA: the variable's value, nothing when it is not set. A machine
+    // without an environment (the simulated PC) answers nothing for every name.
+    virtual std::optional<std::string> GetEnvironmentVariableA(const std::string& /*name*/) {
+        return std::nullopt;
+    }
     virtual void GetLocalTime(SYSTEMTIME* time) = 0;
     virtual void GetSystemTime(SYSTEMTIME* time) = 0; // UTC
     virtual BOOL QueryPerformanceCounter(LARGE_INTEGER* count) = 0;

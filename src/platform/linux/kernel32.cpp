@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -99,6 +100,13 @@ BOOL LinuxKernel32::GetVersionExA(OSVERSIONINFOA* info) {
     info->dwPlatformId = VER_PLATFORM_WIN32_NT;
     std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
     return TRUE;
+}
+
+std::optional<std::string> LinuxKernel32::GetEnvironmentVariableA(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr)
+        return std::nullopt;
+    return std::string(value);
 }
 
 std::string LinuxKernel32::GetModuleFileNameA() {

@@ -17,6 +17,7 @@ public:
     std::string SysErrorMessage(DWORD code) override;
     BOOL GetVersionExA(OSVERSIONINFOA* info) override;
     std::string GetModuleFileNameA() override;
+    std::optional<std::string> GetEnvironmentVariableA(const std::string& name) override;
     void GetLocalTime(SYSTEMTIME* time) override;
     void GetSystemTime(SYSTEMTIME* time) override;
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;

@@ -1,4 +1,5 @@
 #include "platform/linux/kernel32.h"
+#include "platform/linux/registry.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -7,7 +8,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     auto system = std::make_unique<System>();
     system->kernel32 = std::make_unique<linux_backend::LinuxKernel32>();
     system->shell32 = std::make_unique<Shell32>();
-    system->registry = std::make_unique<Registry>();
+    system->registry = std::make_unique<linux_backend::LinuxRegistry>();
     system->setupapi = CreateEmptySetupApi(*system->kernel32); // no device installation service
     return system;
 }

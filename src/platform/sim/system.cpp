@@ -1,4 +1,5 @@
 #include "platform/sim/kernel32.h"
+#include "platform/sim/registry.h"
 #include "platform/sim/setupapi.h"
 #include "platform/sim/sim.h"
 
@@ -9,7 +10,7 @@ std::unique_ptr<System> CreateSimSystem(const std::string& /*machineFile*/) {
     auto system = std::make_unique<System>();
     system->kernel32 = std::make_unique<SimKernel32>(std::move(host->kernel32));
     system->shell32 = std::make_unique<Shell32>();
-    system->registry = std::make_unique<Registry>();
+    system->registry = CreateSimRegistry(nullptr);
     system->setupapi = std::make_unique<SimSetupApi>(*system->kernel32, SetupDevices{});
     return system;
 }

@@ -8,6 +8,7 @@
 namespace platform {
 
 std::unique_ptr<Kernel32> CreateWin32Kernel32();
+std::unique_ptr<Registry> CreateWin32Registry();
 std::unique_ptr<SetupApi> CreateWin32SetupApi();
 
 } // namespace platform

@@ -40,6 +40,18 @@ public:
         return std::string(path, length);
     }
 
+    std::optional<std::string> GetEnvironmentVariableA(const std::string& name) override {
+        DWORD size = ::GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+        if (size == 0)
+            return std::nullopt;
+        std::string value(size, '\0');
+        DWORD length = ::GetEnvironmentVariableA(name.c_str(), value.data(), size);
+        if (length == 0 || length >= size)
+            return std::nullopt;
+        value.resize(length);
+        return value;
+    }
+
     void GetLocalTime(SYSTEMTIME* time) override { ::GetLocalTime(time); }
     void GetSystemTime(SYSTEMTIME* time) override { ::GetSystemTime(time); }
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override {

@@ -6,7 +6,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     auto system = std::make_unique<System>();
     system->kernel32 = CreateWin32Kernel32();
     system->shell32 = std::make_unique<Shell32>();
-    system->registry = std::make_unique<Registry>();
+    system->registry = CreateWin32Registry();
     system->setupapi = CreateWin32SetupApi();
     return system;
 }
