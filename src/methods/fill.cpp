@@ -45,12 +45,10 @@ void FillStep(const steptype& step, std::uint8_t* buffer, std::size_t count) {
         std::uint32_t span = step.RandMax >= step.RandMin
                                  ? static_cast<std::uint32_t>(step.RandMax - step.RandMin) + 1
                                  : 1;
-        if (UseIsaac) {
-            for (std::size_t k = 0; k < count; ++k)
-                buffer[k] = static_cast<std::uint8_t>(step.RandMin + IsaacRandom(span));
-        } else {
+        if (UseIsaac)
+            IsaacRandomBytes(buffer, count, span, step.RandMin);
+        else
             RandomBytes(buffer, count, span, step.RandMin);
-        }
         return;
     }
     if (UseIsaac)

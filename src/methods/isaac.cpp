@@ -148,4 +148,23 @@ void IsaacFillWords(std::uint8_t* buffer, std::size_t words) {
     }
 }
 
+void IsaacRandomBytes(std::uint8_t* buffer, std::size_t count, std::uint32_t range,
+                      std::uint8_t low) {
+    IsaacState& s = state;
+    while (count > 0) {
+        std::size_t available = kIsaacWords - s.position;
+        std::size_t take = count < available ? count : available;
+        const std::uint32_t* from = s.results + s.position;
+        for (std::size_t k = 0; k < take; ++k)
+            buffer[k] = static_cast<std::uint8_t>(
+                low + ((static_cast<std::uint64_t>(from[k]) * range) >> 32));
+        buffer += take;
+        count -= take;
+        if (take == available)
+            IsaacGenerate();
+        else
+            s.position = static_cast<std::uint8_t>(s.position + take);
+    }
+}
+
 } // namespace purgelet

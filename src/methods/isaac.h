@@ -25,4 +25,9 @@ void IsaacSeed();
 // significant first (the same results and the same state as calling IsaacNext).
 void IsaacFillWords(std::uint8_t* buffer, std::size_t words);
 
+// byte k := low + IsaacRandom(range) for k = 0 .. count - 1: one result per byte, in order,
+// exactly as that loop would.
+void IsaacRandomBytes(std::uint8_t* buffer, std::size_t count, std::uint32_t range,
+                      std::uint8_t low);
+
 } // namespace purgelet

@@ -12,7 +12,7 @@ constexpr std::uint32_t kMultiplier = 0x08088405u;
 constexpr std::uint32_t kIncrement = 1;
 
 // The bulk fill runs this many independent lanes; lane j holds seed[n + j + 1].
-constexpr std::size_t kLanes = 16;
+constexpr std::size_t kLanes = 32;
 
 // seed[n + k] = A_k * seed[n] + C_k for k = 0 .. kLanes.
 struct Jump {

@@ -50,6 +50,26 @@ TEST(Isaac, WordFillHandsOutTheSameResultsLittleEndianAcrossBatches) {
     EXPECT_EQ(IsaacNext(), after);
 }
 
+TEST(Isaac, RandomBytesMatchOneDrawPerByte) {
+    std::array<std::uint32_t, 256> seed{};
+    seed[3] = 9;
+    for (std::uint32_t range : {26u, 1u, 2u, 255u}) {
+        IsaacInit(seed.data());
+        IsaacNext(); // start mid-batch
+        std::vector<std::uint8_t> expected(1000);
+        for (auto& byte : expected)
+            byte = static_cast<std::uint8_t>(48 + IsaacRandom(range));
+        std::uint32_t after = IsaacNext();
+        IsaacInit(seed.data());
+        IsaacNext();
+        std::vector<std::uint8_t> actual(1000);
+        IsaacRandomBytes(actual.data(), 255, range, 48);
+        IsaacRandomBytes(actual.data() + 255, 745, range, 48);
+        ASSERT_EQ(actual, expected) << range;
+        EXPECT_EQ(IsaacNext(), after) << range;
+    }
+}
+
 TEST(Isaac, RandomScalesTheNextResult) {
     std::array<std::uint32_t, 256> seed{};
     IsaacInit(seed.data());
