@@ -1,0 +1,280 @@
+// The wipe engine against its peers on this machine's disk: a file wiped through
+// TRandomAccessDisk::Wipe by a minimal file-backed disk (O_DIRECT through
+// FILE_FLAG_NO_BUFFERING, the program's own transfer sizes) and, in the same run and
+// interleaved round by round, dd writing zeros, dd writing pre-generated random data from
+// RAM, shred -n 1, and dd reading. Prints medians and ratios, and the peak memory of wipes
+// of two disk sizes (each in a process of its own).
+//
+//   bench_engine [--dir /var/tmp] [--mib 1024] [--rounds 5]
+//
+// The file must lie on a real disk: tmpfs accepts misaligned direct I/O and hides faults.
+#include "disk/disk.h"
+#include "methods/method.h"
+#include "platform/system.h"
+#include "report/exceptions.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace purgelet;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// A disk over a file, through the system interface as the platform disks do it.
+class FileDisk : public TPhysicalDisk {
+public:
+    FileDisk(std::string path, TMessageObject* owner) : TPhysicalDisk(std::move(path), owner) {}
+
+    void init() override {
+        Size = static_cast<std::int64_t>(std::filesystem::file_size(Name));
+        BlockCount = Size / BlockSize;
+    }
+    void Open(bool readOnly) override {
+        const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+        handle_ = platform::k32().CreateFileA(
+            Name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+            Unbuffered ? FILE_FLAG_NO_BUFFERING : 0, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE)
+            throw XSystemCall("FileDisk.Open - CreateFileA(" + Name + ") : ");
+        ReadOnly = readOnly;
+    }
+    void Close() override {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            platform::k32().CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+    void ReadBlocks(void* buffer, std::int32_t count, std::int64_t block) override {
+        Seek(block);
+        DWORD done = 0;
+        const DWORD bytes = static_cast<DWORD>(count) * static_cast<DWORD>(BlockSize);
+        platform::k32().ReadFile(handle_, buffer, bytes, &done, nullptr);
+        if (done != bytes)
+            throw XReadFile("FileDisk.ReadBlocks : " + std::to_string(block) + " : ");
+    }
+    void WriteBlocks(const void* buffer, std::int32_t count, std::int64_t block) override {
+        if (ReadOnly)
+            throw XReadOnly("Read only !!!");
+        Seek(block);
+        DWORD done = 0;
+        const DWORD bytes = static_cast<DWORD>(count) * static_cast<DWORD>(BlockSize);
+        platform::k32().WriteFile(handle_, buffer, bytes, &done, nullptr);
+        if (done != bytes)
+            throw XWriteFile("FileDisk.WriteBlocks : " + std::to_string(block) + " : ");
+    }
+
+private:
+    void Seek(std::int64_t block) {
+        const auto offset =
+            static_cast<std::uint64_t>(block) * static_cast<std::uint64_t>(BlockSize);
+        LONG high = static_cast<LONG>(offset >> 32);
+        platform::k32().SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFFu), &high,
+                                       FILE_BEGIN);
+    }
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Notes when the last write transfer of the first pass ended, to split a checked pass
+// into its write and its read-back.
+class TimingOwner : public TMessageObject {
+public:
+    std::int64_t writeTransfers = 0;
+    Clock::time_point writesEnded;
+    void Update() override {
+        if (++updates_ == writeTransfers)
+            writesEnded = Clock::now();
+    }
+
+private:
+    std::int64_t updates_ = 0;
+};
+
+std::unique_ptr<method> MethodFile(const std::filesystem::path& folder, const std::string& name,
+                                   const std::string& body) {
+    const auto path = folder / (name + ".met");
+    std::ofstream(path, std::ios::binary) << "NAME=" << name << "\r\n" << body;
+    return method::CreateFromFile(path.string());
+}
+
+struct EngineRun {
+    double total = 0;
+    double writes = 0;
+};
+
+EngineRun Wipe(const std::string& file, method& m, bool isaac) {
+    UseIsaac = isaac;
+    TimingOwner owner;
+    auto disk = MakeDisk<FileDisk>(file, &owner);
+    disk->Unbuffered = true;
+    const std::int64_t chunk = TRandomAccessDisk::WipeBufferSize / disk->BlockSize;
+    owner.writeTransfers = (disk->BlockCount + chunk - 1) / chunk;
+    const auto start = Clock::now();
+    disk->WipeDisk(&m, false, 0, 0, "");
+    const auto end = Clock::now();
+    return {Seconds(start, end), Seconds(start, owner.writesEnded)};
+}
+
+double Shell(const std::string& command) {
+    const auto start = Clock::now();
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(2);
+    }
+    return Seconds(start, Clock::now());
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Child mode: one ISAAC pass with its read-back over the file, nothing printed.
+int PeakChild(const std::string& file, const std::string& folder) {
+    auto m = MethodFile(folder, "peak", "RAND=000255\r\nCHECK\r\n");
+    Wipe(file, *m, true);
+    return 0;
+}
+
+// Peak resident memory (KiB) of a wipe of the file, in a fresh process.
+long PeakOfWipe(const std::string& self, const std::string& file, const std::string& folder) {
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(self.c_str(), self.c_str(), "--peak", file.c_str(), folder.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the peak-memory child failed\n");
+        std::exit(2);
+    }
+    return usage.ru_maxrss;
+}
+
+void MakeFile(const std::string& path, long mib) {
+    Shell("dd if=/dev/zero of=" + path + " bs=1M count=" + std::to_string(mib) +
+          " oflag=direct status=none");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--peak")
+        return PeakChild(argv[2], argv[3]);
+
+    std::string dir = "/var/tmp";
+    long mib = 1024;
+    int rounds = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--dir")
+            dir = argv[i + 1];
+        else if (flag == "--mib")
+            mib = std::atol(argv[i + 1]);
+        else if (flag == "--rounds")
+            rounds = std::atoi(argv[i + 1]);
+    }
+    const std::string tag = std::to_string(getpid());
+    const std::string file = dir + "/purgelet-bench-" + tag + ".img";
+    const std::string small = dir + "/purgelet-bench-" + tag + "-small.img";
+    const std::string random = "/dev/shm/purgelet-bench-random-" + tag;
+    const auto folder = std::filesystem::path(dir) / ("purgelet-bench-methods-" + tag);
+    std::filesystem::create_directories(folder);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+
+    auto zero = method::CreateFromFile("");
+    auto isaac = MethodFile(folder, "isaac", "RAND=000255\r\n");
+    auto standard = MethodFile(folder, "standard", "RAND=000255\r\n");
+    auto checked = MethodFile(folder, "checked", "HEXA=$00\r\nCHECK\r\n");
+
+    std::printf("bench_engine: %ld MiB file %s, %d rounds, transfers of %d bytes, O_DIRECT\n", mib,
+                file.c_str(), rounds, TRandomAccessDisk::WipeBufferSize / 512 * 512);
+    MakeFile(file, mib);
+    Shell("head -c " + std::to_string(mib) + "M /dev/urandom > " + random);
+
+    const std::string blocks = std::to_string(mib * 2); // of 512 KiB
+    const std::string ddZero = "dd if=/dev/zero of=" + file + " bs=512K count=" + blocks +
+                               " oflag=direct conv=notrunc status=none";
+    const std::string ddRandom = "dd if=" + random + " of=" + file + " bs=512K count=" + blocks +
+                                 " oflag=direct conv=notrunc status=none";
+    const std::string shred = "shred -n 1 " + file;
+    const std::string dropCache =
+        "dd of=" + file + " oflag=nocache conv=notrunc,fdatasync count=0 status=none";
+    const std::string ddRead = "dd if=" + file + " of=/dev/null bs=512K iflag=direct status=none";
+
+    std::map<std::string, std::vector<double>> t;
+    for (int round = 0; round < rounds; ++round) {
+        t["engine zero"].push_back(Wipe(file, *zero, true).total);
+        t["dd zero"].push_back(Shell(ddZero));
+        t["engine isaac"].push_back(Wipe(file, *isaac, true).total);
+        t["dd random"].push_back(Shell(ddRandom));
+        t["engine standard"].push_back(Wipe(file, *standard, false).total);
+        t["shred"].push_back(Shell(shred));
+        Shell(dropCache); // shred leaves the file in the page cache; direct I/O would pay for it
+        const EngineRun check = Wipe(file, *checked, true);
+        t["engine zero+check"].push_back(check.total);
+        t["engine verify read"].push_back(check.total - check.writes);
+        // The read peer, too, reads right after writing the whole file: a device still
+        // busy with the writes slows both alike.
+        t["dd zero (then read)"].push_back(Shell(ddZero));
+        t["dd read"].push_back(Shell(ddRead));
+        std::printf("  round %d done\n", round + 1);
+        std::fflush(stdout);
+    }
+
+    std::printf("\nmedians (MiB/s over %ld MiB):\n", mib);
+    std::map<std::string, double> med;
+    for (const auto& [name, values] : t) {
+        med[name] = Median(values);
+        std::printf("  %-20s %7.3f s  %8.1f MiB/s\n", name.c_str(), med[name],
+                    static_cast<double>(mib) / med[name]);
+    }
+    // Speed ratios: the peer's time over the engine's.
+    auto ratio = [&](const char* line, double peer, double engine, double goal) {
+        const double r = peer / engine;
+        std::printf("  %-42s %6.2f  (goal >= %.2f: %s)\n", line, r, goal,
+                    r >= goal ? "met" : "NOT met");
+    };
+    std::printf("\nratios (engine speed / peer speed):\n");
+    ratio("zero method / dd zero", med["dd zero"], med["engine zero"], 0.95);
+    ratio("ISAAC pass / shred -n 1", med["shred"], med["engine isaac"], 2.0);
+    ratio("ISAAC pass / dd random from RAM", med["dd random"], med["engine isaac"], 0.5);
+    ratio("standard-generator pass / shred -n 1", med["shred"], med["engine standard"], 0.0);
+    ratio("standard-generator pass / dd random", med["dd random"], med["engine standard"], 0.0);
+    ratio("HEXA=$00+CHECK / (dd zero + dd read)", med["dd zero (then read)"] + med["dd read"],
+          med["engine zero+check"], 0.0);
+    ratio("verify read / dd read", med["dd read"], med["engine verify read"], 0.95);
+
+    std::filesystem::remove(random);
+    MakeFile(small, 64);
+    const long peakSmall = PeakOfWipe(self, small, folder.string());
+    const long peakLarge = PeakOfWipe(self, file, folder.string());
+    std::printf("\npeak memory of an ISAAC+CHECK wipe: 64 MiB disk %ld KiB, %ld MiB disk %ld "
+                "KiB (%s)\n",
+                peakSmall, mib, peakLarge,
+                peakLarge <= peakSmall + 1024 ? "does not grow with the disk" : "GROWS");
+
+    std::filesystem::remove(file);
+    std::filesystem::remove(small);
+    std::filesystem::remove_all(folder);
+    return 0;
+}
