@@ -70,9 +70,8 @@ protected:
     virtual LONG Changed(RegistryRoot /*root*/) { return ERROR_SUCCESS; }
     // Keys and values the back-end answers itself when nothing is stored.
     virtual bool BuiltInKey(RegistryRoot /*root*/, const std::string& /*path*/) { return false; }
-    virtual std::optional<std::string> BuiltInValue(RegistryRoot /*root*/,
-                                                    const std::string& /*path*/,
-                                                    const std::string& /*name*/) {
+    virtual std::optional<std::string>
+    BuiltInValue(RegistryRoot /*root*/, const std::string& /*path*/, const std::string& /*name*/) {
         return std::nullopt;
     }
 

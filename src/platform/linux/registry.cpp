@@ -81,13 +81,15 @@ std::string LinuxRegistry::ConfigFolder() {
     if (configFolder_.empty()) {
         // The XDG rule: only an absolute path counts.
         const char* xdg = std::getenv("XDG_CONFIG_HOME");
-        configFolder_ = xdg != nullptr && xdg[0] == '/' ? std::string(xdg)
-                                                        : HomeFolder() + "/.config";
+        configFolder_ =
+            xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : HomeFolder() + "/.config";
     }
     return configFolder_;
 }
 
-std::string LinuxRegistry::FileName() { return ConfigFolder() + "/purgelet/registry.json"; }
+std::string LinuxRegistry::FileName() {
+    return ConfigFolder() + "/purgelet/registry.json";
+}
 
 void LinuxRegistry::Prepare() {
     if (loaded_)
@@ -105,8 +107,8 @@ void LinuxRegistry::Prepare() {
         why = error.what();
     }
     damaged_ = true;
-    ReportRegistryTrouble("TLinuxRegistry.Load - " + FileName() +
-                          " : damaged, read as empty (" + why + ")");
+    ReportRegistryTrouble("TLinuxRegistry.Load - " + FileName() + " : damaged, read as empty (" +
+                          why + ")");
 }
 
 LONG LinuxRegistry::Changed(RegistryRoot root) {
@@ -129,8 +131,7 @@ bool LinuxRegistry::BuiltInKey(RegistryRoot root, const std::string& path) {
     return root == RegistryRoot::CurrentUser && RegistryFold(path) == kShellFolders;
 }
 
-std::optional<std::string> LinuxRegistry::BuiltInValue(RegistryRoot root,
-                                                       const std::string& path,
+std::optional<std::string> LinuxRegistry::BuiltInValue(RegistryRoot root, const std::string& path,
                                                        const std::string& name) {
     if (root == RegistryRoot::CurrentUser && RegistryFold(path) == kShellFolders &&
         RegistryFold(name) == "desktop")
@@ -151,8 +152,8 @@ std::string LinuxRegistry::DesktopFolder() {
         if (line.compare(start, key.size(), key) != 0)
             continue;
         std::string value = line.substr(start + key.size());
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t' ||
-                                  value.back() == '\r'))
+        while (!value.empty() &&
+               (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
             value.pop_back();
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);

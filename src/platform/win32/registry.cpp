@@ -74,14 +74,13 @@ public:
         HKEY opened = nullptr;
         LONG status;
         if (create && root == RegistryRoot::CurrentUser)
-            status = ::RegCreateKeyExA(rootKey, relative.c_str(), 0, nullptr,
-                                       REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
-                                       &opened, nullptr);
+            status =
+                ::RegCreateKeyExA(rootKey, relative.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_READ | KEY_WRITE, nullptr, &opened, nullptr);
         else
-            status = ::RegOpenKeyExA(rootKey, relative.c_str(), 0,
-                                     root == RegistryRoot::CurrentUser ? KEY_READ | KEY_WRITE
-                                                                       : KEY_READ,
-                                     &opened);
+            status = ::RegOpenKeyExA(
+                rootKey, relative.c_str(), 0,
+                root == RegistryRoot::CurrentUser ? KEY_READ | KEY_WRITE : KEY_READ, &opened);
         if (status == ERROR_SUCCESS)
             key = std::make_unique<Win32RegistryKey>(opened);
         return status;
@@ -90,6 +89,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Registry> CreateWin32Registry() { return std::make_unique<Win32Registry>(); }
+std::unique_ptr<Registry> CreateWin32Registry() {
+    return std::make_unique<Win32Registry>();
+}
 
 } // namespace platform

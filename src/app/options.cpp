@@ -1,0 +1,203 @@
+#include "app/options.h"
+
+#include "lang/catalogue.h"
+#include "platform/system.h"
+#include "report/errorlog.h"
+#include "report/exceptions.h"
+
+#include <climits>
+#include <filesystem>
+
+namespace purgelet {
+
+TPLOptions* Options = nullptr;
+
+namespace {
+
+const char* const ShellFoldersKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// Trouble the registry back-end absorbs (a damaged registry file) belongs in the error log.
+void RouteRegistryTroubleToErrorLog() {
+    static const bool routed = [] {
+        platform::SetRegistryTroubleReporter([](const std::string& text) { LogError(text); });
+        return true;
+    }();
+    (void)routed;
+}
+
+std::string DesktopFolderStore;
+
+const char* BoolText(bool value) {
+    return value ? "1" : "0";
+}
+// Only exactly "1" is true: "true", "yes" and the empty text are false.
+bool BoolOf(const std::string& text) {
+    return text == "1";
+}
+
+// A decimal integer and nothing else: an optional sign and digits, within 32 bits.
+std::int32_t StrictInteger(const std::string& name, const std::string& text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    if (i == text.size())
+        throw XRegistryException("'" + text + "' is not a valid integer value (" + name + ")");
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            throw XRegistryException("'" + text + "' is not a valid integer value (" + name + ")");
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT32_MAX) + 1)
+            throw XRegistryException("'" + text + "' is out of range (" + name + ")");
+    }
+    value = negative ? -value : value;
+    if (value > INT32_MAX)
+        throw XRegistryException("'" + text + "' is out of range (" + name + ")");
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace
+
+TSaveToReg::TSaveToReg() {
+    RouteRegistryTroubleToErrorLog();
+    platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser, OptionsKeyPath, true,
+                                      key_);
+}
+
+void TSaveToReg::WriteString(const std::string& name, const std::string& value) {
+    LONG status = key_ ? key_->SetString(name, value) : ERROR_INVALID_HANDLE;
+    if (status != ERROR_SUCCESS)
+        throw XRegistryException(std::string("Registry Key ") + OptionsKeyPath +
+                                 " WriteString to " + name + " : " +
+                                 platform::k32().SysErrorMessage(static_cast<DWORD>(status)));
+}
+
+std::string TSaveToReg::ReadString(const std::string& name) {
+    std::string value;
+    if (!key_ || key_->QueryString(name, value) != ERROR_SUCCESS)
+        throw XRegistryException(std::string("Registry Key ") + OptionsKeyPath +
+                                 " ReadString from " + name);
+    return value;
+}
+
+std::int32_t ValidOverwriteBuffer(std::int32_t index) {
+    return index >= 0 && index < static_cast<std::int32_t>(BufferSizeTexts.size())
+               ? index
+               : DefaultOverwriteBuffer;
+}
+
+TPLOptions::TPLOptions() : registry_(std::make_unique<TSaveToReg>()) {
+    try {
+        Load();
+    } catch (const std::exception&) {
+        LogSilently<XException>("Error on loading options");
+    }
+}
+
+TPLOptions::~TPLOptions() {
+    try {
+        Save();
+    } catch (const std::exception&) {
+        // Already in the error log with its value name; a destructor cannot pass it on.
+    }
+}
+
+void TPLOptions::SetDefaults() {
+    GenerateReportFile = false;
+    UseDoDLogStyle = false;
+    AppendLog = false;
+    LogFileName.clear();
+    AllowUserAbort = true;
+    WipeWithoutIntervention = false;
+    UseIsaac = false;
+    NoBuffering = true;
+    OverwriteBuffer = DefaultOverwriteBuffer;
+    QuickEraseCDDVD = false;
+    FormatPartitions = true;
+    ShowAskDialog = false;
+}
+
+void TPLOptions::Load() {
+    SetDefaults();
+    TSaveToReg& r = *registry_;
+    GenerateReportFile = BoolOf(r.ReadString("GenerateReportFile"));
+    UseDoDLogStyle = BoolOf(r.ReadString("UseDoDLogStyle"));
+    AppendLog = BoolOf(r.ReadString("AppendLog"));
+    LogFileName = r.ReadString("LogFileName");
+    AllowUserAbort = BoolOf(r.ReadString("AllowUserAbort"));
+    WipeWithoutIntervention = BoolOf(r.ReadString("WipeWithoutIntervention"));
+    UseIsaac = BoolOf(r.ReadString("UseIsaac"));
+    NoBuffering = BoolOf(r.ReadString("NoBuffering"));
+    OverwriteBuffer =
+        ValidOverwriteBuffer(StrictInteger("OverwriteBuffer", r.ReadString("OverwriteBuffer")));
+    QuickEraseCDDVD = BoolOf(r.ReadString("QuickEraseCDDVD"));
+    FormatPartitions = BoolOf(r.ReadString("FormatPartitions"));
+    ShowAskDialog = BoolOf(r.ReadString("SHowAskDialog"));
+}
+
+void TPLOptions::Save() {
+    TSaveToReg& r = *registry_;
+    r.WriteString("GenerateReportFile", BoolText(GenerateReportFile));
+    r.WriteString("UseDoDLogStyle", BoolText(UseDoDLogStyle));
+    r.WriteString("AppendLog", BoolText(AppendLog));
+    r.WriteString("LogFileName", LogFileName);
+    r.WriteString("AllowUserAbort", BoolText(AllowUserAbort));
+    r.WriteString("WipeWithoutIntervention", BoolText(WipeWithoutIntervention));
+    r.WriteString("UseIsaac", BoolText(UseIsaac));
+    r.WriteString("NoBuffering", BoolText(NoBuffering));
+    r.WriteString("OverwriteBuffer", std::to_string(OverwriteBuffer));
+    r.WriteString("QuickEraseCDDVD", BoolText(QuickEraseCDDVD));
+    r.WriteString("FormatPartitions", BoolText(FormatPartitions));
+    r.WriteString("SHowAskDialog", BoolText(ShowAskDialog));
+}
+
+std::string TPLOptions::BufferSizeText() const {
+    return BufferSizeTexts[static_cast<std::size_t>(ValidOverwriteBuffer(OverwriteBuffer))];
+}
+
+std::string ExpandOneEnvironmentReference(const std::string& text) {
+    std::size_t open = text.find('%');
+    if (open == std::string::npos)
+        return text;
+    std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos || close == open + 1)
+        return text;
+    auto value = platform::k32().GetEnvironmentVariableA(text.substr(open + 1, close - open - 1));
+    if (!value)
+        return text;
+    return text.substr(0, open) + *value + text.substr(close + 1);
+}
+
+void ReadDesktopFolder() {
+    RouteRegistryTroubleToErrorLog();
+    DesktopFolderStore.clear();
+    std::unique_ptr<platform::RegistryKey> key;
+    std::string folder;
+    if (platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser, ShellFoldersKey,
+                                          false, key) == ERROR_SUCCESS &&
+        key->QueryString("DeskTop", folder) == ERROR_SUCCESS)
+        DesktopFolderStore = ExpandOneEnvironmentReference(folder);
+}
+
+const std::string& DesktopFolder() {
+    return DesktopFolderStore;
+}
+
+std::string DefaultReportPath() {
+    const std::string& folder = DesktopFolder();
+    const std::string name = CatalogueText("STDLOGFILE");
+    if (folder.empty())
+        return name; // no desktop known: the current folder rather than a drive's root
+    // The folder's own separator: a simulated Windows desktop keeps "\" on any host.
+    std::size_t last = folder.find_last_of("\\/");
+    char separator = last != std::string::npos
+                         ? folder[last]
+                         : static_cast<char>(std::filesystem::path::preferred_separator);
+    if (folder.back() == separator)
+        return folder + name;
+    return folder + separator + name;
+}
+
+} // namespace purgelet

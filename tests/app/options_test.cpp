@@ -1,0 +1,405 @@
+// The options against the registry: first start, the "1"/"0" rule, a load that stops at the
+// first bad value, and a save/load round trip on the simulated, Linux and Windows registries.
+#include "app/options.h"
+#include "platform/sim/registry.h"
+#include "platform/sim/sim.h"
+#include "platform/system.h"
+#include "report/errorlog.h"
+#include "report/exceptions.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using purgelet::TPLOptions;
+
+const char* const Key = "Software\\Quillon\\Purgelet 2005";
+
+// A simulated PC whose registry starts as given; the registry stays reachable for checks.
+struct SimPc {
+    explicit SimPc(const nlohmann::json& contents) {
+        auto made = platform::sim::CreateSimSystem("");
+        auto reg = std::make_unique<platform::sim::SimRegistry>(contents);
+        registry = reg.get();
+        made->registry = std::move(reg);
+        installed = std::make_unique<platform::ScopedSystem>(std::move(made));
+    }
+    std::string Stored(const std::string& name) {
+        return registry->ToJson()["HKEY_CURRENT_USER"][Key].value(name, std::string("<none>"));
+    }
+    platform::sim::SimRegistry* registry;
+    std::unique_ptr<platform::ScopedSystem> installed;
+};
+
+nlohmann::json Stored(const nlohmann::json& values) {
+    return {{"HKEY_CURRENT_USER", {{Key, values}}}};
+}
+
+const nlohmann::json AllOn = {{"GenerateReportFile", "1"}, {"UseDoDLogStyle", "1"},
+                              {"AppendLog", "1"},          {"LogFileName", "D:\\r.log"},
+                              {"AllowUserAbort", "0"},     {"WipeWithoutIntervention", "1"},
+                              {"UseIsaac", "1"},           {"NoBuffering", "0"},
+                              {"OverwriteBuffer", "3"},    {"QuickEraseCDDVD", "1"},
+                              {"FormatPartitions", "0"},   {"SHowAskDialog", "1"}};
+
+// The error log switched on into a temporary file for one test.
+struct ErrorLogCapture {
+    ErrorLogCapture() : path(fs::temp_directory_path() / "purgelet_options_except.log") {
+        purgelet::OpenErrorLog(path.string());
+    }
+    ~ErrorLogCapture() {
+        purgelet::CloseErrorLog();
+        fs::remove(path);
+    }
+    std::string Text() const {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    fs::path path;
+};
+
+void ExpectDefaults(const TPLOptions& o) {
+    EXPECT_FALSE(o.GenerateReportFile);
+    EXPECT_FALSE(o.UseDoDLogStyle);
+    EXPECT_FALSE(o.AppendLog);
+    EXPECT_EQ(o.LogFileName, "");
+    EXPECT_TRUE(o.AllowUserAbort);
+    EXPECT_FALSE(o.WipeWithoutIntervention);
+    EXPECT_FALSE(o.UseIsaac);
+    EXPECT_TRUE(o.NoBuffering);
+    EXPECT_EQ(o.OverwriteBuffer, 10);
+    EXPECT_EQ(o.BufferSizeText(), "512 KB");
+    EXPECT_FALSE(o.QuickEraseCDDVD);
+    EXPECT_TRUE(o.FormatPartitions);
+    EXPECT_FALSE(o.ShowAskDialog);
+}
+
+TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllTwelve) {
+    SimPc pc(nullptr);
+    ErrorLogCapture log;
+    {
+        TPLOptions options;
+        ExpectDefaults(options);
+        EXPECT_NE(log.Text().find("ReadString from GenerateReportFile"), std::string::npos);
+        EXPECT_NE(log.Text().find("Error on loading options"), std::string::npos);
+    }
+    nlohmann::json expected = {
+        {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
+        {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
+        {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
+        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "1"}, {"SHowAskDialog", "0"}};
+    EXPECT_EQ(pc.registry->ToJson()["HKEY_CURRENT_USER"][Key], expected);
+}
+
+TEST(Options, ValuesAreWrittenUnderTheirNamesCapitalHIncluded) {
+    SimPc pc(nullptr);
+    { TPLOptions options; }
+    auto values = pc.registry->ToJson()["HKEY_CURRENT_USER"][Key];
+    std::vector<std::string> names;
+    for (const auto& [name, value] : values.items())
+        names.push_back(name);
+    EXPECT_NE(std::find(names.begin(), names.end(), "SHowAskDialog"), names.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "ShowAskDialog"), names.end());
+}
+
+TEST(Options, OnlyExactlyOneIsTrue) {
+    nlohmann::json values = AllOn;
+    values["GenerateReportFile"] = "true";
+    values["UseDoDLogStyle"] = "yes";
+    values["AppendLog"] = "";
+    values["UseIsaac"] = " 1";
+    SimPc pc(Stored(values));
+    TPLOptions options;
+    EXPECT_FALSE(options.GenerateReportFile);
+    EXPECT_FALSE(options.UseDoDLogStyle);
+    EXPECT_FALSE(options.AppendLog);
+    EXPECT_FALSE(options.UseIsaac);
+    EXPECT_TRUE(options.WipeWithoutIntervention);
+    EXPECT_TRUE(options.ShowAskDialog); // the last value was still read
+}
+
+TEST(Options, ValueNamesMatchWithoutRegardToCase) {
+    nlohmann::json values = AllOn;
+    values.erase("SHowAskDialog");
+    values["showaskdialog"] = "1";
+    SimPc pc(Stored(values));
+    TPLOptions options;
+    EXPECT_TRUE(options.ShowAskDialog);
+}
+
+TEST(Options, ANonNumericBufferStopsTheLoadThere) {
+    nlohmann::json values = AllOn;
+    values["OverwriteBuffer"] = "abc";
+    SimPc pc(Stored(values));
+    ErrorLogCapture log;
+    TPLOptions options;
+    // Read before the bad value: stored.
+    EXPECT_TRUE(options.GenerateReportFile);
+    EXPECT_TRUE(options.UseDoDLogStyle);
+    EXPECT_TRUE(options.AppendLog);
+    EXPECT_EQ(options.LogFileName, "D:\\r.log");
+    EXPECT_FALSE(options.AllowUserAbort);
+    EXPECT_TRUE(options.WipeWithoutIntervention);
+    EXPECT_TRUE(options.UseIsaac);
+    EXPECT_FALSE(options.NoBuffering);
+    // The bad one and the rest: defaults, even though stored.
+    EXPECT_EQ(options.OverwriteBuffer, 10);
+    EXPECT_FALSE(options.QuickEraseCDDVD);
+    EXPECT_TRUE(options.FormatPartitions);
+    EXPECT_FALSE(options.ShowAskDialog);
+    EXPECT_NE(log.Text().find("Error on loading options"), std::string::npos);
+}
+
+TEST(Options, StrictIntegerRefusesWhatIsNotJustDigits) {
+    for (const char* text : {" 3", "3 ", "0x3", "3.0", "", "-", "99999999999"}) {
+        nlohmann::json values = AllOn;
+        values["OverwriteBuffer"] = text;
+        SimPc pc(Stored(values));
+        TPLOptions options;
+        EXPECT_EQ(options.OverwriteBuffer, 10) << text;
+        EXPECT_FALSE(options.QuickEraseCDDVD) << text; // the load stopped there
+    }
+}
+
+TEST(Options, ABufferIndexOutsideTheListBecomesTheDefaultAndTheLoadGoesOn) {
+    for (const char* text : {"11", "-1", "2147483647"}) {
+        nlohmann::json values = AllOn;
+        values["OverwriteBuffer"] = text;
+        SimPc pc(Stored(values));
+        TPLOptions options;
+        EXPECT_EQ(options.OverwriteBuffer, 10) << text;
+        EXPECT_TRUE(options.QuickEraseCDDVD) << text;
+        EXPECT_TRUE(options.ShowAskDialog) << text;
+    }
+    EXPECT_EQ(purgelet::ValidOverwriteBuffer(0), 0);
+    EXPECT_EQ(purgelet::ValidOverwriteBuffer(10), 10);
+    EXPECT_EQ(purgelet::ValidOverwriteBuffer(11), 10);
+    EXPECT_EQ(purgelet::ValidOverwriteBuffer(-5), 10);
+}
+
+TEST(Options, TheBufferListHasItsSixKilobyteEntry) {
+    std::vector<std::string> texts(purgelet::BufferSizeTexts.begin(),
+                                   purgelet::BufferSizeTexts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"1 KB", "2 KB", "4 KB", "6 KB", "8 KB", "16 KB",
+                                               "32 KB", "64 KB", "128 KB", "256 KB", "512 KB"}));
+    SimPc pc(Stored(AllOn));
+    TPLOptions options;
+    EXPECT_EQ(options.BufferSizeText(), "6 KB");
+}
+
+TEST(Options, SetDefaultsDiscardsWhatWasLoadedAndTheLastRunIsWhatIsStored) {
+    SimPc pc(Stored(AllOn));
+    {
+        TPLOptions options;
+        options.SetDefaults(); // a start with command-line arguments
+        ExpectDefaults(options);
+        options.GenerateReportFile = true;
+        options.LogFileName = "E:\\other.log";
+    }
+    EXPECT_EQ(pc.Stored("GenerateReportFile"), "1");
+    EXPECT_EQ(pc.Stored("LogFileName"), "E:\\other.log");
+    EXPECT_EQ(pc.Stored("UseDoDLogStyle"), "0");
+    EXPECT_EQ(pc.Stored("OverwriteBuffer"), "10");
+}
+
+TEST(Options, AMissingValueRaisesTheRegistryExceptionWithItsName) {
+    SimPc pc(nullptr);
+    purgelet::TSaveToReg reg;
+    try {
+        reg.ReadString("UseIsaac");
+        FAIL() << "no exception";
+    } catch (const purgelet::XRegistryException& error) {
+        EXPECT_STREQ(error.what(),
+                     "Registry Key \\Software\\Quillon\\Purgelet 2005 ReadString from UseIsaac");
+    }
+    reg.WriteString("UseIsaac", "");
+    EXPECT_EQ(reg.ReadString("UseIsaac"), ""); // empty, not missing
+}
+
+void RoundTrip() {
+    {
+        TPLOptions options;
+        options.GenerateReportFile = true;
+        options.UseDoDLogStyle = true;
+        options.AppendLog = true;
+        options.LogFileName = "C:\\Reports\\wipe log.txt";
+        options.AllowUserAbort = false;
+        options.WipeWithoutIntervention = true;
+        options.UseIsaac = true;
+        options.NoBuffering = false;
+        options.OverwriteBuffer = 3;
+        options.QuickEraseCDDVD = true;
+        options.FormatPartitions = false;
+        options.ShowAskDialog = true;
+    }
+    TPLOptions again;
+    EXPECT_TRUE(again.GenerateReportFile);
+    EXPECT_TRUE(again.UseDoDLogStyle);
+    EXPECT_TRUE(again.AppendLog);
+    EXPECT_EQ(again.LogFileName, "C:\\Reports\\wipe log.txt");
+    EXPECT_FALSE(again.AllowUserAbort);
+    EXPECT_TRUE(again.WipeWithoutIntervention);
+    EXPECT_TRUE(again.UseIsaac);
+    EXPECT_FALSE(again.NoBuffering);
+    EXPECT_EQ(again.OverwriteBuffer, 3);
+    EXPECT_TRUE(again.QuickEraseCDDVD);
+    EXPECT_FALSE(again.FormatPartitions);
+    EXPECT_TRUE(again.ShowAskDialog);
+    again.SetDefaults(); // leave the native registry as a first exit would
+}
+
+TEST(OptionsRoundTrip, SimulatedRegistry) {
+    SimPc pc(nullptr);
+    RoundTrip();
+}
+
+// A temporary XDG_CONFIG_HOME: the Linux registry file goes there; Windows ignores it.
+class NativeRegistry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("purgelet_registry_" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        static std::string setting; // putenv keeps the string itself
+        setting = "XDG_CONFIG_HOME=" + folder.string();
+        putenv(setting.data());
+    }
+    void TearDown() override {
+        installed.reset();
+        static std::string cleared = "XDG_CONFIG_HOME=";
+        putenv(cleared.data());
+        fs::remove_all(folder);
+    }
+    void Install() {
+        installed.reset(); // put the previous system back before the next goes in
+        installed = std::make_unique<platform::ScopedSystem>(platform::CreateNativeSystem());
+    }
+    static bool LinuxBackend() { return fs::path::preferred_separator == '/'; }
+    fs::path RegistryFile() const { return folder / "purgelet" / "registry.json"; }
+
+    fs::path folder;
+    std::unique_ptr<platform::ScopedSystem> installed;
+};
+
+TEST_F(NativeRegistry, OptionsRoundTrip) {
+    Install();
+    RoundTrip();
+    if (LinuxBackend()) {
+        std::ifstream in(RegistryFile());
+        auto document = nlohmann::json::parse(in);
+        EXPECT_EQ(document[Key]["OverwriteBuffer"], "10");
+        EXPECT_EQ(document[Key]["SHowAskDialog"], "0");
+    }
+}
+
+TEST_F(NativeRegistry, KeysAreCreatedAlongThePathAndListed) {
+    Install();
+    auto& reg = *platform::sys().registry;
+    std::unique_ptr<platform::RegistryKey> key;
+    ASSERT_EQ(reg.OpenKey(platform::RegistryRoot::CurrentUser,
+                          "\\Software\\Quillon\\Purgelet Test\\Sub\\Deeper", true, key),
+              ERROR_SUCCESS);
+    ASSERT_EQ(key->SetString("Name", "value"), ERROR_SUCCESS);
+    key.reset();
+    ASSERT_EQ(reg.OpenKey(platform::RegistryRoot::CurrentUser, "software\\QUILLON\\purgelet test",
+                          false, key),
+              ERROR_SUCCESS);
+    std::vector<std::string> names;
+    ASSERT_EQ(key->EnumKeys(names), ERROR_SUCCESS);
+    EXPECT_EQ(names, std::vector<std::string>{"Sub"});
+    std::string value;
+    EXPECT_EQ(key->QueryString("Name", value), ERROR_FILE_NOT_FOUND);
+    key.reset();
+    EXPECT_EQ(
+        reg.OpenKey(platform::RegistryRoot::CurrentUser, "Software\\Quillon\\Absent", false, key),
+        ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, nullptr);
+}
+
+TEST_F(NativeRegistry, ADamagedFileIsLoggedReadAsEmptyAndKeptAside) {
+    if (!LinuxBackend())
+        GTEST_SKIP() << "the registry file exists on the Linux back-end only";
+    fs::create_directories(RegistryFile().parent_path());
+    std::ofstream(RegistryFile()) << "{\"Software\\\\Quillon\\\\Purgelet 2005\": {\"UseIsaac\": ";
+    Install();
+    ErrorLogCapture log;
+    {
+        TPLOptions options;
+        ExpectDefaults(options);
+    }
+    EXPECT_NE(log.Text().find("damaged, read as empty"), std::string::npos);
+    EXPECT_TRUE(fs::exists(RegistryFile().string() + ".damaged"));
+    std::ifstream in(RegistryFile());
+    EXPECT_EQ(nlohmann::json::parse(in)[Key]["UseIsaac"], "0");
+}
+
+TEST_F(NativeRegistry, WrongShapesAreDamageToo) {
+    if (!LinuxBackend())
+        GTEST_SKIP() << "the registry file exists on the Linux back-end only";
+    for (const char* text : {"[]", "{\"K\": 3}", "{\"K\": {\"v\": 1}}", ""}) {
+        fs::create_directories(RegistryFile().parent_path());
+        std::ofstream(RegistryFile()) << text;
+        Install();
+        std::unique_ptr<platform::RegistryKey> key;
+        EXPECT_EQ(
+            platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser, "K", false, key),
+            ERROR_FILE_NOT_FOUND)
+            << text;
+    }
+}
+
+TEST_F(NativeRegistry, TheDesktopComesFromTheUserDirectories) {
+    if (!LinuxBackend())
+        GTEST_SKIP() << "the XDG user directories are a Linux matter";
+    const char* home = std::getenv("HOME");
+    ASSERT_NE(home, nullptr);
+    Install();
+    purgelet::ReadDesktopFolder();
+    EXPECT_EQ(purgelet::DesktopFolder(), std::string(home) + "/Desktop");
+    EXPECT_EQ(purgelet::DefaultReportPath(), std::string(home) + "/Desktop/Purgelet.log");
+    std::ofstream(folder / "user-dirs.dirs")
+        << "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+           "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+    Install();
+    purgelet::ReadDesktopFolder();
+    EXPECT_EQ(purgelet::DesktopFolder(), std::string(home) + "/Schreibtisch");
+}
+
+TEST(DesktopFolder, OneEnvironmentReferenceIsExpanded) {
+    static std::string setting = "PURGELET_TEST_PROFILE=C:\\Users\\Ann";
+    putenv(setting.data());
+    auto made = platform::CreateNativeSystem(); // an environment of its own
+    made->registry = platform::sim::CreateSimRegistry(
+        {{"HKCU",
+          {{"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+            {{"Desktop", "%PURGELET_TEST_PROFILE%\\Desktop"}}}}}});
+    platform::ScopedSystem installed(std::move(made));
+    purgelet::ReadDesktopFolder();
+    EXPECT_EQ(purgelet::DesktopFolder(), "C:\\Users\\Ann\\Desktop");
+    EXPECT_EQ(purgelet::DefaultReportPath(), "C:\\Users\\Ann\\Desktop\\Purgelet.log");
+    EXPECT_EQ(
+        purgelet::ExpandOneEnvironmentReference("%PURGELET_TEST_PROFILE%\\%PURGELET_TEST_PROFILE%"),
+        "C:\\Users\\Ann\\%PURGELET_TEST_PROFILE%");
+    EXPECT_EQ(purgelet::ExpandOneEnvironmentReference("%PURGELET_NOT_SET%\\x"),
+              "%PURGELET_NOT_SET%\\x");
+    EXPECT_EQ(purgelet::ExpandOneEnvironmentReference("100%"), "100%");
+}
+
+TEST(DesktopFolder, NoDesktopKnownLeavesTheBareFileName) {
+    SimPc pc(nullptr);
+    purgelet::ReadDesktopFolder();
+    EXPECT_EQ(purgelet::DesktopFolder(), "");
+    EXPECT_EQ(purgelet::DefaultReportPath(), "Purgelet.log");
+}
+
+} // namespace
