@@ -1,0 +1,59 @@
+#include "disk/disk_classes.h"
+
+#include "platform/winapi.h"
+#include "report/exceptions.h"
+
+namespace purgelet {
+
+namespace {
+
+[[noreturn]] void Unavailable(const std::string& className, const std::string& name) {
+    throw XCompatibility(className + ".Create - not available in this build: " + name);
+}
+
+} // namespace
+
+TDiskClasses NTDiskClasses() {
+    // Filled in as the NT disk classes land; until then they behave like the 9x ones.
+    TDiskClasses classes;
+    classes.LogicalDiskClass = [](const std::string& Name,
+                                  TMessageObject*) -> std::unique_ptr<TDisk> {
+        Unavailable("TNTLogicalDisk", Name);
+    };
+    classes.PhysicalDiskClass = [](const std::string& Name, TMessageObject*,
+                                   const std::string&) -> std::unique_ptr<TDisk> {
+        Unavailable("TNTPhysicalDisk", Name);
+    };
+    classes.OpticalDiskClass = [](TMessageObject*, TOpticalDevice&) -> std::unique_ptr<TDisk> {
+        Unavailable("TUnivCDDVD", "");
+    };
+    classes.FloppyClass = [](const std::string& Name, TMessageObject*) -> std::unique_ptr<TDisk> {
+        Unavailable("TNTFloppy", Name);
+    };
+    return classes;
+}
+
+TDiskClasses Win9xDiskClasses() {
+    TDiskClasses classes;
+    classes.LogicalDiskClass = [](const std::string& Name,
+                                  TMessageObject*) -> std::unique_ptr<TDisk> {
+        Unavailable("T9xLogicalDisk", Name);
+    };
+    classes.PhysicalDiskClass = [](const std::string& Name, TMessageObject*,
+                                   const std::string&) -> std::unique_ptr<TDisk> {
+        Unavailable("T9xPhysicalDisk", Name);
+    };
+    classes.OpticalDiskClass = [](TMessageObject*, TOpticalDevice&) -> std::unique_ptr<TDisk> {
+        Unavailable("TUnivCDDVD", "");
+    };
+    classes.FloppyClass = [](const std::string& Name, TMessageObject*) -> std::unique_ptr<TDisk> {
+        Unavailable("T9XFloppy", Name);
+    };
+    return classes;
+}
+
+TDiskClasses DiskClassesForPlatform(std::uint32_t PlatformId) {
+    return PlatformId == VER_PLATFORM_WIN32_NT ? NTDiskClasses() : Win9xDiskClasses();
+}
+
+} // namespace purgelet

@@ -1,0 +1,224 @@
+#include "disk/disk_manager.h"
+
+#include "disk/nt/setupdi.h"
+#include "lang/language.h"
+#include "platform/system.h"
+
+#include <exception>
+
+namespace purgelet {
+
+// ---- TDiskList
+
+void TDiskList::Clear() {
+    for (auto& disk : items_)
+        disk.reset();
+    items_.clear();
+}
+
+// ---- TDiskManager
+
+namespace {
+
+// The wipe report's lines; the report writes nothing when no wipe run is open.
+void ReportLine(const std::string& text) {
+    (void)text;
+}
+void ReportBlockWarning(TDisk* disk) {
+    (void)disk;
+}
+
+TDiskClasses RunningPlatformClasses() {
+    auto& kernel32 = platform::k32();
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!kernel32.GetVersionExA(&version)) {
+        const DWORD code = kernel32.GetLastError();
+        std::string text =
+            "TDiskManager.Create - GetVersionExA : " + kernel32.SysErrorMessage(code);
+        kernel32.SetLastError(code);
+        throw XSystemCall(text);
+    }
+    return DiskClassesForPlatform(version.dwPlatformId);
+}
+
+// Drive letters that hold a disk the manager makes an object for: removable and fixed
+// ones (network, optical and RAM drives are left out).
+bool IsDiskDrive(DWORD mask, char letter) {
+    if ((mask & (DWORD{1} << (letter - 'A'))) == 0)
+        return false;
+    const std::string root = std::string(1, letter) + ":\\";
+    const UINT type = platform::k32().GetDriveTypeA(root.c_str());
+    return type == DRIVE_REMOVABLE || type == DRIVE_FIXED;
+}
+
+} // namespace
+
+TDiskManager::TDiskManager() : TDiskManager(RunningPlatformClasses(), CreateOpticalDevices) {}
+
+TDiskManager::TDiskManager(TDiskClasses Classes, OpticalDevicesFactory Optical)
+    : classes_(std::move(Classes)), optical_(std::move(Optical)) {}
+
+TDiskManager::~TDiskManager() {
+    TDiskManager::Clear();
+}
+
+void TDiskManager::Clear() {
+    Disk = nullptr;
+    LogicalDisks.Clear();
+    OpticalDisks.Clear(); // before the devices they refer to
+    PhysicalDisks.Clear();
+    OpticalDevices.reset();
+}
+
+std::unique_ptr<TDisk>
+TDiskManager::CreateAsking(const std::function<std::unique_ptr<TDisk>()>& create,
+                           const std::string& detail) {
+    for (;;) {
+        try {
+            return create();
+        } catch (const std::exception&) {
+            SetDisk(this, nullptr);
+            const int answer =
+                Message(mkDetecting, detail, TMsgDlgType::mtError, mbAbortRetryIgnore);
+            if (answer == mrRetry)
+                continue;
+            if (answer == mrIgnore)
+                return nullptr;
+            throw;
+        }
+    }
+}
+
+void TDiskManager::Detect() {
+    // Disc objects refer into the optical drive list that this detection replaces, so a
+    // detection always starts from empty lists.
+    Clear();
+    const DWORD drives = platform::k32().GetLogicalDrives();
+
+    for (char letter = 'A'; letter <= 'B'; ++letter)
+        if (IsDiskDrive(drives, letter))
+            LogicalDisks.Add(classes_.FloppyClass(std::string(1, letter), this));
+
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        if (!IsDiskDrive(drives, letter))
+            continue;
+        const std::string name(1, letter);
+        auto disk =
+            CreateAsking([&] { return classes_.LogicalDiskClass(name, this); }, name + ":\\");
+        if (disk)
+            LogicalDisks.Add(std::move(disk));
+    }
+
+    OpticalDevices = optical_();
+    for (std::size_t i = 0; i < OpticalDevices->Count(); ++i) {
+        TOpticalDevice& device = OpticalDevices->Items(i);
+        if (device.CanWrite())
+            OpticalDisks.Add(classes_.OpticalDiskClass(this, device));
+    }
+
+    std::vector<std::string> paths, names;
+    EnumerateDisks(paths, names);
+    for (std::size_t j = 0; j < paths.size(); ++j) {
+        auto disk = CreateAsking(
+            [&] { return classes_.PhysicalDiskClass(paths[j], this, names[j]); }, names[j]);
+        if (disk)
+            PhysicalDisks.Add(std::move(disk));
+    }
+
+    for (int i = 0; i < LogicalDisks.Count(); ++i) {
+        TDisk* logical = LogicalDisks.Items(i);
+        if (logical->DeviceNumber < 0)
+            continue;
+        for (int k = 0; k < PhysicalDisks.Count(); ++k) {
+            if (PhysicalDisks.Items(k)->DeviceNumber == logical->DeviceNumber) {
+                logical->OwnerDisk = PhysicalDisks.Items(k);
+                break;
+            }
+        }
+    }
+}
+
+int TDiskManager::CountByDriveType(const TDiskList* List, std::uint8_t DriveType) {
+    if (List == nullptr)
+        return 0;
+    int count = 0;
+    for (int i = 0; i < List->Count(); ++i)
+        if (List->Items(i)->DriveType == DriveType)
+            ++count;
+    return count;
+}
+
+// ---- TGUIDiskManager
+
+TGUIDiskManager::TGUIDiskManager(ui::Host& Host) : host_(Host) {}
+
+TGUIDiskManager::TGUIDiskManager(ui::Host& Host, TDiskClasses Classes,
+                                 OpticalDevicesFactory Optical)
+    : TDiskManager(std::move(Classes), std::move(Optical)), host_(Host) {}
+
+void TGUIDiskManager::Clear() {
+    ReportDisk = nullptr;
+    TDiskManager::Clear();
+}
+
+void TGUIDiskManager::RequestAbort(const std::string& Text) {
+    PendingAbort = std::make_unique<XAbort>(Text);
+}
+
+void TGUIDiskManager::CheckAbort() {
+    if (!PendingAbort)
+        return;
+    const XAbort pending = *PendingAbort;
+    PendingAbort.reset();
+    throw pending;
+}
+
+void TGUIDiskManager::WaitWhilePaused() {
+    while (Paused) {
+        host_.Sleep(100);
+        host_.ProcessMessages();
+    }
+}
+
+int TGUIDiskManager::UnattendedAnswer(MessageKind Kind) {
+    return Kind == mkNoFloppy || Kind > mkDetecting ? mrNone : mrIgnore;
+}
+
+std::string TGUIDiskManager::ModalResultText(int Result) {
+    static const char* const kKeys[] = {"mrNone_TEXT",    "mrOk_TEXT",      "mrCancel_TEXT",
+                                        "mrAbort_TEXT",   "mrRetry_TEXT",   "mrIgnore_TEXT",
+                                        "mrYes_TEXT",     "mrNo_TEXT",      "mrAll_TEXT",
+                                        "mrNoToAll_TEXT", "mrYesToAll_TEXT"};
+    static const char* const kDefaults[] = {"None",  "Ok",        "Cancel",    "Abort",
+                                            "Retry", "Ignore",    "Yes",       "No",
+                                            "All",   "No to All", "Yes to All"};
+    if (Result < mrNone || Result > mrYesToAll)
+        return std::to_string(Result); // no dialog answers so; the number still tells it
+    return GetLngText("Purgelet", kKeys[Result], kDefaults[Result]);
+}
+
+int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
+                             TMsgDlgButtons Buttons) {
+    CheckAbort();
+    if (Unattended)
+        return UnattendedAnswer(Kind);
+
+    const std::string key = MessageKindKey(Kind);
+    const std::string text = GetLngText("Purgelet", key, key); // the defaults are the keys
+    ReportLine(text);
+    const int answer = host_.MessageDialog(text + "\r\n" + Detail, DlgType, Buttons, 0);
+    ReportLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " + ModalResultText(answer));
+    if (Kind == mkWrite || Kind == mkRead)
+        ReportBlockWarning(ReportDisk);
+    return answer;
+}
+
+void TGUIDiskManager::Update() {
+    CheckAbort();
+    WaitWhilePaused();
+    if (OnUpdate)
+        OnUpdate();
+}
+
+} // namespace purgelet

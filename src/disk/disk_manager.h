@@ -1,0 +1,119 @@
+// The disk manager: finds every medium the system can wipe, keeps one disk object per
+// medium in three owning lists, and is the Owner of every disk it makes. TDiskManager
+// answers no question by itself; TGUIDiskManager, the one the main window creates, puts
+// questions to the user through the Host, writes them and the answers into the wipe report,
+// answers by itself in unattended mode, and carries the Pause and Abort of the wipe page.
+#pragma once
+
+#include "disk/disk.h"
+#include "disk/disk_classes.h"
+#include "optical/optical_devices.h"
+#include "report/exceptions.h"
+#include "ui/host.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace purgelet {
+
+// A list that owns its disks. Clear (also run on destruction) frees them in index order.
+class TDiskList {
+public:
+    TDiskList() = default;
+    ~TDiskList() { Clear(); }
+    TDiskList(const TDiskList&) = delete;
+    TDiskList& operator=(const TDiskList&) = delete;
+
+    void Clear();
+    void Add(std::unique_ptr<TDisk> disk) { items_.push_back(std::move(disk)); }
+    int Count() const { return static_cast<int>(items_.size()); }
+    TDisk* Items(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
+
+private:
+    std::vector<std::unique_ptr<TDisk>> items_;
+};
+
+class TDiskManager : public TMessageObject {
+public:
+    using OpticalDevicesFactory = std::function<std::unique_ptr<TOpticalDevices>()>;
+
+    // The classes of the running platform (by the platform id GetVersionExA reports) and the
+    // system's optical drives. Raises XSystemCall when the platform cannot be told.
+    TDiskManager();
+    // Given classes and optical drive enumeration, for other platforms' classes and tests.
+    TDiskManager(TDiskClasses Classes, OpticalDevicesFactory Optical);
+    ~TDiskManager() override;
+
+    const TDiskClasses& Classes() const { return classes_; }
+
+    // Frees every disk (logical, optical, physical, in this order) and the optical drive
+    // list.
+    virtual void Clear();
+    // Detects every medium: drive letters A..Z, optical drives, physical disks, then the
+    // physical owner of each drive letter. Failures to make a disk for a drive letter C..Z
+    // or a physical disk are put to the owner (kind 11: Abort, Retry, Ignore).
+    virtual void Detect();
+
+    // Disks of List with the given DriveType; 0 for no list.
+    static int CountByDriveType(const TDiskList* List, std::uint8_t DriveType);
+    int LocalDiskCount() const { return CountByDriveType(&LogicalDisks, 1); }
+    int RemovableDiskCount() const { return CountByDriveType(&LogicalDisks, 3); }
+    int FloppyCount() const { return CountByDriveType(&LogicalDisks, 2); }
+    int OpticalDiskCount() const { return OpticalDisks.Count(); }
+
+    std::unique_ptr<TOpticalDevices> OpticalDevices; // of the last Detect; null after Clear
+    TDiskList LogicalDisks;                          // drive letters, floppies included
+    TDiskList PhysicalDisks;                         // in detection order
+    TDiskList OpticalDisks;                          // in device order
+
+private:
+    // Makes a disk, putting each failure to the owner as kind 11 about detail: Retry makes it
+    // again, Ignore gives null, any other answer lets the failure leave.
+    std::unique_ptr<TDisk> CreateAsking(const std::function<std::unique_ptr<TDisk>()>& create,
+                                        const std::string& detail);
+
+    TDiskClasses classes_;
+    OpticalDevicesFactory optical_;
+};
+
+class TGUIDiskManager : public TDiskManager {
+public:
+    explicit TGUIDiskManager(ui::Host& Host);
+    TGUIDiskManager(ui::Host& Host, TDiskClasses Classes, OpticalDevicesFactory Optical);
+
+    std::function<void()> OnUpdate;       // the main window's progress refresh; may be empty
+    std::unique_ptr<XAbort> PendingAbort; // raised by the next Update or Message
+    bool Unattended = false;              // questions are answered without a dialog
+    bool Paused = false;                  // Update waits while set
+    TDisk* ReportDisk = nullptr;          // the disk being wiped; not owned
+
+    // Clears ReportDisk with the lists, so that no reference outlives its disk.
+    void Clear() override;
+
+    void RequestAbort(const std::string& Text);
+    // Raises the pending abort once, clearing it first.
+    void CheckAbort();
+    void SetUnattended(bool Value) { Unattended = Value; }
+    void SetPaused(bool Value) { Paused = Value; }
+    // While Paused: sleep 100 ms and let the window system process its messages.
+    void WaitWhilePaused();
+
+    int Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
+                TMsgDlgButtons Buttons) override;
+    void Update() override;
+
+    // The unattended answer to a question of the kind: Ignore, except none for kind 7 (no
+    // floppy) and unknown kinds.
+    static int UnattendedAnswer(MessageKind Kind);
+    // The report's name of a modal result ("Retry", "Ignore", ...).
+    static std::string ModalResultText(int Result);
+
+private:
+    ui::Host& host_;
+};
+
+} // namespace purgelet
