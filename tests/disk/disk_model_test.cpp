@@ -4,6 +4,8 @@
 #include "disk/message_object.h"
 #include "disk_test_support.h"
 #include "methods/method.h"
+#include "platform/sim/sim.h"
+#include "platform/system.h"
 #include "report/exceptions.h"
 #include "support/memory_disk.h"
 #include "support/recording_owner.h"
@@ -145,6 +147,19 @@ TEST(DiskProperties, TheSortOrdersIdsAscendingAsTheExchangeSortLeavesThem) {
     EXPECT_EQ(std::get<std::int32_t>(p.Value), -5);
     EXPECT_THROW(disk->GetProperty(6, p), std::out_of_range);
     EXPECT_THROW(disk->GetProperty(-1, p), std::out_of_range);
+}
+
+TEST(DiskProperties, AVolumeThatDoesNotAnswerIsRawWithNothingElse) {
+    // A machine without drives: the volume information of E:\ fails.
+    platform::ScopedSystem machine{platform::sim::CreateSimSystem("")};
+    auto disk = MakeDisk<MemoryDisk>("E", nullptr, 2048);
+    disk->Description = "Data (E:)";
+    ASSERT_EQ(disk->GetSortedPropertiesCount(), 3);
+    std::vector<TGenericProperty> expected = {{propName, std::string("Data (E:)")},
+                                              {propSize, std::int64_t{2048 * 512}},
+                                              {propFileSystem, std::string("RAW")}};
+    EXPECT_EQ(disk->Properties, expected);
+    EXPECT_EQ(disk->GetSortedPropertiesCount(), 3) << "the list is refilled, not appended to";
 }
 
 // ---- The wipe frame
