@@ -42,7 +42,7 @@ std::vector<TCatalogueEntry> BuildTable() {
         if (property.empty())
             property = key.substr(dot + 1);
         t.push_back({TCatalogueKind::Control, "Purgelet", std::move(key), std::move(text),
-                     std::move(component), std::move(property)});
+                     std::move(component), std::move(property), false});
     };
     auto text = [&t](std::string section, std::string key, std::string value) {
         t.push_back(
@@ -55,6 +55,8 @@ std::vector<TCatalogueEntry> BuildTable() {
         t.push_back(
             {TCatalogueKind::AtUse, std::move(section), std::move(key), std::move(value), "", ""});
     };
+    // Marks the entry just added as one whose default the language file must replace.
+    auto placeholder = [&t] { t.back().Placeholder = true; };
     const std::string welcome =
         "This wizard will guide you throught secure data destruction on your disk(s).";
 
@@ -82,6 +84,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("JvWIPAlgorithmSelection.Subtitle.Text", "Select algorithm for wiping");
     control("lblExplTitleAlgorithmSelection.Caption", "Algorithm Selection");
     control("lblExplAlgorithmSelection.Caption", "Textul Explicativ pentru aceasta");
+    placeholder();
     control("lblUCanChoose.Caption",
             "You can choose the appropiate algorithm for the list of the algorithms...");
     control("grpDetails.Caption", "Details");
@@ -89,7 +92,9 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("JvWIPOptions.Title.Text", "Wipe Options");
     control("JvWIPOptions.SUbtitle.Text", "Select the Options", "", "Subtitle.Text");
     control("lblExplTitleWipeOptions.Caption", "Titlu explicatie");
+    placeholder();
     control("lblExplWipeOptions.Caption", LongPlaceholder());
+    placeholder();
     control("grpWipeOptions.Caption", "Wipe Options", "gbWipeOptions");
     control("cbAllowUserInterrupt.Caption", "Allow user abort", "cbAllowUserAbort");
     control("cbFormarpartitions.Caption", "Format Partitions", "cbFormarPartitions");
@@ -111,19 +116,25 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("JvWIPConfirmation.SubTitle.Text", "Confirm the selected Actions to be performed", "",
             "Subtitle.Text");
     control("lblExplTitleConfirmation.Caption", "Titlu explicatie");
+    placeholder();
     control("lblExplConfirmation.Caption", "Textul Explicativ pentru aceasta pagina");
+    placeholder();
     control("mmTopText.Lines",
             "The next step will be the execution of the selected operations. These operations "
             "are:");
     control("JvWIPWipe.Title.Text", "Wiping");
     control("JvWIPWipe.Subtitle.Text", "Wiping");
     control("lblExplTitleWiping.Caption", "Titlu explicatie");
+    placeholder();
     control("lblExplWiping.Caption", "Textul Explicativ pentru aceasta pagina ");
+    placeholder();
     control("btnAbort.Caption", "Abort");
     control("btnPause.Caption", "Pause");
     control("JvWIPFinished.Title.Text", "Finished");
     control("lblExplTitleFinished.Caption", "Titlu explicatie");
+    placeholder();
     control("lblExplFinished.Caption", "Textul Explicativ pentru aceasta pagina");
+    placeholder();
     control("lblTheSelected.Caption", "The selected operations were completed.");
     control("lblWhatDoU.Caption", "What do You want to do?");
     control("rbRestartWizard.Caption", "Restart Wizard");
@@ -179,15 +190,19 @@ std::vector<TCatalogueEntry> BuildTable() {
     for (const char* key :
          {"ErrorXAbort", "ErrorXDiskIO", "ErrorXVWin32NotFound", "ErrorXNotOpened",
           "ErrorXDeviceIOControl", "ErrorXUnLock", "ErrorXDisMount", "ErrorXlock",
-          "ErrorXCompatibility", "ErrorXDetecting", "ErrorXReadOnly"})
+          "ErrorXCompatibility", "ErrorXDetecting", "ErrorXReadOnly"}) {
         program(key, key);
+        placeholder();
+    }
 
     // Question texts of the disk manager's dialogs, and the answer names.
     for (const char* key : {"Unknown error", "Error_generic", "Error_Write", "Error_Read",
                             "Error_Verify", "Error_CDDVD_not_ready", "Error_CDDVD_notEraseble",
                             "Error_CDDVD_Blanking", "Error_QueryForceDisMount",
-                            "Error_QueryWinFormat", "Error_QueryWinFormat9x", "Error_Detecting"})
+                            "Error_QueryWinFormat", "Error_QueryWinFormat9x", "Error_Detecting"}) {
         program(key, key);
+        placeholder();
+    }
     program("DECISION", "Decision");
     program("mrNone_TEXT", "None");
     program("mrOk_TEXT", "Ok");

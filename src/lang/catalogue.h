@@ -24,6 +24,8 @@ struct TCatalogueEntry {
     // the key, "cbAllowUserInterrupt.Caption" sets cbAllowUserAbort) and its property.
     std::string Component;
     std::string Property;
+    // The default is only a placeholder or the key name: the shipped language file words it.
+    bool Placeholder = false;
 };
 
 // A control text after loading: which property of which control gets which text.
