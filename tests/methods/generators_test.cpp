@@ -2,6 +2,8 @@
 // the bulk fill that must give exactly the bytes of the one-step-at-a-time definition.
 #include "methods/isaac.h"
 #include "methods/random.h"
+#include "platform/sim/kernel32.h"
+#include "platform/sim/sim.h"
 
 #include <gtest/gtest.h>
 
@@ -101,6 +103,18 @@ TEST(StandardGenerator, StepAndScaling) {
     EXPECT_EQ(RandSeed, 0xFFFFFFFFu * 0x08088405u + 1u);
     for (int i = 0; i < 1000; ++i)
         EXPECT_LT(Random(7), 7u);
+}
+
+TEST(StandardGenerator, RandomizeSeedsFromTheSystemClock) {
+    platform::ScopedSystem machine{platform::sim::CreateSimSystem("")};
+    auto& clock = dynamic_cast<platform::sim::SimKernel32&>(platform::k32());
+    clock.ticks = 7; // the simulated counter runs at 1000 counts a tick
+    RandSeed = 0;
+    Randomize();
+    EXPECT_EQ(RandSeed, 7000u);
+    clock.ticks = 8;
+    Randomize();
+    EXPECT_EQ(RandSeed, 8000u);
 }
 
 // The bulk fill against the definition, over lengths around the lane width and odd ranges.
