@@ -1,0 +1,287 @@
+#include "report/report.h"
+
+#include "disk/disk.h"
+#include "lang/catalogue.h"
+#include "platform/system.h"
+#include "report/exceptions.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace purgelet {
+
+std::unique_ptr<TPLReport> CurrentReport;
+
+namespace {
+
+const char* const CRLF = "\r\n";
+
+TInputQuery& InputQuery() {
+    static TInputQuery query;
+    return query;
+}
+
+std::string ReportText(const char* key) {
+    return CatalogueText(key, "report");
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string OptionLine(const TReportOption& option) {
+    return option.Caption + ": " + CatalogueText(option.Checked ? "ENABLED" : "DISABLED");
+}
+
+// The largest block the dump shows: far beyond any sector size in use, and a bound on what
+// a damaged disk object could make us allocate.
+constexpr std::int32_t MaxDumpBytes = 64 * 1024;
+
+std::string HexDump(const std::vector<std::uint8_t>& block) {
+    static const char* const digits = "0123456789ABCDEF";
+    std::string out;
+    char offset[16];
+    for (std::size_t row = 0; row < block.size(); row += 16) {
+        std::snprintf(offset, sizeof offset, "%08X: ", static_cast<unsigned>(row));
+        out += offset;
+        std::size_t end = std::min(block.size(), row + 16);
+        for (std::size_t i = row; i < row + 16; ++i) {
+            if (i == row + 8)
+                out += "- ";
+            if (i < end) {
+                out += digits[block[i] >> 4];
+                out += digits[block[i] & 15];
+                out += ' ';
+            } else {
+                out += "   ";
+            }
+        }
+        for (std::size_t i = row; i < end; ++i) {
+            std::uint8_t c = block[i];
+            out += c == 0 || c == 9 || c == 10 || c == 13 || c == 96 ? '?' : static_cast<char>(c);
+        }
+        out += CRLF;
+    }
+    return out;
+}
+
+} // namespace
+
+// ---- The file.
+
+TReportStream::TReportStream(const std::string& fileName, bool append) : fileName_(fileName) {
+    auto& k = platform::k32();
+    DWORD attributes = k.GetFileAttributesA(fileName.c_str());
+    bool exists =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (append && exists) {
+        handle_ = k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            LONG high = 0;
+            if (k.SetFilePointer(handle_, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
+                k.GetLastError() != ERROR_SUCCESS) {
+                std::string text = k.SysErrorMessage(k.GetLastError());
+                k.CloseHandle(handle_);
+                throw XGenericError("TPLReport.Create - SetFilePointer(" + fileName +
+                                    ") : " + text);
+            }
+        }
+    } else {
+        handle_ = k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (handle_ == INVALID_HANDLE_VALUE)
+        throw XGenericError("TPLReport.Create - CreateFile(" + fileName +
+                            ") : " + k.SysErrorMessage(k.GetLastError()));
+}
+
+TReportStream::~TReportStream() {
+    platform::k32().CloseHandle(handle_);
+}
+
+void TReportStream::Write(const std::string& bytes) {
+    auto& k = platform::k32();
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        if (!k.WriteFile(handle_, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+            if (!failed_) {
+                failed_ = true;
+                DWORD code = k.GetLastError();
+                if (code == ERROR_SUCCESS)
+                    code = ERROR_DISK_FULL; // a write that moved nothing: no room left
+                k.SetLastError(code);
+                LogSilently<XGenericError>("TPLReport.WriteLine - WriteFile(" + fileName_ +
+                                           ") : " + k.SysErrorMessage(code));
+            }
+            return;
+        }
+        done += written;
+    }
+}
+
+void SetReportInputQuery(TInputQuery query) {
+    InputQuery() = std::move(query);
+}
+
+// ---- The styles.
+
+void TReportFunctionsNormalReport::Write(TReportStream* stream, const std::string& text) {
+    if (stream != nullptr)
+        stream->Write(text);
+}
+
+bool TReportFunctionsDodReport::AskDetails(std::string& responsible, std::string& media) {
+    auto ask = [](const char* caption, const char* prompt, const char* abortMessage) {
+        std::string answer;
+        while (answer.empty()) {
+            std::string value;
+            if (!InputQuery() || !InputQuery()(ReportText(caption), ReportText(prompt), value))
+                throw XAbort(abortMessage);
+            answer = value;
+        }
+        return answer;
+    };
+    responsible = ask("INPUT_RESPONSIBLE_CAPTION", "INPUT_RESPONSIBLE_TEXT",
+                      "INPUT RESPONSIBLE - User Abort");
+    media = ask("INPUT_MEDIA_CAPTION", "INPUT_MEDIA_TEXT", "INPUT MEDIA TEXT - User Abort");
+    return true;
+}
+
+void TReportFunctionsDodReport::BlockWarning(TReportStream* stream, TDisk& disk) {
+    auto* randomAccess = dynamic_cast<TRandomAccessDisk*>(&disk);
+    if (randomAccess == nullptr)
+        return;
+    std::size_t size = static_cast<std::size_t>(std::clamp(disk.BlockSize, 0, MaxDumpBytes));
+    std::vector<std::uint8_t> block(size, 0);
+    if (size > 0) {
+        try {
+            randomAccess->ReadBlocks(block.data(), 1, disk.CurrentBlock);
+        } catch (const XException&) {
+            std::fill(block.begin(), block.end(), 0); // unreadable: the room stays zeros
+        }
+    }
+    std::string text =
+        CRLF + ReportText("EQUALS") + CRLF + ReportText("DOD_WARNING") + CRLF +
+        FormatBlockOf(ReportText("DOD_BLOCKOF"), disk.CurrentBlock, disk.BlockCount) + CRLF +
+        HexDump(block) + ReportText("EQUALS") + CRLF + CRLF;
+    Write(stream, text);
+}
+
+// ---- The report.
+
+TPLReport::TPLReport(bool Generate, bool DoD, bool Append, const std::string& FileName,
+                     const TReportSettings& Settings) {
+    if (Generate) {
+        stream_ = std::make_unique<TReportStream>(FileName, Append);
+        if (DoD)
+            style_ = std::make_unique<TReportFunctionsDodReport>();
+        else
+            style_ = std::make_unique<TReportFunctionsNormalReport>();
+    } else {
+        style_ = std::make_unique<TReportFunctionsNoReport>();
+    }
+    try {
+        WriteLine(ReportText("REPORT00"));
+        WriteLine(ReportText("PERFORMEDON") + "  " + ReportTimeText());
+        WriteLine("");
+        std::string responsible, media;
+        if (style_->AskDetails(responsible, media)) {
+            WriteLine(ReportText("PERSONRESPONSIBLE"));
+            WriteLine(responsible);
+            WriteLine(ReportText("DESCRIPTIONOFMEDIA"));
+            WriteLine(media);
+        }
+    } catch (...) {
+        Finish(); // the partly built report is released at once
+        throw;
+    }
+    WriteLine("");
+    WriteLine(Upper(CatalogueText("CONFIRMATION_WIPEALGORITHM")));
+    WriteLine(Settings.MethodName);
+    WriteLine("");
+    WriteLine(Upper(Settings.OptionsCaption));
+    for (const auto& option : Settings.Before)
+        WriteLine(OptionLine(option));
+    WriteLine(Settings.BufferCaption + ": " + Settings.BufferText);
+    for (const auto& option : Settings.After)
+        WriteLine(OptionLine(option));
+    WriteLine("");
+}
+
+TPLReport::~TPLReport() {
+    Finish();
+}
+
+void TPLReport::Finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    WriteLine(ReportText("SANITIZECOMPLETEDAT") + ReportTimeText());
+    WriteLine(ReportText("STARS"));
+    stream_.reset();
+}
+
+void TPLReport::WriteLine(const std::string& text) {
+    if (style_)
+        style_->Write(stream_.get(), text + CRLF);
+}
+
+void TPLReport::WriteDiskHeader(TDisk& disk) {
+    WriteLine(ReportText("STARS"));
+    WriteLine(disk.Description);
+    WriteLine(ReportText("TOTALNUMBEROFSECTORS") + std::to_string(disk.BlockCount));
+    WriteLine(ReportText("SANITIZINGSTARTEDAT") + ReportTimeText());
+    WriteLine(ReportText("LINES"));
+    WriteLine("");
+}
+
+void TPLReport::BlockWarning(TDisk& disk) {
+    if (style_)
+        style_->BlockWarning(stream_.get(), disk);
+}
+
+void ReportWriteLine(const std::string& text) {
+    if (CurrentReport)
+        CurrentReport->WriteLine(text);
+}
+
+void ReportWriteDiskHeader(TDisk& disk) {
+    if (CurrentReport)
+        CurrentReport->WriteDiskHeader(disk);
+}
+
+void ReportBlockWarning(TDisk& disk) {
+    if (CurrentReport)
+        CurrentReport->BlockWarning(disk);
+}
+
+std::string ReportTimeText() {
+    SYSTEMTIME t{};
+    platform::k32().GetSystemTime(&t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+std::string FormatBlockOf(const std::string& format, long long block, long long count) {
+    std::string out;
+    int used = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == 'd' && used < 2) {
+            out += std::to_string(used++ == 0 ? block : count);
+            ++i;
+        } else {
+            out += format[i];
+        }
+    }
+    return out;
+}
+
+} // namespace purgelet

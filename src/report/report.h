@@ -1,0 +1,133 @@
+// The report file of a wipe run: who sanitised what, when, with which method and options,
+// every question and answer, every error, and the time of completion. Three styles: none,
+// the plain report, and the DoD sanitisation log, which also asks for the responsible
+// person and the media and writes a warning block, with a hex dump, for a failed block.
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace purgelet {
+
+class TDisk;
+
+// The report's output file, written through kernel32. A write that fails (a full disk) is
+// recorded in the error log the first time; the wipe goes on and later lines are tried too.
+class TReportStream {
+public:
+    // Append: open an existing file at its end; otherwise create it, replacing any file.
+    // Raises XGenericError when the file can be neither opened nor created.
+    TReportStream(const std::string& fileName, bool append);
+    ~TReportStream();
+    TReportStream(const TReportStream&) = delete;
+    TReportStream& operator=(const TReportStream&) = delete;
+
+    void Write(const std::string& bytes);
+    bool WriteFailed() const { return failed_; }
+
+private:
+    std::string fileName_;
+    HANDLE handle_;
+    bool failed_ = false;
+};
+
+// The DoD prompts: caption, prompt, the answer in value; false when the user cancelled.
+// The windows connect the real input box; with none connected every prompt is cancelled.
+using TInputQuery =
+    std::function<bool(const std::string& caption, const std::string& prompt, std::string& value)>;
+void SetReportInputQuery(TInputQuery query);
+
+// The style strategy; styles hold no data.
+class TReportFunctions {
+public:
+    virtual ~TReportFunctions() = default;
+    virtual void Write(TReportStream* stream, const std::string& text) = 0;
+    // Whether the header gets the responsible/media block; may raise XAbort.
+    virtual bool AskDetails(std::string& responsible, std::string& media) = 0;
+    // The warning for the disk's CurrentBlock.
+    virtual void BlockWarning(TReportStream* stream, TDisk& disk) = 0;
+};
+
+class TReportFunctionsNoReport : public TReportFunctions {
+public:
+    void Write(TReportStream*, const std::string&) override {}
+    bool AskDetails(std::string&, std::string&) override { return false; }
+    void BlockWarning(TReportStream*, TDisk&) override {}
+};
+
+class TReportFunctionsNormalReport : public TReportFunctions {
+public:
+    void Write(TReportStream* stream, const std::string& text) override;
+    bool AskDetails(std::string&, std::string&) override { return false; }
+    void BlockWarning(TReportStream*, TDisk&) override {}
+};
+
+class TReportFunctionsDodReport : public TReportFunctionsNormalReport {
+public:
+    // Asks until each answer is non-empty; a cancelled prompt raises XAbort.
+    bool AskDetails(std::string& responsible, std::string& media) override;
+    // Random-access disks only: the warning, "Block n of count" and a dump of the block as
+    // it reads now (zeros when it cannot be read).
+    void BlockWarning(TReportStream* stream, TDisk& disk) override;
+};
+
+// One check box of the options page as it stands: its caption and whether it is checked.
+struct TReportOption {
+    std::string Caption;
+    bool Checked = false;
+};
+
+// What the options section shows, handed in by the wipe run from the page as it stands.
+struct TReportSettings {
+    std::string MethodName;            // as shown in the method box
+    std::string OptionsCaption;        // the options group's caption ("Wipe Options")
+    std::vector<TReportOption> Before; // user abort, without intervention, ISAAC, buffering
+    std::string BufferCaption;         // "Overwrite Buffer:"
+    std::string BufferText;            // the selected size text ("512 KB")
+    std::vector<TReportOption> After;  // quick erase, format partitions, ask after every wipe
+};
+
+class TPLReport {
+public:
+    // Opens the file (when Generate), writes the header and the options section. A cancelled
+    // DoD prompt raises XAbort after the completion lines were written and the file closed.
+    TPLReport(bool Generate, bool DoD, bool Append, const std::string& FileName,
+              const TReportSettings& Settings);
+    // Writes the completion lines and closes the file.
+    ~TPLReport();
+    TPLReport(const TPLReport&) = delete;
+    TPLReport& operator=(const TPLReport&) = delete;
+
+    // text and CR LF.
+    void WriteLine(const std::string& text);
+    // Stars, description, sector count, start time, hyphens, an empty line.
+    void WriteDiskHeader(TDisk& disk);
+    // The style's warning for the disk's current block.
+    void BlockWarning(TDisk& disk);
+
+private:
+    void Finish();
+
+    std::unique_ptr<TReportStream> stream_; // null when no report is written
+    std::unique_ptr<TReportFunctions> style_;
+    bool finished_ = false;
+};
+
+// The report of the current wipe run, null outside one. The wipe run creates and releases
+// it; everyone else writes through the calls below, which do nothing when there is none.
+extern std::unique_ptr<TPLReport> CurrentReport;
+void ReportWriteLine(const std::string& text);
+void ReportWriteDiskHeader(TDisk& disk);
+void ReportBlockWarning(TDisk& disk);
+
+// The current UTC time as every report line shows it ("2026-01-01 11:00:00").
+std::string ReportTimeText();
+// "Block %d of %d" with the two numbers put in; any other % sequence is left as it is,
+// so a language file cannot make the program read arguments that are not there.
+std::string FormatBlockOf(const std::string& format, long long block, long long count);
+
+} // namespace purgelet

@@ -1,0 +1,252 @@
+// Report files written on a simulated PC (its clock is fixed, so the times are too) and
+// compared byte for byte with golden files.
+#include "lang/catalogue.h"
+#include "platform/sim/sim.h"
+#include "platform/system.h"
+#include "report/errorlog.h"
+#include "report/exceptions.h"
+#include "report/report.h"
+#include "support/memory_disk.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace purgelet;
+using purgelet::testing::MemoryDisk;
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The options page with its default captions: what the wipe run hands in.
+TReportSettings PageSettings() {
+    auto caption = [](const char* component) { return *FindControlText(component, "Caption"); };
+    TReportSettings s;
+    s.MethodName = "Pseudorandom Data (1 pass)";
+    s.OptionsCaption = caption("gbWipeOptions");
+    s.Before = {{caption("cbAllowUserAbort"), true},
+                {caption("cbWipeWithoutIntervention"), false},
+                {caption("cbUseIsaac"), true},
+                {caption("cbNoBuffering"), true}};
+    s.BufferCaption = caption("lblOverwriteBuffer");
+    s.BufferText = "512 KB";
+    s.After = {{caption("cbQuickErase"), false},
+               {caption("cbFormarPartitions"), true},
+               {caption("cbAskDlg"), false}};
+    return s;
+}
+
+// A CD that the report must not dump: not a random-access disk.
+class TestDisc : public TCDDVDDisk {
+public:
+    using TCDDVDDisk::TCDDVDDisk;
+    void Wipe() override {}
+    void init() override {}
+};
+
+class Report : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LoadCatalogueTexts(); // the language table is empty here: the defaults
+        folder = fs::temp_directory_path() /
+                 ("purgelet_report_" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        disk = MakeDisk<MemoryDisk>("E", &owner, 100);
+        disk->Description = "Removable Disk (E:)";
+        SetReportInputQuery(nullptr);
+    }
+    void TearDown() override {
+        SetReportInputQuery(nullptr);
+        CurrentReport.reset();
+        disk.reset();
+        fs::remove_all(folder);
+    }
+    // Compares with the golden file; a differing result is kept as <name>.actual in the
+    // temporary folder for a look.
+    void ExpectGolden(const fs::path& file, const std::string& name) {
+        std::string actual = Read(file);
+        std::string golden = Read(fs::path(PURGELET_TEST_DATA) / "report" / name);
+        EXPECT_EQ(actual, golden) << "see " << (fs::temp_directory_path() / (name + ".actual"));
+        if (actual != golden)
+            std::ofstream(fs::temp_directory_path() / (name + ".actual"), std::ios::binary)
+                << actual;
+    }
+    // The answers the DoD prompts get, in order; an empty optional cancels.
+    void Answer(std::vector<std::optional<std::string>> answers) {
+        auto queue = std::make_shared<std::vector<std::optional<std::string>>>(std::move(answers));
+        SetReportInputQuery([this, queue](const std::string& caption, const std::string& prompt,
+                                          std::string& value) {
+            prompts.push_back(caption + "|" + prompt);
+            if (queue->empty() || !queue->front()) {
+                if (!queue->empty())
+                    queue->erase(queue->begin());
+                return false;
+            }
+            value = *queue->front();
+            queue->erase(queue->begin());
+            return true;
+        });
+    }
+    // The run of one disk with a write error that the user ignores.
+    void OneDiskRun(TPLReport& report) {
+        report.WriteDiskHeader(*disk);
+        report.WriteLine(CatalogueText("Error_Write"));
+        report.WriteLine(CatalogueText("DECISION") + ": " + CatalogueText("mrIgnore_TEXT"));
+        report.BlockWarning(*disk);
+    }
+
+    platform::ScopedSystem pc{platform::sim::CreateSimSystem("")};
+    TMessageObject owner;
+    std::unique_ptr<MemoryDisk> disk;
+    fs::path folder;
+    std::vector<std::string> prompts;
+};
+
+TEST_F(Report, NormalStyleMatchesItsGoldenFile) {
+    fs::path file = folder / "normal.log";
+    {
+        TPLReport report(true, false, false, file.string(), PageSettings());
+        OneDiskRun(report);
+    }
+    ExpectGolden(file, "normal.golden");
+    EXPECT_TRUE(prompts.empty()); // the normal style never asks
+}
+
+TEST_F(Report, DodStyleAsksAgainForEmptyAnswersAndDumpsTheFailedBlock) {
+    // Block 7 holds text with the characters the dump must not show as they are.
+    disk->Open(false);
+    std::string content = "Secret\tletter\r\n`quoted` and \x01 byte";
+    auto block7 = disk->medium.bytes.begin() + 7 * 512;
+    std::fill(block7, block7 + 512, 0);
+    std::copy(content.begin(), content.end(), block7);
+    disk->CurrentBlock = 7;
+    Answer({"", "J. Smith, IT security", "", "", "USB stick, serial 4711"});
+    fs::path file = folder / "dod.log";
+    {
+        TPLReport report(true, true, false, file.string(), PageSettings());
+        OneDiskRun(report);
+        // A block that cannot be read leaves zeros in the dump; the last block counts from 0.
+        disk->CurrentBlock = 99;
+        disk->medium.FailReads(99, purgelet::testing::MemoryMedium::kAlways);
+        report.WriteLine(CatalogueText("Error_Read"));
+        report.BlockWarning(*disk);
+        // Not a random-access disk: no warning at all.
+        TestDisc disc("F", &owner);
+        report.BlockWarning(disc);
+    }
+    disk->Close();
+    ExpectGolden(file, "dod.golden");
+    EXPECT_EQ(prompts,
+              (std::vector<std::string>{
+                  "Responsible|Responsible for wipe:", "Responsible|Responsible for wipe:",
+                  "Media Description|Media Description:", "Media Description|Media Description:",
+                  "Media Description|Media Description:"}));
+}
+
+TEST_F(Report, AppendAddsOneReportToAnExistingFile) {
+    fs::path file = folder / "append.log";
+    fs::path alone = folder / "alone.log";
+    std::ofstream(file, std::ios::binary) << "earlier run\r\n";
+    { TPLReport report(true, false, true, file.string(), PageSettings()); }
+    { TPLReport report(true, false, false, alone.string(), PageSettings()); }
+    EXPECT_EQ(Read(file), "earlier run\r\n" + Read(alone));
+    { TPLReport report(true, false, true, file.string(), PageSettings()); }
+    EXPECT_EQ(Read(file), "earlier run\r\n" + Read(alone) + Read(alone));
+}
+
+TEST_F(Report, WithoutAppendAnExistingFileIsReplaced) {
+    fs::path file = folder / "replace.log";
+    std::ofstream(file, std::ios::binary) << "earlier run\r\n";
+    { TPLReport report(true, false, false, file.string(), PageSettings()); }
+    EXPECT_EQ(Read(file).find("earlier run"), std::string::npos);
+}
+
+TEST_F(Report, AppendWithNoFileCreatesIt) {
+    fs::path file = folder / "new.log";
+    {
+        TPLReport report(true, false, true, file.string(), PageSettings());
+        OneDiskRun(report);
+    }
+    ExpectGolden(file, "normal.golden");
+}
+
+TEST_F(Report, NoReportTouchesNoFileAndEveryCallIsSilent) {
+    fs::path file = folder / "none.log";
+    Answer({"someone", "something"});
+    CurrentReport = std::make_unique<TPLReport>(false, true, true, file.string(), PageSettings());
+    ReportWriteDiskHeader(*disk);
+    ReportWriteLine("a line");
+    ReportBlockWarning(*disk);
+    CurrentReport.reset();
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(prompts.empty());
+    // And with no report at all.
+    ReportWriteLine("nowhere");
+    ReportWriteDiskHeader(*disk);
+    ReportBlockWarning(*disk);
+}
+
+TEST_F(Report, ACancelledPromptLeavesAClosedFileWithItsCompletionLines) {
+    for (int cancelled = 0; cancelled < 2; ++cancelled) {
+        fs::path file = folder / ("cancel" + std::to_string(cancelled) + ".log");
+        if (cancelled == 0)
+            Answer({std::nullopt});
+        else
+            Answer({"J. Smith", std::nullopt});
+        try {
+            TPLReport report(true, true, false, file.string(), PageSettings());
+            FAIL() << "no abort";
+        } catch (const XAbort& abort) {
+            EXPECT_STREQ(abort.what(), cancelled == 0 ? "INPUT RESPONSIBLE - User Abort"
+                                                      : "INPUT MEDIA TEXT - User Abort");
+        }
+        std::string stars = std::string(79, '*') + " ";
+        EXPECT_EQ(Read(file), CatalogueText("REPORT00", "report") + "\r\n" +
+                                  "SANITIZING PERFORMED on  2026-01-01 11:00:00\r\n\r\n" +
+                                  "WIPE COMPLETED at2026-01-01 11:00:00\r\n" + stars + "\r\n");
+        fs::rename(file, folder / "moved.log"); // closed: it can be moved away
+        fs::remove(folder / "moved.log");
+    }
+    SetReportInputQuery(nullptr); // nothing connected counts as cancelled
+    EXPECT_THROW(TPLReport(true, true, false, (folder / "x.log").string(), PageSettings()), XAbort);
+}
+
+TEST_F(Report, AFileThatCannotBeCreatedStopsTheReport) {
+    fs::path file = folder / "no such folder" / "r.log";
+    EXPECT_THROW(TPLReport(true, false, false, file.string(), PageSettings()), XGenericError);
+}
+
+TEST_F(Report, AFullDiskIsLoggedOnceAndTheRunGoesOn) {
+    if (fs::path::preferred_separator != '/' || !fs::exists("/dev/full"))
+        GTEST_SKIP() << "needs /dev/full";
+    fs::path log = folder / "except.log";
+    OpenErrorLog(log.string());
+    {
+        TPLReport report(true, false, false, "/dev/full", PageSettings());
+        OneDiskRun(report);
+        report.WriteLine("more");
+    }
+    CloseErrorLog();
+    std::string text = Read(log);
+    std::size_t first = text.find("TPLReport.WriteLine - WriteFile(/dev/full)");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find("TPLReport.WriteLine", first + 1), std::string::npos) << text;
+}
+
+TEST(ReportTexts, BlockOfTakesTwoNumbersAndNothingElse) {
+    EXPECT_EQ(FormatBlockOf("Block %d of %d", 0, 5000000000LL), "Block 0 of 5000000000");
+    EXPECT_EQ(FormatBlockOf("%s %d %n %d %d", 1, 2), "%s 1 %n 2 %d");
+    EXPECT_EQ(FormatBlockOf("Block %", 1, 2), "Block %");
+}
+
+} // namespace
