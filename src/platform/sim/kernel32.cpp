@@ -1,20 +1,29 @@
+// kernel32 of the simulated PC: version, clock, drives and volumes; ordinary files go to the
+// host. Raw device handles are in devices.cpp.
 #include "platform/sim/kernel32.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace platform::sim {
 
-SimKernel32::SimKernel32(std::unique_ptr<Kernel32> host) : host_(std::move(host)) {}
+SimKernel32::SimKernel32(std::unique_ptr<Kernel32> host, std::shared_ptr<Machine> machine)
+    : host_(std::move(host)), machine_(std::move(machine)) {
+    platformId = machine_->platformId;
+    buildNumber = machine_->buildNumber;
+}
 
-std::string SimKernel32::SysErrorMessage(DWORD code) { return host_->SysErrorMessage(code); }
+std::string SimKernel32::SysErrorMessage(DWORD code) {
+    return host_->SysErrorMessage(code);
+}
 
 BOOL SimKernel32::GetVersionExA(OSVERSIONINFOA* info) {
-    if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
-        lastError_ = ERROR_INSUFFICIENT_BUFFER;
-        return FALSE;
-    }
+    if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
     info->dwMajorVersion = platformId == VER_PLATFORM_WIN32_NT ? 5 : 4;
     info->dwMinorVersion = platformId == VER_PLATFORM_WIN32_NT ? 1 : 10;
+    if (platformId == VER_PLATFORM_WIN32_NT && buildNumber >= 6000)
+        info->dwMajorVersion = 6, info->dwMinorVersion = 0;
     info->dwBuildNumber = buildNumber;
     info->dwPlatformId = platformId;
     std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
@@ -26,40 +35,6 @@ BOOL SimKernel32::QueryPerformanceCounter(LARGE_INTEGER* count) {
     return TRUE;
 }
 
-HANDLE SimKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD share,
-                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                                HANDLE templateFile) {
-    if (name != nullptr && std::strncmp(name, "\\\\.\\", 4) == 0) {
-        lastError_ = ERROR_FILE_NOT_FOUND; // no such device on this machine
-        return INVALID_HANDLE_VALUE;
-    }
-    return Forwarded(
-        host_->CreateFileA(name, access, share, security, disposition, flags, templateFile));
-}
-
-BOOL SimKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
-                           LPOVERLAPPED overlapped) {
-    return Forwarded(host_->ReadFile(file, buffer, toRead, read, overlapped));
-}
-
-BOOL SimKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                            LPOVERLAPPED overlapped) {
-    return Forwarded(host_->WriteFile(file, buffer, toWrite, written, overlapped));
-}
-
-DWORD SimKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
-                                  DWORD method) {
-    return Forwarded(host_->SetFilePointer(file, distanceLow, distanceHigh, method));
-}
-
-BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                                  DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
-    return Forwarded(
-        host_->DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped));
-}
-
-BOOL SimKernel32::CloseHandle(HANDLE handle) { return Forwarded(host_->CloseHandle(handle)); }
-
 HANDLE SimKernel32::FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
     return Forwarded(host_->FindFirstFileA(pattern, data));
 }
@@ -68,31 +43,154 @@ BOOL SimKernel32::FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
     return Forwarded(host_->FindNextFileA(find, data));
 }
 
-BOOL SimKernel32::FindClose(HANDLE find) { return Forwarded(host_->FindClose(find)); }
+BOOL SimKernel32::FindClose(HANDLE find) {
+    return Forwarded(host_->FindClose(find));
+}
 
 DWORD SimKernel32::GetFileAttributesA(LPCSTR name) {
     return Forwarded(host_->GetFileAttributesA(name));
 }
 
-DWORD SimKernel32::GetLogicalDrives() { return 0; }
+// ---- Drives and volumes.
 
-UINT SimKernel32::GetDriveTypeA(LPCSTR /*root*/) { return DRIVE_NO_ROOT_DIR; }
-
-BOOL SimKernel32::GetVolumeInformationA(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR,
-                                        DWORD) {
-    lastError_ = ERROR_INVALID_DRIVE;
-    return FALSE;
+Drive* SimKernel32::DriveOfRoot(LPCSTR root) {
+    if (root == nullptr || !std::isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':')
+        return nullptr;
+    if (root[2] != '\0' && !(root[2] == '\\' && root[3] == '\0'))
+        return nullptr;
+    return machine_->FindDrive(root[0]);
 }
 
-BOOL SimKernel32::GetDiskFreeSpaceExA(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
-                                      PULARGE_INTEGER) {
-    lastError_ = ERROR_INVALID_DRIVE;
-    return FALSE;
+Volume* SimKernel32::AnsweringVolume(Drive& drive) {
+    std::optional<Volume>* volume = &drive.volume;
+    if (drive.kind == DriveKind::Floppy) {
+        if (!drive.medium) {
+            machine_->lastError = ERROR_NOT_READY;
+            return nullptr;
+        }
+        volume = &drive.medium->volume;
+    }
+    if (!volume->has_value()) {
+        machine_->lastError = ERROR_UNRECOGNIZED_VOLUME;
+        return nullptr;
+    }
+    return &**volume;
 }
 
-DWORD SimKernel32::QueryDosDeviceA(LPCSTR, LPSTR, DWORD) {
-    lastError_ = ERROR_FILE_NOT_FOUND;
-    return 0;
+DWORD SimKernel32::GetLogicalDrives() {
+    DWORD mask = 0;
+    for (const auto& d : machine_->drives)
+        mask |= 1u << (d.letter - 'A');
+    return mask;
+}
+
+UINT SimKernel32::GetDriveTypeA(LPCSTR root) {
+    Drive* drive = DriveOfRoot(root);
+    if (drive == nullptr)
+        return DRIVE_NO_ROOT_DIR;
+    switch (drive->kind) {
+    case DriveKind::Fixed:
+        return DRIVE_FIXED;
+    case DriveKind::Removable:
+    case DriveKind::Floppy:
+        return DRIVE_REMOVABLE;
+    case DriveKind::CdRom:
+        return DRIVE_CDROM;
+    case DriveKind::RamDisk:
+        return DRIVE_RAMDISK;
+    case DriveKind::Network:
+        return DRIVE_REMOTE;
+    case DriveKind::NoRootDir:
+        return DRIVE_NO_ROOT_DIR;
+    }
+    return DRIVE_UNKNOWN;
+}
+
+namespace {
+// Copies text with its terminating NUL when it fits in size characters.
+bool CopyOut(const std::string& text, LPSTR out, DWORD size) {
+    if (out == nullptr)
+        return true;
+    if (text.size() + 1 > size)
+        return false;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+    return true;
+}
+} // namespace
+
+BOOL SimKernel32::GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                        LPDWORD serial, LPDWORD maxComponentLength,
+                                        LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                        DWORD fileSystemNameSize) {
+    Drive* drive = DriveOfRoot(root);
+    if (drive == nullptr || drive->kind == DriveKind::NoRootDir)
+        return Fail(ERROR_PATH_NOT_FOUND);
+    Volume* volume = AnsweringVolume(*drive);
+    if (volume == nullptr)
+        return FALSE;
+    if (!CopyOut(volume->label, volumeName, volumeNameSize) ||
+        !CopyOut(volume->fileSystem, fileSystemName, fileSystemNameSize))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (serial != nullptr)
+        *serial = volume->serial;
+    if (maxComponentLength != nullptr)
+        *maxComponentLength = volume->maxComponentLength;
+    if (fileSystemFlags != nullptr)
+        *fileSystemFlags = volume->flags;
+    return TRUE;
+}
+
+BOOL SimKernel32::GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller,
+                                      PULARGE_INTEGER total, PULARGE_INTEGER totalFree) {
+    Drive* drive = DriveOfRoot(root);
+    if (drive == nullptr || drive->kind == DriveKind::NoRootDir)
+        return Fail(ERROR_PATH_NOT_FOUND);
+    Volume* volume = AnsweringVolume(*drive);
+    if (volume == nullptr)
+        return FALSE;
+    std::int64_t size = drive->length;
+    if (drive->kind == DriveKind::Floppy)
+        size = drive->medium->image->size();
+    std::int64_t all = volume->totalBytes.value_or(size);
+    std::int64_t free = std::min(volume->freeBytes, all);
+    if (freeToCaller != nullptr)
+        freeToCaller->QuadPart = static_cast<ULONGLONG>(free);
+    if (total != nullptr)
+        total->QuadPart = static_cast<ULONGLONG>(all);
+    if (totalFree != nullptr)
+        totalFree->QuadPart = static_cast<ULONGLONG>(free);
+    return TRUE;
+}
+
+DWORD SimKernel32::QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
+    std::string answer;
+    if (device == nullptr) {
+        for (const auto& d : machine_->drives)
+            answer += std::string(1, d.letter) + ":" + '\0';
+    } else {
+        Drive* drive = DriveOfRoot(device);
+        if (drive == nullptr || device[2] != '\0') {
+            machine_->lastError = ERROR_FILE_NOT_FOUND;
+            return 0;
+        }
+        std::size_t index = static_cast<std::size_t>(drive - machine_->drives.data());
+        if (drive->kind == DriveKind::Floppy)
+            answer = "\\Device\\Floppy" + std::to_string(drive->letter - 'A');
+        else if (drive->kind == DriveKind::CdRom)
+            answer = "\\Device\\CdRom" + std::to_string(index);
+        else if (drive->kind == DriveKind::Network)
+            answer = "\\Device\\LanmanRedirector\\;" + std::string(1, drive->letter) + ":";
+        else
+            answer = "\\Device\\HarddiskVolume" + std::to_string(index + 1);
+        answer += '\0';
+    }
+    answer += '\0';
+    if (target == nullptr || answer.size() > size) {
+        machine_->lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    std::memcpy(target, answer.data(), answer.size());
+    return static_cast<DWORD>(answer.size());
 }
 
 } // namespace platform::sim

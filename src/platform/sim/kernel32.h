@@ -1,16 +1,20 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/sim/machine.h"
 
+#include <map>
 #include <memory>
 
 namespace platform::sim {
 
-// kernel32 of the simulated PC. Ordinary files are passed to the host's kernel32; the
-// clock is fixed (settable by a test) so that logs and reports are reproducible.
+// kernel32 of the simulated PC. Drive letters and physical disks are those of the machine;
+// their raw devices read and write the machine's image files and never a real device.
+// Ordinary files are passed to the host's kernel32; the clock is fixed (settable by a test)
+// so that logs and reports are reproducible.
 class SimKernel32 : public Kernel32 {
 public:
-    explicit SimKernel32(std::unique_ptr<Kernel32> host);
+    SimKernel32(std::unique_ptr<Kernel32> host, std::shared_ptr<Machine> machine);
 
     SYSTEMTIME localTime{2026, 1, 4, 1, 12, 0, 0, 0};
     SYSTEMTIME utcTime{2026, 1, 4, 1, 11, 0, 0, 0};
@@ -18,8 +22,13 @@ public:
     DWORD buildNumber = 2600;
     DWORD ticks = 0;
 
-    DWORD GetLastError() override { return lastError_; }
-    void SetLastError(DWORD code) override { lastError_ = code; }
+    Machine& machine() { return *machine_; }
+    const std::shared_ptr<Machine>& sharedMachine() const { return machine_; }
+    // Open device handles of the machine (tests check that a disk closed what it opened).
+    std::size_t OpenDeviceHandles() const { return handles_.size(); }
+
+    DWORD GetLastError() override { return machine_->lastError; }
+    void SetLastError(DWORD code) override { machine_->lastError = code; }
     std::string SysErrorMessage(DWORD code) override;
     BOOL GetVersionExA(OSVERSIONINFOA* info) override;
     std::string GetModuleFileNameA() override { return host_->GetModuleFileNameA(); }
@@ -44,23 +53,71 @@ public:
     DWORD GetFileAttributesA(LPCSTR name) override;
     DWORD GetLogicalDrives() override;
     UINT GetDriveTypeA(LPCSTR root) override;
-    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
-                               LPDWORD serial, LPDWORD maxComponentLength,
-                               LPDWORD fileSystemFlags, LPSTR fileSystemName,
-                               DWORD fileSystemNameSize) override;
+    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                               LPDWORD maxComponentLength, LPDWORD fileSystemFlags,
+                               LPSTR fileSystemName, DWORD fileSystemNameSize) override;
     BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
                              PULARGE_INTEGER totalFree) override;
     DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) override;
 
+    // The drive of a root "X:\" (or "X:"), null when the machine has none.
+    Drive* DriveOfRoot(LPCSTR root);
+    // The volume facts of a drive as the system sees them now, null with the last error set
+    // when the volume does not answer.
+    Volume* AnsweringVolume(Drive& drive);
+    // Whether any handle of this process is open on the drive's volume (a format needs none).
+    bool DriveHasOpenHandles(const Drive& drive) const;
+
+    // Where a device's bytes are: the image, the byte offset of the device on it, the
+    // device's extent and its sector size. False (last error set) when there is no medium.
+    struct Extent {
+        Image* image = nullptr;
+        std::int64_t base = 0, length = 0;
+        DWORD sectorSize = 512;
+    };
+    // The extent of a drive letter's volume (false, last error set, without a medium).
+    bool DriveExtent(const Drive& drive, Extent* extent);
+    bool DriveGeometry(const Drive& drive, DISK_GEOMETRY* geometry);
+
 private:
-    // The host's last error follows each forwarded call into ours.
+    // A handle on a raw device: a drive letter's volume or a whole physical disk.
+    struct DeviceHandle {
+        int drive = -1; // index into Machine::drives, or -1
+        int disk = -1;  // index into Machine::disks, or -1
+        std::string name;
+        DWORD access = 0, share = 0, flags = 0;
+        std::int64_t position = 0;
+        bool locked = false;
+    };
+
     template <class R> R Forwarded(R result) {
-        lastError_ = host_->GetLastError();
+        machine_->lastError = host_->GetLastError();
         return result;
     }
+    BOOL Fail(DWORD error) {
+        machine_->lastError = error;
+        return FALSE;
+    }
+    void Record(const DeviceHandle& h, const char* name, DWORD a, DWORD b, std::int64_t offset,
+                bool ok);
+    DeviceHandle* Find(HANDLE handle);
+    DeviceFaults& FaultsOf(const DeviceHandle& h);
+    bool ExtentOf(const DeviceHandle& h, Extent* extent);
+    bool Geometry(const DeviceHandle& h, DISK_GEOMETRY* geometry);
+    HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
+                      DWORD disposition, DWORD flags);
+    BOOL Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
+    // The first armed block fault in [offset, offset + size) of an image, by byte offset.
+    BlockFault* FirstFault(Image* image, std::int64_t offset, std::int64_t size, bool write,
+                           std::int64_t* at);
+    bool WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::int64_t size);
+    BOOL VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code);
+    void SettleVolumes();
 
     std::unique_ptr<Kernel32> host_;
-    DWORD lastError_ = ERROR_SUCCESS;
+    std::shared_ptr<Machine> machine_;
+    std::map<HANDLE, DeviceHandle> handles_;
+    std::uintptr_t nextHandle_ = 0x5E000000;
 };
 
 } // namespace platform::sim

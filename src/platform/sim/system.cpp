@@ -1,18 +1,46 @@
+#include "platform/sim/fmifs.h"
 #include "platform/sim/kernel32.h"
 #include "platform/sim/registry.h"
 #include "platform/sim/setupapi.h"
+#include "platform/sim/shell32.h"
 #include "platform/sim/sim.h"
 
 namespace platform::sim {
 
-std::unique_ptr<System> CreateSimSystem(const std::string& /*machineFile*/) {
+namespace {
+
+SetupDevices SetupDevicesOf(const Machine& machine) {
+    SetupDevices devices;
+    for (const auto& disk : machine.disks)
+        devices.disks.push_back(SetupDisk{disk.friendlyName, disk.devicePath, true});
+    return devices;
+}
+
+} // namespace
+
+std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
     auto host = CreateNativeSystem();
     auto system = std::make_unique<System>();
-    system->kernel32 = std::make_unique<SimKernel32>(std::move(host->kernel32));
-    system->shell32 = std::make_unique<Shell32>();
-    system->registry = CreateSimRegistry(nullptr);
-    system->setupapi = std::make_unique<SimSetupApi>(*system->kernel32, SetupDevices{});
+    auto kernel32 = std::make_unique<SimKernel32>(std::move(host->kernel32), machine);
+    SimKernel32& k = *kernel32;
+    system->kernel32 = std::move(kernel32);
+    system->shell32 = std::make_unique<SimShell32>(machine);
+    system->registry = CreateSimRegistry(machine->registry);
+    system->setupapi = std::make_unique<SimSetupApi>(k, SetupDevicesOf(*machine));
+    // Windows 9x has no file-system utility library.
+    if (machine->platformId == VER_PLATFORM_WIN32_NT &&
+        machine->formatLibrary != Machine::FormatLibrary::Absent)
+        system->fmifs = std::make_unique<SimFmifs>(k, machine);
     return system;
+}
+
+std::unique_ptr<System> CreateSimSystem(const std::string& machineFile) {
+    std::shared_ptr<Machine> machine;
+    if (machineFile.empty())
+        machine = Machine::Parse(nlohmann::json::object(), std::filesystem::current_path());
+    else
+        machine = Machine::Load(machineFile);
+    return CreateSimSystem(std::move(machine));
 }
 
 } // namespace platform::sim

@@ -8,6 +8,9 @@
 namespace platform {
 
 std::unique_ptr<Kernel32> CreateWin32Kernel32();
+std::unique_ptr<Shell32> CreateWin32Shell32();
+// Null when fmifs.dll cannot be loaded.
+std::unique_ptr<Fmifs> CreateWin32Fmifs();
 std::unique_ptr<Registry> CreateWin32Registry();
 std::unique_ptr<SetupApi> CreateWin32SetupApi();
 

@@ -5,9 +5,10 @@ namespace platform {
 std::unique_ptr<System> CreateNativeSystem() {
     auto system = std::make_unique<System>();
     system->kernel32 = CreateWin32Kernel32();
-    system->shell32 = std::make_unique<Shell32>();
+    system->shell32 = CreateWin32Shell32();
     system->registry = CreateWin32Registry();
     system->setupapi = CreateWin32SetupApi();
+    system->fmifs = CreateWin32Fmifs();
     return system;
 }
 

@@ -1,0 +1,574 @@
+#include "platform/sim/machine.h"
+
+#include "platform/sim/kernel32.h"
+#include "platform/system.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+
+namespace platform::sim {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+bool Fault::Fire() {
+    if (remaining == 0)
+        return false;
+    if (remaining > 0)
+        --remaining;
+    return true;
+}
+
+// ---- Images.
+
+Image::Image(fs::path path, std::int64_t size) : path_(std::move(path)), size_(size) {}
+
+std::fstream& Image::Stream() {
+    if (!stream_.is_open())
+        stream_.open(path_, std::ios::in | std::ios::out | std::ios::binary);
+    stream_.clear();
+    return stream_;
+}
+
+bool Image::Read(std::int64_t offset, void* buffer, std::size_t size) {
+    if (offset < 0 || offset + static_cast<std::int64_t>(size) > size_)
+        return false;
+    auto& s = Stream();
+    s.seekg(offset);
+    s.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(s.gcount()) == size;
+}
+
+bool Image::Write(std::int64_t offset, const void* buffer, std::size_t size) {
+    if (offset < 0 || offset + static_cast<std::int64_t>(size) > size_)
+        return false;
+    auto& s = Stream();
+    s.seekp(offset);
+    s.write(static_cast<const char*>(buffer), static_cast<std::streamsize>(size));
+    s.flush();
+    return static_cast<bool>(s);
+}
+
+void Image::Flush() {
+    if (stream_.is_open())
+        stream_.flush();
+}
+
+// ---- Floppy media.
+
+namespace {
+
+struct FloppyType {
+    MEDIA_TYPE type;
+    const char* name;
+    int cylinders, heads, sectors, bytes;
+};
+
+// The media the sim models, with the geometry Windows reports for them.
+const FloppyType kFloppyTypes[] = {
+    {F5_1Pt2_512, "F5_1Pt2_512", 80, 2, 15, 512},
+    {F3_1Pt44_512, "F3_1Pt44_512", 80, 2, 18, 512},
+    {F3_2Pt88_512, "F3_2Pt88_512", 80, 2, 36, 512},
+    {F3_720_512, "F3_720_512", 80, 2, 9, 512},
+    {F5_360_512, "F5_360_512", 40, 2, 9, 512},
+    {F5_320_512, "F5_320_512", 40, 2, 8, 512},
+    {F5_320_1024, "F5_320_1024", 40, 2, 4, 1024},
+    {F5_180_512, "F5_180_512", 40, 1, 9, 512},
+    {F5_160_512, "F5_160_512", 40, 1, 8, 512},
+    {F3_640_512, "F3_640_512", 80, 2, 8, 512},
+    {F5_640_512, "F5_640_512", 80, 2, 8, 512},
+    {F5_720_512, "F5_720_512", 80, 2, 9, 512},
+    {F3_1Pt2_512, "F3_1Pt2_512", 80, 2, 15, 512},
+    {F3_1Pt23_1024, "F3_1Pt23_1024", 77, 2, 8, 1024},
+    {F5_1Pt23_1024, "F5_1Pt23_1024", 77, 2, 8, 1024},
+};
+
+} // namespace
+
+bool FloppyGeometry(MEDIA_TYPE type, DISK_GEOMETRY* geometry) {
+    for (const auto& t : kFloppyTypes) {
+        if (t.type != type)
+            continue;
+        std::memset(geometry, 0, sizeof(*geometry));
+        geometry->Cylinders.QuadPart = t.cylinders;
+        geometry->MediaType = t.type;
+        geometry->TracksPerCylinder = static_cast<DWORD>(t.heads);
+        geometry->SectorsPerTrack = static_cast<DWORD>(t.sectors);
+        geometry->BytesPerSector = static_cast<DWORD>(t.bytes);
+        return true;
+    }
+    return false;
+}
+
+std::int64_t GeometryBytes(const DISK_GEOMETRY& g) {
+    return g.Cylinders.QuadPart * g.TracksPerCylinder * g.SectorsPerTrack * g.BytesPerSector;
+}
+
+// ---- Parsing.
+
+namespace {
+
+[[noreturn]] void Bad(const std::string& where, const std::string& what) {
+    throw std::runtime_error("machine file: " + where + ": " + what);
+}
+
+template <class T>
+T Get(const json& object, const char* key, T fallback, const std::string& where) {
+    if (!object.contains(key) || object[key].is_null())
+        return fallback;
+    try {
+        return object[key].get<T>();
+    } catch (const json::exception& e) {
+        Bad(where + "." + key, e.what());
+    }
+}
+
+std::int64_t GetInt(const json& object, const char* key, std::int64_t fallback,
+                    const std::string& where) {
+    auto value = Get<std::int64_t>(object, key, fallback, where);
+    return value;
+}
+
+MEDIA_TYPE ParseMediaType(const json& value, const std::string& where) {
+    if (value.is_number_integer()) {
+        int n = value.get<int>();
+        if (n < 0 || n > 25)
+            Bad(where, "media type out of range");
+        return static_cast<MEDIA_TYPE>(n);
+    }
+    if (!value.is_string())
+        Bad(where, "media type must be a name or a number");
+    std::string name = value.get<std::string>();
+    if (name == "fixed" || name == "FixedMedia")
+        return FixedMedia;
+    if (name == "removable" || name == "RemovableMedia")
+        return RemovableMedia;
+    if (name == "unknown" || name == "Unknown")
+        return Unknown;
+    for (const auto& t : kFloppyTypes)
+        if (name == t.name)
+            return t.type;
+    Bad(where, "unknown media type \"" + name + "\"");
+}
+
+Fault ParseFault(const json& value, DWORD defaultError, const std::string& where) {
+    Fault fault{0, defaultError};
+    if (value.is_null())
+        return fault;
+    if (value.is_boolean()) {
+        fault.remaining = value.get<bool>() ? -1 : 0;
+    } else if (value.is_number_integer()) {
+        fault.remaining = value.get<int>();
+    } else if (value.is_object()) {
+        fault.remaining = static_cast<int>(GetInt(value, "times", -1, where));
+        fault.error = static_cast<DWORD>(GetInt(value, "error", defaultError, where));
+    } else {
+        Bad(where, "a fault is true, a number of times, or {\"times\", \"error\"}");
+    }
+    if (fault.remaining < -1)
+        Bad(where, "times must be at least 0");
+    return fault;
+}
+
+std::vector<BlockFault> ParseBlockFaults(const json& list, DWORD defaultError,
+                                         const std::string& where) {
+    std::vector<BlockFault> faults;
+    if (list.is_null())
+        return faults;
+    if (!list.is_array())
+        Bad(where, "must be a list of {\"block\", \"times\", \"error\", \"short\"}");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        std::string at = where + "[" + std::to_string(i) + "]";
+        const json& item = list[i];
+        if (!item.is_object() || !item.contains("block"))
+            Bad(at, "needs a block number");
+        BlockFault f;
+        f.block = GetInt(item, "block", 0, at);
+        if (f.block < 0)
+            Bad(at, "block must not be negative");
+        f.fault.remaining = static_cast<int>(GetInt(item, "times", -1, at));
+        f.fault.error = static_cast<DWORD>(GetInt(item, "error", defaultError, at));
+        f.shortTransfer = Get<bool>(item, "short", false, at);
+        faults.push_back(f);
+    }
+    return faults;
+}
+
+DeviceFaults ParseFaults(const json& object, const std::string& where) {
+    DeviceFaults f;
+    if (object.is_null())
+        return f;
+    if (!object.is_object())
+        Bad(where, "faults must be an object");
+    auto one = [&](const char* key, DWORD error) {
+        return ParseFault(object.contains(key) ? object[key] : json(), error, where + "." + key);
+    };
+    f.open = one("open", ERROR_ACCESS_DENIED);
+    f.geometry = one("geometry", ERROR_INVALID_FUNCTION);
+    f.partitionInfo = one("partitionInfo", ERROR_INVALID_FUNCTION);
+    f.deviceNumber = one("deviceNumber", ERROR_INVALID_FUNCTION);
+    f.mediaTypes = one("mediaTypes", ERROR_INVALID_FUNCTION);
+    f.seek = one("seek", ERROR_SEEK);
+    f.close = one("close", ERROR_INVALID_HANDLE);
+    f.lock = one("lock", ERROR_ACCESS_DENIED);
+    f.unlock = one("unlock", ERROR_NOT_LOCKED);
+    f.dismount = one("dismount", ERROR_ACCESS_DENIED);
+    f.readBlocks =
+        ParseBlockFaults(object.value("readBlocks", json()), ERROR_CRC, where + ".readBlocks");
+    f.writeBlocks = ParseBlockFaults(object.value("writeBlocks", json()), ERROR_WRITE_FAULT,
+                                     where + ".writeBlocks");
+    return f;
+}
+
+std::optional<Volume> ParseVolume(const json& object, const std::string& where) {
+    if (object.is_null())
+        return std::nullopt;
+    if (!object.is_object())
+        Bad(where, "volume must be an object or null");
+    Volume v;
+    v.label = Get<std::string>(object, "label", "", where);
+    v.fileSystem = Get<std::string>(object, "fileSystem", "NTFS", where);
+    v.serial = static_cast<DWORD>(GetInt(object, "serial", v.serial, where));
+    v.flags = static_cast<DWORD>(GetInt(object, "flags", v.flags, where));
+    v.maxComponentLength =
+        static_cast<DWORD>(GetInt(object, "maxComponentLength", v.maxComponentLength, where));
+    if (object.contains("totalBytes"))
+        v.totalBytes = GetInt(object, "totalBytes", 0, where);
+    v.freeBytes = GetInt(object, "freeBytes", 0, where);
+    return v;
+}
+
+DriveKind ParseKind(const std::string& kind, const std::string& where) {
+    static const std::map<std::string, DriveKind> kinds = {
+        {"fixed", DriveKind::Fixed},        {"removable", DriveKind::Removable},
+        {"floppy", DriveKind::Floppy},      {"cdrom", DriveKind::CdRom},
+        {"ramdisk", DriveKind::RamDisk},    {"network", DriveKind::Network},
+        {"noRootDir", DriveKind::NoRootDir}};
+    auto it = kinds.find(kind);
+    if (it == kinds.end())
+        Bad(where, "unknown kind \"" + kind + "\"");
+    return it->second;
+}
+
+// A fresh disk gets a master boot record that describes its primary partitions, so that a
+// test can check the partition table survives a wipe of one partition.
+void WritePartitionTable(Machine& machine, int diskIndex) {
+    PhysicalDisk& disk = machine.disks[static_cast<std::size_t>(diskIndex)];
+    unsigned char mbr[512] = {};
+    bool any = false;
+    for (const Drive& d : machine.drives) {
+        if (d.disk != diskIndex || d.partitionNumber < 1 || d.partitionNumber > 4)
+            continue;
+        any = true;
+        unsigned char* e = mbr + 446 + 16 * (d.partitionNumber - 1);
+        DWORD bps = disk.geometry.BytesPerSector;
+        auto start = static_cast<DWORD>(d.offset / bps);
+        auto count = static_cast<DWORD>(d.length / bps);
+        e[0] = d.boot ? 0x80 : 0x00;
+        e[1] = 0xFE, e[2] = 0xFF, e[3] = 0xFF; // CHS beyond reach: LBA fields count
+        e[4] = d.partitionType;
+        e[5] = 0xFE, e[6] = 0xFF, e[7] = 0xFF;
+        for (int i = 0; i < 4; ++i) {
+            e[8 + i] = static_cast<unsigned char>(start >> (8 * i));
+            e[12 + i] = static_cast<unsigned char>(count >> (8 * i));
+        }
+    }
+    if (!any)
+        return;
+    mbr[440] = static_cast<unsigned char>(disk.deviceNumber + 0x51);
+    mbr[441] = 0x5A, mbr[442] = 0x1E, mbr[443] = 0xC0; // disk signature
+    mbr[510] = 0x55, mbr[511] = 0xAA;
+    disk.image->Write(0, mbr, sizeof(mbr));
+}
+
+} // namespace
+
+Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
+    fs::path path = fs::path(name).is_absolute() ? fs::path(name) : baseDir / name;
+    std::string key = fs::absolute(path).lexically_normal().string();
+    auto it = images_.find(key);
+    if (it != images_.end()) {
+        if (it->second->size() < size)
+            throw std::runtime_error("machine file: image \"" + name +
+                                     "\" is used with two different sizes");
+        return it->second.get();
+    }
+    std::error_code ec;
+    bool fresh = !fs::exists(path, ec);
+    if (fresh) {
+        if (!path.parent_path().empty())
+            fs::create_directories(path.parent_path(), ec);
+        std::ofstream(path, std::ios::binary).close();
+    }
+    if (!fs::exists(path, ec))
+        throw std::runtime_error("machine file: image \"" + name + "\" cannot be created");
+    if (static_cast<std::int64_t>(fs::file_size(path, ec)) < size)
+        fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // sparse where it can be
+    if (ec)
+        throw std::runtime_error("machine file: image \"" + name + "\": " + ec.message());
+    auto image = std::make_unique<Image>(path, size);
+    Image* raw = image.get();
+    images_[key] = std::move(image);
+    return raw;
+}
+
+std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDir) {
+    auto m = std::make_unique<Machine>();
+    m->baseDir = baseDir;
+    if (!file.is_object())
+        Bad("top level", "a machine is a JSON object");
+    std::string family = Get<std::string>(file, "platform", "NT", "platform");
+    if (family == "NT")
+        m->platformId = VER_PLATFORM_WIN32_NT;
+    else if (family == "9x")
+        m->platformId = VER_PLATFORM_WIN32_WINDOWS;
+    else
+        Bad("platform", "must be \"NT\" or \"9x\"");
+    m->buildNumber = static_cast<DWORD>(
+        GetInt(file, "build", m->platformId == VER_PLATFORM_WIN32_NT ? 2600 : 2222, "build"));
+    std::string library = Get<std::string>(
+        file, "formatLibrary", m->platformId == VER_PLATFORM_WIN32_NT ? "present" : "absent",
+        "formatLibrary");
+    if (library == "present")
+        m->formatLibrary = FormatLibrary::Present;
+    else if (library == "absent")
+        m->formatLibrary = FormatLibrary::Absent;
+    else if (library == "noFormatEx")
+        m->formatLibrary = FormatLibrary::NoFormatEx;
+    else
+        Bad("formatLibrary", "must be \"present\", \"absent\" or \"noFormatEx\"");
+    if (file.contains("registry"))
+        m->registry = file["registry"];
+
+    const json disks = file.value("physicalDisks", json::array());
+    if (!disks.is_array())
+        Bad("physicalDisks", "must be a list");
+    std::vector<bool> freshDisk;
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        std::string at = "physicalDisks[" + std::to_string(i) + "]";
+        const json& d = disks[i];
+        if (!d.is_object())
+            Bad(at, "must be an object");
+        PhysicalDisk disk;
+        disk.friendlyName = Get<std::string>(d, "friendlyName", "SIM HARDDISK", at);
+        disk.deviceNumber =
+            static_cast<DWORD>(GetInt(d, "deviceNumber", static_cast<std::int64_t>(i), at));
+        disk.instanceId = Get<std::string>(
+            d, "instanceId", "IDE\\DISKSIM_HARDDISK\\5&SIM&0&" + std::to_string(i), at);
+        disk.hardwareId = Get<std::string>(d, "hardwareId", "IDE\\DiskSIM_HARDDISK", at);
+        disk.devicePath =
+            Get<std::string>(d, "devicePath",
+                             "\\\\?\\ide#disksim_harddisk#5&sim&0&" + std::to_string(i) +
+                                 "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+                             at);
+        const json g = d.value("geometry", json::object());
+        std::string gat = at + ".geometry";
+        disk.geometry.Cylinders.QuadPart = GetInt(g, "cylinders", 16, gat);
+        disk.geometry.TracksPerCylinder =
+            static_cast<DWORD>(GetInt(g, "tracksPerCylinder", 16, gat));
+        disk.geometry.SectorsPerTrack = static_cast<DWORD>(GetInt(g, "sectorsPerTrack", 63, gat));
+        disk.geometry.BytesPerSector = static_cast<DWORD>(GetInt(g, "bytesPerSector", 512, gat));
+        disk.geometry.MediaType = d.contains("mediaType")
+                                      ? ParseMediaType(d["mediaType"], at + ".mediaType")
+                                      : FixedMedia;
+        if (disk.geometry.BytesPerSector == 0 || disk.geometry.BytesPerSector % 128 != 0)
+            Bad(gat, "bytesPerSector must be a positive multiple of 128");
+        if (disk.geometry.Cylinders.QuadPart <= 0 || disk.geometry.TracksPerCylinder == 0 ||
+            disk.geometry.SectorsPerTrack == 0)
+            Bad(gat, "cylinders, tracks and sectors must be positive");
+        disk.size = GetInt(d, "size", GeometryBytes(disk.geometry), at);
+        if (disk.size < GeometryBytes(disk.geometry) || disk.size % disk.geometry.BytesPerSector)
+            Bad(at + ".size", "must be whole sectors, at least the geometry's size");
+        if (!d.contains("image"))
+            Bad(at, "needs an image file");
+        std::string image = Get<std::string>(d, "image", "", at);
+        freshDisk.push_back(
+            !fs::exists(fs::path(image).is_absolute() ? fs::path(image) : baseDir / image));
+        disk.image = m->ImageFor(image, disk.size);
+        disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
+        m->disks.push_back(std::move(disk));
+    }
+
+    const json drives = file.value("drives", json::array());
+    if (!drives.is_array())
+        Bad("drives", "must be a list");
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        std::string at = "drives[" + std::to_string(i) + "]";
+        const json& d = drives[i];
+        if (!d.is_object())
+            Bad(at, "must be an object");
+        Drive drive;
+        std::string letter = Get<std::string>(d, "letter", "", at);
+        if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0])))
+            Bad(at + ".letter", "must be one letter A to Z");
+        drive.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+        if (m->FindDrive(drive.letter) != nullptr)
+            Bad(at + ".letter", std::string("drive ") + drive.letter + ": is declared twice");
+        drive.kind = ParseKind(Get<std::string>(d, "kind", "fixed", at), at + ".kind");
+        drive.partitionType = static_cast<BYTE>(GetInt(d, "partitionType", 7, at));
+        drive.boot = Get<bool>(d, "boot", false, at);
+        drive.partitionNumber = static_cast<int>(GetInt(d, "partitionNumber", 1, at));
+        drive.volume = d.contains("volume") ? ParseVolume(d["volume"], at + ".volume")
+                                            : std::optional<Volume>(Volume{});
+        if (d.contains("displayName") && !d["displayName"].is_null())
+            drive.displayName = Get<std::string>(d, "displayName", "", at);
+        drive.inUse = Get<bool>(d, "inUse", false, at);
+        drive.faults = ParseFaults(d.value("faults", json()), at + ".faults");
+        if (Get<bool>(d, "dismountFails", false, at))
+            drive.faults.dismount = Fault::Always(ERROR_ACCESS_DENIED);
+        const json f = d.value("format", json::object());
+        drive.format.steps = std::max(1, static_cast<int>(GetInt(f, "steps", 10, at + ".format")));
+        drive.format.stepMs = static_cast<int>(GetInt(f, "stepMs", 0, at + ".format"));
+        drive.format.fails = Get<bool>(f, "fails", false, at + ".format");
+        drive.format.failAfterSteps =
+            static_cast<int>(GetInt(f, "failAfterSteps", 0, at + ".format"));
+        drive.format.error =
+            static_cast<DWORD>(GetInt(f, "error", ERROR_GEN_FAILURE, at + ".format"));
+
+        if (drive.kind == DriveKind::Floppy) {
+            drive.partitionNumber = 0;
+            drive.hasDeviceNumber = false;
+            drive.partitionType = 1;
+            const json media = d.value("supportedMedia", json::array({"F3_1Pt44_512"}));
+            for (std::size_t k = 0; k < media.size(); ++k) {
+                std::string mat = at + ".supportedMedia[" + std::to_string(k) + "]";
+                MEDIA_TYPE type = ParseMediaType(media[k], mat);
+                DISK_GEOMETRY g;
+                if (type != RemovableMedia && type != FixedMedia && !FloppyGeometry(type, &g))
+                    Bad(mat, "the sim does not model this medium");
+                drive.supportedMedia.push_back(type);
+            }
+            m->drives.push_back(std::move(drive));
+            const json medium = d.value("medium", json());
+            if (!medium.is_null()) {
+                std::string mat = at + ".medium";
+                MEDIA_TYPE type = ParseMediaType(medium.value("type", json("F3_1Pt44_512")), mat);
+                m->InsertMedium(m->drives.back().letter, type,
+                                Get<std::string>(medium, "image", "", mat),
+                                Get<bool>(medium, "writeProtected", false, mat));
+                m->drives.back().medium->volume =
+                    medium.contains("volume") ? ParseVolume(medium["volume"], mat + ".volume")
+                                              : std::optional<Volume>(Volume{"", "FAT12"});
+            }
+            continue;
+        }
+
+        if (d.contains("disk")) {
+            drive.disk = static_cast<int>(GetInt(d, "disk", -1, at));
+            if (drive.disk < 0 || drive.disk >= static_cast<int>(m->disks.size()))
+                Bad(at + ".disk", "no such physical disk");
+            const PhysicalDisk& disk = m->disks[static_cast<std::size_t>(drive.disk)];
+            drive.offset = GetInt(d, "offset",
+                                  disk.geometry.SectorsPerTrack *
+                                      static_cast<std::int64_t>(disk.geometry.BytesPerSector),
+                                  at);
+            drive.length = GetInt(d, "length", disk.size - drive.offset, at);
+            if (drive.offset < 0 || drive.length <= 0 || drive.offset + drive.length > disk.size)
+                Bad(at, "the partition does not lie within its disk");
+            if (drive.offset % disk.geometry.BytesPerSector)
+                Bad(at + ".offset", "must be whole sectors");
+            drive.deviceNumber = disk.deviceNumber;
+            drive.hasDeviceNumber = Get<bool>(d, "hasDeviceNumber", true, at);
+        } else {
+            if (!d.contains("image"))
+                Bad(at, "needs a physical disk (\"disk\") or an image of its own (\"image\")");
+            drive.bytesPerSector = static_cast<DWORD>(GetInt(d, "bytesPerSector", 512, at));
+            if (drive.bytesPerSector == 0 || drive.bytesPerSector % 128 != 0)
+                Bad(at + ".bytesPerSector", "must be a positive multiple of 128");
+            drive.length = GetInt(d, "size", 0, at);
+            if (drive.length <= 0)
+                Bad(at + ".size", "an image of its own needs a positive size");
+            drive.offset = GetInt(d, "startingOffset", 0, at);
+            drive.image = m->ImageFor(Get<std::string>(d, "image", "", at), drive.length);
+            drive.hasDeviceNumber = d.contains("deviceNumber");
+            drive.deviceNumber = static_cast<DWORD>(GetInt(d, "deviceNumber", 0, at));
+        }
+        m->drives.push_back(std::move(drive));
+    }
+    for (std::size_t i = 0; i < m->disks.size(); ++i)
+        if (freshDisk[i])
+            WritePartitionTable(*m, static_cast<int>(i));
+    return m;
+}
+
+std::unique_ptr<Machine> Machine::Load(const fs::path& machineFile) {
+    std::ifstream in(machineFile, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("machine file \"" + machineFile.string() + "\" cannot be read");
+    json file;
+    try {
+        file = json::parse(in, nullptr, true, true);
+    } catch (const json::exception& e) {
+        throw std::runtime_error("machine file \"" + machineFile.string() + "\": " + e.what());
+    }
+    return Parse(file, fs::absolute(machineFile).parent_path());
+}
+
+Drive* Machine::FindDrive(char letter) {
+    char up = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    for (auto& d : drives)
+        if (d.letter == up)
+            return &d;
+    return nullptr;
+}
+
+namespace {
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+} // namespace
+
+PhysicalDisk* Machine::FindDisk(const std::string& devicePath) {
+    for (auto& d : disks) {
+        if (SameText(d.devicePath, devicePath) ||
+            SameText("\\\\.\\PhysicalDrive" + std::to_string(d.deviceNumber), devicePath))
+            return &d;
+    }
+    return nullptr;
+}
+
+void Machine::InsertMedium(char letter, MEDIA_TYPE type, const std::string& image,
+                           bool writeProtected) {
+    Drive* drive = FindDrive(letter);
+    if (drive == nullptr || drive->kind != DriveKind::Floppy)
+        throw std::runtime_error(std::string("machine: ") + letter + ": is not a floppy drive");
+    DISK_GEOMETRY g;
+    if (!FloppyGeometry(type, &g))
+        throw std::runtime_error("machine: the sim does not model that floppy medium");
+    if (image.empty())
+        throw std::runtime_error("machine: a floppy medium needs an image file");
+    FloppyMedium medium;
+    medium.type = type;
+    medium.image = ImageFor(image, GeometryBytes(g));
+    medium.writeProtected = writeProtected;
+    medium.volume = Volume{"", "FAT12"};
+    drive->medium = medium;
+    drive->dismounted = false;
+    drive->written = false;
+}
+
+void Machine::EjectMedium(char letter) {
+    Drive* drive = FindDrive(letter);
+    if (drive != nullptr)
+        drive->medium.reset();
+}
+
+int Machine::CountCalls(const std::string& device, const std::string& name, DWORD code) const {
+    int count = 0;
+    for (const auto& c : calls)
+        if (SameText(c.device, device) && c.name == name && (code == 0 || c.a == code))
+            ++count;
+    return count;
+}
+
+Machine* CurrentMachine() {
+    auto* kernel = dynamic_cast<SimKernel32*>(sys().kernel32.get());
+    return kernel != nullptr ? &kernel->machine() : nullptr;
+}
+
+} // namespace platform::sim

@@ -1,0 +1,215 @@
+// The simulated PC as parsed from its machine file (docs/machine-file.md): physical disks
+// with their images, drive letters as windows into a disk image or with an image of their
+// own, floppy drives with their media, the faults to inject, and what the simulated system
+// recorded. The sim back-ends (kernel32, shell32, fmifs, setupapi, registry) share one
+// Machine; a test reaches the installed one through CurrentMachine() to inject faults or
+// change a floppy between calls.
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::sim {
+
+// A fault that fires on every call (remaining -1), on the first N calls (remaining N) or
+// never (remaining 0), failing with error.
+struct Fault {
+    int remaining = 0;
+    DWORD error = ERROR_GEN_FAILURE;
+
+    static Fault Always(DWORD error) { return Fault{-1, error}; }
+    static Fault Times(int count, DWORD error) { return Fault{count, error}; }
+    bool armed() const { return remaining != 0; }
+    // True when the fault fires for this call (and counts it down).
+    bool Fire();
+};
+
+// A block whose transfer fails (or, when shortTransfer, stops before it), numbered in the
+// blocks of the device it is declared on.
+struct BlockFault {
+    std::int64_t block = 0;
+    Fault fault;
+    bool shortTransfer = false;
+};
+
+struct DeviceFaults {
+    Fault open, geometry, partitionInfo, deviceNumber, mediaTypes, seek, close, lock, unlock,
+        dismount;
+    std::vector<BlockFault> readBlocks, writeBlocks;
+};
+
+// How FormatEx behaves on a drive.
+struct FormatBehaviour {
+    int steps = 10;         // progress reports before the end (at least 1)
+    int stepMs = 0;         // real time each step takes, for demos
+    bool fails = false;     // report failure at the end instead of writing the volume
+    int failAfterSteps = 0; // with fails: steps reported before the failure
+    DWORD error = ERROR_GEN_FAILURE;
+};
+
+// A backing file, opened on first use and kept open for the machine's life.
+class Image {
+public:
+    Image(std::filesystem::path path, std::int64_t size);
+    const std::filesystem::path& path() const { return path_; }
+    std::int64_t size() const { return size_; }
+    bool Read(std::int64_t offset, void* buffer, std::size_t size);
+    bool Write(std::int64_t offset, const void* buffer, std::size_t size);
+    void Flush();
+
+private:
+    std::fstream& Stream();
+    std::filesystem::path path_;
+    std::int64_t size_;
+    std::fstream stream_;
+};
+
+struct Volume {
+    std::string label;
+    std::string fileSystem = "NTFS";
+    DWORD serial = 0x1234ABCD;
+    DWORD flags = 0x000700FF;
+    DWORD maxComponentLength = 255;
+    std::optional<std::int64_t> totalBytes; // default: the drive's length
+    std::int64_t freeBytes = 0;
+};
+
+struct PhysicalDisk {
+    std::string friendlyName;
+    std::string devicePath; // the SetupAPI device interface path that opens it
+    DWORD deviceNumber = 0;
+    DISK_GEOMETRY geometry{};
+    std::int64_t size = 0; // bytes: at least the geometry's product
+    Image* image = nullptr;
+    DeviceFaults faults;
+    // Instance id and hardware id as SetupAPI reports them.
+    std::string instanceId;
+    std::string hardwareId;
+};
+
+enum class DriveKind { Fixed, Removable, Floppy, CdRom, RamDisk, Network, NoRootDir };
+
+struct FloppyMedium {
+    MEDIA_TYPE type = F3_1Pt44_512;
+    Image* image = nullptr;
+    bool writeProtected = false;
+    std::optional<Volume> volume; // nullopt: the medium has no file system
+};
+
+struct Drive {
+    char letter = 'C';
+    DriveKind kind = DriveKind::Fixed;
+    int disk = -1;              // index into Machine::disks, -1 for a drive with its own image
+    std::int64_t offset = 0;    // byte offset of the partition on its disk
+    std::int64_t length = 0;    // partition length in bytes (need not be whole sectors)
+    Image* image = nullptr;     // own image (disk -1, not a floppy)
+    DWORD bytesPerSector = 512; // of a drive with its own image
+    BYTE partitionType = 7;
+    bool boot = false;
+    int partitionNumber = 1;
+    bool hasDeviceNumber = true;  // false: IOCTL_STORAGE_GET_DEVICE_NUMBER is not supported
+    DWORD deviceNumber = 0;       // of a drive with its own image and hasDeviceNumber
+    std::optional<Volume> volume; // nullopt: the volume does not answer (RAW)
+    std::optional<std::string> displayName;
+    bool inUse = false; // another process has files open: the lock is refused until dismount
+    DeviceFaults faults;
+    FormatBehaviour format;
+    // Floppy drives.
+    std::vector<MEDIA_TYPE> supportedMedia;
+    std::optional<FloppyMedium> medium;
+    // State kept by the simulated system.
+    bool dismounted = false;
+    bool written = false; // raw writes went to the volume since it was mounted
+};
+
+// One call the simulated system answered, for tests to assert on.
+struct Call {
+    std::string name;   // "CreateFileA", "DeviceIoControl", "SetFilePointer", "ReadFile", ...
+    std::string device; // "\\.\E:", a disk's device path, or a drive root
+    DWORD a = 0, b = 0, c = 0; // CreateFileA: access, share, flags; DeviceIoControl: code,
+                               // out size; SetFilePointer: low, high; transfers: size
+    std::int64_t offset = 0;   // transfers: device byte offset
+    bool ok = false;
+};
+
+struct OutOfExtent {
+    std::string device;
+    std::int64_t offset = 0;
+    std::int64_t size = 0;
+    bool write = false;
+};
+
+struct FormatCall {
+    std::string root, fileSystem, label;
+    DWORD mediaFlag = 0, clusterSize = 0;
+    bool quick = false;
+};
+
+struct ShellFormatCall {
+    UINT drive = 0, formatId = 0, options = 0;
+};
+
+class Machine {
+public:
+    // Parses a machine; images are relative to baseDir and created sparse when missing.
+    // Throws std::runtime_error naming the offending entry on a malformed machine.
+    static std::unique_ptr<Machine> Parse(const nlohmann::json& file,
+                                          const std::filesystem::path& baseDir);
+    static std::unique_ptr<Machine> Load(const std::filesystem::path& machineFile);
+
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    DWORD buildNumber = 2600;
+    enum class FormatLibrary { Present, Absent, NoFormatEx } formatLibrary = FormatLibrary::Present;
+    std::vector<PhysicalDisk> disks;
+    std::vector<Drive> drives;
+    nlohmann::json registry = nlohmann::json::object();
+    std::filesystem::path baseDir;
+
+    // What the system recorded.
+    std::vector<Call> calls;
+    std::vector<OutOfExtent> outOfExtent;
+    std::vector<FormatCall> formats;
+    std::vector<ShellFormatCall> shellFormats;
+    DWORD shellFormatResult = SHFMT_NOFORMAT_VALUE;
+
+    // The last-error slot of the simulated process, shared by all its libraries.
+    DWORD lastError = ERROR_SUCCESS;
+
+    Drive* FindDrive(char letter);
+    PhysicalDisk* FindDisk(const std::string& devicePath); // case-insensitive
+    // The image of a file name relative to the machine's folder, created at size when
+    // missing (and grown when smaller).
+    Image* ImageFor(const std::string& name, std::int64_t size);
+
+    // Floppy media, between calls.
+    void InsertMedium(char letter, MEDIA_TYPE type, const std::string& image,
+                      bool writeProtected = false);
+    void EjectMedium(char letter);
+
+    // Counters over the recorded calls for a device ("\\.\E:"), by name and optionally code.
+    int CountCalls(const std::string& device, const std::string& name, DWORD code = 0) const;
+
+    static constexpr DWORD SHFMT_NOFORMAT_VALUE = 0xFFFFFFFDUL;
+
+private:
+    std::map<std::string, std::unique_ptr<Image>> images_;
+};
+
+// Geometry of a floppy medium type (cylinders, heads, sectors per track, bytes per sector);
+// false for a type the sim does not model.
+bool FloppyGeometry(MEDIA_TYPE type, DISK_GEOMETRY* geometry);
+std::int64_t GeometryBytes(const DISK_GEOMETRY& geometry);
+
+// The machine of the installed system, or null when it is not a simulated PC.
+Machine* CurrentMachine();
+
+} // namespace platform::sim
