@@ -38,8 +38,8 @@ public:
     bool Shuffle = false;
     std::vector<std::string> Description;
     std::int32_t DescriptionCount = 0;
-    // Slot 0 holds no pass; passes occupy 1..PassCount. A verification slot refers to the
-    // step of the pass before it. The steps are owned by ownedSteps, each once.
+    // Slot 0 holds no pass (a blank step); passes occupy 1..PassCount. A verification slot refers
+    // to the step of the pass before it. The steps are owned by ownedSteps, each once.
     std::vector<steptype*> Steps;
     bool IsZeroMethod = false;
     bool NeedsFill = true;
