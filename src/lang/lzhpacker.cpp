@@ -87,6 +87,7 @@ public:
         used_ = 0;
         return dest_.good();
     }
+    bool Failed() const { return !dest_.good(); }
 
 private:
     std::ostream& dest_;
@@ -111,7 +112,7 @@ public:
             length |= static_cast<std::uint32_t>(byte) << (8 * i);
         }
         std::uint32_t produced = 0;
-        while (produced < length) {
+        while (produced < length && !out_.Failed()) {
             int c = 0;
             if (!DecodeChar(c))
                 break;
