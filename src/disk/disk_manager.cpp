@@ -3,6 +3,7 @@
 #include "disk/nt/setupdi.h"
 #include "lang/language.h"
 #include "platform/system.h"
+#include "report/report.h"
 
 #include <exception>
 
@@ -19,14 +20,6 @@ void TDiskList::Clear() {
 // ---- TDiskManager
 
 namespace {
-
-// The wipe report's lines; the report writes nothing when no wipe run is open.
-void ReportLine(const std::string& text) {
-    (void)text;
-}
-void ReportBlockWarning(TDisk* disk) {
-    (void)disk;
-}
 
 TDiskClasses RunningPlatformClasses() {
     auto& kernel32 = platform::k32();
@@ -206,11 +199,12 @@ int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDl
 
     const std::string key = MessageKindKey(Kind);
     const std::string text = GetLngText("Purgelet", key, key); // the defaults are the keys
-    ReportLine(text);
+    ReportWriteLine(text);
     const int answer = host_.MessageDialog(text + "\r\n" + Detail, DlgType, Buttons, 0);
-    ReportLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " + ModalResultText(answer));
-    if (Kind == mkWrite || Kind == mkRead)
-        ReportBlockWarning(ReportDisk);
+    ReportWriteLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " +
+                    ModalResultText(answer));
+    if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)
+        ReportBlockWarning(*ReportDisk);
     return answer;
 }
 
