@@ -1,0 +1,180 @@
+#include "disk/nt/format.h"
+
+#include "disk/nt/nt_disk.h"
+#include "methods/method.h"
+#include "platform/system.h"
+#include "report/exceptions.h"
+
+#include <cctype>
+
+namespace purgelet {
+
+namespace {
+
+using WideString = std::basic_string<WCHAR>;
+
+// The module state of the one running format.
+struct FormatState {
+    platform::System* loadedFor = nullptr; // the system the entries were resolved on
+    platform::Fmifs* library = nullptr;    // null: no FormatEx to call
+    TFormatHook hook = nullptr;
+    TDisk* disk = nullptr;
+    bool running = false;
+    bool done = false;
+    bool aborted = false;
+    std::string abortMessage;
+};
+
+FormatState& State() {
+    static FormatState state;
+    return state;
+}
+
+bool IsNtFamily() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return platform::k32().GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void Resolve() {
+    FormatState& state = State();
+    state.loadedFor = &platform::sys();
+    state.library = nullptr;
+    if (!IsNtFamily())
+        return;
+    platform::Fmifs* library = platform::sys().fmifs.get();
+    if (library == nullptr)
+        return;
+    // All three are looked up as the program always did; only FormatEx is used.
+    library->HasEntry("ChkDsk");
+    library->HasEntry("EnableVolumeCompression");
+    if (library->HasEntry("FormatEx"))
+        state.library = library;
+}
+
+WideString Widen(const std::string& text) {
+    WideString wide;
+    for (unsigned char c : text)
+        wide.push_back(static_cast<WCHAR>(c)); // the names and labels are ANSI text
+    return wide;
+}
+
+BOOLEAN PURGELET_FMIFS_CALLBACK FormatCallback(DWORD command, DWORD /*subAction*/,
+                                               LPVOID actionInfo) {
+    FormatState& state = State();
+    if (command == platform::FMIFS_PROGRESS) {
+        if (actionInfo == nullptr || state.hook == nullptr)
+            return TRUE;
+        const DWORD percent = *static_cast<const DWORD*>(actionInfo);
+        // Nothing may escape into the library: an exception ends the format instead.
+        try {
+            state.hook(state.disk, percent / 100.0);
+            return TRUE;
+        } catch (const XAbort& abort) {
+            state.aborted = true;
+            state.abortMessage = abort.what();
+            return FALSE;
+        } catch (...) {
+            return FALSE;
+        }
+    }
+    if (command == platform::FMIFS_DONE) {
+        state.done = actionInfo != nullptr && *static_cast<const BOOLEAN*>(actionInfo) != 0;
+        return TRUE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void LoadFormatLibrary() {
+    Resolve();
+}
+
+void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName,
+                 const std::string& Label, int Media, TFormatHook Hook, TDisk* Disk,
+                 std::int32_t ClusterSize, bool Quick) {
+    FormatState& state = State();
+    if (state.loadedFor != &platform::sys())
+        Resolve(); // start-up ran on another system (or not at all): resolve for this one
+    if (state.library == nullptr)
+        throw XFormatError("FMIFS.FORMAT - Format Error - the format library (fmifs.dll, "
+                           "FormatEx) is not available");
+    if (state.running)
+        throw XFormatError("FMIFS.FORMAT - Format Error - another format is running");
+
+    const WideString root = Widen(DriveRoot), fileSystem = Widen(FileSystemName),
+                     label = Widen(Label);
+    state.hook = Hook;
+    state.disk = Disk;
+    state.running = true;
+    state.done = false;
+    state.aborted = false;
+    state.abortMessage.clear();
+    struct Clear {
+        FormatState& s;
+        ~Clear() {
+            s.hook = nullptr;
+            s.disk = nullptr;
+            s.running = false;
+        }
+    } clear{state};
+
+    state.library->FormatEx(root.c_str(), Media == 1 ? FMIFS_HARDDISK : FMIFS_FLOPPY,
+                            fileSystem.c_str(), label.c_str(), Quick ? TRUE : FALSE,
+                            static_cast<DWORD>(ClusterSize), &FormatCallback);
+    if (state.done)
+        return;
+    if (state.aborted)
+        throw XAbort(state.abortMessage);
+    throw XFormatError("FMIFS.FORMAT - Format Error - " + LastErrorText());
+}
+
+bool FormatProgress(TDisk* Disk, double Fraction) {
+    if (Disk == nullptr)
+        return true;
+    const int passes = Disk->Method != nullptr ? Disk->Method->PassCount : 0;
+    TMessageObject::SetProgress(Disk->Owner, (passes + Fraction) / (passes + 1));
+    if (Disk->Owner != nullptr)
+        Disk->Owner->Update();
+    return true;
+}
+
+std::string FormatFileSystemName(std::uint8_t FileSystem, const std::string& detected) {
+    switch (FileSystem) {
+    case 0:
+        return detected;
+    case 1:
+        return "FAT12";
+    case 2:
+        return "FAT16";
+    case 3:
+        return "FAT32";
+    case 4:
+        return "NTFS";
+    default:
+        return "";
+    }
+}
+
+void TNTLogicalDisk::Format(const TFormatParams& Params) {
+    if (ReadOnly)
+        throw XReadOnly("Read only !!!");
+    TMessageObject::SetDisk(Owner, this);
+    const std::string fileSystem = FormatFileSystemName(Params.FileSystem, FileSystem);
+    try {
+        FormatDrive(Name + ":", fileSystem, Params.Label, 1, &FormatProgress, this,
+                    Params.ClusterSize, false);
+    } catch (const XDiskIO&) {
+        const int answer = Owner != nullptr ? Owner->Message(mkQueryWinFormat, Description,
+                                                             TMsgDlgType::mtError, mbYesNo)
+                                            : mrNone;
+        if (answer != mrYes)
+            throw;
+        const UINT drive = static_cast<UINT>(
+            std::toupper(static_cast<unsigned char>(Name.empty() ? 'A' : Name[0])) - 'A');
+        platform::sys().shell32->SHFormatDrive(nullptr, drive, 0, 0);
+    }
+}
+
+} // namespace purgelet

@@ -1,0 +1,430 @@
+#include "disk/nt/nt_disk.h"
+
+#include "platform/system.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace purgelet {
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kVolumeNameChars = 10000;
+
+std::string Trim(const std::string& text) {
+    std::size_t first = 0, last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
+        --last;
+    return text.substr(first, last - first);
+}
+
+HANDLE OpenReadOnly(const std::string& path) {
+    return platform::k32().CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+}
+
+// Closes a query handle; its result does not matter to the caller.
+void CloseQuietly(HANDLE handle) {
+    if (handle != INVALID_HANDLE_VALUE)
+        platform::k32().CloseHandle(handle);
+}
+
+template <class T> bool Query(HANDLE handle, DWORD code, T* out) {
+    std::memset(out, 0, sizeof(T));
+    DWORD returned = 0;
+    return platform::k32().DeviceIoControl(handle, code, nullptr, 0, out, sizeof(T), &returned,
+                                           nullptr) != FALSE;
+}
+
+bool Control(HANDLE handle, DWORD code) {
+    DWORD returned = 0;
+    return platform::k32().DeviceIoControl(handle, code, nullptr, 0, nullptr, 0, &returned,
+                                           nullptr) != FALSE;
+}
+
+// Moves the handle to Block × BlockSize. SetFilePointer answers 0xFFFFFFFF both for a
+// failure and for an offset whose low part is 0xFFFFFFFF; the last error tells them apart.
+void Seek(HANDLE handle, std::int64_t Block, std::int32_t BlockSize, const char* cls) {
+    const std::int64_t offset = Block * BlockSize;
+    LONG high = static_cast<LONG>(static_cast<std::uint64_t>(offset) >> 32);
+    platform::k32().SetLastError(ERROR_SUCCESS);
+    DWORD low = platform::k32().SetFilePointer(
+        handle, static_cast<LONG>(static_cast<std::uint32_t>(offset)), &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && platform::k32().GetLastError() != ERROR_SUCCESS)
+        throw XSystemCall(std::string(cls) + ".SetCurrentBlock(" + std::to_string(Block) +
+                          ") : " + LastErrorText());
+}
+
+// The bytes of Count blocks, or 0 when that is not a transfer size the system takes.
+DWORD TransferBytes(std::int32_t Count, std::int32_t BlockSize) {
+    const std::int64_t bytes = static_cast<std::int64_t>(Count) * BlockSize;
+    if (Count <= 0 || BlockSize <= 0 || bytes > 0xFFFFFFFFll)
+        return 0;
+    return static_cast<DWORD>(bytes);
+}
+
+template <class X>
+[[noreturn]] void TransferFailed(const std::string& prefix, std::int64_t Block,
+                                 std::int32_t Count) {
+    throw X(prefix + std::to_string(Block) + "," + std::to_string(Count) +
+            ") : " + LastErrorText());
+}
+
+// Reads or writes Count blocks at the current position; a short transfer is the failure.
+bool Transfer(HANDLE handle, void* buffer, DWORD bytes, bool write) {
+    DWORD done = 0;
+    if (bytes == 0)
+        return false;
+    if (write)
+        platform::k32().WriteFile(handle, buffer, bytes, &done, nullptr);
+    else
+        platform::k32().ReadFile(handle, buffer, bytes, &done, nullptr);
+    return done == bytes;
+}
+
+} // namespace
+
+std::string LastErrorText() {
+    auto& k = platform::k32();
+    const DWORD code = k.GetLastError();
+    std::string text = k.SysErrorMessage(code);
+    k.SetLastError(code);
+    return text;
+}
+
+std::string PartitionTypeName(std::uint8_t type) {
+    switch (type) {
+    case 1:
+        return "FAT12";
+    case 4:
+    case 14:
+        return "FAT16";
+    case 7:
+        return "NTFS";
+    case 11:
+    case 12:
+        return "FAT32";
+    default:
+        return "Unknown";
+    }
+}
+
+// ---- TNTLogicalDisk
+
+TNTLogicalDisk::TNTLogicalDisk(std::string Name, TMessageObject* Owner)
+    : TLogicalDisk(std::move(Name), Owner) {
+    DevicePath = "\\\\.\\" + this->Name + ":";
+}
+
+void TNTLogicalDisk::init() {
+    auto& k = platform::k32();
+    const std::string root = Name + ":\\";
+    DriveType = 0;
+    std::vector<char> volumeName(kVolumeNameChars, '\0');
+    std::vector<char> fileSystemName(kVolumeNameChars, '\0');
+    DWORD serial = 0, maxComponent = 0, flags = 0;
+    std::string label, fsName;
+    const bool volumeAnswers =
+        k.GetVolumeInformationA(root.c_str(), volumeName.data(), kVolumeNameChars, &serial,
+                                &maxComponent, &flags, fileSystemName.data(),
+                                kVolumeNameChars) != FALSE;
+    if (volumeAnswers) {
+        volumeName.back() = fileSystemName.back() = '\0';
+        fsName = Trim(fileSystemName.data());
+        label = Trim(volumeName.data());
+        FileSystem = fsName;
+    } else {
+        FileSystem = "Unknown";
+        label = "Logical drive";
+    }
+    Description = label + " (" + Name + ":)";
+
+    HANDLE handle = OpenReadOnly(DevicePath);
+    if (handle == INVALID_HANDLE_VALUE)
+        throw XNTCreateFile("NTLogicalDisk.init - CreateFile('" + DevicePath +
+                            "') : " + LastErrorText());
+    try {
+        DISK_GEOMETRY geometry;
+        if (!Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry))
+            throw XDeviceIOControl(
+                "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
+                LastErrorText());
+        BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
+        StartingOffset = 0;
+
+        PARTITION_INFORMATION partition;
+        if (!Query(handle, IOCTL_DISK_GET_PARTITION_INFO, &partition))
+            throw XDeviceIOControl(
+                "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_PARTITION_INFO) : " +
+                LastErrorText());
+        StartingOffset = partition.StartingOffset.QuadPart;
+        BootIndicator = partition.BootIndicator;
+        Size = partition.PartitionLength.QuadPart;
+        // A device that reports no sector size cannot be divided into blocks.
+        if (BlockSize <= 0)
+            throw XGeometryError("Geometry error - " + Name + " (" + DevicePath + ")");
+        BlockCount = Size / BlockSize;
+        if (fsName.empty())
+            FileSystem = PartitionTypeName(partition.PartitionType);
+        if (Size % BlockSize != 0)
+            throw XGeometryError("Geometry error - " + Name + " (" + DevicePath + ")");
+
+        STORAGE_DEVICE_NUMBER number;
+        if (Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number)) {
+            PartitionNumber = static_cast<std::int32_t>(number.PartitionNumber);
+            DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
+        } else {
+            // Not every volume lies on a numbered disk: recorded, and the disk has no owner.
+            LogSilently<XDeviceIOControl>(
+                "NTLogicalDisk.init - DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) : " +
+                LastErrorText());
+            PartitionNumber = -1;
+            DeviceNumber = -1;
+        }
+    } catch (...) {
+        CloseQuietly(handle);
+        throw;
+    }
+    CloseQuietly(handle);
+
+    switch (k.GetDriveTypeA(root.c_str())) {
+    case DRIVE_REMOVABLE:
+        DriveType = 3;
+        break;
+    case DRIVE_FIXED:
+        DriveType = 1;
+        break;
+    case DRIVE_CDROM:
+        DriveType = 5;
+        break;
+    case DRIVE_RAMDISK:
+        DriveType = 6;
+        break;
+    case DRIVE_NO_ROOT_DIR:
+        throw XNoRootDir("TNTLogicalDisk.init - GetDriveType(" + Name + ":\\) - No_Root_Dir");
+    case DRIVE_REMOTE:
+        throw XRemote("TNTLogicalDisk.init - GetDriveType(" + Name + ":\\) - Remote");
+    default:
+        DriveType = 0;
+        break;
+    }
+
+    if (volumeAnswers && label.empty()) {
+        const char* kind = DriveType == 1   ? "Local Disk"
+                           : DriveType == 2 ? "Floppy"
+                           : DriveType == 3 ? "Removable Disk"
+                                            : "Unknown Disk";
+        Description = std::string(kind) + " (" + Name + ":)";
+    }
+    SHFILEINFOA info;
+    std::memset(&info, 0, sizeof(info));
+    if (platform::sys().shell32->SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info),
+                                                SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) !=
+        0) {
+        info.szDisplayName[MAX_PATH - 1] = '\0';
+        Description = info.szDisplayName;
+    }
+}
+
+void TNTLogicalDisk::Open(bool readOnly) {
+    ReadOnly = readOnly;
+    const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD flags =
+        (Unbuffered && !readOnly) ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH : 0;
+    DeviceHandle = platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
+                                               OPEN_EXISTING, flags, nullptr);
+    if (DeviceHandle == INVALID_HANDLE_VALUE)
+        throw XNTCreateFile("TNTLogicalDisk.Open - CreateFile(" + DevicePath +
+                            ") : " + LastErrorText());
+    if (readOnly)
+        return;
+    try {
+        Lock();
+    } catch (...) {
+        // A volume we could not lock is not left open behind the caller's back.
+        if (DeviceHandle != INVALID_HANDLE_VALUE) {
+            DWORD code = platform::k32().GetLastError();
+            platform::k32().CloseHandle(DeviceHandle);
+            platform::k32().SetLastError(code);
+            DeviceHandle = INVALID_HANDLE_VALUE;
+        }
+        throw;
+    }
+}
+
+void TNTLogicalDisk::Lock() {
+    if (Control(DeviceHandle, FSCTL_LOCK_VOLUME))
+        return;
+    const DWORD code = platform::k32().GetLastError();
+    const std::string text = platform::k32().SysErrorMessage(code);
+    const int answer = Owner != nullptr ? Owner->Message(mkQueryForceDisMount, Description,
+                                                         TMsgDlgType::mtConfirmation, mbYesNo)
+                                        : mrNone;
+    if (answer != mrYes) {
+        platform::k32().SetLastError(code);
+        throw Xlock("TNTLogicalDisk.Lock - DeviceIoControl(FSCTL_LOCK_VOLUME) : " + text);
+    }
+    DisMount();
+    CloseQuietly(DeviceHandle);
+    DeviceHandle = INVALID_HANDLE_VALUE;
+    Open(ReadOnly); // opens afresh and locks again, asking again on a second refusal
+}
+
+void TNTLogicalDisk::UnLock() {
+    if (!Control(DeviceHandle, FSCTL_UNLOCK_VOLUME))
+        throw XUnLock("TNTLogicalDisk.UnLock - DeviceIoControl(FSCTL_UNLOCK_VOLUME) : " +
+                      LastErrorText());
+}
+
+void TNTLogicalDisk::DisMount() {
+    if (!Control(DeviceHandle, FSCTL_DISMOUNT_VOLUME))
+        throw XDisMount("TNTLogicalDisk.DisMount - DeviceIoControl(FSCTL_DISMOUNT_VOLUME) : " +
+                        LastErrorText());
+}
+
+void TNTLogicalDisk::Close() {
+    if (DeviceHandle == INVALID_HANDLE_VALUE)
+        return;
+    if (!ReadOnly) {
+        try {
+            UnLock();
+        } catch (...) {
+            // Closing the handle releases the lock too: do it, then report the failure.
+            CloseQuietly(DeviceHandle);
+            DeviceHandle = INVALID_HANDLE_VALUE;
+            throw;
+        }
+    }
+    HANDLE handle = DeviceHandle;
+    DeviceHandle = INVALID_HANDLE_VALUE;
+    if (!platform::k32().CloseHandle(handle))
+        throw XSystemCall("TNTLogicalDisk.Close - CloseHandle : " + LastErrorText());
+}
+
+void TNTLogicalDisk::SetCurrentBlock(std::int64_t Block) {
+    Seek(DeviceHandle, Block, BlockSize, "TNTLogicalDisk");
+}
+
+void TNTLogicalDisk::ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) {
+    SetCurrentBlock(Block);
+    if (!Transfer(DeviceHandle, Buffer, TransferBytes(Count, BlockSize), false))
+        TransferFailed<XReadFile>("TNTLogicalDisk.ReadBlocks : (buff,", Block, Count);
+}
+
+void TNTLogicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) {
+    if (ReadOnly)
+        throw XReadOnly("Read only !!!");
+    SetCurrentBlock(Block);
+    if (!Transfer(DeviceHandle, const_cast<void*>(Buffer), TransferBytes(Count, BlockSize), true))
+        TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", Block, Count);
+}
+
+void TNTLogicalDisk::PrepareToRetry() {
+    LogSilently<XPrepareToRetry>("TNTLogicalDisk.PrepareToRetry : " + Name);
+    const bool mode = ReadOnly;
+    Close();
+    Open(mode);
+}
+
+int TNTLogicalDisk::getPropertiesCount() {
+    TLogicalDisk::getPropertiesCount();
+    if (OwnerDisk != nullptr)
+        AddProperty(propOwner, OwnerDisk->Description);
+    return static_cast<int>(Properties.size());
+}
+
+// ---- TNTPhysicalDisk
+
+TNTPhysicalDisk::TNTPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description)
+    : TPhysicalDisk(Name, Owner, std::move(Description)), DevicePath(std::move(Name)) {}
+
+void TNTPhysicalDisk::init() {
+    OwnerDisk = nullptr;
+    PartitionNumber = 0;
+    HANDLE handle = OpenReadOnly(DevicePath);
+    if (handle == INVALID_HANDLE_VALUE)
+        throw XNTCreateFile("NTPhysical.init - CreateFile('" + DevicePath +
+                            "') : " + LastErrorText());
+    try {
+        DISK_GEOMETRY geometry;
+        if (!Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry))
+            throw XDeviceIOControl(
+                "NTPhysicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
+                LastErrorText());
+        StartingOffset = 0;
+        BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
+        BlockCount = static_cast<std::int64_t>(geometry.SectorsPerTrack) *
+                     geometry.TracksPerCylinder * geometry.Cylinders.QuadPart;
+        Size = BlockCount * BlockSize;
+        switch (geometry.MediaType) {
+        case Unknown:
+            DriveType = 0;
+            break;
+        case RemovableMedia:
+            DriveType = 3;
+            break;
+        case FixedMedia:
+            DriveType = 1;
+            break;
+        default:
+            DriveType = 2;
+            break;
+        }
+        STORAGE_DEVICE_NUMBER number;
+        if (!Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number))
+            throw XDeviceIOControl(
+                "NTPhysicalDisk.init - DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) : " +
+                LastErrorText());
+        PartitionNumber = 0;
+        DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
+    } catch (...) {
+        CloseQuietly(handle);
+        throw;
+    }
+    CloseQuietly(handle);
+}
+
+void TNTPhysicalDisk::Open(bool readOnly) {
+    ReadOnly = readOnly;
+    const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    DeviceHandle = platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
+                                               OPEN_EXISTING, 0, nullptr);
+    if (DeviceHandle == INVALID_HANDLE_VALUE)
+        throw XNTCreateFile("TNTPhysicalDisk.Open - CreateFile(" + DevicePath +
+                            ") : " + LastErrorText());
+    Lock();
+}
+
+void TNTPhysicalDisk::Close() {
+    if (DeviceHandle == INVALID_HANDLE_VALUE)
+        return;
+    UnLock();
+    HANDLE handle = DeviceHandle;
+    DeviceHandle = INVALID_HANDLE_VALUE;
+    if (!platform::k32().CloseHandle(handle))
+        throw XSystemCall("TNTPhysicalDisk.Close - CloseHandle : " + LastErrorText());
+}
+
+void TNTPhysicalDisk::SetCurrentBlock(std::int64_t Block) {
+    Seek(DeviceHandle, Block, BlockSize, "TNTPhysicalDisk");
+}
+
+void TNTPhysicalDisk::ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) {
+    SetCurrentBlock(Block);
+    if (!Transfer(DeviceHandle, Buffer, TransferBytes(Count, BlockSize), false))
+        TransferFailed<XReadFile>("TNTPhysicalDisk.ReadBlocks(buff,", Block, Count);
+}
+
+void TNTPhysicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) {
+    if (ReadOnly)
+        throw XReadOnly("Read only !!!");
+    SetCurrentBlock(Block);
+    if (!Transfer(DeviceHandle, const_cast<void*>(Buffer), TransferBytes(Count, BlockSize), true))
+        TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", Block, Count);
+}
+
+} // namespace purgelet

@@ -1,0 +1,75 @@
+// Disk access on the Windows NT family: a drive letter's volume (TNTLogicalDisk) and a whole
+// physical disk (TNTPhysicalDisk), both through raw device handles of the system. A logical
+// disk opened for writing holds the volume lock, forcing a dismount when the user agrees.
+#pragma once
+
+#include "disk/disk.h"
+#include "platform/winapi.h"
+#include "report/exceptions.h"
+
+#include <cstdint>
+#include <string>
+
+namespace purgelet {
+
+// Opening a device failed.
+class XNTCreateFile : public XSystemCall {
+public:
+    using XSystemCall::XSystemCall;
+};
+
+class TNTLogicalDisk : public TLogicalDisk {
+public:
+    // Name is the drive letter without colon; the device is "\\.\" + Name + ":".
+    TNTLogicalDisk(std::string Name, TMessageObject* Owner);
+
+    HANDLE DeviceHandle = INVALID_HANDLE_VALUE; // invalid while closed
+    std::string DevicePath;
+
+    int getPropertiesCount() override;
+    void init() override;
+    void Open(bool readOnly) override;
+    // Unlocks a volume opened for writing and closes the handle; nothing when closed.
+    void Close() override;
+    void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
+    void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
+    // Reopens the device in the mode it had (logged as a retry).
+    void PrepareToRetry() override;
+    // Formats the partition with FormatEx, offering the shell's dialog when that fails.
+    void Format(const TFormatParams& Params) override;
+
+    virtual void SetCurrentBlock(std::int64_t Block);
+    virtual void DisMount();
+    // Locks the volume; when it is in use, asks whether to force a dismount and retries.
+    virtual void Lock();
+    virtual void UnLock();
+};
+
+class TNTPhysicalDisk : public TPhysicalDisk {
+public:
+    // Name is the device interface path that opens the disk; Description its friendly name.
+    TNTPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description);
+
+    HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
+    std::string DevicePath;
+
+    void init() override;
+    void Open(bool readOnly) override;
+    void Close() override;
+    void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
+    void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
+
+    virtual void SetCurrentBlock(std::int64_t Block);
+    // A whole disk has no volume to dismount or lock.
+    virtual void DisMount() {}
+    virtual void Lock() {}
+    virtual void UnLock() {}
+};
+
+// The file-system name of a partition type byte ("Unknown" for the types it does not name).
+std::string PartitionTypeName(std::uint8_t type);
+
+// The system's text for the current last error, leaving the last error as it was.
+std::string LastErrorText();
+
+} // namespace purgelet
