@@ -427,3 +427,25 @@ TEST(SimSystem, AMachineFileIsReadFromDiskWithImagesBesideIt) {
 }
 
 } // namespace
+
+namespace {
+
+// The example of the machine-file documentation is a machine the sim runs.
+TEST(SimSystem, TheDocumentedExampleMachineRuns) {
+    std::ifstream doc(std::string(PURGELET_SOURCE_DIR) + "/docs/machine-file.md");
+    ASSERT_TRUE(doc.good());
+    std::string text((std::istreambuf_iterator<char>(doc)), std::istreambuf_iterator<char>());
+    auto start = text.find("```json\n");
+    ASSERT_NE(start, std::string::npos);
+    start += 8;
+    auto end = text.find("```", start);
+    SimPC pc(json::parse(text.substr(start, end - start)));
+    EXPECT_EQ(pc.machine().drives.size(), 4u);
+    EXPECT_EQ(platform::k32().GetDriveTypeA("A:\\"), static_cast<UINT>(DRIVE_REMOVABLE));
+    std::unique_ptr<platform::RegistryKey> key;
+    EXPECT_EQ(platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser,
+                                                "Software\\Quillon\\Purgelet 2005", false, key),
+              ERROR_SUCCESS);
+}
+
+} // namespace
