@@ -310,6 +310,11 @@ TEST_F(NativeRegistry, KeysAreCreatedAlongThePathAndListed) {
                           "\\Software\\Quillon\\Purgelet Test\\Sub\\Deeper", true, key),
               ERROR_SUCCESS);
     ASSERT_EQ(key->SetString("Name", "value"), ERROR_SUCCESS);
+    ASSERT_EQ(key->SetString("Empty", ""), ERROR_SUCCESS);
+    std::string read = "not yet";
+    EXPECT_EQ(key->QueryString("empty", read), ERROR_SUCCESS); // found, and empty
+    EXPECT_EQ(read, "");
+    EXPECT_EQ(key->QueryString("Absent", read), ERROR_FILE_NOT_FOUND);
     key.reset();
     ASSERT_EQ(reg.OpenKey(platform::RegistryRoot::CurrentUser, "software\\QUILLON\\purgelet test",
                           false, key),
