@@ -1,5 +1,8 @@
 #include "disk/disk_classes.h"
 
+#include "disk/nt/floppy.h"
+#include "disk/nt/nt_disk.h"
+
 #include "platform/winapi.h"
 #include "report/exceptions.h"
 
@@ -14,21 +17,20 @@ namespace {
 } // namespace
 
 TDiskClasses NTDiskClasses() {
-    // Filled in as the NT disk classes land; until then they behave like the 9x ones.
     TDiskClasses classes;
-    classes.LogicalDiskClass = [](const std::string& Name,
-                                  TMessageObject*) -> std::unique_ptr<TDisk> {
-        Unavailable("TNTLogicalDisk", Name);
+    classes.LogicalDiskClass = [](const std::string& Name, TMessageObject* Owner) {
+        return std::unique_ptr<TDisk>(MakeDisk<TNTLogicalDisk>(Name, Owner));
     };
-    classes.PhysicalDiskClass = [](const std::string& Name, TMessageObject*,
-                                   const std::string&) -> std::unique_ptr<TDisk> {
-        Unavailable("TNTPhysicalDisk", Name);
+    classes.PhysicalDiskClass = [](const std::string& Name, TMessageObject* Owner,
+                                   const std::string& Description) {
+        return std::unique_ptr<TDisk>(MakeDisk<TNTPhysicalDisk>(Name, Owner, Description));
     };
+    // No optical transport is built yet, so the device list it would serve stays empty.
     classes.OpticalDiskClass = [](TMessageObject*, TOpticalDevice&) -> std::unique_ptr<TDisk> {
         Unavailable("TUnivCDDVD", "");
     };
-    classes.FloppyClass = [](const std::string& Name, TMessageObject*) -> std::unique_ptr<TDisk> {
-        Unavailable("TNTFloppy", Name);
+    classes.FloppyClass = [](const std::string& Name, TMessageObject* Owner) {
+        return std::unique_ptr<TDisk>(MakeDisk<TNTFloppy>(Name, Owner));
     };
     return classes;
 }
