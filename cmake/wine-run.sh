@@ -3,4 +3,16 @@
 : "${WINEPREFIX:=$(dirname "$(readlink -f "$1")")/../wineprefix}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
+# The tests of the real back-end get a raw volume: \\.\X: is a 1 MiB image file of the
+# prefix (dosdevices "x::"), its root a folder ("x:"). The prefix must exist first: Wine
+# makes its own drive links only in a dosdevices folder it creates itself.
+if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+fi
+if [ -d "$WINEPREFIX/dosdevices" ] && [ ! -e "$WINEPREFIX/dosdevices/x::" ]; then
+    mkdir -p "$WINEPREFIX/purgelet-x"
+    truncate -s 1M "$WINEPREFIX/purgelet-x.img"
+    ln -sfn "$WINEPREFIX/purgelet-x" "$WINEPREFIX/dosdevices/x:"
+    ln -sfn "$WINEPREFIX/purgelet-x.img" "$WINEPREFIX/dosdevices/x::"
+fi
 exec wine "$@"
