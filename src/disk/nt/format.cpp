@@ -15,8 +15,6 @@ using WideString = std::basic_string<WCHAR>;
 
 // The module state of the one running format.
 struct FormatState {
-    platform::System* loadedFor = nullptr; // the system the entries were resolved on
-    platform::Fmifs* library = nullptr;    // null: no FormatEx to call
     TFormatHook hook = nullptr;
     TDisk* disk = nullptr;
     bool running = false;
@@ -36,20 +34,13 @@ bool IsNtFamily() {
     return platform::k32().GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-void Resolve() {
-    FormatState& state = State();
-    state.loadedFor = &platform::sys();
-    state.library = nullptr;
+// The library of the installed system, when it is there and has FormatEx. Asked afresh for
+// every format rather than kept: a kept pointer would outlive a system that was replaced.
+platform::Fmifs* FormatLibrary() {
     if (!IsNtFamily())
-        return;
+        return nullptr;
     platform::Fmifs* library = platform::sys().fmifs.get();
-    if (library == nullptr)
-        return;
-    // All three are looked up as the program always did; only FormatEx is used.
-    library->HasEntry("ChkDsk");
-    library->HasEntry("EnableVolumeCompression");
-    if (library->HasEntry("FormatEx"))
-        state.library = library;
+    return library != nullptr && library->HasEntry("FormatEx") ? library : nullptr;
 }
 
 WideString Widen(const std::string& text) {
@@ -88,16 +79,23 @@ BOOLEAN PURGELET_FMIFS_CALLBACK FormatCallback(DWORD command, DWORD /*subAction*
 } // namespace
 
 void LoadFormatLibrary() {
-    Resolve();
+    if (!IsNtFamily())
+        return;
+    // The library itself is loaded by the system back-end; the three entries are looked up
+    // as the program always did, and only FormatEx is used.
+    if (platform::Fmifs* library = platform::sys().fmifs.get()) {
+        library->HasEntry("ChkDsk");
+        library->HasEntry("FormatEx");
+        library->HasEntry("EnableVolumeCompression");
+    }
 }
 
 void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName,
                  const std::string& Label, int Media, TFormatHook Hook, TDisk* Disk,
                  std::int32_t ClusterSize, bool Quick) {
     FormatState& state = State();
-    if (state.loadedFor != &platform::sys())
-        Resolve(); // start-up ran on another system (or not at all): resolve for this one
-    if (state.library == nullptr)
+    platform::Fmifs* library = FormatLibrary();
+    if (library == nullptr)
         throw XFormatError("FMIFS.FORMAT - Format Error - the format library (fmifs.dll, "
                            "FormatEx) is not available");
     if (state.running)
@@ -120,7 +118,7 @@ void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName
         }
     } clear{state};
 
-    state.library->FormatEx(root.c_str(), Media == 1 ? FMIFS_HARDDISK : FMIFS_FLOPPY,
+    library->FormatEx(root.c_str(), Media == 1 ? FMIFS_HARDDISK : FMIFS_FLOPPY,
                             fileSystem.c_str(), label.c_str(), Quick ? TRUE : FALSE,
                             static_cast<DWORD>(ClusterSize), &FormatCallback);
     if (state.done)
