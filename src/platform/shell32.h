@@ -25,6 +25,8 @@ public:
     // The shell's interactive format dialog for drive number drive (A = 0); returns the
     // dialog's SHFMT_ result.
     virtual DWORD SHFormatDrive(HWND owner, UINT drive, UINT formatId, UINT options) = 0;
+    // Releases an icon that SHGetFileInfoA handed out (user32's DestroyIcon).
+    virtual BOOL DestroyIcon(HICON icon) = 0;
 };
 
 } // namespace platform

@@ -165,14 +165,7 @@ void TNTFloppy::init() {
     k.CloseHandle(handle);
 
     Description = "Floppy (" + Name + ":)";
-    SHFILEINFOA info;
-    std::memset(&info, 0, sizeof(info));
-    if (platform::sys().shell32->SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info),
-                                                SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) !=
-        0) {
-        info.szDisplayName[MAX_PATH - 1] = '\0';
-        Description = info.szDisplayName;
-    }
+    TakeShellDisplayName(root);
 }
 
 void TNTFloppy::Open(bool readOnly) {
@@ -244,20 +237,7 @@ void TNTFloppy::Format(const TFormatParams& Params) {
         }
         Close();
     }
-    const std::string fileSystem = FormatFileSystemName(Params.FileSystem, FileSystem);
-    try {
-        FormatDrive(Name + ":", fileSystem, Params.Label, 0, &FormatProgress, this,
-                    Params.ClusterSize, false);
-    } catch (const XDiskIO&) {
-        const int answer = Owner != nullptr ? Owner->Message(mkQueryWinFormat, Description,
-                                                             TMsgDlgType::mtError, mbYesNo)
-                                            : mrNone;
-        if (answer != mrYes)
-            throw;
-        const UINT drive =
-            static_cast<UINT>(std::toupper(static_cast<unsigned char>(Name[0])) - 'A');
-        platform::sys().shell32->SHFormatDrive(nullptr, drive, 0, 0);
-    }
+    FormatOrOfferShell(Params, 0);
 }
 
 } // namespace purgelet

@@ -118,9 +118,9 @@ void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName
         }
     } clear{state};
 
-    library->FormatEx(root.c_str(), Media == 1 ? FMIFS_HARDDISK : FMIFS_FLOPPY,
-                            fileSystem.c_str(), label.c_str(), Quick ? TRUE : FALSE,
-                            static_cast<DWORD>(ClusterSize), &FormatCallback);
+    library->FormatEx(root.c_str(), Media == 1 ? FMIFS_HARDDISK : FMIFS_FLOPPY, fileSystem.c_str(),
+                      label.c_str(), Quick ? TRUE : FALSE, static_cast<DWORD>(ClusterSize),
+                      &FormatCallback);
     if (state.done)
         return;
     if (state.aborted)
@@ -159,9 +159,13 @@ void TNTLogicalDisk::Format(const TFormatParams& Params) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
     TMessageObject::SetDisk(Owner, this);
+    FormatOrOfferShell(Params, 1);
+}
+
+void TNTLogicalDisk::FormatOrOfferShell(const TFormatParams& Params, int Media) {
     const std::string fileSystem = FormatFileSystemName(Params.FileSystem, FileSystem);
     try {
-        FormatDrive(Name + ":", fileSystem, Params.Label, 1, &FormatProgress, this,
+        FormatDrive(Name + ":", fileSystem, Params.Label, Media, &FormatProgress, this,
                     Params.ClusterSize, false);
     } catch (const XDiskIO&) {
         const int answer = Owner != nullptr ? Owner->Message(mkQueryWinFormat, Description,

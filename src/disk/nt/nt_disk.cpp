@@ -220,14 +220,21 @@ void TNTLogicalDisk::init() {
                                             : "Unknown Disk";
         Description = std::string(kind) + " (" + Name + ":)";
     }
+    TakeShellDisplayName(root);
+}
+
+void TNTLogicalDisk::TakeShellDisplayName(const std::string& root) {
+    auto& shell = *platform::sys().shell32;
     SHFILEINFOA info;
     std::memset(&info, 0, sizeof(info));
-    if (platform::sys().shell32->SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info),
-                                                SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) !=
-        0) {
+    if (shell.SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info),
+                             SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) != 0) {
         info.szDisplayName[MAX_PATH - 1] = '\0';
         Description = info.szDisplayName;
     }
+    // Only the name is used; the icon the call hands out would leak at every detection.
+    if (info.hIcon != nullptr)
+        shell.DestroyIcon(info.hIcon);
 }
 
 void TNTLogicalDisk::Open(bool readOnly) {

@@ -43,6 +43,14 @@ public:
     // Locks the volume; when it is in use, asks whether to force a dismount and retries.
     virtual void Lock();
     virtual void UnLock();
+
+protected:
+    // The shell's name for the drive root replaces Description when the shell has one.
+    void TakeShellDisplayName(const std::string& root);
+    // FormatDrive with the former (or the chosen) file system; when the library fails, the
+    // owner is asked whether to open the shell's format dialog instead (Media: 0 floppy,
+    // 1 hard disk).
+    void FormatOrOfferShell(const TFormatParams& Params, int Media);
 };
 
 class TNTPhysicalDisk : public TPhysicalDisk {

@@ -8,6 +8,7 @@ class LinuxShell32 : public Shell32 {
 public:
     DWORD_PTR SHGetFileInfoA(LPCSTR, DWORD, SHFILEINFOA*, UINT, UINT) override { return 0; }
     DWORD SHFormatDrive(HWND, UINT, UINT, UINT) override { return SHFMT_NOFORMAT; }
+    BOOL DestroyIcon(HICON) override { return TRUE; }
 };
 
 } // namespace

@@ -24,6 +24,13 @@ DWORD_PTR SimShell32::SHGetFileInfoA(LPCSTR path, DWORD /*attributes*/, SHFILEIN
     return 1;
 }
 
+BOOL SimShell32::DestroyIcon(HICON icon) {
+    machine_->calls.push_back(Call{"DestroyIcon", "",
+                                   static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(icon)), 0, 0,
+                                   0, icon != nullptr});
+    return icon != nullptr ? TRUE : FALSE;
+}
+
 DWORD SimShell32::SHFormatDrive(HWND /*owner*/, UINT drive, UINT formatId, UINT options) {
     machine_->shellFormats.push_back(ShellFormatCall{drive, formatId, options});
     return machine_->shellFormatResult;

@@ -16,6 +16,7 @@ public:
     DWORD_PTR SHGetFileInfoA(LPCSTR path, DWORD attributes, SHFILEINFOA* info, UINT infoSize,
                              UINT flags) override;
     DWORD SHFormatDrive(HWND owner, UINT drive, UINT formatId, UINT options) override;
+    BOOL DestroyIcon(HICON icon) override;
 
 private:
     std::shared_ptr<Machine> machine_;

@@ -16,6 +16,7 @@ public:
     DWORD SHFormatDrive(HWND owner, UINT drive, UINT formatId, UINT options) override {
         return ::SHFormatDrive(owner, drive, formatId, options);
     }
+    BOOL DestroyIcon(HICON icon) override { return ::DestroyIcon(icon); }
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 // What a drive letter tells the user about itself: the property list of an NT logical disk
 // on a simulated machine, sorted by id, with its owner disk.
+#include "disk/nt/floppy.h"
 #include "disk/nt/nt_disk.h"
 #include "nt_sim_machines.h"
 #include "support/recording_owner.h"
@@ -65,6 +66,27 @@ TEST(NTProperties, AVolumeThatDoesNotAnswerIsRawAndHasNoOwnerWithoutAMatch) {
                                   {2, Value{std::int64_t(1048576)}},
                                   {7, Value{std::string("RAW")}},
                               }));
+}
+
+} // namespace
+} // namespace purgelet
+
+namespace purgelet {
+namespace {
+
+TEST(NTProperties, TheShellIconThatComesWithTheDisplayNameIsReleased) {
+    SimPC pc{testing::NtMachine()};
+    testing::RecordingOwner owner;
+    pc.drive('F').displayName = "Daten (F:)";
+    pc.drive('A').displayName = "3.5 Floppy (A:)";
+    auto f = MakeDisk<TNTLogicalDisk>("F", &owner);
+    auto a = MakeDisk<TNTFloppy>("A", &owner);
+    EXPECT_EQ(f->Description, "Daten (F:)");
+    EXPECT_EQ(a->Description, "3.5 Floppy (A:)");
+    int released = 0;
+    for (const auto& call : pc.machine().calls)
+        released += call.name == "DestroyIcon" && call.ok;
+    EXPECT_EQ(released, 2);
 }
 
 } // namespace
