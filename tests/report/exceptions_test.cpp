@@ -21,7 +21,8 @@ std::string ReadAll(const std::string& path) {
 class ErrorLogTest : public ::testing::Test {
 protected:
     platform::ScopedSystem machine{platform::sim::CreateSimSystem("")};
-    std::string path = (std::filesystem::temp_directory_path() / "purgelet_except_test.log").string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / "purgelet_except_test.log").string();
     void TearDown() override {
         CloseErrorLog();
         std::filesystem::remove(path);
@@ -58,6 +59,42 @@ TEST_F(ErrorLogTest, AnUnwritableLogNeverDisturbsTheException) {
     EXPECT_FALSE(OpenErrorLog("/nonexistent-folder/except.log"));
     XVerify verify("TLogicalDisk.Wipe - Verify ");
     EXPECT_STREQ(verify.what(), "TLogicalDisk.Wipe - Verify ");
+}
+
+// The marker file beside the executable switches the log on, in the current directory,
+// truncated; without it nothing is created even when errors occur.
+TEST_F(ErrorLogTest, TheMarkerBesideTheExecutableSwitchesTheLogOnInTheCurrentFolder) {
+    namespace fs = std::filesystem;
+    const fs::path marker =
+        fs::path(platform::k32().GetModuleFileNameA()).parent_path() / "MKLOG.INI";
+    const fs::path previous = fs::current_path();
+    const fs::path work = fs::temp_directory_path() / "purgelet_mklog_test";
+    fs::create_directories(work);
+    fs::current_path(work);
+    struct Restore {
+        fs::path previous, work, marker;
+        ~Restore() {
+            CloseErrorLog();
+            std::error_code ignored;
+            fs::remove(marker, ignored);
+            fs::current_path(previous, ignored);
+            fs::remove_all(work, ignored);
+        }
+    } restore{previous, work, marker};
+
+    InitErrorLog();
+    XAbort unlogged("no marker yet");
+    EXPECT_FALSE(ErrorLogEnabled);
+    EXPECT_FALSE(fs::exists(work / "except.log"));
+
+    std::ofstream(work / "except.log") << "the last run's lines\r\n";
+    std::ofstream(marker) << "";
+    InitErrorLog();
+    EXPECT_TRUE(ErrorLogEnabled);
+    EXPECT_EQ(ReadAll((work / "except.log").string()), "");
+    XAbort logged("first of this run");
+    EXPECT_EQ(ReadAll((work / "except.log").string()),
+              "<2026-01-01 12:00:00> : first of this run\r\n");
 }
 
 TEST(ExceptionTree, ClassesAreToldApartByTheirBranch) {
