@@ -48,6 +48,8 @@ public:
     virtual BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                  DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) = 0;
     virtual BOOL CloseHandle(HANDLE handle) = 0;
+    // The process's standard input, output or error (STD_*_HANDLE), written as bytes.
+    virtual HANDLE GetStdHandle(DWORD which) = 0;
 
     // File enumeration and attributes.
     virtual HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) = 0;

@@ -53,6 +53,7 @@ public:
         return TRUE;
     }
 
+    HANDLE GetStdHandle(DWORD which) override { return host_->GetStdHandle(which); }
     DWORD GetLastError() override { return host_->GetLastError(); }
     void SetLastError(DWORD code) override { host_->SetLastError(code); }
     std::string SysErrorMessage(DWORD code) override { return host_->SysErrorMessage(code); }

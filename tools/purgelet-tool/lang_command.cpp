@@ -2,9 +2,11 @@
 
 #include "lang/language.h"
 #include "lang/lzhpacker.h"
+#include "platform/system.h"
 #include "purgelet-tool/lang_source.h"
 #include "purgelet-tool/lzh_encoder.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -99,8 +101,19 @@ int LangCommand(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 int RunLang(const Args& args) {
-    const int code = LangCommand(args, std::cout, std::cerr);
-    std::cout.flush();
+    // The text goes out as bytes through the standard handle: a C++ stream in text mode
+    // would turn a value's CR LF into CR CR LF on Windows.
+    std::ostringstream text;
+    const int code = LangCommand(args, text, std::cerr);
+    const std::string bytes = text.str();
+    auto& k32 = platform::k32();
+    HANDLE out = k32.GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD done = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += done) {
+        const auto piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1 << 20));
+        if (!k32.WriteFile(out, bytes.data() + at, piece, &done, nullptr) || done == 0)
+            return code == 0 ? 1 : code;
+    }
     return code;
 }
 

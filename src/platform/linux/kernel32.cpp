@@ -24,7 +24,9 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-void FailWithErrno() { lastError = Win32ErrorFromErrno(errno); }
+void FailWithErrno() {
+    lastError = Win32ErrorFromErrno(errno);
+}
 
 void FillTime(SYSTEMTIME* out, bool utc) {
     timespec now{};
@@ -77,16 +79,25 @@ LinuxKernel32::LinuxKernel32() = default;
 
 LinuxKernel32::~LinuxKernel32() {
     for (auto& [handle, fd] : files_)
-        close(fd);
+        if (fd > 2) // the standard streams belong to the process
+            close(fd);
     for (auto& [handle, find] : finds_)
         closedir(find->dir);
 }
 
-HANDLE LinuxKernel32::NewHandle() { return reinterpret_cast<HANDLE>(nextHandle_++ * 4); }
+HANDLE LinuxKernel32::NewHandle() {
+    return reinterpret_cast<HANDLE>(nextHandle_++ * 4);
+}
 
-DWORD LinuxKernel32::GetLastError() { return lastError; }
-void LinuxKernel32::SetLastError(DWORD code) { lastError = code; }
-std::string LinuxKernel32::SysErrorMessage(DWORD code) { return Win32ErrorText(code); }
+DWORD LinuxKernel32::GetLastError() {
+    return lastError;
+}
+void LinuxKernel32::SetLastError(DWORD code) {
+    lastError = code;
+}
+std::string LinuxKernel32::SysErrorMessage(DWORD code) {
+    return Win32ErrorText(code);
+}
 
 BOOL LinuxKernel32::GetVersionExA(OSVERSIONINFOA* info) {
     if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
@@ -117,8 +128,12 @@ std::string LinuxKernel32::GetModuleFileNameA() {
     return std::string(path, static_cast<std::size_t>(length));
 }
 
-void LinuxKernel32::GetLocalTime(SYSTEMTIME* time) { FillTime(time, false); }
-void LinuxKernel32::GetSystemTime(SYSTEMTIME* time) { FillTime(time, true); }
+void LinuxKernel32::GetLocalTime(SYSTEMTIME* time) {
+    FillTime(time, false);
+}
+void LinuxKernel32::GetSystemTime(SYSTEMTIME* time) {
+    FillTime(time, true);
+}
 
 BOOL LinuxKernel32::QueryPerformanceCounter(LARGE_INTEGER* count) {
     timespec now{};
@@ -156,12 +171,23 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
     else
         mode = O_RDONLY;
     switch (disposition) {
-    case CREATE_NEW: mode |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: mode |= O_CREAT | O_TRUNC; break;
-    case OPEN_ALWAYS: mode |= O_CREAT; break;
-    case TRUNCATE_EXISTING: mode |= O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    default: lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
+    case CREATE_NEW:
+        mode |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        mode |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_ALWAYS:
+        mode |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        mode |= O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    default:
+        lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
     }
     if (flags & FILE_FLAG_NO_BUFFERING)
         mode |= O_DIRECT;
@@ -250,12 +276,12 @@ DWORD LinuxKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanc
         lastError = ERROR_INVALID_HANDLE;
         return INVALID_SET_FILE_POINTER;
     }
-    std::int64_t offset = distanceHigh != nullptr
-                              ? static_cast<std::int64_t>((static_cast<std::uint64_t>(
-                                                               static_cast<DWORD>(*distanceHigh))
-                                                           << 32) |
-                                                          static_cast<DWORD>(distanceLow))
-                              : static_cast<std::int64_t>(distanceLow);
+    std::int64_t offset =
+        distanceHigh != nullptr
+            ? static_cast<std::int64_t>(
+                  (static_cast<std::uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
+                  static_cast<DWORD>(distanceLow))
+            : static_cast<std::int64_t>(distanceLow);
     int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
     off_t at = lseek(fd, static_cast<off_t>(offset), whence);
     if (at < 0) {
@@ -269,9 +295,9 @@ DWORD LinuxKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanc
     return static_cast<DWORD>(position & 0xFFFFFFFFu);
 }
 
-BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD /*code*/, LPVOID /*in*/,
-                                    DWORD /*inSize*/, LPVOID /*out*/, DWORD /*outSize*/,
-                                    LPDWORD returned, LPOVERLAPPED /*overlapped*/) {
+BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD /*code*/, LPVOID /*in*/, DWORD /*inSize*/,
+                                    LPVOID /*out*/, DWORD /*outSize*/, LPDWORD returned,
+                                    LPOVERLAPPED /*overlapped*/) {
     if (returned != nullptr)
         *returned = 0;
     lastError = Descriptor(device) < 0 ? ERROR_INVALID_HANDLE : ERROR_INVALID_FUNCTION;
@@ -291,6 +317,22 @@ BOOL LinuxKernel32::CloseHandle(HANDLE handle) {
     }
     lastError = ERROR_INVALID_HANDLE;
     return FALSE;
+}
+
+HANDLE LinuxKernel32::GetStdHandle(DWORD which) {
+    const int fd = which == STD_INPUT_HANDLE    ? 0
+                   : which == STD_OUTPUT_HANDLE ? 1
+                   : which == STD_ERROR_HANDLE  ? 2
+                                                : -1;
+    if (fd < 0) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (std_[fd] == nullptr || files_.count(std_[fd]) == 0) {
+        std_[fd] = NewHandle();
+        files_[std_[fd]] = fd;
+    }
+    return std_[fd];
 }
 
 bool LinuxKernel32::NextMatch(Find& find, WIN32_FIND_DATAA* data) {
@@ -377,7 +419,9 @@ DWORD LinuxKernel32::GetLogicalDrives() {
     return 0;
 }
 
-UINT LinuxKernel32::GetDriveTypeA(LPCSTR /*root*/) { return DRIVE_NO_ROOT_DIR; }
+UINT LinuxKernel32::GetDriveTypeA(LPCSTR /*root*/) {
+    return DRIVE_NO_ROOT_DIR;
+}
 
 BOOL LinuxKernel32::GetVolumeInformationA(LPCSTR /*root*/, LPSTR /*volumeName*/,
                                           DWORD /*volumeNameSize*/, LPDWORD /*serial*/,
@@ -389,8 +433,7 @@ BOOL LinuxKernel32::GetVolumeInformationA(LPCSTR /*root*/, LPSTR /*volumeName*/,
 }
 
 BOOL LinuxKernel32::GetDiskFreeSpaceExA(LPCSTR /*root*/, PULARGE_INTEGER /*freeToCaller*/,
-                                        PULARGE_INTEGER /*total*/,
-                                        PULARGE_INTEGER /*totalFree*/) {
+                                        PULARGE_INTEGER /*total*/, PULARGE_INTEGER /*totalFree*/) {
     lastError = ERROR_INVALID_DRIVE;
     return FALSE;
 }

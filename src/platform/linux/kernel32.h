@@ -33,16 +33,16 @@ public:
     BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override;
     BOOL CloseHandle(HANDLE handle) override;
+    HANDLE GetStdHandle(DWORD which) override;
     HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
     BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
     BOOL FindClose(HANDLE find) override;
     DWORD GetFileAttributesA(LPCSTR name) override;
     DWORD GetLogicalDrives() override;
     UINT GetDriveTypeA(LPCSTR root) override;
-    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
-                               LPDWORD serial, LPDWORD maxComponentLength,
-                               LPDWORD fileSystemFlags, LPSTR fileSystemName,
-                               DWORD fileSystemNameSize) override;
+    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                               LPDWORD maxComponentLength, LPDWORD fileSystemFlags,
+                               LPSTR fileSystemName, DWORD fileSystemNameSize) override;
     BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
                              PULARGE_INTEGER totalFree) override;
     DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) override;
@@ -58,6 +58,7 @@ private:
 
     std::uintptr_t nextHandle_ = 0x40;
     std::map<HANDLE, int> files_;
+    HANDLE std_[3] = {nullptr, nullptr, nullptr};
     std::map<HANDLE, std::unique_ptr<Find>> finds_;
 };
 

@@ -47,6 +47,7 @@ public:
     BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override;
     BOOL CloseHandle(HANDLE handle) override;
+    HANDLE GetStdHandle(DWORD which) override { return Forwarded(host_->GetStdHandle(which)); }
     HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override;
     BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
     BOOL FindClose(HANDLE find) override;

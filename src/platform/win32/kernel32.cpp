@@ -14,15 +14,15 @@ public:
 
     std::string SysErrorMessage(DWORD code) override {
         char* text = nullptr;
-        DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0,
-                                        nullptr);
+        DWORD length =
+            ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
         std::string result = length != 0 && text != nullptr ? std::string(text, length) : "";
         if (text != nullptr)
             ::LocalFree(text);
-        while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
-                                   result.back() == ' '))
+        while (!result.empty() &&
+               (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
             result.pop_back();
         return result;
     }
@@ -52,13 +52,21 @@ public:
         return value;
     }
 
-    void GetLocalTime(SYSTEMTIME* time) override { ::GetLocalTime(time); }
-    void GetSystemTime(SYSTEMTIME* time) override { ::GetSystemTime(time); }
+    void GetLocalTime(SYSTEMTIME* time) override {
+        ::GetLocalTime(time);
+    }
+    void GetSystemTime(SYSTEMTIME* time) override {
+        ::GetSystemTime(time);
+    }
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override {
         return ::QueryPerformanceCounter(count);
     }
-    DWORD GetTickCount() override { return ::GetTickCount(); }
-    void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+    DWORD GetTickCount() override {
+        return ::GetTickCount();
+    }
+    void Sleep(DWORD milliseconds) override {
+        ::Sleep(milliseconds);
+    }
 
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override {
@@ -72,15 +80,19 @@ public:
                    LPOVERLAPPED overlapped) override {
         return ::WriteFile(file, buffer, toWrite, written, overlapped);
     }
-    DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
-                         DWORD method) override {
+    DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) override {
         return ::SetFilePointer(file, distanceLow, distanceHigh, method);
     }
     BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override {
         return ::DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
     }
-    BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+    BOOL CloseHandle(HANDLE handle) override {
+        return ::CloseHandle(handle);
+    }
+    HANDLE GetStdHandle(DWORD which) override {
+        return ::GetStdHandle(which);
+    }
 
     HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) override {
         return ::FindFirstFileA(pattern, data);
@@ -88,18 +100,24 @@ public:
     BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override {
         return ::FindNextFileA(find, data);
     }
-    BOOL FindClose(HANDLE find) override { return ::FindClose(find); }
-    DWORD GetFileAttributesA(LPCSTR name) override { return ::GetFileAttributesA(name); }
+    BOOL FindClose(HANDLE find) override {
+        return ::FindClose(find);
+    }
+    DWORD GetFileAttributesA(LPCSTR name) override {
+        return ::GetFileAttributesA(name);
+    }
 
-    DWORD GetLogicalDrives() override { return ::GetLogicalDrives(); }
-    UINT GetDriveTypeA(LPCSTR root) override { return ::GetDriveTypeA(root); }
-    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
-                               LPDWORD serial, LPDWORD maxComponentLength,
-                               LPDWORD fileSystemFlags, LPSTR fileSystemName,
-                               DWORD fileSystemNameSize) override {
-        return ::GetVolumeInformationA(root, volumeName, volumeNameSize, serial,
-                                       maxComponentLength, fileSystemFlags, fileSystemName,
-                                       fileSystemNameSize);
+    DWORD GetLogicalDrives() override {
+        return ::GetLogicalDrives();
+    }
+    UINT GetDriveTypeA(LPCSTR root) override {
+        return ::GetDriveTypeA(root);
+    }
+    BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                               LPDWORD maxComponentLength, LPDWORD fileSystemFlags,
+                               LPSTR fileSystemName, DWORD fileSystemNameSize) override {
+        return ::GetVolumeInformationA(root, volumeName, volumeNameSize, serial, maxComponentLength,
+                                       fileSystemFlags, fileSystemName, fileSystemNameSize);
     }
     BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
                              PULARGE_INTEGER totalFree) override {
@@ -112,6 +130,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Kernel32> CreateWin32Kernel32() { return std::make_unique<Win32Kernel32>(); }
+std::unique_ptr<Kernel32> CreateWin32Kernel32() {
+    return std::make_unique<Win32Kernel32>();
+}
 
 } // namespace platform
