@@ -6,6 +6,7 @@
 #include "report/exceptions.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace purgelet {
 namespace {
@@ -96,6 +97,11 @@ struct UnexpectedError {
     int passes;
     std::string messagePrefix;
 };
+
+// Readable test names: the call that fails and after how many good passes.
+void PrintTo(const UnexpectedError& e, std::ostream* out) {
+    *out << "call " << static_cast<int>(e.call) << " after " << e.passes;
+}
 
 class SetupdiErrorTest : public SetupdiTest,
                          public ::testing::WithParamInterface<UnexpectedError> {};
