@@ -1,6 +1,5 @@
 # make test   installs what is missing (apt), then builds and tests every preset:
 #             linux (native), win32 (mingw-w64, tests under Wine), sanitize (ASan/UBSan + fuzz)
-# make demo   runs the program on the embedded demo machine
 .PHONY: test deps linux win32 sanitize bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
