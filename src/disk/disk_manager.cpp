@@ -194,13 +194,14 @@ std::string TGUIDiskManager::ModalResultText(int Result) {
 int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
                              TMsgDlgButtons Buttons) {
     CheckAbort();
-    if (Unattended)
-        return UnattendedAnswer(Kind);
-
     const std::string key = MessageKindKey(Kind);
     const std::string text = GetLngText("Purgelet", key, key); // the defaults are the keys
     ReportWriteLine(text);
-    const int answer = host_.MessageDialog(text + "\r\n" + Detail, DlgType, Buttons, 0);
+    // Unattended answers go into the report too: a block skipped without a dialog must
+    // still show there, or the report would call a wipe complete that was not.
+    const int answer = Unattended
+                           ? UnattendedAnswer(Kind)
+                           : host_.MessageDialog(text + "\r\n" + Detail, DlgType, Buttons, 0);
     ReportWriteLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " +
                     ModalResultText(answer));
     if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)

@@ -464,7 +464,7 @@ TEST_F(DiskManagerTest, QuestionsAndDecisionsGoToTheReportWithDoDBlockWarnings) 
         manager.Message(mkVerify, "Disk X", TMsgDlgType::mtWarning, mbYesNo);
         disk->CurrentBlock = 7;
         manager.Message(mkRead, "Disk X", TMsgDlgType::mtError, mbAbortRetryIgnore);
-        manager.SetUnattended(true); // unattended answers leave no lines
+        manager.SetUnattended(true); // answered without a dialog, but recorded all the same
         manager.Message(mkWrite, "Disk X", TMsgDlgType::mtError, mbAbortRetryIgnore);
     }
     CurrentReport.reset();
@@ -490,7 +490,12 @@ TEST_F(DiskManagerTest, QuestionsAndDecisionsGoToTheReportWithDoDBlockWarnings) 
     const auto rowsTo = text.find(equals, rowsFrom);
     std::string rows = text.substr(rowsFrom, rowsTo - rowsFrom);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 33);
-    EXPECT_EQ(text.find("Error_Write", write + 1), std::string::npos);
+    const auto unattended = text.find("Error_Write", write + 1);
+    ASSERT_NE(unattended, std::string::npos);
+    EXPECT_EQ(text.substr(unattended)
+                  .rfind("Error_Write\r\nDecision: Ignore\r\n" + warning + "Block 7 of 10\r\n", 0),
+              0u);
+    EXPECT_EQ(host_.dialogs().size(), 3u);
 }
 
 TEST_F(DiskManagerTest, WithoutReportQuestionsAreStillAsked) {
