@@ -26,7 +26,9 @@ struct System {
 
 // The installed system; installs the default one (CreateSystem) on first use.
 System& sys();
-inline Kernel32& k32() { return *sys().kernel32; }
+inline Kernel32& k32() {
+    return *sys().kernel32;
+}
 
 // Replaces the installed system and returns the previous one.
 std::unique_ptr<System> Install(std::unique_ptr<System> system);

@@ -14,10 +14,13 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h comes first: the others depend on it.
+// clang-format off
 #include <windows.h>
 #include <winioctl.h>
 #include <shellapi.h>
 #include <setupapi.h>
+// clang-format on
 #else
 
 using BYTE = std::uint8_t;

@@ -26,7 +26,9 @@ std::string TimeText() {
 }
 } // namespace
 
-const std::string& ErrorLogFileName() { return LogName(); }
+const std::string& ErrorLogFileName() {
+    return LogName();
+}
 
 bool OpenErrorLog(const std::string& fileName) {
     LogName() = fileName;
@@ -35,7 +37,9 @@ bool OpenErrorLog(const std::string& fileName) {
     return ErrorLogEnabled;
 }
 
-void CloseErrorLog() { ErrorLogEnabled = false; }
+void CloseErrorLog() {
+    ErrorLogEnabled = false;
+}
 
 void LogError(const std::string& message) noexcept {
     if (!ErrorLogEnabled)

@@ -13,7 +13,9 @@
 namespace purgelet {
 
 namespace {
-std::uint32_t CurrentErrorCode() { return platform::k32().GetLastError(); }
+std::uint32_t CurrentErrorCode() {
+    return platform::k32().GetLastError();
+}
 } // namespace
 
 // The error code is read first, before anything else can change it.

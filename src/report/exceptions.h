@@ -23,10 +23,10 @@ private:
     XException(std::uint32_t code, const std::string& message);
 };
 
-#define PURGELET_EXCEPTION(name, base)                                                          \
-    class name : public base {                                                                  \
-    public:                                                                                     \
-        using base::base;                                                                       \
+#define PURGELET_EXCEPTION(name, base)                                                             \
+    class name : public base {                                                                     \
+    public:                                                                                        \
+        using base::base;                                                                          \
     }
 
 PURGELET_EXCEPTION(XUserIntervention, XException);

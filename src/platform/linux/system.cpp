@@ -1,7 +1,7 @@
+#include "platform/system.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/registry.h"
 #include "platform/linux/shell32.h"
-#include "platform/system.h"
 
 namespace platform {
 

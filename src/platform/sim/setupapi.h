@@ -25,8 +25,8 @@ struct SetupDisk {
 struct SetupFault {
     enum class Call { None, GetClassDevs, EnumDeviceInfo, GetProperty, EnumInterfaces, GetDetail };
     Call call = Call::None;
-    DWORD index = 0;  // device or interface index from which the call fails (0 for sets)
-    int passes = 0;   // matching calls that still succeed before the first failure
+    DWORD index = 0; // device or interface index from which the call fails (0 for sets)
+    int passes = 0;  // matching calls that still succeed before the first failure
     DWORD error = ERROR_GEN_FAILURE;
 };
 
