@@ -155,3 +155,20 @@ TEST_F(SetupdiTest, IndexPastTheEndAnswersStar) {
 
 } // namespace
 } // namespace purgelet
+
+namespace purgelet {
+namespace {
+
+// The real device installation service of this build (setupapi.dll under Wine, the empty
+// set on Linux): detection runs to its end and pairs every path with a name.
+TEST(SetupdiNative, TheSystemsOwnServiceAnswersWithPairedLists) {
+    platform::ScopedSystem native{platform::CreateNativeSystem()};
+    std::vector<std::string> paths, names;
+    EXPECT_NO_THROW(EnumerateDisks(paths, names));
+    EXPECT_EQ(paths.size(), names.size());
+    for (const auto& path : paths)
+        EXPECT_FALSE(path.empty() || path == "*");
+}
+
+} // namespace
+} // namespace purgelet
