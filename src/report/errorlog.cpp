@@ -1,8 +1,8 @@
 #include "report/errorlog.h"
 
 #include "platform/system.h"
+#include "report/date_time.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -19,10 +19,7 @@ std::string& LogName() {
 std::string TimeText() {
     SYSTEMTIME t{};
     platform::k32().GetLocalTime(&t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
+    return DateTimeText(t);
 }
 } // namespace
 

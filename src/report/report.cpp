@@ -3,6 +3,7 @@
 #include "disk/disk.h"
 #include "lang/catalogue.h"
 #include "platform/system.h"
+#include "report/date_time.h"
 #include "report/exceptions.h"
 
 #include <algorithm>
@@ -264,10 +265,7 @@ void ReportBlockWarning(TDisk& disk) {
 std::string ReportTimeText() {
     SYSTEMTIME t{};
     platform::k32().GetSystemTime(&t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
+    return DateTimeText(t);
 }
 
 std::string FormatBlockOf(const std::string& format, long long block, long long count) {
