@@ -89,6 +89,15 @@ TEST_F(SimMachine, MalformedMachinesAreRefusedWithTheEntryNamed) {
     EXPECT_NE(bad(R"({"drives": [{"letter": "C", "kind": "tape", "image": "t", "size": 9}]})")
                   .find("kind"),
               std::string::npos);
+    // Only plain files back a simulated disk: never a folder, never a real device.
+    EXPECT_NE(bad(R"({"drives": [{"letter": "C", "image": ".", "size": 512}]})")
+                  .find("is not a plain file"),
+              std::string::npos);
+    if (std::filesystem::exists("/dev/null")) {
+        EXPECT_NE(bad(R"({"drives": [{"letter": "C", "image": "/dev/null", "size": 512}]})")
+                      .find("is not a plain file"),
+                  std::string::npos);
+    }
 }
 
 TEST_F(SimMachine, DevicesOpenByLetterAndByPathOthersAreNotFound) {

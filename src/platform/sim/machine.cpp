@@ -304,6 +304,10 @@ Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
     }
     if (!fs::exists(path, ec))
         throw std::runtime_error("machine file: image \"" + name + "\" cannot be created");
+    // A machine file must never lead the simulated PC onto a real device (or a folder):
+    // only plain files back its disks.
+    if (!fs::is_regular_file(path, ec))
+        throw std::runtime_error("machine file: image \"" + name + "\" is not a plain file");
     if (static_cast<std::int64_t>(fs::file_size(path, ec)) < size)
         fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // sparse where it can be
     if (ec)
