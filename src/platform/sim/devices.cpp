@@ -57,6 +57,15 @@ DeviceFaults& SimKernel32::FaultsOf(const DeviceHandle& h) {
     return machine_->disks[static_cast<std::size_t>(h.disk)].faults;
 }
 
+bool SimKernel32::DriveExtent(std::size_t i, Extent* e) {
+    DeviceHandle probe;
+    probe.drive = static_cast<int>(i);
+    const DWORD saved = machine_->lastError;
+    const bool has = ExtentOf(probe, e);
+    machine_->lastError = saved;
+    return has;
+}
+
 bool SimKernel32::ExtentOf(const DeviceHandle& h, Extent* e) {
     if (h.disk >= 0) {
         const PhysicalDisk& disk = machine_->disks[static_cast<std::size_t>(h.disk)];
@@ -291,14 +300,9 @@ BlockFault* SimKernel32::FirstFault(Image* image, std::int64_t offset, std::int6
                      disk.geometry.BytesPerSector);
     }
     for (std::size_t i = 0; i < machine_->drives.size(); ++i) {
-        DeviceHandle probe;
-        probe.drive = static_cast<int>(i);
         Extent e;
-        DWORD saved = machine_->lastError;
-        bool has = ExtentOf(probe, &e);
-        machine_->lastError = saved;
         Drive& d = machine_->drives[i];
-        if (has && e.image == image)
+        if (DriveExtent(i, &e) && e.image == image)
             consider(write ? d.faults.writeBlocks : d.faults.readBlocks, e.base, e.sectorSize);
     }
     return first;
@@ -309,17 +313,13 @@ BlockFault* SimKernel32::FirstFault(Image* image, std::int64_t offset, std::int6
 bool SimKernel32::WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::int64_t size) {
     if (buildNumber < 6000)
         return true;
+    Extent mine;
+    ExtentOf(h, &mine);
     for (std::size_t i = 0; i < machine_->drives.size(); ++i) {
         Drive& d = machine_->drives[i];
-        DeviceHandle probe;
-        probe.drive = static_cast<int>(i);
         Extent e;
-        DWORD saved = machine_->lastError;
-        bool has = ExtentOf(probe, &e);
-        machine_->lastError = saved;
-        Extent mine;
-        ExtentOf(h, &mine);
-        if (!has || e.image != mine.image || e.base + e.length <= offset || e.base >= offset + size)
+        if (!DriveExtent(i, &e) || e.image != mine.image || e.base + e.length <= offset ||
+            e.base >= offset + size)
             continue;
         bool mounted = d.kind == DriveKind::Floppy ? d.medium && d.medium->volume.has_value()
                                                    : d.volume.has_value();
@@ -382,14 +382,10 @@ BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD do
     if (write && count > 0) {
         // Every volume whose sectors were touched loses its file system when it settles.
         for (std::size_t i = 0; i < machine_->drives.size(); ++i) {
-            DeviceHandle probe;
-            probe.drive = static_cast<int>(i);
             Extent de;
-            DWORD saved = machine_->lastError;
-            if (ExtentOf(probe, &de) && de.image == e.image && de.base < absolute + count &&
+            if (DriveExtent(i, &de) && de.image == e.image && de.base < absolute + count &&
                 de.base + de.length > absolute)
                 machine_->drives[i].written = true;
-            machine_->lastError = saved;
         }
     }
     h.position += count;

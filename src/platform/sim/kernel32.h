@@ -104,6 +104,8 @@ private:
     DeviceHandle* Find(HANDLE handle);
     DeviceFaults& FaultsOf(const DeviceHandle& h);
     bool ExtentOf(const DeviceHandle& h, Extent* extent);
+    // The extent of drive letter i, asked on the machine's behalf: the last error stays.
+    bool DriveExtent(std::size_t i, Extent* extent);
     bool Geometry(const DeviceHandle& h, DISK_GEOMETRY* geometry);
     HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
                       DWORD disposition, DWORD flags);
