@@ -55,16 +55,17 @@ void TDisk::OpenWipeClose(method* Method) {
     try {
         Wipe();
     } catch (...) {
-        // The wipe's own failure is what the run must act on (an abort must stay an
-        // abort), so a failing Close here does not replace it; its exception has already
-        // logged itself.
-        try {
-            Close();
-        } catch (...) {
-        }
+        CloseAfterFailure();
         throw;
     }
     Close();
+}
+
+void TDisk::CloseAfterFailure() noexcept {
+    try {
+        Close();
+    } catch (...) {
+    }
 }
 
 void TLogicalDisk::WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params) {

@@ -111,6 +111,10 @@ public:
 protected:
     // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
     void OpenWipeClose(method* Method);
+    // Closes the device while another failure is on its way out: that failure is what the
+    // caller must act on (an abort must stay an abort), so a failing Close does not replace
+    // it; its own exception has already logged itself.
+    void CloseAfterFailure() noexcept;
 };
 
 class TRandomAccessDisk : public TDisk {

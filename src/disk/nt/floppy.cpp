@@ -194,10 +194,7 @@ void TNTFloppy::Open(bool readOnly) {
         Size = BlockCount * BlockSize;
         SectorsPerTrack = static_cast<std::int32_t>(g.SectorsPerTrack);
     } catch (...) {
-        try {
-            Close();
-        } catch (...) {
-        }
+        CloseAfterFailure();
         BlockCount = MaxBlockCount;
         BlockSize = MaxBlockSize;
         Size = BlockCount * BlockSize;
@@ -229,10 +226,7 @@ void TNTFloppy::Format(const TFormatParams& Params) {
         try {
             WriteBlocks(FloppyBootSector.data(), 1, 0);
         } catch (...) {
-            try {
-                Close();
-            } catch (...) {
-            }
+            CloseAfterFailure();
             throw;
         }
         Close();
