@@ -1,0 +1,333 @@
+#include "ui/form.h"
+
+#include "ui/controls.h"
+#include "ui/host.h"
+#include "ui/list_view.h"
+#include "ui/side_bar.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace purgelet::ui {
+
+TForm::TForm(std::string name, Host& host, TRect bounds)
+    : TControl(std::move(name), bounds, akTopLeft), host_(host) {
+    SetVisible(false);
+}
+
+TForm::~TForm() {
+    host_.ForgetForm(*this);
+}
+
+TRect TForm::ClientRect() const {
+    return {1, 1, std::max(Bounds().Width - 2, 0), std::max(Bounds().Height - 2, 0)};
+}
+
+TRect TForm::OuterFor(int clientWidth, int clientHeight) {
+    return {0, 0, clientWidth + 2, clientHeight + 2};
+}
+
+TComponent* TForm::FindComponent(const std::string& name) {
+    if (TControl* control = Find(name))
+        return control;
+    for (auto& component : components_)
+        if (component->Name == name)
+            return component.get();
+    return nullptr;
+}
+
+int TForm::ShowModal() {
+    modal_ = true;
+    closed_ = false;
+    ModalResult = 0;
+    SetVisible(true);
+    if (OnShow)
+        OnShow();
+    if (active_ == nullptr || !active_->Usable())
+        FocusNext();
+    try {
+        host_.ShowModal(*this);
+    } catch (...) {
+        modal_ = false;
+        SetVisible(false);
+        throw;
+    }
+    modal_ = false;
+    SetVisible(false);
+    return ModalResult;
+}
+
+void TForm::Show() {
+    closed_ = false;
+    SetVisible(true);
+    if (OnShow)
+        OnShow();
+    if (active_ == nullptr)
+        FocusNext();
+}
+
+void TForm::Close() {
+    if (OnCloseQuery && !OnCloseQuery())
+        return;
+    if (OnClose)
+        OnClose();
+    if (modal_) {
+        if (ModalResult == 0)
+            ModalResult = mrCancel;
+        return;
+    }
+    closed_ = true;
+    SetVisible(false);
+}
+
+void TForm::PostMessage(unsigned message) {
+    host_.PostMessage(*this, message);
+}
+
+void TForm::SetMessageHandler(unsigned message, std::function<void()> handler) {
+    handlers_[message] = std::move(handler);
+}
+
+void TForm::Dispatch(unsigned message) {
+    if (auto found = handlers_.find(message); found != handlers_.end() && found->second)
+        found->second();
+}
+
+// ---- Keyboard.
+
+namespace {
+
+void CollectTabStops(TControl& control, std::vector<TControl*>& out) {
+    std::vector<TControl*> children;
+    for (auto& child : control.Children())
+        children.push_back(child.get());
+    std::stable_sort(children.begin(), children.end(), [](const TControl* a, const TControl* b) {
+        return a->TabOrder < b->TabOrder;
+    });
+    for (TControl* child : children) {
+        if (!child->Visible() || !child->Enabled())
+            continue;
+        if (child->TabStop)
+            out.push_back(child);
+        CollectTabStops(*child, out);
+    }
+}
+
+} // namespace
+
+std::vector<TControl*> TForm::TabStops() {
+    std::vector<TControl*> stops;
+    CollectTabStops(*this, stops);
+    return stops;
+}
+
+bool TForm::SetFocus(TControl* control) {
+    if (control != nullptr && (!control->TabStop || !control->Usable()))
+        return false;
+    if (control == active_)
+        return true;
+    TControl* previous = active_;
+    active_ = control;
+    if (previous != nullptr && previous->Kind() == TControlKind::Edit) {
+        auto& edit = static_cast<TEdit&>(*previous);
+        if (edit.OnExit)
+            edit.OnExit();
+    }
+    return true;
+}
+
+void TForm::FocusNext(bool backward) {
+    std::vector<TControl*> stops = TabStops();
+    if (stops.empty()) {
+        SetFocus(nullptr);
+        return;
+    }
+    auto at = std::find(stops.begin(), stops.end(), active_);
+    std::size_t index;
+    if (at == stops.end())
+        index = backward ? stops.size() - 1 : 0;
+    else if (backward)
+        index = (static_cast<std::size_t>(at - stops.begin()) + stops.size() - 1) % stops.size();
+    else
+        index = (static_cast<std::size_t>(at - stops.begin()) + 1) % stops.size();
+    SetFocus(stops[index]);
+}
+
+namespace {
+
+TControl* FindAcceleratorIn(TControl& control, char letter) {
+    for (auto& child : control.Children()) {
+        if (!child->Visible() || !child->Enabled())
+            continue;
+        if (child->Kind() != TControlKind::GroupBox && child->Kind() != TControlKind::Panel &&
+            child->Accelerator() == letter)
+            return child.get();
+        if (TControl* found = FindAcceleratorIn(*child, letter))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TControl* TForm::FindAccelerator(char letter) {
+    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    return letter == 0 ? nullptr : FindAcceleratorIn(*this, letter);
+}
+
+void TForm::Activate(TControl& control) {
+    switch (control.Kind()) {
+    case TControlKind::Button:
+        SetFocus(&control);
+        static_cast<TButton&>(control).UserClick();
+        break;
+    case TControlKind::CheckBox:
+        SetFocus(&control);
+        static_cast<TCheckBox&>(control).UserToggle();
+        break;
+    case TControlKind::RadioButton:
+        SetFocus(&control);
+        static_cast<TRadioButton&>(control).UserSelect();
+        break;
+    case TControlKind::Label:
+        if (auto* target = static_cast<TLabel&>(control).FocusControl)
+            SetFocus(target);
+        break;
+    default:
+        SetFocus(&control);
+        break;
+    }
+}
+
+bool TForm::ControlKey(TControl& control, const TKeyEvent& e) {
+    switch (control.Kind()) {
+    case TControlKind::Button:
+        if (e.Key == TKey::Enter || e.Key == TKey::Space)
+            return static_cast<TButton&>(control).UserClick();
+        return false;
+    case TControlKind::CheckBox:
+        if (e.Key == TKey::Space)
+            return static_cast<TCheckBox&>(control).UserToggle();
+        return false;
+    case TControlKind::RadioButton:
+        if (e.Key == TKey::Space)
+            return static_cast<TRadioButton&>(control).UserSelect();
+        return false;
+    case TControlKind::Edit: {
+        auto& edit = static_cast<TEdit&>(control);
+        if (e.Key == TKey::Char && !e.Alt)
+            return edit.UserType(edit.Text() + e.Char);
+        if (e.Key == TKey::Space)
+            return edit.UserType(edit.Text() + ' ');
+        if (e.Key == TKey::Backspace && !edit.Text().empty())
+            return edit.UserType(edit.Text().substr(0, edit.Text().size() - 1));
+        return false;
+    }
+    case TControlKind::ComboBox: {
+        auto& combo = static_cast<TComboBox&>(control);
+        const int at = combo.ItemIndex();
+        if (e.Key == TKey::Down || e.Key == TKey::Right)
+            return combo.UserSelect(std::min(at + 1, combo.Count() - 1));
+        if (e.Key == TKey::Up || e.Key == TKey::Left)
+            return combo.UserSelect(std::max(at - 1, 0));
+        if (e.Key == TKey::Home)
+            return combo.UserSelect(0);
+        if (e.Key == TKey::End)
+            return combo.UserSelect(combo.Count() - 1);
+        return false;
+    }
+    case TControlKind::ListView: {
+        auto& list = static_cast<TListView&>(control);
+        const int page = std::max(list.VisibleRows() - 1, 1);
+        switch (e.Key) {
+        case TKey::Up:
+            return list.UserMove(-1);
+        case TKey::Down:
+            return list.UserMove(1);
+        case TKey::PageUp:
+            return list.UserMove(-page);
+        case TKey::PageDown:
+            return list.UserMove(page);
+        case TKey::Home:
+            return list.UserMove(-list.Count());
+        case TKey::End:
+            return list.UserMove(list.Count());
+        case TKey::Space:
+            return list.UserToggle(list.Selected());
+        default:
+            return false;
+        }
+    }
+    case TControlKind::Memo: {
+        auto& memo = static_cast<TMemo&>(control);
+        const int page = std::max(memo.Bounds().Height - 1, 1);
+        switch (e.Key) {
+        case TKey::Up:
+            memo.ScrollBy(-1);
+            return true;
+        case TKey::Down:
+            memo.ScrollBy(1);
+            return true;
+        case TKey::PageUp:
+            memo.ScrollBy(-page);
+            return true;
+        case TKey::PageDown:
+            memo.ScrollBy(page);
+            return true;
+        case TKey::Home:
+            memo.ScrollBy(-static_cast<int>(memo.Lines.size()));
+            return true;
+        case TKey::End:
+            memo.ScrollBy(static_cast<int>(memo.Lines.size()));
+            return true;
+        case TKey::Left:
+            memo.ScrollColumnsBy(-1);
+            return true;
+        case TKey::Right:
+            memo.ScrollColumnsBy(1);
+            return true;
+        default:
+            return false;
+        }
+    }
+    case TControlKind::SideBar: {
+        auto& bar = static_cast<TSideBar&>(control);
+        if (e.Key == TKey::Up)
+            return bar.UserMove(-1);
+        if (e.Key == TKey::Down)
+            return bar.UserMove(1);
+        if (e.Key == TKey::Enter || e.Key == TKey::Space)
+            return bar.UserClickFocused();
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool TForm::HandleKey(const TKeyEvent& e) {
+    if (active_ != nullptr && !active_->Usable())
+        active_ = nullptr;
+    if (PreviewKey(e))
+        return true;
+    if (e.Alt) {
+        if (TControl* target = FindAccelerator(e.Char)) {
+            Activate(*target);
+            return true;
+        }
+        return false;
+    }
+    if (e.Key == TKey::Tab || e.Key == TKey::BackTab) {
+        FocusNext(e.Key == TKey::BackTab);
+        return true;
+    }
+    if (active_ != nullptr && ControlKey(*active_, e))
+        return true;
+    if (e.Key == TKey::Enter && DefaultButton != nullptr)
+        return DefaultButton->UserClick();
+    if (e.Key == TKey::Escape && CancelButton != nullptr)
+        return CancelButton->UserClick();
+    return false;
+}
+
+} // namespace purgelet::ui
