@@ -1,5 +1,6 @@
-// The program's view of Shell32: the shell's name for a drive and its interactive format
-// dialog. Calls are added here as the program needs them.
+// The program's view of the shell and the window system: the shell's name for a drive, its
+// interactive format dialog, starting programs and documents, and the help viewer. Calls are
+// added here as the program needs them.
 #pragma once
 
 #include "platform/winapi.h"
@@ -27,6 +28,18 @@ public:
     virtual DWORD SHFormatDrive(HWND owner, UINT drive, UINT formatId, UINT options) = 0;
     // Releases an icon that SHGetFileInfoA handed out (user32's DestroyIcon).
     virtual BOOL DestroyIcon(HICON icon) = 0;
+
+    // Opens a file with the shell's verb ("open"); above 32 on success.
+    virtual HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                    LPCSTR directory, INT showCommand) = 0;
+    // Starts a program from a command line without waiting; above 31 on success.
+    virtual UINT WinExec(LPCSTR commandLine, UINT showCommand) = 0;
+    // Shows a topic of a help file (HELP_CONTEXT with its context number); FALSE where the
+    // system has no viewer for it.
+    virtual BOOL WinHelpA(HWND owner, LPCSTR helpFile, UINT command, ULONG_PTR data) = 0;
+    // A top-level window by its title, null when there is none; brings one to the front.
+    virtual HWND FindWindowA(LPCSTR className, LPCSTR title) = 0;
+    virtual BOOL BringWindowToTop(HWND window) = 0;
 };
 
 } // namespace platform

@@ -45,6 +45,7 @@ using LPVOID = void*;
 using LPCVOID = const void*;
 using LPSTR = char*;
 using LPCSTR = const char*;
+using INT = int;
 using LPDWORD = DWORD*;
 using PLONG = LONG*;
 
@@ -281,6 +282,11 @@ struct STORAGE_DEVICE_NUMBER {
 #define SHGFI_ICON 0x000000100
 #define SHGFI_DISPLAYNAME 0x000000200
 #define SHGFI_SMALLICON 0x000000001
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define HELP_CONTEXT 0x0001
+using HINSTANCE = void*;
 
 // ---- Device installation (SetupAPI). On 32-bit builds its structures are byte-packed, as in
 // the system's header; 64-bit builds keep natural layouts.
@@ -350,6 +356,7 @@ static_assert(ERROR_NEGATIVE_SEEK == 131 && ERROR_NOT_LOCKED == 158 &&
 static_assert(STD_OUTPUT_HANDLE == 0xFFFFFFF5u && STD_ERROR_HANDLE == 0xFFFFFFF4u);
 static_assert(DRIVE_REMOTE == 4 && DRIVE_RAMDISK == 6 && VER_PLATFORM_WIN32_NT == 2);
 static_assert((SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) == 0x301);
+static_assert(SW_HIDE == 0 && SW_SHOWNORMAL == 1 && SW_SHOW == 5 && HELP_CONTEXT == 1);
 static_assert(sizeof(GUID) == 16);
 static_assert(DIGCF_PRESENT == 2 && (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 18);
 static_assert(SPDRP_FRIENDLYNAME == 12);

@@ -10,12 +10,22 @@ void Host::PostMessage(TForm& form, unsigned message) {
     posted_.emplace_back(&form, message);
 }
 
+void Host::RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        if (PassesThrough(error))
+            throw;
+        OnException(error);
+    }
+}
+
 bool Host::DispatchPostedMessage() {
     if (posted_.empty())
         return false;
     auto [form, message] = posted_.front();
     posted_.pop_front();
-    form->Dispatch(message);
+    RunHandler([form = form, message = message] { form->Dispatch(message); });
     return true;
 }
 

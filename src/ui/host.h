@@ -8,6 +8,8 @@
 #include "ui/dialogs.h"
 
 #include <deque>
+#include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -48,6 +50,12 @@ public:
     // A wizard page was entered (for renderers that track pages and for recording hosts).
     virtual void PageShown(TWizardPage& /*page*/) {}
 
+    // ---- Event handlers. An exception that leaves a handler run by the message loop goes to
+    // OnException (the application's error display), as a window system's loop does; with
+    // none set it leaves the loop.
+    std::function<void(const std::exception&)> OnException;
+    void RunHandler(const std::function<void()>& handler);
+
     // ---- Posted messages, handled in the order they were posted.
     void PostMessage(TForm& form, unsigned message);
     // Dispatches the oldest posted message; false when there was none.
@@ -55,6 +63,10 @@ public:
     void DispatchPostedMessages();
     // Drops what was posted to a form that goes away.
     void ForgetForm(const TForm& form);
+
+protected:
+    // Whether an exception out of a handler leaves the loop instead of being shown.
+    virtual bool PassesThrough(const std::exception&) const { return !OnException; }
 
 private:
     std::deque<std::pair<TForm*, unsigned>> posted_;

@@ -143,8 +143,12 @@ bool ScriptedHost::RunStep() {
         return false;
     auto step = std::move(steps_.front());
     steps_.pop_front();
-    step();
+    RunHandler(step);
     return true;
+}
+
+bool ScriptedHost::PassesThrough(const std::exception& error) const {
+    return dynamic_cast<const ScriptError*>(&error) != nullptr || Host::PassesThrough(error);
 }
 
 // ---- Actions tied to ProcessMessages.

@@ -140,7 +140,10 @@ void TWizard::Press(TWizardButton button) {
             SelectPriorPage();
         break;
     case TWizardButton::Next:
-        SelectNextPage();
+        if (page != nullptr && page->OnNextButtonClick)
+            page->OnNextButtonClick();
+        else
+            SelectNextPage();
         break;
     case TWizardButton::Finish:
         if (page != nullptr && page->OnFinishButtonClick)

@@ -32,6 +32,7 @@ public:
     std::function<void()> OnExitPage;
     // Set: runs instead of the wizard's own action for that button on this page.
     std::function<void()> OnBackButtonClick;
+    std::function<void()> OnNextButtonClick;
     std::function<void()> OnFinishButtonClick;
     std::function<void()> OnCancelButtonClick;
 

@@ -31,7 +31,10 @@ public:
     void SetLastError(DWORD code) override { machine_->lastError = code; }
     std::string SysErrorMessage(DWORD code) override;
     BOOL GetVersionExA(OSVERSIONINFOA* info) override;
-    std::string GetModuleFileNameA() override { return host_->GetModuleFileNameA(); }
+    std::string GetModuleFileNameA() override {
+        return machine_->executable.empty() ? host_->GetModuleFileNameA()
+                                            : machine_->executable.string();
+    }
     void GetLocalTime(SYSTEMTIME* time) override { *time = localTime; }
     void GetSystemTime(SYSTEMTIME* time) override { *time = utcTime; }
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;

@@ -343,6 +343,10 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         m->formatLibrary = FormatLibrary::NoFormatEx;
     else
         Bad("formatLibrary", "must be \"present\", \"absent\" or \"noFormatEx\"");
+    m->helpViewer = Get<bool>(file, "helpViewer", false, "helpViewer");
+    if (const std::string exe = Get<std::string>(file, "executable", "", "executable");
+        !exe.empty())
+        m->executable = fs::path(exe).is_absolute() ? fs::path(exe) : baseDir / exe;
     if (file.contains("registry"))
         m->registry = file["registry"];
 

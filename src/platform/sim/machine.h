@@ -171,6 +171,10 @@ public:
     enum class FormatLibrary { Present, Absent, NoFormatEx } formatLibrary = FormatLibrary::Present;
     std::vector<PhysicalDisk> disks;
     std::vector<Drive> drives;
+    bool helpViewer = false; // help files and shell documents can be opened
+    // The running program's full path as GetModuleFileNameA reports it (its folder holds the
+    // method files and the language file); empty: the real executable's.
+    std::filesystem::path executable;
     nlohmann::json registry = nlohmann::json::object();
     std::filesystem::path baseDir;
 

@@ -1,6 +1,7 @@
 #include "platform/sim/shell32.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 namespace platform::sim {
@@ -34,6 +35,40 @@ BOOL SimShell32::DestroyIcon(HICON icon) {
 DWORD SimShell32::SHFormatDrive(HWND /*owner*/, UINT drive, UINT formatId, UINT options) {
     machine_->shellFormats.push_back(ShellFormatCall{drive, formatId, options});
     return machine_->shellFormatResult;
+}
+
+HINSTANCE SimShell32::ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR,
+                                    INT showCommand) {
+    const bool ok = machine_->helpViewer;
+    std::string what = std::string(verb != nullptr ? verb : "") + " " + (file ? file : "");
+    if (parameters != nullptr && *parameters != 0)
+        what += std::string(" ") + parameters;
+    machine_->calls.push_back(
+        Call{"ShellExecuteA", what, static_cast<DWORD>(showCommand), 0, 0, 0, ok});
+    return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(ok ? 42 : ERROR_FILE_NOT_FOUND));
+}
+
+UINT SimShell32::WinExec(LPCSTR commandLine, UINT showCommand) {
+    machine_->calls.push_back(
+        Call{"WinExec", commandLine != nullptr ? commandLine : "", showCommand, 0, 0, 0, false});
+    return ERROR_FILE_NOT_FOUND; // nothing is ever started on the simulated PC
+}
+
+BOOL SimShell32::WinHelpA(HWND, LPCSTR helpFile, UINT command, ULONG_PTR data) {
+    const bool ok = machine_->helpViewer;
+    machine_->calls.push_back(Call{"WinHelpA", helpFile != nullptr ? helpFile : "", command,
+                                   static_cast<DWORD>(data), 0, 0, ok});
+    return ok ? TRUE : FALSE;
+}
+
+HWND SimShell32::FindWindowA(LPCSTR, LPCSTR title) {
+    machine_->calls.push_back(
+        Call{"FindWindowA", title != nullptr ? title : "", 0, 0, 0, 0, false});
+    return nullptr;
+}
+
+BOOL SimShell32::BringWindowToTop(HWND) {
+    return FALSE;
 }
 
 } // namespace platform::sim

@@ -17,6 +17,20 @@ public:
         return ::SHFormatDrive(owner, drive, formatId, options);
     }
     BOOL DestroyIcon(HICON icon) override { return ::DestroyIcon(icon); }
+    HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                            LPCSTR directory, INT showCommand) override {
+        return ::ShellExecuteA(owner, verb, file, parameters, directory, showCommand);
+    }
+    UINT WinExec(LPCSTR commandLine, UINT showCommand) override {
+        return ::WinExec(commandLine, showCommand);
+    }
+    BOOL WinHelpA(HWND owner, LPCSTR helpFile, UINT command, ULONG_PTR data) override {
+        return ::WinHelpA(owner, helpFile, command, data);
+    }
+    HWND FindWindowA(LPCSTR className, LPCSTR title) override {
+        return ::FindWindowA(className, title);
+    }
+    BOOL BringWindowToTop(HWND window) override { return ::BringWindowToTop(window); }
 };
 
 } // namespace
