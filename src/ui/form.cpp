@@ -327,6 +327,10 @@ bool TForm::HandleKey(const TKeyEvent& e) {
         return DefaultButton->UserClick();
     if (e.Key == TKey::Escape && CancelButton != nullptr)
         return CancelButton->UserClick();
+    if (e.Key == TKey::Escape && EscapeCloses) {
+        Close();
+        return true;
+    }
     return false;
 }
 

@@ -102,6 +102,9 @@ public:
     TControl* FindAccelerator(char letter);
     TButton* DefaultButton = nullptr; // Enter where the focused control has no use for it
     TButton* CancelButton = nullptr;  // Escape
+    // Escape closes the form as the system menu's Close does, when it has no cancel button:
+    // for dialogs whose every button means something, so Escape must not press one.
+    bool EscapeCloses = false;
     // A key as the user typed it; true when something used it.
     bool HandleKey(const TKeyEvent& event);
 

@@ -1,0 +1,85 @@
+// The block viewer: one block of a random-access disk at a time as a hex and character dump,
+// to look at a drive before its wipe or to see that its data is gone after it. The disk is
+// open read-only exactly while the window is shown, and closed on every way out.
+#pragma once
+
+#include "ui/controls.h"
+#include "ui/form.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace purgelet {
+
+class TDisk;
+class TRandomAccessDisk;
+
+class TFrmDiskview : public ui::TForm {
+public:
+    explicit TFrmDiskview(ui::Host& host);
+    ~TFrmDiskview() override;
+
+    // Shows the viewer modally for D, from its block 0. A disk that is not random-access gets
+    // an error box and is not opened. Open and read failures raise to the caller, after the
+    // disk has been closed again.
+    void ShowDisk(TDisk& D);
+    // Reads and shows FCurrentBlock; a read failure raises with Back and Next disabled.
+    void ShowBlock();
+    void tbBackClick();
+    void tbNextClick();
+    void tbGotoClick();
+    // Looks the texts of section "diskView" up (the constructor does it once).
+    void FormCreate();
+
+    std::int64_t FCurrentBlock = 0;
+    std::int64_t FBlockCount = 0;
+    TRandomAccessDisk* FDisk = nullptr; // the disk shown, while shown; not owned
+
+    std::string FCaptionText;
+    std::string FGotoTitle;
+    std::string FGotoPrompt;
+    std::string FNotANumber;
+    std::string FNotABlock;
+    std::string FNotRandomAccess;
+    std::string FStatusFormat;
+
+    ui::TToolBar& ToolBar1;
+    ui::TButton& tbBack;
+    ui::TButton& tbNext;
+    ui::TButton& tbGoto;
+    ui::TMemo& Memo;
+    ui::TStatusBar& StatusBar;
+
+private:
+    // One block, aligned as unbuffered devices require of the buffers they read into.
+    class BlockBuffer {
+    public:
+        BlockBuffer() = default;
+        ~BlockBuffer();
+        BlockBuffer(const BlockBuffer&) = delete;
+        BlockBuffer& operator=(const BlockBuffer&) = delete;
+        void Resize(std::size_t size);
+        std::uint8_t* data() const { return data_; }
+        std::size_t size() const { return size_; }
+
+    private:
+        void Release();
+        std::uint8_t* data_ = nullptr;
+        std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
+    };
+
+    void ShowError(const std::string& text);
+
+    BlockBuffer buffer_;
+};
+
+// The viewer's lines for a block: per 16 bytes the bytes in upper-case hex, each followed by a
+// space, two spaces, then the bytes as characters, where 0, 9, 10, 13 and 96 show as spaces.
+// A last line of fewer bytes keeps its characters in the same column.
+std::vector<std::string> BlockDumpLines(const std::uint8_t* data, std::size_t size);
+
+} // namespace purgelet
