@@ -198,8 +198,13 @@ TPLReport::TPLReport(bool Generate, bool DoD, bool Append, const std::string& Fi
             WriteLine(ReportText("DESCRIPTIONOFMEDIA"));
             WriteLine(media);
         }
+    } catch (const XAbort&) {
+        outcome_ = TRunOutcome::Aborted; // a cancelled prompt: no drive was touched
+        Finish();                        // the partly built report is released at once
+        throw;
     } catch (...) {
-        Finish(); // the partly built report is released at once
+        outcome_ = TRunOutcome::Failed;
+        Finish();
         throw;
     }
     WriteLine("");
@@ -223,7 +228,12 @@ void TPLReport::Finish() {
     if (finished_)
         return;
     finished_ = true;
-    WriteLine(ReportText("SANITIZECOMPLETEDAT") + ReportTimeText());
+    // Only a run known to have completed may claim it: a sanitisation log that states a
+    // wipe which did not happen is worse than none.
+    const char* key = outcome_ == TRunOutcome::Completed ? "SANITIZECOMPLETEDAT"
+                      : outcome_ == TRunOutcome::Aborted ? "SANITIZEABORTEDAT"
+                                                         : "SANITIZEFAILEDAT";
+    WriteLine(ReportText(key) + ReportTimeText());
     WriteLine(ReportText("STARS"));
     stream_.reset();
 }

@@ -118,6 +118,7 @@ TEST_F(ManagerWipeTest, DetectsTheMachineAndWipesOnePartitionIgnoringABadBlock) 
     manager.ReportDisk = e;
     ReportWriteDiskHeader(*e);
     e->WipeDisk(method.get(), false, 0, 0, "");
+    CurrentReport->SetOutcome(TRunOutcome::Completed);
     CurrentReport.reset();
 
     // One question, about the block that cannot be written.
