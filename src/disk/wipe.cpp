@@ -101,8 +101,10 @@ void TRandomAccessDisk::Wipe() {
     TMessageObject::SetDisk(&owner, this);
     TMessageObject::SetProgress(&owner, 0.0);
     TMessageObject::SetFlag(&owner, 0);
+    // A program fault, but still one of the program's exceptions: the wipe run tells the user
+    // by the class, and a library exception would reach the user as an unknown failure.
     if (Method == nullptr)
-        throw std::invalid_argument("TRandomAccessDisk.Wipe - no method");
+        throw XGenericError("TRandomAccessDisk.Wipe - no wipe method");
     if (BlockSize <= 0 || BlockCount < 0)
         throw XGeometryError("TRandomAccessDisk.Wipe - block size " + std::to_string(BlockSize) +
                              ", block count " + std::to_string(BlockCount));
