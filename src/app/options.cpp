@@ -103,8 +103,14 @@ TPLOptions::TPLOptions() : registry_(std::make_unique<TSaveToReg>()) {
 TPLOptions::~TPLOptions() {
     try {
         Save();
-    } catch (const std::exception&) {
+    } catch (const XException&) {
         // Already in the error log with its value name; a destructor cannot pass it on.
+    } catch (const std::exception& error) {
+        // Nothing logged this one yet (a library failure): it must not vanish unseen.
+        LogSilently<XException>("TPLOptions.Save - exception : " + ClassNameOf(error) + "- \"" +
+                                error.what() + "\"");
+    } catch (...) {
+        LogSilently<XException>("TPLOptions.Save - exception : unknown- \"\"");
     }
 }
 
