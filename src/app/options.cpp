@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <stdexcept>
 
 namespace purgelet {
 
@@ -36,25 +37,28 @@ bool BoolOf(const std::string& text) {
     return text == "1";
 }
 
-// A decimal integer and nothing else: an optional sign and digits, within 32 bits.
+// A decimal integer and nothing else: an optional sign and digits, within 32 bits. A text
+// that is not one is a conversion failure, not a registry failure (that class means a
+// missing value and logs itself): it ends the load, which logs "Error on loading options".
 std::int32_t StrictInteger(const std::string& name, const std::string& text) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+'))
         negative = text[i++] == '-';
     if (i == text.size())
-        throw XRegistryException("'" + text + "' is not a valid integer value (" + name + ")");
+        throw std::invalid_argument("'" + text + "' is not a valid integer value (" + name + ")");
     long long value = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9')
-            throw XRegistryException("'" + text + "' is not a valid integer value (" + name + ")");
+            throw std::invalid_argument("'" + text + "' is not a valid integer value (" + name +
+                                        ")");
         value = value * 10 + (text[i] - '0');
         if (value > static_cast<long long>(INT32_MAX) + 1)
-            throw XRegistryException("'" + text + "' is out of range (" + name + ")");
+            throw std::out_of_range("'" + text + "' is out of range (" + name + ")");
     }
     value = negative ? -value : value;
     if (value > INT32_MAX)
-        throw XRegistryException("'" + text + "' is out of range (" + name + ")");
+        throw std::out_of_range("'" + text + "' is out of range (" + name + ")");
     return static_cast<std::int32_t>(value);
 }
 
@@ -99,8 +103,14 @@ TPLOptions::TPLOptions() : registry_(std::make_unique<TSaveToReg>()) {
 TPLOptions::~TPLOptions() {
     try {
         Save();
-    } catch (const std::exception&) {
+    } catch (const XException&) {
         // Already in the error log with its value name; a destructor cannot pass it on.
+    } catch (const std::exception& error) {
+        // Nothing logged this one yet (a library failure): it must not vanish unseen.
+        LogSilently<XException>("TPLOptions.Save - exception : " + ClassNameOf(error) + "- \"" +
+                                error.what() + "\"");
+    } catch (...) {
+        LogSilently<XException>("TPLOptions.Save - exception : unknown- \"\"");
     }
 }
 

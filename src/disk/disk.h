@@ -69,6 +69,9 @@ struct TFormatParams {
 class TDisk {
 public:
     TDisk(std::string Name, TMessageObject* Owner);
+    // Every platform class that holds a device closes it in its own destructor when the disk
+    // is freed while open (this destructor can no longer reach the platform's Close), and
+    // never raises from there.
     virtual ~TDisk();
     TDisk(const TDisk&) = delete;
     TDisk& operator=(const TDisk&) = delete;

@@ -3,6 +3,7 @@
 // reports progress after every transfer. It decides nothing on the user's behalf: every
 // failed transfer becomes a question to the Owner, whose answer it carries out.
 #include "disk/disk.h"
+#include "disk/transfer_buffer.h"
 
 #include "methods/method.h"
 #include "report/exceptions.h"
@@ -10,36 +11,11 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <new>
-#include <stdexcept>
 #include <string>
 
 namespace purgelet {
 
 namespace {
-
-// The transfer buffer of one Wipe call: allocated once, aligned for unbuffered transfers.
-class TransferBuffer {
-public:
-    TransferBuffer(std::size_t capacity, std::size_t alignment)
-        : alignment_(alignment), capacity_(capacity),
-          data_(static_cast<std::uint8_t*>(
-              ::operator new (RoundUp(capacity, alignment), std::align_val_t{alignment}))) {}
-    ~TransferBuffer() { ::operator delete (data_, std::align_val_t{alignment_}); }
-    TransferBuffer(const TransferBuffer&) = delete;
-    TransferBuffer& operator=(const TransferBuffer&) = delete;
-
-    std::uint8_t* data() const { return data_; }
-    std::size_t capacity() const { return capacity_; }
-
-private:
-    static std::size_t RoundUp(std::size_t value, std::size_t step) {
-        return (value + step - 1) / step * step;
-    }
-    std::size_t alignment_;
-    std::size_t capacity_;
-    std::uint8_t* data_;
-};
 
 // The sum of the bytes, modulo 2^32, taken 32 bytes at a time in four independent chains
 // of 16-bit lanes: a lane takes at most 2 x 255 per step, so 128 steps fit before the lanes
@@ -125,8 +101,10 @@ void TRandomAccessDisk::Wipe() {
     TMessageObject::SetDisk(&owner, this);
     TMessageObject::SetProgress(&owner, 0.0);
     TMessageObject::SetFlag(&owner, 0);
+    // A program fault, but still one of the program's exceptions: the wipe run tells the user
+    // by the class, and a library exception would reach the user as an unknown failure.
     if (Method == nullptr)
-        throw std::invalid_argument("TRandomAccessDisk.Wipe - no method");
+        throw XGenericError("TRandomAccessDisk.Wipe - no wipe method");
     if (BlockSize <= 0 || BlockCount < 0)
         throw XGeometryError("TRandomAccessDisk.Wipe - block size " + std::to_string(BlockSize) +
                              ", block count " + std::to_string(BlockCount));
@@ -136,13 +114,10 @@ void TRandomAccessDisk::Wipe() {
         (static_cast<std::int64_t>(Method->PassCount) + FormatPass) * BlockCount;
     std::int64_t done = 0;
 
-    // A block larger than the default buffer still gets a buffer that holds it, aligned to
-    // the block when the block is a larger power of two.
+    // A block larger than the default buffer still gets a buffer that holds it.
     const auto blockBytes = static_cast<std::size_t>(BlockSize);
-    const bool powerOfTwo = (blockBytes & (blockBytes - 1)) == 0;
-    TransferBuffer buffer(std::max<std::size_t>(WipeBufferSize, blockBytes),
-                          powerOfTwo ? std::max(WipeBufferAlignment, blockBytes)
-                                     : WipeBufferAlignment);
+    TTransferBuffer buffer(std::max<std::size_t>(WipeBufferSize, blockBytes),
+                           TransferAlignment(BlockSize));
     const auto capacity = static_cast<std::int64_t>(buffer.capacity());
 
     auto report = [&](std::int32_t chunk) {

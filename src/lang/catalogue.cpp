@@ -225,6 +225,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     text("report", "TOTALNUMBEROFSECTORS", "Total number of sectors:");
     text("report", "SANITIZINGSTARTEDAT", "Sanitizing started at");
     text("report", "SANITIZECOMPLETEDAT", "WIPE COMPLETED at");
+    text("report", "SANITIZEABORTEDAT", "WIPE ABORTED at");
+    text("report", "SANITIZEFAILEDAT", "WIPE FAILED at");
     text("report", "LINES", Repeat('-', 79));
     text("report", "DOD_BLOCKOF", "Block %d of %d");
     text("report", "EQUALS", Repeat('=', 79));

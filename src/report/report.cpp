@@ -1,6 +1,7 @@
 #include "report/report.h"
 
 #include "disk/disk.h"
+#include "disk/transfer_buffer.h"
 #include "lang/catalogue.h"
 #include "platform/system.h"
 #include "report/date_time.h"
@@ -160,11 +161,17 @@ void TReportFunctionsDodReport::BlockWarning(TReportStream* stream, TDisk& disk)
         return;
     std::size_t size = static_cast<std::size_t>(std::clamp(disk.BlockSize, 0, MaxDumpBytes));
     std::vector<std::uint8_t> block(size, 0);
-    if (size > 0) {
+    // Only a block size the disk really has is read; anything else shows the empty room.
+    if (size > 0 && static_cast<std::int32_t>(size) == disk.BlockSize) {
+        // The disk is usually open without system buffering, which refuses a buffer that is
+        // not aligned as the wipe engine's is: the read would fail and show zeros over a
+        // block that still holds the old data.
+        TTransferBuffer aligned(size, TransferAlignment(disk.BlockSize));
         try {
-            randomAccess->ReadBlocks(block.data(), 1, disk.CurrentBlock);
+            randomAccess->ReadBlocks(aligned.data(), 1, disk.CurrentBlock);
+            std::copy(aligned.data(), aligned.data() + size, block.begin());
         } catch (const XException&) {
-            std::fill(block.begin(), block.end(), 0); // unreadable: the room stays zeros
+            // unreadable: the room stays zeros
         }
     }
     std::string text =
@@ -198,8 +205,13 @@ TPLReport::TPLReport(bool Generate, bool DoD, bool Append, const std::string& Fi
             WriteLine(ReportText("DESCRIPTIONOFMEDIA"));
             WriteLine(media);
         }
+    } catch (const XAbort&) {
+        outcome_ = TRunOutcome::Aborted; // a cancelled prompt: no drive was touched
+        Finish();                        // the partly built report is released at once
+        throw;
     } catch (...) {
-        Finish(); // the partly built report is released at once
+        outcome_ = TRunOutcome::Failed;
+        Finish();
         throw;
     }
     WriteLine("");
@@ -223,7 +235,12 @@ void TPLReport::Finish() {
     if (finished_)
         return;
     finished_ = true;
-    WriteLine(ReportText("SANITIZECOMPLETEDAT") + ReportTimeText());
+    // Only a run known to have completed may claim it: a sanitisation log that states a
+    // wipe which did not happen is worse than none.
+    const char* key = outcome_ == TRunOutcome::Completed ? "SANITIZECOMPLETEDAT"
+                      : outcome_ == TRunOutcome::Aborted ? "SANITIZEABORTEDAT"
+                                                         : "SANITIZEFAILEDAT";
+    WriteLine(ReportText(key) + ReportTimeText());
     WriteLine(ReportText("STARS"));
     stream_.reset();
 }

@@ -6,6 +6,7 @@
 
 #include "platform/winapi.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -91,16 +92,24 @@ struct TReportSettings {
     std::vector<TReportOption> After;  // quick erase, format partitions, ask after every wipe
 };
 
+// How the wipe run ended, as the report's last line states it. A report that was never told
+// counts as not completed: only a run known to have completed may say so.
+enum class TRunOutcome : std::uint8_t { NotTold, Completed, Aborted, Failed };
+
 class TPLReport {
 public:
     // Opens the file (when Generate), writes the header and the options section. A cancelled
-    // DoD prompt raises XAbort after the completion lines were written and the file closed.
+    // DoD prompt raises XAbort after the closing lines (an aborted run) were written and the
+    // file closed.
     TPLReport(bool Generate, bool DoD, bool Append, const std::string& FileName,
               const TReportSettings& Settings);
-    // Writes the completion lines and closes the file.
+    // Writes the closing lines for the outcome it was told and closes the file.
     ~TPLReport();
     TPLReport(const TPLReport&) = delete;
     TPLReport& operator=(const TPLReport&) = delete;
+
+    // The run's outcome, told before the report is released; the last one told counts.
+    void SetOutcome(TRunOutcome Outcome) { outcome_ = Outcome; }
 
     // text and CR LF.
     void WriteLine(const std::string& text);
@@ -114,6 +123,7 @@ private:
 
     std::unique_ptr<TReportStream> stream_; // null when no report is written
     std::unique_ptr<TReportFunctions> style_;
+    TRunOutcome outcome_ = TRunOutcome::NotTold;
     bool finished_ = false;
 };
 

@@ -155,7 +155,10 @@ TEST(Options, ANonNumericBufferStopsTheLoadThere) {
     EXPECT_FALSE(options.QuickEraseCDDVD);
     EXPECT_TRUE(options.FormatPartitions);
     EXPECT_FALSE(options.ShowAskDialog);
-    EXPECT_NE(log.Text().find("Error on loading options"), std::string::npos);
+    // The one line of the log: a registry exception would claim a missing value.
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("> : Error on loading options\r\n"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
 TEST(Options, StrictIntegerRefusesWhatIsNotJustDigits) {
@@ -163,9 +166,13 @@ TEST(Options, StrictIntegerRefusesWhatIsNotJustDigits) {
         nlohmann::json values = AllOn;
         values["OverwriteBuffer"] = text;
         SimPc pc(Stored(values));
-        TPLOptions options;
-        EXPECT_EQ(options.OverwriteBuffer, 10) << text;
-        EXPECT_FALSE(options.QuickEraseCDDVD) << text; // the load stopped there
+        ErrorLogCapture log;
+        {
+            TPLOptions options;
+            EXPECT_EQ(options.OverwriteBuffer, 10) << text;
+            EXPECT_FALSE(options.QuickEraseCDDVD) << text; // the load stopped there
+        }
+        EXPECT_EQ(log.Text().find("OverwriteBuffer"), std::string::npos) << text;
     }
 }
 
@@ -224,13 +231,13 @@ TEST(Options, AMissingValueRaisesTheRegistryExceptionWithItsName) {
     EXPECT_EQ(reg.ReadString("UseIsaac"), ""); // empty, not missing
 }
 
-void RoundTrip() {
+void RoundTrip(const std::string& logFileName = "C:\\Reports\\wipe log.txt") {
     {
         TPLOptions options;
         options.GenerateReportFile = true;
         options.UseDoDLogStyle = true;
         options.AppendLog = true;
-        options.LogFileName = "C:\\Reports\\wipe log.txt";
+        options.LogFileName = logFileName;
         options.AllowUserAbort = false;
         options.WipeWithoutIntervention = true;
         options.UseIsaac = true;
@@ -244,7 +251,7 @@ void RoundTrip() {
     EXPECT_TRUE(again.GenerateReportFile);
     EXPECT_TRUE(again.UseDoDLogStyle);
     EXPECT_TRUE(again.AppendLog);
-    EXPECT_EQ(again.LogFileName, "C:\\Reports\\wipe log.txt");
+    EXPECT_EQ(again.LogFileName, logFileName);
     EXPECT_FALSE(again.AllowUserAbort);
     EXPECT_TRUE(again.WipeWithoutIntervention);
     EXPECT_TRUE(again.UseIsaac);
@@ -300,6 +307,93 @@ TEST_F(NativeRegistry, OptionsRoundTrip) {
         EXPECT_EQ(document[Key]["OverwriteBuffer"], "10");
         EXPECT_EQ(document[Key]["SHowAskDialog"], "0");
     }
+}
+
+// A localised standard report name reaches the options as Windows-1252 bytes; the Linux
+// registry file keeps it, and every value after it, and stays readable text.
+TEST_F(NativeRegistry, AnAnsiLogFileNameRoundTripsWithEveryOtherOption) {
+    if (!LinuxBackend())
+        GTEST_SKIP() << "the registry file exists on the Linux back-end only";
+    Install();
+    ErrorLogCapture log;
+    const std::string name = "C:\\Berichte\\L\xF6schbericht.log";
+    RoundTrip(name);
+    {
+        TPLOptions options;
+        options.LogFileName = name;
+    }
+    EXPECT_EQ(log.Text().find("WriteString"), std::string::npos) << log.Text();
+    std::ifstream in(RegistryFile(), std::ios::binary);
+    auto document = nlohmann::json::parse(in);
+    EXPECT_EQ(document[Key]["LogFileName"], "C:\\Berichte\\L\xC3\xB6schbericht.log");
+    EXPECT_EQ(document[Key]["SHowAskDialog"], "0"); // stored after the ANSI value
+}
+
+TEST_F(NativeRegistry, EveryByteStringRoundTripsThroughTheLinuxFile) {
+    if (!LinuxBackend())
+        GTEST_SKIP() << "the registry file exists on the Linux back-end only";
+    std::string everyByte;
+    for (int b = 0; b < 256; ++b)
+        everyByte += static_cast<char>(b);
+    const std::string utf8 = "\xC3\xB6 \xE2\x82\xAC"; // stays the bytes it is, too
+    Install();
+    {
+        std::unique_ptr<platform::RegistryKey> key;
+        ASSERT_EQ(platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser,
+                                                    "Software\\Quillon\\K\xE9y \x81", true, key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(key->SetString("All", everyByte), ERROR_SUCCESS);
+        ASSERT_EQ(key->SetString("N\x80me", utf8), ERROR_SUCCESS);
+    }
+    Install(); // a fresh start reads the file
+    std::unique_ptr<platform::RegistryKey> key;
+    ASSERT_EQ(platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser,
+                                                "Software\\Quillon\\K\xE9y \x81", false, key),
+              ERROR_SUCCESS);
+    std::string value;
+    ASSERT_EQ(key->QueryString("All", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, everyByte);
+    ASSERT_EQ(key->QueryString("N\x80me", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, utf8);
+}
+
+// A registry file whose path uses all of PATH_MAX (4095 characters and the terminating
+// zero) can be read, but the temporary file it is written through, a few characters longer,
+// cannot be created: a save that fails whoever runs the test, root included.
+TEST_F(NativeRegistry, ASaveThatFailsIsLoggedAndLeavesThePreviousFileIntact) {
+    if (!LinuxBackend())
+        GTEST_SKIP() << "the registry file exists on the Linux back-end only";
+    const std::string tail = "/purgelet/registry.json";
+    std::string deep = folder.string();
+    std::size_t remaining = 4095 - tail.size() - deep.size();
+    while (remaining > 201) { // components of at most 200 characters, none empty
+        const std::size_t length = remaining - 201 >= 2 ? 200 : 199;
+        deep += "/" + std::string(length, 'd');
+        remaining -= length + 1;
+    }
+    deep += "/" + std::string(remaining - 1, 'd');
+    ASSERT_EQ(deep.size() + tail.size(), 4095u);
+    fs::create_directories(deep + "/purgelet");
+    const std::string previous = nlohmann::json{{Key, AllOn}}.dump(2) + "\n";
+    std::ofstream(deep + tail, std::ios::binary) << previous;
+    static std::string setting;
+    setting = "XDG_CONFIG_HOME=" + deep;
+    putenv(setting.data());
+    Install();
+    ErrorLogCapture log;
+    {
+        TPLOptions options;
+        EXPECT_TRUE(options.UseIsaac); // the previous file was read
+    }
+    const std::string text = log.Text();
+    EXPECT_NE(text.find("TLinuxRegistry.Save - " + deep + tail + " : not written, "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("WriteString to GenerateReportFile"), std::string::npos) << text;
+    std::ifstream in(deep + tail, std::ios::binary);
+    std::stringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), previous);
 }
 
 TEST_F(NativeRegistry, KeysAreCreatedAlongThePathAndListed) {

@@ -1,10 +1,12 @@
 // End to end: the GUI disk manager detects a simulated PC with the NT disk classes, then
 // wipes one partition as the wipe run does, with a block that cannot be written and the
-// question about it answered Ignore.
+// question about it answered Ignore; in the DoD style, the report dumps what that block
+// still holds.
 #include "disk/disk_manager.h"
 #include "disk/disk_test_support.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
+#include "report/errorlog.h"
 #include "report/report.h"
 #include "ui/scripted_host.h"
 
@@ -12,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -55,6 +58,8 @@ protected:
     }
     void TearDown() override {
         CurrentReport.reset();
+        SetReportInputQuery(nullptr);
+        CloseErrorLog();
         scope_.reset();
         machine_.reset();
         std::error_code ignored;
@@ -118,6 +123,7 @@ TEST_F(ManagerWipeTest, DetectsTheMachineAndWipesOnePartitionIgnoringABadBlock) 
     manager.ReportDisk = e;
     ReportWriteDiskHeader(*e);
     e->WipeDisk(method.get(), false, 0, 0, "");
+    CurrentReport->SetOutcome(TRunOutcome::Completed);
     CurrentReport.reset();
 
     // One question, about the block that cannot be written.
@@ -154,6 +160,69 @@ TEST_F(ManagerWipeTest, DetectsTheMachineAndWipesOnePartitionIgnoringABadBlock) 
         ASSERT_EQ(disk1[i], expected) << "byte " << i;
     }
     EXPECT_EQ(DiskBytes(0), disk0Before);
+}
+
+// The wipe opens E without system buffering (the default), which refuses an unaligned buffer:
+// the warning block must still show the bytes the ignored block really holds, and the error
+// log must not gain a read error for it.
+TEST_F(ManagerWipeTest, AnUnbufferedDoDWipeDumpsWhatTheIgnoredBlockStillHolds) {
+    const auto errorLog = folder_ / "except.log";
+    OpenErrorLog(errorLog.string());
+    TGUIDiskManager manager(host_);
+    manager.Detect();
+    TDisk* e = Find(manager.LogicalDisks, "E");
+    ASSERT_NE(e, nullptr);
+
+    const std::string row = "OLD DATA 0123456"; // 16 bytes: one dump row each
+    std::string old;
+    while (old.size() < 512)
+        old += row;
+    auto& image = *machine_->disks.at(1).image;
+    ASSERT_TRUE(image.Write(kTrack + kFaultyBlock * 512, old.data(), old.size()));
+
+    SetReportInputQuery([](const std::string& caption, const std::string&, std::string& value) {
+        value = caption == "Responsible" ? "J. Smith" : "Second test disk";
+        return true;
+    });
+    host_.Answer(mrIgnore);
+    auto method = testing::MethodFromLines({"HEXA=$5A"});
+    const auto reportFile = folder_ / "dod.log";
+    CurrentReport = std::make_unique<TPLReport>(true, true, false, reportFile.string(),
+                                                TReportSettings{"Pattern 5A"});
+    manager.ReportDisk = e;
+    e->Unbuffered = true;
+    ReportWriteDiskHeader(*e);
+    e->WipeDisk(method.get(), false, 0, 0, "");
+    CurrentReport->SetOutcome(TRunOutcome::Completed);
+    CurrentReport.reset();
+    CloseErrorLog();
+    ASSERT_EQ(host_.dialogs().size(), 1u);
+
+    std::ifstream in(reportFile, std::ios::binary);
+    std::stringstream report;
+    report << in.rdbuf();
+    const std::string text = report.str();
+    const std::string heading = "Block 100 of " + std::to_string(e->BlockCount) + "\r\n";
+    auto at = text.find(heading);
+    ASSERT_NE(at, std::string::npos) << text;
+    at += heading.size();
+    for (int i = 0; i < 32; ++i) {
+        char offset[16];
+        std::snprintf(offset, sizeof offset, "%08X: ", i * 16);
+        const std::string expected = std::string(offset) +
+                                     "4F 4C 44 20 44 41 54 41 - 20 30 31 32 33 34 35 36 " + row +
+                                     "\r\n";
+        ASSERT_EQ(text.compare(at, expected.size(), expected), 0)
+            << "row " << i << ": " << text.substr(at, expected.size());
+        at += expected.size();
+    }
+    EXPECT_EQ(text.compare(at, 79, std::string(79, '=')), 0);
+
+    std::ifstream logIn(errorLog, std::ios::binary);
+    std::stringstream log;
+    log << logIn.rdbuf();
+    EXPECT_NE(log.str().find("WriteBlocks"), std::string::npos) << log.str();
+    EXPECT_EQ(log.str().find("ReadBlocks"), std::string::npos) << log.str();
 }
 
 } // namespace

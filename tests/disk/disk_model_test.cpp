@@ -244,7 +244,14 @@ TEST_F(WipeFrame, ADiskWithoutAnOwnerIsWipedAsUnderAPlainSink) {
 
 TEST_F(WipeFrame, ANullMethodIsRefusedBeforeAnythingIsWritten) {
     auto disk = MakeDisk<MemoryDisk>("E", &owner, 10);
-    EXPECT_THROW(disk->WipeDisk(nullptr, false, 0, 0, ""), std::invalid_argument);
+    try {
+        disk->WipeDisk(nullptr, false, 0, 0, "");
+        FAIL() << "no exception";
+    } catch (const XDiskIO&) {
+        FAIL() << "a missing method is no disk I/O failure";
+    } catch (const XGenericError& error) {
+        EXPECT_STREQ(error.what(), "TRandomAccessDisk.Wipe - no wipe method");
+    }
     EXPECT_TRUE(disk->medium.transfers.empty());
     EXPECT_FALSE(disk->medium.isOpen);
 }

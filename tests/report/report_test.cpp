@@ -1,6 +1,7 @@
 // Report files written on a simulated PC (its clock is fixed, so the times are too) and
 // compared byte for byte with golden files.
 #include "lang/catalogue.h"
+#include "lang/language.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
 #include "report/errorlog.h"
@@ -63,6 +64,10 @@ protected:
         fs::create_directories(folder);
         disk = MakeDisk<MemoryDisk>("E", &owner, 100);
         disk->Description = "Removable Disk (E:)";
+        // Opened for the wipe without system buffering (the default): the block dump must
+        // read into a sector-aligned buffer.
+        disk->Unbuffered = true;
+        disk->medium.alignment = 512;
         SetReportInputQuery(nullptr);
     }
     void TearDown() override {
@@ -97,12 +102,13 @@ protected:
             return true;
         });
     }
-    // The run of one disk with a write error that the user ignores.
+    // The run of one disk with a write error that the user ignores; the run completes.
     void OneDiskRun(TPLReport& report) {
         report.WriteDiskHeader(*disk);
         report.WriteLine(CatalogueText("Error_Write"));
         report.WriteLine(CatalogueText("DECISION") + ": " + CatalogueText("mrIgnore_TEXT"));
         report.BlockWarning(*disk);
+        report.SetOutcome(TRunOutcome::Completed);
     }
 
     platform::ScopedSystem pc{platform::sim::CreateSimSystem("")};
@@ -132,6 +138,8 @@ TEST_F(Report, DodStyleAsksAgainForEmptyAnswersAndDumpsTheFailedBlock) {
     disk->CurrentBlock = 7;
     Answer({"", "J. Smith, IT security", "", "", "USB stick, serial 4711"});
     fs::path file = folder / "dod.log";
+    fs::path log = folder / "except.log";
+    OpenErrorLog(log.string());
     {
         TPLReport report(true, true, false, file.string(), PageSettings());
         OneDiskRun(report);
@@ -145,7 +153,12 @@ TEST_F(Report, DodStyleAsksAgainForEmptyAnswersAndDumpsTheFailedBlock) {
         report.BlockWarning(disc);
     }
     disk->Close();
+    CloseErrorLog();
     ExpectGolden(file, "dod.golden");
+    // The readable block was read at the first attempt; only the unreadable one is logged.
+    const std::string errors = Read(log);
+    EXPECT_EQ(errors.find("(buff,7,"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("TMemoryDisk.ReadBlocks : (buff,99,1)"), std::string::npos) << errors;
     EXPECT_EQ(prompts,
               (std::vector<std::string>{
                   "Responsible|Responsible for wipe:", "Responsible|Responsible for wipe:",
@@ -157,10 +170,19 @@ TEST_F(Report, AppendAddsOneReportToAnExistingFile) {
     fs::path file = folder / "append.log";
     fs::path alone = folder / "alone.log";
     std::ofstream(file, std::ios::binary) << "earlier run\r\n";
-    { TPLReport report(true, false, true, file.string(), PageSettings()); }
-    { TPLReport report(true, false, false, alone.string(), PageSettings()); }
+    {
+        TPLReport report(true, false, true, file.string(), PageSettings());
+        report.SetOutcome(TRunOutcome::Completed);
+    }
+    {
+        TPLReport report(true, false, false, alone.string(), PageSettings());
+        report.SetOutcome(TRunOutcome::Completed);
+    }
     EXPECT_EQ(Read(file), "earlier run\r\n" + Read(alone));
-    { TPLReport report(true, false, true, file.string(), PageSettings()); }
+    {
+        TPLReport report(true, false, true, file.string(), PageSettings());
+        report.SetOutcome(TRunOutcome::Completed);
+    }
     EXPECT_EQ(Read(file), "earlier run\r\n" + Read(alone) + Read(alone));
 }
 
@@ -196,7 +218,7 @@ TEST_F(Report, NoReportTouchesNoFileAndEveryCallIsSilent) {
     ReportBlockWarning(*disk);
 }
 
-TEST_F(Report, ACancelledPromptLeavesAClosedFileWithItsCompletionLines) {
+TEST_F(Report, ACancelledPromptLeavesAClosedFileEndingAsAnAbortedRun) {
     for (int cancelled = 0; cancelled < 2; ++cancelled) {
         fs::path file = folder / ("cancel" + std::to_string(cancelled) + ".log");
         if (cancelled == 0)
@@ -213,12 +235,66 @@ TEST_F(Report, ACancelledPromptLeavesAClosedFileWithItsCompletionLines) {
         std::string stars = std::string(79, '*') + " ";
         EXPECT_EQ(Read(file), CatalogueText("REPORT00", "report") + "\r\n" +
                                   "SANITIZING PERFORMED on  2026-01-01 11:00:00\r\n\r\n" +
-                                  "WIPE COMPLETED at2026-01-01 11:00:00\r\n" + stars + "\r\n");
+                                  "WIPE ABORTED at2026-01-01 11:00:00\r\n" + stars + "\r\n");
         fs::rename(file, folder / "moved.log"); // closed: it can be moved away
         fs::remove(folder / "moved.log");
     }
     SetReportInputQuery(nullptr); // nothing connected counts as cancelled
     EXPECT_THROW(TPLReport(true, true, false, (folder / "x.log").string(), PageSettings()), XAbort);
+}
+
+// The last line states how the run ended; only a completed run says "WIPE COMPLETED". The
+// last outcome told counts, and a report never told counts as failed.
+TEST_F(Report, TheLastLineStatesTheOutcomeItWasTold) {
+    struct Ending {
+        std::optional<TRunOutcome> told;
+        const char* line;
+    };
+    const std::vector<Ending> endings = {{TRunOutcome::Completed, "WIPE COMPLETED at"},
+                                         {TRunOutcome::Aborted, "WIPE ABORTED at"},
+                                         {TRunOutcome::Failed, "WIPE FAILED at"},
+                                         {TRunOutcome::NotTold, "WIPE FAILED at"},
+                                         {std::nullopt, "WIPE FAILED at"}};
+    const std::string tail =
+        std::string("2026-01-01 11:00:00\r\n") + std::string(79, '*') + " \r\n";
+    for (const Ending& ending : endings) {
+        fs::path file = folder / "outcome.log";
+        {
+            TPLReport report(true, false, false, file.string(), PageSettings());
+            report.WriteDiskHeader(*disk);
+            if (ending.told)
+                report.SetOutcome(*ending.told);
+        }
+        std::string text = Read(file);
+        std::string expected = ending.line + tail;
+        ASSERT_GE(text.size(), expected.size());
+        EXPECT_EQ(text.substr(text.size() - expected.size()), expected) << ending.line;
+        const bool completed = ending.told == TRunOutcome::Completed;
+        EXPECT_EQ(text.find("COMPLETED") != std::string::npos, completed) << ending.line;
+    }
+    // The last outcome told counts.
+    fs::path file = folder / "changed.log";
+    {
+        TPLReport report(true, false, false, file.string(), PageSettings());
+        report.SetOutcome(TRunOutcome::Completed);
+        report.SetOutcome(TRunOutcome::Aborted);
+    }
+    EXPECT_NE(Read(file).find("WIPE ABORTED at" + tail), std::string::npos);
+}
+
+// A translated language file brings its own words for the endings.
+TEST_F(Report, TheEndingComesFromTheLanguageTable) {
+    LanguageTable.Entries = {{"REPORT.SANITIZEFAILEDAT", "L\xD6SCHEN FEHLGESCHLAGEN um "}};
+    LoadCatalogueTexts();
+    fs::path file = folder / "translated.log";
+    {
+        TPLReport report(true, false, false, file.string(), PageSettings());
+        report.SetOutcome(TRunOutcome::Failed);
+    }
+    LanguageTable.Clear();
+    LoadCatalogueTexts();
+    EXPECT_NE(Read(file).find("L\xD6SCHEN FEHLGESCHLAGEN um 2026-01-01 11:00:00\r\n"),
+              std::string::npos);
 }
 
 TEST_F(Report, AFileThatCannotBeCreatedStopsTheReport) {

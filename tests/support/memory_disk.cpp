@@ -12,6 +12,14 @@ void MemoryMedium::Move(Op op, std::uint8_t* buffer, std::int32_t count, std::in
                         std::int32_t blockSize) {
     const auto size = static_cast<std::size_t>(blockSize);
     const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(buffer) % 4096;
+    if (alignment != 0 && reinterpret_cast<std::uintptr_t>(buffer) % alignment != 0) {
+        transfers.push_back({op, block, count, true, misalignment});
+        const std::string where =
+            "(buff," + std::to_string(block) + "," + std::to_string(count) + ") : unaligned buffer";
+        if (op == Op::Write)
+            throw XWriteFile("TMemoryDisk.WriteBlocks : " + where);
+        throw XReadFile("TMemoryDisk.ReadBlocks : " + where);
+    }
     // The first active fault inside the range decides how far the transfer gets.
     Fault* hit = nullptr;
     for (Fault& fault : faults)

@@ -1,7 +1,8 @@
 // An in-memory random-access disk for tests: its blocks live in a byte vector, every call
 // is recorded, and faults can be injected per block (a transfer covering the block fails
 // once, a few times or always, either without moving any data or as a short transfer that
-// moves the blocks before the faulty one), as can a device that opens read-only.
+// moves the blocks before the faulty one), as can a device that opens read-only and the
+// alignment rule of unbuffered devices.
 //
 //   auto disk = MakeDisk<MemoryDisk>("E", &owner, 100);   // 100 blocks of 512 bytes
 //   disk->medium.FailWrites(7, 1);                          // block 7: one failed write
@@ -46,6 +47,9 @@ public:
     std::vector<Transfer> transfers;
     std::vector<std::string> calls; // "open(w)", "open(r)", "close", "prepare", "format"
 
+    // A transfer whose buffer address is not a multiple of this is refused before anything
+    // moves, as a device opened without system buffering refuses it; 0: any buffer will do.
+    std::size_t alignment = 0;
     bool isOpen = false;
     bool opensReadOnly = false; // Open always ends read-only, whatever was asked
     bool failOpen = false;      // Open raises XNTCreateFile-like XSystemCall

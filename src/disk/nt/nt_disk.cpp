@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 namespace purgelet {
@@ -86,6 +87,32 @@ bool Transfer(HANDLE handle, void* buffer, DWORD bytes, bool write) {
     return done == bytes;
 }
 
+// The device of a disk freed while open, released as its Close would (unlock, close). A
+// destructor must not raise: our own exceptions have logged themselves, anything else is
+// logged here, and the handle is closed even when Close gave up half-way. The system's last
+// error is left as it was, for a failure that may be on its way out past the disk.
+template <class Disk> void CloseOnRelease(Disk& disk) noexcept {
+    if (disk.DeviceHandle == INVALID_HANDLE_VALUE)
+        return;
+    const DWORD code = platform::k32().GetLastError();
+    try {
+        disk.Disk::Close();
+    } catch (const XException&) {
+    } catch (const std::exception& error) {
+        try {
+            LogSilently<XException>("Release of " + disk.Name + " - exception : " +
+                                    ClassNameOf(error) + "- \"" + error.what() + "\"");
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    if (disk.DeviceHandle != INVALID_HANDLE_VALUE) {
+        CloseQuietly(disk.DeviceHandle);
+        disk.DeviceHandle = INVALID_HANDLE_VALUE;
+    }
+    platform::k32().SetLastError(code);
+}
+
 } // namespace
 
 std::string LastErrorText() {
@@ -118,6 +145,10 @@ std::string PartitionTypeName(std::uint8_t type) {
 TNTLogicalDisk::TNTLogicalDisk(std::string Name, TMessageObject* Owner)
     : TLogicalDisk(std::move(Name), Owner) {
     DevicePath = "\\\\.\\" + this->Name + ":";
+}
+
+TNTLogicalDisk::~TNTLogicalDisk() {
+    CloseOnRelease(*this);
 }
 
 void TNTLogicalDisk::init() {
@@ -348,6 +379,10 @@ int TNTLogicalDisk::getPropertiesCount() {
 
 TNTPhysicalDisk::TNTPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description)
     : TPhysicalDisk(Name, Owner, std::move(Description)), DevicePath(std::move(Name)) {}
+
+TNTPhysicalDisk::~TNTPhysicalDisk() {
+    CloseOnRelease(*this);
+}
 
 void TNTPhysicalDisk::init() {
     OwnerDisk = nullptr;

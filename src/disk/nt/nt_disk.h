@@ -22,6 +22,10 @@ class TNTLogicalDisk : public TLogicalDisk {
 public:
     // Name is the drive letter without colon; the device is "\\.\" + Name + ":".
     TNTLogicalDisk(std::string Name, TMessageObject* Owner);
+    // A disk freed while open (the list refreshed under the block viewer, the manager torn
+    // down mid-run) unlocks and closes its device, so the volume can be opened again at
+    // once; never raises, a failure is logged.
+    ~TNTLogicalDisk() override;
 
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE; // invalid while closed
     std::string DevicePath;
@@ -57,6 +61,8 @@ class TNTPhysicalDisk : public TPhysicalDisk {
 public:
     // Name is the device interface path that opens the disk; Description its friendly name.
     TNTPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description);
+    // Closes the device when freed while open; never raises, a failure is logged.
+    ~TNTPhysicalDisk() override;
 
     HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
     std::string DevicePath;

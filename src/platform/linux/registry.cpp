@@ -2,7 +2,9 @@
 
 #include "platform/linux/errors.h"
 
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -73,6 +75,91 @@ LONG WriteAtomically(const std::string& name, const std::string& text) {
     return ERROR_SUCCESS;
 }
 
+// The file is JSON, whose strings are Unicode, while the program's values are Windows-1252
+// bytes (a localised "L\xF6schbericht.log"). Each byte is stored as the character it stands
+// for in Windows-1252; its five unassigned bytes as the C1 control of the same number. That
+// maps the 256 bytes to 256 different characters, so every byte string comes back unchanged
+// and the file stays readable.
+constexpr std::array<std::uint16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+std::string StoredText(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b);
+    }
+    return out;
+}
+
+// The byte of a character read from the file. A character Windows-1252 lacks (written into
+// the file by hand) becomes "?", as the system's own conversion to ANSI does.
+char ByteOf(std::uint32_t code) {
+    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
+        return static_cast<char>(code);
+    for (std::size_t i = 0; i < kCp1252High.size(); ++i)
+        if (kCp1252High[i] == code)
+            return static_cast<char>(0x80 + i);
+    if (code >= 0x80 && code < 0xA0)
+        return static_cast<char>(code);
+    return '?';
+}
+
+// The parser has already refused malformed UTF-8; a sequence cut short still ends cleanly.
+std::string ValueText(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+        std::uint32_t code = extra == 0   ? lead
+                             : extra == 1 ? lead & 0x1Fu
+                             : extra == 2 ? lead & 0x0Fu
+                                          : lead & 0x07u;
+        ++i;
+        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
+        out += ByteOf(code);
+    }
+    return out;
+}
+
+// The document with every key path, value name and value passed through convert; anything
+// that is not a string in its place is kept, for the tree to refuse.
+nlohmann::json Converted(const nlohmann::json& document,
+                         std::string (*convert)(const std::string&)) {
+    if (!document.is_object())
+        return document;
+    nlohmann::json result = nlohmann::json::object();
+    for (const auto& [path, values] : document.items()) {
+        nlohmann::json key = values;
+        if (values.is_object()) {
+            key = nlohmann::json::object();
+            for (const auto& [name, value] : values.items())
+                key[convert(name)] =
+                    value.is_string() ? nlohmann::json(convert(value.get<std::string>())) : value;
+        }
+        result[convert(path)] = std::move(key);
+    }
+    return result;
+}
+
 } // namespace
 
 LinuxRegistry::LinuxRegistry(std::string configFolder) : configFolder_(std::move(configFolder)) {}
@@ -101,30 +188,58 @@ void LinuxRegistry::Prepare() {
     std::string why;
     try {
         nlohmann::json document = nlohmann::json::parse(file);
-        if (Tree(RegistryRoot::CurrentUser).Assign(document, why))
+        if (Tree(RegistryRoot::CurrentUser).Assign(Converted(document, ValueText), why))
             return;
     } catch (const std::exception& error) {
         why = error.what();
     }
     damaged_ = true;
-    ReportRegistryTrouble("TLinuxRegistry.Load - " + FileName() + " : damaged, read as empty (" +
-                          why + ")");
+    try {
+        ReportRegistryTrouble("TLinuxRegistry.Load - " + FileName() +
+                              " : damaged, read as empty (" + why + ")");
+    } catch (...) {
+        // The registry promises status codes: nothing may leave it as an exception.
+    }
 }
 
 LONG LinuxRegistry::Changed(RegistryRoot root) {
     if (root != RegistryRoot::CurrentUser)
         return ERROR_ACCESS_DENIED;
-    std::string name = FileName();
-    if (!MakeFolders(name.substr(0, name.find_last_of('/'))))
-        return static_cast<LONG>(Win32ErrorFromErrno(errno));
-    if (damaged_) {
-        // The damaged file is kept beside the new one, so nothing the user had is lost.
-        std::string aside = name + ".damaged";
-        if (std::rename(name.c_str(), aside.c_str()) == 0)
-            ReportRegistryTrouble("TLinuxRegistry.Save - damaged file kept as " + aside);
-        damaged_ = false;
+    // The registry promises status codes: nothing may leave it as an exception, and a value
+    // that could not be kept is logged here, where the reason is known.
+    std::string name;
+    LONG status = ERROR_SUCCESS;
+    std::string why;
+    try {
+        name = FileName();
+        if (!MakeFolders(name.substr(0, name.find_last_of('/')))) {
+            status = static_cast<LONG>(Win32ErrorFromErrno(errno));
+        } else {
+            if (damaged_) {
+                // The damaged file is kept beside the new one, so nothing the user had is lost.
+                std::string aside = name + ".damaged";
+                if (std::rename(name.c_str(), aside.c_str()) == 0)
+                    ReportRegistryTrouble("TLinuxRegistry.Save - damaged file kept as " + aside);
+                damaged_ = false;
+            }
+            status =
+                WriteAtomically(name, Converted(Tree(root).ToJson(), StoredText).dump(2) + "\n");
+        }
+        if (status == ERROR_SUCCESS)
+            return status;
+        why = Win32ErrorText(static_cast<DWORD>(status));
+    } catch (const std::exception& error) {
+        status = ERROR_INVALID_DATA;
+        why = error.what();
+    } catch (...) {
+        status = ERROR_INVALID_DATA;
+        why = "unknown failure";
     }
-    return WriteAtomically(name, Tree(root).ToJson().dump(2) + "\n");
+    try {
+        ReportRegistryTrouble("TLinuxRegistry.Save - " + name + " : not written, " + why);
+    } catch (...) {
+    }
+    return status;
 }
 
 bool LinuxRegistry::BuiltInKey(RegistryRoot root, const std::string& path) {

@@ -138,6 +138,19 @@ TEST_F(NTFloppy, WipesOneTrackPerTransferAndForgetsItsSizeAfterwards) {
     EXPECT_EQ(sizes.front(), 4096u);
 }
 
+TEST_F(NTFloppy, AFloppyReleasedWhileOpenForWritingGivesUpItsLock) {
+    {
+        auto a = Floppy();
+        a->Open(false);
+        EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 1u);
+    }
+    EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
+    auto again = Floppy();
+    EXPECT_NO_THROW(again->Open(false));
+    EXPECT_TRUE(owner.questions.empty());
+    again->Close();
+}
+
 TEST_F(NTFloppy, TheBootSectorIsTheFat12OneWithItsBootCode) {
     const auto& s = FloppyBootSector;
     EXPECT_EQ(s[0], 0xEB);

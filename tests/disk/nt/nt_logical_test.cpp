@@ -1,5 +1,6 @@
 // TNTLogicalDisk and TNTPhysicalDisk against simulated machines: what init learns, every
-// failure with its class and message, the volume lock protocol, and the transfers.
+// failure with its class and message, the volume lock protocol, the transfers, and the
+// release of a disk that is still open.
 #include "disk/nt/nt_disk.h"
 #include "nt_sim_machines.h"
 #include "support/recording_owner.h"
@@ -299,6 +300,53 @@ TEST_F(NTLogical, PrepareToRetryReopensInTheSameMode) {
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
 }
 
+// ---- Released while open
+
+// A disk freed while open (a refreshed list, a manager torn down mid-run) leaves neither its
+// handle nor its volume lock behind: the volume can be opened for writing again at once.
+TEST_F(NTLogical, APartitionReleasedWhileOpenCanBeOpenedForWritingAtOnce) {
+    for (bool readOnly : {false, true}) {
+        const int unlocks = Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_UNLOCK_VOLUME);
+        {
+            auto e = Disk("E");
+            e->Open(readOnly);
+            pc.kernel().SetLastError(ERROR_CRC); // a failure on its way out past the disk
+        }
+        EXPECT_EQ(pc.kernel().GetLastError(), static_cast<DWORD>(ERROR_CRC)) << readOnly;
+        EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u) << readOnly;
+        EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_UNLOCK_VOLUME),
+                  unlocks + (readOnly ? 0 : 1));
+        auto again = Disk("E");
+        EXPECT_NO_THROW(again->Open(false)) << readOnly;
+        EXPECT_TRUE(owner.questions.empty()) << readOnly; // no forced dismount was needed
+        again->Close();
+    }
+    // Closed before its release: the release does nothing more.
+    auto e = Disk("E");
+    e->Open(false);
+    e->Close();
+    const std::size_t calls = pc.machine().calls.size();
+    e.reset();
+    EXPECT_EQ(pc.machine().calls.size(), calls);
+}
+
+TEST_F(NTLogical, AFailingReleaseRaisesNothingAndStillClosesTheHandle) {
+    for (bool failClose : {false, true}) {
+        {
+            auto e = Disk("E");
+            e->Open(false);
+            if (failClose)
+                Faults('E').close = sim::Fault::Times(1, ERROR_INVALID_HANDLE);
+            else
+                Faults('E').unlock = sim::Fault::Times(1, ERROR_NOT_LOCKED);
+        }
+        EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u) << failClose;
+        auto again = Disk("E");
+        EXPECT_NO_THROW(again->Open(false)) << failClose;
+        again->Close();
+    }
+}
+
 // ---- Physical disks
 
 class NTPhysical : public NTLogical {
@@ -361,6 +409,20 @@ TEST_F(NTPhysical, FailuresRaiseTheirClassWithTheirMessage) {
     EXPECT_EQ(RaisedMessage<XReadOnly>([&] { d->WriteBlocks(buffer.data(), 1, 0); }),
               "Read only !!!");
     d->Close();
+}
+
+TEST_F(NTPhysical, ADiskReleasedWhileOpenClosesItsDevice) {
+    for (bool readOnly : {false, true}) {
+        {
+            auto d = Disk();
+            d->Open(readOnly);
+            EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 1u);
+        }
+        EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u) << readOnly;
+        auto again = Disk();
+        EXPECT_NO_THROW(again->Open(false)) << readOnly;
+        again->Close();
+    }
 }
 
 } // namespace
