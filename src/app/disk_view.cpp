@@ -10,6 +10,7 @@
 #include <new>
 #include <optional>
 #include <system_error>
+#include <vector>
 
 namespace purgelet {
 
@@ -40,6 +41,7 @@ std::optional<std::int32_t> ParseInt32(const std::string& text) {
     return value;
 }
 
+// The string end, the tab, the line breaks and the backtick show as spaces in the dump.
 char Shown(std::uint8_t byte) {
     switch (byte) {
     case 0:
@@ -62,8 +64,9 @@ void CloseAfterFailure(TDisk& disk) noexcept {
     }
 }
 
-} // namespace
-
+// Per 16 bytes: the bytes in upper-case hex, each followed by a space, two spaces, then the
+// bytes as characters. A last line of fewer bytes (an odd block size) keeps its characters in
+// the same column and reads nothing past the block.
 std::vector<std::string> BlockDumpLines(const std::uint8_t* data, std::size_t size) {
     static const char kHex[] = "0123456789ABCDEF";
     std::vector<std::string> lines;
@@ -83,6 +86,8 @@ std::vector<std::string> BlockDumpLines(const std::uint8_t* data, std::size_t si
     }
     return lines;
 }
+
+} // namespace
 
 // ---- The aligned block buffer.
 

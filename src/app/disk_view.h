@@ -8,9 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace purgelet {
 
@@ -76,10 +74,5 @@ private:
 
     BlockBuffer buffer_;
 };
-
-// The viewer's lines for a block: per 16 bytes the bytes in upper-case hex, each followed by a
-// space, two spaces, then the bytes as characters, where 0, 9, 10, 13 and 96 show as spaces.
-// A last line of fewer bytes keeps its characters in the same column.
-std::vector<std::string> BlockDumpLines(const std::uint8_t* data, std::size_t size);
 
 } // namespace purgelet
