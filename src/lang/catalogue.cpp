@@ -145,6 +145,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("MAINFORMCAPTION", "Quillon Purgelet 2005");
     program("DISKIOERROR", "DiskIO Creating Error.");
     program("ERR_INVALIDPARAMETER", "Invalid Parameter");
+    program("ERR_NOHELP", "The help cannot be shown on this system. The file is:");
     program("BYTES", " byte(s)");
     program("KB", " KB");
     program("MB", " MB");

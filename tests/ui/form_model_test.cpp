@@ -15,6 +15,7 @@ namespace {
 TEST(FormModel, AnchoredControlsFollowTheFormsSize) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(40, 10));
+    form.Show();
     auto& fixed = form.Add<TLabel>("fixed", TRect{1, 1, 10, 1});
     auto& wide = form.Add<TEdit>("wide", TRect{1, 2, 30, 1}, akLeft | akTop | akRight);
     auto& corner = form.Add<TButton>("corner", TRect{30, 8, 8, 1}, akRight | akBottom);
@@ -32,6 +33,7 @@ TEST(FormModel, AnchoredControlsFollowTheFormsSize) {
 TEST(FormModel, CheckedFromCodeFiresTheClickOnlyOnAChange) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(20, 5));
+    form.Show();
     auto& box = form.Add<TCheckBox>("box", TRect{0, 0, 10, 1});
     int clicks = 0;
     box.OnClick = [&] { ++clicks; };
@@ -54,6 +56,7 @@ TEST(FormModel, CheckedFromCodeFiresTheClickOnlyOnAChange) {
 TEST(FormModel, TheListViewReportsChecksAndSelectionsWithTheirRow) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(40, 10));
+    form.Show();
     auto& list = form.Add<TListView>("list", TRect{0, 0, 40, 5});
     for (int i = 0; i < 10; ++i)
         list.AddItem({"row" + std::to_string(i), {}, i == 0 ? -3 : 0, false, nullptr});
@@ -81,6 +84,7 @@ TEST(FormModel, TheListViewReportsChecksAndSelectionsWithTheirRow) {
 TEST(FormModel, TabOrderAcceleratorsAndTheDefaultAndCancelButtons) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(40, 10));
+    form.Show();
     auto& second = form.Add<TButton>("second", TRect{0, 0, 10, 1});
     second.TabOrder = 2;
     second.Caption = "&Second";
@@ -130,6 +134,7 @@ TEST(FormModel, TabOrderAcceleratorsAndTheDefaultAndCancelButtons) {
 TEST(FormModel, TheWizardNavigatesWithPageEventsAndLaysOutItsVisibleButtons) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(78, 23));
+    form.Show();
     auto& wizard = form.Add<TWizard>("JvWizard", TRect{0, 0, 78, 23});
     auto& one = wizard.AddPage("one", "One", "first", 10);
     auto& two = wizard.AddPage("two", "Two", "second", 20);
@@ -223,6 +228,7 @@ TEST(FormModel, TextsWrapAtSpacesAndLineBreaks) {
 TEST(FormModel, TheSideBarFitsItsVisibleItemsAndTellsItsResize) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(40, 10));
+    form.Show();
     auto& bar = form.Add<TSideBar>("bar", TRect{0, 0, 20, 1});
     int resizes = 0, clicks = 0;
     bar.OnResize = [&] { ++resizes; };

@@ -1,0 +1,221 @@
+// The drive selection page: the drive list with its group headers, the details bar and the
+// functions "Refresh List" and "View Disk".
+#include "app/main_form.h"
+
+#include "app/disk_view.h"
+#include "app/program.h"
+#include "lang/catalogue.h"
+
+#include <cstdio>
+#include <variant>
+
+namespace purgelet {
+
+namespace {
+
+// Row kinds, told by the image index.
+constexpr int kImageSpacer = -2;
+constexpr int kImageGroupTitle = -3;
+constexpr int kImageRule = -4;
+constexpr int kImageDisk = 0;
+constexpr int kImageOptical = 1;
+constexpr int kImageFloppy = 2;
+
+std::string Fraction(double value, const char* unit) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%6.2f", value);
+    return text + CatalogueText(unit);
+}
+
+std::string PropertyText(const TGenericProperty::ValueType& value) {
+    if (const auto* text = std::get_if<std::string>(&value))
+        return *text;
+    if (const auto* number = std::get_if<std::int32_t>(&value))
+        return std::to_string(*number);
+    return std::to_string(std::get<std::int64_t>(value));
+}
+
+std::int64_t PropertyNumber(const TGenericProperty::ValueType& value) {
+    if (const auto* number = std::get_if<std::int32_t>(&value))
+        return *number;
+    if (const auto* number = std::get_if<std::int64_t>(&value))
+        return *number;
+    return 0;
+}
+
+} // namespace
+
+std::string FormatSize(std::int64_t n) {
+    if (n <= 0)
+        return "0";
+    if (n < 1024)
+        return std::to_string(n) + CatalogueText("BYTES");
+    if (n < 1048576)
+        return Fraction(static_cast<double>(n) / 1024.0, "KB");
+    if (n < 1073741824)
+        return Fraction(static_cast<double>(n) / 1048576.0, "MB");
+    return Fraction(static_cast<double>(n) / 1073741824.0, "GB");
+}
+
+void TFrmMain::AddGroupHeader(const std::string& caption) {
+    lwDisksList.AddItem({"", {}, kImageSpacer, false, nullptr});
+    lwDisksList.AddItem({caption, {}, kImageGroupTitle, false, nullptr});
+    lwDisksList.AddItem({"-", {}, kImageRule, false, nullptr});
+}
+
+void TFrmMain::RefreshDriveList() {
+    lwDisksList.Clear();
+    // Row positions now hold other rows: a remembered state would turn the next change of a
+    // row into a false check-box click.
+    FCheckStates.clear();
+    FDiskManager->Clear();
+    FDiskManager->Detect();
+
+    auto addDisk = [this](TDisk* disk, int image, bool withSize) {
+        ui::TListItem row{disk->Description, {}, image, false, disk};
+        if (withSize)
+            row.SubItems.push_back(FormatSize(disk->Size));
+        lwDisksList.AddItem(std::move(row));
+    };
+    const TDiskList& logical = FDiskManager->LogicalDisks;
+    if (FDiskManager->LocalDiskCount() > 0) {
+        AddGroupHeader(CatalogueText("HARDDISKDRIVES"));
+        for (int i = 0; i < logical.Count(); ++i)
+            if (logical.Items(i)->DriveType == 1)
+                addDisk(logical.Items(i), kImageDisk, true);
+    }
+    if (FDiskManager->FloppyCount() + FDiskManager->RemovableDiskCount() +
+            FDiskManager->OpticalDiskCount() >
+        0) {
+        AddGroupHeader(CatalogueText("DEVICESWITHREMOVEABLE"));
+        for (int i = 0; i < logical.Count(); ++i)
+            if (logical.Items(i)->DriveType == 2)
+                addDisk(logical.Items(i), kImageFloppy, false);
+        for (int i = 0; i < logical.Count(); ++i)
+            if (logical.Items(i)->DriveType == 3)
+                addDisk(logical.Items(i), kImageDisk, true);
+        for (int i = 0; i < FDiskManager->OpticalDisks.Count(); ++i)
+            addDisk(FDiskManager->OpticalDisks.Items(i), kImageOptical, false);
+    }
+    // Nothing is checked any more.
+    FCheckedRows = 0;
+    JvWIPDataSelection.SetButtonEnabled(ui::TWizardButton::Next, false);
+    JvXPBarDetails.ClearItems();
+    JvXPBarDetails.SetVisible(false);
+    JvXPBarFunctions.SetItemVisible(1, false);
+}
+
+void TFrmMain::JvWIPDataSelectionEnterPage() {
+    if (lwDisksList.Count() == 0)
+        RefreshDriveList();
+}
+
+void TFrmMain::lwDisksListChange(int index) {
+    if (index >= 0) {
+        if (static_cast<int>(FCheckStates.size()) <= index)
+            FCheckStates.resize(static_cast<std::size_t>(index) + 1, false);
+        const bool checked = lwDisksList.Items(index).Checked;
+        if (checked != FCheckStates[static_cast<std::size_t>(index)]) {
+            FCheckStates[static_cast<std::size_t>(index)] = checked;
+            if (lwDisksList.Selected() != index) {
+                lwDisksList.SetSelected(index); // its change event does the rest
+                return;
+            }
+            // Ticking the selected row raises no selection change: recount now.
+        }
+    }
+
+    FCheckedRows = 0;
+    for (int i = 0; i < lwDisksList.Count(); ++i)
+        if (lwDisksList.Items(i).Checked)
+            ++FCheckedRows;
+    JvWIPDataSelection.SetButtonEnabled(ui::TWizardButton::Next, FCheckedRows > 0);
+
+    const int selected = lwDisksList.Selected();
+    JvXPBarDetails.SetVisible(selected >= 0);
+    JvXPBarDetails.ClearItems();
+    GetHost().ProcessMessages();
+
+    TDisk* disk = selected >= 0 ? static_cast<TDisk*>(lwDisksList.Items(selected).Data) : nullptr;
+    if (disk != nullptr) {
+        const int count = disk->GetSortedPropertiesCount();
+        for (int i = 0; i < count; ++i) {
+            TGenericProperty property;
+            disk->GetProperty(i, property);
+            const auto& v = property.Value;
+            std::string line;
+            switch (property.Id) {
+            case 1:
+                line = CatalogueText("PROPERTY_NAME") + PropertyText(v);
+                break;
+            case 2:
+                line = CatalogueText("PROPERTY_SIZE") + FormatSize(PropertyNumber(v));
+                break;
+            case 3:
+                line = CatalogueText("PROPERTY_OWNER") + PropertyText(v);
+                break;
+            case 5:
+                line = CatalogueText("PROPERTY_OWNERHARD") + PropertyText(v);
+                break;
+            case 7:
+                line = CatalogueText("PROPERTY_FILESYSTEM") + PropertyText(v);
+                break;
+            case 10:
+                line = CatalogueText("PROPERTY_FREESPACE") + FormatSize(PropertyNumber(v));
+                break;
+            case 11:
+                line = CatalogueText("PROPERTY_USEDSPACE") + FormatSize(PropertyNumber(v));
+                break;
+            case 12:
+                line = CatalogueText("PROPERTY_TOTALSPACE") + FormatSize(PropertyNumber(v));
+                break;
+            case 14:
+                line = CatalogueText("PROPERTY_CAPACITY") + FormatSize(PropertyNumber(v));
+                break;
+            case 15:
+                line = CatalogueText("PROPERTY_READSPEED") + PropertyText(v) + " X";
+                break;
+            case 16:
+                line = CatalogueText("PROPERTY_WRITESPEED") + PropertyText(v) + " X";
+                break;
+            case 17:
+                line = CatalogueText("PROPERTY_ERASEABLE") + PropertyText(v);
+                break;
+            default:
+                continue;
+            }
+            JvXPBarDetails.AddItem({line, true, {}});
+        }
+    }
+    JvXPBarDetails.SetVisible(JvXPBarDetails.Count() > 0);
+    JvXPBarFunctions.SetItemVisible(1, dynamic_cast<TRandomAccessDisk*>(disk) != nullptr);
+}
+
+ui::TListItemDraw TFrmMain::lwDisksListCustomDraw(const ui::TListItem& item) const {
+    switch (item.ImageIndex) {
+    case kImageSpacer:
+        return {ui::TListItemStyle::Blank, false};
+    case kImageGroupTitle:
+        return {ui::TListItemStyle::GroupTitle, false};
+    case kImageRule:
+        return {ui::TListItemStyle::Rule, false};
+    default:
+        return {ui::TListItemStyle::Normal, item.Data != nullptr};
+    }
+}
+
+void TFrmMain::JvXPBarFunctionsCanResize() {
+    ui::TRect r = JvXPBarDetails.Bounds();
+    r.Top = JvXPBarFunctions.Bounds().Bottom() + 1;
+    JvXPBarDetails.SetBounds(r);
+}
+
+void TFrmMain::ViewSelectedDisk() {
+    const int selected = lwDisksList.Selected();
+    if (selected < 0)
+        return;
+    if (auto* disk = static_cast<TDisk*>(lwDisksList.Items(selected).Data))
+        app_.FrmDiskview->ShowDisk(*disk);
+}
+
+} // namespace purgelet

@@ -1,0 +1,167 @@
+// The main window: one wizard from the welcome page to the finished page. It owns the disk
+// manager and the options, builds the drive list, the method choice, the options page and the
+// confirmation, runs the wipe, and takes the command line. Its controls are form-model
+// objects laid out in character cells (ui/component.h); the renderers draw them.
+#pragma once
+
+#include "disk/disk_manager.h"
+#include "ui/form.h"
+#include "ui/list_view.h"
+#include "ui/side_bar.h"
+#include "ui/wizard.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace purgelet {
+
+class TPurgeletApp;
+class TPLOptions;
+class XException;
+
+// The private message that starts the wipe run once the wipe page has been painted.
+inline constexpr unsigned WM_USER_MESSAGE = 0x0400;
+inline constexpr unsigned WM_STARTWIPE = WM_USER_MESSAGE + 1;
+static_assert(WM_STARTWIPE == 1025);
+
+enum class TWipeOutcome : std::uint8_t { woNone, woCompleted, woAborted, woFailed };
+
+// The size of a disk as the lists show it: "0", "512 byte(s)", "  1.50 KB".
+std::string FormatSize(std::int64_t bytes);
+
+// Ends start-up at once (a missing language file, no disk manager): the program ends with
+// this code before the message loop, saving nothing.
+struct ProgramHalt {
+    int ExitCode = 1;
+};
+
+class TFrmMain : public ui::TForm {
+public:
+    // Builds the window and runs its creation handler (texts, disk manager, methods,
+    // options). Raises ProgramHalt when the disk manager cannot be created.
+    TFrmMain(ui::Host& host, TPurgeletApp& app);
+    ~TFrmMain() override;
+
+    // ---- Life cycle.
+    void FormCreate();
+    bool FormCloseQuery() const { return false; }
+    void FormClose();
+    void JvWIPWipeCancelButtonClick();
+    void JvWIPFinishedFinishButtonClick();
+    void LoadTexts();
+    void ShowHelpMenu();
+
+    // ---- Command line.
+    void ProcessCommandLine(const std::vector<std::string>& arguments);
+    void ProcessSwitch(const std::string& argument);
+    bool SelectDrivesByLetters(const std::string& letters);
+
+    // ---- Drive selection page.
+    void RefreshDriveList();
+    void AddGroupHeader(const std::string& caption);
+    void JvWIPDataSelectionEnterPage();
+    void lwDisksListChange(int index);
+    ui::TListItemDraw lwDisksListCustomDraw(const ui::TListItem& item) const;
+    void JvXPBarFunctionsCanResize();
+    void ViewSelectedDisk();
+
+    // ---- Method, options and confirmation pages.
+    void FillMethodList();
+    void cbxAlgorithmChange();
+    void ApplyOptionsToControls();
+    void cbGenerateReportClick();
+    void btnBrowseLogClick();
+    void BuildConfirmation();
+
+    // ---- The wipe run.
+    void JvWIPWipeEnterPage();
+    void JvWIPWipeExitPage();
+    void WMStartWipe();
+    void ShowWipeError(const XException& error);
+    void RefreshProgress();
+    void btnAbortClick();
+    void btnPauseClick();
+
+    TGUIDiskManager& DiskManager() { return *FDiskManager; }
+    TPurgeletApp& App() { return app_; }
+
+    // Run state.
+    std::int32_t FDriveCount = 0;
+    std::int32_t FDrivesDone = 0;
+    std::int32_t FCheckedRows = 0;
+    std::vector<bool> FCheckStates; // the last seen check state of each row position
+
+    // ---- Controls (owned by the form; references for the program's code).
+    ui::TWizard& JvWizard;
+    ui::TWizardPage& JvWIPWelcome;
+    ui::TWizardPage& JvWIPDataSelection;
+    ui::TWizardPage& JvWIPAlgorithmSelection;
+    ui::TWizardPage& JvWIPOptions;
+    ui::TWizardPage& JvWIPConfirmation;
+    ui::TWizardPage& JvWIPWipe;
+    ui::TWizardPage& JvWIPFinished;
+    ui::TLabel& lblWelcomeText;
+    ui::TSideBar& JvXPBarFunctions;
+    ui::TSideBar& JvXPBarDetails;
+    ui::TListView& lwDisksList;
+    ui::TLabel& lblUCanChoose;
+    ui::TComboBox& cbxAlgorithm;
+    ui::TGroupBox& grpDetails;
+    ui::TLabel& lblMethodDescription;
+    ui::TGroupBox& gbWipeOptions;
+    ui::TCheckBox& cbAllowUserAbort;
+    ui::TCheckBox& cbWipeWithoutIntervention;
+    ui::TCheckBox& cbUseIsaac;
+    ui::TCheckBox& cbNoBuffering;
+    ui::TLabel& lblOverwriteBuffer;
+    ui::TComboBox& cbbBuffer;
+    ui::TCheckBox& cbQuickErase;
+    ui::TCheckBox& cbFormarPartitions;
+    ui::TCheckBox& cbAskDlg;
+    ui::TGroupBox& gbReportFile;
+    ui::TCheckBox& cbGenerateReport;
+    ui::TCheckBox& cbUseDodReport;
+    ui::TCheckBox& cbAppendLog;
+    ui::TLabel& lblLogFile;
+    ui::TEdit& edtLogFileName;
+    ui::TButton& btnBrowseLog;
+    ui::TMemo& mmTopText;
+    ui::TMemo& mmOperations;
+    ui::TLabel& lblTextGlobal;
+    ui::TGauge& gGlobal;
+    ui::TLabel& lblTextPartial;
+    ui::TGauge& gPartial;
+    ui::TLabel& lblTextMethod;
+    ui::TAnimation& JvGIFAnimator;
+    ui::TButton& btnAbort;
+    ui::TButton& btnPause;
+    ui::TLabel& lblTheSelected;
+    ui::TLabel& lblWhatDoU;
+    ui::TRadioButton& rbRestartWizard;
+    ui::TRadioButton& rbExitProgram;
+    ui::TTimer& TmrWipe;
+    ui::TSaveDialog& SDlgLogFile;
+    ui::TPopupMenu& PopupHelp;
+
+private:
+    void BuildPages();
+    void BindOptionControls();
+    void BuildHelpMenu();
+    void ShowHelpContext(int context);
+    void OpenShellDocument(const std::string& file, int showCommand);
+    void SaveAndRelease();
+    void EndWipeRun(TWipeOutcome outcome);
+    ui::TLabel& AddExplanation(ui::TWizardPage& page, const std::string& titleName,
+                               const std::string& textName);
+
+    TPurgeletApp& app_;
+    std::unique_ptr<TGUIDiskManager> FDiskManager;
+    std::unique_ptr<TPLOptions> options_;
+    bool closeQueryDetached_ = false;
+    bool runActive_ = false;     // WMStartWipe is on the stack
+    bool closeAfterRun_ = false; // Cancel was pressed while the run was still ending
+};
+
+} // namespace purgelet

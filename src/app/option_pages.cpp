@@ -1,0 +1,149 @@
+// The method page, the options page bound to the options record, and the confirmation text.
+#include "app/main_form.h"
+
+#include "app/options.h"
+#include "lang/catalogue.h"
+#include "methods/method.h"
+
+namespace purgelet {
+
+// ---- Method selection.
+
+void TFrmMain::FillMethodList() {
+    cbxAlgorithm.Clear();
+    for (std::size_t i = 1; i < Methods.size() && i < MethodNames.size(); ++i)
+        cbxAlgorithm.AddItem(MethodNames[i], Methods[i].get());
+}
+
+void TFrmMain::cbxAlgorithmChange() {
+    lblMethodDescription.Caption.clear();
+    const auto* selected = static_cast<const method*>(cbxAlgorithm.SelectedObject());
+    if (selected == nullptr)
+        return;
+    for (const std::string& line : selected->Description)
+        lblMethodDescription.Caption += "\n" + line;
+}
+
+// ---- Options.
+
+void TFrmMain::BindOptionControls() {
+    auto bind = [](ui::TCheckBox& box, bool TPLOptions::*field) {
+        box.OnClick = [&box, field] {
+            if (Options != nullptr)
+                Options->*field = box.Checked();
+        };
+    };
+    cbGenerateReport.OnClick = [this] { cbGenerateReportClick(); };
+    bind(cbUseDodReport, &TPLOptions::UseDoDLogStyle);
+    bind(cbAppendLog, &TPLOptions::AppendLog);
+    bind(cbAllowUserAbort, &TPLOptions::AllowUserAbort);
+    bind(cbWipeWithoutIntervention, &TPLOptions::WipeWithoutIntervention);
+    bind(cbUseIsaac, &TPLOptions::UseIsaac);
+    bind(cbNoBuffering, &TPLOptions::NoBuffering);
+    bind(cbQuickErase, &TPLOptions::QuickEraseCDDVD);
+    bind(cbFormarPartitions, &TPLOptions::FormatPartitions);
+    bind(cbAskDlg, &TPLOptions::ShowAskDialog);
+    auto storeLogName = [this] {
+        if (Options != nullptr)
+            Options->LogFileName = edtLogFileName.Text();
+    };
+    edtLogFileName.OnChange = storeLogName;
+    edtLogFileName.OnExit = storeLogName;
+    cbbBuffer.OnChange = [this] {
+        if (Options != nullptr)
+            Options->OverwriteBuffer = cbbBuffer.ItemIndex();
+    };
+    btnBrowseLog.OnClick = [this] { btnBrowseLogClick(); };
+}
+
+void TFrmMain::ApplyOptionsToControls() {
+    if (Options == nullptr)
+        return;
+    // Setting a box runs its click behaviour, and the report box's may fill in a default log
+    // name: every control is set from the values as they stood before the first of them.
+    const TPLOptions& o = *Options;
+    const bool generate = o.GenerateReportFile, dod = o.UseDoDLogStyle, append = o.AppendLog;
+    const std::string logName = o.LogFileName;
+    const bool abort = o.AllowUserAbort, unattended = o.WipeWithoutIntervention, isaac = o.UseIsaac,
+               unbuffered = o.NoBuffering, quick = o.QuickEraseCDDVD, format = o.FormatPartitions,
+               ask = o.ShowAskDialog;
+    const std::int32_t buffer = o.OverwriteBuffer;
+
+    cbGenerateReport.SetChecked(generate);
+    cbUseDodReport.SetChecked(dod);
+    cbAppendLog.SetChecked(append);
+    edtLogFileName.SetText(logName);
+    Options->LogFileName = logName;
+    cbAllowUserAbort.SetChecked(abort);
+    cbWipeWithoutIntervention.SetChecked(unattended);
+    cbUseIsaac.SetChecked(isaac);
+    cbNoBuffering.SetChecked(unbuffered);
+    cbQuickErase.SetChecked(quick);
+    cbFormarPartitions.SetChecked(format);
+    cbAskDlg.SetChecked(ask);
+    cbbBuffer.SetItemIndex(ValidOverwriteBuffer(buffer));
+    Options->OverwriteBuffer = cbbBuffer.ItemIndex();
+    cbGenerateReportClick();
+}
+
+void TFrmMain::cbGenerateReportClick() {
+    if (Options == nullptr)
+        return;
+    Options->GenerateReportFile = cbGenerateReport.Checked();
+    const bool on = Options->GenerateReportFile;
+    cbUseDodReport.SetEnabled(on);
+    cbAppendLog.SetEnabled(on);
+    lblLogFile.SetEnabled(on);
+    edtLogFileName.SetEnabled(on);
+    btnBrowseLog.SetEnabled(on);
+    if (edtLogFileName.Enabled() && edtLogFileName.Text().empty()) {
+        edtLogFileName.SetText(DefaultReportPath());
+        Options->LogFileName = edtLogFileName.Text();
+    }
+}
+
+void TFrmMain::btnBrowseLogClick() {
+    SDlgLogFile.FileName = edtLogFileName.Text();
+    if (SDlgLogFile.Execute())
+        edtLogFileName.SetText(SDlgLogFile.FileName);
+}
+
+// ---- Confirmation.
+
+void TFrmMain::BuildConfirmation() {
+    auto& lines = mmOperations.Lines;
+    lines.clear();
+    mmOperations.TopLine = 0;
+    auto optionLine = [](const ui::TCheckBox& box) {
+        return "  " + box.Caption + ": " + CatalogueText(box.Checked() ? "ENABLED" : "DISABLED");
+    };
+    lines.push_back(CatalogueText("CONFIRMATION_DRIVESTOWIPE"));
+    for (int i = 0; i < lwDisksList.Count(); ++i) {
+        const ui::TListItem& row = lwDisksList.Items(i);
+        auto* disk = static_cast<TDisk*>(row.Data);
+        if (!row.Checked || disk == nullptr)
+            continue;
+        lines.push_back("  - " + disk->Description);
+        lines.push_back("      " + CatalogueText("CONFIRMATION_SIZE") + FormatSize(disk->Size));
+    }
+    lines.push_back("");
+    lines.push_back(gbWipeOptions.Caption);
+    lines.push_back("  " + CatalogueText("CONFIRMATION_WIPEALGORITHM") + cbxAlgorithm.Text());
+    for (const ui::TCheckBox* box :
+         {&cbAllowUserAbort, &cbWipeWithoutIntervention, &cbUseIsaac, &cbNoBuffering})
+        lines.push_back(optionLine(*box));
+    lines.push_back("  " + lblOverwriteBuffer.Caption + ": " + cbbBuffer.Text());
+    for (const ui::TCheckBox* box : {&cbQuickErase, &cbFormarPartitions, &cbAskDlg})
+        lines.push_back(optionLine(*box));
+    if (cbGenerateReport.Checked()) {
+        lines.push_back("");
+        lines.push_back(gbReportFile.Caption);
+        lines.push_back(optionLine(cbUseDodReport));
+        lines.push_back(optionLine(cbAppendLog));
+        lines.push_back("  " + lblLogFile.Caption + " " + edtLogFileName.Text());
+    }
+    // No run without a method: the page offers no way on until one is chosen.
+    JvWIPConfirmation.SetButtonEnabled(ui::TWizardButton::Next, cbxAlgorithm.ItemIndex() >= 0);
+}
+
+} // namespace purgelet

@@ -1,0 +1,293 @@
+// Wipe runs through the whole program: the wizard driven by a scripted user on a simulated
+// PC, the images checked byte for byte and the report compared whole.
+#include "program_fixture.h"
+
+#include "app/disk_view.h"
+#include "lang/catalogue.h"
+#include "lang/language.h"
+#include "report/report.h"
+
+#include <set>
+
+namespace purgelet::testing {
+namespace {
+
+using ui::TWizardButton;
+
+const std::string kTime = "2026-01-01 11:00:00";
+
+std::string R(const char* key) {
+    return CatalogueText(key, "report");
+}
+std::string P(const char* key) {
+    return CatalogueText(key);
+}
+
+class WipeRunTest : public ProgramTest {
+protected:
+    std::string ReportPath() const { return (pc_->folder() / "wipe.log").string(); }
+    // Turns the report on with its path (on the options page).
+    void ScriptReport(bool dod = false) {
+        host_.Toggle("cbGenerateReport").Type("edtLogFileName", ReportPath());
+        if (dod)
+            host_.Toggle("cbUseDodReport");
+    }
+    // Method and options pages, the format switched off, then the run.
+    // A buffer index of 5 (16 KB) gives a 1 MiB partition 64 transfers to act between.
+    void ScriptOptionsAndRun(bool report, bool dod = false, int buffer = 10) {
+        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+        host_.Toggle("cbFormarPartitions");
+        if (buffer != 10)
+            host_.Choose("cbbBuffer", buffer);
+        if (report)
+            ScriptReport(dod);
+        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    }
+    TDisk& Disk(const std::string& name) {
+        return *static_cast<TDisk*>(Main().lwDisksList.Items(RowOf(name)).Data);
+    }
+    std::string Head() {
+        std::string text = R("REPORT00") + "\r\n" + R("PERFORMEDON") + "  " + kTime +
+                           "\r\n\r\n\r\n" + "WIPE ALGORITHM: \r\nZero fill\r\n\r\nWIPE OPTIONS\r\n";
+        auto line = [&](const ui::TCheckBox& box) {
+            text += box.Caption + ": " + (box.Checked() ? "ENABLED" : "DISABLED") + "\r\n";
+        };
+        line(Main().cbAllowUserAbort);
+        line(Main().cbWipeWithoutIntervention);
+        line(Main().cbUseIsaac);
+        line(Main().cbNoBuffering);
+        text += Main().lblOverwriteBuffer.Caption + ": " + Main().cbbBuffer.Text() + "\r\n";
+        line(Main().cbQuickErase);
+        line(Main().cbFormarPartitions);
+        line(Main().cbAskDlg);
+        return text + "\r\n";
+    }
+    std::string DiskHead(const std::string& name) {
+        TDisk& disk = Disk(name);
+        return R("STARS") + "\r\n" + disk.Description + "\r\n" + R("TOTALNUMBEROFSECTORS") +
+               std::to_string(disk.BlockCount) + "\r\n" + R("SANITIZINGSTARTEDAT") + kTime +
+               "\r\n" + R("LINES") + "\r\n\r\n";
+    }
+    std::string End(const char* key) { return R(key) + kTime + "\r\n" + R("STARS") + "\r\n"; }
+    std::vector<std::string> DialogTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& dialog : host_.dialogs())
+            texts.push_back(dialog.text);
+        return texts;
+    }
+};
+
+TEST_F(WipeRunTest, AFailingFirstDriveIsToldOnceAndTheOthersAreWipedWholly) {
+    auto machine = ProgramMachine();
+    machine["drives"][0]["faults"] = nlohmann::json::parse(R"({"writeBlocks": [{"block": 10,
+                                                             "times": -1}]})");
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C", "D", "R"});
+    ScriptOptionsAndRun(true);
+    host_.Answer(mrAbort); // the write question: give up on C:
+    host_.Answer(mrOk);    // the error box
+    Run();
+
+    EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPFinished);
+    EXPECT_EQ(DialogTexts(),
+              (std::vector<std::string>{GetLngText("Purgelet", "Error_Write", "Error_Write") +
+                                            "\r\n" + Disk("C").Description,
+                                        P("ErrorXDiskIO")}))
+        << "no \"Wipe Completed.\" box";
+    EXPECT_EQ(host_.dialogs()[1].type, TMsgDlgType::mtError);
+    EXPECT_EQ(Main().lblTheSelected.Caption, CatalogueText("lblTheSelected.Caption-Error"));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    EXPECT_TRUE(All("disk.img", 0, kPartC, 0xAA)); // the partition table stays
+    EXPECT_TRUE(All("disk.img", kPartC + kPartLength, kPartD - kPartC - kPartLength, 0xAA));
+    EXPECT_TRUE(All("floppy.img", 0, 1474560, 0xAA));
+
+    const std::string expected = Head() + DiskHead("C") +
+                                 GetLngText("Purgelet", "Error_Write", "Error_Write") + "\r\n" +
+                                 "Decision: Abort\r\n" + P("ErrorXDiskIO") + "\r\n" +
+                                 DiskHead("D") + DiskHead("R") + End("SANITIZEFAILEDAT");
+    EXPECT_EQ(ReadFile(ReportPath()), expected);
+}
+
+TEST_F(WipeRunTest, AnAbortDuringTheSecondDriveLeavesTheThirdUntouched) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C", "D", "R"});
+    ScriptOptionsAndRun(true, false, 5);
+    // While D: is being wiped the user presses Abort and confirms.
+    bool pressed = false;
+    host_.When(
+        [&] {
+            return !pressed && Main().DiskManager().ReportDisk != nullptr &&
+                   Main().DiskManager().ReportDisk->Name == "D" &&
+                   Main().DiskManager().Progress > 0.2;
+        },
+        [&] {
+            pressed = true;
+            ASSERT_TRUE(Main().btnAbort.UserClick());
+        });
+    host_.Answer(mrYes).Answer(mrOk);
+    Run();
+
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(DialogTexts(), (std::vector<std::string>{P("ABORT_CONFIRM"), P("ErrorXAbort")}));
+    EXPECT_EQ(host_.dialogs()[1].type, TMsgDlgType::mtWarning);
+    EXPECT_TRUE(All("disk.img", kPartC, kPartLength, 0x00));
+    EXPECT_FALSE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0xAA));
+    EXPECT_EQ(Main().lblTheSelected.Caption, CatalogueText("lblTheSelected.Caption-Error"));
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
+    EXPECT_EQ(ReadFile(ReportPath()), Head() + DiskHead("C") + DiskHead("D") + P("ErrorXAbort") +
+                                          "\r\n" + End("SANITIZEABORTEDAT"));
+}
+
+TEST_F(WipeRunTest, CancellingTheResponsiblePersonTouchesNoDrive) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C"});
+    ScriptOptionsAndRun(true, true);
+    host_.AnswerInput(std::nullopt);
+    host_.Answer(mrOk);
+    Run();
+
+    EXPECT_EQ(DialogTexts(), (std::vector<std::string>{P("ErrorXAbort")}));
+    EXPECT_TRUE(All("disk.img", 0, 8 << 20, 0xAA));
+    EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPFinished);
+    EXPECT_EQ(Main().lblTheSelected.Caption, CatalogueText("lblTheSelected.Caption-Error"));
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_EQ(report, R("REPORT00") + "\r\n" + R("PERFORMEDON") + "  " + kTime + "\r\n\r\n" +
+                          End("SANITIZEABORTEDAT"));
+}
+
+TEST_F(WipeRunTest, PauseWaitsInsideTheDriveAndResumeFinishesIt) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D"});
+    ScriptOptionsAndRun(false, false, 5);
+    int pausedChecks = 0;
+    host_.When([&] { return Main().DiskManager().Progress > 0.3; },
+               [&] {
+                   ASSERT_TRUE(Main().btnPause.UserClick());
+                   EXPECT_EQ(Main().btnPause.Caption, P("RESUME"));
+                   EXPECT_FALSE(Main().btnAbort.Enabled());
+               });
+    host_.When([&] { return Main().DiskManager().Paused && ++pausedChecks == 5; },
+               [&] {
+                   EXPECT_FALSE(All("disk.img", kPartD, kPartLength, 0x00)); // still waiting
+                   ASSERT_TRUE(Main().btnPause.UserClick());
+                   EXPECT_EQ(Main().btnPause.Caption, P("PAUSE"));
+                   EXPECT_TRUE(Main().btnAbort.Enabled());
+               });
+    host_.Answer(mrOk);
+    Run();
+    EXPECT_EQ(pausedChecks, 5);
+    EXPECT_GE(host_.sleptMilliseconds(), 400u);
+    EXPECT_EQ(DialogTexts(), (std::vector<std::string>{P("WIPECOMPLETED")}));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_EQ(Main().lblTheSelected.Caption, CatalogueText("lblTheSelected.Caption"));
+    EXPECT_EQ(Main().gGlobal.Progress(), 100);
+}
+
+TEST_F(WipeRunTest, TheChosenBufferSizeIsWhatReachesTheDisk) {
+    // 6 KiB does not divide the stick: the last transfer is the 2 KiB that remain.
+    for (auto [index, sizes] :
+         {std::pair{10, std::set<DWORD>{524288u}}, std::pair{3, std::set<DWORD>{2048u, 6144u}}}) {
+        SCOPED_TRACE(index);
+        Boot();
+        ASSERT_EQ(Start(), 0);
+        ScriptTick({"R"});
+        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+        host_.Toggle("cbFormarPartitions").Choose("cbbBuffer", index);
+        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+        host_.Answer(mrOk);
+        Run();
+        std::set<DWORD> written;
+        for (const auto& call : pc_->machine().calls)
+            if (call.name == "WriteFile")
+                written.insert(call.a);
+        EXPECT_EQ(written, sizes);
+        EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+        app_.reset();
+        pc_.reset();
+        host_ = ui::ScriptedHost();
+    }
+}
+
+TEST_F(WipeRunTest, NoCheckedDriveGoesStraightToTheFinishedPageWithoutABox) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    // Ticked, then unticked: Next is off, so the run is reached through the command line.
+    Run();
+    Main().JvWizard.SetActivePage(Main().JvWIPWipe);
+    Run();
+    EXPECT_TRUE(host_.dialogs().empty());
+    EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPFinished);
+    EXPECT_EQ(Main().lblTheSelected.Caption, CatalogueText("lblTheSelected.Caption-Error"));
+}
+
+TEST_F(WipeRunTest, NegativeProgressHidesTheDriveGaugeAndCountsItHalfDone) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    TFrmMain& main = Main();
+    main.FDriveCount = 2;
+    main.FDrivesDone = 1;
+    main.DiskManager().Progress = -1;
+    main.RefreshProgress();
+    EXPECT_FALSE(main.gPartial.Visible());
+    EXPECT_EQ(main.gPartial.Progress(), 50);
+    EXPECT_EQ(main.gGlobal.Progress(), 75);
+    main.DiskManager().Progress = 0.125; // 12.5 rounds to 12, halves to even
+    main.RefreshProgress();
+    EXPECT_TRUE(main.gPartial.Visible());
+    EXPECT_EQ(main.gPartial.Progress(), 12);
+    EXPECT_EQ(main.gGlobal.Progress(), 56);
+    main.DiskManager().Progress = 0.995;
+    main.FDrivesDone = 1;
+    main.RefreshProgress();
+    EXPECT_EQ(main.gGlobal.Progress(), 100);
+    EXPECT_EQ(main.gPartial.Progress(), 100);
+}
+
+TEST_F(WipeRunTest, TheAskDialogShowsTheDiskThenGoesOn) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"R", "D"});
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    host_.Toggle("cbFormarPartitions").Toggle("cbAskDlg");
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    // After D: (the first in list order): View Disk, close the viewer, Continue; after R:
+    // Abort, which ends nothing more: it was the last drive.
+    host_.Click("btnViewDisk").Then([this] { Main().App().FrmDiskview->Close(); });
+    host_.Click("btnContinue");
+    host_.Click("btnAbort");
+    host_.Answer(mrOk);
+    Run();
+    EXPECT_EQ(host_.modalForms(),
+              (std::vector<std::string>{"AskDlg", "FrmDiskview", "AskDlg", "AskDlg"}));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
+    EXPECT_EQ(DialogTexts(), (std::vector<std::string>{P("WIPECOMPLETED")}));
+    // The abort answered after the last drive does not end the next run.
+    EXPECT_NE(Main().DiskManager().PendingAbort, nullptr);
+}
+
+TEST_F(WipeRunTest, AnAbortAnsweredInTheAskDialogStopsBeforeTheNextDriveIsOpened) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D", "R"});
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    host_.Toggle("cbFormarPartitions").Toggle("cbAskDlg");
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    host_.Click("btnAbort");
+    host_.Answer(mrOk);
+    Run();
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0xAA));
+    EXPECT_EQ(pc_->machine().CountCalls("\\\\.\\R:", "WriteFile"), 0);
+    EXPECT_EQ(DialogTexts(), (std::vector<std::string>{P("ErrorXAbort")}));
+}
+
+} // namespace
+} // namespace purgelet::testing

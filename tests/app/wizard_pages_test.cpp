@@ -1,0 +1,217 @@
+// The wizard's pages: the drive list and its details, the method description, the options
+// page bound to the options, and the confirmation text.
+#include "program_fixture.h"
+
+#include "lang/catalogue.h"
+#include "methods/method.h"
+
+namespace purgelet::testing {
+namespace {
+
+using ui::TListItemStyle;
+using ui::TWizardButton;
+
+TEST(FormatSize, WritesBytesAndTwoDecimalsInASixCharacterField) {
+    EXPECT_EQ(FormatSize(0), "0");
+    EXPECT_EQ(FormatSize(-5), "0");
+    EXPECT_EQ(FormatSize(512), "512 byte(s)");
+    EXPECT_EQ(FormatSize(1023), "1023 byte(s)");
+    EXPECT_EQ(FormatSize(1536), "  1.50 KB");
+    EXPECT_EQ(FormatSize(1048576), "  1.00 MB");
+    EXPECT_EQ(FormatSize(1048575), "1024.00 KB");
+    EXPECT_EQ(FormatSize(std::int64_t{3} << 40), "3072.00 GB");
+}
+
+class WizardPagesTest : public ProgramTest {
+protected:
+    std::vector<std::string> Captions() {
+        std::vector<std::string> rows;
+        auto& list = Main().lwDisksList;
+        for (int i = 0; i < list.Count(); ++i) {
+            const auto& item = list.Items(i);
+            std::string row = std::to_string(item.ImageIndex) + "|" + item.Caption;
+            if (!item.SubItems.empty() && list.DrawOf(i).ShowCells)
+                row += "|" + item.SubItems[0];
+            rows.push_back(row);
+        }
+        return rows;
+    }
+};
+
+TEST_F(WizardPagesTest, TheDriveListGroupsFixedAndRemovableDrives) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next);
+    Run();
+    EXPECT_EQ(Captions(),
+              (std::vector<std::string>{
+                  "-2|", "-3|Hard Disk Drives", "-4|-", "0|SYSTEM (C:)|  1.00 MB",
+                  "0|DATA (D:)|  1.00 MB", "-2|", "-3|Devices with Removeable Storage", "-4|-",
+                  "2|" + static_cast<TDisk*>(Main().lwDisksList.Items(8).Data)->Description,
+                  "0|STICK (R:)|512.00 KB"}));
+    auto& list = Main().lwDisksList;
+    EXPECT_EQ(list.DrawOf(0).Style, TListItemStyle::Blank);
+    EXPECT_EQ(list.DrawOf(1).Style, TListItemStyle::GroupTitle);
+    EXPECT_EQ(list.DrawOf(2).Style, TListItemStyle::Rule);
+    EXPECT_EQ(list.DrawOf(3).Style, TListItemStyle::Normal);
+    EXPECT_TRUE(list.Items(8).SubItems.empty()); // the floppy shows no size
+    // The header rows cannot be ticked.
+    EXPECT_FALSE(list.UserToggle(1));
+}
+
+TEST_F(WizardPagesTest, AMachineWithoutAFixedDiskHasNoHardDiskGroup) {
+    auto machine = ProgramMachine();
+    machine["drives"].erase(0);
+    machine["drives"].erase(0);
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next);
+    Run();
+    const auto rows = Captions();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[1], "-3|Devices with Removeable Storage");
+}
+
+TEST_F(WizardPagesTest, TickingARowSelectsItAndTheCountDecidesNext) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next);
+    Run();
+    TFrmMain& main = Main();
+    auto& list = main.lwDisksList;
+    auto& next = main.JvWizard.NavButton(TWizardButton::Next);
+    const int c = RowOf("C"), d = RowOf("D");
+    EXPECT_FALSE(next.Enabled());
+
+    ASSERT_TRUE(list.UserToggle(c));
+    EXPECT_EQ(list.Selected(), c);
+    EXPECT_TRUE(next.Enabled());
+    ASSERT_TRUE(main.JvXPBarDetails.Visible());
+    std::vector<std::string> details;
+    for (int i = 0; i < main.JvXPBarDetails.Count(); ++i)
+        details.push_back(main.JvXPBarDetails.Items(i).Caption);
+    EXPECT_EQ(details,
+              (std::vector<std::string>{"Name: SYSTEM (C:)", "Size:   1.00 MB", "Owner: SIM DISK 0",
+                                        "File System: NTFS", "Free Space:   4.00 KB",
+                                        "Used Space: 1020.00 KB", "Total Space:   1.00 MB"}));
+    EXPECT_TRUE(main.JvXPBarFunctions.Items(1).Visible); // View Disk
+
+    // Unticking the only ticked row while another row is selected disables Next.
+    ASSERT_TRUE(list.UserSelect(d));
+    EXPECT_TRUE(next.Enabled());
+    ASSERT_TRUE(list.UserToggle(c));
+    EXPECT_EQ(list.Selected(), c);
+    EXPECT_FALSE(next.Enabled());
+
+    // Ticking the row that is already selected counts at once.
+    ASSERT_TRUE(list.UserToggle(c));
+    EXPECT_TRUE(next.Enabled());
+
+    // A group title hides the details and View Disk.
+    ASSERT_TRUE(list.UserSelect(1));
+    EXPECT_FALSE(main.JvXPBarDetails.Visible());
+    EXPECT_FALSE(main.JvXPBarFunctions.Items(1).Visible);
+    // The details bar stands below the function bar, whatever its size.
+    EXPECT_EQ(main.JvXPBarDetails.Bounds().Top, main.JvXPBarFunctions.Bounds().Bottom() + 1);
+}
+
+TEST_F(WizardPagesTest, RefreshForgetsTheRowsCheckStates) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next);
+    Run();
+    auto& list = Main().lwDisksList;
+    const int c = RowOf("C");
+    ASSERT_TRUE(list.UserToggle(c));
+    ASSERT_TRUE(Main().JvXPBarFunctions.UserClickItem(0)); // Refresh List
+    EXPECT_FALSE(list.Items(c).Checked);
+    EXPECT_FALSE(Main().JvWizard.NavButton(TWizardButton::Next).Enabled());
+    // Selecting the row that was ticked before the refresh is not taken for a tick.
+    ASSERT_TRUE(list.UserSelect(c));
+    EXPECT_FALSE(Main().JvWizard.NavButton(TWizardButton::Next).Enabled());
+    ASSERT_TRUE(list.UserToggle(c));
+    EXPECT_TRUE(Main().JvWizard.NavButton(TWizardButton::Next).Enabled());
+}
+
+TEST_F(WizardPagesTest, TheDescriptionFollowsTheMethodLineByLine) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    EXPECT_EQ(Main().cbxAlgorithm.Count(), static_cast<int>(Methods.size()) - 1);
+    EXPECT_EQ(Main().cbxAlgorithm.Text(), "Zero fill");
+    host_.Then([this] { Main().JvWizard.SetActivePage(Main().JvWIPAlgorithmSelection); });
+    host_.Choose("cbxAlgorithm", 5);
+    Run();
+    std::string expected;
+    for (const auto& line : Methods[6]->Description)
+        expected += "\n" + line;
+    EXPECT_EQ(Main().lblMethodDescription.Caption, expected);
+}
+
+TEST_F(WizardPagesTest, TheConfirmationListsDrivesOptionsAndTheReportWhenItIsOn) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D", "R"});
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Next).Press(TWizardButton::Next);
+    Run();
+    const std::vector<std::string> withoutReport = {
+        "Drives to Wipe:",
+        "  - DATA (D:)",
+        "      Size:   1.00 MB",
+        "  - STICK (R:)",
+        "      Size: 512.00 KB",
+        "",
+        "Wipe Options",
+        "  Wipe Algorithm: Zero fill",
+        "  Allow user abort: ENABLED",
+        "  Wipe without requiring user intervention: DISABLED",
+        "  Use ISAAC pseudo-random number generating algorithm: DISABLED",
+        "  No buffering/caching: ENABLED",
+        "  Overwrite Buffer:: 512 KB",
+        "  " + Main().cbQuickErase.Caption + ": DISABLED",
+        "  Format Partitions: ENABLED",
+        "  Ask after every wipe: DISABLED"};
+    EXPECT_EQ(Main().mmOperations.Lines, withoutReport);
+
+    // The report on: its name is filled in from the desktop, and its lines follow.
+    host_.Press(TWizardButton::Back).Toggle("cbGenerateReport").Toggle("cbAppendLog");
+    host_.Press(TWizardButton::Next);
+    Run();
+    std::vector<std::string> withReport = withoutReport;
+    withReport.insert(withReport.end(),
+                      {"", "Report File", "  " + Main().cbUseDodReport.Caption + ": DISABLED",
+                       "  Append log file: ENABLED", "  Log File: " + DefaultReportPath()});
+    EXPECT_EQ(Main().mmOperations.Lines, withReport);
+    EXPECT_EQ(Options->LogFileName, DefaultReportPath());
+}
+
+TEST_F(WizardPagesTest, TheOptionsPageEditsTheOptionsLive) {
+    Boot();
+    {
+        TPLOptions stored; // a report name from an earlier run is kept
+        stored.GenerateReportFile = true;
+        stored.LogFileName = "old.log";
+        stored.OverwriteBuffer = 4;
+    }
+    ASSERT_EQ(Start(), 0);
+    EXPECT_EQ(Main().edtLogFileName.Text(), "old.log");
+    EXPECT_EQ(Options->LogFileName, "old.log");
+    EXPECT_EQ(Main().cbbBuffer.Text(), "8 KB");
+    EXPECT_TRUE(Main().edtLogFileName.Enabled());
+    Main().JvWizard.SetActivePage(Main().JvWIPOptions);
+    host_.Toggle("cbGenerateReport").Toggle("cbUseIsaac").Choose("cbbBuffer", 3);
+    Run();
+    EXPECT_FALSE(Main().edtLogFileName.UserType("x")); // switched off with the report
+    EXPECT_FALSE(Options->GenerateReportFile);
+    EXPECT_FALSE(Main().edtLogFileName.Enabled());
+    EXPECT_FALSE(Main().cbUseDodReport.Enabled());
+    EXPECT_TRUE(Options->UseIsaac);
+    EXPECT_EQ(Options->OverwriteBuffer, 3);
+    // The browse dialog starts at the current name and its choice becomes the name.
+    host_.Toggle("cbGenerateReport").AnswerSave("chosen.txt").Click("btnBrowseLog");
+    Run();
+    EXPECT_EQ(Main().SDlgLogFile.Filter, *FindControlText("SDlgLogFile", "Filter"));
+    EXPECT_EQ(Options->LogFileName, "chosen.txt");
+}
+
+} // namespace
+} // namespace purgelet::testing
