@@ -1,5 +1,7 @@
 #include "app/disk_view.h"
 
+#include "disk/transfer_buffer.h"
+
 #include "disk/disk.h"
 #include "lang/catalogue.h"
 #include "report/report.h"
@@ -89,29 +91,13 @@ std::vector<std::string> BlockDumpLines(const std::uint8_t* data, std::size_t si
 
 } // namespace
 
-// ---- The aligned block buffer.
+// ---- The read buffer.
 
-TFrmDiskview::BlockBuffer::~BlockBuffer() {
-    Release();
-}
-
-void TFrmDiskview::BlockBuffer::Release() {
-    if (data_ != nullptr)
-        ::operator delete (data_, std::align_val_t{TRandomAccessDisk::WipeBufferAlignment});
-    data_ = nullptr;
-    size_ = capacity_ = 0;
-}
-
-void TFrmDiskview::BlockBuffer::Resize(std::size_t size) {
-    if (data_ == nullptr || size > capacity_) {
-        constexpr std::size_t step = TRandomAccessDisk::WipeBufferAlignment;
-        const std::size_t capacity = std::max<std::size_t>((size + step - 1) / step * step, step);
-        auto* fresh = static_cast<std::uint8_t*>(::operator new (capacity, std::align_val_t{step}));
-        Release();
-        data_ = fresh;
-        capacity_ = capacity;
-    }
-    size_ = size;
+void TFrmDiskview::SizeBuffer(const TDisk& disk) {
+    blockBytes_ = static_cast<std::size_t>(std::max(disk.BlockSize, 0));
+    if (!buffer_ || buffer_->capacity() < blockBytes_ ||
+        reinterpret_cast<std::uintptr_t>(buffer_->data()) % TransferAlignment(disk.BlockSize) != 0)
+        buffer_ = std::make_unique<TTransferBuffer>(blockBytes_, TransferAlignment(disk.BlockSize));
 }
 
 // ---- The window.
@@ -176,7 +162,7 @@ void TFrmDiskview::ShowDisk(TDisk& D) {
     } forget{FDisk};
     FDisk = disk;
     Caption = FCaptionText + " " + D.Description;
-    buffer_.Resize(static_cast<std::size_t>(std::max(D.BlockSize, 0)));
+    SizeBuffer(D);
     FCurrentBlock = 0;
     FBlockCount = D.BlockCount;
     try {
@@ -196,9 +182,9 @@ void TFrmDiskview::ShowBlock() {
     StatusBar.SimpleText = FormatBlockOf(FStatusFormat, FCurrentBlock, FBlockCount);
     tbBack.SetEnabled(false);
     tbNext.SetEnabled(false);
-    buffer_.Resize(static_cast<std::size_t>(std::max(FDisk->BlockSize, 0)));
-    FDisk->ReadBlocks(buffer_.data(), 1, FCurrentBlock);
-    Memo.Lines = BlockDumpLines(buffer_.data(), buffer_.size());
+    SizeBuffer(*FDisk);
+    FDisk->ReadBlocks(buffer_->data(), 1, FCurrentBlock);
+    Memo.Lines = BlockDumpLines(buffer_->data(), blockBytes_);
     Memo.TopLine = 0;
     tbBack.SetEnabled(FCurrentBlock > 0);
     tbNext.SetEnabled(FCurrentBlock < FBlockCount - 1);

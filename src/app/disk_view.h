@@ -8,12 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace purgelet {
 
 class TDisk;
 class TRandomAccessDisk;
+class TTransferBuffer;
 
 class TFrmDiskview : public ui::TForm {
 public:
@@ -53,26 +55,13 @@ public:
 
 private:
     // One block, aligned as unbuffered devices require of the buffers they read into.
-    class BlockBuffer {
-    public:
-        BlockBuffer() = default;
-        ~BlockBuffer();
-        BlockBuffer(const BlockBuffer&) = delete;
-        BlockBuffer& operator=(const BlockBuffer&) = delete;
-        void Resize(std::size_t size);
-        std::uint8_t* data() const { return data_; }
-        std::size_t size() const { return size_; }
-
-    private:
-        void Release();
-        std::uint8_t* data_ = nullptr;
-        std::size_t size_ = 0;
-        std::size_t capacity_ = 0;
-    };
-
     void ShowError(const std::string& text);
 
-    BlockBuffer buffer_;
+    // Sizes the read buffer for one block of the disk, aligned for unbuffered devices.
+    void SizeBuffer(const TDisk& disk);
+
+    std::unique_ptr<TTransferBuffer> buffer_;
+    std::size_t blockBytes_ = 0;
 };
 
 } // namespace purgelet

@@ -291,3 +291,33 @@ TEST_F(WipeRunTest, AnAbortAnsweredInTheAskDialogStopsBeforeTheNextDriveIsOpened
 
 } // namespace
 } // namespace purgelet::testing
+
+namespace purgelet::testing {
+namespace {
+
+TEST_F(WipeRunTest, CancelPressedWhileAnAbortedRunEndsClosesOnlyAfterTheRun) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D"});
+    ScriptOptionsAndRun(false, false, 5);
+    bool pressed = false;
+    host_.When([&] { return !pressed && Main().DiskManager().Progress > 0.2; },
+               [&] {
+                   pressed = true;
+                   ASSERT_TRUE(Main().btnAbort.UserClick());
+                   // The disk is still open under the engine: neither button may free it.
+                   ASSERT_TRUE(Main().JvWizard.NavButton(TWizardButton::Next).UserClick());
+                   EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPWipe);
+                   ASSERT_TRUE(Main().JvWizard.NavButton(TWizardButton::Cancel).UserClick());
+                   EXPECT_FALSE(Main().IsClosed());
+               });
+    host_.Answer(mrYes).Answer(mrOk);
+    Run();
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(Main().IsClosed());
+    EXPECT_EQ(Options, nullptr); // saved and released after the run
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
+}
+
+} // namespace
+} // namespace purgelet::testing
