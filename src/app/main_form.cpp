@@ -28,6 +28,8 @@ constexpr int kPanelWidth = 20;
 constexpr int kContentLeft = 21;
 constexpr int kContentWidth = kClientWidth - kContentLeft;
 constexpr ui::TAnchors akTopWide = akLeft | akTop | akRight;
+// The drive page's side bars have room for a details line such as "Used Space: 1020.00 KB".
+constexpr int kBarWidth = 23;
 
 } // namespace
 
@@ -49,11 +51,11 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       lblWelcomeText(JvWIPWelcome.Add<ui::TLabel>("lblWelcomeText", TRect{kContentLeft, 3, 55, 10},
                                                   akTopWide)),
       JvXPBarFunctions(
-          JvWIPDataSelection.Add<ui::TSideBar>("JvXPBarFunctions", TRect{0, 0, kPanelWidth, 1})),
+          JvWIPDataSelection.Add<ui::TSideBar>("JvXPBarFunctions", TRect{0, 0, kBarWidth, 1})),
       JvXPBarDetails(
-          JvWIPDataSelection.Add<ui::TSideBar>("JvXPBarDetails", TRect{0, 4, kPanelWidth, 1})),
+          JvWIPDataSelection.Add<ui::TSideBar>("JvXPBarDetails", TRect{0, 4, kBarWidth, 1})),
       lwDisksList(JvWIPDataSelection.Add<ui::TListView>(
-          "lwDisksList", TRect{kContentLeft, 0, kContentWidth, 18}, akAll)),
+          "lwDisksList", TRect{kBarWidth + 1, 0, kClientWidth - kBarWidth - 1, 18}, akAll)),
       lblUCanChoose(JvWIPAlgorithmSelection.Add<ui::TLabel>(
           "lblUCanChoose", TRect{kContentLeft, 0, kContentWidth, 2}, akTopWide)),
       cbxAlgorithm(JvWIPAlgorithmSelection.Add<ui::TComboBox>("cbxAlgorithm",
@@ -168,6 +170,8 @@ void TFrmMain::BuildPages() {
     JvXPBarFunctions.OnResize = [this] { JvXPBarFunctionsCanResize(); };
     JvXPBarFunctionsCanResize();
     JvXPBarDetails.TabStop = false;
+    lwDisksList.TabOrder = 0; // the list first, the functions after it
+    JvXPBarFunctions.TabOrder = 1;
     JvXPBarDetails.SetVisible(false);
     lwDisksList.Columns = {{"Name", 34}, {"Size", 16}};
     lwDisksList.OnChange = [this](int index) { lwDisksListChange(index); };

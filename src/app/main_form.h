@@ -83,6 +83,9 @@ public:
     void RefreshProgress();
     void btnAbortClick();
     void btnPauseClick();
+    // Ctrl+C: during a run that may be aborted, an abort without the question; outside a
+    // run, the end of the program as Cancel ends it.
+    void InterruptRequested();
 
     TGUIDiskManager& DiskManager() { return *FDiskManager; }
     TPurgeletApp& App() { return app_; }

@@ -17,9 +17,21 @@
 
 namespace purgelet {
 
-TPurgeletApp::TPurgeletApp(ui::Host& host) : host_(host) {}
+TPurgeletApp::TPurgeletApp(ui::Host& host) : host_(host) {
+    // The application's error display: what leaves an event handler is shown, and the
+    // program goes on.
+    host_.OnException = [this](const std::exception& error) {
+        host_.MessageDialog(error.what(), TMsgDlgType::mtError, mbOKButton, 0);
+    };
+    host_.OnInterrupt = [this] {
+        if (FrmMain)
+            FrmMain->InterruptRequested();
+    };
+}
 
 TPurgeletApp::~TPurgeletApp() {
+    host_.OnException = nullptr;
+    host_.OnInterrupt = nullptr;
     // The windows go in the reverse order of their creation; the main window's close handler
     // has saved the options when the program ended through it.
     FAbout.reset();

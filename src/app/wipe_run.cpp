@@ -290,6 +290,23 @@ void TFrmMain::btnAbortClick() {
     JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Cancel, true);
 }
 
+void TFrmMain::InterruptRequested() {
+    if (!runActive_) {
+        JvWIPWipeCancelButtonClick();
+        return;
+    }
+    // As a confirmed Abort, while the Abort button is there to press (paused included).
+    if (!Options->AllowUserAbort || dynamic_cast<TCDDVDDisk*>(FDiskManager->ReportDisk))
+        return;
+    btnAbort.SetEnabled(false);
+    btnPause.SetEnabled(false);
+    FDiskManager->RequestAbort(CatalogueText("USERABORTMESSAGE"));
+    FDiskManager->SetPaused(false);
+    btnPause.Caption = CatalogueText("PAUSE");
+    JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Next, true);
+    JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Cancel, true);
+}
+
 void TFrmMain::btnPauseClick() {
     FDiskManager->SetPaused(!FDiskManager->Paused);
     if (FDiskManager->Paused) {

@@ -62,8 +62,12 @@ void TForm::Show() {
     SetVisible(true);
     if (OnShow)
         OnShow();
-    if (active_ == nullptr)
-        FocusNext();
+    if (active_ == nullptr || !active_->Usable()) {
+        if (DefaultButton != nullptr && DefaultButton->Usable())
+            SetFocus(DefaultButton);
+        else
+            FocusNext();
+    }
 }
 
 void TForm::Close() {
@@ -323,6 +327,12 @@ bool TForm::HandleKey(const TKeyEvent& e) {
     }
     if (active_ != nullptr && ControlKey(*active_, e))
         return true;
+    // Arrows move between buttons, as in a row of dialog buttons or a menu.
+    if (active_ != nullptr && active_->Kind() == TControlKind::Button &&
+        (e.Key == TKey::Up || e.Key == TKey::Down || e.Key == TKey::Left || e.Key == TKey::Right)) {
+        FocusNext(e.Key == TKey::Up || e.Key == TKey::Left);
+        return true;
+    }
     if (e.Key == TKey::Enter && DefaultButton != nullptr)
         return DefaultButton->UserClick();
     if (e.Key == TKey::Escape && CancelButton != nullptr)
@@ -332,6 +342,72 @@ bool TForm::HandleKey(const TKeyEvent& e) {
         return true;
     }
     return false;
+}
+
+namespace {
+
+// The innermost showing control at a point of the form's client area.
+TControl* ControlAtIn(TControl& parent, int x, int y) {
+    for (auto it = parent.Children().rbegin(); it != parent.Children().rend(); ++it) {
+        TControl& child = **it;
+        if (!child.Visible())
+            continue;
+        const TRect r = child.FormRect();
+        if (x < r.Left || x >= r.Right() || y < r.Top || y >= r.Bottom())
+            continue;
+        if (TControl* inner = ControlAtIn(child, x, y))
+            return inner;
+        return &child;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TControl* TForm::ControlAt(int x, int y) {
+    return ControlAtIn(*this, x, y);
+}
+
+bool TForm::HandleClick(int x, int y) {
+    TControl* control = ControlAt(x, y);
+    if (control == nullptr || !control->Usable())
+        return false;
+    const TRect r = control->FormRect();
+    switch (control->Kind()) {
+    case TControlKind::ListView: {
+        auto& list = static_cast<TListView&>(*control);
+        SetFocus(&list);
+        const int row = y - r.Top - 1 + list.TopIndex; // below the column header
+        if (y == r.Top || row >= list.Count())
+            return false;
+        // A click on the check box ticks, anywhere else selects.
+        if (list.CheckBoxes && x < r.Left + 4)
+            return list.UserToggle(row);
+        return list.UserSelect(row);
+    }
+    case TControlKind::SideBar: {
+        auto& bar = static_cast<TSideBar&>(*control);
+        const std::vector<int> shown = bar.VisibleItems();
+        const int line = y - r.Top - 1; // below the title
+        if (line < 0 || line >= static_cast<int>(shown.size()))
+            return false;
+        bar.Focused = line;
+        return bar.UserClickItem(shown[static_cast<std::size_t>(line)]);
+    }
+    case TControlKind::ComboBox: {
+        auto& combo = static_cast<TComboBox&>(*control);
+        SetFocus(&combo);
+        return combo.Count() > 0 && combo.UserSelect((combo.ItemIndex() + 1) % combo.Count());
+    }
+    case TControlKind::Button:
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton:
+    case TControlKind::Label:
+        Activate(*control);
+        return true;
+    default:
+        return SetFocus(control);
+    }
 }
 
 } // namespace purgelet::ui

@@ -107,6 +107,11 @@ public:
     bool EscapeCloses = false;
     // A key as the user typed it; true when something used it.
     bool HandleKey(const TKeyEvent& event);
+    // The innermost showing control at a point of the client area, null when none.
+    TControl* ControlAt(int x, int y);
+    // A mouse click at a point of the client area: presses, ticks, selects or focuses what is
+    // there; true when something used it.
+    bool HandleClick(int x, int y);
 
 protected:
     // The form's own key handling before the focused control's (the wizard's buttons).

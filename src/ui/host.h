@@ -54,6 +54,8 @@ public:
     // OnException (the application's error display), as a window system's loop does; with
     // none set it leaves the loop.
     std::function<void(const std::exception&)> OnException;
+    // The user asked the program to stop from outside its windows (Ctrl+C in a terminal).
+    std::function<void()> OnInterrupt;
     void RunHandler(const std::function<void()>& handler);
 
     // ---- Posted messages, handled in the order they were posted.

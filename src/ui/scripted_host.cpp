@@ -138,6 +138,13 @@ ScriptedHost& ScriptedHost::Key(TKeyEvent event) {
     });
 }
 
+ScriptedHost& ScriptedHost::Interrupt() {
+    return Then([this] {
+        if (OnInterrupt)
+            OnInterrupt();
+    });
+}
+
 bool ScriptedHost::RunStep() {
     if (steps_.empty())
         return false;

@@ -68,6 +68,8 @@ public:
     ScriptedHost& ClickItem(std::string sideBar, int item);
     ScriptedHost& Press(TWizardButton button);
     ScriptedHost& Key(TKeyEvent event);
+    // Ctrl+C: the host's OnInterrupt.
+    ScriptedHost& Interrupt();
     bool ScriptDone() const { return steps_.empty(); }
 
     // ---- Actions tied to ProcessMessages.

@@ -99,8 +99,21 @@ void TWizard::SetActivePage(TWizardPage& page) {
     page.SetVisible(true);
     SyncButtons();
     if (TForm* form = Form()) {
-        // The focus goes to the page's first control, or to the buttons.
-        if (form->ActiveControl() == nullptr || !form->ActiveControl()->Usable())
+        // The focus goes to the page's first control, else to the button that goes on.
+        TControl* first = nullptr;
+        for (TControl* stop : form->TabStops()) {
+            for (TControl* c = stop; c != nullptr && first == nullptr; c = c->Parent())
+                if (c == &page)
+                    first = stop;
+            if (first != nullptr)
+                break;
+        }
+        for (TWizardButton b : {TWizardButton::Next, TWizardButton::Finish})
+            if (first == nullptr && NavButton(b).Usable())
+                first = &NavButton(b);
+        if (first != nullptr)
+            form->SetFocus(first);
+        else if (form->ActiveControl() == nullptr || !form->ActiveControl()->Usable())
             form->FocusNext();
         form->GetHost().PageShown(page);
     }

@@ -1,0 +1,324 @@
+#include "ui/tui/renderer.h"
+
+#include "ui/list_view.h"
+#include "ui/side_bar.h"
+#include "ui/wizard.h"
+
+#include <algorithm>
+
+namespace purgelet::ui::tui {
+
+namespace {
+
+TRect Intersect(const TRect& a, const TRect& b) {
+    const int left = std::max(a.Left, b.Left), top = std::max(a.Top, b.Top);
+    const int right = std::min(a.Right(), b.Right()), bottom = std::min(a.Bottom(), b.Bottom());
+    return {left, top, std::max(right - left, 0), std::max(bottom - top, 0)};
+}
+
+// A caption with its accelerator letter underlined; returns the cells written.
+int PutCaption(TScreen& s, int x, int y, const std::string& caption, std::uint8_t attr,
+               int maxWidth) {
+    int written = 0;
+    bool marked = false;
+    for (std::size_t i = 0; i < caption.size() && written < maxWidth; ++i) {
+        std::uint8_t a = attr;
+        if (caption[i] == '&' && i + 1 < caption.size()) {
+            ++i;
+            if (caption[i] != '&' && !marked) {
+                a |= atUnderline;
+                marked = true;
+            }
+        }
+        s.PutGlyph(x + written, y, GlyphOf(static_cast<unsigned char>(caption[i]), s.Unicode()), a);
+        ++written;
+    }
+    return written;
+}
+
+void PutPadded(TScreen& s, int x, int y, const std::string& text, std::uint8_t attr, int width) {
+    const int written = s.PutText(x, y, text, attr, width);
+    for (int i = written; i < width; ++i)
+        s.PutGlyph(x + i, y, " ", attr);
+}
+
+} // namespace
+
+TRect FormScreenRect(const TForm& form, int width, int height) {
+    const TRect& b = form.Bounds();
+    if (form.Resizable)
+        return {0, 0, width, height};
+    return {std::max((width - b.Width) / 2, 0), std::max((height - b.Height) / 2, 0), b.Width,
+            b.Height};
+}
+
+void TuiRenderer::Animate(const std::vector<TForm*>& stack) {
+    std::vector<TControl*> pending(stack.begin(), stack.end());
+    while (!pending.empty()) {
+        TControl* c = pending.back();
+        pending.pop_back();
+        if (c->Kind() == TControlKind::Animation) {
+            auto& animation = static_cast<TAnimation&>(*c);
+            if (animation.Active)
+                animation.Frame = (animation.Frame + 1) % 4;
+        }
+        for (auto& child : c->Children())
+            pending.push_back(child.get());
+    }
+}
+
+void TuiRenderer::Draw(TScreen& screen, const std::vector<TForm*>& stack) {
+    screen.Clear();
+    if (screen.Width() < MinWidth || screen.Height() < MinHeight) {
+        const std::string lines[] = {"The terminal is too small.",
+                                     "Purgelet needs " + std::to_string(MinWidth) + " x " +
+                                         std::to_string(MinHeight) + " characters, this one has " +
+                                         std::to_string(screen.Width()) + " x " +
+                                         std::to_string(screen.Height()) + "."};
+        for (int i = 0; i < 2; ++i) {
+            const int width = static_cast<int>(lines[i].size());
+            screen.PutText(std::max((screen.Width() - width) / 2, 0), screen.Height() / 2 - 1 + i,
+                           lines[i], atBold);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < stack.size(); ++i)
+        DrawForm(screen, *stack[i], i + 1 == stack.size(), i > 0);
+}
+
+void TuiRenderer::DrawForm(TScreen& screen, TForm& form, bool top, bool dialog) {
+    form_ = &form;
+    top_ = top;
+    base_ = dialog ? atDialog : atNormal;
+    const TRect r = FormScreenRect(form, screen.Width(), screen.Height());
+    screen.ResetClip();
+    screen.Fill(r, base_);
+    screen.Box(r, base_, form.Caption);
+    const TRect client = form.ClientRect();
+    const TRect clientOnScreen{r.Left + client.Left, r.Top + client.Top, client.Width,
+                               client.Height};
+    DrawChildren(screen, form, clientOnScreen.Left, clientOnScreen.Top, clientOnScreen);
+    screen.ResetClip();
+}
+
+void TuiRenderer::DrawChildren(TScreen& screen, TControl& control, int originX, int originY,
+                               const TRect& clip) {
+    for (auto& child : control.Children())
+        if (child->Visible())
+            DrawControl(screen, *child, originX, originY, clip);
+}
+
+void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRect& parentClip) {
+    const TRect& b = c.Bounds();
+    const TRect r{ox + b.Left, oy + b.Top, b.Width, b.Height};
+    const TRect clip = Intersect(parentClip, r);
+    if (clip.Width == 0 || clip.Height == 0)
+        return;
+    s.SetClip(clip);
+    const bool focused = top_ && form_->ActiveControl() == &c;
+    std::uint8_t attr = base_;
+    if (!c.Usable())
+        attr |= atDim;
+    const TGlyphs& g = s.Glyphs();
+
+    switch (c.Kind()) {
+    case TControlKind::Label: {
+        if (c.Bold)
+            attr |= atBold;
+        const std::string text = StripAccelerator(c.Caption);
+        const auto lines = c.WordWrap ? WrapText(text, r.Width) : WrapText(text, 0);
+        for (int i = 0; i < static_cast<int>(lines.size()) && i < r.Height; ++i)
+            s.PutText(r.Left, r.Top + i, lines[static_cast<std::size_t>(i)], attr, r.Width);
+        break;
+    }
+    case TControlKind::Button: {
+        if (focused)
+            attr |= atReverse;
+        s.PutText(r.Left, r.Top, "[ ", attr);
+        int x = r.Left + 2;
+        x += PutCaption(s, x, r.Top, c.Caption, attr, r.Width - 4);
+        s.PutText(x, r.Top, " ]", attr);
+        break;
+    }
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton: {
+        const bool radio = c.Kind() == TControlKind::RadioButton;
+        const bool checked =
+            radio ? static_cast<TRadioButton&>(c).Checked() : static_cast<TCheckBox&>(c).Checked();
+        const std::uint8_t mark = focused ? attr | atReverse : attr;
+        s.PutText(r.Left, r.Top, radio ? "(" : "[", mark);
+        s.PutGlyph(r.Left + 1, r.Top, checked ? (radio ? g.Radio : "x") : " ", mark);
+        s.PutText(r.Left + 2, r.Top, radio ? ")" : "]", mark);
+        const int width = r.Width - 4;
+        const auto lines = c.WordWrap ? WrapText(c.Caption, width) : std::vector{c.Caption};
+        for (int i = 0; i < static_cast<int>(lines.size()) && i < r.Height; ++i)
+            PutCaption(s, r.Left + 4, r.Top + i, lines[static_cast<std::size_t>(i)], attr, width);
+        break;
+    }
+    case TControlKind::Edit: {
+        const auto& text = static_cast<TEdit&>(c).Text();
+        const std::uint8_t field = attr | (focused ? atReverse : atUnderline);
+        // The end of a long text stays in view, with room for the cursor.
+        const int shown = std::max(r.Width - 1, 1);
+        const std::string tail = static_cast<int>(text.size()) > shown
+                                     ? text.substr(text.size() - static_cast<std::size_t>(shown))
+                                     : text;
+        PutPadded(s, r.Left, r.Top, tail, field, r.Width);
+        break;
+    }
+    case TControlKind::ComboBox: {
+        auto& combo = static_cast<TComboBox&>(c);
+        const std::uint8_t field = attr | (focused ? atReverse : atUnderline);
+        PutPadded(s, r.Left, r.Top, combo.Text(), field, r.Width - 2);
+        s.PutText(r.Right() - 2, r.Top, " v", field);
+        break;
+    }
+    case TControlKind::Memo: {
+        auto& memo = static_cast<TMemo&>(c);
+        std::vector<std::string> lines;
+        if (memo.WordWrap && !memo.FixedPitch) {
+            for (const auto& line : memo.Lines)
+                for (auto& part : WrapText(line, r.Width))
+                    lines.push_back(std::move(part));
+        } else {
+            lines = memo.Lines;
+        }
+        for (int i = 0; i < r.Height; ++i) {
+            const int index = memo.TopLine + i;
+            if (index >= static_cast<int>(lines.size()))
+                break;
+            const std::string& line = lines[static_cast<std::size_t>(index)];
+            const std::string part = memo.LeftColumn < static_cast<int>(line.size())
+                                         ? line.substr(static_cast<std::size_t>(memo.LeftColumn))
+                                         : std::string();
+            s.PutText(r.Left, r.Top + i, part, attr, r.Width);
+        }
+        // A mark on the right edge shows that there is more above or below.
+        if (memo.TopLine > 0)
+            s.PutText(r.Right() - 1, r.Top, "^", attr | atBold);
+        if (memo.TopLine + r.Height < static_cast<int>(lines.size()))
+            s.PutText(r.Right() - 1, r.Bottom() - 1, "v", attr | atBold);
+        if (focused)
+            s.PutGlyph(r.Left, r.Top, s.At(r.Left, r.Top).Glyph, attr | atReverse);
+        break;
+    }
+    case TControlKind::ListView: {
+        auto& list = static_cast<TListView&>(c);
+        // The column header, then the rows from TopIndex.
+        int x = r.Left + (list.CheckBoxes ? 4 : 0);
+        for (const auto& column : list.Columns) {
+            s.PutText(x, r.Top, column.Caption, attr | atBold, column.Width - 1);
+            x += column.Width;
+        }
+        for (int i = 0; i + 1 < r.Height; ++i) {
+            const int row = list.TopIndex + i;
+            if (row >= list.Count())
+                break;
+            const int y = r.Top + 1 + i;
+            const TListItem& item = list.Items(row);
+            const TListItemDraw draw = list.DrawOf(row);
+            const bool selected = row == list.Selected();
+            std::uint8_t rowAttr = attr;
+            if (selected)
+                rowAttr |= focused ? atReverse : atBold;
+            switch (draw.Style) {
+            case TListItemStyle::Blank:
+                if (selected)
+                    s.Fill({r.Left, y, r.Width, 1}, rowAttr);
+                break;
+            case TListItemStyle::GroupTitle:
+                s.PutText(r.Left + 1, y, item.Caption, rowAttr | atBold, r.Width - 1);
+                break;
+            case TListItemStyle::Rule:
+                s.HLine(r.Left, y, std::min(r.Width, 40), g.Rule, rowAttr);
+                break;
+            case TListItemStyle::Normal: {
+                s.Fill({r.Left, y, r.Width, 1}, rowAttr);
+                int cx = r.Left;
+                if (list.CheckBoxes) {
+                    s.PutText(cx, y, item.Checked ? "[x]" : "[ ]", rowAttr);
+                    cx += 4;
+                }
+                const int first = list.Columns.empty() ? r.Width : list.Columns[0].Width;
+                s.PutText(cx, y, item.Caption, rowAttr, first - 1);
+                cx += first;
+                if (draw.ShowCells)
+                    for (std::size_t k = 0; k < item.SubItems.size() && k + 1 < list.Columns.size();
+                         ++k) {
+                        s.PutText(cx, y, item.SubItems[k], rowAttr, list.Columns[k + 1].Width - 1);
+                        cx += list.Columns[k + 1].Width;
+                    }
+                break;
+            }
+            }
+        }
+        if (list.TopIndex > 0)
+            s.PutText(r.Right() - 1, r.Top + 1, "^", attr | atBold);
+        if (list.TopIndex + r.Height - 1 < list.Count())
+            s.PutText(r.Right() - 1, r.Bottom() - 1, "v", attr | atBold);
+        break;
+    }
+    case TControlKind::Gauge: {
+        const int progress = static_cast<TGauge&>(c).Progress();
+        const int filled = r.Width * progress / 100;
+        for (int i = 0; i < r.Width; ++i)
+            s.PutGlyph(r.Left + i, r.Top, i < filled ? g.Full : (s.Unicode() ? "\u2591" : "."),
+                       attr);
+        const std::string percent = " " + std::to_string(progress) + "% ";
+        s.PutText(r.Left + (r.Width - static_cast<int>(percent.size())) / 2, r.Top, percent,
+                  attr | atBold);
+        break;
+    }
+    case TControlKind::Animation: {
+        auto& animation = static_cast<TAnimation&>(c);
+        if (animation.Active)
+            s.PutGlyph(r.Left + r.Width / 2, r.Top, g.Spin[animation.Frame % 4], attr | atBold);
+        break;
+    }
+    case TControlKind::SideBar: {
+        auto& bar = static_cast<TSideBar&>(c);
+        PutPadded(s, r.Left, r.Top, " " + StripAccelerator(c.Caption), attr | atReverse, r.Width);
+        const std::vector<int> shown = bar.VisibleItems();
+        for (int i = 0; i < static_cast<int>(shown.size()) && i + 1 < r.Height; ++i) {
+            const TSideBarItem& item = bar.Items(shown[static_cast<std::size_t>(i)]);
+            std::uint8_t itemAttr = attr;
+            if (focused && i == bar.Focused)
+                itemAttr |= atReverse;
+            if (item.OnClick)
+                itemAttr |= atUnderline;
+            s.PutText(r.Left + 1, r.Top + 1 + i, item.Caption, itemAttr, r.Width - 1);
+        }
+        break;
+    }
+    case TControlKind::StatusBar:
+        PutPadded(s, r.Left, r.Top, static_cast<TStatusBar&>(c).SimpleText, attr | atReverse,
+                  r.Width);
+        break;
+    case TControlKind::GroupBox:
+        s.Box(r, attr, StripAccelerator(c.Caption));
+        break;
+    case TControlKind::Wizard: {
+        auto& wizard = static_cast<TWizard&>(c);
+        TWizardPage* page = wizard.ActivePage();
+        if (page != nullptr && page->HeaderVisible) {
+            s.PutText(r.Left + 1, r.Top, page->Title, attr | atBold, r.Width - 2);
+            s.PutText(r.Left + 3, r.Top + 1, page->Subtitle, attr, r.Width - 4);
+            s.HLine(r.Left, r.Top + TWizard::HeaderHeight - 1, r.Width, g.Horizontal, attr);
+        }
+        s.HLine(r.Left, r.Bottom() - TWizard::ButtonBarHeight, r.Width, g.Horizontal, attr);
+        break;
+    }
+    case TControlKind::Form:
+    case TControlKind::Panel:
+    case TControlKind::ToolBar:
+    case TControlKind::WizardPage:
+        break;
+    }
+
+    const TRect client = c.ClientRect();
+    DrawChildren(
+        s, c, r.Left + client.Left, r.Top + client.Top,
+        Intersect(clip, {r.Left + client.Left, r.Top + client.Top, client.Width, client.Height}));
+}
+
+} // namespace purgelet::ui::tui

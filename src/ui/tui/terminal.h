@@ -1,0 +1,31 @@
+// What the terminal host needs of a terminal: its size, its input as model keys and clicks,
+// and a place to show a screen. The ncurses terminal is the real one; tests give their own.
+#pragma once
+
+#include "ui/form.h"
+#include "ui/tui/screen.h"
+
+#include <optional>
+
+namespace purgelet::ui::tui {
+
+struct TInputEvent {
+    enum class Kind : std::uint8_t { Key, Click, Resize, Interrupt };
+    Kind What = Kind::Key;
+    TKeyEvent Key;
+    int X = 0, Y = 0; // a click's cell
+};
+
+class Terminal {
+public:
+    virtual ~Terminal() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual bool Unicode() const = 0;
+    // The next input, waiting at most timeoutMs (0: only what is pending; negative: until
+    // there is some); nothing when the time ran out.
+    virtual std::optional<TInputEvent> Read(int timeoutMs) = 0;
+    virtual void Present(const TScreen& screen) = 0;
+};
+
+} // namespace purgelet::ui::tui
