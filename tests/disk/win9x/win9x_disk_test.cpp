@@ -201,6 +201,13 @@ TEST(NineXOnNT, TheVirtualDeviceIsNotFoundOnTheNTFamily) {
                   platform::k32().SysErrorMessage(ERROR_FILE_NOT_FOUND));
 }
 
+TEST(NineXOnNT, TheRealSystemOfThisBuildHasNoVirtualDevice) {
+    // Linux, or the NT family (Wine included): the 9x classes fail clearly, never silently.
+    platform::ScopedSystem native(platform::CreateNativeSystem());
+    RecordingOwner owner;
+    EXPECT_THROW(MakeDisk<T9XFloppy>("A", &owner), XVWin32NotFound);
+}
+
 // ---- Requests by build
 
 TEST_F(NineX, AfterBuild1000TransfersUseTheExtendedServiceWithTheDriveNumber) {
@@ -393,6 +400,20 @@ TEST_F(NineX, AFloppyIsWipedOneTrackPerTransfer) {
     a->BufferSize = 100 * 512;
     a->WipeDisk(method.get(), false, 0, 0, "");
     EXPECT_EQ(a->BufferSize, 18 * 512);
+}
+
+TEST_F(NineX, AWipeThatWroteForbidsMediaAccessAlsoWhenItFails) {
+    auto d = Disk("D");
+    auto method = testing::MethodFromLines({"HEXA=$11"});
+    owner.abortAtUpdate = 2;
+    EXPECT_THROW(d->WipeDisk(method.get(), false, 0, 0, ""), XAbort);
+    EXPECT_TRUE(d->Written);
+    // Forbidden by the wipe itself, then again by Close.
+    const auto sets = PacketsOf(VWIN32_DIOC_DOS_IOCTL, 0x4847);
+    EXPECT_EQ(sets.size(), 2u);
+    EXPECT_FALSE(pc.drive('D').accessFlag);
+    EXPECT_EQ(pc.drive('D').vwin32Lock, nullptr);
+    EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
 }
 
 // ---- Format
