@@ -226,8 +226,8 @@ void T9xLogicalDisk::Transfer(void* Buffer, std::int32_t Count, std::int64_t Blo
     // The transfer block names the sector in 32 bits and the count in 16. Cutting a larger
     // number down would move other sectors than the ones asked for (and a wipe would call
     // itself done), so such a transfer is refused.
-    if (Block < 0 || Count <= 0 || Count > 0xFFFF || Block + Count > kSectorNumbers ||
-        BlockSize <= 0)
+    if (Block < 0 || Block >= kSectorNumbers || Count <= 0 || Count > 0xFFFF ||
+        Block + Count > kSectorNumbers || BlockSize <= 0)
         throw XMDIOCError(where + "block out of the reach of the disk services");
     platform::LinearAddress buffer(Buffer, static_cast<std::size_t>(Count) *
                                                static_cast<std::size_t>(BlockSize));

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -350,6 +351,8 @@ TEST_F(NineX, TransfersTheSectorNumbersCannotNameAreRefusedUnsent) {
     EXPECT_EQ(RaisedMessage<XMDIOCError>([&] { c->ReadBlocks(buffer.data(), 1, beyond + 5); }),
               "T9xLogicalDisk.ReadBlocks(4294967301,1) : block out of the reach of the disk "
               "services");
+    EXPECT_THROW(c->ReadBlocks(buffer.data(), 1, INT64_MAX), XMDIOCError);
+    EXPECT_THROW(c->ReadBlocks(buffer.data(), 0x10000, 0), XMDIOCError); // 16-bit count
     EXPECT_EQ(Packets().size(), sent);
     EXPECT_FALSE(c->Written);
     c->Close();
