@@ -83,24 +83,25 @@ TEST(SimVwin32, TheDocumentedNineXMachineAnswersAsDescribed) {
     Vwin32 device;
     ASSERT_NE(device.handle(), INVALID_HANDLE_VALUE);
 
+    // Members of the packed blocks are compared by value (+), never bound to a reference.
     DOS_DEVICE_PARAMS params{};
     ASSERT_TRUE(device.Ioctl(3, 0x0860, &params, sizeof(params)));
-    EXPECT_EQ(params.bpbBytesPerSec, 512);
-    EXPECT_EQ(params.bpbSecPerTrack, 64);
-    EXPECT_EQ(params.bpbHeads, 16);
-    EXPECT_EQ(params.bpbSectors, 16384 - 64); // C: runs from the second track to the end
-    EXPECT_EQ(params.bpbHugeSectors, 0u);
+    EXPECT_EQ(+params.bpbBytesPerSec, 512);
+    EXPECT_EQ(+params.bpbSecPerTrack, 64);
+    EXPECT_EQ(+params.bpbHeads, 16);
+    EXPECT_EQ(+params.bpbSectors, 16384 - 64); // C: runs from the second track to the end
+    EXPECT_EQ(+params.bpbHugeSectors, 0u);
     DRIVE_MAP_INFO map{16, 16, 0, 0, 0, 0};
     ASSERT_TRUE(device.Ioctl(3, 0x486F, &map, sizeof(map)));
-    EXPECT_EQ(map.dmiInt13Unit, 0x80);
-    EXPECT_EQ(map.dmiPartitionStartRBA, 64u);
+    EXPECT_EQ(+map.dmiInt13Unit, 0x80);
+    EXPECT_EQ(+map.dmiPartitionStartRBA, 64u);
 
     DOS_ACCESS_FLAG flag{0, 0};
     EXPECT_FALSE(device.Ioctl(3, 0x4867, &flag, sizeof(flag))); // the first query fails
     ASSERT_TRUE(device.Ioctl(3, 0x4867, &flag, sizeof(flag)));
-    EXPECT_EQ(flag.bAccessFlag, 1);
+    EXPECT_EQ(+flag.bAccessFlag, 1);
     ASSERT_TRUE(device.Ioctl(26, 0x4867, &flag, sizeof(flag)));
-    EXPECT_EQ(flag.bAccessFlag, 0); // Z: has no file system and no access yet
+    EXPECT_EQ(+flag.bAccessFlag, 0); // Z: has no file system and no access yet
 
     // Reading needs nothing; writing needs the lock of this handle.
     std::vector<std::uint8_t> sector(512, 0x77);
