@@ -2,6 +2,7 @@
 
 #include "disk/nt/floppy.h"
 #include "disk/nt/nt_disk.h"
+#include "disk/win9x/win9x_disk.h"
 
 #include "platform/winapi.h"
 #include "report/exceptions.h"
@@ -37,19 +38,17 @@ TDiskClasses NTDiskClasses() {
 
 TDiskClasses Win9xDiskClasses() {
     TDiskClasses classes;
-    classes.LogicalDiskClass = [](const std::string& Name,
-                                  TMessageObject*) -> std::unique_ptr<TDisk> {
-        Unavailable("T9xLogicalDisk", Name);
+    classes.LogicalDiskClass = [](const std::string& Name, TMessageObject* Owner) {
+        return std::unique_ptr<TDisk>(MakeDisk<T9xLogicalDisk>(Name, Owner));
     };
-    classes.PhysicalDiskClass = [](const std::string& Name, TMessageObject*,
-                                   const std::string&) -> std::unique_ptr<TDisk> {
-        Unavailable("T9xPhysicalDisk", Name);
-    };
+    // Left empty: Windows 9x reaches disks by drive letter only, so no physical disk is
+    // detected and T9xPhysicalDisk is never made.
+    classes.PhysicalDiskClass = nullptr;
     classes.OpticalDiskClass = [](TMessageObject*, TOpticalDevice&) -> std::unique_ptr<TDisk> {
         Unavailable("TUnivCDDVD", "");
     };
-    classes.FloppyClass = [](const std::string& Name, TMessageObject*) -> std::unique_ptr<TDisk> {
-        Unavailable("T9XFloppy", Name);
+    classes.FloppyClass = [](const std::string& Name, TMessageObject* Owner) {
+        return std::unique_ptr<TDisk>(MakeDisk<T9XFloppy>(Name, Owner));
     };
     return classes;
 }

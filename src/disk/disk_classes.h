@@ -26,15 +26,16 @@ struct TDiskClasses {
         std::function<std::unique_ptr<TDisk>(TMessageObject* Owner, TOpticalDevice& Device)>;
 
     DriveLetterClass LogicalDiskClass; // hard-disk and removable drive letters C..Z
-    PhysicalClass PhysicalDiskClass;
-    OpticalClass OpticalDiskClass; // drives whose CanWrite answers true
-    DriveLetterClass FloppyClass;  // drive letters A and B
+    PhysicalClass PhysicalDiskClass;   // empty: the platform has no physical disks to detect
+    OpticalClass OpticalDiskClass;     // drives whose CanWrite answers true
+    DriveLetterClass FloppyClass;      // drive letters A and B
 };
 
 // The NT family's classes (TNTLogicalDisk, TNTPhysicalDisk, TUnivCDDVD, TNTFloppy).
 TDiskClasses NTDiskClasses();
-// The Windows 9x family's classes. They are not part of this build: every creation raises
-// XCompatibility, which detection puts to the user as a drive it cannot handle.
+// The Windows 9x family's classes (T9xLogicalDisk, T9XFloppy, TUnivCDDVD). It has no
+// physical disk class: those systems reach disks by drive letter only, and detection looks
+// for no physical disks there.
 TDiskClasses Win9xDiskClasses();
 // The classes for a platform id as GetVersionExA reports it (2 the NT family, any other
 // value the Windows 9x family).

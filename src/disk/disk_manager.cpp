@@ -111,7 +111,8 @@ void TDiskManager::Detect() {
     }
 
     std::vector<std::string> paths, names;
-    EnumerateDisks(paths, names);
+    if (classes_.PhysicalDiskClass)
+        EnumerateDisks(paths, names);
     for (std::size_t j = 0; j < paths.size(); ++j) {
         auto disk = CreateAsking(
             [&] { return classes_.PhysicalDiskClass(paths[j], this, names[j]); }, names[j]);

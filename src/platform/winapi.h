@@ -173,6 +173,7 @@ struct SHFILEINFOA {
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_NOT_LOCKED 158L
 #define ERROR_UNRECOGNIZED_VOLUME 1005L
+#define ERROR_NOACCESS 998L
 
 // ---- Files and devices.
 #define GENERIC_READ 0x80000000UL
@@ -192,6 +193,7 @@ struct SHFILEINFOA {
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_FLAG_WRITE_THROUGH 0x80000000UL
 #define FILE_FLAG_NO_BUFFERING 0x20000000UL
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000UL
 #define STD_INPUT_HANDLE (static_cast<DWORD>(-10))
 #define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
 #define STD_ERROR_HANDLE (static_cast<DWORD>(-12))
@@ -329,6 +331,74 @@ struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
 
 #endif // _WIN32
 
+// ---- The Windows 9x virtual device "\\.\vwin32": real-mode DOS disk services run on the
+// caller's behalf with a register packet. These come from the 9x DDK, which no Windows
+// build environment ships any more, so every build defines them here.
+#define VWIN32_DIOC_DOS_IOCTL 1     // interrupt 21h function 4400h..4411h (AX = 440Dh here)
+#define VWIN32_DIOC_DOS_INT25 2     // absolute disk read
+#define VWIN32_DIOC_DOS_INT26 3     // absolute disk write
+#define VWIN32_DIOC_DOS_DRIVEINFO 6 // interrupt 21h function 730Xh (FAT32 services)
+#define VWIN32_CARRY_FLAG 0x0001    // set in reg_Flags when the service failed
+
+struct DIOC_REGISTERS {
+    DWORD reg_EBX;
+    DWORD reg_EDX;
+    DWORD reg_ECX;
+    DWORD reg_EAX;
+    DWORD reg_EDI;
+    DWORD reg_ESI;
+    DWORD reg_Flags;
+};
+
+#pragma pack(push, 1)
+// The transfer block of the absolute read and write services; the buffer is a linear
+// address in 32 bits.
+struct DISKIO {
+    DWORD dwStartSector;
+    WORD wSectors;
+    DWORD dwBuffer;
+};
+
+// The parameter block of "get device parameters" (IOCTL 440Dh, minor code 0860h): the
+// device's facts and its BIOS parameter block. Only what the program reads is named.
+struct DOS_DEVICE_PARAMS {
+    BYTE dpSpecFunc; // bit 0 clear: the drive's default medium, set: the current one
+    BYTE dpDevType;
+    WORD dpDevAttr;
+    WORD dpCylinders;
+    BYTE dpMediaType;
+    WORD bpbBytesPerSec;
+    BYTE bpbSecPerClust;
+    WORD bpbResSectors;
+    BYTE bpbFATs;
+    WORD bpbRootDirEnts;
+    WORD bpbSectors; // total sectors when below 65536, else 0
+    BYTE bpbMedia;
+    WORD bpbFATsecs;
+    WORD bpbSecPerTrack;
+    WORD bpbHeads;
+    DWORD bpbHiddenSecs;
+    DWORD bpbHugeSectors; // total sectors when bpbSectors is 0
+    BYTE reserved[224];   // the rest of the block (track layout); room to spare
+};
+
+// Drive map information (IOCTL 440Dh, minor code 486Fh).
+struct DRIVE_MAP_INFO {
+    BYTE dmiAllocationLength;
+    BYTE dmiInfoLength;
+    BYTE dmiFlags;
+    BYTE dmiInt13Unit; // BIOS unit: floppies below 80h, hard disks 80h and up
+    DWORD dmiAssociatedDriveMap;
+    ULONGLONG dmiPartitionStartRBA;
+};
+
+// The media access flag block (IOCTL 440Dh, minor codes 4867h get and 4847h set).
+struct DOS_ACCESS_FLAG {
+    BYTE bSpecFunc;
+    BYTE bAccessFlag; // nonzero: the medium may be accessed
+};
+#pragma pack(pop)
+
 // Layouts the program and the back-ends rely on; pinned here so that a wrong copy fails to
 // compile rather than misreading a device's answer.
 static_assert(sizeof(LARGE_INTEGER) == 8);
@@ -349,6 +419,22 @@ static_assert(FSCTL_LOCK_VOLUME == 0x90018);
 static_assert(FSCTL_UNLOCK_VOLUME == 0x9001C);
 static_assert(FSCTL_DISMOUNT_VOLUME == 0x90020);
 static_assert((FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH) == 0xA0000000UL);
+static_assert(FILE_FLAG_DELETE_ON_CLOSE == 0x04000000UL && ERROR_NOACCESS == 998);
+static_assert(sizeof(DIOC_REGISTERS) == 28 && offsetof(DIOC_REGISTERS, reg_EAX) == 12 &&
+              offsetof(DIOC_REGISTERS, reg_Flags) == 24);
+static_assert(sizeof(DISKIO) == 10 && offsetof(DISKIO, wSectors) == 4 &&
+              offsetof(DISKIO, dwBuffer) == 6);
+static_assert(offsetof(DOS_DEVICE_PARAMS, dpCylinders) == 4 &&
+              offsetof(DOS_DEVICE_PARAMS, bpbBytesPerSec) == 7 &&
+              offsetof(DOS_DEVICE_PARAMS, bpbSectors) == 15 &&
+              offsetof(DOS_DEVICE_PARAMS, bpbSecPerTrack) == 20 &&
+              offsetof(DOS_DEVICE_PARAMS, bpbHeads) == 22 &&
+              offsetof(DOS_DEVICE_PARAMS, bpbHugeSectors) == 28 &&
+              sizeof(DOS_DEVICE_PARAMS) == 256);
+static_assert(sizeof(DRIVE_MAP_INFO) == 16 && offsetof(DRIVE_MAP_INFO, dmiInt13Unit) == 3);
+static_assert(sizeof(DOS_ACCESS_FLAG) == 2);
+static_assert(VWIN32_DIOC_DOS_IOCTL == 1 && VWIN32_DIOC_DOS_INT25 == 2 &&
+              VWIN32_DIOC_DOS_INT26 == 3 && VWIN32_DIOC_DOS_DRIVEINFO == 6);
 static_assert(ERROR_NO_MORE_ITEMS == 259 && ERROR_INSUFFICIENT_BUFFER == 122 &&
               ERROR_INVALID_DATA == 13);
 static_assert(ERROR_NEGATIVE_SEEK == 131 && ERROR_NOT_LOCKED == 158 &&

@@ -3,6 +3,9 @@
 // unattended answers, pause and abort. Disk objects are made by test classes here, so that
 // each failure can be placed exactly; the end-to-end test uses the NT classes.
 #include "disk/disk_manager.h"
+#include "disk/nt/floppy.h"
+#include "disk/nt/nt_disk.h"
+#include "disk/win9x/win9x_disk.h"
 #include "platform/sim/setupapi.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
@@ -157,6 +160,7 @@ protected:
     }
 
     void InstallMachine(const json& file) {
+        scope_.reset(); // the machine before goes first, or it would put back its own previous
         machine_ = platform::sim::Machine::Parse(file, folder_);
         scope_ = std::make_unique<platform::ScopedSystem>(platform::sim::CreateSimSystem(machine_));
     }
@@ -344,12 +348,26 @@ TEST_F(DiskManagerTest, PlatformChoosesTheClasses) {
     json file = StandardMachine();
     file["platform"] = "9x";
     InstallMachine(file);
-    // The 9x classes are not part of this build: each letter is a clear compatibility
-    // failure put to the user, and Ignore leaves them all out.
-    host_.AnswerRest(mrIgnore);
+    // Windows 9x: the drive letters through the virtual device, and no physical disks even
+    // where the system's device list shows some.
     TGUIDiskManager manager(host_);
-    EXPECT_THROW(manager.Detect(), XCompatibility); // floppy A is not asked
-    EXPECT_THROW(DiskClassesForPlatform(1).LogicalDiskClass("C", nullptr), XCompatibility);
+    manager.Detect();
+    EXPECT_TRUE(host_.dialogs().empty());
+    ASSERT_EQ(Names(manager.LogicalDisks), (std::vector<std::string>{"A", "C", "D"}));
+    EXPECT_NE(dynamic_cast<T9XFloppy*>(manager.LogicalDisks.Items(0)), nullptr);
+    EXPECT_NE(dynamic_cast<T9xLogicalDisk*>(manager.LogicalDisks.Items(1)), nullptr);
+    EXPECT_EQ(manager.FloppyCount(), 1);
+    EXPECT_EQ(manager.PhysicalDisks.Count(), 0);
+    EXPECT_EQ(manager.LogicalDisks.Items(1)->OwnerDisk, nullptr);
+    EXPECT_FALSE(DiskClassesForPlatform(VER_PLATFORM_WIN32_WINDOWS).PhysicalDiskClass);
+
+    InstallMachine(StandardMachine());
+    TGUIDiskManager nt(host_);
+    nt.Detect();
+    ASSERT_EQ(nt.LogicalDisks.Count(), 3);
+    EXPECT_NE(dynamic_cast<TNTFloppy*>(nt.LogicalDisks.Items(0)), nullptr);
+    EXPECT_NE(dynamic_cast<TNTLogicalDisk*>(nt.LogicalDisks.Items(1)), nullptr);
+    EXPECT_EQ(nt.PhysicalDisks.Count(), 2);
 }
 
 // ---- TGUIDiskManager: unattended answers, pause and abort.

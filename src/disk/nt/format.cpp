@@ -173,9 +173,7 @@ void TNTLogicalDisk::FormatOrOfferShell(const TFormatParams& Params, int Media) 
                                             : mrNone;
         if (answer != mrYes)
             throw;
-        const UINT drive = static_cast<UINT>(
-            std::toupper(static_cast<unsigned char>(Name.empty() ? 'A' : Name[0])) - 'A');
-        platform::sys().shell32->SHFormatDrive(nullptr, drive, 0, 0);
+        ShellFormatDrive(Name);
     }
 }
 

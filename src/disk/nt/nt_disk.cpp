@@ -115,14 +115,6 @@ template <class Disk> void CloseOnRelease(Disk& disk) noexcept {
 
 } // namespace
 
-std::string LastErrorText() {
-    auto& k = platform::k32();
-    const DWORD code = k.GetLastError();
-    std::string text = k.SysErrorMessage(code);
-    k.SetLastError(code);
-    return text;
-}
-
 std::string PartitionTypeName(std::uint8_t type) {
     switch (type) {
     case 1:
@@ -222,27 +214,7 @@ void TNTLogicalDisk::init() {
     }
     CloseQuietly(handle);
 
-    switch (k.GetDriveTypeA(root.c_str())) {
-    case DRIVE_REMOVABLE:
-        DriveType = 3;
-        break;
-    case DRIVE_FIXED:
-        DriveType = 1;
-        break;
-    case DRIVE_CDROM:
-        DriveType = 5;
-        break;
-    case DRIVE_RAMDISK:
-        DriveType = 6;
-        break;
-    case DRIVE_NO_ROOT_DIR:
-        throw XNoRootDir("TNTLogicalDisk.init - GetDriveType(" + Name + ":\\) - No_Root_Dir");
-    case DRIVE_REMOTE:
-        throw XRemote("TNTLogicalDisk.init - GetDriveType(" + Name + ":\\) - Remote");
-    default:
-        DriveType = 0;
-        break;
-    }
+    DriveType = DriveTypeOf(Name, "TNTLogicalDisk.init");
 
     if (volumeAnswers && label.empty()) {
         const char* kind = DriveType == 1   ? "Local Disk"
@@ -255,17 +227,7 @@ void TNTLogicalDisk::init() {
 }
 
 void TNTLogicalDisk::TakeShellDisplayName(const std::string& root) {
-    auto& shell = *platform::sys().shell32;
-    SHFILEINFOA info;
-    std::memset(&info, 0, sizeof(info));
-    if (shell.SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info),
-                             SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) != 0) {
-        info.szDisplayName[MAX_PATH - 1] = '\0';
-        Description = info.szDisplayName;
-    }
-    // Only the name is used; the icon the call hands out would leak at every detection.
-    if (info.hIcon != nullptr)
-        shell.DestroyIcon(info.hIcon);
+    purgelet::TakeShellDisplayName(Description, root);
 }
 
 void TNTLogicalDisk::Open(bool readOnly) {
@@ -284,12 +246,7 @@ void TNTLogicalDisk::Open(bool readOnly) {
         Lock();
     } catch (...) {
         // A volume we could not lock is not left open behind the caller's back.
-        if (DeviceHandle != INVALID_HANDLE_VALUE) {
-            DWORD code = platform::k32().GetLastError();
-            platform::k32().CloseHandle(DeviceHandle);
-            platform::k32().SetLastError(code);
-            DeviceHandle = INVALID_HANDLE_VALUE;
-        }
+        CloseDeviceQuietly(DeviceHandle);
         throw;
     }
 }

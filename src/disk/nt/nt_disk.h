@@ -3,6 +3,7 @@
 // disk opened for writing holds the volume lock, forcing a dismount when the user agrees.
 #pragma once
 
+#include "disk/device_access.h"
 #include "disk/disk.h"
 #include "platform/winapi.h"
 #include "report/exceptions.h"
@@ -82,8 +83,5 @@ public:
 
 // The file-system name of a partition type byte ("Unknown" for the types it does not name).
 std::string PartitionTypeName(std::uint8_t type);
-
-// The system's text for the current last error, leaving the last error as it was.
-std::string LastErrorText();
 
 } // namespace purgelet

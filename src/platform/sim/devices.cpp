@@ -52,6 +52,8 @@ SimKernel32::DeviceHandle* SimKernel32::Find(HANDLE handle) {
 }
 
 DeviceFaults& SimKernel32::FaultsOf(const DeviceHandle& h) {
+    if (h.vwin32)
+        return noFaults_;
     if (h.drive >= 0)
         return machine_->drives[static_cast<std::size_t>(h.drive)].faults;
     return machine_->disks[static_cast<std::size_t>(h.disk)].faults;
@@ -67,6 +69,10 @@ bool SimKernel32::DriveExtent(std::size_t i, Extent* e) {
 }
 
 bool SimKernel32::ExtentOf(const DeviceHandle& h, Extent* e) {
+    if (h.vwin32) {
+        machine_->lastError = ERROR_INVALID_FUNCTION; // no sectors behind the virtual device
+        return false;
+    }
     if (h.disk >= 0) {
         const PhysicalDisk& disk = machine_->disks[static_cast<std::size_t>(h.disk)];
         *e = Extent{disk.image, 0, disk.size, disk.geometry.BytesPerSector};
@@ -126,6 +132,8 @@ bool SimKernel32::DriveGeometry(const Drive& d, DISK_GEOMETRY* g) {
 }
 
 bool SimKernel32::DriveHasOpenHandles(const Drive& drive) const {
+    if (drive.vwin32Lock != nullptr)
+        return true;
     auto index = static_cast<int>(&drive - machine_->drives.data());
     for (const auto& [handle, h] : handles_)
         if (h.drive == index)
@@ -140,6 +148,8 @@ HANDLE SimKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                 HANDLE templateFile) {
     std::string path = name != nullptr ? name : "";
     bool device = StartsWithNoCase(path, "\\\\.\\");
+    if (device && path.size() == 10 && StartsWithNoCase(path, "\\\\.\\vwin32"))
+        return OpenVwin32(path, access, share, flags);
     if (device || StartsWithNoCase(path, "\\\\?\\")) {
         if (device && path.size() == 6 && std::isalpha(static_cast<unsigned char>(path[4])) &&
             path[5] == ':') {
@@ -221,6 +231,8 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
         return Forwarded(host_->CloseHandle(handle));
     DeviceHandle closed = *h;
     handles_.erase(handle); // the handle is gone even when the close reports a failure
+    if (closed.vwin32)
+        ReleaseVwin32Locks(handle);
     Extent e;
     if (ExtentOf(closed, &e) && e.image != nullptr)
         e.image->Flush();
@@ -379,21 +391,24 @@ BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD do
         write ? e.image->Write(absolute, buffer, count) : e.image->Read(absolute, buffer, count);
     if (!ok)
         return fail(write ? ERROR_WRITE_FAULT : ERROR_READ_FAULT);
-    if (write && count > 0) {
-        // Every volume whose sectors were touched loses its file system when it settles.
-        for (std::size_t i = 0; i < machine_->drives.size(); ++i) {
-            Extent de;
-            if (DriveExtent(i, &de) && de.image == e.image && de.base < absolute + count &&
-                de.base + de.length > absolute)
-                machine_->drives[i].written = true;
-        }
-    }
+    if (write && count > 0)
+        MarkWritten(e.image, absolute, count);
     h.position += count;
     if (done != nullptr)
         *done = count;
     Record(h, name, size, count, position, true);
     machine_->lastError = ERROR_SUCCESS;
     return TRUE;
+}
+
+// Every volume whose sectors were touched loses its file system when it settles.
+void SimKernel32::MarkWritten(Image* image, std::int64_t absolute, std::int64_t size) {
+    for (std::size_t i = 0; i < machine_->drives.size(); ++i) {
+        Extent de;
+        if (DriveExtent(i, &de) && de.image == image && de.base < absolute + size &&
+            de.base + de.length > absolute)
+            machine_->drives[i].written = true;
+    }
 }
 
 BOOL SimKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
@@ -453,6 +468,8 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
             host_->DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped));
     if (returned != nullptr)
         *returned = 0;
+    if (h->vwin32)
+        return Vwin32Control(*h, device, code, in, inSize, out, outSize, returned);
     DeviceFaults& faults = FaultsOf(*h);
     BOOL ok = FALSE;
     DWORD size = 0;

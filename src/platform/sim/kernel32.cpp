@@ -25,6 +25,13 @@ BOOL SimKernel32::GetVersionExA(OSVERSIONINFOA* info) {
     if (platformId == VER_PLATFORM_WIN32_NT && buildNumber >= 6000)
         info->dwMajorVersion = 6, info->dwMinorVersion = 0;
     info->dwBuildNumber = buildNumber;
+    if (platformId != VER_PLATFORM_WIN32_NT) {
+        // Windows 95 (up to build 1998), 98 (up to 3000) and ME; the 9x family reports the
+        // version in the high word of the build number, the build itself in the low word.
+        const DWORD build = buildNumber & 0xFFFF;
+        info->dwMinorVersion = build < 1998 ? 0 : build < 3000 ? 10 : 90;
+        info->dwBuildNumber = (4u << 24) | (info->dwMinorVersion << 16) | build;
+    }
     info->dwPlatformId = platformId;
     std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
     return TRUE;

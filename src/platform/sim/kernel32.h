@@ -92,6 +92,7 @@ private:
         DWORD access = 0, share = 0, flags = 0;
         std::int64_t position = 0;
         bool locked = false;
+        bool vwin32 = false; // the Windows 9x virtual device, not a disk
     };
 
     template <class R> R Forwarded(R result) {
@@ -119,11 +120,26 @@ private:
     bool WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::int64_t size);
     BOOL VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code);
     void SettleVolumes();
+    // Marks every drive whose sectors [absolute, absolute + size) of image touch as written.
+    void MarkWritten(Image* image, std::int64_t absolute, std::int64_t size);
+
+    // "\\.\vwin32" (vwin32.cpp): the register packets of the 9x disk services.
+    HANDLE OpenVwin32(const std::string& path, DWORD access, DWORD share, DWORD flags);
+    BOOL Vwin32Control(DeviceHandle& h, HANDLE handle, DWORD code, LPVOID in, DWORD inSize,
+                       LPVOID out, DWORD outSize, LPDWORD returned);
+    // Each answers the packet, setting the carry flag and the error on failure.
+    void Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p);
+    void Vwin32Transfer(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p, DWORD index, bool write);
+    // The disk drive of a 0-based index (A = 0), null when there is none to serve.
+    Drive* Vwin32Drive(DWORD index);
+    // Closing the device gives up the volume locks it held.
+    void ReleaseVwin32Locks(HANDLE handle);
 
     std::unique_ptr<Kernel32> host_;
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;
     std::uintptr_t nextHandle_ = 0x5E000000;
+    DeviceFaults noFaults_; // of the virtual device, which has none of its own
 };
 
 } // namespace platform::sim

@@ -215,6 +215,9 @@ DeviceFaults ParseFaults(const json& object, const std::string& where) {
     f.lock = one("lock", ERROR_ACCESS_DENIED);
     f.unlock = one("unlock", ERROR_NOT_LOCKED);
     f.dismount = one("dismount", ERROR_ACCESS_DENIED);
+    f.driveMap = one("driveMap", ERROR_INVALID_FUNCTION);
+    f.accessFlag = one("accessFlag", ERROR_INVALID_FUNCTION);
+    f.setAccessFlag = one("setAccessFlag", ERROR_INVALID_FUNCTION);
     f.readBlocks =
         ParseBlockFaults(object.value("readBlocks", json()), ERROR_CRC, where + ".readBlocks");
     f.writeBlocks = ParseBlockFaults(object.value("writeBlocks", json()), ERROR_WRITE_FAULT,
@@ -423,6 +426,10 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         if (d.contains("displayName") && !d["displayName"].is_null())
             drive.displayName = Get<std::string>(d, "displayName", "", at);
         drive.inUse = Get<bool>(d, "inUse", false, at);
+        if (d.contains("int13Unit") && !d["int13Unit"].is_null())
+            drive.int13Unit = static_cast<int>(GetInt(d, "int13Unit", 0, at)) & 0xFF;
+        drive.bpbSectorCount = Get<bool>(d, "bpbSectorCount", true, at);
+        drive.accessFlag = Get<bool>(d, "accessFlag", drive.volume.has_value(), at);
         drive.faults = ParseFaults(d.value("faults", json()), at + ".faults");
         if (Get<bool>(d, "dismountFails", false, at))
             drive.faults.dismount = Fault::Always(ERROR_ACCESS_DENIED);

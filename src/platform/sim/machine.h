@@ -44,6 +44,9 @@ struct BlockFault {
 struct DeviceFaults {
     Fault open, geometry, partitionInfo, deviceNumber, mediaTypes, seek, close, lock, unlock,
         dismount;
+    // Windows 9x: the drive map and the media access flag (query and change) of "\\.\vwin32";
+    // its device parameters fail with geometry, its volume lock with lock and unlock.
+    Fault driveMap, accessFlag, setAccessFlag;
     std::vector<BlockFault> readBlocks, writeBlocks;
 };
 
@@ -126,9 +129,16 @@ struct Drive {
     // Floppy drives.
     std::vector<MEDIA_TYPE> supportedMedia;
     std::optional<FloppyMedium> medium;
+    // Windows 9x: the BIOS unit the drive map reports (default: floppies by letter, a
+    // partition 80h + its disk, a drive with its own image after the disks), and whether the
+    // parameter block counts the sectors (false: both counts 0, as some drivers report).
+    std::optional<int> int13Unit;
+    bool bpbSectorCount = true;
     // State kept by the simulated system.
     bool dismounted = false;
-    bool written = false; // raw writes went to the volume since it was mounted
+    bool written = false;        // raw writes went to the volume since it was mounted
+    bool accessFlag = false;     // 9x media access flag; set at parse time when a volume answers
+    HANDLE vwin32Lock = nullptr; // the "\\.\vwin32" handle holding the 9x volume lock
 };
 
 // One call the simulated system answered, for tests to assert on.
@@ -139,6 +149,17 @@ struct Call {
                                // out size; SetFilePointer: low, high; transfers: size
     std::int64_t offset = 0;   // transfers: device byte offset
     bool ok = false;
+};
+
+// One register packet handed to "\\.\vwin32", as it came in and as it went back.
+struct Vwin32Packet {
+    DWORD code = 0;
+    DIOC_REGISTERS in{}, out{};
+    char drive = 0;           // the drive letter it addressed, 0 when none
+    std::int64_t sector = -1; // transfers: the first sector
+    DWORD count = 0;          // transfers: sectors
+    bool write = false;       // transfers: a write
+    bool ok = false;          // answered with the carry flag clear
 };
 
 struct OutOfExtent {
@@ -181,6 +202,7 @@ public:
     // What the system recorded.
     std::vector<Call> calls;
     std::vector<OutOfExtent> outOfExtent;
+    std::vector<Vwin32Packet> packets;
     std::vector<FormatCall> formats;
     std::vector<ShellFormatCall> shellFormats;
     DWORD shellFormatResult = SHFMT_NOFORMAT_VALUE;

@@ -1,0 +1,33 @@
+// What the disk families of the platforms share about device handles and drive letters:
+// the system's text for the last error, closing a handle while a failure is on its way
+// out, the shell's name for a drive and the shell's format dialog.
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <cstdint>
+#include <string>
+
+namespace purgelet {
+
+// The system's text for the current last error, leaving the last error as it was.
+std::string LastErrorText();
+
+// Closes handle when it is open and marks it closed. The last error stays as it was: the
+// failure that made the caller close is what its message must name.
+void CloseDeviceQuietly(HANDLE& handle) noexcept;
+
+// DriveType of the drive letter Name by GetDriveTypeA: 0 unknown, 1 fixed, 3 removable,
+// 5 CD-ROM, 6 RAM disk. A drive without root directory raises XNoRootDir and a network
+// drive XRemote, with where + " - GetDriveType(" + Name + ":\) - No_Root_Dir" (or "Remote").
+std::uint8_t DriveTypeOf(const std::string& Name, const std::string& where);
+
+// The shell's display name of a drive root ("E:\") replaces Description when the shell has
+// one. The icon the call hands out is released.
+void TakeShellDisplayName(std::string& Description, const std::string& root);
+
+// The shell's interactive format dialog for the drive letter Name (A = drive 0); whatever
+// the user does there, nothing is reported back.
+void ShellFormatDrive(const std::string& Name);
+
+} // namespace purgelet
