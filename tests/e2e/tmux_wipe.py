@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""The real purgelet in tmux on a simulated PC, driven by keys alone.
+
+Run 1: tick C:, choose a method, switch the format off and the report on, confirm, force the
+dismount of the in-use volume, pause and resume the wipe, finish; the image and the report
+are checked. Run 2: Ctrl+C in the middle of the wipe; the report ends as aborted, and a
+second wipe of the same drive in the same program proves that the device and its lock were
+released.
+
+Usage: tmux_wipe.py PATH/TO/purgelet
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+MIB = 1 << 20
+C_OFFSET, C_LENGTH = MIB, 4 * MIB
+D_OFFSET, D_LENGTH = 6 * MIB, 2 * MIB
+SESSION = "purgelet-e2e-%d" % os.getpid()
+
+
+def machine(folder):
+    return {
+        "imageDir": folder,
+        "physicalDisks": [{"friendlyName": "E2E DISK", "deviceNumber": 0, "image": "disk.img",
+                           "bytesPerSecond": 2 * MIB,
+                           "geometry": {"cylinders": 16, "tracksPerCylinder": 16,
+                                        "sectorsPerTrack": 64, "bytesPerSector": 512}}],
+        "drives": [
+            {"letter": "C", "disk": 0, "offset": C_OFFSET, "length": C_LENGTH,
+             "partitionType": 7, "partitionNumber": 1, "inUse": True,
+             "displayName": "SYSTEM (C:)", "volume": {"label": "SYSTEM", "fileSystem": "NTFS"}},
+            {"letter": "D", "disk": 0, "offset": D_OFFSET, "length": D_LENGTH,
+             "partitionType": 12, "partitionNumber": 2, "displayName": "DATA (D:)",
+             "volume": {"label": "DATA", "fileSystem": "FAT32"}},
+        ],
+    }
+
+
+class Tmux:
+    def __init__(self, program, machine_file, cwd):
+        self.cwd = cwd
+        env = "PURGELET_MACHINE=%s" % machine_file
+        subprocess.run(["tmux", "new-session", "-d", "-s", SESSION, "-x", "80", "-y", "25",
+                        "-c", cwd, "env %s TERM=xterm %s; echo EXITED-$?; sleep 30"
+                        % (env, program)], check=True)
+
+    def screen(self):
+        return subprocess.run(["tmux", "capture-pane", "-p", "-t", SESSION],
+                              capture_output=True, text=True, check=True).stdout
+
+    def keys(self, *keys):
+        for key in keys:
+            subprocess.run(["tmux", "send-keys", "-t", SESSION, key], check=True)
+            time.sleep(0.15)
+
+    def wait_for(self, text, timeout=20):
+        end = time.time() + timeout
+        while time.time() < end:
+            shown = self.screen()
+            if text in shown:
+                return shown
+            time.sleep(0.1)
+        raise AssertionError("waited for %r; the screen is:\n%s" % (text, self.screen()))
+
+    def close(self):
+        subprocess.run(["tmux", "kill-session", "-t", SESSION], capture_output=True)
+
+
+def image(folder):
+    with open(os.path.join(folder, "disk.img"), "rb") as f:
+        return f.read()
+
+
+def fill(folder):
+    with open(os.path.join(folder, "disk.img"), "wb") as f:
+        f.write(b"\xAA" * (8 * MIB))
+
+
+def to_wipe(t, method_downs):
+    """From the welcome page: tick C:, pick a method, format off, report on, confirm."""
+    t.wait_for("This wizard will guide you")
+    t.keys("Enter")
+    t.wait_for("SYSTEM (C:)")
+    t.keys("Down", "Down", "Down", "Down", "Space")
+    t.wait_for("Name: SYSTEM (C:)")
+    t.keys("M-n")
+    t.wait_for("You can choose")
+    t.keys(*(["Down"] * method_downs))
+    t.keys("M-n")
+    t.wait_for("Report File")
+    # The first box has the focus; Format Partitions is the seventh, the report the ninth.
+    t.keys(*(["Tab"] * 6), "Space", "Tab", "Tab", "Space")
+    t.wait_for("Purgelet.log")
+    t.keys("M-n")
+    t.wait_for("Drives to Wipe:")
+    t.keys("M-n")
+    # C: is in use: the lock asks to force the dismount.
+    t.wait_for("Yes ]")
+    t.keys("M-y")
+
+
+def run_completed(program, folder, machine_file):
+    fill(folder)
+    t = Tmux(program, machine_file, folder)
+    try:
+        to_wipe(t, 3)  # HMG IS5 (Baseline): zeros, verified
+        t.wait_for("Wiping SYSTEM (C:)")
+        t.keys("Tab", "Enter")  # Abort has the focus; Pause is next
+        t.wait_for("Resume")
+        gauges = lambda: [line for line in t.screen().splitlines() if "%" in line]
+        time.sleep(0.5)
+        before = gauges()
+        time.sleep(1.0)
+        assert before and before == gauges(), "the gauges move while paused"
+        t.keys("Enter")
+        t.wait_for("Pause ]")
+        t.wait_for("Wipe Completed.", timeout=30)
+        t.keys("Enter")
+        t.wait_for("The selected operations were completed.")
+        t.keys("M-f")
+        t.wait_for("EXITED-0")
+    finally:
+        t.close()
+    data = image(folder)
+    assert data[C_OFFSET:C_OFFSET + C_LENGTH] == bytes(C_LENGTH), "C: is not all zeros"
+    assert data[:C_OFFSET] == b"\xAA" * C_OFFSET, "the partition table changed"
+    assert data[D_OFFSET:D_OFFSET + D_LENGTH] == b"\xAA" * D_LENGTH, "D: changed"
+    report = open(os.path.join(folder, "Purgelet.log"), "rb").read().decode("cp1252")
+    assert "HMG IS5 (Baseline)" in report, report
+    assert "SYSTEM (C:)" in report, report
+    lines = report.rstrip("\r\n").split("\r\n")
+    assert lines[-2].startswith("WIPE COMPLETED at"), report
+
+
+def run_interrupted(program, folder, machine_file):
+    fill(folder)
+    os.remove(os.path.join(folder, "Purgelet.log"))
+    t = Tmux(program, machine_file, folder)
+    try:
+        to_wipe(t, 0)  # zero fill
+        t.wait_for("Wiping SYSTEM (C:)")
+        time.sleep(0.6)
+        t.keys("C-c")
+        t.wait_for("Warning")
+        t.keys("Enter")
+        t.wait_for("An error occurred")
+        report = open(os.path.join(folder, "Purgelet.log"), "rb").read().decode("cp1252")
+        lines = report.rstrip("\r\n").split("\r\n")
+        assert lines[-2].startswith("WIPE ABORTED at"), report
+        data = image(folder)
+        assert data[C_OFFSET:C_OFFSET + C_LENGTH] != bytes(C_LENGTH), "the abort came too late"
+        # Restart the wizard and wipe the same drive again: its device and lock were freed.
+        t.keys("Space", "M-f")
+        t.wait_for("Name: SYSTEM (C:)")
+        t.keys("M-n", "M-n", "M-n")
+        t.wait_for("Drives to Wipe:")
+        t.keys("M-n")
+        t.wait_for("Yes ]")
+        t.keys("M-y")
+        t.wait_for("Wipe Completed.", timeout=30)
+        t.keys("Enter")
+        t.wait_for("The selected operations were completed.")
+        t.keys("C-c")  # outside a run: the end of the program
+        t.wait_for("EXITED-0")
+    finally:
+        t.close()
+    data = image(folder)
+    assert data[C_OFFSET:C_OFFSET + C_LENGTH] == bytes(C_LENGTH), "the second wipe did not finish"
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    if shutil.which("tmux") is None:
+        print("tmux is not installed")
+        return 1
+    program = os.path.abspath(sys.argv[1])
+    folder = tempfile.mkdtemp(prefix="purgelet-e2e-")
+    try:
+        machine_file = os.path.join(folder, "machine.json")
+        with open(machine_file, "w") as f:
+            json.dump(machine(folder), f)
+        run_completed(program, folder, machine_file)
+        run_interrupted(program, folder, machine_file)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    print("both runs passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
