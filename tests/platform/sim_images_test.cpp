@@ -1,5 +1,5 @@
-// Where a simulated PC keeps its images, how they are created, and the real-time pace of its
-// devices.
+// Where a simulated PC keeps its images, how they are created, the real-time pace of its
+// devices, and the demo machine the project ships.
 #include "platform/sim/machine.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
@@ -180,6 +180,76 @@ TEST(SimImages, PacedDevicesTakeTheirTimeAndTheClockStays) {
     json zero = OneDrive(scratch.path().string());
     zero["drives"][0]["bytesPerSecond"] = 0;
     EXPECT_THROW(sim::Machine::Parse(zero, scratch.path()), std::runtime_error);
+}
+
+// The shipped demo machine parses and has the drives the demo shows, each paced for a
+// one-pass wipe of a few seconds. Its images go to a scratch folder, not the user's.
+TEST(SimImages, TheShippedDemoMachineRuns) {
+    const fs::path folder = fs::path(PURGELET_SOURCE_DIR) / "machines";
+    std::ifstream in(folder / "demo.json", std::ios::binary);
+    ASSERT_TRUE(in.good());
+    json file = json::parse(in, nullptr, true, true);
+    EXPECT_EQ(file.value("imageDir", ""), "@userdata/purgelet/demo");
+    Scratch scratch;
+    file["imageDir"] = scratch.path().string();
+    std::shared_ptr<sim::Machine> m = sim::Machine::Parse(file, folder);
+    platform::ScopedSystem scope(sim::CreateSimSystem(m));
+    auto& k = platform::k32();
+
+    ASSERT_EQ(m->disks.size(), 2u);
+    EXPECT_EQ(m->disks[0].friendlyName, "DEMO SYSTEM DISK");
+    EXPECT_EQ(m->disks[1].geometry.MediaType, RemovableMedia);
+    struct Expected {
+        char letter;
+        UINT type;
+        const char* label;
+        const char* fileSystem;
+        const char* displayName;
+    };
+    for (const Expected& e :
+         {Expected{'A', DRIVE_REMOVABLE, "", "FAT12", "3.5 Floppy (A:)"},
+          Expected{'C', DRIVE_FIXED, "SYSTEM", "NTFS", "SYSTEM (C:)"},
+          Expected{'D', DRIVE_FIXED, "DATA", "FAT32", "DATA (D:)"},
+          Expected{'E', DRIVE_REMOVABLE, "KINGSTON", "FAT32", "KINGSTON (E:)"},
+          Expected{'N', DRIVE_REMOTE, "", "NTFS", "public on 'FILESERVER' (N:)"}}) {
+        const std::string root = std::string(1, e.letter) + ":\\";
+        SCOPED_TRACE(root);
+        EXPECT_EQ(k.GetDriveTypeA(root.c_str()), e.type);
+        char label[64] = {}, fileSystem[16] = {};
+        ASSERT_TRUE(k.GetVolumeInformationA(root.c_str(), label, sizeof(label), nullptr, nullptr,
+                                            nullptr, fileSystem, sizeof(fileSystem)));
+        EXPECT_STREQ(label, e.label);
+        EXPECT_STREQ(fileSystem, e.fileSystem);
+        EXPECT_EQ(m->FindDrive(e.letter)->displayName.value_or(""), e.displayName);
+    }
+    EXPECT_TRUE(m->FindDrive('C')->inUse); // its lock asks to force the dismount
+    EXPECT_EQ(m->FindDrive('C')->disk, 0);
+    EXPECT_EQ(m->FindDrive('D')->disk, 0);
+    EXPECT_EQ(m->FindDrive('E')->disk, 1);
+    ASSERT_TRUE(m->FindDrive('A')->medium.has_value());
+    EXPECT_EQ(m->FindDrive('A')->medium->image->size(), 1474560);
+
+    // One pass over each wipeable device takes 3 to 8 seconds at its pace.
+    auto seconds = [](std::int64_t bytes, std::int64_t pace) {
+        return pace > 0 ? static_cast<double>(bytes) / static_cast<double>(pace) : 0.0;
+    };
+    std::vector<double> passes;
+    for (const auto& disk : m->disks)
+        passes.push_back(seconds(disk.size, disk.bytesPerSecond));
+    for (char letter : {'C', 'D', 'E'}) {
+        const sim::Drive& d = *m->FindDrive(letter);
+        passes.push_back(
+            seconds(d.length, m->disks[static_cast<std::size_t>(d.disk)].bytesPerSecond));
+    }
+    const sim::Drive& a = *m->FindDrive('A');
+    passes.push_back(seconds(a.medium->image->size(), a.bytesPerSecond));
+    for (double pass : passes) {
+        EXPECT_GE(pass, 3.0);
+        EXPECT_LE(pass, 8.0);
+    }
+    EXPECT_TRUE(fs::exists(scratch.path() / "system-disk.img"));
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_EQ(entry.path().extension(), ".json") << entry.path(); // no images in the tree
 }
 
 } // namespace
