@@ -126,7 +126,7 @@ TEST(SimImages, FreshImagesAreSparse) {
     const fs::path image = scratch.path() / "big.img";
     EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(image)), size);
     auto allocated = sim::AllocatedBytes(image);
-    if (fs::exists("/proc/self")) { // a Linux host tells what it allocated
+    if (fs::path::preferred_separator == '/') { // a POSIX host tells what it allocated
         ASSERT_TRUE(allocated.has_value());
     }
     if (allocated) { // only the partition table was written
