@@ -90,8 +90,8 @@ struct PhysicalDisk {
     DISK_GEOMETRY geometry{};
     std::int64_t size = 0; // bytes: at least the geometry's product
     Image* image = nullptr;
-    std::int64_t bytesPerSecond =
-        0; // real-time pace of its transfers (and its partitions'); 0: none
+    // Real-time pace of its transfers and its partitions'; 0: none.
+    std::int64_t bytesPerSecond = 0;
     DeviceFaults faults;
     // Instance id and hardware id as SetupAPI reports them.
     std::string instanceId;
