@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace platform::sim {
 
@@ -344,6 +346,22 @@ bool SimKernel32::WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::
     return true;
 }
 
+// A device with a pace takes real time for the bytes it moved, so that a demo's progress
+// can be watched; the simulated clock is left alone.
+void SimKernel32::Pace(const DeviceHandle& h, DWORD moved) {
+    std::int64_t pace = 0;
+    if (h.disk >= 0) {
+        pace = machine_->disks[static_cast<std::size_t>(h.disk)].bytesPerSecond;
+    } else {
+        const Drive& d = machine_->drives[static_cast<std::size_t>(h.drive)];
+        pace = d.disk >= 0 ? machine_->disks[static_cast<std::size_t>(d.disk)].bytesPerSecond
+                           : d.bytesPerSecond;
+    }
+    if (pace > 0 && moved > 0)
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(static_cast<std::int64_t>(moved) * 1000000 / pace));
+}
+
 BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write) {
     const char* name = write ? "WriteFile" : "ReadFile";
     if (done != nullptr)
@@ -396,6 +414,7 @@ BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD do
     h.position += count;
     if (done != nullptr)
         *done = count;
+    Pace(h, count);
     Record(h, name, size, count, position, true);
     machine_->lastError = ERROR_SUCCESS;
     return TRUE;

@@ -114,6 +114,8 @@ private:
     HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
                       DWORD disposition, DWORD flags);
     BOOL Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
+    // Sleeps for the real time the device's pace gives the bytes moved.
+    void Pace(const DeviceHandle& h, DWORD moved);
     // The first armed block fault in [offset, offset + size) of an image, by byte offset.
     BlockFault* FirstFault(Image* image, std::int64_t offset, std::int64_t size, bool write,
                            std::int64_t* at);

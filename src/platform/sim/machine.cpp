@@ -5,8 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace platform::sim {
 
@@ -243,6 +248,14 @@ std::optional<Volume> ParseVolume(const json& object, const std::string& where) 
     return v;
 }
 
+// "bytesPerSecond": the real-time pace of a device's transfers, 0 when absent.
+std::int64_t GetPace(const json& object, const std::string& where) {
+    std::int64_t pace = GetInt(object, "bytesPerSecond", 0, where);
+    if (object.contains("bytesPerSecond") && !object["bytesPerSecond"].is_null() && pace <= 0)
+        Bad(where + ".bytesPerSecond", "must be a positive number of bytes");
+    return pace;
+}
+
 DriveKind ParseKind(const std::string& kind, const std::string& where) {
     static const std::map<std::string, DriveKind> kinds = {
         {"fixed", DriveKind::Fixed},        {"removable", DriveKind::Removable},
@@ -288,8 +301,67 @@ void WritePartitionTable(Machine& machine, int diskIndex) {
 
 } // namespace
 
+// ---- Image folder.
+
+namespace {
+
+// An environment variable naming an absolute folder; empty and relative values do not count
+// (the XDG rule for XDG_DATA_HOME).
+std::optional<fs::path> AbsoluteFolderIn(const char* variable) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0')
+        return std::nullopt;
+    fs::path folder(value);
+    if (!folder.is_absolute())
+        return std::nullopt;
+    return folder;
+}
+
+fs::path UserDataFolder() {
+    if (auto folder = AbsoluteFolderIn("XDG_DATA_HOME"))
+        return *folder;
+    if (auto home = AbsoluteFolderIn("HOME"))
+        return *home / ".local" / "share";
+    if (auto local = AbsoluteFolderIn("LOCALAPPDATA")) // Windows without a HOME
+        return *local;
+    Bad("imageDir", "\"@userdata\" needs XDG_DATA_HOME or HOME set to an absolute folder");
+}
+
+} // namespace
+
+fs::path ResolveImageDir(const std::string& value, const fs::path& baseDir) {
+    static const std::string kUserData = "@userdata";
+    if (value.empty())
+        Bad("imageDir", "must name a folder");
+    if (value.compare(0, kUserData.size(), kUserData) != 0)
+        return fs::path(value).is_absolute() ? fs::path(value) : baseDir / value;
+    if (value.size() == kUserData.size())
+        return UserDataFolder();
+    if (value[kUserData.size()] != '/' && value[kUserData.size()] != '\\')
+        Bad("imageDir", "\"" + value + "\": the user's data folder is written \"@userdata/...\"");
+    // The rest stays inside the user's data folder.
+    fs::path rest(value.substr(kUserData.size() + 1));
+    if (rest.has_root_path() ||
+        std::any_of(rest.begin(), rest.end(), [](const fs::path& p) { return p == ".."; }))
+        Bad("imageDir", "\"" + value + "\" leaves the user's data folder");
+    return UserDataFolder() / rest;
+}
+
+std::optional<std::int64_t> AllocatedBytes(const fs::path& file) {
+#ifndef _WIN32
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(info.st_blocks) * 512; // st_blocks counts 512-byte units
+#else
+    (void)file;
+    return std::nullopt;
+#endif
+}
+
 Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
-    fs::path path = fs::path(name).is_absolute() ? fs::path(name) : baseDir / name;
+    const fs::path& folder = imageDir.empty() ? baseDir : imageDir;
+    fs::path path = fs::path(name).is_absolute() ? fs::path(name) : folder / name;
     std::string key = fs::absolute(path).lexically_normal().string();
     auto it = images_.find(key);
     if (it != images_.end()) {
@@ -301,6 +373,7 @@ Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
     std::error_code ec;
     bool fresh = !fs::exists(path, ec);
     if (fresh) {
+        // Created empty and given its size below without writing: sparse where the host can.
         if (!path.parent_path().empty())
             fs::create_directories(path.parent_path(), ec);
         std::ofstream(path, std::ios::binary).close();
@@ -312,7 +385,7 @@ Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
     if (!fs::is_regular_file(path, ec))
         throw std::runtime_error("machine file: image \"" + name + "\" is not a plain file");
     if (static_cast<std::int64_t>(fs::file_size(path, ec)) < size)
-        fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // sparse where it can be
+        fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // a truncate: no zeros
     if (ec)
         throw std::runtime_error("machine file: image \"" + name + "\": " + ec.message());
     auto image = std::make_unique<Image>(path, size);
@@ -352,6 +425,15 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         m->executable = fs::path(exe).is_absolute() ? fs::path(exe) : baseDir / exe;
     if (file.contains("registry"))
         m->registry = file["registry"];
+    m->imageDir = baseDir;
+    if (file.contains("imageDir") && !file["imageDir"].is_null()) {
+        m->imageDir = ResolveImageDir(Get<std::string>(file, "imageDir", "", "imageDir"), baseDir);
+        std::error_code ec;
+        fs::create_directories(m->imageDir, ec);
+        if (!fs::is_directory(m->imageDir, ec))
+            Bad("imageDir",
+                "\"" + m->imageDir.string() + "\" is not a folder and cannot be made one");
+    }
 
     const json disks = file.value("physicalDisks", json::array());
     if (!disks.is_array())
@@ -396,8 +478,9 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
             Bad(at, "needs an image file");
         std::string image = Get<std::string>(d, "image", "", at);
         freshDisk.push_back(
-            !fs::exists(fs::path(image).is_absolute() ? fs::path(image) : baseDir / image));
+            !fs::exists(fs::path(image).is_absolute() ? fs::path(image) : m->imageDir / image));
         disk.image = m->ImageFor(image, disk.size);
+        disk.bytesPerSecond = GetPace(d, at);
         disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
         m->disks.push_back(std::move(disk));
     }
@@ -430,6 +513,9 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
             drive.int13Unit = static_cast<int>(GetInt(d, "int13Unit", 0, at)) & 0xFF;
         drive.bpbSectorCount = Get<bool>(d, "bpbSectorCount", true, at);
         drive.accessFlag = Get<bool>(d, "accessFlag", drive.volume.has_value(), at);
+        drive.bytesPerSecond = GetPace(d, at);
+        if (drive.bytesPerSecond > 0 && d.contains("disk"))
+            Bad(at + ".bytesPerSecond", "a partition moves at its physical disk's pace");
         drive.faults = ParseFaults(d.value("faults", json()), at + ".faults");
         if (Get<bool>(d, "dismountFails", false, at))
             drive.faults.dismount = Fault::Always(ERROR_ACCESS_DENIED);

@@ -93,6 +93,8 @@ struct PhysicalDisk {
     DISK_GEOMETRY geometry{};
     std::int64_t size = 0; // bytes: at least the geometry's product
     Image* image = nullptr;
+    // Real-time pace of its transfers and its partitions'; 0: none.
+    std::int64_t bytesPerSecond = 0;
     DeviceFaults faults;
     // Instance id and hardware id as SetupAPI reports them.
     std::string instanceId;
@@ -119,8 +121,11 @@ struct Drive {
     BYTE partitionType = 7;
     bool boot = false;
     int partitionNumber = 1;
-    bool hasDeviceNumber = true;  // false: IOCTL_STORAGE_GET_DEVICE_NUMBER is not supported
-    DWORD deviceNumber = 0;       // of a drive with its own image and hasDeviceNumber
+    bool hasDeviceNumber = true; // false: IOCTL_STORAGE_GET_DEVICE_NUMBER is not supported
+    DWORD deviceNumber = 0;      // of a drive with its own image and hasDeviceNumber
+    // Real-time pace of the transfers of a drive with its own image or of a floppy drive's
+    // media; 0: none. A partition moves at its disk's pace.
+    std::int64_t bytesPerSecond = 0;
     std::optional<Volume> volume; // nullopt: the volume does not answer (RAW)
     std::optional<std::string> displayName;
     bool inUse = false; // another process has files open: the lock is refused until dismount
@@ -181,7 +186,8 @@ struct ShellFormatCall {
 
 class Machine {
 public:
-    // Parses a machine; images are relative to baseDir and created sparse when missing.
+    // Parses a machine; images are relative to its image folder ("imageDir", by default
+    // baseDir) and created sparse when missing.
     // Throws std::runtime_error naming the offending entry on a malformed machine.
     static std::unique_ptr<Machine> Parse(const nlohmann::json& file,
                                           const std::filesystem::path& baseDir);
@@ -197,7 +203,8 @@ public:
     // method files and the language file); empty: the real executable's.
     std::filesystem::path executable;
     nlohmann::json registry = nlohmann::json::object();
-    std::filesystem::path baseDir;
+    std::filesystem::path baseDir;  // the machine file's folder
+    std::filesystem::path imageDir; // where relative image names live
 
     // What the system recorded.
     std::vector<Call> calls;
@@ -212,7 +219,7 @@ public:
 
     Drive* FindDrive(char letter);
     PhysicalDisk* FindDisk(const std::string& devicePath); // case-insensitive
-    // The image of a file name relative to the machine's folder, created at size when
+    // The image of a file name relative to the image folder, created sparse at size when
     // missing (and grown when smaller).
     Image* ImageFor(const std::string& name, std::int64_t size);
 
@@ -234,6 +241,16 @@ private:
 // false for a type the sim does not model.
 bool FloppyGeometry(MEDIA_TYPE type, DISK_GEOMETRY* geometry);
 std::int64_t GeometryBytes(const DISK_GEOMETRY& geometry);
+
+// The folder a machine file's "imageDir" names: relative to baseDir, absolute, or
+// "@userdata/rest" under the user's data folder ($XDG_DATA_HOME, else $HOME/.local/share,
+// else %LOCALAPPDATA%). Throws std::runtime_error when it cannot be resolved.
+std::filesystem::path ResolveImageDir(const std::string& value,
+                                      const std::filesystem::path& baseDir);
+
+// Bytes the host really allocated for a file, where the host tells (POSIX st_blocks);
+// nullopt where it does not, or when the file cannot be examined.
+std::optional<std::int64_t> AllocatedBytes(const std::filesystem::path& file);
 
 // The machine of the installed system, or null when it is not a simulated PC.
 Machine* CurrentMachine();
