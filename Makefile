@@ -1,6 +1,8 @@
+# make demo   installs what is missing (apt), builds the program and starts the wizard on the
+#             simulated demo PC (machines/demo.json; its disk images go to the user's data folder)
 # make test   installs what is missing (apt), then builds and tests every preset:
 #             linux (native), win32 (mingw-w64, tests under Wine), sanitize (ASan/UBSan + fuzz)
-.PHONY: test deps linux win32 sanitize bench clean
+.PHONY: demo test deps linux win32 sanitize bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
 
@@ -8,6 +10,11 @@ test: deps linux win32 sanitize
 
 deps:
 	bash .ci/install-deps
+
+demo: deps
+	cmake --preset linux
+	cmake --build --preset linux --target purgelet
+	PURGELET_MACHINE=$(CURDIR)/machines/demo.json ./build/linux/bin/purgelet
 
 linux:
 	cmake --preset linux

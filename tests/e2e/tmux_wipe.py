@@ -46,7 +46,7 @@ class Tmux:
         self.cwd = cwd
         env = "PURGELET_MACHINE=%s" % machine_file
         subprocess.run(["tmux", "new-session", "-d", "-s", SESSION, "-x", "80", "-y", "25",
-                        "-c", cwd, "env %s TERM=xterm %s; echo EXITED-$?; sleep 30"
+                        "-c", cwd, "env %s %s; echo EXITED-$?; sleep 30"
                         % (env, program)], check=True)
 
     def screen(self):
@@ -159,9 +159,7 @@ def run_interrupted(program, folder, machine_file):
         t.wait_for("Name: SYSTEM (C:)")
         t.keys("M-n", "M-n", "M-n")
         t.wait_for("Drives to Wipe:")
-        t.keys("M-n")
-        t.wait_for("Yes ]")
-        t.keys("M-y")
+        t.keys("M-n")  # dismounted by the first wipe: no question this time
         t.wait_for("Wipe Completed.", timeout=30)
         t.keys("Enter")
         t.wait_for("The selected operations were completed.")
