@@ -36,21 +36,6 @@ int IndexedProperty(const std::string& property, const std::string& prefix) {
     return error == std::errc() && end == digits.data() + digits.size() ? index : -1;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        if (end == std::string::npos)
-            return lines;
-        start = end + 1;
-    }
-}
-
 bool ApplyToControl(TControl& control, const std::string& property, const std::string& text) {
     if (SameText(property, "Caption")) {
         control.Caption = text;
@@ -82,7 +67,7 @@ bool ApplyToControl(TControl& control, const std::string& property, const std::s
     }
     if (auto* memo = dynamic_cast<TMemo*>(&control);
         memo != nullptr && SameText(property, "Lines")) {
-        memo->Lines = SplitLines(text);
+        memo->Lines = WrapText(text, 0); // its lines, unwrapped
         return true;
     }
     // "ButtonBack.Caption": a named child of the control.

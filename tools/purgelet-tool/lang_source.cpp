@@ -1,5 +1,7 @@
 #include "purgelet-tool/lang_source.h"
 
+#include "platform/codepage.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,20 +13,9 @@ namespace purgelet::tool {
 
 namespace {
 
-// Windows-1252 at 0x80..0x9F (0 = unassigned); 0xA0..0xFF are the same code points.
-constexpr std::array<std::uint16_t, 32> Cp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 std::optional<char> ToCp1252(std::uint32_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
-        return static_cast<char>(code);
-    for (std::size_t i = 0; i < Cp1252High.size(); ++i) {
-        if (Cp1252High[i] != 0 && Cp1252High[i] == code)
-            return static_cast<char>(0x80 + i);
-    }
-    return std::nullopt;
+    const auto byte = platform::UnicodeToCp1252(code);
+    return byte ? std::optional<char>(static_cast<char>(*byte)) : std::nullopt;
 }
 
 // One code point from UTF-8 at `pos`; nullopt on an invalid, overlong or surrogate sequence.

@@ -1,5 +1,7 @@
 #include "platform/linux/registry.h"
 
+#include "platform/codepage.h"
+
 #include "platform/linux/errors.h"
 
 #include <array>
@@ -80,30 +82,12 @@ LONG WriteAtomically(const std::string& name, const std::string& text) {
 // for in Windows-1252; its five unassigned bytes as the C1 control of the same number. That
 // maps the 256 bytes to 256 different characters, so every byte string comes back unchanged
 // and the file stays readable.
-constexpr std::array<std::uint16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 std::string StoredText(const std::string& bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b);
+        AppendUtf8(out, Cp1252ToUnicode(b));
     }
     return out;
 }
@@ -111,14 +95,8 @@ std::string StoredText(const std::string& bytes) {
 // The byte of a character read from the file. A character Windows-1252 lacks (written into
 // the file by hand) becomes "?", as the system's own conversion to ANSI does.
 char ByteOf(std::uint32_t code) {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
-        return static_cast<char>(code);
-    for (std::size_t i = 0; i < kCp1252High.size(); ++i)
-        if (kCp1252High[i] == code)
-            return static_cast<char>(0x80 + i);
-    if (code >= 0x80 && code < 0xA0)
-        return static_cast<char>(code);
-    return '?';
+    const auto byte = UnicodeToCp1252(code, true);
+    return byte ? static_cast<char>(*byte) : '?';
 }
 
 // The parser has already refused malformed UTF-8; a sequence cut short still ends cleanly.

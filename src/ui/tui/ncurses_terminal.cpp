@@ -1,5 +1,7 @@
 #include "ui/tui/ncurses_terminal.h"
 
+#include "platform/codepage.h"
+
 #include <atomic>
 #include <clocale>
 #include <csignal>
@@ -26,18 +28,10 @@ void Restore() {
         endwin();
 }
 
-// Unicode characters the program's Windows-1252 texts can hold; 0 for the others.
+// A typed character as the program's Windows-1252; 0 for what the code page lacks.
 unsigned char AnsiOf(wint_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return static_cast<unsigned char>(c);
-    static const wint_t high[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    for (int i = 0; i < 32; ++i)
-        if (high[i] == c && c != 0)
-            return static_cast<unsigned char>(0x80 + i);
-    return 0;
+    const auto byte = platform::UnicodeToCp1252(static_cast<char32_t>(c));
+    return byte ? *byte : 0;
 }
 
 class NcursesTerminal : public Terminal {

@@ -1,5 +1,7 @@
 #include "ui/tui/screen.h"
 
+#include "platform/codepage.h"
+
 #include <algorithm>
 
 namespace purgelet::ui::tui {
@@ -9,27 +11,6 @@ namespace {
 const TGlyphs kUnicode = {"\u2500", "\u2502", "\u250c", "\u2510", "\u2514",
                           "\u2518", "\u2500", "\u2588", "\u2022", {"|", "/", "-", "\\"}};
 const TGlyphs kAscii = {"-", "|", "+", "+", "+", "+", "-", "#", "*", {"|", "/", "-", "\\"}};
-
-// Windows-1252 0x80..0x9F; 0 where the code page has no character.
-constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-std::string Utf8(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
 
 } // namespace
 
@@ -44,9 +25,12 @@ std::string GlyphOf(unsigned char c, bool unicode) {
         return std::string(1, static_cast<char>(c));
     if (!unicode)
         return "?";
-    if (c < 0xA0)
-        return kHigh[c - 0x80] != 0 ? Utf8(kHigh[c - 0x80]) : ".";
-    return Utf8(c); // Latin-1 is Unicode's first 256 code points
+    const char32_t code = platform::Cp1252ToUnicode(c);
+    if (code < 0xA0)
+        return "."; // an unassigned byte: a C1 control would steer the terminal
+    std::string glyph;
+    platform::AppendUtf8(glyph, code);
+    return glyph;
 }
 
 TScreen::TScreen(int width, int height, bool unicode)

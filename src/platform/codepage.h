@@ -1,0 +1,20 @@
+// Windows-1252, the code page of the program's texts, options and language files, and UTF-8,
+// which the Linux registry file, the terminal and the language sources use. One table for all
+// of them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The Unicode character of a Windows-1252 byte. The five bytes the code page leaves unassigned
+// (81, 8D, 8F, 90, 9D) become the C1 controls of the same number, as Windows converts them.
+char32_t Cp1252ToUnicode(unsigned char byte);
+// The byte of a character, nothing when Windows-1252 lacks it. The C1 controls that stand for
+// the unassigned bytes are taken back only with allowUnassigned.
+std::optional<unsigned char> UnicodeToCp1252(char32_t code, bool allowUnassigned = false);
+// Appends a character below U+10000 as UTF-8.
+void AppendUtf8(std::string& out, char32_t code);
+
+} // namespace platform
