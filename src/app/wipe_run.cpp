@@ -192,6 +192,15 @@ void TFrmMain::WMStartWipe() {
 }
 
 void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
+    // The report is closed with the outcome however the finishing steps go.
+    const auto release = [&] {
+        if (CurrentReport)
+            CurrentReport->SetOutcome(ReportOutcome(outcome));
+        CurrentReport.reset();
+        FDiskManager->ReportDisk = nullptr;
+        JvGIFAnimator.Active = false;
+        runActive_ = false;
+    };
     try {
         if (outcome == TWipeOutcome::woCompleted)
             GetHost().MessageDialog(CatalogueText("WIPECOMPLETED"), TMsgDlgType::mtInformation,
@@ -204,19 +213,10 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
         JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Next, true);
         JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Cancel, true);
     } catch (...) {
-        // The report must still be closed with what happened; the failure goes on after.
-        if (CurrentReport)
-            CurrentReport->SetOutcome(ReportOutcome(outcome));
-        CurrentReport.reset();
-        runActive_ = false;
+        release();
         throw;
     }
-    if (CurrentReport)
-        CurrentReport->SetOutcome(ReportOutcome(outcome));
-    CurrentReport.reset();
-    FDiskManager->ReportDisk = nullptr;
-    JvGIFAnimator.Active = false;
-    runActive_ = false;
+    release();
     JvWizard.SelectNextPage();
     if (closeAfterRun_) {
         closeAfterRun_ = false;
