@@ -17,10 +17,15 @@ namespace purgelet::ui::tui {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_stopped{false};
 std::atomic<bool> g_open{false};
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnInterruptSignal(int) {
     g_interrupted = true;
+}
+
+extern "C" void OnStopSignal(int) {
+    g_stopped = true;
 }
 
 void Restore() {
@@ -47,7 +52,8 @@ public:
             Restore();
             std::abort();
         });
-        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(SIGINT, OnInterruptSignal);
+        for (int sig : {SIGTERM, SIGHUP})
             std::signal(sig, OnStopSignal);
         raw();
         noecho();
@@ -73,15 +79,20 @@ public:
     bool Unicode() const override { return unicode_; }
 
     std::optional<TInputEvent> Read(int timeoutMs) override {
+        if (g_stopped)
+            return TInputEvent{TInputEvent::Kind::Stop, {}, 0, 0};
         if (g_interrupted.exchange(false))
             return TInputEvent{TInputEvent::Kind::Interrupt, {}, 0, 0};
         timeout(timeoutMs);
         wint_t c = 0;
         const int kind = get_wch(&c);
-        if (kind == ERR)
+        if (kind == ERR) {
+            if (g_stopped)
+                return TInputEvent{TInputEvent::Kind::Stop, {}, 0, 0};
             return g_interrupted.exchange(false)
                        ? std::optional(TInputEvent{TInputEvent::Kind::Interrupt, {}, 0, 0})
                        : std::nullopt;
+        }
         if (kind == KEY_CODE_YES)
             return FunctionKey(static_cast<int>(c));
         return Character(c);

@@ -10,7 +10,9 @@
 namespace purgelet::ui::tui {
 
 struct TInputEvent {
-    enum class Kind : std::uint8_t { Key, Click, Resize, Interrupt };
+    // Interrupt: Ctrl+C. Stop: the terminal is gone or the process was told to end (SIGHUP,
+    // SIGTERM); it is reported again at every read, until the program has ended.
+    enum class Kind : std::uint8_t { Key, Click, Resize, Interrupt, Stop };
     Kind What = Kind::Key;
     TKeyEvent Key;
     int X = 0, Y = 0; // a click's cell

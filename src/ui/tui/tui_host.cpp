@@ -73,6 +73,16 @@ void TuiHost::Handle(const TInputEvent& event) {
         if (OnInterrupt)
             RunHandler(OnInterrupt);
         return;
+    case TInputEvent::Kind::Stop:
+        // Every dialog shown closes unanswered, and the program is asked to stop (a running
+        // wipe aborts, then the program ends) until it has.
+        stopping_ = true;
+        for (std::size_t i = 1; i < stack_.size(); ++i)
+            if (stack_[i]->ModalResult == 0)
+                stack_[i]->ModalResult = mrCancel;
+        if (OnInterrupt)
+            RunHandler(OnInterrupt);
+        return;
     case TInputEvent::Kind::Key:
         if (!stack_.empty()) {
             TForm* top = stack_.back();
@@ -132,6 +142,10 @@ void TuiHost::LoopUntil(const std::function<bool()>& done) {
 }
 
 void TuiHost::ShowModal(TForm& form) {
+    if (stopping_) {
+        form.ModalResult = mrCancel;
+        return;
+    }
     stack_.push_back(&form);
     dirty_ = true;
     struct Pop {

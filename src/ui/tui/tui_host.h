@@ -38,6 +38,8 @@ public:
     // Draws the forms as they stand now.
     void Redraw();
     const std::vector<TForm*>& Stack() const { return stack_; }
+    // The terminal is gone or the process must end: no dialog waits for an answer any more.
+    bool Stopping() const { return stopping_; }
 
 private:
     // Waits for input at most timeoutMs and handles it; true when something was handled.
@@ -55,6 +57,7 @@ private:
     std::map<TTimer*, std::chrono::steady_clock::time_point> timers_;
     std::chrono::steady_clock::time_point lastDraw_{};
     bool dirty_ = true;
+    bool stopping_ = false;
 };
 
 } // namespace purgelet::ui::tui

@@ -167,5 +167,28 @@ TEST(TuiHost, BusyPumpsRedrawAtTheTimersPaceNotEachTime) {
     EXPECT_TRUE(quitWhileBusy); // a key typed during the job was handled in it
 }
 
+TEST(TuiHost, WhenTheTerminalGoesNoDialogWaitsAndTheProgramIsAskedToEnd) {
+    FakeTerminal terminal;
+    TuiHost host(terminal);
+    TForm main("Main", host, TForm::OuterFor(78, 23));
+    auto& start = main.Add<TButton>("start", TRect{0, 0, 10, 1});
+    start.Caption = "&Start";
+    std::vector<int> answers;
+    start.OnClick = [&] {
+        answers.push_back(
+            host.MessageDialog("Write failed", TMsgDlgType::mtError, mbAbortRetryIgnore, 0));
+        // Later questions are not shown at all.
+        answers.push_back(host.MessageDialog("Sure?", TMsgDlgType::mtConfirmation, mbYesNo, 0));
+    };
+    host.OnInterrupt = [&] { main.Close(); };
+    main.Show();
+    terminal.Key(TKey::Char, 's', true);
+    terminal.input.push_back({TInputEvent::Kind::Stop, {}, 0, 0});
+    host.Run(main);
+    EXPECT_EQ(answers, (std::vector<int>{mrNone, mrNone}));
+    EXPECT_TRUE(host.Stopping());
+    EXPECT_TRUE(main.IsClosed());
+}
+
 } // namespace
 } // namespace purgelet::ui::tui
