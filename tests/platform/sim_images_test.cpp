@@ -90,6 +90,30 @@ TEST(SimImages, ARelativeImageFolderIsTheMachineFilesAndIsCreated) {
     EXPECT_TRUE(fs::exists(scratch.path() / "abs" / "d.img"));
 }
 
+// Only a fresh disk image gets a partition table: a disk in the image folder that was wiped
+// stays wiped when the machine is loaded again.
+TEST(SimImages, ADiskInTheImageFolderKeepsItsContentsAcrossLoads) {
+    Scratch scratch;
+    json machine = json::parse(R"({"imageDir": "images", "physicalDisks": [{"image": "d0.img"}],
+        "drives": [{"letter": "C", "disk": 0}]})");
+    const fs::path image = scratch.path() / "images" / "d0.img";
+    auto signature = [&] {
+        std::ifstream in(image, std::ios::binary);
+        in.seekg(510);
+        const int first = in.get();
+        return std::make_pair(first, in.get());
+    };
+    sim::Machine::Parse(machine, scratch.path());
+    EXPECT_EQ(signature(), std::make_pair(0x55, 0xAA));
+    {
+        std::fstream out(image, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(510);
+        out.write("\0\0", 2);
+    }
+    sim::Machine::Parse(machine, scratch.path());
+    EXPECT_EQ(signature(), std::make_pair(0, 0));
+}
+
 TEST(SimImages, UserDataFollowsXdgThenHome) {
     Scratch scratch;
     ScopedEnv env;
