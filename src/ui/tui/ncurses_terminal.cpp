@@ -42,7 +42,8 @@ unsigned char AnsiOf(wint_t c) {
 class NcursesTerminal : public Terminal {
 public:
     NcursesTerminal() {
-        std::setlocale(LC_ALL, "");
+        // The character set only: numbers keep the C locale's decimal point.
+        std::setlocale(LC_CTYPE, "");
         unicode_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
         set_escdelay(25);
         initscr();
