@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/local_events.h"
 #include "platform/sim/machine.h"
 
 #include <map>
@@ -40,6 +41,13 @@ public:
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
     DWORD GetTickCount() override { return ticks; }
     void Sleep(DWORD milliseconds) override { ticks += milliseconds; }
+    // Events: a wait on an unset event lets its time limit pass on the machine's clock.
+    HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                        LPCSTR name) override;
+    BOOL SetEvent(HANDLE event) override;
+    BOOL ResetEvent(HANDLE event) override;
+    DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override;
+    std::size_t OpenEvents() const { return events_.Count(); }
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override;
     BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
@@ -118,12 +126,17 @@ private:
                            std::int64_t* at);
     bool WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::int64_t size);
     BOOL VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code);
+    // Pass-through requests and the eject requests on an optical drive's letter
+    // (optical_io.cpp).
+    BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                        DWORD outSize, DWORD* size);
     void SettleVolumes();
 
     std::unique_ptr<Kernel32> host_;
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;
     std::uintptr_t nextHandle_ = 0x5E000000;
+    LocalEvents events_{0x5F000000};
 };
 
 } // namespace platform::sim
