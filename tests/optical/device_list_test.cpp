@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 namespace purgelet {
 namespace {
 
@@ -160,6 +163,22 @@ TEST(OpticalDeviceList, DetectionListsTheDiscAndItsWipeBlanksIt) {
     EXPECT_EQ(drive.Count(0x51), 1 + 4); // PrepareToWrite, then three busy polls and a good one
     EXPECT_EQ(manager.Progress, -1.0);
     EXPECT_EQ(manager.Disk, disc);
+}
+
+// The optical example of the machine-file documentation is a machine the sim runs.
+TEST(OpticalDeviceList, TheDocumentedOpticalMachineRuns) {
+    std::ifstream doc(std::string(PURGELET_SOURCE_DIR) + "/docs/machine-file.md");
+    ASSERT_TRUE(doc.good());
+    const std::string text((std::istreambuf_iterator<char>(doc)), std::istreambuf_iterator<char>());
+    auto start = text.find("```json\n", text.find("## Optical drives"));
+    ASSERT_NE(start, std::string::npos);
+    start += 8;
+    SimPC pc(nlohmann::json::parse(text.substr(start, text.find("```", start) - start)));
+    auto list = TOpticalDevices::Create();
+    ASSERT_EQ(list->Count(), 1u);
+    EXPECT_EQ(list->Items(0).DriveLetter, 'E');
+    EXPECT_TRUE(list->Items(0).CanWrite());
+    EXPECT_EQ(list->Items(0).MaxReadSpeed, 40u);
 }
 
 } // namespace
