@@ -141,24 +141,15 @@ std::uint8_t TSPTIdevice::Poll() {
 }
 
 std::uint8_t TSPTIdevice::ExecuteImmediate(const TCdb& cdb, const std::function<bool()>& onBusy) {
+    // Without a held handle the command opens its own, which stays open while every poll
+    // opens one of its own.
+    const bool held = Handle != INVALID_HANDLE_VALUE;
+    OwnHandle own(held ? INVALID_HANDLE_VALUE : Open(GENERIC_READ | GENERIC_WRITE));
+    if (!held && !own.valid())
+        return rcRequestFailed;
     std::uint8_t status = 0;
-    if (Handle != INVALID_HANDLE_VALUE) {
-        if (!Send(Handle, cdb, nullptr, kHeldTimeout, &status))
-            return rcRequestFailed;
-    } else {
-        // The command's own handle stays open while every poll opens one of its own.
-        OwnHandle h(Open(GENERIC_READ | GENERIC_WRITE));
-        if (!h.valid())
-            return rcRequestFailed;
-        if (!Send(h.get(), cdb, nullptr, kOwnTimeout, &status))
-            return rcRequestFailed;
-        if (status == 0 || status == 1) {
-            const std::uint8_t waited = WaitUntilReady(onBusy);
-            if (waited != 0)
-                return waited;
-        }
-        return StatusToResult(status, 0, 0);
-    }
+    if (!Send(held ? Handle : own.get(), cdb, nullptr, held ? kHeldTimeout : kOwnTimeout, &status))
+        return rcRequestFailed;
     if (status == 0 || status == 1) {
         const std::uint8_t waited = WaitUntilReady(onBusy);
         if (waited != 0)

@@ -13,7 +13,9 @@ TUnivCDDVD::TUnivCDDVD(std::string Name, TMessageObject* Owner, TOpticalDevice& 
 
 void TUnivCDDVD::init() {
     Description = Device->DeviceName;
-    if (Device->DriveLetter != '\0' && Device->DriveLetter != ' ') {
+    // An ASPI unit whose letter was not found has a blank here: the shell knows no such
+    // drive, so the description stays the device's name.
+    if (Device->DriveLetter != '\0') {
         Name = std::string(1, Device->DriveLetter);
         const std::string root = Name + ":\\";
         auto& shell = *platform::sys().shell32;

@@ -165,6 +165,23 @@ TEST(OpticalDeviceList, DetectionListsTheDiscAndItsWipeBlanksIt) {
     EXPECT_EQ(manager.Disk, disc);
 }
 
+TEST(OpticalDeviceList, AnAspiDriveWhoseLetterIsNotFoundHasNoVolumeFacts) {
+    SimPC pc(OpticalMachine(RewritableDisc(), true,
+                            {{"displayName", "CD-RW Drive (E:)"},
+                             {"volume", {{"fileSystem", "CDFS"}, {"totalBytes", 1000}}}}));
+    TDiskManager manager;
+    manager.Detect();
+    ASSERT_EQ(manager.OpticalDiskCount(), 1);
+    TDisk& disc = *manager.OpticalDisks.Items(0);
+    EXPECT_EQ(disc.Name, " ");
+    EXPECT_EQ(disc.Description, "SIMDISC RW-5240");
+    disc.getPropertiesCount();
+    std::vector<std::uint8_t> ids;
+    for (const auto& p : disc.Properties)
+        ids.push_back(p.Id);
+    EXPECT_EQ(ids, (std::vector<std::uint8_t>{1, 3, 15, 16, 13, 17}));
+}
+
 // The optical example of the machine-file documentation is a machine the sim runs.
 TEST(OpticalDeviceList, TheDocumentedOpticalMachineRuns) {
     std::ifstream doc(std::string(PURGELET_SOURCE_DIR) + "/docs/machine-file.md");
