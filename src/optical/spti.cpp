@@ -26,6 +26,18 @@ private:
     HANDLE handle_;
 };
 
+// Lends an open handle to the commands of one operation; the lender closes it afterwards.
+class HeldHandle {
+public:
+    HeldHandle(HANDLE& slot, HANDLE handle) : slot_(slot) { slot_ = handle; }
+    ~HeldHandle() { slot_ = INVALID_HANDLE_VALUE; }
+    HeldHandle(const HeldHandle&) = delete;
+    HeldHandle& operator=(const HeldHandle&) = delete;
+
+private:
+    HANDLE& slot_;
+};
+
 TBurningIO& DefaultBurningIO() {
     static TBurningIO sink;
     return sink;
@@ -181,9 +193,8 @@ bool TSPTIdevice::PrepareToWrite(TDiscStatus& Status) {
         Status.FailedStep = 3;
         return false;
     }
-    Handle = h.get();
+    HeldHandle held(Handle, h.get());
     const bool ready = PrepareToWriteSequence(Status);
-    Handle = INVALID_HANDLE_VALUE;
     if (ready)
         Status.Spare1 = Status.Spare2 = 0;
     return ready;
@@ -211,11 +222,7 @@ bool TSPTIdevice::WriteImage(TWriteReport& Report, std::istream& Stream, TBurnin
         Report.Code = rcRequestFailed;
         return false;
     }
-    Handle = h.get();
-    struct Release {
-        HANDLE& held;
-        ~Release() { held = INVALID_HANDLE_VALUE; }
-    } release{Handle};
+    HeldHandle held(Handle, h.get());
     return WriteImageSequence(Report, Stream, Progress != nullptr ? Progress : &DefaultBurningIO());
 }
 
