@@ -45,7 +45,7 @@ TBurningIO& DefaultBurningIO() {
 
 } // namespace
 
-std::function<void(const std::string&)> TSPTIdevice::MessageBox;
+std::function<void(const std::string&)> TSPTIdevice::ErrorBox;
 
 TSPTIdevice::TSPTIdevice(char Letter) {
     DriveLetter = Letter;
@@ -133,8 +133,8 @@ std::uint8_t TSPTIdevice::SendForResult(HANDLE handle, const TCdb& cdb, std::uin
 void TSPTIdevice::ShowLastError() {
     auto& kernel = platform::k32();
     const DWORD code = kernel.GetLastError();
-    if (MessageBox)
-        MessageBox(kernel.SysErrorMessage(code));
+    if (ErrorBox)
+        ErrorBox(kernel.SysErrorMessage(code));
     kernel.SetLastError(code);
 }
 

@@ -35,7 +35,7 @@ public:
 
     // Where a failed data-out request or CLOSE TRACK/SESSION is told to the user; the
     // program points it at a plain message box. Empty: nothing is shown.
-    static std::function<void(const std::string&)> MessageBox;
+    static std::function<void(const std::string&)> ErrorBox;
 
 protected:
     std::uint8_t Execute(const TCdb& cdb, std::uint8_t* data) override;

@@ -171,6 +171,23 @@ TEST(WriteImage, WritesASmallImageAsOneTrackAndClosesTheSession) {
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
 }
 
+TEST(WriteImage, ADataOutRequestTheDriverRejectsIsShownAndStopsTheWrite) {
+    SimPC pc(OpticalMachine({{"type", "CD-RW"}, {"state", "empty"}, {"blocks", 1000}}, false,
+                            {{"rejected", {"WRITE"}}}));
+    std::vector<std::string> shown;
+    TSPTIdevice::ErrorBox = [&](const std::string& text) { shown.push_back(text); };
+    TSPTIdevice device('E');
+    std::istringstream stream(std::string(4096, 'a'));
+    TWriteReport report;
+    EXPECT_FALSE(device.WriteImage(report, stream, nullptr));
+    TSPTIdevice::ErrorBox = nullptr;
+    EXPECT_EQ(report.Step, 11);
+    EXPECT_EQ(report.Code, 5);
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{pc.kernel().SysErrorMessage(ERROR_INVALID_FUNCTION)}));
+    EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
+}
+
 TEST(WriteImage, StopsWhenTheImageDoesNotFitTheTrack) {
     SimPC pc(OpticalMachine({{"type", "CD-RW"}, {"state", "empty"}, {"blocks", 10}}, true));
     TASPIdevice device(platform::SRB_HAInquiry{}, platform::SRB_GDEVBlock{}, TSCSIAddress{0, 1, 2});
