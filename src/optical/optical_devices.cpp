@@ -1,5 +1,8 @@
 #include "optical/optical_devices.h"
 
+#include "optical/aspi.h"
+#include "optical/spti.h"
+
 #include "platform/system.h"
 #include "report/exceptions.h"
 
@@ -7,6 +10,9 @@
 #include <cctype>
 
 namespace purgelet {
+
+TOpticalDevices::TOpticalDevices() = default;
+TOpticalDevices::~TOpticalDevices() = default;
 
 std::unique_ptr<TOpticalDevices> TOpticalDevices::Create() {
     std::unique_ptr<TOpticalDevices> list(new TOpticalDevices());

@@ -4,9 +4,7 @@
 // refer to devices of the list.
 #pragma once
 
-#include "optical/aspi.h"
 #include "optical/optical_device.h"
-#include "optical/spti.h"
 
 #include <cstddef>
 #include <memory>
@@ -15,11 +13,16 @@
 
 namespace purgelet {
 
+// The transports' lists (optical/aspi.h, optical/spti.h), kept out of this header so that
+// the system's headers they need stay out of the disk manager's users.
+class TASPIdevices;
+class TSPTIdevices;
+
 class TOpticalDevices {
 public:
     // Probes both transports and selects ASPI when it is available, pass-through otherwise.
     static std::unique_ptr<TOpticalDevices> Create();
-    virtual ~TOpticalDevices() = default;
+    virtual ~TOpticalDevices();
     TOpticalDevices(const TOpticalDevices&) = delete;
     TOpticalDevices& operator=(const TOpticalDevices&) = delete;
 
@@ -33,7 +36,7 @@ public:
 
 protected:
     // An empty list that probes nothing (for lists of other devices).
-    TOpticalDevices() = default;
+    TOpticalDevices();
 
 private:
     std::vector<TOpticalDevice*> items_;

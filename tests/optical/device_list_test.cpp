@@ -3,7 +3,9 @@
 // the ASPI scan of adapters, targets and units, and the drive letter from the 9x registry.
 #include "disk/disk_classes.h"
 #include "disk/disk_manager.h"
+#include "optical/aspi.h"
 #include "optical/optical_devices.h"
+#include "optical/spti.h"
 #include "optical/univ_cddvd.h"
 #include "optical_test_support.h"
 
