@@ -64,7 +64,7 @@ void TFrmMain::JvWIPWipeEnterPage() {
     JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Next, false);
     JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Cancel, false);
     lblTextPartial.Caption.clear();
-    PostMessage(WM_STARTWIPE);
+    Post(WM_STARTWIPE);
 }
 
 void TFrmMain::JvWIPWipeExitPage() {

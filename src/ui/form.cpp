@@ -80,8 +80,8 @@ void TForm::Close() {
     SetVisible(false);
 }
 
-void TForm::PostMessage(unsigned message) {
-    host_.PostMessage(*this, message);
+void TForm::Post(unsigned message) {
+    host_.Post(*this, message);
 }
 
 void TForm::SetMessageHandler(unsigned message, std::function<void()> handler) {

@@ -85,7 +85,7 @@ public:
     std::function<void()> OnShow;
 
     // ---- Private messages, posted through the host and dispatched in order.
-    void PostMessage(unsigned message);
+    void Post(unsigned message);
     void SetMessageHandler(unsigned message, std::function<void()> handler);
     void Dispatch(unsigned message);
 

@@ -6,7 +6,7 @@
 
 namespace purgelet::ui {
 
-void Host::PostMessage(TForm& form, unsigned message) {
+void Host::Post(TForm& form, unsigned message) {
     posted_.emplace_back(&form, message);
 }
 

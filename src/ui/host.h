@@ -57,7 +57,7 @@ public:
     void RunHandler(const std::function<void()>& handler);
 
     // ---- Posted messages, handled in the order they were posted.
-    void PostMessage(TForm& form, unsigned message);
+    void Post(TForm& form, unsigned message);
     // Dispatches the oldest posted message; false when there was none.
     bool DispatchPostedMessage();
     void DispatchPostedMessages();

@@ -187,8 +187,8 @@ TEST(FormModel, PostedMessagesRunInOrderAndAModalFormEndsWithItsResult) {
         EXPECT_EQ(dialog.ShowModal(), mrOk);
     });
     main.SetMessageHandler(1026, [&] { handled.push_back(1026); });
-    main.PostMessage(1025);
-    main.PostMessage(1026);
+    main.Post(1025);
+    main.Post(1026);
     host.Click("ok");
     main.Show();
     host.Run(main);
@@ -197,7 +197,7 @@ TEST(FormModel, PostedMessagesRunInOrderAndAModalFormEndsWithItsResult) {
     EXPECT_FALSE(dialog.Visible());
 
     // A script that ends while a modal form waits is a broken test, not a hang.
-    main.PostMessage(1025);
+    main.Post(1025);
     EXPECT_THROW(host.Run(main), ScriptError);
 }
 
