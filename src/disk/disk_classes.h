@@ -33,9 +33,8 @@ struct TDiskClasses {
 
 // The NT family's classes (TNTLogicalDisk, TNTPhysicalDisk, TUnivCDDVD, TNTFloppy).
 TDiskClasses NTDiskClasses();
-// The Windows 9x family's classes. Apart from the optical disc (the same on both families)
-// they are not part of this build: every creation raises XCompatibility, which detection
-// puts to the user as a drive it cannot handle.
+// The Windows 9x family's classes. They are not part of this build: every creation raises
+// XCompatibility, which detection puts to the user as a drive it cannot handle.
 TDiskClasses Win9xDiskClasses();
 // The classes for a platform id as GetVersionExA reports it (2 the NT family, any other
 // value the Windows 9x family).

@@ -121,22 +121,22 @@ private:
     HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
                       DWORD disposition, DWORD flags);
     BOOL Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
+    // Pass-through requests and the eject requests on an optical drive's letter
+    // (optical_io.cpp).
+    BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                        DWORD outSize, DWORD* size);
     // The first armed block fault in [offset, offset + size) of an image, by byte offset.
     BlockFault* FirstFault(Image* image, std::int64_t offset, std::int64_t size, bool write,
                            std::int64_t* at);
     bool WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::int64_t size);
     BOOL VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code);
-    // Pass-through requests and the eject requests on an optical drive's letter
-    // (optical_io.cpp).
-    BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                        DWORD outSize, DWORD* size);
     void SettleVolumes();
 
     std::unique_ptr<Kernel32> host_;
+    LocalEvents events_{0x5F000000};
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;
     std::uintptr_t nextHandle_ = 0x5E000000;
-    LocalEvents events_{0x5F000000};
 };
 
 } // namespace platform::sim
