@@ -113,6 +113,10 @@ private:
     void Record(const DeviceHandle& h, const char* name, DWORD a, DWORD b, std::int64_t offset,
                 bool ok);
     DeviceHandle* Find(HANDLE handle);
+    // Pass-through requests and the eject requests on an optical drive's letter
+    // (optical_io.cpp).
+    BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                        DWORD outSize, DWORD* size);
     DeviceFaults& FaultsOf(const DeviceHandle& h);
     bool ExtentOf(const DeviceHandle& h, Extent* extent);
     // The extent of drive letter i, asked on the machine's behalf: the last error stays.
@@ -121,10 +125,6 @@ private:
     HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
                       DWORD disposition, DWORD flags);
     BOOL Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
-    // Pass-through requests and the eject requests on an optical drive's letter
-    // (optical_io.cpp).
-    BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                        DWORD outSize, DWORD* size);
     // The first armed block fault in [offset, offset + size) of an image, by byte offset.
     BlockFault* FirstFault(Image* image, std::int64_t offset, std::int64_t size, bool write,
                            std::int64_t* at);
