@@ -3,6 +3,7 @@
 #include "disk/nt/floppy.h"
 #include "disk/nt/nt_disk.h"
 #include "disk/win9x/win9x_disk.h"
+#include "optical/univ_cddvd.h"
 
 #include "platform/winapi.h"
 #include "report/exceptions.h"
@@ -26,9 +27,8 @@ TDiskClasses NTDiskClasses() {
                                    const std::string& Description) {
         return std::unique_ptr<TDisk>(MakeDisk<TNTPhysicalDisk>(Name, Owner, Description));
     };
-    // No optical transport is built yet, so the device list it would serve stays empty.
-    classes.OpticalDiskClass = [](TMessageObject*, TOpticalDevice&) -> std::unique_ptr<TDisk> {
-        Unavailable("TUnivCDDVD", "");
+    classes.OpticalDiskClass = [](TMessageObject* Owner, TOpticalDevice& Device) {
+        return std::unique_ptr<TDisk>(MakeDisk<TUnivCDDVD>("", Owner, Device));
     };
     classes.FloppyClass = [](const std::string& Name, TMessageObject* Owner) {
         return std::unique_ptr<TDisk>(MakeDisk<TNTFloppy>(Name, Owner));
@@ -44,8 +44,9 @@ TDiskClasses Win9xDiskClasses() {
     // Left empty: Windows 9x reaches disks by drive letter only, so no physical disk is
     // detected and T9xPhysicalDisk is never made.
     classes.PhysicalDiskClass = nullptr;
-    classes.OpticalDiskClass = [](TMessageObject*, TOpticalDevice&) -> std::unique_ptr<TDisk> {
-        Unavailable("TUnivCDDVD", "");
+    // The disc object works through either transport, so it is the same on both families.
+    classes.OpticalDiskClass = [](TMessageObject* Owner, TOpticalDevice& Device) {
+        return std::unique_ptr<TDisk>(MakeDisk<TUnivCDDVD>("", Owner, Device));
     };
     classes.FloppyClass = [](const std::string& Name, TMessageObject* Owner) {
         return std::unique_ptr<TDisk>(MakeDisk<T9XFloppy>(Name, Owner));

@@ -183,6 +183,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("PROPERTY_USEDSPACE", "Used Space: ");
     program("PROPERTY_TOTALSPACE", "Total Space: ");
     program("PROPERTY_CAPACITY", "Capacity: ");
+    program("PROPERTY_NUMBEROFSESSIONS", "Number of Sesions: ");
     program("PROPERTY_ERASEABLE", "Eraseable: ");
     program("PROPERTY_READSPEED", "Read speed: ");
     program("PROPERTY_WRITESPEED", "Write Speed: ");

@@ -35,6 +35,14 @@ public:
     virtual DWORD GetTickCount() = 0;
     virtual void Sleep(DWORD milliseconds) = 0;
 
+    // Events and waits (the ASPI layer signals completion through an event). CloseHandle
+    // releases an event.
+    virtual HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                                LPCSTR name) = 0;
+    virtual BOOL SetEvent(HANDLE event) = 0;
+    virtual BOOL ResetEvent(HANDLE event) = 0;
+    virtual DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) = 0;
+
     // Files and devices.
     virtual HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,

@@ -201,6 +201,12 @@ struct SHFILEINFOA {
 #define FILE_CURRENT 1
 #define FILE_END 2
 
+// ---- Events and waits.
+#define INFINITE 0xFFFFFFFFUL
+#define WAIT_OBJECT_0 0x00000000UL
+#define WAIT_TIMEOUT 0x00000102UL
+#define WAIT_FAILED 0xFFFFFFFFUL
+
 // ---- Drives and volumes.
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1
@@ -440,6 +446,7 @@ static_assert(ERROR_NO_MORE_ITEMS == 259 && ERROR_INSUFFICIENT_BUFFER == 122 &&
 static_assert(ERROR_NEGATIVE_SEEK == 131 && ERROR_NOT_LOCKED == 158 &&
               ERROR_UNRECOGNIZED_VOLUME == 1005);
 static_assert(STD_OUTPUT_HANDLE == 0xFFFFFFF5u && STD_ERROR_HANDLE == 0xFFFFFFF4u);
+static_assert(INFINITE == 0xFFFFFFFFUL && WAIT_OBJECT_0 == 0 && WAIT_TIMEOUT == 0x102);
 static_assert(DRIVE_REMOTE == 4 && DRIVE_RAMDISK == 6 && VER_PLATFORM_WIN32_NT == 2);
 static_assert((SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) == 0x301);
 static_assert(SW_HIDE == 0 && SW_SHOWNORMAL == 1 && SW_SHOW == 5 && HELP_CONTEXT == 1);

@@ -54,6 +54,15 @@ class ManagerTestDevice : public TOpticalDevice {
 public:
     explicit ManagerTestDevice(bool canWrite) : canWrite_(canWrite) {}
     bool CanWrite() override { return canWrite_; }
+    std::uint8_t Eject() override { return 0; }
+    std::uint8_t Blank(bool, const TBusyEvent&) override { return 0; }
+    std::uint8_t ReadCapabilities() override { return 0; }
+    bool PrepareToWrite(TDiscStatus&) override { return false; }
+    bool WriteImage(TWriteReport&, std::istream&, TBurningIO*) override { return false; }
+
+protected:
+    std::uint8_t Execute(const TCdb&, std::uint8_t*) override { return 0; }
+    std::uint8_t ExecuteImmediate(const TCdb&, const std::function<bool()>&) override { return 0; }
 
 private:
     bool canWrite_;

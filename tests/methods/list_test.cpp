@@ -66,6 +66,15 @@ public:
     }
     DWORD GetTickCount() override { return host_->GetTickCount(); }
     void Sleep(DWORD milliseconds) override { host_->Sleep(milliseconds); }
+    HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                        LPCSTR name) override {
+        return host_->CreateEventA(security, manualReset, initialState, name);
+    }
+    BOOL SetEvent(HANDLE event) override { return host_->SetEvent(event); }
+    BOOL ResetEvent(HANDLE event) override { return host_->ResetEvent(event); }
+    DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override {
+        return host_->WaitForSingleObject(object, milliseconds);
+    }
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override {
         return host_->CreateFileA(name, access, share, security, disposition, flags, templateFile);

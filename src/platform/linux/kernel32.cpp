@@ -304,7 +304,37 @@ BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD /*code*/, LPVOID /*in*/
     return FALSE;
 }
 
+HANDLE LinuxKernel32::CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
+                                   LPCSTR) {
+    return events_.Create(manualReset != FALSE, initialState != FALSE);
+}
+
+BOOL LinuxKernel32::SetEvent(HANDLE event) {
+    if (events_.Set(event))
+        return TRUE;
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+}
+
+BOOL LinuxKernel32::ResetEvent(HANDLE event) {
+    if (events_.Reset(event))
+        return TRUE;
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+}
+
+DWORD LinuxKernel32::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    const DWORD result = events_.Wait(object);
+    if (result == WAIT_FAILED)
+        lastError = ERROR_INVALID_HANDLE;
+    else if (result == WAIT_TIMEOUT && milliseconds != INFINITE)
+        Sleep(milliseconds); // nothing else in this process can set it meanwhile
+    return result;
+}
+
 BOOL LinuxKernel32::CloseHandle(HANDLE handle) {
+    if (events_.Close(handle))
+        return TRUE;
     auto file = files_.find(handle);
     if (file != files_.end()) {
         int result = close(file->second);

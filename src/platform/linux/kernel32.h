@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/local_events.h"
 
 #include <map>
 #include <memory>
@@ -23,6 +24,11 @@ public:
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;
+    HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                        LPCSTR name) override;
+    BOOL SetEvent(HANDLE event) override;
+    BOOL ResetEvent(HANDLE event) override;
+    DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override;
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override;
     BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
@@ -60,6 +66,7 @@ private:
     std::map<HANDLE, int> files_;
     HANDLE std_[3] = {nullptr, nullptr, nullptr};
     std::map<HANDLE, std::unique_ptr<Find>> finds_;
+    LocalEvents events_{0x7E000000};
 };
 
 } // namespace platform::linux_backend

@@ -2,6 +2,7 @@
 // rules of real Windows that the disk code relies on (share modes, access rights, aligned
 // unbuffered transfers, volume lock and dismount, exact ioctl output sizes) and the faults
 // of the machine file. Every transfer is held to the extent of the device it was opened on.
+#include "platform/scsi.h"
 #include "platform/sim/kernel32.h"
 
 #include <algorithm>
@@ -228,6 +229,10 @@ void SimKernel32::SettleVolumes() {
 }
 
 BOOL SimKernel32::CloseHandle(HANDLE handle) {
+    if (events_.Close(handle)) {
+        machine_->lastError = ERROR_SUCCESS;
+        return TRUE;
+    }
     DeviceHandle* h = Find(handle);
     if (h == nullptr)
         return Forwarded(host_->CloseHandle(handle));
@@ -586,6 +591,12 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
     case FSCTL_UNLOCK_VOLUME:
     case FSCTL_DISMOUNT_VOLUME:
         ok = VolumeControl(*h, device, code);
+        break;
+    case IOCTL_SCSI_PASS_THROUGH:
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+    case IOCTL_STORAGE_MEDIA_REMOVAL:
+    case IOCTL_STORAGE_EJECT_MEDIA:
+        ok = OpticalControl(*h, code, in, inSize, out, outSize, &size);
         break;
     default:
         ok = Fail(ERROR_INVALID_FUNCTION);

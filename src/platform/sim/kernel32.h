@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/local_events.h"
 #include "platform/sim/machine.h"
 
 #include <map>
@@ -40,6 +41,13 @@ public:
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
     DWORD GetTickCount() override { return ticks; }
     void Sleep(DWORD milliseconds) override { ticks += milliseconds; }
+    // Events: a wait on an unset event lets its time limit pass on the machine's clock.
+    HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                        LPCSTR name) override;
+    BOOL SetEvent(HANDLE event) override;
+    BOOL ResetEvent(HANDLE event) override;
+    DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override;
+    std::size_t OpenEvents() const { return events_.Count(); }
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override;
     BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
@@ -106,6 +114,10 @@ private:
     void Record(const DeviceHandle& h, const char* name, DWORD a, DWORD b, std::int64_t offset,
                 bool ok);
     DeviceHandle* Find(HANDLE handle);
+    // Pass-through requests and the eject requests on an optical drive's letter
+    // (optical_io.cpp).
+    BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                        DWORD outSize, DWORD* size);
     DeviceFaults& FaultsOf(const DeviceHandle& h);
     bool ExtentOf(const DeviceHandle& h, Extent* extent);
     // The extent of drive letter i, asked on the machine's behalf: the last error stays.
@@ -138,6 +150,7 @@ private:
     void ReleaseVwin32Locks(HANDLE handle);
 
     std::unique_ptr<Kernel32> host_;
+    LocalEvents events_{0x5F000000};
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;
     std::uintptr_t nextHandle_ = 0x5E000000;

@@ -588,6 +588,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         }
         m->drives.push_back(std::move(drive));
     }
+    ParseOptical(*m, file);
     for (std::size_t i = 0; i < m->disks.size(); ++i)
         if (freshDisk[i])
             WritePartitionTable(*m, static_cast<int>(i));

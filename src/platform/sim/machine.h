@@ -6,6 +6,7 @@
 // change a floppy between calls.
 #pragma once
 
+#include "platform/sim/optical_drive.h"
 #include "platform/winapi.h"
 
 #include <cstdint>
@@ -198,6 +199,8 @@ public:
     enum class FormatLibrary { Present, Absent, NoFormatEx } formatLibrary = FormatLibrary::Present;
     std::vector<PhysicalDisk> disks;
     std::vector<Drive> drives;
+    std::vector<OpticalDrive> opticalDrives;
+    AspiLayer aspi;
     bool helpViewer = false; // help files and shell documents can be opened
     // The running program's full path as GetModuleFileNameA reports it (its folder holds the
     // method files and the language file); empty: the real executable's.

@@ -1,3 +1,4 @@
+#include "platform/sim/aspi32.h"
 #include "platform/sim/fmifs.h"
 #include "platform/sim/kernel32.h"
 #include "platform/sim/registry.h"
@@ -27,6 +28,8 @@ std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
     system->shell32 = std::make_unique<SimShell32>(machine);
     system->registry = CreateSimRegistry(machine->registry);
     system->setupapi = std::make_unique<SimSetupApi>(k, SetupDevicesOf(*machine));
+    if (machine->aspi.installed)
+        system->aspi32 = std::make_unique<SimAspi32>(k, machine);
     // Windows 9x has no file-system utility library.
     if (machine->platformId == VER_PLATFORM_WIN32_NT &&
         machine->formatLibrary != Machine::FormatLibrary::Absent)

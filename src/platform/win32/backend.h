@@ -13,5 +13,7 @@ std::unique_ptr<Shell32> CreateWin32Shell32();
 std::unique_ptr<Fmifs> CreateWin32Fmifs();
 std::unique_ptr<Registry> CreateWin32Registry();
 std::unique_ptr<SetupApi> CreateWin32SetupApi();
+// Null when wnaspi32.dll cannot be loaded or lacks one of its two entries.
+std::unique_ptr<Aspi32> CreateWin32Aspi32();
 
 } // namespace platform

@@ -64,6 +64,19 @@ public:
     DWORD GetTickCount() override {
         return ::GetTickCount();
     }
+    HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                        LPCSTR name) override {
+        return ::CreateEventA(security, manualReset, initialState, name);
+    }
+    BOOL SetEvent(HANDLE event) override {
+        return ::SetEvent(event);
+    }
+    BOOL ResetEvent(HANDLE event) override {
+        return ::ResetEvent(event);
+    }
+    DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) override {
+        return ::WaitForSingleObject(object, milliseconds);
+    }
     void Sleep(DWORD milliseconds) override {
         ::Sleep(milliseconds);
     }

@@ -9,6 +9,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     system->registry = CreateWin32Registry();
     system->setupapi = CreateWin32SetupApi();
     system->fmifs = CreateWin32Fmifs();
+    system->aspi32 = CreateWin32Aspi32();
     return system;
 }
 
