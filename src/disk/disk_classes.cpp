@@ -10,14 +10,6 @@
 
 namespace purgelet {
 
-namespace {
-
-[[noreturn]] void Unavailable(const std::string& className, const std::string& name) {
-    throw XCompatibility(className + ".Create - not available in this build: " + name);
-}
-
-} // namespace
-
 TDiskClasses NTDiskClasses() {
     TDiskClasses classes;
     classes.LogicalDiskClass = [](const std::string& Name, TMessageObject* Owner) {
