@@ -131,10 +131,13 @@ void TFrmMain::lwDisksListChange(int index) {
             ++FCheckedRows;
     JvWIPDataSelection.SetButtonEnabled(ui::TWizardButton::Next, FCheckedRows > 0);
 
-    const int selected = lwDisksList.Selected();
-    JvXPBarDetails.SetVisible(selected >= 0);
+    JvXPBarDetails.SetVisible(lwDisksList.Selected() >= 0);
     JvXPBarDetails.ClearItems();
     GetHost().ProcessMessages();
+    // A change handled while messages were processed has filled the bar already: it is
+    // filled afresh for the row selected now.
+    JvXPBarDetails.ClearItems();
+    const int selected = lwDisksList.Selected();
 
     TDisk* disk = selected >= 0 ? static_cast<TDisk*>(lwDisksList.Items(selected).Data) : nullptr;
     if (disk != nullptr) {

@@ -5,6 +5,8 @@
 #include "lang/catalogue.h"
 #include "methods/method.h"
 
+#include <algorithm>
+
 namespace purgelet::testing {
 namespace {
 
@@ -211,6 +213,31 @@ TEST_F(WizardPagesTest, TheOptionsPageEditsTheOptionsLive) {
     Run();
     EXPECT_EQ(Main().SDlgLogFile.Filter, *FindControlText("SDlgLogFile", "Filter"));
     EXPECT_EQ(Options->LogFileName, "chosen.txt");
+}
+
+} // namespace
+} // namespace purgelet::testing
+
+namespace purgelet::testing {
+namespace {
+
+TEST_F(ProgramTest, AChangeHandledWhileTheDetailsAreBuiltLeavesThemOnce) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    host_.Press(ui::TWizardButton::Next);
+    Run();
+    auto& list = Main().lwDisksList;
+    const int c = RowOf("C");
+    // The user's tick arrives while the selection's details are being built.
+    host_.OnProcessMessages(host_.processMessagesCalls() + 1, [&] { list.UserToggle(c); });
+    ASSERT_TRUE(list.UserSelect(c));
+    std::vector<std::string> details;
+    for (int i = 0; i < Main().JvXPBarDetails.Count(); ++i)
+        details.push_back(Main().JvXPBarDetails.Items(i).Caption);
+    ASSERT_FALSE(details.empty());
+    EXPECT_EQ(details[0], "Name: SYSTEM (C:)");
+    EXPECT_EQ(std::count(details.begin(), details.end(), details[0]), 1);
+    EXPECT_TRUE(list.Items(c).Checked);
 }
 
 } // namespace

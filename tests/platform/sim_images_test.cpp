@@ -252,6 +252,10 @@ TEST(SimImages, TheShippedDemoMachineRuns) {
     EXPECT_EQ(m->FindDrive('E')->disk, 1);
     ASSERT_TRUE(m->FindDrive('A')->medium.has_value());
     EXPECT_EQ(m->FindDrive('A')->medium->image->size(), 1474560);
+    // A CD-RW writer with a rewritable disc to blank.
+    ASSERT_EQ(m->opticalDrives.size(), 1u);
+    EXPECT_EQ(m->opticalDrives[0].letter, 'F');
+    EXPECT_TRUE(m->opticalDrives[0].disc.erasable());
 
     // One pass over each wipeable device takes 3 to 8 seconds at its pace.
     auto seconds = [](std::int64_t bytes, std::int64_t pace) {
