@@ -290,8 +290,12 @@ void DriveMap::Detect() {
     // Without the rights to open block devices there is nothing to list; the reason is kept.
     accessDenied_ = false;
     std::erase_if(candidates, [&](const Candidate& c) {
-        if (c.drive.kind == DriveKind::Image)
-            return access(c.drive.node.c_str(), R_OK) != 0;
+        if (c.drive.kind == DriveKind::Image) {
+            if (access(c.drive.node.c_str(), R_OK) == 0)
+                return false;
+            accessDenied_ = accessDenied_ || errno == EACCES || errno == EPERM;
+            return true;
+        }
         int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             close(fd);
@@ -410,7 +414,6 @@ void DriveMap::Detect() {
             disk.model = node;
         disks_.push_back(std::move(disk));
     }
-    detected_ = true;
 }
 
 std::vector<dev_t> SystemDevices() {

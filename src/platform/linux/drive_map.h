@@ -52,7 +52,7 @@ public:
     const Drive* ByLetter(char letter) const;
     const PhysicalDisk* DiskByNumber(std::uint32_t number) const;
     const PhysicalDisk* DiskOf(const Drive& drive) const;
-    // Devices left without a letter at the last detection, and whether that was already said.
+    // Devices left without a letter at the last detection.
     const std::vector<std::string>& Unlettered() const { return unlettered_; }
     // Whether the last detection found devices this process may not open at all.
     bool AccessDenied() const { return accessDenied_; }
@@ -66,7 +66,6 @@ private:
     std::vector<PhysicalDisk> disks_;
     std::vector<std::string> unlettered_;
     bool accessDenied_ = false;
-    bool detected_ = false;
 };
 
 // The devices that hold the running system (root, /usr, /boot, active swap), read from this

@@ -89,6 +89,7 @@ private:
     DWORD textCode_ = 0;
     std::string text_;
     bool detected_ = false;
+    bool deniedTold_ = false;
     std::vector<dev_t> systemDevices_;
     bool systemKnown_ = false;
     std::uintptr_t nextHandle_ = 0x40;

@@ -273,7 +273,15 @@ DWORD LinuxKernel32::GetLogicalDrives() {
     DWORD mask = 0;
     for (const auto& drive : drives_->Drives())
         mask |= DWORD{1} << (drive.letter - 'A');
-    SetLastError(mask == 0 && drives_->AccessDenied() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+    // An empty list for want of rights is told once a run, with what would help.
+    if (mask == 0 && drives_->AccessDenied() && !deniedTold_) {
+        deniedTold_ = true;
+        SetLastErrorText(ERROR_ACCESS_DENIED,
+                         "No drive is listed: this user may not open the block devices (run "
+                         "Purgelet as root or as a member of the disk group)");
+    } else {
+        SetLastError(ERROR_SUCCESS);
+    }
     return mask;
 }
 

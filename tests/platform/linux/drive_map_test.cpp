@@ -1,6 +1,9 @@
 // The Linux back-end without root: image files named by the map file are drives with the
 // Windows calls' answers, and the decision that keeps the running system safe, on a sysfs
 // tree written for the test.
+#include "disk/disk_classes.h"
+#include "disk/disk_manager.h"
+#include "optical/optical_devices.h"
 #include "platform/linux/drive_map.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/system.h"
@@ -8,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +143,40 @@ TEST_F(ImageDrives, APhysicalDiskIsOpenedByItsNumberAndUnknownNamesAreNotFound) 
             << name;
         EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << name;
     }
+}
+
+// Without the rights to the devices the list is empty, and the reason comes once.
+TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndTheReasonIsToldOnce) {
+    fs::permissions(folder / "stick.img", fs::perms::none);
+    auto& k = *system->kernel32;
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && setuid(65534) != 0) // root reads everything: become nobody
+                std::_Exit(3);
+            if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_ACCESS_DENIED ||
+                k.SysErrorMessage(ERROR_ACCESS_DENIED).find("disk group") == std::string::npos)
+                std::_Exit(1);
+            if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_SUCCESS)
+                std::_Exit(2);
+            // The program's detection shows it once too.
+            Install("only\n" + (folder / "stick.img").string() + "\n"); // a new run
+            platform::ScopedSystem scope(std::move(system));
+            struct Counting : purgelet::TDiskManager {
+                Counting()
+                    : TDiskManager(purgelet::DiskClassesForPlatform(VER_PLATFORM_WIN32_NT),
+                                   [] { return purgelet::CreateOpticalDevices(); }) {}
+                int Message(purgelet::MessageKind, const std::string& detail, purgelet::TMsgDlgType,
+                            purgelet::TMsgDlgButtons) override {
+                    told += detail.find("disk group") != std::string::npos ? 1 : 100;
+                    return purgelet::mrOk;
+                }
+                int told = 0;
+            } manager;
+            manager.Detect();
+            manager.Detect();
+            std::_Exit(manager.told == 1 ? 0 : 4);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // A sysfs tree with a disk vda (253:0) whose second partition (253:2) carries a mapped
