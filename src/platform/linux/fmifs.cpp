@@ -125,7 +125,10 @@ private:
         std::string messages;
         const std::int64_t start = NowMs();
         int status = 0;
-        bool cancelled = false;
+        DWORD first = 0;
+        bool cancelled = !callback(FMIFS_PROGRESS, 0, &first);
+        if (cancelled)
+            kill(child, SIGTERM);
         for (;;) {
             pollfd wait{errors[0], POLLIN, 0};
             if (poll(&wait, 1, 100) > 0) {

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace purgelet {
 namespace {
@@ -187,6 +188,32 @@ TEST_F(LinuxDrives, FormatBringsBackTheFormerFileSystemAndLabel) {
         EXPECT_EQ(std::string(name), label);
         EXPECT_EQ(std::string(fs), fileSystem);
     }
+    ASSERT_FALSE(owner.progress.empty());
+    EXPECT_DOUBLE_EQ(owner.progress.back(), 1.0);
+}
+
+// The callback's refusal ends the mkfs child; the format then fails, saying so.
+TEST_F(LinuxDrives, ACancelledFormatEndsTheFormatProgram) {
+    static int calls = 0;
+    static BOOLEAN done = TRUE;
+    calls = 0;
+    auto callback = [](DWORD command, DWORD, LPVOID info) -> BOOLEAN {
+        if (command == platform::FMIFS_DONE) {
+            done = *static_cast<BOOLEAN*>(info);
+            return TRUE;
+        }
+        ++calls;
+        return FALSE;
+    };
+    const std::basic_string<WCHAR> root = {'C', ':'}, fileSystem = {'F', 'A', 'T', '1', '6'},
+                                   label = {'X'};
+    platform::sys().fmifs->FormatEx(root.c_str(), FMIFS_HARDDISK, fileSystem.c_str(), label.c_str(),
+                                    FALSE, 0, callback);
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(done);
+    EXPECT_NE(platform::k32().SysErrorMessage(platform::k32().GetLastError()).find("cancelled"),
+              std::string::npos);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1); // no child left behind
 }
 
 TEST_F(LinuxDrives, AFileSystemWithoutFormatProgramIsAClearFormatFailure) {
