@@ -1,5 +1,7 @@
 #include "platform/linux/drive_map.h"
 
+#include "platform/registry.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -365,8 +367,14 @@ void DriveMap::Detect() {
                     taken.insert(letter);
                     break;
                 }
-        if (c.drive.letter == 0)
+        if (c.drive.letter == 0) {
             unlettered_.push_back(c.drive.node);
+            // Said once a run, in the error log (where the program routes a back-end's
+            // absorbed trouble); the map file decides which devices get the letters.
+            if (told_.insert(c.drive.node).second)
+                ReportRegistryTrouble("DriveMap.Detect - no drive letter left for " + c.drive.node +
+                                      " (pin the letters in " + MapFile() + ")");
+        }
     }
 
     drives_.clear();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -65,6 +66,7 @@ private:
     std::vector<Drive> drives_;
     std::vector<PhysicalDisk> disks_;
     std::vector<std::string> unlettered_;
+    std::set<std::string> told_; // the devices already named as left without a letter
     bool accessDenied_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/linux/drive_map.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/system.h"
+#include "platform/registry.h"
 
 #include <gtest/gtest.h>
 
@@ -177,6 +178,24 @@ TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndTheReasonIsToldOnce) {
             std::_Exit(manager.told == 1 ? 0 : 4);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// More drives than letters: the map file's order of pins decides, the rest is named once.
+TEST_F(ImageDrives, DevicesBeyondTheLettersAreNamedOnceInTheErrorLog) {
+    std::string map = "only\n";
+    for (int i = 0; i < 25; ++i) {
+        const fs::path image = folder / ("disk" + std::to_string(100 + i) + ".img");
+        std::ofstream(image) << std::string(4096, 'x');
+        map += image.string() + "\n";
+    }
+    Install(map);
+    std::vector<std::string> told;
+    platform::SetRegistryTroubleReporter([&](const std::string& text) { told.push_back(text); });
+    EXPECT_EQ(system->kernel32->GetLogicalDrives(), 0x03FFFFFCu); // C: to Z:
+    EXPECT_EQ(system->kernel32->GetLogicalDrives(), 0x03FFFFFCu);
+    platform::SetRegistryTroubleReporter(nullptr);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find((folder / "disk124.img").string()), std::string::npos) << told[0];
 }
 
 // A sysfs tree with a disk vda (253:0) whose second partition (253:2) carries a mapped
