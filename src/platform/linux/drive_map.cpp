@@ -478,8 +478,11 @@ bool TouchesSystem(dev_t device, const std::vector<dev_t>& systemDevices,
         };
         if (fs::exists(dir / "partition", error))
             add(dir.parent_path());
-        for (const auto& slave : fs::directory_iterator(dir / "slaves", error))
-            add(fs::canonical(slave.path(), error));
+        for (const auto& slave : fs::directory_iterator(dir / "slaves", error)) {
+            const fs::path real = fs::canonical(slave.path(), error);
+            if (!error)
+                add(real);
+        }
     }
     if (touched.count(device) != 0)
         return true;
