@@ -221,6 +221,9 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
             return INVALID_HANDLE_VALUE;
         }
         path = file.node;
+        // A floppy drive opens without a medium; the geometry query then tells it is empty.
+        if (file.drive && file.drive->kind == DriveKind::Floppy)
+            mode |= O_NONBLOCK;
     }
     if (flags & FILE_FLAG_NO_BUFFERING)
         mode |= O_DIRECT;

@@ -127,9 +127,24 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     };
+    const bool floppy = file.drive && file.drive->kind == DriveKind::Floppy;
     switch (code) {
-    case IOCTL_DISK_GET_DRIVE_GEOMETRY:
-    case IOCTL_DISK_GET_MEDIA_TYPES: {
+    case IOCTL_DISK_GET_MEDIA_TYPES:
+        if (floppy) {
+            // What the drive takes, medium or not: 3.5" high and double density.
+            DISK_GEOMETRY types[2] = {};
+            types[0].MediaType = F3_1Pt44_512;
+            types[0].Cylinders.QuadPart = 80;
+            types[0].TracksPerCylinder = 2;
+            types[0].SectorsPerTrack = 18;
+            types[0].BytesPerSector = 512;
+            types[1] = types[0];
+            types[1].MediaType = F3_720_512;
+            types[1].SectorsPerTrack = 9;
+            return answered(types);
+        }
+        [[fallthrough]];
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
         int sectorSize = 512;
         std::uint64_t bytes = 0;
         if (block) {
@@ -161,7 +176,6 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
             geometry.SectorsPerTrack = 1;
             geometry.Cylinders.QuadPart = static_cast<LONGLONG>(sectors);
         }
-        const bool floppy = file.drive && file.drive->kind == DriveKind::Floppy;
         geometry.MediaType = floppy ? FloppyMedia(static_cast<std::int64_t>(bytes))
                              : (file.drive && file.drive->removable) ? RemovableMedia
                                                                      : FixedMedia;
