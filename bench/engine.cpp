@@ -3,13 +3,17 @@
 // FILE_FLAG_NO_BUFFERING, the program's own transfer sizes) and, in the same run and
 // interleaved round by round, dd writing zeros, dd writing pre-generated random data from
 // RAM, shred -n 1, and dd reading. Prints medians and ratios, and the peak memory of wipes
-// of two disk sizes (each in a process of its own).
+// of two disk sizes (each in a process of its own). As root, the same image is then attached
+// as a loop device and wiped through the program's whole path (drive letter, volume lock,
+// O_DIRECT, flush at close) against dd oflag=direct on that device.
 //
 //   bench_engine [--dir /var/tmp] [--mib 1024] [--rounds 5]
 //
 // The file must lie on a real disk: tmpfs accepts misaligned direct I/O and hides faults.
 #include "disk/disk.h"
+#include "disk/nt/nt_disk.h"
 #include "methods/method.h"
+#include "platform/linux/system.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
 
@@ -177,6 +181,62 @@ void MakeFile(const std::string& path, long mib) {
 
 } // namespace
 
+// Runs a command and returns its output's first line.
+std::string FirstLine(const std::string& command) {
+    std::string line;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        if (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            line = buffer;
+        pclose(pipe);
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+// The image as a loop device, named alone to the Linux back-end by a map file of its own:
+// a wipe through the drive letter against dd oflag=direct on the same device.
+void LoopDeviceCase(const std::string& file, const std::filesystem::path& folder, long mib,
+                    int rounds, method& zero) {
+    if (geteuid() != 0) {
+        std::printf("\nloop device case skipped: it needs root\n");
+        return;
+    }
+    const std::string node = FirstLine("losetup --find --show " + file + " 2>/dev/null");
+    if (node.rfind("/dev/loop", 0) != 0) {
+        std::printf("\nloop device case skipped: losetup could not attach the image\n");
+        return;
+    }
+    struct Detach {
+        std::string node;
+        ~Detach() { std::system(("losetup -d " + node).c_str()); } // only the one attached here
+    } detach{node};
+    std::ofstream(folder / "drives.map") << "only\n" << node << "\n";
+    platform::ScopedSystem scope(platform::linux_backend::CreateLinuxSystem(
+        std::make_shared<platform::linux_backend::DriveMap>(
+            platform::linux_backend::DriveMapOptions{(folder / "config").string(),
+                                                     (folder / "drives.map").string()})));
+    const std::string dd = "dd if=/dev/zero of=" + node +
+                           " bs=512K count=" + std::to_string(mib * 2) +
+                           " oflag=direct conv=fdatasync status=none";
+    std::vector<double> engine, peer;
+    for (int round = 0; round < rounds; ++round) {
+        TMessageObject owner;
+        auto disk = MakeDisk<TNTLogicalDisk>("C", &owner);
+        disk->Unbuffered = true;
+        const auto start = Clock::now();
+        disk->WipeDisk(&zero, false, 0, 0, "");
+        engine.push_back(Seconds(start, Clock::now()));
+        peer.push_back(Shell(dd));
+    }
+    const double e = Median(engine), p = Median(peer);
+    std::printf("\nloop device %s (C:), %ld MiB:\n  %-20s %7.3f s  %8.1f MiB/s\n"
+                "  %-20s %7.3f s  %8.1f MiB/s\n  zero wipe by letter / dd oflag=direct   %6.2f\n",
+                node.c_str(), mib, "engine by letter", e, static_cast<double>(mib) / e,
+                "dd oflag=direct", p, static_cast<double>(mib) / p, p / e);
+}
+
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--peak")
         return PeakChild(argv[2], argv[3]);
@@ -281,6 +341,12 @@ int main(int argc, char** argv) {
                 "KiB (%s)\n",
                 peakSmall, mib, peakLarge,
                 peakLarge <= peakSmall + 1024 ? "does not grow with the disk" : "GROWS");
+
+    try {
+        LoopDeviceCase(file, folder, mib, rounds, *zero);
+    } catch (const std::exception& error) {
+        std::printf("\nloop device case failed: %s\n", error.what());
+    }
 
     std::filesystem::remove(file);
     std::filesystem::remove(small);

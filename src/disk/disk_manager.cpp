@@ -88,6 +88,11 @@ void TDiskManager::Detect() {
     // detection always starts from empty lists.
     Clear();
     const DWORD drives = platform::k32().GetLogicalDrives();
+    // A system may list nothing because the user lacks the rights to its devices; it says
+    // so through the last error (Windows itself never does), and the user is told why.
+    if (drives == 0 && platform::k32().GetLastError() == ERROR_ACCESS_DENIED)
+        Message(mkGeneric, platform::k32().SysErrorMessage(ERROR_ACCESS_DENIED),
+                TMsgDlgType::mtWarning, mbOKButton);
 
     for (char letter = 'A'; letter <= 'B'; ++letter)
         if (IsDiskDrive(drives, letter))

@@ -1,16 +1,20 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/linux/drive_map.h"
 #include "platform/local_events.h"
 
 #include <map>
 #include <memory>
+#include <sys/types.h>
 
 namespace platform::linux_backend {
 
 class LinuxKernel32 : public Kernel32 {
 public:
-    LinuxKernel32();
+    // The drives are shared with the other Linux back-end files; null: this machine's,
+    // with the user's configuration folder and map file.
+    explicit LinuxKernel32(std::shared_ptr<DriveMap> drives = nullptr);
     ~LinuxKernel32() override;
 
     DWORD GetLastError() override;
@@ -57,13 +61,45 @@ public:
     // back-end files, which issue ioctls on it).
     int Descriptor(HANDLE handle) const;
 
+    // Sets the last error with a message of its own (which command failed and how), told
+    // by SysErrorMessage while that error is the last one.
+    void SetLastErrorText(DWORD code, std::string text);
+
+    DriveMap& Drives();
+    // The decision that keeps the running system safe: whether the device may be opened
+    // for writing, locked and dismounted. Never for the devices the system runs from.
+    bool MayWrite(dev_t device);
+
 private:
     struct Find;
+    // An open file or device; a device opened through its drive letter or disk number
+    // carries what the control codes answer about it.
+    struct File {
+        int fd = -1;
+        int lockFd = -1;     // the exclusive open that is the volume lock
+        bool locked = false; // an image file's lock (flock on fd)
+        bool written = false;
+        bool physical = false;      // \\.\PhysicalDriveN
+        std::optional<Drive> drive; // opened as \\.\X:
+        std::string node;
+        dev_t device = 0;
+    };
     HANDLE NewHandle();
     static bool NextMatch(Find& find, WIN32_FIND_DATAA* data);
+    // The node a Windows device name stands for; false when it names no device of ours.
+    bool ResolveDeviceName(const std::string& name, File& file);
+    BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
+    const Drive* DriveOfRoot(LPCSTR root);
 
+    std::shared_ptr<DriveMap> drives_;
+    DWORD textCode_ = 0;
+    std::string text_;
+    bool detected_ = false;
+    bool deniedTold_ = false;
+    std::vector<dev_t> systemDevices_;
+    bool systemKnown_ = false;
     std::uintptr_t nextHandle_ = 0x40;
-    std::map<HANDLE, int> files_;
+    std::map<HANDLE, File> files_;
     HANDLE std_[3] = {nullptr, nullptr, nullptr};
     std::map<HANDLE, std::unique_ptr<Find>> finds_;
     LocalEvents events_{0x7E000000};

@@ -1,6 +1,12 @@
 #include "platform/linux/shell32.h"
 
+#include "platform/linux/fmifs.h"
+#include "platform/linux/volume.h"
+
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace platform::linux_backend {
 
@@ -8,8 +14,56 @@ namespace {
 
 class LinuxShell32 : public Shell32 {
 public:
-    DWORD_PTR SHGetFileInfoA(LPCSTR, DWORD, SHFILEINFOA*, UINT, UINT) override { return 0; }
-    DWORD SHFormatDrive(HWND, UINT, UINT, UINT) override { return SHFMT_NOFORMAT; }
+    explicit LinuxShell32(LinuxKernel32& kernel32) : kernel32_(kernel32) {}
+
+    // A drive's display name tells the device behind the letter: "KINGSTON (E:) /dev/sdb1".
+    DWORD_PTR SHGetFileInfoA(LPCSTR path, DWORD, SHFILEINFOA* info, UINT infoSize,
+                             UINT flags) override {
+        if (path == nullptr || info == nullptr || infoSize < sizeof(SHFILEINFOA) ||
+            (flags & SHGFI_DISPLAYNAME) == 0 ||
+            !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':')
+            return 0;
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+        kernel32_.GetDriveTypeA(path); // detects the drives when nothing did yet
+        const Drive* drive = kernel32_.Drives().ByLetter(letter);
+        if (drive == nullptr)
+            return 0;
+        std::string label;
+        if (auto facts = ProbeVolume(drive->node))
+            label = facts->label;
+        if (label.empty())
+            label = drive->kind == DriveKind::Floppy    ? "Floppy"
+                    : drive->kind == DriveKind::Optical ? "CD Drive"
+                    : drive->removable                  ? "Removable Disk"
+                                                        : "Local Disk";
+        const std::string name = label + " (" + letter + ":) " + drive->node;
+        std::snprintf(info->szDisplayName, sizeof(info->szDisplayName), "%s", name.c_str());
+        info->hIcon = nullptr; // no icons to hand out
+        return 1;
+    }
+
+    // There is no interactive format on Linux: the user is told the command that would
+    // format the drive, and the answer is that nothing was formatted.
+    DWORD SHFormatDrive(HWND, UINT drive, UINT, UINT) override {
+        const char root[3] = {static_cast<char>('A' + drive), ':', '\0'};
+        kernel32_.GetDriveTypeA(root);
+        const Drive* found = drive < 26 ? kernel32_.Drives().ByLetter(root[0]) : nullptr;
+        if (found == nullptr)
+            return SHFMT_ERROR;
+        std::string fileSystem = "vfat", label;
+        if (auto facts = ProbeVolume(found->node)) {
+            fileSystem = facts->fileSystem;
+            label = facts->label;
+        }
+        auto command = FormatCommand(fileSystem, label, found->node, 0);
+        if (command.empty())
+            command = FormatCommand("vfat", label, found->node, 0);
+        std::string line;
+        for (const auto& word : command)
+            line += (line.empty() ? "" : " ") + word;
+        std::fprintf(stderr, "purgelet: to format %s, run as root: %s\n", root, line.c_str());
+        return SHFMT_NOFORMAT;
+    }
     BOOL DestroyIcon(HICON) override { return TRUE; }
     // No Windows programs, help files or internet shortcuts are shipped for Linux: every
     // start fails as for a missing file, and the program says so where it matters.
@@ -20,12 +74,15 @@ public:
     BOOL WinHelpA(HWND, LPCSTR, UINT, ULONG_PTR) override { return FALSE; }
     HWND FindWindowA(LPCSTR, LPCSTR) override { return nullptr; }
     BOOL BringWindowToTop(HWND) override { return FALSE; }
+
+private:
+    LinuxKernel32& kernel32_;
 };
 
 } // namespace
 
-std::unique_ptr<Shell32> CreateLinuxShell32() {
-    return std::make_unique<LinuxShell32>();
+std::unique_ptr<Shell32> CreateLinuxShell32(LinuxKernel32& kernel32) {
+    return std::make_unique<LinuxShell32>(kernel32);
 }
 
 } // namespace platform::linux_backend

@@ -1,17 +1,30 @@
-#include "platform/system.h"
+#include "platform/linux/system.h"
+
+#include "platform/linux/fmifs.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/registry.h"
+#include "platform/linux/setupapi.h"
 #include "platform/linux/shell32.h"
 
 namespace platform {
 
-std::unique_ptr<System> CreateNativeSystem() {
+namespace linux_backend {
+
+std::unique_ptr<System> CreateLinuxSystem(std::shared_ptr<DriveMap> drives) {
     auto system = std::make_unique<System>();
-    system->kernel32 = std::make_unique<linux_backend::LinuxKernel32>();
-    system->shell32 = linux_backend::CreateLinuxShell32();
-    system->registry = std::make_unique<linux_backend::LinuxRegistry>();
-    system->setupapi = CreateEmptySetupApi(*system->kernel32); // no device installation service
+    auto kernel32 = std::make_unique<LinuxKernel32>(std::move(drives));
+    system->shell32 = CreateLinuxShell32(*kernel32);
+    system->setupapi = CreateLinuxSetupApi(*kernel32);
+    system->fmifs = CreateLinuxFmifs(*kernel32);
+    system->kernel32 = std::move(kernel32);
+    system->registry = std::make_unique<LinuxRegistry>();
     return system;
+}
+
+} // namespace linux_backend
+
+std::unique_ptr<System> CreateNativeSystem() {
+    return linux_backend::CreateLinuxSystem(nullptr);
 }
 
 } // namespace platform

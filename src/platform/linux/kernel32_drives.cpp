@@ -1,0 +1,398 @@
+// kernel32's drives and devices on Linux: letters over block devices (the drive map), the
+// disk control codes answered from the block-device ioctls and the partition table, the
+// volume lock as an exclusive open and the dismount as a real unmount.
+#include "platform/linux/errors.h"
+#include "platform/linux/kernel32.h"
+#include "platform/linux/volume.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace platform::linux_backend {
+
+namespace {
+
+static_assert(sizeof(DISK_GEOMETRY) == 24);
+static_assert(FILE_DEVICE_DISK == 7);
+
+// Floppy media by capacity, as Windows names them.
+MEDIA_TYPE FloppyMedia(std::int64_t size) {
+    switch (size) {
+    case 1474560:
+        return F3_1Pt44_512;
+    case 2949120:
+        return F3_2Pt88_512;
+    case 737280:
+        return F3_720_512;
+    case 1228800:
+        return F5_1Pt2_512;
+    case 368640:
+        return F5_360_512;
+    default:
+        return RemovableMedia;
+    }
+}
+
+char LetterOf(LPCSTR root) {
+    if (root == nullptr || !std::isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':')
+        return 0;
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+}
+
+template <class T> bool Answer(const T& value, LPVOID out, DWORD outSize, LPDWORD returned) {
+    if (out == nullptr || outSize < sizeof(T))
+        return false;
+    std::memcpy(out, &value, sizeof(T));
+    if (returned != nullptr)
+        *returned = sizeof(T);
+    return true;
+}
+
+} // namespace
+
+DriveMap& LinuxKernel32::Drives() {
+    return *drives_;
+}
+
+bool LinuxKernel32::MayWrite(dev_t device) {
+    if (!systemKnown_) {
+        systemDevices_ = SystemDevices();
+        systemKnown_ = true;
+    }
+    return !TouchesSystem(device, systemDevices_);
+}
+
+bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
+    if (!detected_) {
+        drives_->Detect();
+        detected_ = true;
+    }
+    const std::string rest = name.substr(4);
+    const Drive* drive = nullptr;
+    const PhysicalDisk* disk = nullptr;
+    if (rest.size() == 2 && rest[1] == ':') {
+        drive =
+            drives_->ByLetter(static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0]))));
+        if (drive == nullptr)
+            return false;
+        file.drive = *drive;
+        file.node = drive->node;
+    } else {
+        static const char kPhysical[] = "physicaldrive";
+        std::string lower = rest;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (lower.rfind(kPhysical, 0) != 0 || lower.size() == sizeof(kPhysical) - 1)
+            return false;
+        const std::string digits = lower.substr(sizeof(kPhysical) - 1);
+        if (!std::all_of(digits.begin(), digits.end(),
+                         [](unsigned char c) { return std::isdigit(c) != 0; }))
+            return false;
+        disk = drives_->DiskByNumber(static_cast<std::uint32_t>(std::stoul(digits)));
+        if (disk == nullptr)
+            return false;
+        file.physical = true;
+        file.node = disk->node;
+    }
+    struct stat st {};
+    if (stat(file.node.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+        file.device = st.st_rdev;
+    return true;
+}
+
+BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize,
+                                 LPDWORD returned) {
+    if (file.node.empty()) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    const bool block = file.device != 0;
+    auto fail = [this](DWORD error) {
+        SetLastError(error);
+        return FALSE;
+    };
+    auto answered = [&](const auto& value) {
+        if (!Answer(value, out, outSize, returned))
+            return fail(ERROR_INSUFFICIENT_BUFFER);
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    };
+    const bool floppy = file.drive && file.drive->kind == DriveKind::Floppy;
+    switch (code) {
+    case IOCTL_DISK_GET_MEDIA_TYPES:
+        if (floppy) {
+            // What the drive takes, medium or not: 3.5" high and double density.
+            DISK_GEOMETRY types[2] = {};
+            types[0].MediaType = F3_1Pt44_512;
+            types[0].Cylinders.QuadPart = 80;
+            types[0].TracksPerCylinder = 2;
+            types[0].SectorsPerTrack = 18;
+            types[0].BytesPerSector = 512;
+            types[1] = types[0];
+            types[1].MediaType = F3_720_512;
+            types[1].SectorsPerTrack = 9;
+            return answered(types);
+        }
+        [[fallthrough]];
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
+        int sectorSize = 512;
+        std::uint64_t bytes = 0;
+        if (block) {
+            if (ioctl(file.fd, BLKSSZGET, &sectorSize) != 0 ||
+                ioctl(file.fd, BLKGETSIZE64, &bytes) != 0)
+                return fail(Win32ErrorFromErrno(errno));
+        } else {
+            struct stat st {};
+            if (fstat(file.fd, &st) != 0)
+                return fail(Win32ErrorFromErrno(errno));
+            bytes = static_cast<std::uint64_t>(st.st_size);
+        }
+        if (bytes == 0)
+            return fail(ERROR_NOT_READY); // no medium
+        DISK_GEOMETRY geometry{};
+        geometry.BytesPerSector = static_cast<DWORD>(sectorSize);
+        const std::uint64_t sectors = bytes / static_cast<std::uint64_t>(sectorSize);
+        // The device's own heads and sectors where they divide it exactly; otherwise one
+        // sector per track, so that cylinders × heads × sectors is never short of the device.
+        hd_geometry hd{};
+        if (block && ioctl(file.fd, HDIO_GETGEO, &hd) == 0 && hd.heads != 0 && hd.sectors != 0 &&
+            sectors % (static_cast<std::uint64_t>(hd.heads) * hd.sectors) == 0) {
+            geometry.TracksPerCylinder = hd.heads;
+            geometry.SectorsPerTrack = hd.sectors;
+            geometry.Cylinders.QuadPart = static_cast<LONGLONG>(
+                sectors / (static_cast<std::uint64_t>(hd.heads) * hd.sectors));
+        } else {
+            geometry.TracksPerCylinder = 1;
+            geometry.SectorsPerTrack = 1;
+            geometry.Cylinders.QuadPart = static_cast<LONGLONG>(sectors);
+        }
+        geometry.MediaType = floppy ? FloppyMedia(static_cast<std::int64_t>(bytes))
+                             : (file.drive && file.drive->removable) ? RemovableMedia
+                                                                     : FixedMedia;
+        return answered(geometry);
+    }
+    case IOCTL_DISK_GET_PARTITION_INFO: {
+        PARTITION_INFORMATION partition{};
+        std::uint64_t bytes = 0;
+        if (block) {
+            if (ioctl(file.fd, BLKGETSIZE64, &bytes) != 0)
+                return fail(Win32ErrorFromErrno(errno));
+        } else {
+            struct stat st {};
+            if (fstat(file.fd, &st) != 0)
+                return fail(Win32ErrorFromErrno(errno));
+            bytes = static_cast<std::uint64_t>(st.st_size);
+        }
+        partition.PartitionLength.QuadPart = static_cast<LONGLONG>(bytes);
+        partition.RecognizedPartition = TRUE;
+        if (file.drive && file.drive->kind == DriveKind::Partition) {
+            partition.StartingOffset.QuadPart = file.drive->start;
+            partition.HiddenSectors = static_cast<DWORD>(file.drive->start / 512);
+            partition.PartitionNumber = file.drive->partitionNumber;
+            if (auto entry = ReadPartitionEntry(file.drive->wholeDisk,
+                                                static_cast<int>(file.drive->partitionNumber))) {
+                partition.PartitionType = entry->type;
+                partition.BootIndicator = entry->boot ? TRUE : FALSE;
+            }
+        }
+        return answered(partition);
+    }
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+        const PhysicalDisk* disk = nullptr;
+        if (file.drive)
+            disk = drives_->DiskOf(*file.drive);
+        else
+            for (const auto& candidate : drives_->Disks())
+                if (candidate.node == file.node)
+                    disk = &candidate;
+        if (disk == nullptr)
+            return fail(ERROR_INVALID_FUNCTION); // floppies and optical drives have none
+        STORAGE_DEVICE_NUMBER number{};
+        number.DeviceType = FILE_DEVICE_DISK;
+        number.DeviceNumber = disk->number;
+        number.PartitionNumber = file.drive ? file.drive->partitionNumber : 0;
+        return answered(number);
+    }
+    case FSCTL_LOCK_VOLUME: {
+        if (file.lockFd >= 0 || file.locked)
+            return fail(ERROR_ACCESS_DENIED);
+        if (!block) {
+            if (flock(file.fd, LOCK_EX | LOCK_NB) != 0)
+                return fail(ERROR_ACCESS_DENIED);
+            file.locked = true;
+            SetLastError(ERROR_SUCCESS);
+            return TRUE;
+        }
+        // Refused while mounted or held open exclusively: the program then offers the
+        // forced dismount, as Windows refuses a volume with open files.
+        const int lock = open(file.node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        if (lock < 0)
+            return fail(errno == EBUSY ? DWORD{ERROR_ACCESS_DENIED} : Win32ErrorFromErrno(errno));
+        file.lockFd = lock;
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    case FSCTL_UNLOCK_VOLUME:
+        if (file.lockFd >= 0) {
+            close(file.lockFd);
+            file.lockFd = -1;
+        } else if (file.locked) {
+            flock(file.fd, LOCK_UN);
+            file.locked = false;
+        } else {
+            return fail(ERROR_NOT_LOCKED);
+        }
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    case FSCTL_DISMOUNT_VOLUME: {
+        if (!block) {
+            SetLastError(ERROR_SUCCESS);
+            return TRUE; // an image file is never mounted through us
+        }
+        if (!MayWrite(file.device))
+            return fail(ERROR_ACCESS_DENIED);
+        const int error = UnmountAll(file.device, file.physical);
+        if (error != 0)
+            return fail(error == EBUSY ? DWORD{ERROR_BUSY} : Win32ErrorFromErrno(error));
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+const Drive* LinuxKernel32::DriveOfRoot(LPCSTR root) {
+    if (!detected_) {
+        drives_->Detect();
+        detected_ = true;
+    }
+    const char letter = LetterOf(root);
+    return letter == 0 ? nullptr : drives_->ByLetter(letter);
+}
+
+DWORD LinuxKernel32::GetLogicalDrives() {
+    drives_->Detect();
+    detected_ = true;
+    DWORD mask = 0;
+    for (const auto& drive : drives_->Drives())
+        mask |= DWORD{1} << (drive.letter - 'A');
+    // An empty list for want of rights is told once a run, with what would help.
+    if (mask == 0 && drives_->AccessDenied() && !deniedTold_) {
+        deniedTold_ = true;
+        SetLastErrorText(ERROR_ACCESS_DENIED,
+                         "No drive is listed: this user may not open the block devices (run "
+                         "Purgelet as root or as a member of the disk group)");
+    } else {
+        SetLastError(ERROR_SUCCESS);
+    }
+    return mask;
+}
+
+UINT LinuxKernel32::GetDriveTypeA(LPCSTR root) {
+    const Drive* drive = DriveOfRoot(root);
+    if (drive == nullptr)
+        return DRIVE_NO_ROOT_DIR;
+    switch (drive->kind) {
+    case DriveKind::Optical:
+        return DRIVE_CDROM;
+    case DriveKind::Floppy:
+        return DRIVE_REMOVABLE;
+    default:
+        return drive->removable ? DRIVE_REMOVABLE : DRIVE_FIXED;
+    }
+}
+
+BOOL LinuxKernel32::GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                          LPDWORD serial, LPDWORD maxComponentLength,
+                                          LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                          DWORD fileSystemNameSize) {
+    const Drive* drive = DriveOfRoot(root);
+    if (drive == nullptr) {
+        SetLastError(ERROR_INVALID_DRIVE);
+        return FALSE;
+    }
+    auto facts = ProbeVolume(drive->node);
+    if (!facts) {
+        SetLastError(ERROR_UNRECOGNIZED_VOLUME);
+        return FALSE;
+    }
+    auto copy = [](const std::string& text, LPSTR out, DWORD size) {
+        if (out == nullptr || size == 0)
+            return true;
+        if (text.size() + 1 > size)
+            return false;
+        std::memcpy(out, text.c_str(), text.size() + 1);
+        return true;
+    };
+    if (!copy(facts->label, volumeName, volumeNameSize) ||
+        !copy(facts->fileSystem, fileSystemName, fileSystemNameSize)) {
+        SetLastError(ERROR_MORE_DATA);
+        return FALSE;
+    }
+    if (serial != nullptr)
+        *serial = facts->serial;
+    if (maxComponentLength != nullptr)
+        *maxComponentLength = 255;
+    if (fileSystemFlags != nullptr)
+        *fileSystemFlags = 0;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL LinuxKernel32::GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller,
+                                        PULARGE_INTEGER total, PULARGE_INTEGER totalFree) {
+    const Drive* drive = DriveOfRoot(root);
+    if (drive == nullptr) {
+        SetLastError(ERROR_INVALID_DRIVE);
+        return FALSE;
+    }
+    struct stat st {};
+    std::optional<std::string> mountPoint;
+    if (stat(drive->node.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+        mountPoint = MountPointOf(st.st_rdev);
+    // Space is a fact of a mounted file system; an unmounted volume is not ready for it.
+    struct statvfs vfs {};
+    if (!mountPoint || statvfs(mountPoint->c_str(), &vfs) != 0) {
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    const std::uint64_t unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
+    if (freeToCaller != nullptr)
+        freeToCaller->QuadPart = static_cast<ULONGLONG>(vfs.f_bavail) * unit;
+    if (total != nullptr)
+        total->QuadPart = static_cast<ULONGLONG>(vfs.f_blocks) * unit;
+    if (totalFree != nullptr)
+        totalFree->QuadPart = static_cast<ULONGLONG>(vfs.f_bfree) * unit;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD LinuxKernel32::QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
+    const Drive* drive = DriveOfRoot(device);
+    if (drive == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    const DWORD needed = static_cast<DWORD>(drive->node.size() + 2); // a list: two NULs end it
+    if (target == nullptr || size < needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(target, drive->node.c_str(), drive->node.size() + 1);
+    target[needed - 1] = '\0';
+    SetLastError(ERROR_SUCCESS);
+    return needed;
+}
+
+} // namespace platform::linux_backend

@@ -1,0 +1,250 @@
+// The Linux back-end without root: image files named by the map file are drives with the
+// Windows calls' answers, and the decision that keeps the running system safe, on a sysfs
+// tree written for the test.
+#include "disk/disk_classes.h"
+#include "disk/disk_manager.h"
+#include "optical/optical_devices.h"
+#include "platform/linux/drive_map.h"
+#include "platform/linux/kernel32.h"
+#include "platform/linux/system.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform::linux_backend;
+
+fs::path NewFolder(const char* what) {
+    static std::atomic<int> counter{0};
+    fs::path folder =
+        fs::temp_directory_path() / (std::string("purgelet-") + what + "-" +
+                                     std::to_string(getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+class ImageDrives : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::ofstream(folder / "stick.img", std::ios::binary)
+            << std::string(2 * 1024 * 1024, '\x5A');
+        Install("only\nG: " + (folder / "stick.img").string() + "\n" +
+                (folder / "absent.img").string() + "\n");
+    }
+    void TearDown() override {
+        system.reset();
+        fs::remove_all(folder);
+    }
+    void Install(const std::string& map) {
+        std::ofstream(folder / "drives.map") << map;
+        system = CreateLinuxSystem(std::make_shared<DriveMap>(
+            DriveMapOptions{(folder / "config").string(), (folder / "drives.map").string()}));
+    }
+    HANDLE Open(DWORD access) {
+        return system->kernel32->CreateFileA("\\\\.\\G:", access,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
+    }
+    template <class T> bool Query(HANDLE handle, DWORD code, T* out) {
+        DWORD returned = 0;
+        return system->kernel32->DeviceIoControl(handle, code, nullptr, 0, out, sizeof(T),
+                                                 &returned, nullptr) != FALSE;
+    }
+
+    fs::path folder = NewFolder("images");
+    std::unique_ptr<platform::System> system;
+};
+
+TEST_F(ImageDrives, AnImageFileIsADriveWithItsSizeAndADiskOfItsOwn) {
+    auto& k = *system->kernel32;
+    EXPECT_EQ(k.GetLogicalDrives(), 1u << ('G' - 'A')); // the absent image is no drive
+    EXPECT_EQ(k.GetDriveTypeA("G:\\"), static_cast<UINT>(DRIVE_FIXED));
+    EXPECT_EQ(k.GetDriveTypeA("H:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+    char target[512] = {};
+    EXPECT_EQ(k.QueryDosDeviceA("G:", target, sizeof target),
+              (folder / "stick.img").string().size() + 2);
+    EXPECT_EQ(std::string(target), (folder / "stick.img").string());
+
+    HANDLE handle = Open(GENERIC_READ);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    DISK_GEOMETRY geometry{};
+    ASSERT_TRUE(Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry));
+    EXPECT_EQ(geometry.BytesPerSector, 512u);
+    EXPECT_EQ(geometry.Cylinders.QuadPart * geometry.TracksPerCylinder * geometry.SectorsPerTrack *
+                  512,
+              2 * 1024 * 1024); // never short of the drive
+    PARTITION_INFORMATION partition{};
+    ASSERT_TRUE(Query(handle, IOCTL_DISK_GET_PARTITION_INFO, &partition));
+    EXPECT_EQ(partition.PartitionLength.QuadPart, 2 * 1024 * 1024);
+    STORAGE_DEVICE_NUMBER number{};
+    ASSERT_TRUE(Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number));
+    EXPECT_EQ(number.DeviceNumber, 0u);
+    EXPECT_TRUE(k.CloseHandle(handle));
+
+    // Nothing to tell about a volume without a file system.
+    char label[64], fileSystem[64];
+    EXPECT_FALSE(
+        k.GetVolumeInformationA("G:\\", label, 64, nullptr, nullptr, nullptr, fileSystem, 64));
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_UNRECOGNIZED_VOLUME));
+}
+
+TEST_F(ImageDrives, TheLockIsExclusiveAndWritesReachTheFileAtClose) {
+    auto& k = *system->kernel32;
+    HANDLE writer = Open(GENERIC_READ | GENERIC_WRITE);
+    HANDLE other = Open(GENERIC_READ | GENERIC_WRITE);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(Query<char>(writer, FSCTL_LOCK_VOLUME, nullptr));
+    EXPECT_FALSE(Query<char>(other, FSCTL_LOCK_VOLUME, nullptr));
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(Query<char>(other, FSCTL_UNLOCK_VOLUME, nullptr));
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
+
+    alignas(4096) static char block[4096];
+    std::memset(block, 0xC3, sizeof block);
+    LONG high = 0;
+    EXPECT_EQ(k.SetFilePointer(writer, 4096, &high, FILE_BEGIN), 4096u);
+    DWORD done = 0;
+    ASSERT_TRUE(k.WriteFile(writer, block, sizeof block, &done, nullptr));
+    EXPECT_TRUE(Query<char>(writer, FSCTL_UNLOCK_VOLUME, nullptr));
+    EXPECT_TRUE(k.CloseHandle(writer));
+    EXPECT_TRUE(Query<char>(other, FSCTL_LOCK_VOLUME, nullptr)); // free again
+    EXPECT_TRUE(k.CloseHandle(other));
+
+    std::ifstream in(folder / "stick.img", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.substr(4096, 4096), std::string(4096, '\xC3'));
+    EXPECT_EQ(bytes.substr(0, 4096), std::string(4096, '\x5A'));
+    EXPECT_EQ(bytes.size(), 2u * 1024 * 1024);
+}
+
+TEST_F(ImageDrives, APhysicalDiskIsOpenedByItsNumberAndUnknownNamesAreNotFound) {
+    auto& k = *system->kernel32;
+    k.GetLogicalDrives();
+    HANDLE disk = k.CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(disk, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(k.CloseHandle(disk));
+    for (const char* name :
+         {"\\\\.\\PhysicalDrive1", "\\\\.\\Z:", "\\\\.\\PhysicalDrive", "\\\\.\\CdRom0"}) {
+        EXPECT_EQ(
+            k.CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE)
+            << name;
+        EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << name;
+    }
+}
+
+// Without the rights to the devices the list is empty, and the reason comes once.
+TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndTheReasonIsToldOnce) {
+    fs::permissions(folder / "stick.img", fs::perms::none);
+    auto& k = *system->kernel32;
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && setuid(65534) != 0) // root reads everything: become nobody
+                std::_Exit(3);
+            if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_ACCESS_DENIED ||
+                k.SysErrorMessage(ERROR_ACCESS_DENIED).find("disk group") == std::string::npos)
+                std::_Exit(1);
+            if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_SUCCESS)
+                std::_Exit(2);
+            // The program's detection shows it once too.
+            Install("only\n" + (folder / "stick.img").string() + "\n"); // a new run
+            platform::ScopedSystem scope(std::move(system));
+            struct Counting : purgelet::TDiskManager {
+                Counting()
+                    : TDiskManager(purgelet::DiskClassesForPlatform(VER_PLATFORM_WIN32_NT),
+                                   [] { return purgelet::CreateOpticalDevices(); }) {}
+                int Message(purgelet::MessageKind, const std::string& detail, purgelet::TMsgDlgType,
+                            purgelet::TMsgDlgButtons) override {
+                    told += detail.find("disk group") != std::string::npos ? 1 : 100;
+                    return purgelet::mrOk;
+                }
+                int told = 0;
+            } manager;
+            manager.Detect();
+            manager.Detect();
+            std::_Exit(manager.told == 1 ? 0 : 4);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// More drives than letters: the map file's order of pins decides, the rest is named once.
+TEST_F(ImageDrives, DevicesBeyondTheLettersAreNamedOnceInTheErrorLog) {
+    std::string map = "only\n";
+    for (int i = 0; i < 25; ++i) {
+        const fs::path image = folder / ("disk" + std::to_string(100 + i) + ".img");
+        std::ofstream(image) << std::string(4096, 'x');
+        map += image.string() + "\n";
+    }
+    Install(map);
+    std::vector<std::string> told;
+    platform::SetRegistryTroubleReporter([&](const std::string& text) { told.push_back(text); });
+    EXPECT_EQ(system->kernel32->GetLogicalDrives(), 0x03FFFFFCu); // C: to Z:
+    EXPECT_EQ(system->kernel32->GetLogicalDrives(), 0x03FFFFFCu);
+    platform::SetRegistryTroubleReporter(nullptr);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find((folder / "disk124.img").string()), std::string::npos) << told[0];
+}
+
+// A sysfs tree with a disk vda (253:0) whose second partition (253:2) carries a mapped
+// device (252:0), and a disk vdb (253:16) that has nothing to do with the system.
+class SystemDecision : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Device("devices/vda", "253:0");
+        Device("devices/vda/vda1", "253:1", true);
+        Device("devices/vda/vda2", "253:2", true);
+        Device("devices/vdb", "253:16");
+        Device("devices/vdb/vdb1", "253:17", true);
+        Device("devices/dm-0", "252:0");
+        fs::create_directories(sysfs / "devices/dm-0/slaves");
+        fs::create_symlink("../../vda/vda2", sysfs / "devices/dm-0/slaves/vda2");
+    }
+    void TearDown() override { fs::remove_all(sysfs); }
+    void Device(const std::string& path, const std::string& number, bool partition = false) {
+        fs::create_directories(sysfs / path);
+        std::ofstream(sysfs / path / "dev") << number << "\n";
+        if (partition)
+            std::ofstream(sysfs / path / "partition") << "1\n";
+        fs::create_directories(sysfs / "dev/block");
+        fs::create_symlink(fs::path("../..") / path, sysfs / "dev/block" / number);
+    }
+
+    fs::path sysfs = NewFolder("sysfs");
+};
+
+TEST_F(SystemDecision, WhatTheSystemRestsOnIsTouchedItsNeighboursAreNot) {
+    const std::vector<dev_t> system = {makedev(252, 0)}; // the root file system on dm-0
+    EXPECT_TRUE(TouchesSystem(makedev(252, 0), system, sysfs.string()));
+    EXPECT_TRUE(TouchesSystem(makedev(253, 2), system, sysfs.string()));  // under dm-0
+    EXPECT_TRUE(TouchesSystem(makedev(253, 0), system, sysfs.string()));  // its whole disk
+    EXPECT_FALSE(TouchesSystem(makedev(253, 1), system, sysfs.string())); // a neighbour
+    EXPECT_FALSE(TouchesSystem(makedev(253, 16), system, sysfs.string()));
+    EXPECT_FALSE(TouchesSystem(makedev(253, 17), system, sysfs.string()));
+    // Swap on the other disk's partition: that disk is the system's too, now.
+    const std::vector<dev_t> withSwap = {makedev(252, 0), makedev(253, 17)};
+    EXPECT_TRUE(TouchesSystem(makedev(253, 16), withSwap, sysfs.string()));
+}
+
+TEST(SystemDevices, TheRunningSystemsOwnRootIsAmongThemAndRefused) {
+    const auto devices = SystemDevices();
+    struct stat st {};
+    ASSERT_EQ(stat("/", &st), 0);
+    EXPECT_NE(std::find(devices.begin(), devices.end(), st.st_dev), devices.end());
+    LinuxKernel32 k(std::make_shared<DriveMap>(DriveMapOptions{"/nonexistent", "/nonexistent"}));
+    EXPECT_FALSE(k.MayWrite(st.st_dev));
+}
+
+} // namespace

@@ -1,0 +1,264 @@
+// The Linux back-end on real block devices: loop devices with real partition tables and file
+// systems, named to the back-end through the test's own map file, driven through the
+// program's NT disk classes exactly as on Windows.
+#include "disk/disk_manager.h"
+#include "disk/nt/nt_disk.h"
+#include "loop_device.h"
+#include "platform/linux/kernel32.h"
+#include "platform/linux/system.h"
+#include "platform/linux/volume.h"
+#include "support/recording_owner.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace purgelet {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::linux_backend::DriveMap;
+using platform::linux_backend::DriveMapOptions;
+using platform::linux_backend::LinuxKernel32;
+using testing::LoopDevice;
+using testing::Shell;
+
+constexpr std::int64_t kMiB = 1024 * 1024;
+// Two partitions of 24 MiB at 1 MiB and 25 MiB on a 64 MiB disk.
+const char kTable[] = "label: dos\\nstart=2048, size=49152, type=e\\n"
+                      "start=51200, size=49152, type=83\\n";
+
+fs::path NewFolder() {
+    static std::atomic<int> counter{0};
+    fs::path folder = fs::temp_directory_path() / ("purgelet-linux-" + std::to_string(getpid()) +
+                                                   "-" + std::to_string(counter++));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::vector<char> ImageBytes(const fs::path& image, std::int64_t offset, std::int64_t size) {
+    std::ifstream in(image, std::ios::binary);
+    in.seekg(offset);
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    in.read(bytes.data(), size);
+    return bytes;
+}
+
+bool Mounted(const std::string& node) {
+    struct stat st {};
+    return stat(node.c_str(), &st) == 0 &&
+           platform::linux_backend::MountPointOf(st.st_rdev).has_value();
+}
+
+class LinuxDrives : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string reason = testing::LoopDevicesUnavailable();
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+        disk = std::make_unique<LoopDevice>(folder / "a.img", 64, kTable);
+        ASSERT_TRUE(disk->attached()) << "losetup could not attach the image";
+        ASSERT_TRUE(fs::exists(disk->Partition(2))) << "the partition table was not read";
+        Shell("mkfs.vfat -F 16 -n PURGETEST " + disk->Partition(1));
+        Shell("mkfs.ext4 -q -L OTHERPART " + disk->Partition(2));
+        Install("only\n" + disk->node() + "\n");
+    }
+    void TearDown() override {
+        scope.reset(); // the back-end's handles before the devices they refer to
+        disk.reset();
+        fs::remove_all(folder);
+    }
+    // A fresh back-end (as a new run of the program) that sees only what the map names.
+    void Install(const std::string& map) {
+        std::ofstream(folder / "drives.map") << map;
+        scope.reset();
+        drives = std::make_shared<DriveMap>(
+            DriveMapOptions{(folder / "config").string(), (folder / "drives.map").string()});
+        scope = std::make_unique<platform::ScopedSystem>(
+            platform::linux_backend::CreateLinuxSystem(drives));
+    }
+    std::string DosDevice(const char* letter) {
+        char target[256] = {};
+        return platform::k32().QueryDosDeviceA(letter, target, sizeof target) ? target : "";
+    }
+
+    fs::path folder = NewFolder();
+    std::unique_ptr<LoopDevice> disk;
+    std::shared_ptr<DriveMap> drives;
+    std::unique_ptr<platform::ScopedSystem> scope;
+    testing::RecordingOwner owner;
+};
+
+TEST_F(LinuxDrives, DetectionShowsLettersOwnersSizesLabelsAndFileSystems) {
+    TDiskManager manager;
+    manager.Detect();
+    ASSERT_EQ(manager.LogicalDisks.Count(), 2);
+    ASSERT_EQ(manager.PhysicalDisks.Count(), 1);
+    auto* first = static_cast<TLogicalDisk*>(manager.LogicalDisks.Items(0));
+    auto* second = static_cast<TLogicalDisk*>(manager.LogicalDisks.Items(1));
+    TDisk* whole = manager.PhysicalDisks.Items(0);
+    EXPECT_EQ(first->Description, "PURGETEST (C:) " + disk->Partition(1));
+    EXPECT_EQ(first->FileSystem, "FAT16");
+    EXPECT_EQ(first->Size, 24 * kMiB);
+    EXPECT_EQ(first->StartingOffset, 1 * kMiB);
+    EXPECT_EQ(first->BlockSize, 512);
+    EXPECT_EQ(first->DriveType, 1);
+    EXPECT_EQ(second->Description, "OTHERPART (D:) " + disk->Partition(2));
+    EXPECT_EQ(second->FileSystem, "ext4");
+    EXPECT_EQ(second->StartingOffset, 25 * kMiB);
+    EXPECT_EQ(whole->Description, "Loop device (" + disk->image().string() + ")");
+    EXPECT_EQ(whole->Size, 64 * kMiB);
+    EXPECT_EQ(first->OwnerDisk, whole);
+    EXPECT_EQ(second->OwnerDisk, whole);
+    EXPECT_EQ(DosDevice("C:"), disk->Partition(1));
+    EXPECT_EQ(DosDevice("E:"), "");
+}
+
+TEST_F(LinuxDrives, TheLockIsRefusedWhileMountedAndTheForcedDismountUnmounts) {
+    // The ext4 partition: every kernel that runs these tests mounts it.
+    ASSERT_TRUE(disk->Mount(2, folder / "mnt"));
+    auto volume = MakeDisk<TNTLogicalDisk>("D", &owner);
+
+    owner.answers = {mrNo};
+    EXPECT_THROW(volume->Open(false), Xlock);
+    EXPECT_TRUE(Mounted(disk->Partition(2)));
+
+    {
+        // A file held open keeps the volume busy: the dismount fails and says so.
+        std::ofstream held(folder / "mnt" / "held.txt");
+        owner.answers = {mrYes};
+        EXPECT_THROW(volume->Open(false), XDisMount);
+        EXPECT_TRUE(Mounted(disk->Partition(2)));
+    }
+
+    owner.answers = {mrYes};
+    ASSERT_NO_THROW(volume->Open(false));
+    EXPECT_FALSE(Mounted(disk->Partition(2)));
+    EXPECT_NO_THROW(volume->Close());
+    ASSERT_EQ(owner.questions.size(), 3u);
+    EXPECT_EQ(owner.questions[0].kind, mkQueryForceDisMount);
+}
+
+TEST_F(LinuxDrives, WipingOnePartitionLeavesTheTableAndTheOtherPartitionByteIdentical) {
+    const auto table = ImageBytes(disk->image(), 0, 1 * kMiB);
+    const auto other = ImageBytes(disk->image(), 25 * kMiB, 24 * kMiB);
+    auto volume = MakeDisk<TNTLogicalDisk>("C", &owner);
+    volume->Unbuffered = true; // O_DIRECT, from an aligned buffer
+    volume->Open(false);
+    constexpr std::int32_t kBlocks = 128;
+    void* raw = nullptr;
+    ASSERT_EQ(posix_memalign(&raw, 4096, kBlocks * 512), 0);
+    std::unique_ptr<void, decltype(&std::free)> buffer(raw, &std::free);
+    std::memset(buffer.get(), 0xA5, kBlocks * 512);
+    for (std::int64_t block = 0; block < volume->BlockCount; block += kBlocks)
+        volume->WriteBlocks(buffer.get(), kBlocks, block);
+    volume->Close(); // flushes: what follows reads the image file itself
+
+    EXPECT_EQ(ImageBytes(disk->image(), 0, 1 * kMiB), table);
+    EXPECT_EQ(ImageBytes(disk->image(), 25 * kMiB, 24 * kMiB), other);
+    const auto wiped = ImageBytes(disk->image(), 1 * kMiB, 24 * kMiB);
+    EXPECT_EQ(std::count(wiped.begin(), wiped.end(), static_cast<char>(0xA5)),
+              static_cast<std::ptrdiff_t>(wiped.size()));
+}
+
+TEST_F(LinuxDrives, FormatBringsBackTheFormerFileSystemAndLabel) {
+    for (const char* letter : {"C", "D"}) {
+        auto volume = MakeDisk<TNTLogicalDisk>(letter, &owner);
+        const std::string label = letter[0] == 'C' ? "PURGETEST" : "OTHERPART";
+        const std::string fileSystem = volume->FileSystem;
+        volume->Open(false);
+        std::vector<char> zeros(64 * 1024, 0);
+        volume->WriteBlocks(zeros.data(), 128, 0);
+        volume->WriteBlocks(zeros.data(), 128, 128);
+        volume->Close();
+        char name[64] = {}, fs[64] = {};
+        EXPECT_FALSE(platform::k32().GetVolumeInformationA(
+            (std::string(letter) + ":\\").c_str(), name, 64, nullptr, nullptr, nullptr, fs, 64));
+
+        volume->Format(TFormatParams{0, 0, label});
+        ASSERT_TRUE(platform::k32().GetVolumeInformationA(
+            (std::string(letter) + ":\\").c_str(), name, 64, nullptr, nullptr, nullptr, fs, 64));
+        EXPECT_EQ(std::string(name), label);
+        EXPECT_EQ(std::string(fs), fileSystem);
+    }
+    ASSERT_FALSE(owner.progress.empty());
+    EXPECT_DOUBLE_EQ(owner.progress.back(), 1.0);
+}
+
+// The callback's refusal ends the mkfs child; the format then fails, saying so.
+TEST_F(LinuxDrives, ACancelledFormatEndsTheFormatProgram) {
+    static int calls = 0;
+    static BOOLEAN done = TRUE;
+    calls = 0;
+    auto callback = [](DWORD command, DWORD, LPVOID info) -> BOOLEAN {
+        if (command == platform::FMIFS_DONE) {
+            done = *static_cast<BOOLEAN*>(info);
+            return TRUE;
+        }
+        ++calls;
+        return FALSE;
+    };
+    const std::basic_string<WCHAR> root = {'C', ':'}, fileSystem = {'F', 'A', 'T', '1', '6'},
+                                   label = {'X'};
+    platform::sys().fmifs->FormatEx(root.c_str(), FMIFS_HARDDISK, fileSystem.c_str(), label.c_str(),
+                                    FALSE, 0, callback);
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(done);
+    EXPECT_NE(platform::k32().SysErrorMessage(platform::k32().GetLastError()).find("cancelled"),
+              std::string::npos);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1); // no child left behind
+}
+
+TEST_F(LinuxDrives, AFileSystemWithoutFormatProgramIsAClearFormatFailure) {
+    auto volume = MakeDisk<TNTLogicalDisk>("C", &owner);
+    volume->Open(false);
+    volume->Close();
+    volume->FileSystem = "hpfs";
+    owner.answers = {mrNo}; // no shell format instead
+    try {
+        volume->Format(TFormatParams{0, 0, "X"});
+        FAIL() << "formatted a file system it has no program for";
+    } catch (const XFormatError& error) {
+        EXPECT_NE(std::string(error.what())
+                      .find("No format program is known for the file "
+                            "system \"hpfs\""),
+                  std::string::npos)
+            << error.what();
+    }
+}
+
+TEST_F(LinuxDrives, ALetterStaysWithItsDeviceAcrossDetections) {
+    // The first run pins the second partition to F:; later runs keep it there unpinned.
+    Install("only\n" + disk->node() + "\nF: " + disk->Partition(2) + "\n");
+    EXPECT_EQ(platform::k32().GetLogicalDrives(), (1u << 2) | (1u << 5));
+    EXPECT_EQ(DosDevice("F:"), disk->Partition(2));
+
+    LoopDevice another(folder / "b.img", 8, "");
+    ASSERT_TRUE(another.attached());
+    Shell("mkfs.vfat " + another.node());
+    Install("only\n" + another.node() + "\n" + disk->node() + "\n");
+    EXPECT_EQ(platform::k32().GetLogicalDrives(), (1u << 2) | (1u << 3) | (1u << 5));
+    EXPECT_EQ(DosDevice("C:"), disk->Partition(1));
+    EXPECT_EQ(DosDevice("D:"), another.node());
+    EXPECT_EQ(DosDevice("F:"), disk->Partition(2));
+    scope.reset(); // before the device it may hold open
+}
+
+TEST_F(LinuxDrives, TheTestsOwnLoopDeviceMayBeWrittenTheSystemsDeviceNever) {
+    auto& k = static_cast<LinuxKernel32&>(platform::k32());
+    struct stat st {};
+    ASSERT_EQ(stat(disk->Partition(1).c_str(), &st), 0);
+    EXPECT_TRUE(k.MayWrite(st.st_rdev));
+    ASSERT_EQ(stat("/", &st), 0);
+    EXPECT_FALSE(k.MayWrite(st.st_dev));
+}
+
+} // namespace
+} // namespace purgelet

@@ -1,0 +1,98 @@
+// Loop devices for the Linux back-end's tests: an image file with a real partition table and
+// file systems, attached with losetup and always detached again (also when an assertion
+// fails). A test names only these devices to the back-end, through its own map file.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace purgelet::testing {
+
+// Runs a shell command; its standard output, without the last line break.
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr)
+        output += buffer;
+    const int result = pclose(pipe);
+    if (status != nullptr)
+        *status = result;
+    while (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    return output;
+}
+
+// Why loop-device tests cannot run here; empty when they can.
+inline std::string LoopDevicesUnavailable() {
+    if (geteuid() != 0)
+        return "loop devices need root";
+    int status = 0;
+    if (Shell("losetup -f", &status).empty() || status != 0)
+        return "losetup -f finds no free loop device";
+    for (const char* tool : {"sfdisk", "mkfs.vfat", "mkfs.ext4"})
+        if (Shell(std::string("command -v ") + tool + " || ls /usr/sbin/" + tool).empty())
+            return std::string(tool) + " is not installed";
+    return {};
+}
+
+// An image file attached as a partitioned loop device; detached and deleted at the end.
+class LoopDevice {
+public:
+    // sfdiskScript: the partition table; empty for an unpartitioned device.
+    LoopDevice(const std::filesystem::path& image, int megabytes, const std::string& sfdiskScript)
+        : image_(image) {
+        Shell("truncate -s " + std::to_string(megabytes) + "M '" + image.string() + "'");
+        if (!sfdiskScript.empty())
+            Shell("printf '" + sfdiskScript + "' | sfdisk -q '" + image.string() + "'");
+        node_ = Shell("losetup --find --show --partscan '" + image.string() + "'");
+        if (node_.rfind("/dev/loop", 0) != 0)
+            node_.clear();
+        // Some kernels leave the table of a fresh loop device unread: partx reads it (for
+        // this device only); the nodes then appear a moment later.
+        if (!sfdiskScript.empty() && !node_.empty() && !std::filesystem::exists(Partition(1)))
+            Shell("partx -a " + node_);
+        for (int i = 0; i < 100 && !sfdiskScript.empty() && !node_.empty() &&
+                        !std::filesystem::exists(Partition(1));
+             ++i)
+            usleep(20000);
+    }
+    ~LoopDevice() {
+        if (node_.empty())
+            return;
+        for (const auto& mount : mounts_)
+            Shell("umount '" + mount + "'");
+        Shell("losetup -d " + node_); // only the device this object attached
+        std::error_code error;
+        std::filesystem::remove(image_, error);
+    }
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+
+    bool attached() const { return !node_.empty(); }
+    const std::string& node() const { return node_; }
+    std::string Partition(int number) const { return node_ + "p" + std::to_string(number); }
+    const std::filesystem::path& image() const { return image_; }
+
+    // Mounts a partition of this device at folder; unmounted at the end if still mounted.
+    bool Mount(int number, const std::filesystem::path& folder) {
+        std::filesystem::create_directories(folder);
+        int status = 0;
+        Shell("mount '" + Partition(number) + "' '" + folder.string() + "'", &status);
+        if (status == 0)
+            mounts_.push_back(folder.string());
+        return status == 0;
+    }
+
+private:
+    std::filesystem::path image_;
+    std::string node_;
+    std::vector<std::string> mounts_;
+};
+
+} // namespace purgelet::testing
