@@ -3,6 +3,9 @@
 // the drive calls answer as for a machine without that drive.
 #include "platform/linux/kernel32.h"
 
+#include "platform/linux/sg_io.h"
+#include "platform/scsi.h"
+
 #include "platform/linux/errors.h"
 
 #include <cerrno>
@@ -222,7 +225,9 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
         }
         path = file.node;
         // A floppy drive opens without a medium; the geometry query then tells it is empty.
-        if (file.drive && file.drive->kind == DriveKind::Floppy)
+        // So does an optical drive without a disc, for its SCSI commands to tell so.
+        if (file.drive &&
+            (file.drive->kind == DriveKind::Floppy || file.drive->kind == DriveKind::Optical))
             mode |= O_NONBLOCK;
     }
     if (flags & FILE_FLAG_NO_BUFFERING)
@@ -337,15 +342,21 @@ DWORD LinuxKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanc
     return static_cast<DWORD>(position & 0xFFFFFFFFu);
 }
 
-BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID /*in*/, DWORD /*inSize*/,
-                                    LPVOID out, DWORD outSize, LPDWORD returned,
-                                    LPOVERLAPPED /*overlapped*/) {
+BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                    DWORD outSize, LPDWORD returned, LPOVERLAPPED /*overlapped*/) {
     if (returned != nullptr)
         *returned = 0;
     auto file = files_.find(device);
     if (file == files_.end()) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
+    }
+    if (code == IOCTL_SCSI_PASS_THROUGH || code == IOCTL_SCSI_PASS_THROUGH_DIRECT) {
+        DWORD count = 0;
+        lastError = PassThrough(file->second.fd, code, in, inSize, out, outSize, &count);
+        if (returned != nullptr)
+            *returned = count;
+        return lastError == ERROR_SUCCESS ? TRUE : FALSE;
     }
     return DriveControl(file->second, code, out, outSize, returned);
 }
