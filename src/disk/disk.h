@@ -131,6 +131,11 @@ public:
     // need at least the sector size, and 4096 covers every sector size in use.
     static constexpr std::size_t WipeBufferAlignment = 4096;
 
+    // Generation of the next buffer and summing of the last one run on a helper thread while
+    // the disk transfers; off, every step runs on the calling thread with one buffer. The
+    // bytes, the transfers and the calls to the Owner are the same either way.
+    bool OverlapTransfers = true;
+
     // Overwrites every block once per pass of Method, verifies where the method says so.
     void Wipe() override;
 

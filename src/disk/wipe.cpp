@@ -3,7 +3,9 @@
 // reports progress after every transfer. It decides nothing on the user's behalf: every
 // failed transfer becomes a question to the Owner, whose answer it carries out.
 #include "disk/disk.h"
+#include "disk/pass_helper.h"
 #include "disk/transfer_buffer.h"
+#include "disk/wipe_passes.h"
 
 #include "methods/method.h"
 #include "report/exceptions.h"
@@ -11,11 +13,13 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
+#include <system_error>
 
 namespace purgelet {
 
-namespace {
+namespace wipe_engine {
 
 // The sum of the bytes, modulo 2^32, taken 32 bytes at a time in four independent chains
 // of 16-bit lanes: a lane takes at most 2 x 255 per step, so 128 steps fit before the lanes
@@ -46,19 +50,21 @@ std::uint32_t ByteSum(const std::uint8_t* data, std::size_t count) {
     return static_cast<std::uint32_t>(total);
 }
 
+namespace {
+
 // Block-by-block recovery of a failed transfer of chunk blocks at position: each block is
 // transferred alone, and each one that fails is put to the owner (Retry repeats it after
 // PrepareToRetry, Ignore leaves it, anything else lets its exception end the wipe).
 // Returns whether a block was left out.
-template <class Transfer>
-bool RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, std::uint8_t* buffer,
+template <class Byte, class Transfer>
+bool RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, Byte* buffer,
                          std::int32_t chunk, std::int64_t position, MessageKind kind,
                          Transfer transfer) {
     bool skipped = false;
     disk.PrepareToRetry();
     for (std::int32_t j = 0; j < chunk; ++j) {
         disk.CurrentBlock = position + j;
-        std::uint8_t* block = buffer + static_cast<std::size_t>(j) * disk.BlockSize;
+        Byte* block = buffer + static_cast<std::size_t>(j) * disk.BlockSize;
         for (;;) {
             std::exception_ptr failure;
             try {
@@ -83,6 +89,96 @@ bool RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, std::ui
 }
 
 } // namespace
+
+std::int32_t TWipeRun::ChunkSize() {
+    if (disk.BufferSize > 0 && disk.BufferSize < disk.BlockSize)
+        disk.BufferSize = disk.BlockSize;
+    return disk.ChunkBlocks(static_cast<std::int64_t>(BufferBytes()));
+}
+
+void TWipeRun::Report(std::int32_t chunk) {
+    done += chunk;
+    TMessageObject::SetProgress(
+        &owner, total > 0 ? static_cast<double>(done + 1) / static_cast<double>(total) : 1.0);
+    owner.Update();
+}
+
+void TWipeRun::WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
+    disk.CurrentBlock = position;
+    try {
+        disk.WriteBlocks(data, chunk, position);
+        return;
+    } catch (const XDiskIO&) {
+    }
+    RecoverBlockByBlock(disk, owner, data, chunk, position, mkWrite,
+                        [this](const std::uint8_t* block, std::int64_t at) {
+                            disk.WriteBlocks(block, 1, at);
+                        });
+}
+
+bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
+    disk.CurrentBlock = position;
+    try {
+        disk.ReadBlocks(data, chunk, position);
+        return false;
+    } catch (const XDiskIO&) {
+    }
+    return RecoverBlockByBlock(
+        disk, owner, data, chunk, position, mkRead,
+        [this](std::uint8_t* block, std::int64_t at) { disk.ReadBlocks(block, 1, at); });
+}
+
+void TWipeRun::EndReadBack(std::uint32_t checksum, bool unread) {
+    // A block whose read-back was skipped leaves whatever the buffer held in the sum, which
+    // for a fixed pattern is the pattern itself: the sums would agree and an unread block
+    // would pass as verified. Such a pass counts as a mismatch.
+    if ((checksum != 0 || unread) &&
+        owner.Message(mkVerify, disk.Description, TMsgDlgType::mtWarning, mbYesNo) != mrYes)
+        throw XVerify("TLogicalDisk.Wipe - Verify ");
+}
+
+void RunPassesInline(TWipeRun& run) {
+    TRandomAccessDisk& disk = run.disk;
+    TTransferBuffer buffer(run.BufferBytes(), TransferAlignment(disk.BlockSize));
+    do {
+        std::uint32_t checksum = 0;
+        std::int64_t position = 0;
+        run.Method.InvalidateBuffer();
+        std::int32_t chunk = run.ChunkSize();
+        while (position < disk.BlockCount) {
+            if (disk.BlockCount - position < chunk)
+                chunk = static_cast<std::int32_t>(disk.BlockCount - position);
+            const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
+            // A fixed pattern is generated on the first transfer of the pass only; later
+            // transfers reuse the buffer, so the pattern restarts at every transfer.
+            run.Method.FillBuffer(buffer.data(), bytes);
+            checksum += ByteSum(buffer.data(), bytes);
+            run.WriteChunk(buffer.data(), chunk, position);
+            position += chunk;
+            run.Report(chunk);
+        }
+
+        if (run.Method.CurrentPassChecks()) {
+            bool unread = false;
+            position = 0;
+            chunk = run.ChunkSize();
+            while (position < disk.BlockCount) {
+                if (disk.BlockCount - position < chunk)
+                    chunk = static_cast<std::int32_t>(disk.BlockCount - position);
+                const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
+                if (run.ReadChunk(buffer.data(), chunk, position))
+                    unread = true;
+                checksum -= ByteSum(buffer.data(), bytes);
+                position += chunk;
+                run.Report(chunk);
+            }
+            run.EndReadBack(checksum, unread);
+            run.Method.NextPass(); // steps over the verification slot
+        }
+    } while (run.Method.NextPass());
+}
+
+} // namespace wipe_engine
 
 void TRandomAccessDisk::PrepareToRetry() {}
 
@@ -110,90 +206,25 @@ void TRandomAccessDisk::Wipe() {
                              ", block count " + std::to_string(BlockCount));
 
     Method->ResetPasses();
-    const std::int64_t total =
-        (static_cast<std::int64_t>(Method->PassCount) + FormatPass) * BlockCount;
-    std::int64_t done = 0;
+    wipe_engine::TWipeRun run{
+        *this, owner, *Method,
+        (static_cast<std::int64_t>(Method->PassCount) + FormatPass) * BlockCount};
 
-    // A block larger than the default buffer still gets a buffer that holds it.
-    const auto blockBytes = static_cast<std::size_t>(BlockSize);
-    TTransferBuffer buffer(std::max<std::size_t>(WipeBufferSize, blockBytes),
-                           TransferAlignment(BlockSize));
-    const auto capacity = static_cast<std::int64_t>(buffer.capacity());
-
-    auto report = [&](std::int32_t chunk) {
-        done += chunk;
-        TMessageObject::SetProgress(
-            &owner, total > 0 ? static_cast<double>(done + 1) / static_cast<double>(total) : 1.0);
-        owner.Update();
-    };
-    auto chunkSize = [&]() {
-        if (BufferSize > 0 && BufferSize < BlockSize)
-            BufferSize = BlockSize;
-        return ChunkBlocks(capacity);
-    };
-    auto writeOne = [this](const std::uint8_t* data, std::int64_t block) {
-        WriteBlocks(data, 1, block);
-    };
-    auto readOne = [this](std::uint8_t* data, std::int64_t block) { ReadBlocks(data, 1, block); };
-
-    do {
-        std::uint32_t checksum = 0;
-        std::int64_t position = 0;
-        Method->InvalidateBuffer();
-        std::int32_t chunk = chunkSize();
-        while (position < BlockCount) {
-            if (BlockCount - position < chunk)
-                chunk = static_cast<std::int32_t>(BlockCount - position);
-            const std::size_t bytes = static_cast<std::size_t>(chunk) * BlockSize;
-            // A fixed pattern is generated on the first transfer of the pass only; later
-            // transfers reuse the buffer, so the pattern restarts at every transfer.
-            Method->FillBuffer(buffer.data(), bytes);
-            checksum += ByteSum(buffer.data(), bytes);
-            CurrentBlock = position;
-            bool failed = false;
-            try {
-                WriteBlocks(buffer.data(), chunk, position);
-            } catch (const XDiskIO&) {
-                failed = true;
-            }
-            if (failed)
-                RecoverBlockByBlock(*this, owner, buffer.data(), chunk, position, mkWrite,
-                                    writeOne);
-            position += chunk;
-            report(chunk);
+    // ISAAC's word fill leaves the last count mod 4 bytes of a buffer as they were, so for a
+    // block size that is not a multiple of 4 (none in use) what a buffer held before would
+    // show through; those disks keep the single buffer.
+    std::unique_ptr<wipe_engine::TPassHelper> helper;
+    if (OverlapTransfers && BlockSize % 4 == 0 && BlockCount > 0) {
+        try {
+            helper = std::make_unique<wipe_engine::TPassHelper>(*Method);
+        } catch (const std::system_error&) {
+            // No thread to be had: the same wipe, without the overlap.
         }
-
-        if (Method->CurrentPassChecks()) {
-            // A block whose read-back was skipped leaves whatever the buffer held in the
-            // sum, which for a fixed pattern is the pattern itself: the sums would agree
-            // and an unread block would pass as verified. Such a pass counts as a mismatch.
-            bool unread = false;
-            position = 0;
-            chunk = chunkSize();
-            while (position < BlockCount) {
-                if (BlockCount - position < chunk)
-                    chunk = static_cast<std::int32_t>(BlockCount - position);
-                const std::size_t bytes = static_cast<std::size_t>(chunk) * BlockSize;
-                CurrentBlock = position;
-                bool failed = false;
-                try {
-                    ReadBlocks(buffer.data(), chunk, position);
-                } catch (const XDiskIO&) {
-                    failed = true;
-                }
-                if (failed && RecoverBlockByBlock(*this, owner, buffer.data(), chunk, position,
-                                                  mkRead, readOne))
-                    unread = true;
-                checksum -= ByteSum(buffer.data(), bytes);
-                position += chunk;
-                report(chunk);
-            }
-            if ((checksum != 0 || unread) &&
-                owner.Message(mkVerify, Description, TMsgDlgType::mtWarning, mbYesNo) != mrYes)
-                throw XVerify("TLogicalDisk.Wipe - Verify ");
-            Method->NextPass(); // steps over the verification slot
-        }
-    } while (Method->NextPass());
+    }
+    if (helper)
+        wipe_engine::RunPassesOverlapped(run, *helper);
+    else
+        wipe_engine::RunPassesInline(run);
 }
 
 } // namespace purgelet

@@ -73,4 +73,16 @@ void method::FillBuffer(std::uint8_t* buffer, std::size_t count) {
     }
 }
 
+void method::SaveFillState(TFillState& into) const {
+    IsaacSaveState(into.isaac);
+    into.randSeed = RandSeed;
+    into.needsFill = NeedsFill;
+}
+
+void method::RestoreFillState(const TFillState& from) {
+    IsaacRestoreState(from.isaac);
+    RandSeed = from.randSeed;
+    NeedsFill = from.needsFill;
+}
+
 } // namespace purgelet

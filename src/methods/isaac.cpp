@@ -9,16 +9,6 @@ namespace purgelet {
 
 namespace {
 
-struct IsaacState {
-    std::uint32_t results[kIsaacWords] = {};
-    std::uint32_t memory[kIsaacWords] = {};
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    std::uint32_t c = 0;
-    std::uint8_t position = 0;
-    std::uint32_t seed[kIsaacWords + 1] = {};
-};
-
 IsaacState state;
 
 inline void Mix(std::uint32_t (&w)[8]) {
@@ -112,6 +102,14 @@ std::uint32_t IsaacNext() {
 
 std::uint32_t IsaacRandom(std::uint32_t n) {
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(IsaacNext()) * n) >> 32);
+}
+
+void IsaacSaveState(IsaacState& into) {
+    into = state;
+}
+
+void IsaacRestoreState(const IsaacState& from) {
+    state = from;
 }
 
 void IsaacSeed() {

@@ -10,6 +10,21 @@ namespace purgelet {
 
 constexpr std::size_t kIsaacWords = 256;
 
+// The generator's whole state. A caller that draws results ahead of need saves it first, so
+// that it can put the generator back when those results are not used after all.
+struct IsaacState {
+    std::uint32_t results[kIsaacWords] = {};
+    std::uint32_t memory[kIsaacWords] = {};
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    std::uint32_t c = 0;
+    std::uint8_t position = 0;
+    std::uint32_t seed[kIsaacWords + 1] = {};
+};
+
+void IsaacSaveState(IsaacState& into);
+void IsaacRestoreState(const IsaacState& from);
+
 // The reference initialisation with the given 256 seed words, ending with one batch.
 void IsaacInit(const std::uint32_t* seed);
 // The reference batch step: 256 new results, handed out from index 0.

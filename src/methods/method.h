@@ -2,6 +2,8 @@
 // cursor through which the wipe engine walks it.
 #pragma once
 
+#include "methods/isaac.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +24,13 @@ struct steptype {
     std::array<std::uint8_t, 512> Pattern{};
     bool ChangeDirection = false;
     bool Check = false;
+};
+
+// Everything a FillBuffer call changes: both generators and the method's fill flag.
+struct TFillState {
+    IsaacState isaac;
+    std::uint32_t randSeed = 0;
+    bool needsFill = true;
 };
 
 class method {
@@ -54,6 +63,10 @@ public:
     bool NextPass(); // true while a pass is left
     // The next buffer of the current pass (does nothing while the buffer is still valid).
     void FillBuffer(std::uint8_t* buffer, std::size_t count);
+    // What FillBuffer would change, saved and put back: a buffer drawn ahead of need and
+    // then not used leaves the generators as if it had never been drawn.
+    void SaveFillState(TFillState& into) const;
+    void RestoreFillState(const TFillState& from);
 
 private:
     std::vector<std::unique_ptr<steptype>> ownedSteps_;

@@ -1,0 +1,58 @@
+// The pass engine's helper thread. It runs one job at a time: draw the next buffer from the
+// method (optional), then sum a buffer. The calling thread posts a job, goes on with its
+// transfer and collects the result; it never touches the method, the generators or the
+// job's buffers while a job is out, so the generators are only ever called from one thread
+// at a time. Memory is fixed: no allocation per job.
+#pragma once
+
+#include "methods/method.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <thread>
+
+namespace purgelet::wipe_engine {
+
+class TPassHelper {
+public:
+    struct Job {
+        std::uint8_t* fill = nullptr;      // when set: Method.FillBuffer(fill, bytes) first
+        const std::uint8_t* sum = nullptr; // then the byte sum of sum[0, bytes)
+        std::size_t bytes = 0;
+    };
+
+    // Starts the thread; raises std::system_error when the system gives none.
+    explicit TPassHelper(method& Method);
+    // Waits for a job still out, puts back what it drew, stops and joins the thread.
+    ~TPassHelper();
+    TPassHelper(const TPassHelper&) = delete;
+    TPassHelper& operator=(const TPassHelper&) = delete;
+
+    // Hands over a job; none may be out.
+    void Post(const Job& job);
+    // Waits for the job and takes its sum; the job's own exception is raised here, where
+    // the calling thread would have met it.
+    std::uint32_t Wait();
+    // Drops the job that is out, if any: waits for it and, when it drew a buffer, puts the
+    // generators back as they were before, as if it had never been drawn.
+    void Discard() noexcept;
+    bool Busy() const { return out_; }
+
+private:
+    enum : int { kIdle, kPosted, kDone, kStop };
+    void Loop();
+    void AwaitDone();
+
+    method& method_;
+    Job job_;
+    TFillState before_; // the generators as they were before the job's fill
+    std::uint32_t sum_ = 0;
+    std::exception_ptr error_;
+    bool out_ = false; // a job was posted and not yet collected (calling thread only)
+    std::atomic<int> state_{kIdle};
+    std::thread thread_;
+};
+
+} // namespace purgelet::wipe_engine

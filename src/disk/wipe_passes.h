@@ -1,0 +1,53 @@
+// Inside the pass engine: what its two pass runners share. The inline runner does every
+// step on the calling thread with one buffer; the overlapped runner hands generation and
+// summing to a helper thread and alternates two buffers. Both make the same transfers, the
+// same bytes and the same calls to the owner.
+#pragma once
+
+#include "disk/disk.h"
+
+#include "methods/method.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+
+namespace purgelet::wipe_engine {
+
+class TPassHelper;
+
+// The sum of the bytes, modulo 2^32: what a pass wrote, less what its read-back found.
+std::uint32_t ByteSum(const std::uint8_t* data, std::size_t count);
+
+// One Wipe call: the disk, its owner and method, and the progress made.
+struct TWipeRun {
+    TRandomAccessDisk& disk;
+    TMessageObject& owner;
+    method& Method;
+    std::int64_t total; // transfers' blocks in all passes, the format pass included
+    std::int64_t done = 0;
+
+    // Bytes per transfer buffer: a block larger than the default buffer still fits.
+    std::size_t BufferBytes() const {
+        return std::max<std::size_t>(TRandomAccessDisk::WipeBufferSize,
+                                     static_cast<std::size_t>(disk.BlockSize));
+    }
+    // Blocks per transfer for this pass (read when the pass or its read-back starts).
+    std::int32_t ChunkSize();
+    // Progress and Update after every transfer of chunk blocks.
+    void Report(std::int32_t chunk);
+    // Writes chunk blocks at position from data, redoing a failed transfer block by block.
+    void WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int64_t position);
+    // Reads chunk blocks at position into data, the same way; true when a block was skipped.
+    bool ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position);
+    // After a pass's read-back: a mismatch, or a block not read, is put to the owner.
+    void EndReadBack(std::uint32_t checksum, bool unread);
+};
+
+// Every pass of the method on the calling thread.
+void RunPassesInline(TWipeRun& run);
+// Every pass with generation and summing overlapping the transfers.
+void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper);
+
+} // namespace purgelet::wipe_engine
