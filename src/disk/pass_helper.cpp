@@ -87,12 +87,14 @@ void TPassHelper::Loop() {
         if (now == kStop)
             return;
         try {
+            if (job_.sumFirst != nullptr)
+                sum_ += ByteSum(job_.sumFirst, job_.sumFirstBytes);
             if (job_.fill != nullptr) {
                 method_.SaveFillState(before_);
                 method_.FillBuffer(job_.fill, job_.bytes);
             }
             if (job_.sum != nullptr)
-                sum_ = ByteSum(job_.sum, job_.bytes);
+                sum_ += ByteSum(job_.sum, job_.bytes);
         } catch (...) {
             error_ = std::current_exception();
         }

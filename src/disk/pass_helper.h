@@ -1,5 +1,5 @@
-// The pass engine's helper thread. It runs one job at a time: draw the next buffer from the
-// method (optional), then sum a buffer. The calling thread posts a job, goes on with its
+// The pass engine's helper thread. It runs one job at a time: sum a buffer's old contents,
+// draw the buffer anew from the method, sum a buffer (each step optional). The calling thread posts a job, goes on with its
 // transfer and collects the result; it never touches the method, the generators or the
 // job's buffers while a job is out, so the generators are only ever called from one thread
 // at a time. Memory is fixed: no allocation per job.
@@ -18,8 +18,10 @@ namespace purgelet::wipe_engine {
 class TPassHelper {
 public:
     struct Job {
-        std::uint8_t* fill = nullptr;      // when set: Method.FillBuffer(fill, bytes) first
-        const std::uint8_t* sum = nullptr; // then the byte sum of sum[0, bytes)
+        const std::uint8_t* sumFirst = nullptr; // the byte sum of sumFirst[0, sumFirstBytes)
+        std::size_t sumFirstBytes = 0;
+        std::uint8_t* fill = nullptr;      // then Method.FillBuffer(fill, bytes)
+        const std::uint8_t* sum = nullptr; // then the byte sum of sum[0, bytes), added
         std::size_t bytes = 0;
     };
 
@@ -32,7 +34,9 @@ public:
 
     // Hands over a job; none may be out.
     void Post(const Job& job);
-    // Waits for the job and takes its sum; the job's own exception is raised here, where
+    // Whether the job out has ended (it is still to be collected by Wait).
+    bool Done() const { return state_.load(std::memory_order_acquire) == kDone; }
+    // Waits for the job and takes its sums, added; the job's own exception is raised here, where
     // the calling thread would have met it.
     std::uint32_t Wait();
     // Drops the job that is out, if any: waits for it and, when it drew a buffer, puts the

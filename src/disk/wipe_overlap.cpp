@@ -44,42 +44,69 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
             return static_cast<std::size_t>(blocks) * static_cast<std::size_t>(disk.BlockSize);
         };
 
-        // The pass's first buffer: nothing to overlap it with yet.
-        std::uint32_t sum = 0; // of the transfer about to be written
+        // The pass's first buffer: nothing to overlap it with yet. A pattern's later
+        // transfers reuse it, and with it its sum while their size stays the same.
+        std::uint32_t reusedSum = 0;
+        std::size_t reusedBytes = 0;
         if (position < disk.BlockCount) {
-            const std::size_t bytes = bytesOf(blocksAt(0));
-            run.Method.FillBuffer(buffers[current], bytes);
-            sum = ByteSum(buffers[current], bytes);
+            reusedBytes = bytesOf(blocksAt(0));
+            run.Method.FillBuffer(buffers[current], reusedBytes);
+            reusedSum = ByteSum(buffers[current], reusedBytes);
         }
+        bool drawn = false; // the current buffer was drawn for this transfer, not yet summed
+        // A written buffer whose sum is still to be taken: by the helper before it draws
+        // into that buffer again, or by this thread at the end of the pass.
+        const std::uint8_t* unsummed = nullptr;
+        std::size_t unsummedBytes = 0;
         while (position < disk.BlockCount) {
             const std::int32_t blocks = blocksAt(position);
             const std::size_t bytes = bytesOf(blocks);
             const std::int64_t next = position + blocks;
-            checksum += sum;
+            if (!drawn) {
+                if (bytes != reusedBytes) { // the last, shorter transfer
+                    reusedBytes = bytes;
+                    reusedSum = ByteSum(buffers[current], bytes);
+                }
+                checksum += reusedSum;
+            }
 
-            // The next transfer's buffer, prepared while this one is written.
+            // The next transfer's buffer is drawn while this one is written.
             int nextBuffer = current;
             bool posted = false;
-            if (next < disk.BlockCount) {
-                const std::size_t nextBytes = bytesOf(blocksAt(next));
-                if (run.Method.NeedsFill) {
-                    nextBuffer = 1 - current;
-                    helper.Post({buffers[nextBuffer], buffers[nextBuffer], nextBytes});
-                    posted = true;
-                } else if (nextBytes != bytes) {
-                    // The pattern again, in a shorter last transfer: only its sum is new.
-                    helper.Post({nullptr, buffers[current], nextBytes});
-                    posted = true;
-                } // else the same bytes again, and the same sum
+            if (next < disk.BlockCount && run.Method.NeedsFill) {
+                nextBuffer = 1 - current;
+                TPassHelper::Job job;
+                if (unsummed == buffers[nextBuffer]) {
+                    job.sumFirst = unsummed;
+                    job.sumFirstBytes = unsummedBytes;
+                    unsummed = nullptr;
+                }
+                job.fill = buffers[nextBuffer];
+                job.bytes = bytesOf(blocksAt(next));
+                helper.Post(job);
+                posted = true;
             }
 
             run.WriteChunk(buffers[current], blocks, position);
+            if (drawn) {
+                // Summed by whichever thread is free first: this one while the helper is
+                // still drawing (a generator slower than the disk), else the helper.
+                if (posted && unsummed == nullptr && helper.Done()) {
+                    unsummed = buffers[current];
+                    unsummedBytes = bytes;
+                } else {
+                    checksum += ByteSum(buffers[current], bytes);
+                }
+            }
             position = next;
             run.Report(blocks);
             if (posted)
-                sum = helper.Wait();
+                checksum += helper.Wait();
+            drawn = posted;
             current = nextBuffer;
         }
+        if (unsummed != nullptr)
+            checksum += ByteSum(unsummed, unsummedBytes);
 
         if (run.Method.CurrentPassChecks()) {
             bool unread = false;
@@ -94,7 +121,10 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
                 // the helper has one job at a time.
                 if (helper.Busy())
                     checksum -= helper.Wait();
-                helper.Post({nullptr, buffers[current], bytesOf(blocks)});
+                TPassHelper::Job job;
+                job.sum = buffers[current];
+                job.bytes = bytesOf(blocks);
+                helper.Post(job);
                 position += blocks;
                 run.Report(blocks);
                 current = 1 - current;

@@ -38,31 +38,38 @@ inline void Mix(std::uint32_t (&w)[8]) {
     w[0] += w[1];
 }
 
+// One result: result i of the batch goes to out(i, value).
+template <class Out>
 inline void Step(IsaacState& s, std::uint32_t mixed, std::size_t i, std::uint32_t& a,
-                 std::uint32_t& b) {
+                 std::uint32_t& b, Out& out) {
     std::uint32_t x = s.memory[i];
     a = mixed + s.memory[(i + kIsaacWords / 2) % kIsaacWords];
     std::uint32_t y = s.memory[(x >> 2) % kIsaacWords] + a + b;
     s.memory[i] = y;
     b = s.memory[(y >> 10) % kIsaacWords] + x;
-    s.results[i] = b;
+    out(i, b);
+}
+
+// The reference batch step with its results handed to out; s.results is left as it was.
+template <class Out> void GenerateInto(IsaacState& s, Out out) {
+    s.c += 1;
+    std::uint32_t a = s.a;
+    std::uint32_t b = s.b + s.c;
+    for (std::size_t i = 0; i < kIsaacWords; i += 4) {
+        Step(s, a ^ (a << 13), i, a, b, out);
+        Step(s, a ^ (a >> 6), i + 1, a, b, out);
+        Step(s, a ^ (a << 2), i + 2, a, b, out);
+        Step(s, a ^ (a >> 16), i + 3, a, b, out);
+    }
+    s.a = a;
+    s.b = b;
 }
 
 } // namespace
 
 void IsaacGenerate() {
     IsaacState& s = state;
-    s.c += 1;
-    std::uint32_t a = s.a;
-    std::uint32_t b = s.b + s.c;
-    for (std::size_t i = 0; i < kIsaacWords; i += 4) {
-        Step(s, a ^ (a << 13), i, a, b);
-        Step(s, a ^ (a >> 6), i + 1, a, b);
-        Step(s, a ^ (a << 2), i + 2, a, b);
-        Step(s, a ^ (a >> 16), i + 3, a, b);
-    }
-    s.a = a;
-    s.b = b;
+    GenerateInto(s, [&s](std::size_t i, std::uint32_t value) { s.results[i] = value; });
     s.position = 0;
 }
 
@@ -139,9 +146,21 @@ void IsaacFillWords(std::uint8_t* buffer, std::size_t words) {
         }
         buffer += take * 4;
         words -= take;
-        if (take == available)
+        if (take == available) {
+            // Batches used up whole go straight into the buffer rather than through
+            // results: the same words, one copy fewer. The last batch drawn stays in
+            // results, as IsaacNext expects.
+            if constexpr (std::endian::native == std::endian::little) {
+                while (words >= kIsaacWords) {
+                    GenerateInto(s, [buffer](std::size_t i, std::uint32_t value) {
+                        std::memcpy(buffer + 4 * i, &value, 4);
+                    });
+                    buffer += kIsaacWords * 4;
+                    words -= kIsaacWords;
+                }
+            }
             IsaacGenerate();
-        else
+        } else
             s.position = static_cast<std::uint8_t>(s.position + take);
     }
 }

@@ -204,5 +204,32 @@ TEST_F(FillTest, TwoDisksGetDifferentRandomData) {
     }
 }
 
+TEST_F(FillTest, AFillUndoneThroughTheSavedStateIsDrawnAgainTheSame) {
+    for (bool isaac : {true, false}) {
+        UseIsaac = isaac;
+        auto m = Load({"RAND=000255", "HEXA=$AA"});
+        m->ResetPasses();
+        Bytes first(8192), again(8192), next(8192), nextAgain(8192);
+        TFillState saved;
+        m->SaveFillState(saved);
+        m->FillBuffer(first.data(), first.size());
+        m->FillBuffer(next.data(), next.size());
+        m->RestoreFillState(saved);
+        m->FillBuffer(again.data(), again.size());
+        m->FillBuffer(nextAgain.data(), nextAgain.size());
+        EXPECT_EQ(again, first) << isaac;
+        EXPECT_EQ(nextAgain, next) << isaac;
+
+        // The fill flag comes back too: a pattern drawn once is drawn again after the undo.
+        m->NextPass();
+        m->SaveFillState(saved);
+        Bytes pattern(16, 0);
+        m->FillBuffer(pattern.data(), pattern.size());
+        EXPECT_FALSE(m->NeedsFill);
+        m->RestoreFillState(saved);
+        EXPECT_TRUE(m->NeedsFill) << isaac;
+    }
+}
+
 } // namespace
 } // namespace purgelet

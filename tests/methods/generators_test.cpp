@@ -33,22 +33,42 @@ TEST(Isaac, WordFillHandsOutTheSameResultsLittleEndianAcrossBatches) {
     std::array<std::uint32_t, 256> seed{};
     seed[0] = 12345;
     IsaacInit(seed.data());
-    std::vector<std::uint32_t> expected(700);
+    std::vector<std::uint32_t> expected(1880);
     for (auto& word : expected)
         word = IsaacNext();
     std::uint32_t after = IsaacNext();
 
     IsaacInit(seed.data());
-    std::vector<std::uint8_t> bytes(4 * 700);
-    // Uneven pieces: one word, a run ending exactly at a batch end, a run across a batch end.
+    std::vector<std::uint8_t> bytes(4 * 1880);
+    // Uneven pieces: one word, a run ending exactly at a batch end, a run across a batch end,
+    // a run over two whole batches ending at a batch end, and one from a batch start over
+    // a whole batch into the next.
     IsaacFillWords(bytes.data(), 1);
     IsaacFillWords(bytes.data() + 4, 255);
     IsaacFillWords(bytes.data() + 4 * 256, 444);
+    IsaacFillWords(bytes.data() + 4 * 700, 580);
+    IsaacFillWords(bytes.data() + 4 * 1280, 600);
     for (std::size_t k = 0; k < expected.size(); ++k) {
         std::uint32_t word = bytes[4 * k] | bytes[4 * k + 1] << 8 | bytes[4 * k + 2] << 16 |
                              static_cast<std::uint32_t>(bytes[4 * k + 3]) << 24;
         ASSERT_EQ(word, expected[k]) << "word " << k;
     }
+    EXPECT_EQ(IsaacNext(), after);
+}
+
+TEST(Isaac, ASavedStateDrawsTheSameWordsAgain) {
+    std::array<std::uint32_t, 256> seed{};
+    seed[7] = 99;
+    IsaacInit(seed.data());
+    IsaacNext();
+    IsaacState saved;
+    IsaacSaveState(saved);
+    std::vector<std::uint8_t> first(4 * 1000), again(4 * 1000);
+    IsaacFillWords(first.data(), 1000);
+    const std::uint32_t after = IsaacNext();
+    IsaacRestoreState(saved);
+    IsaacFillWords(again.data(), 1000);
+    EXPECT_EQ(again, first);
     EXPECT_EQ(IsaacNext(), after);
 }
 
