@@ -1,12 +1,13 @@
 # make demo   installs what is missing (apt), builds the program and starts the wizard on the
 #             simulated demo PC (machines/demo.json; its disk images go to the user's data folder)
 # make test   installs what is missing (apt), then builds and tests every preset:
-#             linux (native), win32 (mingw-w64, tests under Wine), sanitize (ASan/UBSan + fuzz)
-.PHONY: demo test deps linux win32 sanitize bench clean
+#             linux (native), win32 (mingw-w64, tests under Wine), sanitize (ASan/UBSan + fuzz),
+#             tsan (ThreadSanitizer over the wipe engine's tests)
+.PHONY: demo test deps linux win32 sanitize tsan bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
 
-test: deps linux win32 sanitize
+test: deps linux win32 sanitize tsan
 
 deps:
 	bash .ci/install-deps
@@ -30,6 +31,11 @@ sanitize:
 	cmake --preset sanitize
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
 
 bench: linux
 	./build/linux/bin/bench_fill

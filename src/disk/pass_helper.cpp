@@ -9,16 +9,19 @@ namespace purgelet::wipe_engine {
 namespace {
 
 // A transfer of 512 KiB takes a fraction of a millisecond on a fast disk; a thread put to
-// sleep and woken again for every one would cost a good part of that. Whoever waits looks
-// again for this long before sleeping.
-constexpr auto kSpin = std::chrono::microseconds(50);
+// sleep and woken again for every one would cost a good part of that, so a waiter looks
+// again for a while before sleeping. The calling thread waits for the helper only when the
+// generator is the slower side and the buffer is nearly done: it looks long. The helper waits
+// for the next transfer to start, which on a slow disk takes milliseconds: it looks briefly.
+constexpr auto kCallerSpin = std::chrono::microseconds(1000);
+constexpr auto kHelperSpin = std::chrono::microseconds(50);
 
 // Until state differs from value (acquire); returns the new state.
-int AwaitChange(const std::atomic<int>& state, int value) {
+int AwaitChange(const std::atomic<int>& state, int value, std::chrono::microseconds spin) {
     int now = state.load(std::memory_order_acquire);
     if (now != value)
         return now;
-    const auto until = std::chrono::steady_clock::now() + kSpin;
+    const auto until = std::chrono::steady_clock::now() + spin;
     do {
         for (int i = 0; i < 64; ++i) {
             now = state.load(std::memory_order_acquire);
@@ -58,7 +61,7 @@ void TPassHelper::Post(const Job& job) {
 void TPassHelper::AwaitDone() {
     int now = state_.load(std::memory_order_acquire);
     while (now != kDone)
-        now = AwaitChange(state_, now);
+        now = AwaitChange(state_, now, kCallerSpin);
     state_.store(kIdle, std::memory_order_relaxed);
     out_ = false;
 }
@@ -83,7 +86,7 @@ void TPassHelper::Loop() {
     for (;;) {
         int now = state_.load(std::memory_order_acquire);
         while (now != kPosted && now != kStop)
-            now = AwaitChange(state_, now);
+            now = AwaitChange(state_, now, kHelperSpin);
         if (now == kStop)
             return;
         try {
