@@ -2,7 +2,8 @@
 // TRandomAccessDisk::Wipe by a minimal file-backed disk (O_DIRECT through
 // FILE_FLAG_NO_BUFFERING, the transfer size the program uses by default) and, in the same run and
 // interleaved round by round, dd writing zeros, dd writing pre-generated random data from
-// RAM, shred -n 1, and dd reading. Prints medians and ratios, and the peak memory of wipes
+// RAM, shred -n 1, and dd reading (the writing peers flush at the end, as the engine's close
+// does). Prints medians and ratios, and the peak memory of wipes
 // of two disk sizes (each in a process of its own). As root, the same image is then attached
 // as a loop device and wiped through the program's whole path (drive letter, volume lock,
 // O_DIRECT, flush at close) against dd oflag=direct on that device.
@@ -97,15 +98,18 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-// Notes when the last write transfer of the first pass ended, to split a checked pass
-// into its write and its read-back.
+// Notes when the last write transfer of the first pass ended and when the last transfer
+// ended, to split a checked pass into its write and its read-back; the read-back ends at its
+// last transfer, before the device is closed (and flushed).
 class TimingOwner : public TMessageObject {
 public:
     std::int64_t writeTransfers = 0;
     Clock::time_point writesEnded;
+    Clock::time_point lastTransfer;
     void Update() override {
+        lastTransfer = Clock::now();
         if (++updates_ == writeTransfers)
-            writesEnded = Clock::now();
+            writesEnded = lastTransfer;
     }
 
 private:
@@ -122,6 +126,7 @@ std::unique_ptr<method> MethodFile(const std::filesystem::path& folder, const st
 struct EngineRun {
     double total = 0;
     double writes = 0;
+    double readBack = 0;
 };
 
 EngineRun Wipe(const std::string& file, method& m, bool isaac) {
@@ -135,7 +140,8 @@ EngineRun Wipe(const std::string& file, method& m, bool isaac) {
     const auto start = Clock::now();
     disk->WipeDisk(&m, false, 0, 0, "");
     const auto end = Clock::now();
-    return {Seconds(start, end), Seconds(start, owner.writesEnded)};
+    return {Seconds(start, end), Seconds(start, owner.writesEnded),
+            Seconds(owner.writesEnded, owner.lastTransfer)};
 }
 
 // Seconds to fill mib MiB with a random pass in the program's transfer size, no I/O.
@@ -291,10 +297,14 @@ int main(int argc, char** argv) {
     Shell("head -c " + std::to_string(mib) + "M /dev/urandom > " + random);
 
     const std::string blocks = std::to_string(mib * 2); // of 512 KiB
+    // The engine flushes the device when it closes it after a wipe; so do the writing peers.
     const std::string ddZero = "dd if=/dev/zero of=" + file + " bs=512K count=" + blocks +
-                               " oflag=direct conv=notrunc status=none";
+                               " oflag=direct conv=notrunc,fdatasync status=none";
     const std::string ddRandom = "dd if=" + random + " of=" + file + " bs=512K count=" + blocks +
-                                 " oflag=direct conv=notrunc status=none";
+                                 " oflag=direct conv=notrunc,fdatasync status=none";
+    // Before the read peer: written as the engine's pass writes, with no flush in between.
+    const std::string ddZeroNoFlush = "dd if=/dev/zero of=" + file + " bs=512K count=" + blocks +
+                                      " oflag=direct conv=notrunc status=none";
     const std::string shred = "shred -n 1 " + file;
     const std::string dropCache =
         "dd of=" + file + " oflag=nocache conv=notrunc,fdatasync count=0 status=none";
@@ -311,10 +321,10 @@ int main(int argc, char** argv) {
         Shell(dropCache); // shred leaves the file in the page cache; direct I/O would pay for it
         const EngineRun check = Wipe(file, *checked, true);
         t["engine zero+check"].push_back(check.total);
-        t["engine verify read"].push_back(check.total - check.writes);
+        t["engine verify read"].push_back(check.readBack);
         // The read peer, too, reads right after writing the whole file: a device still
         // busy with the writes slows both alike.
-        t["dd zero (then read)"].push_back(Shell(ddZero));
+        t["dd zero (then read)"].push_back(Shell(ddZeroNoFlush));
         t["dd read"].push_back(Shell(ddRead));
         // What the generators alone cost, without any I/O: a random pass cannot be faster.
         t["ISAAC fill alone"].push_back(FillAlone(*isaac, true, mib));
