@@ -1,8 +1,8 @@
 // The pass engine's helper thread. It runs one job at a time: sum a buffer's old contents,
-// draw the buffer anew from the method, sum a buffer (each step optional). The calling thread posts a job, goes on with its
-// transfer and collects the result; it never touches the method, the generators or the
-// job's buffers while a job is out, so the generators are only ever called from one thread
-// at a time. Memory is fixed: no allocation per job.
+// draw the buffer anew from the method, sum a buffer (each step optional). The calling
+// thread posts a job, goes on with its transfer and collects the result; while a job is out
+// it never touches the method, the generators or a buffer the job writes, so the generators
+// are only ever called from one thread at a time. Memory is fixed: no allocation per job.
 #pragma once
 
 #include "methods/method.h"

@@ -110,10 +110,9 @@ void TWipeRun::WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int
         return;
     } catch (const XDiskIO&) {
     }
-    RecoverBlockByBlock(disk, owner, data, chunk, position, mkWrite,
-                        [this](const std::uint8_t* block, std::int64_t at) {
-                            disk.WriteBlocks(block, 1, at);
-                        });
+    RecoverBlockByBlock(
+        disk, owner, data, chunk, position, mkWrite,
+        [this](const std::uint8_t* block, std::int64_t at) { disk.WriteBlocks(block, 1, at); });
 }
 
 bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
@@ -206,9 +205,9 @@ void TRandomAccessDisk::Wipe() {
                              ", block count " + std::to_string(BlockCount));
 
     Method->ResetPasses();
-    wipe_engine::TWipeRun run{
-        *this, owner, *Method,
-        (static_cast<std::int64_t>(Method->PassCount) + FormatPass) * BlockCount};
+    wipe_engine::TWipeRun run{*this, owner, *Method,
+                              (static_cast<std::int64_t>(Method->PassCount) + FormatPass) *
+                                  BlockCount};
 
     // ISAAC's word fill leaves the last count mod 4 bytes of a buffer as they were, so for a
     // block size that is not a multiple of 4 (none in use) what a buffer held before would

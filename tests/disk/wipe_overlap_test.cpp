@@ -71,8 +71,8 @@ struct Scenario {
     std::vector<int> answers; // to the questions, in order
     int defaultAnswer = mrNone;
     int abortAtUpdate = 0;
-    int pauseAtUpdate = 0;        // this Update sleeps a while, as a paused run does
-    int corruptAtUpdate = 0;      // this Update changes a written byte behind the engine
+    int pauseAtUpdate = 0;   // this Update sleeps a while, as a paused run does
+    int corruptAtUpdate = 0; // this Update changes a written byte behind the engine
     bool format = false;
 };
 
@@ -260,7 +260,8 @@ TEST_F(WipeOverlap, StressWithRandomFaultsAndAborts) {
     auto pick = [&draw](int n) { return std::uniform_int_distribution<int>(0, n - 1)(draw); };
     for (int round = 0; round < 60; ++round) {
         Scenario s;
-        s.methodFile = files[static_cast<std::size_t>(pick(static_cast<int>(files.size())))].string();
+        s.methodFile =
+            files[static_cast<std::size_t>(pick(static_cast<int>(files.size())))].string();
         s.isaac = pick(2) == 0;
         s.blocks = 1 + pick(120);
         s.bufferSize = 512 * (1 + pick(16));
@@ -269,7 +270,8 @@ TEST_F(WipeOverlap, StressWithRandomFaultsAndAborts) {
                                 pick(3) ? 1 + pick(2) : MemoryMedium::kAlways, pick(2) == 0});
         s.defaultAnswer = pick(3) == 0 ? mrRetry : (pick(2) ? mrIgnore : mrYes);
         if (s.defaultAnswer == mrRetry)
-            s.answers = {mrRetry, mrIgnore, mrIgnore, mrIgnore}; // then the default: no endless retry
+            s.answers = {mrRetry, mrIgnore, mrIgnore,
+                         mrIgnore}; // then the default: no endless retry
         if (s.defaultAnswer == mrRetry)
             s.defaultAnswer = mrIgnore;
         s.abortAtUpdate = pick(3) == 0 ? 1 + pick(40) : 0;
