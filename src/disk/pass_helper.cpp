@@ -16,37 +16,40 @@ namespace {
 constexpr auto kCallerSpin = std::chrono::microseconds(1000);
 constexpr auto kHelperSpin = std::chrono::microseconds(50);
 
-// Until state differs from value (acquire); returns the new state.
-int AwaitChange(const std::atomic<int>& state, int value, std::chrono::microseconds spin) {
-    int now = state.load(std::memory_order_acquire);
-    if (now != value)
-        return now;
-    const auto until = std::chrono::steady_clock::now() + spin;
-    do {
-        for (int i = 0; i < 64; ++i) {
-            now = state.load(std::memory_order_acquire);
-            if (now != value)
-                return now;
-        }
-        std::this_thread::yield();
-    } while (std::chrono::steady_clock::now() < until);
-    for (;;) {
-        state.wait(value, std::memory_order_acquire);
-        now = state.load(std::memory_order_acquire);
-        if (now != value)
-            return now;
-    }
-}
-
 } // namespace
 
 TPassHelper::TPassHelper(method& Method) : method_(Method), thread_([this] { Loop(); }) {}
 
 TPassHelper::~TPassHelper() {
     Discard();
-    state_.store(kStop, std::memory_order_release);
-    state_.notify_all();
+    SetState(kStop);
     thread_.join();
+}
+
+void TPassHelper::SetState(int state) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        state_.store(state, std::memory_order_release);
+    }
+    changed_.notify_all();
+}
+
+int TPassHelper::AwaitChange(int value, std::chrono::microseconds spin) {
+    int now = state_.load(std::memory_order_acquire);
+    if (now != value)
+        return now;
+    const auto until = std::chrono::steady_clock::now() + spin;
+    do {
+        for (int i = 0; i < 64; ++i) {
+            now = state_.load(std::memory_order_acquire);
+            if (now != value)
+                return now;
+        }
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return (now = state_.load(std::memory_order_acquire)) != value; });
+    return now;
 }
 
 void TPassHelper::Post(const Job& job) {
@@ -54,14 +57,14 @@ void TPassHelper::Post(const Job& job) {
     sum_ = 0;
     error_ = nullptr;
     out_ = true;
-    state_.store(kPosted, std::memory_order_release);
-    state_.notify_all();
+    SetState(kPosted);
 }
 
 void TPassHelper::AwaitDone() {
     int now = state_.load(std::memory_order_acquire);
     while (now != kDone)
-        now = AwaitChange(state_, now, kCallerSpin);
+        now = AwaitChange(now, kCallerSpin);
+    // Nobody waits for the idle state: the helper sleeps until the next job or the stop.
     state_.store(kIdle, std::memory_order_relaxed);
     out_ = false;
 }
@@ -86,7 +89,7 @@ void TPassHelper::Loop() {
     for (;;) {
         int now = state_.load(std::memory_order_acquire);
         while (now != kPosted && now != kStop)
-            now = AwaitChange(state_, now, kHelperSpin);
+            now = AwaitChange(now, kHelperSpin);
         if (now == kStop)
             return;
         try {
@@ -101,8 +104,7 @@ void TPassHelper::Loop() {
         } catch (...) {
             error_ = std::current_exception();
         }
-        state_.store(kDone, std::memory_order_release);
-        state_.notify_all();
+        SetState(kDone);
     }
 }
 

@@ -8,9 +8,12 @@
 #include "methods/method.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 namespace purgelet::wipe_engine {
@@ -48,6 +51,11 @@ private:
     enum : int { kIdle, kPosted, kDone, kStop };
     void Loop();
     void AwaitDone();
+    // The state as a handover: stored under the mutex (so that no sleeper misses it), then
+    // the sleepers woken.
+    void SetState(int state);
+    // Until the state differs from value: looked at for spin, then slept on; returns it.
+    int AwaitChange(int value, std::chrono::microseconds spin);
 
     method& method_;
     Job job_;
@@ -56,6 +64,8 @@ private:
     std::exception_ptr error_;
     bool out_ = false; // a job was posted and not yet collected (calling thread only)
     std::atomic<int> state_{kIdle};
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::thread thread_;
 };
 
