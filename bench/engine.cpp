@@ -129,12 +129,13 @@ struct EngineRun {
     double readBack = 0;
 };
 
-EngineRun Wipe(const std::string& file, method& m, bool isaac) {
+EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = true) {
     UseIsaac = isaac;
     TimingOwner owner;
     auto disk = MakeDisk<FileDisk>(file, &owner);
     disk->Unbuffered = true;
     disk->BufferSize = kProgramTransfer;
+    disk->OverlapTransfers = overlap;
     const std::int64_t chunk = kProgramTransfer / disk->BlockSize;
     owner.writeTransfers = (disk->BlockCount + chunk - 1) / chunk;
     const auto start = Clock::now();
@@ -323,9 +324,14 @@ int main(int argc, char** argv) {
         t["engine zero+check"].push_back(check.total);
         t["engine verify read"].push_back(check.readBack);
         // The read peer, too, reads right after writing the whole file: a device still
-        // busy with the writes slows both alike.
+        // busy with the writes slows both alike. Both start from a flushed device.
+        Shell(dropCache);
         t["dd zero (then read)"].push_back(Shell(ddZeroNoFlush));
         t["dd read"].push_back(Shell(ddRead));
+        // The same engine with generation and summing on the calling thread, one buffer.
+        t["single-buffer isaac"].push_back(Wipe(file, *isaac, true, false).total);
+        Shell(dropCache);
+        t["single-buffer verify read"].push_back(Wipe(file, *checked, true, false).readBack);
         // What the generators alone cost, without any I/O: a random pass cannot be faster.
         t["ISAAC fill alone"].push_back(FillAlone(*isaac, true, mib));
         t["standard fill alone"].push_back(FillAlone(*standard, false, mib));
@@ -355,6 +361,9 @@ int main(int argc, char** argv) {
     ratio("HEXA=$00+CHECK / (dd zero + dd read)", med["dd zero (then read)"] + med["dd read"],
           med["engine zero+check"], 0.0);
     ratio("verify read / dd read (both 512 KiB)", med["dd read"], med["engine verify read"], 0.95);
+    std::printf("\noverlap (overlapped engine speed / single-buffer engine speed, same run):\n");
+    ratio("ISAAC pass", med["single-buffer isaac"], med["engine isaac"], 0.0);
+    ratio("verify read", med["single-buffer verify read"], med["engine verify read"], 0.0);
     // A generator slower than the disk bounds its pass whatever the engine overlaps.
     std::printf("\nbounds (generator alone / dd random; a random pass cannot exceed it):\n");
     ratio("ISAAC fill alone / dd random", med["dd random"], med["ISAAC fill alone"], 0.0);
