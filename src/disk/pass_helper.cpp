@@ -3,6 +3,7 @@
 #include "disk/wipe_passes.h"
 
 #include <chrono>
+#include <utility>
 
 namespace purgelet::wipe_engine {
 
