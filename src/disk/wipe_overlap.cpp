@@ -36,7 +36,8 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
         std::uint32_t checksum = 0;
         std::int64_t position = 0;
         run.Method.InvalidateBuffer();
-        const std::int32_t chunk = run.ChunkSize();
+        std::int32_t chunk = run.ChunkSize();
+        // Blocks of the transfer at a position: a whole chunk, or what is left at the end.
         auto blocksAt = [&](std::int64_t at) {
             return static_cast<std::int32_t>(std::min<std::int64_t>(chunk, disk.BlockCount - at));
         };
@@ -111,10 +112,9 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
         if (run.Method.CurrentPassChecks()) {
             bool unread = false;
             position = 0;
-            const std::int32_t readChunk = run.ChunkSize();
+            chunk = run.ChunkSize();
             while (position < disk.BlockCount) {
-                const auto blocks = static_cast<std::int32_t>(
-                    std::min<std::int64_t>(readChunk, disk.BlockCount - position));
+                const std::int32_t blocks = blocksAt(position);
                 if (run.ReadChunk(buffers[current], blocks, position))
                     unread = true;
                 // The previous buffer's sum is collected before this one's is handed over:
