@@ -27,6 +27,41 @@ std::optional<unsigned char> UnicodeToCp1252(char32_t code, bool allowUnassigned
     return std::nullopt;
 }
 
+std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& pos) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    int extra = 0;
+    std::uint32_t code = 0;
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        extra = 1;
+        code = lead & 0x1Fu;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2;
+        code = lead & 0x0Fu;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3;
+        code = lead & 0x07u;
+    } else {
+        return std::nullopt;
+    }
+    if (pos + static_cast<std::size_t>(extra) >= text.size())
+        return std::nullopt;
+    for (int i = 1; i <= extra; ++i) {
+        const auto next = static_cast<unsigned char>(text[pos + static_cast<std::size_t>(i)]);
+        if ((next & 0xC0) != 0x80)
+            return std::nullopt;
+        code = (code << 6) | (next & 0x3Fu);
+    }
+    static constexpr std::array<std::uint32_t, 4> Smallest = {0, 0x80, 0x800, 0x10000};
+    if (code < Smallest[static_cast<std::size_t>(extra)] || code > 0x10FFFF ||
+        (code >= 0xD800 && code <= 0xDFFF))
+        return std::nullopt;
+    pos += static_cast<std::size_t>(extra) + 1;
+    return code;
+}
+
 void AppendUtf8(std::string& out, char32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);

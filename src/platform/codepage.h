@@ -3,8 +3,10 @@
 // of them.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -14,6 +16,9 @@ char32_t Cp1252ToUnicode(unsigned char byte);
 // The byte of a character, nothing when Windows-1252 lacks it. The C1 controls that stand for
 // the unassigned bytes are taken back only with allowUnassigned.
 std::optional<unsigned char> UnicodeToCp1252(char32_t code, bool allowUnassigned = false);
+// One character from UTF-8 at pos, pos moved past it; nothing (pos left) on an invalid,
+// overlong, cut-short or surrogate sequence.
+std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& pos);
 // Appends a character below U+10000 as UTF-8.
 void AppendUtf8(std::string& out, char32_t code);
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
 #include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -99,21 +100,16 @@ char ByteOf(std::uint32_t code) {
     return byte ? static_cast<char>(*byte) : '?';
 }
 
-// The parser has already refused malformed UTF-8; a sequence cut short still ends cleanly.
+// The parser has already refused malformed UTF-8; anything left that is not (it cannot be
+// written by the program) becomes "?" byte by byte.
 std::string ValueText(const std::string& utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-        std::uint32_t code = extra == 0   ? lead
-                             : extra == 1 ? lead & 0x1Fu
-                             : extra == 2 ? lead & 0x0Fu
-                                          : lead & 0x07u;
-        ++i;
-        for (int k = 0; k < extra && i < utf8.size(); ++k, ++i)
-            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
-        out += ByteOf(code);
+        const std::optional<char32_t> code = NextUtf8(utf8, i);
+        if (!code)
+            ++i;
+        out += code ? ByteOf(*code) : '?';
     }
     return out;
 }
