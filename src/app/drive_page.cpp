@@ -7,6 +7,7 @@
 #include "lang/catalogue.h"
 
 #include <cstdio>
+#include <optional>
 #include <variant>
 
 namespace purgelet {
@@ -41,6 +42,34 @@ std::int64_t PropertyNumber(const TGenericProperty::ValueType& value) {
     if (const auto* number = std::get_if<std::int64_t>(&value))
         return *number;
     return 0;
+}
+
+// The details bar's line for a property; properties it does not show give none.
+std::optional<std::string> DetailLine(const TGenericProperty& property) {
+    enum class Shown : std::uint8_t { Text, Size, Speed };
+    struct Detail {
+        std::uint8_t id;
+        const char* key;
+        Shown shown;
+    };
+    static const Detail kDetails[] = {
+        {1, "PROPERTY_NAME", Shown::Text},         {2, "PROPERTY_SIZE", Shown::Size},
+        {3, "PROPERTY_OWNER", Shown::Text},        {5, "PROPERTY_OWNERHARD", Shown::Text},
+        {7, "PROPERTY_FILESYSTEM", Shown::Text},   {10, "PROPERTY_FREESPACE", Shown::Size},
+        {11, "PROPERTY_USEDSPACE", Shown::Size},   {12, "PROPERTY_TOTALSPACE", Shown::Size},
+        {14, "PROPERTY_CAPACITY", Shown::Size},    {15, "PROPERTY_READSPEED", Shown::Speed},
+        {16, "PROPERTY_WRITESPEED", Shown::Speed}, {17, "PROPERTY_ERASEABLE", Shown::Text},
+    };
+    for (const Detail& detail : kDetails) {
+        if (detail.id != property.Id)
+            continue;
+        std::string value = detail.shown == Shown::Size ? FormatSize(PropertyNumber(property.Value))
+                                                        : PropertyText(property.Value);
+        if (detail.shown == Shown::Speed)
+            value += " X";
+        return CatalogueText(detail.key) + value;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -145,49 +174,8 @@ void TFrmMain::lwDisksListChange(int index) {
         for (int i = 0; i < count; ++i) {
             TGenericProperty property;
             disk->GetProperty(i, property);
-            const auto& v = property.Value;
-            std::string line;
-            switch (property.Id) {
-            case 1:
-                line = CatalogueText("PROPERTY_NAME") + PropertyText(v);
-                break;
-            case 2:
-                line = CatalogueText("PROPERTY_SIZE") + FormatSize(PropertyNumber(v));
-                break;
-            case 3:
-                line = CatalogueText("PROPERTY_OWNER") + PropertyText(v);
-                break;
-            case 5:
-                line = CatalogueText("PROPERTY_OWNERHARD") + PropertyText(v);
-                break;
-            case 7:
-                line = CatalogueText("PROPERTY_FILESYSTEM") + PropertyText(v);
-                break;
-            case 10:
-                line = CatalogueText("PROPERTY_FREESPACE") + FormatSize(PropertyNumber(v));
-                break;
-            case 11:
-                line = CatalogueText("PROPERTY_USEDSPACE") + FormatSize(PropertyNumber(v));
-                break;
-            case 12:
-                line = CatalogueText("PROPERTY_TOTALSPACE") + FormatSize(PropertyNumber(v));
-                break;
-            case 14:
-                line = CatalogueText("PROPERTY_CAPACITY") + FormatSize(PropertyNumber(v));
-                break;
-            case 15:
-                line = CatalogueText("PROPERTY_READSPEED") + PropertyText(v) + " X";
-                break;
-            case 16:
-                line = CatalogueText("PROPERTY_WRITESPEED") + PropertyText(v) + " X";
-                break;
-            case 17:
-                line = CatalogueText("PROPERTY_ERASEABLE") + PropertyText(v);
-                break;
-            default:
-                continue;
-            }
-            JvXPBarDetails.AddItem({line, true, {}});
+            if (auto line = DetailLine(property))
+                JvXPBarDetails.AddItem({std::move(*line), true, {}});
         }
     }
     JvXPBarDetails.SetVisible(JvXPBarDetails.Count() > 0);

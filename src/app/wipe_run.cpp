@@ -56,6 +56,10 @@ std::string WithText(const std::string& format, const std::string& text) {
     return at == std::string::npos ? format : format.substr(0, at) + text + format.substr(at + 2);
 }
 
+template <class E> bool Is(const XException& error) {
+    return dynamic_cast<const E*>(&error) != nullptr;
+}
+
 } // namespace
 
 void TFrmMain::JvWIPWipeEnterPage() {
@@ -230,28 +234,17 @@ void TFrmMain::ShowWipeError(const XException& error) {
         const char* key;
     };
     static const Choice kChoices[] = {
-        {[](const XException& e) { return dynamic_cast<const XAbort*>(&e) != nullptr; },
-         "ErrorXAbort"},
-        {[](const XException& e) { return dynamic_cast<const XDiskIO*>(&e) != nullptr; },
-         "ErrorXDiskIO"},
-        {[](const XException& e) { return dynamic_cast<const XVWin32NotFound*>(&e) != nullptr; },
-         "ErrorXVWin32NotFound"},
-        {[](const XException& e) { return dynamic_cast<const XNotOpened*>(&e) != nullptr; },
-         "ErrorXNotOpened"},
-        {[](const XException& e) { return dynamic_cast<const XDeviceIOControl*>(&e) != nullptr; },
-         "ErrorXDeviceIOControl"},
-        {[](const XException& e) { return dynamic_cast<const XUnLock*>(&e) != nullptr; },
-         "ErrorXUnLock"},
-        {[](const XException& e) { return dynamic_cast<const XDisMount*>(&e) != nullptr; },
-         "ErrorXDisMount"},
-        {[](const XException& e) { return dynamic_cast<const Xlock*>(&e) != nullptr; },
-         "ErrorXlock"},
-        {[](const XException& e) { return dynamic_cast<const XCompatibility*>(&e) != nullptr; },
-         "ErrorXCompatibility"},
-        {[](const XException& e) { return dynamic_cast<const XDetecting*>(&e) != nullptr; },
-         "ErrorXDetecting"},
-        {[](const XException& e) { return dynamic_cast<const XReadOnly*>(&e) != nullptr; },
-         "ErrorXReadOnly"},
+        {Is<XAbort>, "ErrorXAbort"},
+        {Is<XDiskIO>, "ErrorXDiskIO"},
+        {Is<XVWin32NotFound>, "ErrorXVWin32NotFound"},
+        {Is<XNotOpened>, "ErrorXNotOpened"},
+        {Is<XDeviceIOControl>, "ErrorXDeviceIOControl"},
+        {Is<XUnLock>, "ErrorXUnLock"},
+        {Is<XDisMount>, "ErrorXDisMount"},
+        {Is<Xlock>, "ErrorXlock"},
+        {Is<XCompatibility>, "ErrorXCompatibility"},
+        {Is<XDetecting>, "ErrorXDetecting"},
+        {Is<XReadOnly>, "ErrorXReadOnly"},
     };
     for (const Choice& choice : kChoices) {
         if (!choice.matches(error))

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace purgelet::ui {
 
@@ -172,6 +173,27 @@ TControl* FindAcceleratorIn(TControl& control, char letter) {
     return nullptr;
 }
 
+// How far the vertical keys move a view of count lines that shows page of them at a time;
+// nullopt for other keys.
+std::optional<int> VerticalStep(TKey key, int page, int count) {
+    switch (key) {
+    case TKey::Up:
+        return -1;
+    case TKey::Down:
+        return 1;
+    case TKey::PageUp:
+        return -page;
+    case TKey::PageDown:
+        return page;
+    case TKey::Home:
+        return -count;
+    case TKey::End:
+        return count;
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 TControl* TForm::FindAccelerator(char letter) {
@@ -242,57 +264,23 @@ bool TForm::ControlKey(TControl& control, const TKeyEvent& e) {
     }
     case TControlKind::ListView: {
         auto& list = static_cast<TListView&>(control);
-        const int page = std::max(list.VisibleRows() - 1, 1);
-        switch (e.Key) {
-        case TKey::Up:
-            return list.UserMove(-1);
-        case TKey::Down:
-            return list.UserMove(1);
-        case TKey::PageUp:
-            return list.UserMove(-page);
-        case TKey::PageDown:
-            return list.UserMove(page);
-        case TKey::Home:
-            return list.UserMove(-list.Count());
-        case TKey::End:
-            return list.UserMove(list.Count());
-        case TKey::Space:
+        if (auto step = VerticalStep(e.Key, std::max(list.VisibleRows() - 1, 1), list.Count()))
+            return list.UserMove(*step);
+        if (e.Key == TKey::Space)
             return list.UserToggle(list.Selected());
-        default:
-            return false;
-        }
+        return false;
     }
     case TControlKind::Memo: {
         auto& memo = static_cast<TMemo&>(control);
-        const int page = std::max(memo.Bounds().Height - 1, 1);
-        switch (e.Key) {
-        case TKey::Up:
-            memo.ScrollBy(-1);
+        const int lines = static_cast<int>(memo.Lines.size());
+        if (auto step = VerticalStep(e.Key, std::max(memo.Bounds().Height - 1, 1), lines)) {
+            memo.ScrollBy(*step);
             return true;
-        case TKey::Down:
-            memo.ScrollBy(1);
-            return true;
-        case TKey::PageUp:
-            memo.ScrollBy(-page);
-            return true;
-        case TKey::PageDown:
-            memo.ScrollBy(page);
-            return true;
-        case TKey::Home:
-            memo.ScrollBy(-static_cast<int>(memo.Lines.size()));
-            return true;
-        case TKey::End:
-            memo.ScrollBy(static_cast<int>(memo.Lines.size()));
-            return true;
-        case TKey::Left:
-            memo.ScrollColumnsBy(-1);
-            return true;
-        case TKey::Right:
-            memo.ScrollColumnsBy(1);
-            return true;
-        default:
-            return false;
         }
+        if (e.Key != TKey::Left && e.Key != TKey::Right)
+            return false;
+        memo.ScrollColumnsBy(e.Key == TKey::Left ? -1 : 1);
+        return true;
     }
     case TControlKind::SideBar: {
         auto& bar = static_cast<TSideBar&>(control);

@@ -175,18 +175,11 @@ ScriptedHost& ScriptedHost::When(std::function<bool()> condition, std::function<
     return *this;
 }
 
-ScriptedHost& ScriptedHost::OnDialog(std::function<void(const Dialog&)> action) {
-    onDialog_.push_back(std::move(action));
-    return *this;
-}
-
 // ---- Host.
 
 int ScriptedHost::MessageDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
                                 int /*helpContext*/) {
     Dialog dialog{text, type, buttons, mrNone};
-    for (auto& action : onDialog_)
-        action(dialog);
     if (!answers_.empty()) {
         dialog.answer = answers_.front();
         answers_.pop_front();
@@ -297,22 +290,8 @@ void ScriptedHost::Popup(TPopupMenu& menu, TForm&, int, int) {
         item->OnClick();
 }
 
-void ScriptedHost::TimerChanged(TTimer& timer) {
-    if (timer.Enabled())
-        timers_.insert(&timer);
-    else
-        timers_.erase(&timer);
-}
-
 void ScriptedHost::PageShown(TWizardPage& page) {
     pages_.push_back(page.Name);
-}
-
-void ScriptedHost::FireTimers() {
-    std::vector<const TTimer*> running(timers_.begin(), timers_.end());
-    for (const TTimer* timer : running)
-        if (timers_.count(timer) != 0 && timer->OnTimer)
-            timer->OnTimer();
 }
 
 } // namespace purgelet::ui

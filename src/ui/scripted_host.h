@@ -16,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -70,7 +69,6 @@ public:
     ScriptedHost& Key(TKeyEvent event);
     // Ctrl+C: the host's OnInterrupt.
     ScriptedHost& Interrupt();
-    bool ScriptDone() const { return steps_.empty(); }
 
     // ---- Actions tied to ProcessMessages.
     // Runs action on the nth call of ProcessMessages (1 is the first call); several actions
@@ -80,8 +78,6 @@ public:
     ScriptedHost& OnEveryProcessMessages(std::function<void()> action);
     // Runs action once, at the first call of ProcessMessages where condition holds.
     ScriptedHost& When(std::function<bool()> condition, std::function<void()> action);
-    // Runs action when a dialog is shown, before it is answered.
-    ScriptedHost& OnDialog(std::function<void(const Dialog&)> action);
 
     // ---- Host.
     int MessageDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
@@ -94,11 +90,7 @@ public:
                     std::string& value) override;
     bool SaveFileDialog(TSaveDialog& dialog) override;
     void Popup(TPopupMenu& menu, TForm& form, int x, int y) override;
-    void TimerChanged(TTimer& timer) override;
     void PageShown(TWizardPage& page) override;
-
-    // Fires every running timer once.
-    void FireTimers();
 
     // ---- What was shown.
     const std::vector<Dialog>& dialogs() const { return dialogs_; }
@@ -110,7 +102,6 @@ public:
     int processMessagesCalls() const { return processCalls_; }
     int sleepCalls() const { return sleepCalls_; }
     unsigned long long sleptMilliseconds() const { return slept_; }
-    bool TimerRunning(const TTimer& timer) const { return timers_.count(&timer) != 0; }
 
     // The control of that name in the innermost modal form, else in the main form; raises
     // ScriptError when there is none.
@@ -139,13 +130,11 @@ private:
     std::multimap<int, std::function<void()>> numbered_;
     std::vector<std::function<void()>> every_;
     std::vector<std::pair<std::function<bool()>, std::function<void()>>> when_;
-    std::vector<std::function<void(const Dialog&)>> onDialog_;
     std::vector<Dialog> dialogs_;
     std::vector<Input> inputs_;
     std::vector<std::string> pages_;
     std::vector<std::string> modal_;
     std::vector<TForm*> formStack_; // the main form, then the modal forms shown on top
-    std::set<const TTimer*> timers_;
     int unexpected_ = 0;
     int processCalls_ = 0;
     int sleepCalls_ = 0;

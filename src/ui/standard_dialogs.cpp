@@ -15,7 +15,7 @@ int ButtonWidth(const std::string& caption) {
     return std::max(static_cast<int>(StripAccelerator(caption).size()) + 4, 10);
 }
 
-// A row of buttons centred in width; returns the first.
+// A row of buttons centred in width.
 void AddButtonRow(TForm& form, const std::vector<std::pair<std::string, int>>& buttons, int row,
                   int width) {
     int total = -1;

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -127,10 +128,13 @@ protected:
             });
     }
     // Script: Next through the method and options pages to the confirmation, with the format
-    // after the wipe switched off, then into the wipe.
-    void ScriptRunWithoutFormat() {
+    // after the wipe switched off and what options scripts on the options page, then into the
+    // wipe.
+    void ScriptRunWithoutFormat(const std::function<void()>& options = {}) {
         host_.Press(ui::TWizardButton::Next).Press(ui::TWizardButton::Next);
         host_.Toggle("cbFormarPartitions");
+        if (options)
+            options();
         host_.Press(ui::TWizardButton::Next).Press(ui::TWizardButton::Next);
     }
 

@@ -35,13 +35,12 @@ protected:
     // Method and options pages, the format switched off, then the run.
     // A buffer index of 5 (16 KB) gives a 1 MiB partition 64 transfers to act between.
     void ScriptOptionsAndRun(bool report, bool dod = false, int buffer = 10) {
-        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
-        host_.Toggle("cbFormarPartitions");
-        if (buffer != 10)
-            host_.Choose("cbbBuffer", buffer);
-        if (report)
-            ScriptReport(dod);
-        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+        ScriptRunWithoutFormat([&] {
+            if (buffer != 10)
+                host_.Choose("cbbBuffer", buffer);
+            if (report)
+                ScriptReport(dod);
+        });
     }
     TDisk& Disk(const std::string& name) {
         return *static_cast<TDisk*>(Main().lwDisksList.Items(RowOf(name)).Data);
@@ -197,9 +196,7 @@ TEST_F(WipeRunTest, TheChosenBufferSizeIsWhatReachesTheDisk) {
         Boot();
         ASSERT_EQ(Start(), 0);
         ScriptTick({"R"});
-        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
-        host_.Toggle("cbFormarPartitions").Choose("cbbBuffer", index);
-        host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+        ScriptRunWithoutFormat([this, i = index] { host_.Choose("cbbBuffer", i); });
         host_.Answer(mrOk);
         Run();
         std::set<DWORD> written;
@@ -253,9 +250,7 @@ TEST_F(WipeRunTest, TheAskDialogShowsTheDiskThenGoesOn) {
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"R", "D"});
-    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
-    host_.Toggle("cbFormarPartitions").Toggle("cbAskDlg");
-    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
     // After D: (the first in list order): View Disk, close the viewer, Continue; after R:
     // Abort, which ends nothing more: it was the last drive.
     host_.Click("btnViewDisk").Then([this] { Main().App().FrmDiskview->Close(); });
@@ -277,9 +272,7 @@ TEST_F(WipeRunTest, AnAbortAnsweredInTheAskDialogStopsBeforeTheNextDriveIsOpened
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"D", "R"});
-    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
-    host_.Toggle("cbFormarPartitions").Toggle("cbAskDlg");
-    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
     host_.Click("btnAbort");
     host_.Answer(mrOk);
     Run();

@@ -81,6 +81,37 @@ TEST(FormModel, TheListViewReportsChecksAndSelectionsWithTheirRow) {
     EXPECT_EQ(list.Selected(), -1);
 }
 
+TEST(FormModel, VerticalKeysPageTheListViewAndScrollTheMemo) {
+    ScriptedHost host;
+    TForm form("F", host, TForm::OuterFor(40, 10));
+    form.Show();
+    auto& list = form.Add<TListView>("list", TRect{0, 0, 40, 5}); // four rows: pages of three
+    for (int i = 0; i < 10; ++i)
+        list.AddItem({"row" + std::to_string(i), {}, 0, false, nullptr});
+    form.SetFocus(&list);
+    std::vector<int> rows;
+    for (TKey key : {TKey::End, TKey::PageUp, TKey::Up, TKey::Home, TKey::PageDown, TKey::Down}) {
+        ASSERT_TRUE(form.HandleKey({key}));
+        rows.push_back(list.Selected());
+    }
+    EXPECT_EQ(rows, (std::vector<int>{9, 6, 5, 0, 3, 4}));
+
+    auto& memo = form.Add<TMemo>("memo", TRect{0, 5, 10, 3}); // three lines: pages of two
+    for (int i = 0; i < 10; ++i)
+        memo.Lines.push_back("line " + std::to_string(i) + " of the memo");
+    ASSERT_TRUE(form.SetFocus(&memo));
+    std::vector<int> tops;
+    for (TKey key : {TKey::Down, TKey::PageDown, TKey::End, TKey::Up, TKey::PageUp, TKey::Home}) {
+        ASSERT_TRUE(form.HandleKey({key}));
+        tops.push_back(memo.TopLine);
+    }
+    EXPECT_EQ(tops, (std::vector<int>{1, 3, 7, 6, 4, 0}));
+    ASSERT_TRUE(form.HandleKey({TKey::Right}));
+    EXPECT_EQ(memo.LeftColumn, 1);
+    ASSERT_TRUE(form.HandleKey({TKey::Left}));
+    EXPECT_EQ(memo.LeftColumn, 0);
+}
+
 TEST(FormModel, TabOrderAcceleratorsAndTheDefaultAndCancelButtons) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(40, 10));
