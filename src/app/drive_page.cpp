@@ -53,12 +53,18 @@ std::optional<std::string> DetailLine(const TGenericProperty& property) {
         Shown shown;
     };
     static const Detail kDetails[] = {
-        {1, "PROPERTY_NAME", Shown::Text},         {2, "PROPERTY_SIZE", Shown::Size},
-        {3, "PROPERTY_OWNER", Shown::Text},        {5, "PROPERTY_OWNERHARD", Shown::Text},
-        {7, "PROPERTY_FILESYSTEM", Shown::Text},   {10, "PROPERTY_FREESPACE", Shown::Size},
-        {11, "PROPERTY_USEDSPACE", Shown::Size},   {12, "PROPERTY_TOTALSPACE", Shown::Size},
-        {14, "PROPERTY_CAPACITY", Shown::Size},    {15, "PROPERTY_READSPEED", Shown::Speed},
-        {16, "PROPERTY_WRITESPEED", Shown::Speed}, {17, "PROPERTY_ERASEABLE", Shown::Text},
+        {propName, "PROPERTY_NAME", Shown::Text},
+        {propSize, "PROPERTY_SIZE", Shown::Size},
+        {propOwner, "PROPERTY_OWNER", Shown::Text},
+        {propOwnerHard, "PROPERTY_OWNERHARD", Shown::Text},
+        {propFileSystem, "PROPERTY_FILESYSTEM", Shown::Text},
+        {propFreeSpace, "PROPERTY_FREESPACE", Shown::Size},
+        {propUsedSpace, "PROPERTY_USEDSPACE", Shown::Size},
+        {propTotalSpace, "PROPERTY_TOTALSPACE", Shown::Size},
+        {propCapacity, "PROPERTY_CAPACITY", Shown::Size},
+        {propReadSpeed, "PROPERTY_READSPEED", Shown::Speed},
+        {propWriteSpeed, "PROPERTY_WRITESPEED", Shown::Speed},
+        {propErasable, "PROPERTY_ERASEABLE", Shown::Text},
     };
     for (const Detail& detail : kDetails) {
         if (detail.id != property.Id)
