@@ -93,10 +93,41 @@ std::string ConfigFolderFromEnvironment() {
     return std::string(home != nullptr ? home : "") + "/.config";
 }
 
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> FileIdOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// The udev links that name the hardware, per folder: for each node they lead to, the first
+// link name in name order. Read once per detection rather than once per device.
+using DeviceLinks = std::vector<std::pair<std::string, std::map<FileId, std::string>>>;
+
+DeviceLinks ReadDeviceLinks() {
+    DeviceLinks links;
+    std::error_code error;
+    for (const char* folder : {"/dev/disk/by-id", "/dev/disk/by-path"}) {
+        auto& names = links.emplace_back(folder, std::map<FileId, std::string>{}).second;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            const auto id = FileIdOf(entry.path().string());
+            if (!id)
+                continue;
+            const std::string name = entry.path().filename().string();
+            auto [known, added] = names.emplace(*id, name);
+            if (!added && name < known->second)
+                known->second = name;
+        }
+    }
+    return links;
+}
+
 // The name under which a device keeps its letter: a udev link that names the hardware, the
-// backing file of a loop device, else the node itself.
-std::string IdentityOf(const std::string& node, const std::string& sysDir,
-                       std::uint32_t partition) {
+// backing file of a loop device, else the node itself. links is read when first needed.
+std::string IdentityOf(const std::string& node, const std::string& sysDir, std::uint32_t partition,
+                       std::optional<DeviceLinks>& links) {
     std::error_code error;
     const std::string loopFile = ReadLine(fs::path(sysDir) / "loop" / "backing_file");
     if (!loopFile.empty())
@@ -104,17 +135,14 @@ std::string IdentityOf(const std::string& node, const std::string& sysDir,
     const fs::path partitionedLoop = fs::path(sysDir).parent_path() / "loop" / "backing_file";
     if (partition != 0 && fs::exists(partitionedLoop, error))
         return "loop:" + ReadLine(partitionedLoop) + "#" + std::to_string(partition);
-    for (const char* folder : {"/dev/disk/by-id", "/dev/disk/by-path"}) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder, error)) {
-            if (fs::equivalent(entry.path(), node, error))
-                names.push_back(entry.path().filename().string());
-        }
-        if (!names.empty()) {
-            std::sort(names.begin(), names.end());
-            return std::string(folder) + "/" + names.front();
-        }
-    }
+    const auto id = FileIdOf(node);
+    if (!id)
+        return node;
+    if (!links)
+        links = ReadDeviceLinks();
+    for (const auto& [folder, names] : *links)
+        if (auto found = names.find(*id); found != names.end())
+            return folder + "/" + found->second;
     return node;
 }
 
@@ -234,6 +262,7 @@ void DriveMap::Detect() {
     }
 
     std::error_code error;
+    std::optional<DeviceLinks> links;
     const fs::path classBlock = fs::path(options_.sysfs) / "class" / "block";
     for (const auto& entry : fs::directory_iterator(classBlock, error)) {
         const std::string name = entry.path().filename().string();
@@ -245,7 +274,8 @@ void DriveMap::Detect() {
         const bool isPartition = fs::exists(dir / "partition", error);
         const std::string diskName = isPartition ? dir.parent_path().filename().string() : name;
         const fs::path diskDir = isPartition ? dir.parent_path() : dir;
-        if (ReadNumber(dir / "ro") == 1 || ReadNumber(dir / "size") <= 0)
+        const std::int64_t sectors = ReadNumber(dir / "size");
+        if (ReadNumber(dir / "ro") == 1 || sectors <= 0)
             continue;
         const std::string node = "/dev/" + name;
         const dev_t devno = DevnoOf(node);
@@ -260,7 +290,7 @@ void DriveMap::Detect() {
         drive.node = node;
         drive.wholeDisk = "/dev/" + diskName;
         drive.removable = ReadNumber(diskDir / "removable") == 1;
-        drive.size = ReadNumber(dir / "size") * 512;
+        drive.size = sectors * 512;
         auto pinned = namedDevices.find(devno);
         drive.letter = pinned != namedDevices.end() ? pinned->second : 0;
         if (isPartition) {
@@ -283,7 +313,7 @@ void DriveMap::Detect() {
                 continue;
             drive.kind = DriveKind::Disk;
         }
-        drive.identity = IdentityOf(node, dir.string(), drive.partitionNumber);
+        drive.identity = IdentityOf(node, dir.string(), drive.partitionNumber, links);
         candidate.devno = devno;
         candidate.sortKey = drive.kind == DriveKind::Optical ? "}" + name : name;
         candidates.push_back(std::move(candidate));
