@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <libmount/libmount.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -346,11 +347,15 @@ void DriveMap::Detect() {
 
     // Letters: the floppy drives' own, then the map file's, then the kept ones, then the
     // first free letter that no absent device keeps.
+    const std::string stateFile = StateFile();
+    std::string stored; // the file as read: rewritten only when the letters changed
     nlohmann::json state = nlohmann::json::object();
     {
-        std::ifstream in(StateFile());
-        if (in)
-            state = nlohmann::json::parse(in, nullptr, false);
+        std::ifstream in(stateFile);
+        if (in) {
+            stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            state = nlohmann::json::parse(stored, nullptr, false);
+        }
         if (!state.is_object() || !state.contains("letters") || !state["letters"].is_object())
             state = nlohmann::json{{"letters", nlohmann::json::object()}};
     }
@@ -418,13 +423,15 @@ void DriveMap::Detect() {
     std::sort(drives_.begin(), drives_.end(),
               [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
 
-    fs::create_directories(fs::path(StateFile()).parent_path(), error);
-    const std::string temporary = StateFile() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << state.dump(2) << '\n';
+    if (const std::string text = state.dump(2) + '\n'; text != stored) {
+        fs::create_directories(fs::path(stateFile).parent_path(), error);
+        const std::string temporary = stateFile + ".new";
+        {
+            std::ofstream out(temporary, std::ios::trunc);
+            out << text;
+        }
+        fs::rename(temporary, stateFile, error);
     }
-    fs::rename(temporary, StateFile(), error);
 
     // The whole disks under the drives, in disk order, numbered as Windows numbers them.
     std::vector<std::string> wholeDisks;
