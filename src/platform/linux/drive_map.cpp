@@ -391,7 +391,6 @@ void DriveMap::Detect() {
     for (auto it = kept.begin(); it != kept.end(); ++it)
         if (it->is_string() && present.count(it->get<std::string>()) == 0 && it.key().size() == 1)
             reserved.insert(it.key()[0]);
-    unlettered_.clear();
     for (auto& c : candidates) {
         if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
             continue;
@@ -403,7 +402,6 @@ void DriveMap::Detect() {
                     break;
                 }
         if (c.drive.letter == 0) {
-            unlettered_.push_back(c.drive.node);
             // Said once a run, in the error log (where the program routes a back-end's
             // absorbed trouble); the map file decides which devices get the letters.
             if (told_.insert(c.drive.node).second)
