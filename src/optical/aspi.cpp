@@ -34,6 +34,25 @@ TBurningIO& DefaultBurningIO() {
     return sink;
 }
 
+// The request block for cdb on the unit at address, its completion told through event.
+void Fill(platform::SRB_ExecSCSICmd& srb, const TSCSIAddress& address, const TCdb& cdb,
+          std::uint8_t* data, HANDLE event) {
+    std::memset(&srb, 0, sizeof(srb));
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = address.HaId;
+    srb.SRB_Flags = SRB_EVENT_NOTIFY | (cdb.Direction == TDataDirection::In    ? SRB_DIR_IN
+                                        : cdb.Direction == TDataDirection::Out ? SRB_DIR_OUT
+                                                                               : 0);
+    srb.SRB_Target = address.Target;
+    srb.SRB_Lun = address.Lun;
+    srb.SRB_BufLen = cdb.Direction == TDataDirection::None ? 0 : cdb.DataLength;
+    srb.SRB_BufPointer = cdb.Direction == TDataDirection::None ? nullptr : data;
+    srb.SRB_SenseLen = 14;
+    srb.SRB_CDBLen = cdb.Length;
+    srb.SRB_PostProc = event;
+    std::memcpy(srb.CDBByte, cdb.Bytes, cdb.Length);
+}
+
 std::uint8_t ResultOf(const platform::SRB_ExecSCSICmd& srb) {
     return StatusToResult(srb.SRB_Status, srb.SRB_HaStat, srb.SRB_TargStat);
 }
@@ -83,20 +102,7 @@ void TASPIdevice::Abort(platform::SRB_ExecSCSICmd* request) {
 std::uint8_t TASPIdevice::Execute(const TCdb& cdb, std::uint8_t* data) {
     RequestEvent event;
     platform::SRB_ExecSCSICmd srb;
-    std::memset(&srb, 0, sizeof(srb));
-    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb.SRB_HaId = Address.HaId;
-    srb.SRB_Flags = SRB_EVENT_NOTIFY | (cdb.Direction == TDataDirection::In    ? SRB_DIR_IN
-                                        : cdb.Direction == TDataDirection::Out ? SRB_DIR_OUT
-                                                                               : 0);
-    srb.SRB_Target = Address.Target;
-    srb.SRB_Lun = Address.Lun;
-    srb.SRB_BufLen = cdb.Direction == TDataDirection::None ? 0 : cdb.DataLength;
-    srb.SRB_BufPointer = cdb.Direction == TDataDirection::None ? nullptr : data;
-    srb.SRB_SenseLen = 14;
-    srb.SRB_CDBLen = cdb.Length;
-    srb.SRB_PostProc = event.get();
-    std::memcpy(srb.CDBByte, cdb.Bytes, cdb.Length);
+    Fill(srb, Address, cdb, data, event.get());
     const DWORD status = AspiSendCommand(&srb);
     if (status == SS_PENDING &&
         platform::k32().WaitForSingleObject(event.get(), kCommandTimeoutMs) != WAIT_OBJECT_0) {
@@ -110,20 +116,11 @@ std::uint8_t TASPIdevice::ExecuteImmediate(const TCdb& cdb, const std::function<
     // The block of the immediate command lives only as long as its own Execute; its outcome
     // is all that is kept.
     platform::SRB_ExecSCSICmd outcome;
-    std::memset(&outcome, 0, sizeof(outcome));
     std::uint8_t code = 0;
     {
         RequestEvent event;
         platform::SRB_ExecSCSICmd& srb = outcome;
-        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-        srb.SRB_HaId = Address.HaId;
-        srb.SRB_Flags = SRB_EVENT_NOTIFY;
-        srb.SRB_Target = Address.Target;
-        srb.SRB_Lun = Address.Lun;
-        srb.SRB_SenseLen = 14;
-        srb.SRB_CDBLen = cdb.Length;
-        srb.SRB_PostProc = event.get();
-        std::memcpy(srb.CDBByte, cdb.Bytes, cdb.Length);
+        Fill(srb, Address, cdb, nullptr, event.get()); // immediate commands carry no data
         const DWORD status = AspiSendCommand(&srb);
         if (status >= SS_ABORTED)
             return ResultOf(srb);

@@ -212,9 +212,6 @@ TCdb CloseSession() {
     cdb.Bytes[2] = 0x02;
     return cdb;
 }
-bool IsImmediate(const TCdb& cdb) {
-    return cdb.Bytes[0] == 0xA1 || cdb.Bytes[0] == 0x35 || cdb.Bytes[0] == 0x5B;
-}
 
 } // namespace mmc
 

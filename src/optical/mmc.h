@@ -122,8 +122,6 @@ TCdb Write10(std::uint32_t lba, std::uint16_t blocks);
 TCdb SynchronizeCache();
 TCdb CloseTrack();
 TCdb CloseSession();
-// Whether the drive goes on working after accepting the command.
-bool IsImmediate(const TCdb& cdb);
 } // namespace mmc
 
 } // namespace purgelet

@@ -24,15 +24,15 @@ std::unique_ptr<TOpticalDevices> TOpticalDevices::Create() {
 
 void TOpticalDevices::SelectTransport(std::uint8_t Which) {
     items_.clear();
-    if (Which == 0 && ASPIDevices) {
-        for (auto& device : ASPIDevices->Devices)
+    auto take = [this](const auto& devices) {
+        for (const auto& device : devices)
             if (device->DeviceType == dtCDROM)
                 items_.push_back(device.get());
-    } else if (Which == 1 && SPTIDevices) {
-        for (auto& device : SPTIDevices->Devices)
-            if (device->DeviceType == dtCDROM)
-                items_.push_back(device.get());
-    }
+    };
+    if (Which == 0 && ASPIDevices)
+        take(ASPIDevices->Devices);
+    else if (Which == 1 && SPTIDevices)
+        take(SPTIDevices->Devices);
 }
 
 std::unique_ptr<TOpticalDevices> CreateOpticalDevices() {

@@ -3,6 +3,7 @@
 #include "platform/scsi.h"
 #include "platform/system.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace purgelet {
@@ -37,6 +38,17 @@ public:
 private:
     HANDLE& slot_;
 };
+
+// A zero-filled request with what both request formats fill alike: the sizes, the sense
+// area and the command block.
+template <class Request> void Begin(Request& request, const TCdb& cdb) {
+    std::memset(&request, 0, sizeof(request));
+    request.header.Length = sizeof(request.header);
+    request.header.CdbLength = cdb.Length;
+    request.header.SenseInfoLength = sizeof(request.sense);
+    request.header.SenseInfoOffset = offsetof(Request, sense);
+    std::memcpy(request.header.Cdb, cdb.Bytes, cdb.Length);
+}
 
 TBurningIO& DefaultBurningIO() {
     static TBurningIO sink;
@@ -78,16 +90,11 @@ bool TSPTIdevice::Send(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD
     DWORD returned = 0;
     if (cdb.Direction == TDataDirection::Out) {
         platform::ScsiPassThroughDirectRequest request;
-        std::memset(&request, 0, sizeof(request));
-        request.header.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-        request.header.CdbLength = cdb.Length;
-        request.header.SenseInfoLength = sizeof(request.sense);
+        Begin(request, cdb);
         request.header.DataIn = SCSI_IOCTL_DATA_OUT;
         request.header.DataTransferLength = cdb.DataLength;
         request.header.TimeOutValue = kHeldTimeout;
         request.header.DataBuffer = data;
-        request.header.SenseInfoOffset = offsetof(platform::ScsiPassThroughDirectRequest, sense);
-        std::memcpy(request.header.Cdb, cdb.Bytes, cdb.Length);
         if (!kernel.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request,
                                     sizeof(request), &request, sizeof(request), &returned,
                                     nullptr)) {
@@ -98,16 +105,11 @@ bool TSPTIdevice::Send(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD
         return true;
     }
     platform::ScsiPassThroughRequest request;
-    std::memset(&request, 0, sizeof(request));
-    request.header.Length = sizeof(SCSI_PASS_THROUGH);
-    request.header.CdbLength = cdb.Length;
-    request.header.SenseInfoLength = sizeof(request.sense);
+    Begin(request, cdb);
     request.header.DataIn = SCSI_IOCTL_DATA_IN;
     request.header.DataTransferLength = sizeof(request.data);
     request.header.TimeOutValue = timeout;
     request.header.DataBufferOffset = offsetof(platform::ScsiPassThroughRequest, data);
-    request.header.SenseInfoOffset = offsetof(platform::ScsiPassThroughRequest, sense);
-    std::memcpy(request.header.Cdb, cdb.Bytes, cdb.Length);
     if (!kernel.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH, &request,
                                 sizeof(SCSI_PASS_THROUGH), &request, sizeof(request), &returned,
                                 nullptr)) {

@@ -1,9 +1,9 @@
 #include "optical/univ_cddvd.h"
 
+#include "disk/device_access.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
 
-#include <cstring>
 #include <vector>
 
 namespace purgelet {
@@ -17,18 +17,7 @@ void TUnivCDDVD::init() {
     // drive, so the description stays the device's name.
     if (Device->DriveLetter != '\0') {
         Name = std::string(1, Device->DriveLetter);
-        const std::string root = Name + ":\\";
-        auto& shell = *platform::sys().shell32;
-        SHFILEINFOA info;
-        std::memset(&info, 0, sizeof(info));
-        if (shell.SHGetFileInfoA(root.c_str(), 0, &info, sizeof(info),
-                                 SHGFI_DISPLAYNAME | SHGFI_ICON | SHGFI_SMALLICON) != 0) {
-            info.szDisplayName[MAX_PATH - 1] = '\0';
-            Description = info.szDisplayName;
-        }
-        // Only the name is used; the icon would leak at every detection.
-        if (info.hIcon != nullptr)
-            shell.DestroyIcon(info.hIcon);
+        TakeShellDisplayName(Description, Name + ":\\");
     }
     Size = 0;
     BlockSize = 0;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <libmount/libmount.h>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -93,10 +94,41 @@ std::string ConfigFolderFromEnvironment() {
     return std::string(home != nullptr ? home : "") + "/.config";
 }
 
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> FileIdOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// The udev links that name the hardware, per folder: for each node they lead to, the first
+// link name in name order. Read once per detection rather than once per device.
+using DeviceLinks = std::vector<std::pair<std::string, std::map<FileId, std::string>>>;
+
+DeviceLinks ReadDeviceLinks() {
+    DeviceLinks links;
+    std::error_code error;
+    for (const char* folder : {"/dev/disk/by-id", "/dev/disk/by-path"}) {
+        auto& names = links.emplace_back(folder, std::map<FileId, std::string>{}).second;
+        for (const auto& entry : fs::directory_iterator(folder, error)) {
+            const auto id = FileIdOf(entry.path().string());
+            if (!id)
+                continue;
+            const std::string name = entry.path().filename().string();
+            auto [known, added] = names.emplace(*id, name);
+            if (!added && name < known->second)
+                known->second = name;
+        }
+    }
+    return links;
+}
+
 // The name under which a device keeps its letter: a udev link that names the hardware, the
-// backing file of a loop device, else the node itself.
-std::string IdentityOf(const std::string& node, const std::string& sysDir,
-                       std::uint32_t partition) {
+// backing file of a loop device, else the node itself. links is read when first needed.
+std::string IdentityOf(const std::string& node, const std::string& sysDir, std::uint32_t partition,
+                       std::optional<DeviceLinks>& links) {
     std::error_code error;
     const std::string loopFile = ReadLine(fs::path(sysDir) / "loop" / "backing_file");
     if (!loopFile.empty())
@@ -104,17 +136,14 @@ std::string IdentityOf(const std::string& node, const std::string& sysDir,
     const fs::path partitionedLoop = fs::path(sysDir).parent_path() / "loop" / "backing_file";
     if (partition != 0 && fs::exists(partitionedLoop, error))
         return "loop:" + ReadLine(partitionedLoop) + "#" + std::to_string(partition);
-    for (const char* folder : {"/dev/disk/by-id", "/dev/disk/by-path"}) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder, error)) {
-            if (fs::equivalent(entry.path(), node, error))
-                names.push_back(entry.path().filename().string());
-        }
-        if (!names.empty()) {
-            std::sort(names.begin(), names.end());
-            return std::string(folder) + "/" + names.front();
-        }
-    }
+    const auto id = FileIdOf(node);
+    if (!id)
+        return node;
+    if (!links)
+        links = ReadDeviceLinks();
+    for (const auto& [folder, names] : *links)
+        if (auto found = names.find(*id); found != names.end())
+            return folder + "/" + found->second;
     return node;
 }
 
@@ -234,6 +263,7 @@ void DriveMap::Detect() {
     }
 
     std::error_code error;
+    std::optional<DeviceLinks> links;
     const fs::path classBlock = fs::path(options_.sysfs) / "class" / "block";
     for (const auto& entry : fs::directory_iterator(classBlock, error)) {
         const std::string name = entry.path().filename().string();
@@ -245,7 +275,8 @@ void DriveMap::Detect() {
         const bool isPartition = fs::exists(dir / "partition", error);
         const std::string diskName = isPartition ? dir.parent_path().filename().string() : name;
         const fs::path diskDir = isPartition ? dir.parent_path() : dir;
-        if (ReadNumber(dir / "ro") == 1 || ReadNumber(dir / "size") <= 0)
+        const std::int64_t sectors = ReadNumber(dir / "size");
+        if (ReadNumber(dir / "ro") == 1 || sectors <= 0)
             continue;
         const std::string node = "/dev/" + name;
         const dev_t devno = DevnoOf(node);
@@ -260,7 +291,7 @@ void DriveMap::Detect() {
         drive.node = node;
         drive.wholeDisk = "/dev/" + diskName;
         drive.removable = ReadNumber(diskDir / "removable") == 1;
-        drive.size = ReadNumber(dir / "size") * 512;
+        drive.size = sectors * 512;
         auto pinned = namedDevices.find(devno);
         drive.letter = pinned != namedDevices.end() ? pinned->second : 0;
         if (isPartition) {
@@ -283,7 +314,7 @@ void DriveMap::Detect() {
                 continue;
             drive.kind = DriveKind::Disk;
         }
-        drive.identity = IdentityOf(node, dir.string(), drive.partitionNumber);
+        drive.identity = IdentityOf(node, dir.string(), drive.partitionNumber, links);
         candidate.devno = devno;
         candidate.sortKey = drive.kind == DriveKind::Optical ? "}" + name : name;
         candidates.push_back(std::move(candidate));
@@ -316,11 +347,15 @@ void DriveMap::Detect() {
 
     // Letters: the floppy drives' own, then the map file's, then the kept ones, then the
     // first free letter that no absent device keeps.
+    const std::string stateFile = StateFile();
+    std::string stored; // the file as read: rewritten only when the letters changed
     nlohmann::json state = nlohmann::json::object();
     {
-        std::ifstream in(StateFile());
-        if (in)
-            state = nlohmann::json::parse(in, nullptr, false);
+        std::ifstream in(stateFile);
+        if (in) {
+            stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            state = nlohmann::json::parse(stored, nullptr, false);
+        }
         if (!state.is_object() || !state.contains("letters") || !state["letters"].is_object())
             state = nlohmann::json{{"letters", nlohmann::json::object()}};
     }
@@ -356,7 +391,6 @@ void DriveMap::Detect() {
     for (auto it = kept.begin(); it != kept.end(); ++it)
         if (it->is_string() && present.count(it->get<std::string>()) == 0 && it.key().size() == 1)
             reserved.insert(it.key()[0]);
-    unlettered_.clear();
     for (auto& c : candidates) {
         if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
             continue;
@@ -368,7 +402,6 @@ void DriveMap::Detect() {
                     break;
                 }
         if (c.drive.letter == 0) {
-            unlettered_.push_back(c.drive.node);
             // Said once a run, in the error log (where the program routes a back-end's
             // absorbed trouble); the map file decides which devices get the letters.
             if (told_.insert(c.drive.node).second)
@@ -388,13 +421,15 @@ void DriveMap::Detect() {
     std::sort(drives_.begin(), drives_.end(),
               [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
 
-    fs::create_directories(fs::path(StateFile()).parent_path(), error);
-    const std::string temporary = StateFile() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << state.dump(2) << '\n';
+    if (const std::string text = state.dump(2) + '\n'; text != stored) {
+        fs::create_directories(fs::path(stateFile).parent_path(), error);
+        const std::string temporary = stateFile + ".new";
+        {
+            std::ofstream out(temporary, std::ios::trunc);
+            out << text;
+        }
+        fs::rename(temporary, stateFile, error);
     }
-    fs::rename(temporary, StateFile(), error);
 
     // The whole disks under the drives, in disk order, numbered as Windows numbers them.
     std::vector<std::string> wholeDisks;

@@ -53,8 +53,6 @@ public:
     const Drive* ByLetter(char letter) const;
     const PhysicalDisk* DiskByNumber(std::uint32_t number) const;
     const PhysicalDisk* DiskOf(const Drive& drive) const;
-    // Devices left without a letter at the last detection.
-    const std::vector<std::string>& Unlettered() const { return unlettered_; }
     // Whether the last detection found devices this process may not open at all.
     bool AccessDenied() const { return accessDenied_; }
 
@@ -65,7 +63,6 @@ private:
     DriveMapOptions options_;
     std::vector<Drive> drives_;
     std::vector<PhysicalDisk> disks_;
-    std::vector<std::string> unlettered_;
     std::set<std::string> told_; // the devices already named as left without a letter
     bool accessDenied_ = false;
 };

@@ -289,11 +289,13 @@ BOOL LinuxKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWOR
                               LPOVERLAPPED /*overlapped*/) {
     if (written != nullptr)
         *written = 0;
-    int fd = Descriptor(file);
-    if (fd < 0) {
+    auto found = files_.find(file);
+    if (found == files_.end() || found->second.fd < 0) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
+    File& entry = found->second; // looked up once, not at every piece written
+    const int fd = entry.fd;
     DWORD done = 0;
     const auto* bytes = static_cast<const char*>(buffer);
     while (done < toWrite) {
@@ -309,7 +311,7 @@ BOOL LinuxKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWOR
             return FALSE;
         }
         done += static_cast<DWORD>(n);
-        files_[file].written = true;
+        entry.written = true;
     }
     if (written != nullptr)
         *written = done;

@@ -86,6 +86,8 @@ private:
     };
     HANDLE NewHandle();
     static bool NextMatch(Find& find, WIN32_FIND_DATAA* data);
+    // The drives as the last detection found them, detecting first when none ran yet.
+    void DetectOnce();
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);

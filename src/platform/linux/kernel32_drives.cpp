@@ -49,6 +49,17 @@ char LetterOf(LPCSTR root) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
 }
 
+// The bytes of the device (block) or image file behind fd; false with errno set.
+bool SizeOf(int fd, bool block, std::uint64_t& bytes) {
+    if (block)
+        return ioctl(fd, BLKGETSIZE64, &bytes) == 0;
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return false;
+    bytes = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
 template <class T> bool Answer(const T& value, LPVOID out, DWORD outSize, LPDWORD returned) {
     if (out == nullptr || outSize < sizeof(T))
         return false;
@@ -72,11 +83,15 @@ bool LinuxKernel32::MayWrite(dev_t device) {
     return !TouchesSystem(device, systemDevices_);
 }
 
-bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
+void LinuxKernel32::DetectOnce() {
     if (!detected_) {
         drives_->Detect();
         detected_ = true;
     }
+}
+
+bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
+    DetectOnce();
     const std::string rest = name.substr(4);
     const Drive* drive = nullptr;
     const PhysicalDisk* disk = nullptr;
@@ -147,16 +162,9 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
         int sectorSize = 512;
         std::uint64_t bytes = 0;
-        if (block) {
-            if (ioctl(file.fd, BLKSSZGET, &sectorSize) != 0 ||
-                ioctl(file.fd, BLKGETSIZE64, &bytes) != 0)
-                return fail(Win32ErrorFromErrno(errno));
-        } else {
-            struct stat st {};
-            if (fstat(file.fd, &st) != 0)
-                return fail(Win32ErrorFromErrno(errno));
-            bytes = static_cast<std::uint64_t>(st.st_size);
-        }
+        if ((block && ioctl(file.fd, BLKSSZGET, &sectorSize) != 0) ||
+            !SizeOf(file.fd, block, bytes))
+            return fail(Win32ErrorFromErrno(errno));
         if (bytes == 0)
             return fail(ERROR_NOT_READY); // no medium
         DISK_GEOMETRY geometry{};
@@ -184,15 +192,8 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     case IOCTL_DISK_GET_PARTITION_INFO: {
         PARTITION_INFORMATION partition{};
         std::uint64_t bytes = 0;
-        if (block) {
-            if (ioctl(file.fd, BLKGETSIZE64, &bytes) != 0)
-                return fail(Win32ErrorFromErrno(errno));
-        } else {
-            struct stat st {};
-            if (fstat(file.fd, &st) != 0)
-                return fail(Win32ErrorFromErrno(errno));
-            bytes = static_cast<std::uint64_t>(st.st_size);
-        }
+        if (!SizeOf(file.fd, block, bytes))
+            return fail(Win32ErrorFromErrno(errno));
         partition.PartitionLength.QuadPart = static_cast<LONGLONG>(bytes);
         partition.RecognizedPartition = TRUE;
         if (file.drive && file.drive->kind == DriveKind::Partition) {
@@ -273,10 +274,7 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
 }
 
 const Drive* LinuxKernel32::DriveOfRoot(LPCSTR root) {
-    if (!detected_) {
-        drives_->Detect();
-        detected_ = true;
-    }
+    DetectOnce();
     const char letter = LetterOf(root);
     return letter == 0 ? nullptr : drives_->ByLetter(letter);
 }

@@ -7,6 +7,22 @@
 
 namespace platform::sim {
 
+namespace {
+
+// The unit a request addresses; nullptr with the request's status set when there is none.
+template <class Request> OpticalDrive* Addressed(Machine& machine, int adapters, Request* srb) {
+    if (srb->SRB_HaId >= adapters) {
+        srb->SRB_Status = SS_INVALID_HA;
+        return nullptr;
+    }
+    OpticalDrive* d = FindOptical(machine, srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+    if (d == nullptr)
+        srb->SRB_Status = SS_NO_DEVICE;
+    return d;
+}
+
+} // namespace
+
 int SimAspi32::Adapters() const {
     if (machine_->aspi.adapters >= 0)
         return machine_->aspi.adapters;
@@ -36,11 +52,9 @@ DWORD SimAspi32::SendASPI32Command(void* request) {
     }
     if (command == SC_GET_DEV_TYPE) {
         auto* srb = static_cast<SRB_GDEVBlock*>(request);
-        if (srb->SRB_HaId >= Adapters())
-            return srb->SRB_Status = SS_INVALID_HA;
-        OpticalDrive* d = FindOptical(*machine_, srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+        OpticalDrive* d = Addressed(*machine_, Adapters(), srb);
         if (d == nullptr)
-            return srb->SRB_Status = SS_NO_DEVICE;
+            return srb->SRB_Status;
         srb->SRB_DeviceType = static_cast<BYTE>(d->peripheral & 0x1F);
         return srb->SRB_Status = SS_COMP;
     }
@@ -56,11 +70,9 @@ DWORD SimAspi32::SendASPI32Command(void* request) {
     if (command != SC_EXEC_SCSI_CMD)
         return header[1] = SS_INVALID_CMD;
     auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
-    if (srb->SRB_HaId >= Adapters())
-        return srb->SRB_Status = SS_INVALID_HA;
-    OpticalDrive* d = FindOptical(*machine_, srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+    OpticalDrive* d = Addressed(*machine_, Adapters(), srb);
     if (d == nullptr)
-        return srb->SRB_Status = SS_NO_DEVICE;
+        return srb->SRB_Status;
     if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > 16 ||
         (srb->SRB_BufLen > 0 && srb->SRB_BufPointer == nullptr))
         return srb->SRB_Status = SS_INVALID_SRB_VALUE;

@@ -1,6 +1,7 @@
 #include "platform/sim/machine.h"
 
 #include "platform/sim/kernel32.h"
+#include "platform/sim/machine_file.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -113,22 +114,11 @@ std::int64_t GeometryBytes(const DISK_GEOMETRY& g) {
 
 // ---- Parsing.
 
-namespace {
-
-[[noreturn]] void Bad(const std::string& where, const std::string& what) {
+void Bad(const std::string& where, const std::string& what) {
     throw std::runtime_error("machine file: " + where + ": " + what);
 }
 
-template <class T>
-T Get(const json& object, const char* key, T fallback, const std::string& where) {
-    if (!object.contains(key) || object[key].is_null())
-        return fallback;
-    try {
-        return object[key].get<T>();
-    } catch (const json::exception& e) {
-        Bad(where + "." + key, e.what());
-    }
-}
+namespace {
 
 std::int64_t GetInt(const json& object, const char* key, std::int64_t fallback,
                     const std::string& where) {

@@ -3,21 +3,17 @@
 #include "platform/sim/optical_drive.h"
 
 #include "platform/sim/machine.h"
+#include "platform/sim/machine_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <stdexcept>
 
 namespace platform::sim {
 
 using nlohmann::json;
 
 namespace {
-
-[[noreturn]] void Bad(const std::string& where, const std::string& what) {
-    throw std::runtime_error("machine file: " + where + ": " + what);
-}
 
 void Put16(BYTE* p, unsigned value) {
     p[0] = static_cast<BYTE>(value >> 8);
@@ -274,16 +270,6 @@ OpticalDrive* FindOptical(Machine& machine, int host, int target, int lun) {
 
 namespace {
 
-template <class T> T Value(const json& o, const char* key, T fallback, const std::string& where) {
-    if (!o.contains(key) || o[key].is_null())
-        return fallback;
-    try {
-        return o[key].get<T>();
-    } catch (const json::exception& e) {
-        Bad(where + "." + key, e.what());
-    }
-}
-
 BYTE Bits(const json& o, const char* key, BYTE fallback, const std::vector<std::string>& names,
           const std::string& where) {
     if (!o.contains(key))
@@ -339,19 +325,19 @@ OpticalDisc ParseDisc(const json& value, const std::string& where) {
                                                           {"DVD-RW", DiscKind::DvdRw},
                                                           {"DVD+RW", DiscKind::DvdPlusRw},
                                                           {"CD-R", DiscKind::CdR}};
-    auto kind = kinds.find(Value<std::string>(value, "type", "CD-RW", where));
+    auto kind = kinds.find(Get<std::string>(value, "type", "CD-RW", where));
     if (kind == kinds.end())
         Bad(where + ".type", "must be \"CD-RW\", \"DVD-RW\", \"DVD+RW\" or \"CD-R\"");
     disc.kind = kind->second;
     static const std::map<std::string, BYTE> states = {
         {"empty", 0}, {"incomplete", 1}, {"complete", 2}, {"other", 3}};
-    auto state = states.find(Value<std::string>(value, "state", "complete", where));
+    auto state = states.find(Get<std::string>(value, "state", "complete", where));
     if (state == states.end())
         Bad(where + ".state", "must be \"empty\", \"incomplete\", \"complete\" or \"other\"");
     disc.status = state->second;
-    disc.sessions = Value<int>(value, "sessions", disc.status == 0 ? 0 : 1, where);
-    disc.blocks = Value<std::int64_t>(value, "blocks", DefaultBlocks(disc.kind), where);
-    disc.nextWritable = Value<std::int64_t>(value, "nextWritable", 0, where);
+    disc.sessions = Get<int>(value, "sessions", disc.status == 0 ? 0 : 1, where);
+    disc.blocks = Get<std::int64_t>(value, "blocks", DefaultBlocks(disc.kind), where);
+    disc.nextWritable = Get<std::int64_t>(value, "nextWritable", 0, where);
     if (disc.blocks <= 0 || disc.nextWritable < 0 || disc.nextWritable > disc.blocks)
         Bad(where, "blocks must be positive and nextWritable within them");
     return disc;
@@ -362,9 +348,9 @@ void ParseOptical(Machine& m, const json& file) {
     if (aspi.is_boolean()) {
         m.aspi.installed = aspi.get<bool>();
     } else if (aspi.is_object()) {
-        m.aspi.installed = Value<bool>(aspi, "installed", true, "aspi");
-        m.aspi.adapters = Value<int>(aspi, "adapters", -1, "aspi");
-        m.aspi.maxTargets = static_cast<BYTE>(Value<int>(aspi, "maxTargets", 8, "aspi"));
+        m.aspi.installed = Get<bool>(aspi, "installed", true, "aspi");
+        m.aspi.adapters = Get<int>(aspi, "adapters", -1, "aspi");
+        m.aspi.maxTargets = static_cast<BYTE>(Get<int>(aspi, "maxTargets", 8, "aspi"));
     } else if (!aspi.is_null()) {
         Bad("aspi", "must be true, false or an object");
     }
@@ -377,41 +363,41 @@ void ParseOptical(Machine& m, const json& file) {
         if (!o.is_object())
             Bad(at, "must be an object");
         OpticalDrive d;
-        const auto letter = Value<std::string>(o, "letter", "", at);
+        const auto letter = Get<std::string>(o, "letter", "", at);
         if (letter.size() > 1 ||
             (letter.size() == 1 && !std::isalpha(static_cast<unsigned char>(letter[0]))))
             Bad(at + ".letter", "must be one letter A to Z, or absent");
         if (!letter.empty())
             d.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
-        d.vendor = Value<std::string>(o, "vendor", d.vendor, at);
-        d.product = Value<std::string>(o, "product", d.product, at);
-        d.revision = Value<std::string>(o, "revision", d.revision, at);
-        d.peripheral = static_cast<BYTE>(Value<int>(o, "inquiryType", d.peripheral, at));
+        d.vendor = Get<std::string>(o, "vendor", d.vendor, at);
+        d.product = Get<std::string>(o, "product", d.product, at);
+        d.revision = Get<std::string>(o, "revision", d.revision, at);
+        d.peripheral = static_cast<BYTE>(Get<int>(o, "inquiryType", d.peripheral, at));
         d.readCaps = Bits(o, "reads", d.readCaps,
                           {"CD-R", "CD-RW", "Method2", "DVD-ROM", "DVD-R", "DVD-RAM"}, at);
         d.writeCaps = Bits(o, "writes", d.writeCaps,
                            {"CD-R", "CD-RW", "TestWrite", "", "DVD-R", "DVD-RAM"}, at);
-        d.maxReadSpeed = static_cast<WORD>(Value<int>(o, "maxReadSpeed", d.maxReadSpeed, at));
-        d.maxWriteSpeed = static_cast<WORD>(Value<int>(o, "maxWriteSpeed", d.maxWriteSpeed, at));
-        d.bufferBytes = Value<DWORD>(o, "bufferBytes", d.bufferBytes, at);
+        d.maxReadSpeed = static_cast<WORD>(Get<int>(o, "maxReadSpeed", d.maxReadSpeed, at));
+        d.maxWriteSpeed = static_cast<WORD>(Get<int>(o, "maxWriteSpeed", d.maxWriteSpeed, at));
+        d.bufferBytes = Get<DWORD>(o, "bufferBytes", d.bufferBytes, at);
         if (o.contains("aspi")) {
             const json& a = o["aspi"];
-            d.aspiHost = Value<int>(a, "host", 0, at + ".aspi");
-            d.aspiTarget = Value<int>(a, "target", 0, at + ".aspi");
-            d.aspiLun = Value<int>(a, "lun", 0, at + ".aspi");
+            d.aspiHost = Get<int>(a, "host", 0, at + ".aspi");
+            d.aspiTarget = Get<int>(a, "target", 0, at + ".aspi");
+            d.aspiLun = Get<int>(a, "lun", 0, at + ".aspi");
             if (d.aspiHost < 0 || d.aspiTarget < 0 || d.aspiLun < 0 || d.aspiLun > 7)
                 Bad(at + ".aspi", "host and target must not be negative, lun 0 to 7");
         }
         d.disc = ParseDisc(o.value("disc", json()), at + ".disc");
         const json blank = o.value("blank", json::object());
-        d.blankPolls = Value<int>(blank, "polls", d.blankPolls, at + ".blank");
-        d.blankMs = Value<DWORD>(blank, "ms", 0, at + ".blank");
+        d.blankPolls = Get<int>(blank, "polls", d.blankPolls, at + ".blank");
+        d.blankMs = Get<DWORD>(blank, "ms", 0, at + ".blank");
         const json quirks = o.value("quirks", json::object());
-        d.discInfoEarly = Value<bool>(quirks, "discInfoEarly", false, at + ".quirks");
-        d.neverFinishes = Value<bool>(quirks, "neverFinishes", false, at + ".quirks");
+        d.discInfoEarly = Get<bool>(quirks, "discInfoEarly", false, at + ".quirks");
+        d.neverFinishes = Get<bool>(quirks, "neverFinishes", false, at + ".quirks");
         if (quirks.contains("insertAfterPolls")) {
             const json& insert = quirks["insertAfterPolls"];
-            d.insertAfterPolls = Value<int>(insert, "polls", 1, at + ".quirks.insertAfterPolls");
+            d.insertAfterPolls = Get<int>(insert, "polls", 1, at + ".quirks.insertAfterPolls");
             d.insertDisc = ParseDisc(insert.value("disc", json::object()),
                                      at + ".quirks.insertAfterPolls.disc");
         }
@@ -430,14 +416,14 @@ void ParseOptical(Machine& m, const json& file) {
             if (o.contains("volume")) {
                 const json& v = o["volume"];
                 Volume volume;
-                volume.label = Value<std::string>(v, "label", "", at + ".volume");
-                volume.fileSystem = Value<std::string>(v, "fileSystem", "CDFS", at + ".volume");
-                volume.totalBytes = Value<std::int64_t>(v, "totalBytes", 0, at + ".volume");
-                volume.freeBytes = Value<std::int64_t>(v, "freeBytes", 0, at + ".volume");
+                volume.label = Get<std::string>(v, "label", "", at + ".volume");
+                volume.fileSystem = Get<std::string>(v, "fileSystem", "CDFS", at + ".volume");
+                volume.totalBytes = Get<std::int64_t>(v, "totalBytes", 0, at + ".volume");
+                volume.freeBytes = Get<std::int64_t>(v, "freeBytes", 0, at + ".volume");
                 drive.volume = volume;
             }
             if (o.contains("displayName"))
-                drive.displayName = Value<std::string>(o, "displayName", "", at);
+                drive.displayName = Get<std::string>(o, "displayName", "", at);
             m.drives.push_back(std::move(drive));
         }
         m.opticalDrives.push_back(std::move(d));
