@@ -16,6 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -181,6 +183,27 @@ TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndTheReasonIsToldOnce) {
 }
 
 // More drives than letters: the map file's order of pins decides, the rest is named once.
+// Every GetLogicalDrives detects again; the kept letters' file is replaced only when what it
+// says changes (a damaged file is written anew).
+TEST_F(ImageDrives, TheKeptLettersFileIsRewrittenOnlyWhenItChanges) {
+    const fs::path state = folder / "config" / "purgelet" / "drives.json";
+    auto inode = [&state] {
+        struct stat st {};
+        return stat(state.c_str(), &st) == 0 ? st.st_ino : ino_t{0};
+    };
+    system->kernel32->GetLogicalDrives();
+    const ino_t first = inode();
+    ASSERT_NE(first, ino_t{0});
+    system->kernel32->GetLogicalDrives();
+    EXPECT_EQ(inode(), first);
+
+    std::ofstream(state, std::ios::trunc) << "damaged";
+    system->kernel32->GetLogicalDrives();
+    std::ifstream in(state);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\"letters\""), std::string::npos) << text;
+}
+
 TEST_F(ImageDrives, DevicesBeyondTheLettersAreNamedOnceInTheErrorLog) {
     std::string map = "only\n";
     for (int i = 0; i < 25; ++i) {
