@@ -138,6 +138,24 @@ void TFrmMain::RefreshDriveList() {
     JvXPBarDetails.ClearItems();
     JvXPBarDetails.SetVisible(false);
     JvXPBarFunctions.SetItemVisible(1, false);
+    if (lwDisksList.Count() == 0)
+        TellNothingToWipe();
+}
+
+void TFrmMain::TellNothingToWipe() {
+    const std::string lineBreak = "\r\n";
+    std::string text = CatalogueText("NOTHINGTOWIPE") + lineBreak + lineBreak;
+    if (FDiskManager->NotOffered.empty()) {
+        text += CatalogueText("NODEVICEFOUND");
+    } else {
+        text += CatalogueText("DEVICESNOTOFFERED");
+        for (const auto& device : FDiskManager->NotOffered)
+            text += lineBreak + device.device + ": " + device.reason;
+    }
+    if (text == FNothingToWipeTold)
+        return;
+    FNothingToWipeTold = text;
+    GetHost().MessageDialog(text, TMsgDlgType::mtInformation, mbOKButton, 0);
 }
 
 void TFrmMain::JvWIPDataSelectionEnterPage() {

@@ -165,7 +165,10 @@ void TFrmMain::BuildPages() {
     lblWelcomeText.WordWrap = true;
 
     // Drive selection.
-    JvXPBarFunctions.AddItem({"Refresh List", true, [this] { RefreshDriveList(); }});
+    JvXPBarFunctions.AddItem({"Refresh List", true, [this] {
+                                  FNothingToWipeTold.clear(); // asked for: told again
+                                  RefreshDriveList();
+                              }});
     JvXPBarFunctions.AddItem({"View Disk", true, [this] { ViewSelectedDisk(); }});
     JvXPBarFunctions.OnResize = [this] { JvXPBarFunctionsCanResize(); };
     JvXPBarFunctionsCanResize();

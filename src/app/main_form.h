@@ -60,6 +60,9 @@ public:
 
     // ---- Drive selection page.
     void RefreshDriveList();
+    // Says once, in an information box, why the drive list is empty: what was found and why
+    // each device is not offered.
+    void TellNothingToWipe();
     void AddGroupHeader(const std::string& caption);
     void JvWIPDataSelectionEnterPage();
     void lwDisksListChange(int index);
@@ -94,6 +97,7 @@ public:
     std::int32_t FDriveCount = 0;
     std::int32_t FDrivesDone = 0;
     std::int32_t FCheckedRows = 0;
+    std::string FNothingToWipeTold; // the last empty-list text shown, not shown again
     std::vector<bool> FCheckStates; // the last seen check state of each row position
 
     // ---- Controls (owned by the form; references for the program's code).

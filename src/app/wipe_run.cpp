@@ -249,8 +249,14 @@ void TFrmMain::ShowWipeError(const XException& error) {
     for (const Choice& choice : kChoices) {
         if (!choice.matches(error))
             continue;
-        const std::string text = CatalogueText(choice.key);
+        std::string text = CatalogueText(choice.key);
         ReportWriteLine(text);
+        // A dismount that could not be done says why (what holds the drive): the user and
+        // the report need it to act on.
+        if (Is<XDisMount>(error) && !error.ErrorText.empty()) {
+            ReportWriteLine(error.ErrorText);
+            text += std::string("\r\n\r\n") + error.ErrorText;
+        }
         const bool abort = choice.key == kChoices[0].key;
         GetHost().MessageDialog(text, abort ? TMsgDlgType::mtWarning : TMsgDlgType::mtError,
                                 mbOKButton, 0);

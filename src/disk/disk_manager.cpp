@@ -58,6 +58,7 @@ TDiskManager::~TDiskManager() {
 
 void TDiskManager::Clear() {
     Disk = nullptr;
+    NotOffered.clear();
     LogicalDisks.Clear();
     OpticalDisks.Clear(); // before the devices they refer to
     PhysicalDisks.Clear();
@@ -88,11 +89,7 @@ void TDiskManager::Detect() {
     // detection always starts from empty lists.
     Clear();
     const DWORD drives = platform::k32().GetLogicalDrives();
-    // A system may list nothing because the user lacks the rights to its devices; it says
-    // so through the last error (Windows itself never does), and the user is told why.
-    if (drives == 0 && platform::k32().GetLastError() == ERROR_ACCESS_DENIED)
-        Message(mkGeneric, platform::k32().SysErrorMessage(ERROR_ACCESS_DENIED),
-                TMsgDlgType::mtWarning, mbOKButton);
+    NotOffered = platform::k32().DevicesNotOffered();
 
     for (char letter = 'A'; letter <= 'B'; ++letter)
         if (IsDiskDrive(drives, letter))

@@ -8,6 +8,7 @@
 #include "disk/disk.h"
 #include "disk/disk_classes.h"
 #include "optical/optical_devices.h"
+#include "platform/kernel32.h"
 #include "report/exceptions.h"
 #include "ui/host.h"
 
@@ -66,9 +67,12 @@ public:
     int OpticalDiskCount() const { return OpticalDisks.Count(); }
 
     std::unique_ptr<TOpticalDevices> OpticalDevices; // of the last Detect; null after Clear
-    TDiskList LogicalDisks;                          // drive letters, floppies included
-    TDiskList PhysicalDisks;                         // in detection order
-    TDiskList OpticalDisks;                          // in device order
+    // The devices the system found and left out of the drive letters, and why (the device
+    // the system runs from, read-only or empty ones, ones this user may not open).
+    std::vector<platform::Kernel32::DeviceNotOffered> NotOffered;
+    TDiskList LogicalDisks;  // drive letters, floppies included
+    TDiskList PhysicalDisks; // in detection order
+    TDiskList OpticalDisks;  // in device order
 
 private:
     // Makes a disk, putting each failure to the owner as kind 11 about detail: Retry makes it

@@ -152,6 +152,9 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("GB", " GB");
     program("HARDDISKDRIVES", "Hard Disk Drives");
     program("DEVICESWITHREMOVEABLE", "Devices with Removeable Storage");
+    program("NOTHINGTOWIPE", "Nothing can be wiped on this computer.");
+    program("DEVICESNOTOFFERED", "These devices were found and are not offered:");
+    program("NODEVICEFOUND", "No drive and no disc was found.");
     program("CONFIRMATION_DRIVESTOWIPE", "Drives to Wipe:");
     program("CONFIRMATION_SIZE", "Size: ");
     program("CONFIRMATION_WIPEALGORITHM", "Wipe Algorithm: ");

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -75,6 +76,16 @@ public:
     virtual BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller,
                                      PULARGE_INTEGER total, PULARGE_INTEGER totalFree) = 0;
     virtual DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) = 0;
+
+    // A device the drive letters leave out, and why, in words.
+    struct DeviceNotOffered {
+        std::string device;
+        std::string reason;
+    };
+    // What the last GetLogicalDrives found and did not offer as a drive. Windows offers every
+    // drive it has and answers none; a system that leaves devices out (the one it runs from,
+    // read-only or empty ones, ones this user may not open) says which and why.
+    virtual std::vector<DeviceNotOffered> DevicesNotOffered() { return {}; }
 };
 
 } // namespace platform

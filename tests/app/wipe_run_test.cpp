@@ -109,6 +109,33 @@ TEST_F(WipeRunTest, AFailingFirstDriveIsToldOnceAndTheOthersAreWipedWholly) {
     EXPECT_EQ(ReadFile(ReportPath()), expected);
 }
 
+// A drive whose dismount fails is a failed wipe whose report and box say why (the system's
+// reason, as the back-end words it), and the run goes on with the next drive.
+TEST_F(WipeRunTest, AFailedDismountIsToldWithItsReason) {
+    auto machine = ProgramMachine();
+    machine["drives"][0]["inUse"] = true;
+    machine["drives"][0]["faults"] =
+        nlohmann::json::parse(R"({"dismount": {"times": -1, "error": 170}})"); // ERROR_BUSY
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C", "D"});
+    ScriptOptionsAndRun(true);
+    host_.Answer(mrYes); // force the dismount
+    host_.Answer(mrOk);  // the error box
+    Run();
+
+    const std::string reason = pc_->kernel().SysErrorMessage(ERROR_BUSY);
+    ASSERT_FALSE(reason.empty());
+    ASSERT_EQ(host_.dialogs().size(), 2u);
+    EXPECT_EQ(host_.dialogs()[1].text, P("ErrorXDisMount") + "\r\n\r\n" + reason);
+    EXPECT_TRUE(All("disk.img", kPartC, kPartLength, 0xAA)); // C: untouched
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_NE(report.find(P("ErrorXDisMount") + "\r\n" + reason + "\r\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find(End("SANITIZEFAILEDAT")), std::string::npos) << report;
+}
+
 TEST_F(WipeRunTest, AnAbortDuringTheSecondDriveLeavesTheThirdUntouched) {
     Boot();
     ASSERT_EQ(Start(), 0);

@@ -74,6 +74,27 @@ TEST_F(WizardPagesTest, AMachineWithoutAFixedDiskHasNoHardDiskGroup) {
     EXPECT_EQ(rows[1], "-3|Devices with Removeable Storage");
 }
 
+// A computer with nothing to wipe says so once, in an information box, and again only when
+// the user asks for the list anew.
+TEST_F(WizardPagesTest, AnEmptyListIsExplainedOnceInAnInformationBox) {
+    auto machine = ProgramMachine();
+    machine["drives"] = nlohmann::json::array();
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    host_.AnswerRest(mrOk);
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Back).Press(TWizardButton::Next);
+    host_.ClickItem("JvXPBarFunctions", 0); // Refresh List
+    Run();
+    ASSERT_EQ(host_.dialogs().size(), 2u);
+    for (const auto& dialog : host_.dialogs()) {
+        EXPECT_EQ(dialog.type, TMsgDlgType::mtInformation);
+        EXPECT_EQ(dialog.text, "Nothing can be wiped on this computer.\r\n\r\n"
+                               "No drive and no disc was found.");
+        EXPECT_EQ(dialog.buttons, mbOKButton);
+    }
+    EXPECT_EQ(Main().lwDisksList.Count(), 0);
+}
+
 TEST_F(WizardPagesTest, TickingARowSelectsItAndTheCountDecidesNext) {
     Boot();
     ASSERT_EQ(Start(), 0);

@@ -1,5 +1,6 @@
 #include "platform/linux/drive_map.h"
 
+#include "platform/linux/sysfs.h"
 #include "platform/registry.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -25,23 +27,6 @@ namespace platform::linux_backend {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
-        line.pop_back();
-    std::size_t first = 0;
-    while (first < line.size() && std::isspace(static_cast<unsigned char>(line[first])))
-        ++first;
-    return line.substr(first);
-}
-
-std::int64_t ReadNumber(const fs::path& file) {
-    const std::string text = ReadLine(file);
-    return text.empty() ? -1 : std::strtoll(text.c_str(), nullptr, 10);
-}
 
 // sda2 < sda10 < sdb: names compared with their numbers as numbers.
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -184,21 +169,6 @@ struct Candidate {
     dev_t devno = 0;
 };
 
-dev_t DevnoOf(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
-        return 0;
-    return st.st_rdev;
-}
-
-std::string SysDirOf(const std::string& sysfs, dev_t devno) {
-    std::error_code error;
-    const fs::path link = fs::path(sysfs) / "dev" / "block" /
-                          (std::to_string(major(devno)) + ":" + std::to_string(minor(devno)));
-    fs::path real = fs::canonical(link, error);
-    return error ? std::string() : real.string();
-}
-
 } // namespace
 
 DriveMap::DriveMap(DriveMapOptions options) : options_(std::move(options)) {
@@ -239,6 +209,13 @@ const PhysicalDisk* DriveMap::DiskOf(const Drive& drive) const {
 
 void DriveMap::Detect() {
     const struct MapFile map = ReadMapFile(MapFile());
+    RunningSystemSources sources;
+    sources.sysfs = options_.sysfs;
+    system_ = RunningSystem::Scan(sources);
+    leftOut_.clear();
+    auto leaveOut = [this](const std::string& node, std::string reason) {
+        leftOut_.push_back(DeviceLeftOut{node, std::move(reason)});
+    };
     std::map<dev_t, char> namedDevices; // devices the map file names, with their pinned letter
     std::vector<Candidate> candidates;
     for (const auto& [letter, path] : map.entries) {
@@ -259,6 +236,10 @@ void DriveMap::Detect() {
         image.drive.wholeDisk = absolute;
         image.drive.size = st.st_size;
         image.sortKey = "~" + absolute; // after the devices
+        if (auto why = system_.WhyRefusedImage(absolute)) {
+            leaveOut(absolute, *why);
+            continue;
+        }
         candidates.push_back(std::move(image));
     }
 
@@ -276,16 +257,43 @@ void DriveMap::Detect() {
         const std::string diskName = isPartition ? dir.parent_path().filename().string() : name;
         const fs::path diskDir = isPartition ? dir.parent_path() : dir;
         const std::int64_t sectors = ReadNumber(dir / "size");
-        if (ReadNumber(dir / "ro") == 1 || sectors <= 0)
-            continue;
         const std::string node = "/dev/" + name;
         const dev_t devno = DevnoOf(node);
         if (devno == 0)
             continue;
         const dev_t diskDevno = DevnoOf("/dev/" + diskName);
         const bool named = namedDevices.count(devno) != 0 || namedDevices.count(diskDevno) != 0;
-        if ((map.only || StartsWith(name, "loop")) && !named)
+        // Loop devices are no drives of this machine unless the map file names them; they
+        // are passed over without a word (a system may have dozens).
+        if (StartsWith(name, "loop") && !named)
             continue;
+        const bool optical = StartsWith(name, "sr"), floppy = StartsWith(name, "fd");
+        if (!isPartition && !optical && !floppy) {
+            // A disk with a partition table is listed through its partitions.
+            bool partitioned = false;
+            for (const auto& child : fs::directory_iterator(dir, error))
+                if (fs::exists(child.path() / "partition", error))
+                    partitioned = true;
+            if (partitioned)
+                continue;
+        }
+        // The weightiest reason first: the system's own device says so whatever else holds.
+        if (auto why = system_.WhyRefused(devno)) {
+            leaveOut(node, *why);
+            continue;
+        }
+        if (map.only && !named) {
+            leaveOut(node, "the map file " + MapFile() + " lists only its own devices");
+            continue;
+        }
+        if (ReadNumber(dir / "ro") == 1) {
+            leaveOut(node, "read-only");
+            continue;
+        }
+        if (sectors <= 0) {
+            leaveOut(node, "empty (no medium)");
+            continue;
+        }
         Candidate candidate;
         Drive& drive = candidate.drive;
         drive.node = node;
@@ -298,20 +306,13 @@ void DriveMap::Detect() {
             drive.kind = DriveKind::Partition;
             drive.partitionNumber = static_cast<std::uint32_t>(ReadNumber(dir / "partition"));
             drive.start = ReadNumber(dir / "start") * 512;
-        } else if (StartsWith(name, "fd")) {
+        } else if (floppy) {
             drive.kind = DriveKind::Floppy;
             drive.removable = true;
-        } else if (StartsWith(name, "sr")) {
+        } else if (optical) {
             drive.kind = DriveKind::Optical;
             drive.removable = true;
         } else {
-            // A disk with a partition table is listed through its partitions.
-            bool partitioned = false;
-            for (const auto& child : fs::directory_iterator(dir, error))
-                if (fs::exists(child.path() / "partition", error))
-                    partitioned = true;
-            if (partitioned)
-                continue;
             drive.kind = DriveKind::Disk;
         }
         drive.identity = IdentityOf(node, dir.string(), drive.partitionNumber, links);
@@ -323,22 +324,30 @@ void DriveMap::Detect() {
     // Without the rights to open block devices there is nothing to list; the reason is kept.
     accessDenied_ = false;
     std::erase_if(candidates, [&](const Candidate& c) {
+        bool denied = false;
         if (c.drive.kind == DriveKind::Image) {
             if (access(c.drive.node.c_str(), R_OK) == 0)
                 return false;
-            accessDenied_ = accessDenied_ || errno == EACCES || errno == EPERM;
-            return true;
+            denied = errno == EACCES || errno == EPERM;
+            if (!denied) {
+                leaveOut(c.drive.node,
+                         std::string("it cannot be read (") + std::strerror(errno) + ")");
+                return true;
+            }
+        } else {
+            int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                close(fd);
+                return false;
+            }
+            denied = errno == EACCES || errno == EPERM;
+            if (!denied)
+                return false; // an empty drive still has its letter
         }
-        int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-            close(fd);
-            return false;
-        }
-        if (errno == EACCES || errno == EPERM) {
-            accessDenied_ = true;
-            return true;
-        }
-        return false; // an empty drive still has its letter
+        accessDenied_ = true;
+        leaveOut(c.drive.node, "this user may not open it (run Purgelet as root or as a "
+                               "member of the disk group)");
+        return true;
     });
 
     std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
@@ -370,40 +379,45 @@ void DriveMap::Detect() {
         if (c.drive.letter != 0 && !taken.insert(c.drive.letter).second)
             c.drive.letter = 0; // two pins on one letter: the first wins
     }
+    // What each letter is kept for; a device keeps one letter, and a letter kept for a
+    // device that is here today is never given to another.
+    std::map<char, std::string> keptFor;
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        if (it->is_string() && it.key().size() == 1 && it.key()[0] >= 'C' && it.key()[0] <= 'Z')
+            keptFor[it.key()[0]] = it->get<std::string>();
     std::set<std::string> present;
     for (const auto& c : candidates)
         present.insert(c.drive.identity);
     for (auto& c : candidates) {
         if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
             continue;
-        for (auto it = kept.begin(); it != kept.end(); ++it) {
-            const std::string& letter = it.key();
-            if (it->is_string() && it->get<std::string>() == c.drive.identity &&
-                letter.size() == 1 && letter[0] >= 'C' && letter[0] <= 'Z' &&
-                taken.count(letter[0]) == 0) {
-                c.drive.letter = letter[0];
-                taken.insert(letter[0]);
+        for (const auto& [letter, identity] : keptFor)
+            if (identity == c.drive.identity && taken.count(letter) == 0) {
+                c.drive.letter = letter;
+                taken.insert(letter);
                 break;
             }
-        }
     }
-    std::set<char> reserved; // letters kept for devices that are not here today
-    for (auto it = kept.begin(); it != kept.end(); ++it)
-        if (it->is_string() && present.count(it->get<std::string>()) == 0 && it.key().size() == 1)
-            reserved.insert(it.key()[0]);
     for (auto& c : candidates) {
         if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
             continue;
+        // First the letters nobody keeps, then those of devices that are not here today.
         for (int pass = 0; pass < 2 && c.drive.letter == 0; ++pass)
-            for (char letter = 'C'; letter <= 'Z'; ++letter)
-                if (taken.count(letter) == 0 && (pass == 1 || reserved.count(letter) == 0)) {
+            for (char letter = 'C'; letter <= 'Z'; ++letter) {
+                auto keeper = keptFor.find(letter);
+                const bool free =
+                    keeper == keptFor.end() || (pass == 1 && present.count(keeper->second) == 0);
+                if (taken.count(letter) == 0 && free) {
                     c.drive.letter = letter;
                     taken.insert(letter);
                     break;
                 }
+            }
         if (c.drive.letter == 0) {
             // Said once a run, in the error log (where the program routes a back-end's
             // absorbed trouble); the map file decides which devices get the letters.
+            leaveOut(c.drive.node,
+                     "no drive letter is left for it (pin the letters in " + MapFile() + ")");
             if (told_.insert(c.drive.node).second)
                 ReportRegistryTrouble("DriveMap.Detect - no drive letter left for " + c.drive.node +
                                       " (pin the letters in " + MapFile() + ")");
@@ -414,8 +428,15 @@ void DriveMap::Detect() {
     for (auto& c : candidates) {
         if (c.drive.letter == 0)
             continue;
-        if (c.drive.kind != DriveKind::Floppy)
+        if (c.drive.kind != DriveKind::Floppy) {
+            // The device's letter moves here: whatever it kept before is released.
+            for (auto it = kept.begin(); it != kept.end();)
+                if (it->is_string() && it->get<std::string>() == c.drive.identity)
+                    it = kept.erase(it);
+                else
+                    ++it;
             kept[std::string(1, c.drive.letter)] = c.drive.identity;
+        }
         drives_.push_back(std::move(c.drive));
     }
     std::sort(drives_.begin(), drives_.end(),
@@ -457,90 +478,6 @@ void DriveMap::Detect() {
             disk.model = node;
         disks_.push_back(std::move(disk));
     }
-}
-
-std::vector<dev_t> SystemDevices() {
-    std::vector<dev_t> devices;
-    libmnt_table* table = mnt_new_table();
-    if (table != nullptr && mnt_table_parse_mtab(table, nullptr) == 0) {
-        for (const char* target : {"/", "/usr", "/boot", "/boot/efi"}) {
-            libmnt_fs* entry = mnt_table_find_target(table, target, MNT_ITER_BACKWARD);
-            if (entry != nullptr && mnt_fs_get_devno(entry) != 0)
-                devices.push_back(mnt_fs_get_devno(entry));
-        }
-    }
-    mnt_unref_table(table);
-    struct stat st {};
-    if (stat("/", &st) == 0)
-        devices.push_back(st.st_dev);
-    std::ifstream swaps("/proc/swaps");
-    std::string line;
-    std::getline(swaps, line); // the heading
-    while (std::getline(swaps, line)) {
-        std::istringstream words(line);
-        std::string name;
-        words >> name;
-        if (dev_t devno = DevnoOf(name))
-            devices.push_back(devno);
-        else if (stat(name.c_str(), &st) == 0)
-            devices.push_back(st.st_dev); // a swap file: the device that holds it
-    }
-    return devices;
-}
-
-bool TouchesSystem(dev_t device, const std::vector<dev_t>& systemDevices,
-                   const std::string& sysfs) {
-    // What each system device rests on: itself, the disk it is a partition of, and what a
-    // mapped or RAID device is built from, down to the disks.
-    std::set<dev_t> touched;
-    std::vector<std::string> pending;
-    for (dev_t devno : systemDevices) {
-        touched.insert(devno);
-        const std::string dir = SysDirOf(sysfs, devno);
-        if (!dir.empty())
-            pending.push_back(dir);
-    }
-    std::error_code error;
-    while (!pending.empty()) {
-        const fs::path dir = pending.back();
-        pending.pop_back();
-        auto add = [&](const fs::path& other) {
-            const std::string text = ReadLine(other / "dev");
-            unsigned int maj = 0, min = 0;
-            if (std::sscanf(text.c_str(), "%u:%u", &maj, &min) == 2 &&
-                touched.insert(makedev(maj, min)).second)
-                pending.push_back(other.string());
-        };
-        if (fs::exists(dir / "partition", error))
-            add(dir.parent_path());
-        for (const auto& slave : fs::directory_iterator(dir / "slaves", error)) {
-            const fs::path real = fs::canonical(slave.path(), error);
-            if (!error)
-                add(real);
-        }
-    }
-    if (touched.count(device) != 0)
-        return true;
-    // A disk that holds a system partition is touched by writing to it as a whole.
-    const std::string dir = SysDirOf(sysfs, device);
-    if (dir.empty())
-        return false;
-    for (const auto& child : fs::directory_iterator(dir, error)) {
-        const std::string text = ReadLine(child.path() / "dev");
-        unsigned int maj = 0, min = 0;
-        if (fs::exists(child.path() / "partition", error) &&
-            std::sscanf(text.c_str(), "%u:%u", &maj, &min) == 2 &&
-            touched.count(makedev(maj, min)) != 0)
-            return true;
-    }
-    for (const auto& holder : fs::directory_iterator(fs::path(dir) / "holders", error)) {
-        const std::string text = ReadLine(holder.path() / "dev");
-        unsigned int maj = 0, min = 0;
-        if (std::sscanf(text.c_str(), "%u:%u", &maj, &min) == 2 &&
-            touched.count(makedev(maj, min)) != 0)
-            return true;
-    }
-    return false;
 }
 
 } // namespace platform::linux_backend

@@ -5,6 +5,8 @@
 // names (see the README).
 #pragma once
 
+#include "platform/linux/running_system.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -36,6 +38,12 @@ struct PhysicalDisk {
     std::uint32_t number = 0; // the Windows device number, in disk order
 };
 
+// A device the detection found and did not give a letter, and why, in words.
+struct DeviceLeftOut {
+    std::string node;
+    std::string reason;
+};
+
 struct DriveMapOptions {
     std::string configFolder;   // holds purgelet/drives.json; empty: the environment decides
     std::string mapFile;        // empty: $PURGELET_DRIVE_MAP, else <config>/purgelet/drives.map
@@ -55,6 +63,10 @@ public:
     const PhysicalDisk* DiskOf(const Drive& drive) const;
     // Whether the last detection found devices this process may not open at all.
     bool AccessDenied() const { return accessDenied_; }
+    // The devices the last detection found and did not offer, with the reason for each.
+    const std::vector<DeviceLeftOut>& LeftOut() const { return leftOut_; }
+    // What the running system was found to be built from at the last detection.
+    const RunningSystem& System() const { return system_; }
 
     std::string StateFile() const;
     std::string MapFile() const;
@@ -65,15 +77,8 @@ private:
     std::vector<PhysicalDisk> disks_;
     std::set<std::string> told_; // the devices already named as left without a letter
     bool accessDenied_ = false;
+    std::vector<DeviceLeftOut> leftOut_;
+    RunningSystem system_;
 };
-
-// The devices that hold the running system (root, /usr, /boot, active swap), read from this
-// process's mount table and /proc/swaps.
-std::vector<dev_t> SystemDevices();
-// Whether writing to device would touch the running system: it is one of the system
-// devices, what one is built from (a partition's disk, a mapped device's parts), or a disk
-// holding one. Decided on device numbers, so links and aliases count.
-bool TouchesSystem(dev_t device, const std::vector<dev_t>& systemDevices,
-                   const std::string& sysfs = "/sys");
 
 } // namespace platform::linux_backend

@@ -82,11 +82,8 @@ private:
         const Drive* drive = kernel32_.Drives().ByLetter(letter);
         if (drive == nullptr)
             return Fail(ERROR_INVALID_DRIVE, "No drive " + root);
-        struct stat st {};
-        if (stat(drive->node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) &&
-            !kernel32_.MayWrite(st.st_rdev))
-            return Fail(ERROR_ACCESS_DENIED,
-                        drive->node + " holds the running system and is never formatted");
+        if (auto why = kernel32_.WhyNotWritable(drive->node))
+            return Fail(ERROR_ACCESS_DENIED, drive->node + " is never formatted: " + *why);
         std::vector<std::string> command =
             FormatCommand(fileSystem, label, drive->node, clusterSize);
         if (command.empty())

@@ -219,9 +219,11 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
             lastError = ERROR_ACCESS_DENIED;
             return INVALID_HANDLE_VALUE;
         }
-        if ((access & GENERIC_WRITE) && file.device != 0 && !MayWrite(file.device)) {
-            lastError = ERROR_ACCESS_DENIED;
-            return INVALID_HANDLE_VALUE;
+        if (access & GENERIC_WRITE) {
+            if (auto why = WhyRefused(file)) {
+                SetLastErrorText(ERROR_ACCESS_DENIED, file.node + ": " + *why);
+                return INVALID_HANDLE_VALUE;
+            }
         }
         path = file.node;
         // A floppy drive opens without a medium; the geometry query then tells it is empty.

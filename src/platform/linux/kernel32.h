@@ -66,9 +66,13 @@ public:
     void SetLastErrorText(DWORD code, std::string text);
 
     DriveMap& Drives();
+    std::vector<DeviceNotOffered> DevicesNotOffered() override;
+
     // The decision that keeps the running system safe: whether the device may be opened
     // for writing, locked and dismounted. Never for the devices the system runs from.
     bool MayWrite(dev_t device);
+    // The same for a device node or an image file, with the reason when it may not.
+    std::optional<std::string> WhyNotWritable(const std::string& node);
 
 private:
     struct Find;
@@ -91,15 +95,16 @@ private:
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
+    // Why writing to what file names would touch the running system; nothing when safe.
+    std::optional<std::string> WhyRefused(const File& file);
+    BOOL LockImage(File& file);
+    BOOL Dismount(File& file);
     const Drive* DriveOfRoot(LPCSTR root);
 
     std::shared_ptr<DriveMap> drives_;
     DWORD textCode_ = 0;
     std::string text_;
     bool detected_ = false;
-    bool deniedTold_ = false;
-    std::vector<dev_t> systemDevices_;
-    bool systemKnown_ = false;
     std::uintptr_t nextHandle_ = 0x40;
     std::map<HANDLE, File> files_;
     HANDLE std_[3] = {nullptr, nullptr, nullptr};

@@ -3,6 +3,8 @@
 // volume lock as an exclusive open and the dismount as a real unmount.
 #include "platform/linux/errors.h"
 #include "platform/linux/kernel32.h"
+#include "platform/linux/running_system.h"
+#include "platform/linux/sysfs.h"
 #include "platform/linux/volume.h"
 
 #include <algorithm>
@@ -76,11 +78,28 @@ DriveMap& LinuxKernel32::Drives() {
 }
 
 bool LinuxKernel32::MayWrite(dev_t device) {
-    if (!systemKnown_) {
-        systemDevices_ = SystemDevices();
-        systemKnown_ = true;
-    }
-    return !TouchesSystem(device, systemDevices_);
+    DetectOnce();
+    return !drives_->System().WhyRefused(device);
+}
+
+std::optional<std::string> LinuxKernel32::WhyNotWritable(const std::string& node) {
+    DetectOnce();
+    const RunningSystem& system = drives_->System();
+    struct stat st {};
+    if (stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+        return system.WhyRefused(st.st_rdev);
+    return system.WhyRefusedImage(node); // an image file: the loop devices over it
+}
+
+std::optional<std::string> LinuxKernel32::WhyRefused(const File& file) {
+    return WhyNotWritable(file.node);
+}
+
+std::vector<Kernel32::DeviceNotOffered> LinuxKernel32::DevicesNotOffered() {
+    std::vector<DeviceNotOffered> devices;
+    for (const auto& left : drives_->LeftOut())
+        devices.push_back(DeviceNotOffered{left.node, left.reason});
+    return devices;
 }
 
 void LinuxKernel32::DetectOnce() {
@@ -227,13 +246,8 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     case FSCTL_LOCK_VOLUME: {
         if (file.lockFd >= 0 || file.locked)
             return fail(ERROR_ACCESS_DENIED);
-        if (!block) {
-            if (flock(file.fd, LOCK_EX | LOCK_NB) != 0)
-                return fail(ERROR_ACCESS_DENIED);
-            file.locked = true;
-            SetLastError(ERROR_SUCCESS);
-            return TRUE;
-        }
+        if (!block)
+            return LockImage(file);
         // Refused while mounted or held open exclusively: the program then offers the
         // forced dismount, as Windows refuses a volume with open files.
         const int lock = open(file.node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
@@ -255,22 +269,65 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         }
         SetLastError(ERROR_SUCCESS);
         return TRUE;
-    case FSCTL_DISMOUNT_VOLUME: {
-        if (!block) {
-            SetLastError(ERROR_SUCCESS);
-            return TRUE; // an image file is never mounted through us
-        }
-        if (!MayWrite(file.device))
-            return fail(ERROR_ACCESS_DENIED);
-        const int error = UnmountAll(file.device, file.physical);
-        if (error != 0)
-            return fail(error == EBUSY ? DWORD{ERROR_BUSY} : Win32ErrorFromErrno(error));
-        SetLastError(ERROR_SUCCESS);
-        return TRUE;
-    }
+    case FSCTL_DISMOUNT_VOLUME:
+        return Dismount(file);
     default:
         return fail(ERROR_INVALID_FUNCTION);
     }
+}
+
+// An image file is in use while a loop device over it (or a partition on one) is mounted or
+// held: the lock is refused, and the program offers the dismount.
+BOOL LinuxKernel32::LockImage(File& file) {
+    for (const auto& loop : LoopDevicesOver(file.node)) {
+        if (WhyBusy(loop, DevnoOf(loop))) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    file.locked = true;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+// Unmounts what is mounted from the device (an image file: from every loop device over it),
+// then makes sure nothing else holds it: a device held by a mapped device, a RAID array or
+// another program's exclusive open fails, saying by what, instead of answering success and
+// having the lock refused again.
+BOOL LinuxKernel32::Dismount(File& file) {
+    std::vector<std::pair<std::string, dev_t>> devices;
+    if (file.device != 0) {
+        devices.emplace_back(file.node, file.device);
+    } else {
+        for (const auto& loop : LoopDevicesOver(file.node))
+            devices.emplace_back(loop, DevnoOf(loop));
+    }
+    if (auto why = WhyRefused(file)) {
+        SetLastErrorText(ERROR_ACCESS_DENIED, file.node + ": " + *why);
+        return FALSE;
+    }
+    for (const auto& [node, device] : devices) {
+        // A loop device's partitions are mounted on their own nodes: all of them go.
+        const int error = UnmountAll(device, file.physical || file.device == 0);
+        if (error == EBUSY) {
+            SetLastErrorText(ERROR_BUSY, node + " is busy: a program uses a file on it");
+            return FALSE;
+        }
+        if (error != 0) {
+            SetLastError(Win32ErrorFromErrno(error));
+            return FALSE;
+        }
+        if (auto why = WhyBusy(node, device)) {
+            SetLastErrorText(ERROR_BUSY, node + " is " + *why);
+            return FALSE;
+        }
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }
 
 const Drive* LinuxKernel32::DriveOfRoot(LPCSTR root) {
@@ -285,15 +342,8 @@ DWORD LinuxKernel32::GetLogicalDrives() {
     DWORD mask = 0;
     for (const auto& drive : drives_->Drives())
         mask |= DWORD{1} << (drive.letter - 'A');
-    // An empty list for want of rights is told once a run, with what would help.
-    if (mask == 0 && drives_->AccessDenied() && !deniedTold_) {
-        deniedTold_ = true;
-        SetLastErrorText(ERROR_ACCESS_DENIED,
-                         "No drive is listed: this user may not open the block devices (run "
-                         "Purgelet as root or as a member of the disk group)");
-    } else {
-        SetLastError(ERROR_SUCCESS);
-    }
+    // What was left out, and why, is told by DevicesNotOffered.
+    SetLastError(ERROR_SUCCESS);
     return mask;
 }
 

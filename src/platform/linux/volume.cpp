@@ -1,14 +1,18 @@
 #include "platform/linux/volume.h"
 
+#include "platform/linux/running_system.h"
+
 #include <blkid/blkid.h>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <libmount/libmount.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace platform::linux_backend {
 
@@ -131,6 +135,10 @@ std::optional<PartitionEntry> ReadPartitionEntry(const std::string& wholeDisk, i
 }
 
 std::optional<std::string> MountPointOf(dev_t device) {
+    return MountPointOn(device, false);
+}
+
+std::optional<std::string> MountPointOn(dev_t device, bool partitionsToo) {
     Table table = MountTable();
     if (!table)
         return std::nullopt;
@@ -138,10 +146,31 @@ std::optional<std::string> MountPointOf(dev_t device) {
     libmnt_fs* entry = nullptr;
     std::optional<std::string> found;
     while (!found && mnt_table_next_fs(table.get(), iter, &entry) == 0)
-        if (mnt_fs_get_devno(entry) == device && mnt_fs_get_target(entry) != nullptr)
+        if (OnDevice(mnt_fs_get_devno(entry), device, partitionsToo) &&
+            mnt_fs_get_target(entry) != nullptr)
             found = mnt_fs_get_target(entry);
     mnt_free_iter(iter);
     return found;
+}
+
+std::optional<std::string> WhyBusy(const std::string& node, dev_t device) {
+    const int fd = open(node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        return std::nullopt;
+    }
+    if (errno != EBUSY)
+        return std::nullopt;
+    if (auto point = MountPointOn(device, true))
+        return "mounted at " + *point;
+    const auto holders = HoldersOf(device);
+    if (!holders.empty()) {
+        std::string text = "held by ";
+        for (std::size_t i = 0; i < holders.size(); ++i)
+            text += (i == 0 ? "" : ", ") + holders[i];
+        return text;
+    }
+    return "held open by another program (or mounted by another mount namespace)";
 }
 
 int UnmountAll(dev_t device, bool partitionsToo) {

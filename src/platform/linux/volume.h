@@ -31,6 +31,12 @@ std::optional<PartitionEntry> ReadPartitionEntry(const std::string& wholeDisk, i
 
 // The first mount point of the device, nothing when it is not mounted.
 std::optional<std::string> MountPointOf(dev_t device);
+// The first mount point of the device or, with partitionsToo, of a partition on it.
+std::optional<std::string> MountPointOn(dev_t device, bool partitionsToo);
+
+// Why the block device at node cannot be held exclusively, in words ("mounted at /mnt",
+// "held by dm-0 (vg0-home)", "held open by another program"); nothing when it can.
+std::optional<std::string> WhyBusy(const std::string& node, dev_t device);
 
 // Unmounts every mount of the device and, with partitionsToo, of the partitions on it.
 // Returns 0, or the errno of the first mount that would not go (EBUSY while in use).

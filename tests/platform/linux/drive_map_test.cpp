@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -148,38 +149,70 @@ TEST_F(ImageDrives, APhysicalDiskIsOpenedByItsNumberAndUnknownNamesAreNotFound) 
     }
 }
 
-// Without the rights to the devices the list is empty, and the reason comes once.
-TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndTheReasonIsToldOnce) {
+// Why the last detection left the device out; empty when it did not.
+std::string ReasonFor(platform::Kernel32& k, const std::string& device) {
+    for (const auto& left : k.DevicesNotOffered())
+        if (left.device == device)
+            return left.reason;
+    return "";
+}
+
+// Without the rights to the devices the list is empty, and each device left out says why;
+// the "no rights" reason is given only where the rights are what is missing.
+TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndEachDeviceSaysWhy) {
     fs::permissions(folder / "stick.img", fs::perms::none);
     auto& k = *system->kernel32;
     EXPECT_EXIT(
         {
             if (geteuid() == 0 && setuid(65534) != 0) // root reads everything: become nobody
                 std::_Exit(3);
-            if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_ACCESS_DENIED ||
-                k.SysErrorMessage(ERROR_ACCESS_DENIED).find("disk group") == std::string::npos)
-                std::_Exit(1);
             if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_SUCCESS)
+                std::_Exit(1);
+            const auto why = ReasonFor(k, (folder / "stick.img").string());
+            if (why.find("disk group") == std::string::npos)
                 std::_Exit(2);
-            // The program's detection shows it once too.
-            Install("only\n" + (folder / "stick.img").string() + "\n"); // a new run
+            // The program's detection keeps the list for the drive page.
             platform::ScopedSystem scope(std::move(system));
-            struct Counting : purgelet::TDiskManager {
-                Counting()
-                    : TDiskManager(purgelet::DiskClassesForPlatform(VER_PLATFORM_WIN32_NT),
-                                   [] { return purgelet::CreateOpticalDevices(); }) {}
-                int Message(purgelet::MessageKind, const std::string& detail, purgelet::TMsgDlgType,
-                            purgelet::TMsgDlgButtons) override {
-                    told += detail.find("disk group") != std::string::npos ? 1 : 100;
-                    return purgelet::mrOk;
-                }
-                int told = 0;
-            } manager;
+            purgelet::TDiskManager manager(purgelet::DiskClassesForPlatform(VER_PLATFORM_WIN32_NT),
+                                           [] { return purgelet::CreateOpticalDevices(); });
             manager.Detect();
-            manager.Detect();
-            std::_Exit(manager.told == 1 ? 0 : 4);
+            std::_Exit(manager.NotOffered.empty() ? 4 : 0);
         },
         ::testing::ExitedWithCode(0), "");
+    fs::permissions(folder / "stick.img", fs::perms::owner_all);
+    Install("only\n" + (folder / "stick.img").string() + "\n");
+    EXPECT_NE(system->kernel32->GetLogicalDrives(), 0u);
+    EXPECT_EQ(ReasonFor(*system->kernel32, (folder / "stick.img").string()), ""); // offered
+}
+
+// One device keeps one letter: a pin moves it and releases the old letter, and a letter kept
+// for a device that is here is never given to another.
+TEST_F(ImageDrives, APinMovesTheLetterAndTheOldOneIsReleased) {
+    const std::string stick = (folder / "stick.img").string();
+    const std::string other = (folder / "other.img").string();
+    std::ofstream(other, std::ios::binary) << std::string(4096, 'o');
+    auto letters = [&](const std::string& map) {
+        Install(map);
+        std::string text;
+        char target[512];
+        for (char letter = 'C'; letter <= 'Z'; ++letter) {
+            const std::string root = std::string(1, letter) + ":";
+            if (system->kernel32->QueryDosDeviceA(root.c_str(), target, sizeof target) != 0)
+                text += root + (std::string(target) == stick ? "stick " : "other ");
+        }
+        return text;
+    };
+    EXPECT_EQ(letters("only\nF: " + stick + "\n"), "F:stick ");
+    EXPECT_EQ(letters("only\nG: " + stick + "\n"), "G:stick ");
+    EXPECT_EQ(letters("only\n" + stick + "\n" + other + "\n"), "C:other G:stick ");
+    std::ifstream in(folder / "config" / "purgelet" / "drives.json");
+    const nlohmann::json kept = nlohmann::json::parse(in)["letters"];
+    EXPECT_EQ(kept.size(), 2u) << kept.dump();
+    EXPECT_FALSE(kept.contains("F")) << kept.dump();
+    // A pin takes a present device's kept letter: that device moves to a letter nobody
+    // keeps (C: is still other's until this detection ends), and keeps it.
+    EXPECT_EQ(letters("only\nG: " + other + "\n" + stick + "\n"), "D:stick G:other ");
+    EXPECT_EQ(letters("only\n" + other + "\n" + stick + "\n"), "D:stick G:other ");
 }
 
 // More drives than letters: the map file's order of pins decides, the rest is named once.
@@ -248,24 +281,75 @@ protected:
     fs::path sysfs = NewFolder("sysfs");
 };
 
-TEST_F(SystemDecision, WhatTheSystemRestsOnIsTouchedItsNeighboursAreNot) {
-    const std::vector<dev_t> system = {makedev(252, 0)}; // the root file system on dm-0
-    EXPECT_TRUE(TouchesSystem(makedev(252, 0), system, sysfs.string()));
-    EXPECT_TRUE(TouchesSystem(makedev(253, 2), system, sysfs.string()));  // under dm-0
-    EXPECT_TRUE(TouchesSystem(makedev(253, 0), system, sysfs.string()));  // its whole disk
-    EXPECT_FALSE(TouchesSystem(makedev(253, 1), system, sysfs.string())); // a neighbour
-    EXPECT_FALSE(TouchesSystem(makedev(253, 16), system, sysfs.string()));
-    EXPECT_FALSE(TouchesSystem(makedev(253, 17), system, sysfs.string()));
-    // Swap on the other disk's partition: that disk is the system's too, now.
-    const std::vector<dev_t> withSwap = {makedev(252, 0), makedev(253, 17)};
-    EXPECT_TRUE(TouchesSystem(makedev(253, 16), withSwap, sysfs.string()));
+// What the system rests on, as the decision sees it when given the devices to start from.
+RunningSystem SystemOn(const std::vector<dev_t>& devices, const fs::path& sysfs) {
+    RunningSystemSources sources;
+    sources.mountInfo.clear();
+    sources.paths.clear();
+    sources.executable.clear();
+    sources.swaps.clear();
+    sources.sysfs = sysfs.string();
+    sources.devices = devices;
+    return RunningSystem::Scan(sources);
 }
 
-TEST(SystemDevices, TheRunningSystemsOwnRootIsAmongThemAndRefused) {
-    const auto devices = SystemDevices();
+TEST_F(SystemDecision, WhatTheSystemRestsOnIsTouchedItsNeighboursAreNot) {
+    const auto system = SystemOn({makedev(252, 0)}, sysfs); // the root file system on dm-0
+    EXPECT_TRUE(system.WhyRefused(makedev(252, 0)));
+    EXPECT_TRUE(system.WhyRefused(makedev(253, 2)));  // under dm-0
+    EXPECT_TRUE(system.WhyRefused(makedev(253, 0)));  // its whole disk
+    EXPECT_FALSE(system.WhyRefused(makedev(253, 1))); // a neighbour
+    EXPECT_FALSE(system.WhyRefused(makedev(253, 16)));
+    EXPECT_FALSE(system.WhyRefused(makedev(253, 17)));
+    // Swap on the other disk's partition: that disk is the system's too, now.
+    const auto withSwap = SystemOn({makedev(252, 0), makedev(253, 17)}, sysfs);
+    EXPECT_TRUE(withSwap.WhyRefused(makedev(253, 16)));
+}
+
+TEST_F(SystemDecision, WhatHoldsADeviceIsNamedWithTheMappedName) {
+    fs::create_directories(sysfs / "devices/vda/vda2/holders");
+    fs::create_symlink("../../../dm-0", sysfs / "devices/vda/vda2/holders/dm-0");
+    fs::create_directories(sysfs / "devices/dm-0/dm");
+    std::ofstream(sysfs / "devices/dm-0/dm/name") << "vg0-home\n";
+    EXPECT_EQ(HoldersOf(makedev(253, 2), sysfs.string()),
+              std::vector<std::string>{"dm-0 (vg0-home)"});
+    // A disk is held by what holds its partitions.
+    EXPECT_EQ(HoldersOf(makedev(253, 0), sysfs.string()),
+              std::vector<std::string>{"dm-0 (vg0-home)"});
+    EXPECT_TRUE(HoldersOf(makedev(253, 16), sysfs.string()).empty());
+}
+
+// A root the decision cannot follow to devices refuses every device, and says why; a root
+// that rests on no device at all (tmpfs, a network file system) refuses none.
+TEST_F(SystemDecision, ARootThatCannotBeFollowedRefusesEveryDevice) {
+    auto withRoot = [&](const std::string& type, const std::string& source) {
+        std::ofstream(sysfs / "mountinfo")
+            << "21 1 0:42 / / rw,relatime shared:1 - " << type << " " << source << " rw\n";
+        RunningSystemSources sources;
+        sources.mountInfo = (sysfs / "mountinfo").string();
+        sources.paths = {"/"};
+        sources.executable.clear();
+        sources.swaps.clear();
+        sources.sysfs = sysfs.string();
+        return RunningSystem::Scan(sources);
+    };
+    const auto zfs = withRoot("zfs", "rpool/ROOT");
+    ASSERT_EQ(zfs.Doubts().size(), 1u);
+    for (dev_t device : {makedev(253, 16), makedev(253, 1)}) {
+        const auto why = zfs.WhyRefused(device);
+        ASSERT_TRUE(why);
+        EXPECT_NE(why->find("/ is on zfs (rpool/ROOT)"), std::string::npos) << *why;
+    }
+    for (const char* type : {"tmpfs", "nfs4"}) {
+        const auto system = withRoot(type, "server:/export");
+        EXPECT_TRUE(system.Doubts().empty()) << type;
+        EXPECT_FALSE(system.WhyRefused(makedev(253, 16))) << type;
+    }
+}
+
+TEST(RunningSystemHere, TheRunningSystemsOwnRootIsRefused) {
     struct stat st {};
     ASSERT_EQ(stat("/", &st), 0);
-    EXPECT_NE(std::find(devices.begin(), devices.end(), st.st_dev), devices.end());
     LinuxKernel32 k(std::make_shared<DriveMap>(DriveMapOptions{"/nonexistent", "/nonexistent"}));
     EXPECT_FALSE(k.MayWrite(st.st_dev));
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
@@ -249,6 +250,99 @@ TEST_F(LinuxDrives, ALetterStaysWithItsDeviceAcrossDetections) {
     EXPECT_EQ(DosDevice("D:"), another.node());
     EXPECT_EQ(DosDevice("F:"), disk->Partition(2));
     scope.reset(); // before the device it may hold open
+}
+
+TEST_F(LinuxDrives, AVolumeHeldByAnotherProgramFailsTheDismountSayingSoAndIsAskedOnce) {
+    // Another program's exclusive open: no mount to take away, so the dismount cannot free it.
+    const int held = open(disk->Partition(1).c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    auto volume = MakeDisk<TNTLogicalDisk>("C", &owner);
+    owner.answers = {mrYes, mrYes, mrYes};
+    try {
+        volume->Open(false);
+        FAIL() << "a held volume was opened for the wipe";
+    } catch (const XDisMount& error) {
+        EXPECT_NE(error.ErrorText.find("held open by another program"), std::string::npos)
+            << error.ErrorText;
+        EXPECT_NE(error.ErrorText.find(disk->Partition(1)), std::string::npos) << error.ErrorText;
+    }
+    close(held);
+    EXPECT_EQ(owner.questions.size(), 1u); // the question does not come back
+    owner.answers = {};
+    EXPECT_NO_THROW(volume->Open(false)); // released: locked without a question
+    EXPECT_NO_THROW(volume->Close());
+}
+
+// An image file named in the map file whose file system is mounted through a loop device.
+class MountedImage : public LinuxDrives {
+protected:
+    void SetUp() override {
+        LinuxDrives::SetUp();
+        if (IsSkipped())
+            return;
+        image = std::make_unique<LoopDevice>(folder / "image.img", 8, "");
+        ASSERT_TRUE(image->attached());
+        Shell("mkfs.ext4 -q " + image->node());
+        Install("only\nG: " + image->image().string() + "\n");
+        mountPoint = folder / "image-mount";
+        fs::create_directories(mountPoint);
+        int status = 0;
+        Shell("mount " + image->node() + " '" + mountPoint.string() + "'", &status);
+        ASSERT_EQ(status, 0);
+    }
+    void TearDown() override {
+        Shell("umount '" + mountPoint.string() + "'");
+        scope.reset();
+        image.reset();
+        LinuxDrives::TearDown();
+    }
+
+    std::unique_ptr<LoopDevice> image;
+    fs::path mountPoint;
+};
+
+TEST_F(MountedImage, IsInUseAndTheForcedDismountUnmountsTheLoopDeviceOverIt) {
+    auto volume = MakeDisk<TNTLogicalDisk>("G", &owner);
+    owner.answers = {mrNo};
+    EXPECT_THROW(volume->Open(false), Xlock);
+    EXPECT_TRUE(Mounted(image->node()));
+    ASSERT_EQ(owner.questions.size(), 1u);
+    EXPECT_EQ(owner.questions[0].kind, mkQueryForceDisMount);
+
+    {
+        std::ofstream busy(mountPoint / "busy.txt"); // a file open on it: the unmount fails
+        owner.answers = {mrYes};
+        try {
+            volume->Open(false);
+            FAIL() << "an image was opened under a busy mount";
+        } catch (const XDisMount& error) {
+            EXPECT_NE(error.ErrorText.find("busy"), std::string::npos) << error.ErrorText;
+        }
+        EXPECT_TRUE(Mounted(image->node()));
+    }
+
+    owner.answers = {mrYes};
+    ASSERT_NO_THROW(volume->Open(false));
+    EXPECT_FALSE(Mounted(image->node()));
+    EXPECT_NO_THROW(volume->Close());
+}
+
+TEST_F(MountedImage, ALoopDeviceHeldOverTheImageKeepsTheLockRefused) {
+    Shell("umount '" + mountPoint.string() + "'");
+    const int held = open(image->node().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    auto volume = MakeDisk<TNTLogicalDisk>("G", &owner);
+    owner.answers = {mrYes, mrYes};
+    try {
+        volume->Open(false);
+        FAIL() << "an image was opened while a loop device over it is held";
+    } catch (const XDisMount& error) {
+        EXPECT_NE(error.ErrorText.find(image->node() + " is held open by another program"),
+                  std::string::npos)
+            << error.ErrorText;
+    }
+    EXPECT_EQ(owner.questions.size(), 1u);
+    close(held);
 }
 
 TEST_F(LinuxDrives, TheTestsOwnLoopDeviceMayBeWrittenTheSystemsDeviceNever) {
