@@ -345,6 +345,23 @@ TEST_F(MountedImage, ALoopDeviceHeldOverTheImageKeepsTheLockRefused) {
     close(held);
 }
 
+TEST_F(LinuxDrives, APinMovesTheDevicesOneLetterAndNoOtherDeviceGetsTheOldOneWhileItIsHere) {
+    Install("only\n" + disk->node() + "\nF: " + disk->Partition(2) + "\n");
+    EXPECT_EQ(DosDevice("F:"), disk->Partition(2));
+    Install("only\n" + disk->node() + "\nG: " + disk->Partition(2) + "\n");
+    EXPECT_EQ(DosDevice("G:"), disk->Partition(2));
+    EXPECT_EQ(DosDevice("F:"), "");
+
+    LoopDevice another(folder / "b.img", 8, "");
+    ASSERT_TRUE(another.attached());
+    Install("only\n" + disk->node() + "\n" + another.node() + "\n");
+    EXPECT_EQ(DosDevice("C:"), disk->Partition(1));
+    EXPECT_EQ(DosDevice("G:"), disk->Partition(2)); // unpinned: its one kept letter
+    EXPECT_EQ(DosDevice("D:"), another.node());
+    EXPECT_EQ(DosDevice("F:"), ""); // released by the move, given to nobody yet
+    scope.reset();                  // before the device it may hold open
+}
+
 TEST_F(LinuxDrives, TheTestsOwnLoopDeviceMayBeWrittenTheSystemsDeviceNever) {
     auto& k = static_cast<LinuxKernel32&>(platform::k32());
     struct stat st {};
