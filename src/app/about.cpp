@@ -34,7 +34,7 @@ TFAbout::TFAbout(ui::Host& host)
     lblLicence.Caption = kLicence;
     btnOK.Caption = "OK";
     btnOK.ModalResult = mrOk;
-    DefaultButton = &btnOK;
+    SetDefaultButton(&btnOK);
     CancelButton = &btnOK;
 }
 

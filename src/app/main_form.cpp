@@ -8,6 +8,8 @@
 #include "report/report.h"
 #include "ui/control_texts.h"
 
+#include <algorithm>
+
 namespace purgelet {
 
 using ui::akAll;
@@ -129,12 +131,29 @@ TFrmMain::~TFrmMain() {
 
 ui::TLabel& TFrmMain::AddExplanation(ui::TWizardPage& page, const std::string& titleName,
                                      const std::string& textName) {
-    auto& title = page.Add<ui::TLabel>(titleName, TRect{1, 0, kPanelWidth - 2, 1});
+    // The title may use the panel up to the column before the page's content.
+    auto& title = page.Add<ui::TLabel>(titleName, TRect{1, 0, kPanelWidth - 1, 1});
     title.Bold = true;
+    title.WordWrap = true;
     auto& text =
         page.Add<ui::TLabel>(textName, TRect{1, 2, kPanelWidth - 2, 15}, akLeft | akTop | akBottom);
     text.WordWrap = true;
+    explanations_.push_back({&title, &text});
     return text;
+}
+
+void TFrmMain::LayOutExplanations() {
+    // A title too long for one line wraps, and its text moves down below it.
+    for (auto [title, text] : explanations_) {
+        TRect r = title->Bounds();
+        r.Height = std::max(static_cast<int>(ui::WrapText(title->Caption, r.Width).size()), 1);
+        title->SetBounds(r);
+        TRect t = text->Bounds();
+        const int bottom = t.Bottom();
+        t.Top = r.Bottom() + 1;
+        t.Height = std::max(bottom - t.Top, 0);
+        text->SetBounds(t);
+    }
 }
 
 void TFrmMain::BuildPages() {
@@ -154,7 +173,6 @@ void TFrmMain::BuildPages() {
     JvWIPWipe.SetButtonEnabled(TWizardButton::Next, false);
     JvWIPWipe.SetButtonEnabled(TWizardButton::Cancel, false);
     JvWIPFinished.SetButtonEnabled(TWizardButton::Back, false);
-    DefaultButton = &JvWizard.NavButton(TWizardButton::Next);
 
     JvWizard.OnCancelButtonClick = [this] { JvWIPWipeCancelButtonClick(); };
     JvWizard.OnFinishButtonClick = [this] { JvWIPFinishedFinishButtonClick(); };
@@ -273,6 +291,7 @@ void TFrmMain::LoadTexts() {
     }
     for (const TControlText& text : ControlTexts())
         ui::ApplyControlText(*this, text.Component, text.Property, text.Text);
+    LayOutExplanations();
     app_.Title = CatalogueText("APPTITLE");
     Caption = CatalogueText("MAINFORMCAPTION");
     lblTextGlobal.Caption = CatalogueText("OVERALLPROGRESS");

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace purgelet {
@@ -51,6 +52,8 @@ public:
     void JvWIPWipeCancelButtonClick();
     void JvWIPFinishedFinishButtonClick();
     void LoadTexts();
+    // Fits the explanation panels to their titles (LoadTexts does it for the texts it sets).
+    void LayOutExplanations();
     void ShowHelpMenu();
 
     // ---- Command line.
@@ -166,6 +169,8 @@ private:
     TPurgeletApp& app_;
     std::unique_ptr<TGUIDiskManager> FDiskManager;
     std::unique_ptr<TPLOptions> options_;
+    // The explanation panels' titles and texts (owned by their pages).
+    std::vector<std::pair<ui::TLabel*, ui::TLabel*>> explanations_;
     bool closeQueryDetached_ = false;
     bool runActive_ = false;     // WMStartWipe is on the stack
     bool closeAfterRun_ = false; // Cancel was pressed while the run was still ending

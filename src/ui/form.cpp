@@ -4,6 +4,7 @@
 #include "ui/host.h"
 #include "ui/list_view.h"
 #include "ui/side_bar.h"
+#include "ui/wizard.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,8 +65,8 @@ void TForm::Show() {
     if (OnShow)
         OnShow();
     if (active_ == nullptr || !active_->Usable()) {
-        if (DefaultButton != nullptr && DefaultButton->Usable())
-            SetFocus(DefaultButton);
+        if (TButton* button = DefaultButton())
+            SetFocus(button);
         else
             FocusNext();
     }
@@ -194,7 +195,30 @@ std::optional<int> VerticalStep(TKey key, int page, int count) {
     }
 }
 
+// The first showing wizard of a subtree, null when none.
+TWizard* ShowingWizard(TControl& control) {
+    for (auto& child : control.Children()) {
+        if (!child->Visible())
+            continue;
+        if (child->Kind() == TControlKind::Wizard)
+            return static_cast<TWizard*>(child.get());
+        if (TWizard* inner = ShowingWizard(*child))
+            return inner;
+    }
+    return nullptr;
+}
+
 } // namespace
+
+TButton* TForm::DefaultButton() {
+    if (active_ != nullptr && active_->Kind() == TControlKind::Button && active_->Usable())
+        return static_cast<TButton*>(active_);
+    if (default_ != nullptr && default_->Usable())
+        return default_;
+    if (TWizard* wizard = ShowingWizard(*this))
+        return wizard->DefaultButton();
+    return nullptr;
+}
 
 TControl* TForm::FindAccelerator(char letter) {
     letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
@@ -267,7 +291,7 @@ bool TForm::ControlKey(TControl& control, const TKeyEvent& e) {
         if (auto step = VerticalStep(e.Key, std::max(list.VisibleRows() - 1, 1), list.Count()))
             return list.UserMove(*step);
         if (e.Key == TKey::Space)
-            return list.UserToggle(list.Selected());
+            return list.UserToggle(list.FocusedRow());
         return false;
     }
     case TControlKind::Memo: {
@@ -321,8 +345,11 @@ bool TForm::HandleKey(const TKeyEvent& e) {
         FocusNext(e.Key == TKey::Up || e.Key == TKey::Left);
         return true;
     }
-    if (e.Key == TKey::Enter && DefaultButton != nullptr)
-        return DefaultButton->UserClick();
+    if (e.Key == TKey::Enter) {
+        if (TButton* button = DefaultButton())
+            return button->UserClick();
+        return false;
+    }
     if (e.Key == TKey::Escape && CancelButton != nullptr)
         return CancelButton->UserClick();
     if (e.Key == TKey::Escape && EscapeCloses) {
@@ -375,12 +402,14 @@ bool TForm::HandleClick(int x, int y) {
     }
     case TControlKind::SideBar: {
         auto& bar = static_cast<TSideBar&>(*control);
-        const std::vector<int> shown = bar.VisibleItems();
+        const std::vector<TSideBarLine> lines = bar.Lines();
         const int line = y - r.Top - 1; // below the title
-        if (line < 0 || line >= static_cast<int>(shown.size()))
+        if (line < 0 || line >= static_cast<int>(lines.size()))
             return false;
-        bar.Focused = line;
-        return bar.UserClickItem(shown[static_cast<std::size_t>(line)]);
+        const int item = lines[static_cast<std::size_t>(line)].Item;
+        const std::vector<int> shown = bar.VisibleItems();
+        bar.Focused = static_cast<int>(std::find(shown.begin(), shown.end(), item) - shown.begin());
+        return bar.UserClickItem(item);
     }
     case TControlKind::ComboBox: {
         auto& combo = static_cast<TComboBox&>(*control);

@@ -100,8 +100,13 @@ public:
     std::vector<TControl*> TabStops();
     // The reachable control whose caption has the accelerator letter, null when none.
     TControl* FindAccelerator(char letter);
-    TButton* DefaultButton = nullptr; // Enter where the focused control has no use for it
-    TButton* CancelButton = nullptr;  // Escape
+    // The button Enter presses where the focused control has no use for Enter: a focused
+    // button itself, else the form's own default button while it can be pressed, else the
+    // showing wizard's (Finish on its last page, Next elsewhere); null when none can be
+    // pressed. Renderers mark it as the default push button from here.
+    TButton* DefaultButton();
+    void SetDefaultButton(TButton* button) { default_ = button; }
+    TButton* CancelButton = nullptr; // Escape
     // Escape closes the form as the system menu's Close does, when it has no cancel button:
     // for dialogs whose every button means something, so Escape must not press one.
     bool EscapeCloses = false;
@@ -125,6 +130,7 @@ private:
     std::vector<std::unique_ptr<TComponent>> components_;
     std::map<unsigned, std::function<void()>> handlers_;
     TControl* active_ = nullptr;
+    TButton* default_ = nullptr;
     bool modal_ = false;
     bool closed_ = false;
 };

@@ -39,6 +39,21 @@ TListItemDraw TListView::DrawOf(int index) const {
     return OnCustomDraw ? OnCustomDraw(Items(index)) : TListItemDraw{};
 }
 
+bool TListView::Selectable(int index) const {
+    return index >= 0 && index < Count() && DrawOf(index).Style == TListItemStyle::Normal;
+}
+
+int TListView::NextSelectable(int index, int step) const {
+    for (; index >= 0 && index < Count(); index += step)
+        if (Selectable(index))
+            return index;
+    return -1;
+}
+
+int TListView::FocusedRow() const {
+    return selected_ >= 0 ? selected_ : NextSelectable(0, 1);
+}
+
 bool TListView::UserToggle(int index) {
     if (!Usable() || !CheckBoxes || index < 0 || index >= Count() ||
         DrawOf(index).Style != TListItemStyle::Normal)
@@ -55,10 +70,23 @@ bool TListView::UserSelect(int index) {
 }
 
 bool TListView::UserMove(int delta) {
-    if (!Usable() || Count() == 0)
+    const int from = FocusedRow();
+    if (!Usable() || from < 0)
         return false;
-    const int from = selected_ < 0 ? (delta > 0 ? -1 : Count()) : selected_;
-    SetSelected(std::clamp(from + delta, 0, Count() - 1));
+    const int target = std::clamp(from + delta, 0, Count() - 1);
+    const int step = delta < 0 ? -1 : 1;
+    int row = NextSelectable(target, step);
+    if (row < 0)
+        row = NextSelectable(target, -step);
+    if (row < 0)
+        return false;
+    SetSelected(row);
+    KeepInView();
+    // The headers right above the row come into view with it, where they fit.
+    int top = row;
+    while (top > 0 && !Selectable(top - 1) && row - top + 1 < VisibleRows())
+        --top;
+    TopIndex = std::min(TopIndex, top);
     return true;
 }
 

@@ -24,7 +24,8 @@ struct TListItem {
     void* Data = nullptr; // not owned
 };
 
-// How a row is drawn, as the program decides it (the renderers know no row kinds).
+// How a row is drawn, as the program decides it (the renderers know no row kinds). Only
+// Normal rows carry data: the others are headers the keyboard passes over.
 enum class TListItemStyle : std::uint8_t {
     Normal,     // check box, caption, cells
     Blank,      // nothing at all
@@ -63,18 +64,27 @@ public:
     // A different selection fires OnChange(new index); -1 selects nothing.
     void SetSelected(int index);
     TListItemDraw DrawOf(int index) const;
+    // Whether the keyboard stops on the row: Normal rows, not the header rows.
+    bool Selectable(int index) const;
+    // The row the keyboard is on, drawn highlighted while the list has the focus: the selected
+    // row, else the first selectable row, so a list shows where it is before any key; -1 when
+    // there is none. Space ticks it, the arrows move from it.
+    int FocusedRow() const;
 
     int TopIndex = 0; // first row shown
     // The user's input: a click on a row's check box, a click on a row, the keyboard.
     bool UserToggle(int index);
     bool UserSelect(int index);
-    // Moves the selection by delta rows (arrows, pages), then keeps it in view.
+    // Moves the selection by delta rows from the focused row (arrows, pages) to the nearest
+    // selectable row that way (else back towards it), then keeps it in view.
     bool UserMove(int delta);
     // Rows that fit in the control: its height less the column header.
     int VisibleRows() const;
 
 private:
     void KeepInView();
+    // The first selectable row from index on, stepping by step; -1 when none.
+    int NextSelectable(int index, int step) const;
 
     std::vector<TListItem> items_;
     int selected_ = -1;

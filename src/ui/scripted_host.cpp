@@ -138,6 +138,17 @@ ScriptedHost& ScriptedHost::Key(TKeyEvent event) {
     });
 }
 
+ScriptedHost& ScriptedHost::Enter() {
+    return Then([this] {
+        if (formStack_.empty())
+            throw ScriptError("no form to press Enter on");
+        TForm& form = *formStack_.back();
+        const std::string what = "press Enter on " + form.Name +
+                                 (form.DefaultButton() == nullptr ? " (no default button)" : "");
+        Require(form.HandleKey({TKey::Enter}), what);
+    });
+}
+
 ScriptedHost& ScriptedHost::Interrupt() {
     return Then([this] {
         if (OnInterrupt)

@@ -67,6 +67,9 @@ public:
     ScriptedHost& ClickItem(std::string sideBar, int item);
     ScriptedHost& Press(TWizardButton button);
     ScriptedHost& Key(TKeyEvent event);
+    // Enter on the innermost form, which presses the button the form model says Enter presses
+    // (a focused button, else the default button); raises ScriptError when nothing took it.
+    ScriptedHost& Enter();
     // Ctrl+C: the host's OnInterrupt.
     ScriptedHost& Interrupt();
 

@@ -31,6 +31,32 @@ std::vector<int> TSideBar::VisibleItems() const {
     return shown;
 }
 
+std::vector<TSideBarLine> TSideBar::Lines() const {
+    // Further lines stand two columns in from the first.
+    constexpr int kFirst = 1, kFurther = 3;
+    const int width = Bounds().Width;
+    std::vector<TSideBarLine> lines;
+    for (int index : VisibleItems()) {
+        std::string rest = Items(index).Caption;
+        int indent = kFirst;
+        for (;;) {
+            const std::vector<std::string> parts = WrapText(rest, std::max(width - indent, 1));
+            lines.push_back({index, indent, parts.front()});
+            if (parts.size() == 1)
+                break;
+            // What the first line left, without the space or line break it was broken at.
+            std::size_t used = parts.front().size();
+            if (used < rest.size() && rest[used] == '\r')
+                ++used;
+            if (used < rest.size() && (rest[used] == ' ' || rest[used] == '\n'))
+                ++used;
+            rest.erase(0, used);
+            indent = kFurther;
+        }
+    }
+    return lines;
+}
+
 bool TSideBar::UserClickItem(int index) {
     if (!Usable() || index < 0 || index >= Count())
         return false;
@@ -57,9 +83,15 @@ bool TSideBar::UserClickFocused() {
     return UserClickItem(shown[static_cast<std::size_t>(Focused)]);
 }
 
+void TSideBar::Resized(int deltaWidth, int deltaHeight) {
+    TControl::Resized(deltaWidth, deltaHeight);
+    if (deltaWidth != 0)
+        Refit();
+}
+
 void TSideBar::Refit() {
-    const int height = 1 + static_cast<int>(VisibleItems().size());
-    Focused = std::clamp(Focused, 0, std::max(height - 2, 0));
+    Focused = std::clamp(Focused, 0, std::max(static_cast<int>(VisibleItems().size()) - 1, 0));
+    const int height = 1 + static_cast<int>(Lines().size());
     if (height == Bounds().Height)
         return;
     TRect r = Bounds();

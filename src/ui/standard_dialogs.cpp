@@ -55,7 +55,7 @@ std::unique_ptr<TForm> MakeEditForm(Host& host, const std::string& name, const s
     edit.SetText(value);
     edit.TabOrder = 1;
     AddButtonRow(*form, {{"OK", mrOk}, {"Cancel", mrCancel}}, lines + 3, width);
-    form->DefaultButton = FindButton(*form, mrOk);
+    form->SetDefaultButton(FindButton(*form, mrOk));
     form->CancelButton = FindButton(*form, mrCancel);
     form->SetFocus(&edit);
     return form;

@@ -123,6 +123,14 @@ void TWizard::SetActivePage(TWizardPage& page) {
         page.OnEnterPage();
 }
 
+TButton* TWizard::DefaultButton() const {
+    if (active_ == nullptr)
+        return nullptr;
+    const bool last = PageIndex(*active_) + 1 == PageCount();
+    TButton& button = NavButton(last ? TWizardButton::Finish : TWizardButton::Next);
+    return button.Usable() ? &button : nullptr;
+}
+
 void TWizard::SelectNextPage() {
     const int at = active_ != nullptr ? PageIndex(*active_) : -1;
     if (at + 1 < PageCount())

@@ -74,6 +74,10 @@ public:
     TButton& NavButton(TWizardButton button) const {
         return *buttons_[static_cast<std::size_t>(button)];
     }
+    // The button Enter goes on with: Finish on the last page, Next elsewhere; null while that
+    // one is hidden or disabled (Enter then does nothing rather than guess).
+    TButton* DefaultButton() const;
+
     std::function<void()> OnFinishButtonClick;
     std::function<void()> OnCancelButtonClick;
     std::function<void()> OnHelpButtonClick;

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The real purgelet in tmux on a simulated PC, driven by keys alone.
 
-Run 1: tick C:, choose a method, switch the format off and the report on, confirm, force the
-dismount of the in-use volume, pause and resume the wipe, finish; the image and the report
-are checked. Run 2: Ctrl+C in the middle of the wipe; the report ends as aborted, and a
+Run 1: the drive list shows its focus on C: at once; tick C:, choose a method, switch the
+format off and the report on, confirm, force the dismount of the in-use volume, pause and
+resume the wipe, finish with Enter from the radio button the finished page focuses; the image
+and the report are checked. Run 2: Ctrl+C in the middle of the wipe; the report ends as aborted, and a
 second wipe of the same drive in the same program proves that the device and its lock were
 released.
 
@@ -11,6 +12,7 @@ Usage: tmux_wipe.py PATH/TO/purgelet
 """
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -53,6 +55,34 @@ class Tmux:
         return subprocess.run(["tmux", "capture-pane", "-p", "-t", SESSION],
                               capture_output=True, text=True, check=True).stdout
 
+    def reversed(self, text):
+        """Whether text is shown in reverse video (where the keyboard is)."""
+        shown = subprocess.run(["tmux", "capture-pane", "-p", "-e", "-t", SESSION],
+                               capture_output=True, text=True, check=True).stdout
+        for line in shown.splitlines():
+            at = line.find(text)
+            if at < 0:
+                continue
+            reverse = False
+            for match in re.finditer(r"\x1b\[([0-9;:]*)m", line[:at]):
+                params = [p for p in re.split("[;:]", match.group(1))] or [""]
+                skip = 0
+                for i, param in enumerate(params):
+                    if skip:
+                        skip -= 1
+                        continue
+                    value = int(param) if param else 0
+                    if value in (38, 48, 58):  # a colour: its own parameters follow
+                        skip = 2 if i + 1 < len(params) and params[i + 1] == "5" else 4
+                    elif value == 0:
+                        reverse = False
+                    elif value == 7:
+                        reverse = True
+                    elif value == 27:
+                        reverse = False
+            return reverse
+        return False
+
     def keys(self, *keys):
         for key in keys:
             subprocess.run(["tmux", "send-keys", "-t", SESSION, key], check=True)
@@ -86,7 +116,10 @@ def to_wipe(t, method_downs):
     t.wait_for("This wizard will guide you")
     t.keys("Enter")
     t.wait_for("SYSTEM (C:)")
-    t.keys("Down", "Down", "Down", "Down", "Space")
+    # Before any key the list shows where the keyboard is: on the first drive, not a header.
+    assert t.reversed("SYSTEM (C:)"), "C: is not highlighted:\n" + t.screen()
+    assert not t.reversed("DATA (D:)")
+    t.keys("Space")
     t.wait_for("Name: SYSTEM (C:)")
     t.keys("M-n")
     t.wait_for("You can choose")
@@ -122,7 +155,7 @@ def run_completed(program, folder, machine_file):
         t.wait_for("Wipe Completed.", timeout=30)
         t.keys("Enter")
         t.wait_for("The selected operations were completed.")
-        t.keys("M-f")
+        t.keys("Enter")  # the focus is on a radio button: Enter presses Finish
         t.wait_for("EXITED-0")
     finally:
         t.close()

@@ -137,7 +137,7 @@ TEST(FormModel, TabOrderAcceleratorsAndTheDefaultAndCancelButtons) {
 
     int presses = 0, cancels = 0;
     second.OnClick = [&] { ++presses; };
-    form.DefaultButton = &second;
+    form.SetDefaultButton(&second);
     TButton& cancel = form.Add<TButton>("cancel", TRect{20, 0, 10, 1});
     cancel.OnClick = [&] { ++cancels; };
     form.CancelButton = &cancel;
@@ -274,6 +274,43 @@ TEST(FormModel, TheSideBarFitsItsVisibleItemsAndTellsItsResize) {
     bar.SetItemVisible(0, true);
     EXPECT_TRUE(bar.UserClickItem(0));
     EXPECT_EQ(clicks, 1);
+}
+
+TEST(FormModel, TheSideBarWrapsAnItemTooWideAndAClickOnAnyOfItsLinesClicksIt) {
+    ScriptedHost host;
+    TForm form("F", host, TForm::OuterFor(40, 10));
+    form.Show();
+    auto& bar = form.Add<TSideBar>("bar", TRect{0, 0, 16, 1});
+    std::vector<std::string> clicked;
+    bar.AddItem({"Owner: DEMO SYSTEM DISK", true, [&] { clicked.push_back("owner"); }});
+    bar.AddItem({"Size: 1 MB", true, [&] { clicked.push_back("size"); }});
+    bar.AddItem({"ABCDEFGHIJKLMNOPQRSTUVWXYZ", true, {}});
+    auto shown = [&] {
+        std::vector<std::string> lines;
+        for (const TSideBarLine& line : bar.Lines())
+            lines.push_back(std::to_string(line.Item) + "|" + std::to_string(line.Indent) + "|" +
+                            line.Text);
+        return lines;
+    };
+    // Fifteen columns for an item's first line, thirteen for the further ones: broken at a
+    // space, and a word longer than a line is split, never dropped.
+    EXPECT_EQ(shown(),
+              (std::vector<std::string>{"0|1|Owner: DEMO", "0|3|SYSTEM DISK", "1|1|Size: 1 MB",
+                                        "2|1|ABCDEFGHIJKLMNO", "2|3|PQRSTUVWXYZ"}));
+    EXPECT_EQ(bar.Bounds().Height, 6); // the title and five lines
+
+    // The second line of an item is that item's.
+    ASSERT_TRUE(form.HandleClick(2, 2));
+    ASSERT_TRUE(form.HandleClick(2, 3));
+    EXPECT_FALSE(form.HandleClick(2, 5)); // only text
+    EXPECT_FALSE(form.HandleClick(2, 0)); // the title
+    EXPECT_EQ(clicked, (std::vector<std::string>{"owner", "size"}));
+    EXPECT_EQ(bar.Focused, 2);
+
+    // Wider, it needs one line an item.
+    bar.SetBounds({0, 0, 30, bar.Bounds().Height});
+    EXPECT_EQ(bar.Bounds().Height, 4);
+    EXPECT_EQ(shown()[0], "0|1|Owner: DEMO SYSTEM DISK");
 }
 
 } // namespace

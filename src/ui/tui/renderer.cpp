@@ -132,8 +132,11 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
         break;
     }
     case TControlKind::Button: {
+        // The button Enter presses is bold when the focus is elsewhere.
         if (focused)
             attr |= atReverse;
+        else if (top_ && form_->DefaultButton() == &c)
+            attr |= atBold;
         s.PutText(r.Left, r.Top, "[ ", attr);
         int x = r.Left + 2;
         x += PutCaption(s, x, r.Top, c.Caption, attr, r.Width - 4);
@@ -210,6 +213,9 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
             s.PutText(x, r.Top, column.Caption, attr | atBold, column.Width - 1);
             x += column.Width;
         }
+        // The keyboard's row in reverse while the list has the focus, the selection in bold
+        // when it has not.
+        const int keyboardRow = focused ? list.FocusedRow() : -1;
         for (int i = 0; i + 1 < r.Height; ++i) {
             const int row = list.TopIndex + i;
             if (row >= list.Count())
@@ -217,13 +223,15 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
             const int y = r.Top + 1 + i;
             const TListItem& item = list.Items(row);
             const TListItemDraw draw = list.DrawOf(row);
-            const bool selected = row == list.Selected();
+            const bool marked = row == keyboardRow || row == list.Selected();
             std::uint8_t rowAttr = attr;
-            if (selected)
-                rowAttr |= focused ? atReverse : atBold;
+            if (row == keyboardRow)
+                rowAttr |= atReverse;
+            else if (marked)
+                rowAttr |= atBold;
             switch (draw.Style) {
             case TListItemStyle::Blank:
-                if (selected)
+                if (marked)
                     s.Fill({r.Left, y, r.Width, 1}, rowAttr);
                 break;
             case TListItemStyle::GroupTitle:
@@ -279,14 +287,20 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
         auto& bar = static_cast<TSideBar&>(c);
         PutPadded(s, r.Left, r.Top, " " + StripAccelerator(c.Caption), attr | atReverse, r.Width);
         const std::vector<int> shown = bar.VisibleItems();
-        for (int i = 0; i < static_cast<int>(shown.size()) && i + 1 < r.Height; ++i) {
-            const TSideBarItem& item = bar.Items(shown[static_cast<std::size_t>(i)]);
+        const int focusedItem =
+            focused && bar.Focused >= 0 && bar.Focused < static_cast<int>(shown.size())
+                ? shown[static_cast<std::size_t>(bar.Focused)]
+                : -1;
+        const std::vector<TSideBarLine> lines = bar.Lines();
+        for (int i = 0; i < static_cast<int>(lines.size()) && i + 1 < r.Height; ++i) {
+            const TSideBarLine& line = lines[static_cast<std::size_t>(i)];
             std::uint8_t itemAttr = attr;
-            if (focused && i == bar.Focused)
+            if (line.Item == focusedItem)
                 itemAttr |= atReverse;
-            if (item.OnClick)
+            if (bar.Items(line.Item).OnClick)
                 itemAttr |= atUnderline;
-            s.PutText(r.Left + 1, r.Top + 1 + i, item.Caption, itemAttr, r.Width - 1);
+            s.PutText(r.Left + line.Indent, r.Top + 1 + i, line.Text, itemAttr,
+                      r.Width - line.Indent);
         }
         break;
     }

@@ -95,6 +95,133 @@ TEST_F(ScreensTest, AMessageBoxTheAskDialogAndTheBlockViewer) {
     EXPECT_EQ(host_.modalForms(), (std::vector<std::string>{"AskDlg", "FrmDiskview"}));
 }
 
+// The screen as drawn now, at 80x25.
+TScreen Draw(ui::TForm& form) {
+    TScreen screen(80, 25, false);
+    TuiRenderer().Draw(screen, {&form});
+    return screen;
+}
+
+// The first line of the screen that shows text at or right of a column, -1 when none.
+int LineOf(const TScreen& screen, const std::string& text, std::size_t from = 0) {
+    const auto lines = screen.Lines();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(text, from) != std::string::npos)
+            return static_cast<int>(i);
+    return -1;
+}
+
+bool Reversed(const TScreen& screen, int line, int column) {
+    return line >= 0 && (screen.At(column, line).Attr & ui::tui::atReverse) != 0;
+}
+
+TEST_F(ScreensTest, TheDriveListShowsItsFocusOnTheFirstDriveAtOnceAndTheArrowsSkipHeaders) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    std::vector<std::string> highlighted; // the drive in reverse after each step
+    auto record = [&] {
+        const TScreen screen = Draw(Main());
+        std::string shown;
+        for (const char* name : {"Hard Disk Drives", "SYSTEM (C:)", "DATA (D:)", "STICK (R:)"}) {
+            // The list starts at column 25 (the details bar on its left names drives too);
+            // column 30 is inside every row of it, header or drive.
+            const int line = LineOf(screen, name, 25);
+            if (Reversed(screen, line, 30))
+                shown += (shown.empty() ? "" : ",") + std::string(name);
+        }
+        highlighted.push_back(shown);
+    };
+    host_.Press(TWizardButton::Next).Then(record);
+    for (ui::TKey key : {ui::TKey::Up, ui::TKey::Down, ui::TKey::Down, ui::TKey::Down,
+                         ui::TKey::Down, ui::TKey::Home})
+        host_.Key({key}).Then(record);
+    host_.Key({ui::TKey::Space});
+    Run();
+    EXPECT_EQ(highlighted, (std::vector<std::string>{"SYSTEM (C:)", "SYSTEM (C:)", "DATA (D:)", "",
+                                                     "STICK (R:)", "STICK (R:)", "SYSTEM (C:)"}));
+    // The third Down stopped on the floppy (its name is the simulated PC's own).
+    EXPECT_TRUE(Main().lwDisksList.Items(RowOf("C")).Checked);
+    EXPECT_EQ(Main().lwDisksList.Selected(), RowOf("C"));
+}
+
+TEST_F(ScreensTest, EnterOnTheFinishedPagePressesFinishWhichIsDrawnAsTheDefault) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D"});
+    ScriptRunWithoutFormat();
+    host_.Answer(mrOk); // the run's end
+    host_.Then([this] {
+        ASSERT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPFinished);
+        ASSERT_EQ(Main().ActiveControl(), &Main().rbRestartWizard);
+        const TScreen screen = Draw(Main());
+        const int line = LineOf(screen, "[ Finish ]");
+        ASSERT_GE(line, 0);
+        const int column =
+            static_cast<int>(screen.Lines()[static_cast<std::size_t>(line)].find("[ Finish ]")) + 2;
+        EXPECT_NE(screen.At(column, line).Attr & ui::tui::atBold, 0);
+        EXPECT_EQ(screen.At(column, line).Attr & ui::tui::atReverse, 0);
+    });
+    // Restart, from the radio button with the focus: Enter goes back to the drive list.
+    host_.Key({ui::TKey::Space}).Enter();
+    host_.Then([this] { EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPDataSelection); });
+    Run();
+    EXPECT_FALSE(Main().IsClosed());
+    EXPECT_EQ(host_.unexpectedDialogs(), 0);
+}
+
+TEST_F(ScreensTest, EnterOnTheFinishedPageEndsTheProgramWhenExitIsChosen) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D"});
+    ScriptRunWithoutFormat();
+    host_.Answer(mrOk);
+    host_.Enter();
+    Run();
+    EXPECT_EQ(host_.pagesEntered().back(), "JvWIPFinished");
+    EXPECT_TRUE(Main().IsClosed());
+    EXPECT_EQ(host_.unexpectedDialogs(), 0);
+}
+
+TEST_F(ScreensTest, TheDetailsBarWrapsAValueTooLongForIt) {
+    auto machine = ProgramMachine();
+    machine["physicalDisks"][0]["friendlyName"] = "DEMO SYSTEM DISK";
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C"});
+    for (auto [width, height] : kSizes)
+        host_.Then([this, width = width, height = height] {
+            Main().SetBounds({0, 0, width, height});
+            TScreen screen(width, height, false);
+            TuiRenderer().Draw(screen, {&Main()});
+            const int line = LineOf(screen, "| Owner: DEMO SYSTEM ");
+            ASSERT_GE(line, 0) << screen.Text();
+            EXPECT_EQ(screen.Lines()[static_cast<std::size_t>(line) + 1].substr(0, 9), "|   DISK ")
+                << screen.Text();
+            // Everything below moved down a line: the last detail is whole.
+            EXPECT_GE(LineOf(screen, "| Total Space:   1.00 MB"), line + 1);
+        });
+    Run();
+    Main().SetBounds(ui::TForm::OuterFor(78, 23));
+}
+
+TEST_F(ScreensTest, AnExplanationTitleTooLongForItsPanelWrapsAndItsTextMovesDown) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    Main().JvWizard.SetActivePage(Main().JvWIPAlgorithmSelection);
+    const TScreen before = Draw(Main());
+    EXPECT_EQ(before.Lines()[4].substr(0, 21), "| Algorithm Selection");
+    EXPECT_EQ(before.Lines()[6].substr(0, 21), "| A wipe method      ");
+
+    auto* title = dynamic_cast<ui::TLabel*>(Main().FindComponent("lblExplTitleAlgorithmSelection"));
+    ASSERT_NE(title, nullptr);
+    title->Caption = "Choosing the algorithm that fits";
+    Main().LayOutExplanations();
+    const auto lines = Draw(Main()).Lines();
+    EXPECT_EQ(lines[4].substr(0, 21), "| Choosing the       ");
+    EXPECT_EQ(lines[5].substr(0, 21), "| algorithm that fits");
+    EXPECT_EQ(lines[7].substr(0, 21), "| A wipe method      ");
+}
+
 TEST(Screens, ATerminalSmallerThanTheWindowSaysSo) {
     ui::ScriptedHost host;
     ui::TForm form("F", host, ui::TForm::OuterFor(78, 23));

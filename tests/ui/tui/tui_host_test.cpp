@@ -3,10 +3,12 @@
 #include "ui/controls.h"
 #include "ui/form.h"
 #include "ui/tui/tui_host.h"
+#include "ui/wizard.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <stdexcept>
 
 namespace purgelet::ui::tui {
@@ -18,6 +20,7 @@ public:
     int width = 80, height = 25;
     int presents = 0;
     std::vector<std::string> last;
+    std::function<void(const TScreen&)> onPresent;
 
     int Width() const override { return width; }
     int Height() const override { return height; }
@@ -35,6 +38,8 @@ public:
     void Present(const TScreen& screen) override {
         ++presents;
         last = screen.Lines();
+        if (onPresent)
+            onPresent(screen);
     }
 
     FakeTerminal& Key(TKey key, char c = 0, bool alt = false) {
@@ -138,6 +143,47 @@ TEST(TuiHost, ClicksResizesAndCtrlCReachTheProgram) {
     EXPECT_EQ(interrupts, 1);
     EXPECT_EQ(main.Bounds(), (TRect{0, 0, 100, 30}));
     EXPECT_TRUE(main.IsClosed());
+}
+
+TEST(TuiHost, EnterGoesOnAndOnTheLastPagePressesFinishFromARadioButton) {
+    FakeTerminal terminal;
+    TuiHost host(terminal);
+    TForm main("Main", host, TForm::OuterFor(78, 23));
+    main.Resizable = true;
+    auto& wizard = main.Add<TWizard>("JvWizard", TRect{0, 0, 78, 23});
+    auto& first = wizard.AddPage("first", "First", "", 0);
+    auto& last = wizard.AddPage("last", "Last", "", 0);
+    first.Add<TCheckBox>("box", TRect{1, 1, 20, 1}).Caption = "Box";
+    auto& again = last.Add<TRadioButton>("again", TRect{1, 1, 20, 1});
+    again.Caption = "Again";
+    last.SetButtonVisible(TWizardButton::Next, false);
+    last.SetButtonVisible(TWizardButton::Finish, true);
+    int finished = 0;
+    wizard.OnFinishButtonClick = [&] {
+        ++finished;
+        main.Close();
+    };
+    // The buttons each screen showed in bold (a screen drawn again the same adds nothing).
+    std::vector<std::string> bold;
+    terminal.onPresent = [&](const TScreen& screen) {
+        const auto lines = screen.Lines();
+        for (std::size_t y = 0; y < lines.size(); ++y)
+            for (const char* caption : {"[ Next > ]", "[ Finish ]", "[ Cancel ]"})
+                if (auto x = lines[y].find(caption);
+                    x != std::string::npos &&
+                    (screen.At(static_cast<int>(x) + 2, static_cast<int>(y)).Attr & atBold) &&
+                    (bold.empty() || bold.back() != caption))
+                    bold.push_back(caption);
+    };
+    main.Show();
+    wizard.SetActivePage(first);
+    terminal.Key(TKey::Enter).Key(TKey::Enter);
+    host.Run(main);
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(main.IsClosed());
+    EXPECT_EQ(wizard.ActivePage(), &last);
+    EXPECT_FALSE(again.Checked()); // Enter is no Space
+    EXPECT_EQ(bold, (std::vector<std::string>{"[ Next > ]", "[ Finish ]"}));
 }
 
 TEST(TuiHost, BusyPumpsRedrawAtTheTimersPaceNotEachTime) {
