@@ -6,7 +6,8 @@ format off and the report on, confirm, force the dismount of the in-use volume, 
 resume the wipe, finish with Enter from the radio button the finished page focuses; the image
 and the report are checked. Run 2: Ctrl+C in the middle of the wipe; the report ends as aborted, and a
 second wipe of the same drive in the same program proves that the device and its lock were
-released.
+released. Run 3 (as root): this machine's real devices with a map file that names none of
+them; the drive page tells once why nothing is offered.
 
 Usage: tmux_wipe.py PATH/TO/purgelet
 """
@@ -44,9 +45,9 @@ def machine(folder):
 
 
 class Tmux:
-    def __init__(self, program, machine_file, cwd):
+    def __init__(self, program, machine_file, cwd, env=None):
         self.cwd = cwd
-        env = "PURGELET_MACHINE=%s" % machine_file
+        env = env or "PURGELET_MACHINE=%s" % machine_file
         subprocess.run(["tmux", "new-session", "-d", "-s", SESSION, "-x", "80", "-y", "25",
                         "-c", cwd, "env %s %s; echo EXITED-$?; sleep 30"
                         % (env, program)], check=True)
@@ -204,6 +205,33 @@ def run_interrupted(program, folder, machine_file):
     assert data[C_OFFSET:C_OFFSET + C_LENGTH] == bytes(C_LENGTH), "the second wipe did not finish"
 
 
+def run_nothing_to_wipe(program, folder):
+    """This machine's real devices, as root, with a map file that names none of them: the
+    drive page says once why nothing is offered, and the device under / is among them."""
+    if os.geteuid() != 0:
+        print("run 3 skipped: the real devices need root")
+        return
+    map_file = os.path.join(folder, "none.map")
+    with open(map_file, "w") as f:
+        f.write("only\n")
+    env = "-u PURGELET_MACHINE PURGELET_DRIVE_MAP=%s XDG_CONFIG_HOME=%s" % (
+        map_file, os.path.join(folder, "config"))
+    t = Tmux(program, None, folder, env=env)
+    try:
+        t.wait_for("This wizard will guide you")
+        t.keys("Enter")
+        shown = t.wait_for("Nothing can be wiped on this computer.")
+        assert "These devices were found and are not offered:" in shown, shown
+        assert ("holds the running system" in shown or "cannot be told" in shown), shown
+        assert "disk group" not in shown, "root was told to get the rights:\n" + shown
+        t.keys("Enter")  # OK
+        time.sleep(0.5)
+        assert "Nothing can be wiped" not in t.screen(), "the box stayed"
+        t.keys("Escape", "Escape")
+    finally:
+        t.close()
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -219,9 +247,10 @@ def main():
             json.dump(machine(folder), f)
         run_completed(program, folder, machine_file)
         run_interrupted(program, folder, machine_file)
+        run_nothing_to_wipe(program, folder)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
-    print("both runs passed")
+    print("all runs passed")
     return 0
 
 
