@@ -246,23 +246,27 @@ void TFrmMain::ShowWipeError(const XException& error) {
         {Is<XDetecting>, "ErrorXDetecting"},
         {Is<XReadOnly>, "ErrorXReadOnly"},
     };
-    for (const Choice& choice : kChoices) {
-        if (!choice.matches(error))
-            continue;
-        std::string text = CatalogueText(choice.key);
-        ReportWriteLine(text);
-        // A dismount that could not be done says why (what holds the drive): the user and
-        // the report need it to act on.
-        if (Is<XDisMount>(error) && !error.ErrorText.empty()) {
-            ReportWriteLine(error.ErrorText);
-            text += std::string("\r\n\r\n") + error.ErrorText;
+    // The class the table words, else the fallback with the exception's own message: a
+    // drive that fails in a way not foreseen (one that cannot be opened) is said, written
+    // into the report, and the run goes on with the next drive.
+    const char* key = nullptr;
+    for (const Choice& choice : kChoices)
+        if (choice.matches(error)) {
+            key = choice.key;
+            break;
         }
-        const bool abort = choice.key == kChoices[0].key;
-        GetHost().MessageDialog(text, abort ? TMsgDlgType::mtWarning : TMsgDlgType::mtError,
-                                mbOKButton, 0);
-        return;
+    std::string text = CatalogueText(key != nullptr ? key : "ErrorUnexpected");
+    if (key == nullptr)
+        text += std::string("\r\n") + error.what();
+    ReportWriteLine(text);
+    // A dismount that could not be done says why (what holds the drive): the user and the
+    // report need it to act on.
+    if (Is<XDisMount>(error) && !error.ErrorText.empty()) {
+        ReportWriteLine(error.ErrorText);
+        text += std::string("\r\n\r\n") + error.ErrorText;
     }
-    throw; // not ours to tell: the caller's handler is still active
+    GetHost().MessageDialog(text, Is<XAbort>(error) ? TMsgDlgType::mtWarning : TMsgDlgType::mtError,
+                            mbOKButton, 0);
 }
 
 void TFrmMain::RefreshProgress() {

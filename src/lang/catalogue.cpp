@@ -200,6 +200,8 @@ std::vector<TCatalogueEntry> BuildTable() {
         placeholder();
     }
 
+    program("ErrorUnexpected", "The drive could not be wiped:");
+
     // Question texts of the disk manager's dialogs, and the answer names.
     for (const char* key : {"Unknown error", "Error_generic", "Error_Write", "Error_Read",
                             "Error_Verify", "Error_CDDVD_not_ready", "Error_CDDVD_notEraseble",

@@ -136,6 +136,31 @@ TEST_F(WipeRunTest, AFailedDismountIsToldWithItsReason) {
     EXPECT_NE(report.find(End("SANITIZEFAILEDAT")), std::string::npos) << report;
 }
 
+// A drive that cannot be opened is a failure like any other: said with its message, written
+// under that drive, and the other drives are wiped.
+TEST_F(WipeRunTest, ADriveThatCannotBeOpenedIsToldAndTheOthersAreWiped) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C", "D", "R"});
+    host_.Then([this] { // detected and ticked; now it will not open
+        pc_->drive('C').faults.open = platform::sim::Fault::Always(ERROR_ACCESS_DENIED);
+    });
+    ScriptOptionsAndRun(true);
+    host_.Answer(mrOk); // the error box
+    Run();
+
+    ASSERT_EQ(host_.dialogs().size(), 1u);
+    const std::string told = host_.dialogs()[0].text;
+    EXPECT_EQ(told.rfind(P("ErrorUnexpected") + "\r\n", 0), 0u) << told;
+    EXPECT_NE(told.find("CreateFile"), std::string::npos) << told;
+    EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPFinished);
+    EXPECT_TRUE(All("disk.img", kPartC, kPartLength, 0xAA));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    EXPECT_EQ(ReadFile(ReportPath()), Head() + DiskHead("C") + told + "\r\n" + DiskHead("D") +
+                                          DiskHead("R") + End("SANITIZEFAILEDAT"));
+}
+
 TEST_F(WipeRunTest, AnAbortDuringTheSecondDriveLeavesTheThirdUntouched) {
     Boot();
     ASSERT_EQ(Start(), 0);
