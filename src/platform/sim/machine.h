@@ -208,6 +208,13 @@ public:
     nlohmann::json registry = nlohmann::json::object();
     std::filesystem::path baseDir;  // the machine file's folder
     std::filesystem::path imageDir; // where relative image names live
+    // "clock": "real": the clock and the tick count follow the host's; else they stand still
+    // (tests move them), so logs and reports are reproducible.
+    bool realClock = false;
+    // Where the current user's registry keys are kept between starts; empty: nowhere.
+    std::filesystem::path registryFile;
+    // The desktop folder the shell's "Shell Folders" key names; empty: none.
+    std::filesystem::path desktopFolder;
 
     // What the system recorded.
     std::vector<Call> calls;
@@ -250,6 +257,9 @@ std::int64_t GeometryBytes(const DISK_GEOMETRY& geometry);
 // else %LOCALAPPDATA%). Throws std::runtime_error when it cannot be resolved.
 std::filesystem::path ResolveImageDir(const std::string& value,
                                       const std::filesystem::path& baseDir);
+// The same rules for any folder key of the machine file (named in the error).
+std::filesystem::path ResolveFolder(const std::string& key, const std::string& value,
+                                    const std::filesystem::path& baseDir);
 
 // Bytes the host really allocated for a file, where the host tells (POSIX st_blocks);
 // nullopt where it does not, or when the file cannot be examined.
