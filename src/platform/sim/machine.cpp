@@ -1,5 +1,6 @@
 #include "platform/sim/machine.h"
 
+#include "platform/sim/fat_volume.h"
 #include "platform/sim/kernel32.h"
 #include "platform/sim/machine_file.h"
 #include "platform/system.h"
@@ -30,7 +31,8 @@ bool Fault::Fire() {
 
 // ---- Images.
 
-Image::Image(fs::path path, std::int64_t size) : path_(std::move(path)), size_(size) {}
+Image::Image(fs::path path, std::int64_t size, bool created)
+    : path_(std::move(path)), size_(size), created_(created) {}
 
 std::fstream& Image::Stream() {
     if (!stream_.is_open())
@@ -290,6 +292,36 @@ void WritePartitionTable(Machine& machine, int diskIndex) {
     disk.image->Write(0, mbr, sizeof(mbr));
 }
 
+// "files": a FAT file system with these files, written when the image was created by this
+// start, so a fresh demo drive holds data before a wipe. Checked on every start.
+void SeedFiles(const json& object, const std::string& where, Image* image, const FatLayout& layout,
+               const std::optional<Volume>& volume) {
+    if (!object.contains("files") || object["files"].is_null())
+        return;
+    const std::string at = where + ".files";
+    const json& list = object["files"];
+    if (!list.is_object())
+        Bad(at, "must be an object of file name: text");
+    std::vector<FatFile> files;
+    char name[11];
+    for (const auto& [fileName, text] : list.items()) {
+        if (!text.is_string())
+            Bad(at + "." + fileName, "must be a text");
+        if (!ShortName(fileName, name))
+            Bad(at + "." + fileName, "must be a short (8.3) file name");
+        files.push_back(FatFile{fileName, text.get<std::string>()});
+    }
+    if (!volume)
+        Bad(at, "needs a volume with a FAT file system");
+    if (image == nullptr || !image->created())
+        return;
+    try {
+        WriteFatVolume(*image, layout, volume->fileSystem, volume->label, volume->serial, files);
+    } catch (const std::runtime_error& error) {
+        Bad(at, error.what());
+    }
+}
+
 } // namespace
 
 // ---- Image folder.
@@ -383,7 +415,7 @@ Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
         fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // a truncate: no zeros
     if (ec)
         throw std::runtime_error("machine file: image \"" + name + "\": " + ec.message());
-    auto image = std::make_unique<Image>(path, size);
+    auto image = std::make_unique<Image>(path, size, fresh);
     Image* raw = image.get();
     images_[key] = std::move(image);
     return raw;
@@ -563,9 +595,19 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
                 m->InsertMedium(m->drives.back().letter, type,
                                 Get<std::string>(medium, "image", "", mat),
                                 Get<bool>(medium, "writeProtected", false, mat));
-                m->drives.back().medium->volume =
-                    medium.contains("volume") ? ParseVolume(medium["volume"], mat + ".volume")
-                                              : std::optional<Volume>(Volume{"", "FAT12"});
+                FloppyMedium& inserted = *m->drives.back().medium;
+                inserted.volume = medium.contains("volume")
+                                      ? ParseVolume(medium["volume"], mat + ".volume")
+                                      : std::optional<Volume>(Volume{"", "FAT12"});
+                DISK_GEOMETRY g;
+                FloppyGeometry(type, &g);
+                FatLayout layout;
+                layout.length = inserted.image->size();
+                layout.bytesPerSector = g.BytesPerSector;
+                layout.sectorsPerTrack = g.SectorsPerTrack;
+                layout.heads = g.TracksPerCylinder;
+                layout.floppy = true;
+                SeedFiles(medium, mat, inserted.image, layout, inserted.volume);
             }
             continue;
         }
@@ -599,6 +641,21 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
             drive.image = m->ImageFor(Get<std::string>(d, "image", "", at), drive.length);
             drive.hasDeviceNumber = d.contains("deviceNumber");
             drive.deviceNumber = static_cast<DWORD>(GetInt(d, "deviceNumber", 0, at));
+        }
+        FatLayout layout;
+        layout.length = drive.length;
+        if (drive.disk >= 0) {
+            const PhysicalDisk& disk = m->disks[static_cast<std::size_t>(drive.disk)];
+            layout.offset = drive.offset;
+            layout.bytesPerSector = disk.geometry.BytesPerSector;
+            layout.sectorsPerTrack = disk.geometry.SectorsPerTrack;
+            layout.heads = disk.geometry.TracksPerCylinder;
+            layout.hiddenSectors = drive.offset / disk.geometry.BytesPerSector;
+            SeedFiles(d, at, disk.image, layout, drive.volume);
+        } else {
+            layout.bytesPerSector = drive.bytesPerSector;
+            layout.hiddenSectors = drive.offset / drive.bytesPerSector;
+            SeedFiles(d, at, drive.image, layout, drive.volume);
         }
         m->drives.push_back(std::move(drive));
     }

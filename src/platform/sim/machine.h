@@ -63,8 +63,10 @@ struct FormatBehaviour {
 // A backing file, opened on first use and kept open for the machine's life.
 class Image {
 public:
-    Image(std::filesystem::path path, std::int64_t size);
+    Image(std::filesystem::path path, std::int64_t size, bool created = false);
     const std::filesystem::path& path() const { return path_; }
+    // The file did not exist before this machine made it (its first use).
+    bool created() const { return created_; }
     std::int64_t size() const { return size_; }
     bool Read(std::int64_t offset, void* buffer, std::size_t size);
     bool Write(std::int64_t offset, const void* buffer, std::size_t size);
@@ -74,6 +76,7 @@ private:
     std::fstream& Stream();
     std::filesystem::path path_;
     std::int64_t size_;
+    bool created_;
     std::fstream stream_;
 };
 
