@@ -148,7 +148,7 @@ bool SimRegistry::Save(std::string& why) {
     std::error_code ec;
     if (file_.has_parent_path())
         fs::create_directories(file_.parent_path(), ec);
-    if (damaged_) {
+    if (damaged_ && fs::is_regular_file(file_, ec)) {
         fs::path aside = file_;
         aside += ".damaged";
         fs::rename(file_, aside, ec);
