@@ -190,6 +190,11 @@ TEST(SimFatFiles, FilesThatCannotBeWrittenAreRefusedWithTheEntryNamed) {
               std::string::npos)
         << refusal(machine);
     machine = SeededMachine();
+    machine["drives"][1]["size"] = 1048576; // 2048 clusters: a FAT12 count
+    EXPECT_NE(refusal(machine).find("drives[1].files: the volume is too small for FAT16"),
+              std::string::npos)
+        << refusal(machine);
+    machine = SeededMachine();
     machine["drives"][1]["volume"] = nullptr;
     EXPECT_NE(refusal(machine).find("drives[1].files: needs a volume"), std::string::npos);
     machine = SeededMachine();

@@ -140,6 +140,9 @@ void WriteFatVolume(Image& image, const FatLayout& layout, const std::string& fi
             break;
         fatSectors = need;
     }
+    // A reader tells FAT12 from FAT16 by the cluster count alone.
+    if (type == FatType::Fat16 && clusters < 4085)
+        throw std::runtime_error("the volume is too small for FAT16");
     const std::uint32_t firstData = reserved + fats * fatSectors + rootSectors;
     const std::uint32_t clusterBytes = spc * bps;
 
