@@ -75,4 +75,28 @@ void AppendUtf8(std::string& out, char32_t code) {
     }
 }
 
+std::string Utf8ToCp1252(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const std::optional<char32_t> code = NextUtf8(utf8, pos);
+        if (!code) {
+            ++pos; // resynchronise on the next byte
+            out += '?';
+            continue;
+        }
+        const std::optional<unsigned char> byte = UnicodeToCp1252(*code, true);
+        out += byte ? static_cast<char>(*byte) : '?';
+    }
+    return out;
+}
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes)
+        AppendUtf8(out, Cp1252ToUnicode(static_cast<unsigned char>(c)));
+    return out;
+}
+
 } // namespace platform

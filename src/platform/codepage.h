@@ -22,4 +22,11 @@ std::optional<char32_t> NextUtf8(std::string_view text, std::size_t& pos);
 // Appends a character below U+10000 as UTF-8.
 void AppendUtf8(std::string& out, char32_t code);
 
+// UTF-8 text (a machine file's names and labels) in Windows-1252. A character the code page
+// lacks, and every byte of an invalid sequence, becomes "?"; the C1 controls that stand for
+// the unassigned bytes are taken back, so Cp1252ToUtf8 and this restore any byte string.
+std::string Utf8ToCp1252(std::string_view utf8);
+// Windows-1252 bytes as UTF-8; an unassigned byte becomes the C1 control of its number.
+std::string Cp1252ToUtf8(std::string_view bytes);
+
 } // namespace platform

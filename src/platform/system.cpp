@@ -3,6 +3,7 @@
 #include "platform/sim/sim.h"
 
 #include <cstdlib>
+#include <exception>
 
 namespace platform {
 
@@ -31,6 +32,18 @@ std::unique_ptr<System> CreateSystem() {
     if (machine != nullptr && *machine != '\0')
         return sim::CreateSimSystem(machine);
     return CreateNativeSystem();
+}
+
+bool InstallDefaultSystem(std::string& why) {
+    try {
+        Install(CreateSystem());
+        return true;
+    } catch (const std::exception& error) {
+        why = error.what();
+    } catch (...) {
+        why = "the system could not be set up";
+    }
+    return false;
 }
 
 } // namespace platform

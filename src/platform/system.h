@@ -36,6 +36,10 @@ std::unique_ptr<System> Install(std::unique_ptr<System> system);
 // The default: a simulated PC when the environment variable PURGELET_MACHINE names a
 // machine file, else the native back-end of this build.
 std::unique_ptr<System> CreateSystem();
+// Installs the default system (CreateSystem) now, so that an entry point reports a machine
+// file it cannot use before it opens the terminal or anything else: false, and why (the file
+// and what is wrong with it), when it cannot be made.
+bool InstallDefaultSystem(std::string& why);
 // The real system of this build (defined by the linux or win32 back-end).
 std::unique_ptr<System> CreateNativeSystem();
 

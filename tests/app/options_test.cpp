@@ -8,6 +8,7 @@
 #include "report/exceptions.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -492,6 +493,38 @@ TEST(DesktopFolder, OneEnvironmentReferenceIsExpanded) {
     EXPECT_EQ(purgelet::ExpandOneEnvironmentReference("%PURGELET_NOT_SET%\\x"),
               "%PURGELET_NOT_SET%\\x");
     EXPECT_EQ(purgelet::ExpandOneEnvironmentReference("100%"), "100%");
+}
+
+// A simulated PC whose machine names a desktop folder (the demo's, in the user's data
+// folder) puts the default report there; the options it stores survive in its registry file.
+TEST(DesktopFolder, TheMachinesDesktopFolderTakesTheDefaultReport) {
+    const fs::path folder =
+        fs::temp_directory_path() /
+        ("purgelet-desktop-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(folder);
+    std::ofstream(folder / "pc.json")
+        << R"({"desktopFolder": "data/Desktop", "registryFile": "data/registry.json"})";
+    {
+        platform::ScopedSystem installed(
+            platform::sim::CreateSimSystem((folder / "pc.json").string()));
+        purgelet::ReadDesktopFolder();
+        EXPECT_EQ(fs::path(purgelet::DesktopFolder()), folder / "data" / "Desktop");
+        EXPECT_EQ(fs::path(purgelet::DefaultReportPath()),
+                  folder / "data" / "Desktop" / "Purgelet.log");
+        TPLOptions options;
+        options.UseIsaac = true;
+        options.OverwriteBuffer = 4;
+    }
+    {
+        platform::ScopedSystem installed(
+            platform::sim::CreateSimSystem((folder / "pc.json").string()));
+        TPLOptions reloaded;
+        EXPECT_TRUE(reloaded.UseIsaac);
+        EXPECT_EQ(reloaded.OverwriteBuffer, 4);
+    }
+    std::error_code ec;
+    fs::remove_all(folder, ec);
 }
 
 TEST(DesktopFolder, NoDesktopKnownLeavesTheBareFileName) {

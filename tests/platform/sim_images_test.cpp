@@ -214,9 +214,14 @@ TEST(SimImages, TheShippedDemoMachineRuns) {
     ASSERT_TRUE(in.good());
     json file = json::parse(in, nullptr, true, true);
     EXPECT_EQ(file.value("imageDir", ""), "@userdata/purgelet/demo");
+    EXPECT_EQ(file.value("desktopFolder", ""), "@userdata/purgelet/demo/Desktop");
+    EXPECT_EQ(file.value("registryFile", ""), "registry.json"); // beside the images
+    EXPECT_EQ(file.value("clock", ""), "real");
     Scratch scratch;
     file["imageDir"] = scratch.path().string();
+    file["desktopFolder"] = (scratch.path() / "Desktop").string();
     std::shared_ptr<sim::Machine> m = sim::Machine::Parse(file, folder);
+    EXPECT_EQ(m->registryFile, scratch.path() / "registry.json");
     platform::ScopedSystem scope(sim::CreateSimSystem(m));
     auto& k = platform::k32();
 

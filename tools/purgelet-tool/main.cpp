@@ -1,5 +1,6 @@
 // purgelet-tool: the companion tool for people who write method and language files.
 #include "commands.h"
+#include "platform/system.h"
 
 #include <cstdio>
 
@@ -18,6 +19,13 @@ void Usage() {
 int main(int argc, char** argv) {
     if (argc < 2) {
         Usage();
+        return 2;
+    }
+    // The tool reaches files through the platform like the program, so PURGELET_MACHINE
+    // moves it onto the simulated PC too: a machine file it cannot use is said, not aborted on.
+    std::string why;
+    if (!platform::InstallDefaultSystem(why)) {
+        std::fprintf(stderr, "purgelet-tool: %s\n", why.c_str());
         return 2;
     }
     std::string command = argv[1];

@@ -86,7 +86,8 @@ DWORD SimAspi32::SendASPI32Command(void* request) {
         hung_.insert(srb);
         return srb->SRB_Status = SS_PENDING;
     }
-    MmcResult r = ExecuteMmc(*d, srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, kernel_.ticks);
+    MmcResult r =
+        ExecuteMmc(*d, srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, kernel_.MachineTicks());
     srb->SRB_HaStat = HASTAT_OK;
     srb->SRB_TargStat = r.status;
     if (r.status != 0)

@@ -11,6 +11,8 @@ SimKernel32::SimKernel32(std::unique_ptr<Kernel32> host, std::shared_ptr<Machine
     : host_(std::move(host)), machine_(std::move(machine)) {
     platformId = machine_->platformId;
     buildNumber = machine_->buildNumber;
+    realClock = machine_->realClock;
+    hostTicks_ = host_->GetTickCount();
 }
 
 std::string SimKernel32::SysErrorMessage(DWORD code) {
@@ -37,9 +39,50 @@ BOOL SimKernel32::GetVersionExA(OSVERSIONINFOA* info) {
     return TRUE;
 }
 
+// ---- Clock.
+
+DWORD SimKernel32::MachineTicks() {
+    if (realClock) {
+        // Added up in steps, so what a test added to ticks stays added.
+        const DWORD now = host_->GetTickCount();
+        ticks += now - hostTicks_;
+        hostTicks_ = now;
+    }
+    return ticks;
+}
+
+void SimKernel32::GetLocalTime(SYSTEMTIME* time) {
+    if (realClock)
+        host_->GetLocalTime(time);
+    else
+        *time = localTime;
+}
+
+void SimKernel32::GetSystemTime(SYSTEMTIME* time) {
+    if (realClock)
+        host_->GetSystemTime(time);
+    else
+        *time = utcTime;
+}
+
 BOOL SimKernel32::QueryPerformanceCounter(LARGE_INTEGER* count) {
+    if (realClock)
+        return host_->QueryPerformanceCounter(count);
     count->QuadPart = static_cast<LONGLONG>(ticks) * 1000;
     return TRUE;
+}
+
+void SimKernel32::Sleep(DWORD milliseconds) {
+    Pass(milliseconds);
+}
+
+void SimKernel32::Pass(DWORD milliseconds) {
+    if (!realClock) {
+        ticks += milliseconds;
+        return;
+    }
+    host_->Sleep(milliseconds);
+    MachineTicks();
 }
 
 HANDLE SimKernel32::FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {

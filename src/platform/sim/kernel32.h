@@ -12,7 +12,7 @@ namespace platform::sim {
 // kernel32 of the simulated PC. Drive letters and physical disks are those of the machine;
 // their raw devices read and write the machine's image files and never a real device.
 // Ordinary files are passed to the host's kernel32; the clock is fixed (settable by a test)
-// so that logs and reports are reproducible.
+// so that logs and reports are reproducible, unless the machine asks for the real clock.
 class SimKernel32 : public Kernel32 {
 public:
     SimKernel32(std::unique_ptr<Kernel32> host, std::shared_ptr<Machine> machine);
@@ -22,6 +22,12 @@ public:
     DWORD platformId = VER_PLATFORM_WIN32_NT;
     DWORD buildNumber = 2600;
     DWORD ticks = 0;
+    // The host's clock: the times are the host's, the tick count moves with the host's and
+    // Sleep and waits take real time. Else the clock stands still until a test moves it.
+    bool realClock = false;
+
+    // The machine's tick count now (what GetTickCount answers); a test may add to ticks.
+    DWORD MachineTicks();
 
     Machine& machine() { return *machine_; }
     const std::shared_ptr<Machine>& sharedMachine() const { return machine_; }
@@ -36,11 +42,11 @@ public:
         return machine_->executable.empty() ? host_->GetModuleFileNameA()
                                             : machine_->executable.string();
     }
-    void GetLocalTime(SYSTEMTIME* time) override { *time = localTime; }
-    void GetSystemTime(SYSTEMTIME* time) override { *time = utcTime; }
+    void GetLocalTime(SYSTEMTIME* time) override;
+    void GetSystemTime(SYSTEMTIME* time) override;
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
-    DWORD GetTickCount() override { return ticks; }
-    void Sleep(DWORD milliseconds) override { ticks += milliseconds; }
+    DWORD GetTickCount() override { return MachineTicks(); }
+    void Sleep(DWORD milliseconds) override;
     // Events: a wait on an unset event lets its time limit pass on the machine's clock.
     HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                         LPCSTR name) override;
@@ -149,7 +155,11 @@ private:
     // Closing the device gives up the volume locks it held.
     void ReleaseVwin32Locks(HANDLE handle);
 
+    // Lets milliseconds pass on the machine's clock (really, with the real clock).
+    void Pass(DWORD milliseconds);
+
     std::unique_ptr<Kernel32> host_;
+    DWORD hostTicks_ = 0; // the host's tick count when ticks was last brought up to date
     LocalEvents events_{0x5F000000};
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;

@@ -1,11 +1,13 @@
 #include "platform/sim/machine.h"
 
+#include "platform/sim/fat_volume.h"
 #include "platform/sim/kernel32.h"
 #include "platform/sim/machine_file.h"
 #include "platform/system.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -29,7 +31,8 @@ bool Fault::Fire() {
 
 // ---- Images.
 
-Image::Image(fs::path path, std::int64_t size) : path_(std::move(path)), size_(size) {}
+Image::Image(fs::path path, std::int64_t size, bool created)
+    : path_(std::move(path)), size_(size), created_(created) {}
 
 std::fstream& Image::Stream() {
     if (!stream_.is_open())
@@ -226,8 +229,8 @@ std::optional<Volume> ParseVolume(const json& object, const std::string& where) 
     if (!object.is_object())
         Bad(where, "volume must be an object or null");
     Volume v;
-    v.label = Get<std::string>(object, "label", "", where);
-    v.fileSystem = Get<std::string>(object, "fileSystem", "NTFS", where);
+    v.label = GetText(object, "label", "", where);
+    v.fileSystem = GetText(object, "fileSystem", "NTFS", where);
     v.serial = static_cast<DWORD>(GetInt(object, "serial", v.serial, where));
     v.flags = static_cast<DWORD>(GetInt(object, "flags", v.flags, where));
     v.maxComponentLength =
@@ -289,6 +292,36 @@ void WritePartitionTable(Machine& machine, int diskIndex) {
     disk.image->Write(0, mbr, sizeof(mbr));
 }
 
+// "files": a FAT file system with these files, written when the image was created by this
+// start, so a fresh demo drive holds data before a wipe. Checked on every start.
+void SeedFiles(const json& object, const std::string& where, Image* image, const FatLayout& layout,
+               const std::optional<Volume>& volume) {
+    if (!object.contains("files") || object["files"].is_null())
+        return;
+    const std::string at = where + ".files";
+    const json& list = object["files"];
+    if (!list.is_object())
+        Bad(at, "must be an object of file name: text");
+    std::vector<FatFile> files;
+    char name[11];
+    for (const auto& [fileName, text] : list.items()) {
+        if (!text.is_string())
+            Bad(at + "." + fileName, "must be a text");
+        if (!ShortName(fileName, name))
+            Bad(at + "." + fileName, "must be a short (8.3) file name");
+        files.push_back(FatFile{fileName, text.get<std::string>()});
+    }
+    if (!volume)
+        Bad(at, "needs a volume with a FAT file system");
+    if (image == nullptr || !image->created())
+        return;
+    try {
+        WriteFatVolume(*image, layout, volume->fileSystem, volume->label, volume->serial, files);
+    } catch (const std::runtime_error& error) {
+        Bad(at, error.what());
+    }
+}
+
 } // namespace
 
 // ---- Image folder.
@@ -307,34 +340,38 @@ std::optional<fs::path> AbsoluteFolderIn(const char* variable) {
     return folder;
 }
 
-fs::path UserDataFolder() {
+fs::path UserDataFolder(const std::string& key) {
     if (auto folder = AbsoluteFolderIn("XDG_DATA_HOME"))
         return *folder;
     if (auto home = AbsoluteFolderIn("HOME"))
         return *home / ".local" / "share";
     if (auto local = AbsoluteFolderIn("LOCALAPPDATA")) // Windows without a HOME
         return *local;
-    Bad("imageDir", "\"@userdata\" needs XDG_DATA_HOME or HOME set to an absolute folder");
+    Bad(key, "\"@userdata\" needs XDG_DATA_HOME or HOME set to an absolute folder");
 }
 
 } // namespace
 
-fs::path ResolveImageDir(const std::string& value, const fs::path& baseDir) {
+fs::path ResolveFolder(const std::string& key, const std::string& value, const fs::path& baseDir) {
     static const std::string kUserData = "@userdata";
     if (value.empty())
-        Bad("imageDir", "must name a folder");
+        Bad(key, "must name a folder");
     if (value.compare(0, kUserData.size(), kUserData) != 0)
         return fs::path(value).is_absolute() ? fs::path(value) : baseDir / value;
     if (value.size() == kUserData.size())
-        return UserDataFolder();
+        return UserDataFolder(key);
     if (value[kUserData.size()] != '/' && value[kUserData.size()] != '\\')
-        Bad("imageDir", "\"" + value + "\": the user's data folder is written \"@userdata/...\"");
+        Bad(key, "\"" + value + "\": the user's data folder is written \"@userdata/...\"");
     // The rest stays inside the user's data folder.
     fs::path rest(value.substr(kUserData.size() + 1));
     if (rest.has_root_path() ||
         std::any_of(rest.begin(), rest.end(), [](const fs::path& p) { return p == ".."; }))
-        Bad("imageDir", "\"" + value + "\" leaves the user's data folder");
-    return UserDataFolder() / rest;
+        Bad(key, "\"" + value + "\" leaves the user's data folder");
+    return UserDataFolder(key) / rest;
+}
+
+fs::path ResolveImageDir(const std::string& value, const fs::path& baseDir) {
+    return ResolveFolder("imageDir", value, baseDir);
 }
 
 std::optional<std::int64_t> AllocatedBytes(const fs::path& file) {
@@ -378,11 +415,25 @@ Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
         fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // a truncate: no zeros
     if (ec)
         throw std::runtime_error("machine file: image \"" + name + "\": " + ec.message());
-    auto image = std::make_unique<Image>(path, size);
+    auto image = std::make_unique<Image>(path, size, fresh);
     Image* raw = image.get();
     images_[key] = std::move(image);
     return raw;
 }
+
+namespace {
+
+// A folder key of the top level, resolved as ResolveFolder does and created when missing.
+fs::path MadeFolder(const json& file, const char* key, const fs::path& baseDir) {
+    fs::path folder = ResolveFolder(key, Get<std::string>(file, key, "", key), baseDir);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder, ec))
+        Bad(key, "\"" + folder.string() + "\" is not a folder and cannot be made one");
+    return folder;
+}
+
+} // namespace
 
 std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDir) {
     auto m = std::make_unique<Machine>();
@@ -416,14 +467,20 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
     if (file.contains("registry"))
         m->registry = file["registry"];
     m->imageDir = baseDir;
-    if (file.contains("imageDir") && !file["imageDir"].is_null()) {
-        m->imageDir = ResolveImageDir(Get<std::string>(file, "imageDir", "", "imageDir"), baseDir);
-        std::error_code ec;
-        fs::create_directories(m->imageDir, ec);
-        if (!fs::is_directory(m->imageDir, ec))
-            Bad("imageDir",
-                "\"" + m->imageDir.string() + "\" is not a folder and cannot be made one");
-    }
+    if (file.contains("imageDir") && !file["imageDir"].is_null())
+        m->imageDir = MadeFolder(file, "imageDir", baseDir);
+    const std::string clock = Get<std::string>(file, "clock", "fixed", "clock");
+    if (clock != "fixed" && clock != "real")
+        Bad("clock", "must be \"fixed\" or \"real\"");
+    m->realClock = clock == "real";
+    if (const std::string registryFile = Get<std::string>(file, "registryFile", "", "registryFile");
+        !registryFile.empty())
+        m->registryFile = fs::path(registryFile).is_absolute() ? fs::path(registryFile)
+                                                               : m->imageDir / registryFile;
+    else if (file.contains("registryFile") && !file["registryFile"].is_null())
+        Bad("registryFile", "must name a file");
+    if (file.contains("desktopFolder") && !file["desktopFolder"].is_null())
+        m->desktopFolder = MadeFolder(file, "desktopFolder", baseDir);
 
     const json disks = file.value("physicalDisks", json::array());
     if (!disks.is_array())
@@ -435,17 +492,16 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         if (!d.is_object())
             Bad(at, "must be an object");
         PhysicalDisk disk;
-        disk.friendlyName = Get<std::string>(d, "friendlyName", "SIM HARDDISK", at);
+        disk.friendlyName = GetText(d, "friendlyName", "SIM HARDDISK", at);
         disk.deviceNumber =
             static_cast<DWORD>(GetInt(d, "deviceNumber", static_cast<std::int64_t>(i), at));
-        disk.instanceId = Get<std::string>(
-            d, "instanceId", "IDE\\DISKSIM_HARDDISK\\5&SIM&0&" + std::to_string(i), at);
-        disk.hardwareId = Get<std::string>(d, "hardwareId", "IDE\\DiskSIM_HARDDISK", at);
-        disk.devicePath =
-            Get<std::string>(d, "devicePath",
-                             "\\\\?\\ide#disksim_harddisk#5&sim&0&" + std::to_string(i) +
-                                 "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
-                             at);
+        disk.instanceId =
+            GetText(d, "instanceId", "IDE\\DISKSIM_HARDDISK\\5&SIM&0&" + std::to_string(i), at);
+        disk.hardwareId = GetText(d, "hardwareId", "IDE\\DiskSIM_HARDDISK", at);
+        disk.devicePath = GetText(d, "devicePath",
+                                  "\\\\?\\ide#disksim_harddisk#5&sim&0&" + std::to_string(i) +
+                                      "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+                                  at);
         const json g = d.value("geometry", json::object());
         std::string gat = at + ".geometry";
         disk.geometry.Cylinders.QuadPart = GetInt(g, "cylinders", 16, gat);
@@ -497,7 +553,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         drive.volume = d.contains("volume") ? ParseVolume(d["volume"], at + ".volume")
                                             : std::optional<Volume>(Volume{});
         if (d.contains("displayName") && !d["displayName"].is_null())
-            drive.displayName = Get<std::string>(d, "displayName", "", at);
+            drive.displayName = GetText(d, "displayName", "", at);
         drive.inUse = Get<bool>(d, "inUse", false, at);
         if (d.contains("int13Unit") && !d["int13Unit"].is_null())
             drive.int13Unit = static_cast<int>(GetInt(d, "int13Unit", 0, at)) & 0xFF;
@@ -539,9 +595,19 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
                 m->InsertMedium(m->drives.back().letter, type,
                                 Get<std::string>(medium, "image", "", mat),
                                 Get<bool>(medium, "writeProtected", false, mat));
-                m->drives.back().medium->volume =
-                    medium.contains("volume") ? ParseVolume(medium["volume"], mat + ".volume")
-                                              : std::optional<Volume>(Volume{"", "FAT12"});
+                FloppyMedium& inserted = *m->drives.back().medium;
+                inserted.volume = medium.contains("volume")
+                                      ? ParseVolume(medium["volume"], mat + ".volume")
+                                      : std::optional<Volume>(Volume{"", "FAT12"});
+                DISK_GEOMETRY g;
+                FloppyGeometry(type, &g);
+                FatLayout layout;
+                layout.length = inserted.image->size();
+                layout.bytesPerSector = g.BytesPerSector;
+                layout.sectorsPerTrack = g.SectorsPerTrack;
+                layout.heads = g.TracksPerCylinder;
+                layout.floppy = true;
+                SeedFiles(medium, mat, inserted.image, layout, inserted.volume);
             }
             continue;
         }
@@ -576,6 +642,21 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
             drive.hasDeviceNumber = d.contains("deviceNumber");
             drive.deviceNumber = static_cast<DWORD>(GetInt(d, "deviceNumber", 0, at));
         }
+        FatLayout layout;
+        layout.length = drive.length;
+        if (drive.disk >= 0) {
+            const PhysicalDisk& disk = m->disks[static_cast<std::size_t>(drive.disk)];
+            layout.offset = drive.offset;
+            layout.bytesPerSector = disk.geometry.BytesPerSector;
+            layout.sectorsPerTrack = disk.geometry.SectorsPerTrack;
+            layout.heads = disk.geometry.TracksPerCylinder;
+            layout.hiddenSectors = drive.offset / disk.geometry.BytesPerSector;
+            SeedFiles(d, at, disk.image, layout, drive.volume);
+        } else {
+            layout.bytesPerSector = drive.bytesPerSector;
+            layout.hiddenSectors = drive.offset / drive.bytesPerSector;
+            SeedFiles(d, at, drive.image, layout, drive.volume);
+        }
         m->drives.push_back(std::move(drive));
     }
     ParseOptical(*m, file);
@@ -585,17 +666,48 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
     return m;
 }
 
+std::string JsonErrorText(const json::exception& error) {
+    // The library's own tag ("[json.exception.parse_error.101] ") says nothing to a user.
+    std::string text = error.what();
+    if (text.compare(0, 16, "[json.exception.") == 0) {
+        const std::size_t end = text.find("] ");
+        if (end != std::string::npos)
+            text.erase(0, end + 2);
+    }
+    return text;
+}
+
 std::unique_ptr<Machine> Machine::Load(const fs::path& machineFile) {
+    const std::string named = "machine file \"" + machineFile.string() + "\"";
+    std::error_code ec;
+    if (!fs::exists(machineFile, ec))
+        throw std::runtime_error(named + " does not exist");
+    if (fs::is_directory(machineFile, ec))
+        throw std::runtime_error(named + " is a folder, not a file");
     std::ifstream in(machineFile, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("machine file \"" + machineFile.string() + "\" cannot be read");
+    if (!in) {
+        const int error = errno;
+        throw std::runtime_error(
+            named + " cannot be read" +
+            (error != 0 ? " (" + std::string(std::strerror(error)) + ")" : std::string()));
+    }
     json file;
     try {
         file = json::parse(in, nullptr, true, true);
     } catch (const json::exception& e) {
-        throw std::runtime_error("machine file \"" + machineFile.string() + "\": " + e.what());
+        // The parser's text names the line and the column.
+        throw std::runtime_error(named + ": " + JsonErrorText(e));
     }
-    return Parse(file, fs::absolute(machineFile).parent_path());
+    try {
+        return Parse(file, fs::absolute(machineFile).parent_path());
+    } catch (const std::exception& e) {
+        // Parse names the entry; the user also needs to know which file.
+        std::string what = e.what();
+        const std::string prefix = "machine file: ";
+        if (what.compare(0, prefix.size(), prefix) == 0)
+            what.erase(0, prefix.size());
+        throw std::runtime_error(named + ": " + what);
+    }
 }
 
 Drive* Machine::FindDrive(char letter) {

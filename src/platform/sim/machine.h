@@ -63,8 +63,10 @@ struct FormatBehaviour {
 // A backing file, opened on first use and kept open for the machine's life.
 class Image {
 public:
-    Image(std::filesystem::path path, std::int64_t size);
+    Image(std::filesystem::path path, std::int64_t size, bool created = false);
     const std::filesystem::path& path() const { return path_; }
+    // The file did not exist before this machine made it (its first use).
+    bool created() const { return created_; }
     std::int64_t size() const { return size_; }
     bool Read(std::int64_t offset, void* buffer, std::size_t size);
     bool Write(std::int64_t offset, const void* buffer, std::size_t size);
@@ -74,6 +76,7 @@ private:
     std::fstream& Stream();
     std::filesystem::path path_;
     std::int64_t size_;
+    bool created_;
     std::fstream stream_;
 };
 
@@ -208,6 +211,13 @@ public:
     nlohmann::json registry = nlohmann::json::object();
     std::filesystem::path baseDir;  // the machine file's folder
     std::filesystem::path imageDir; // where relative image names live
+    // "clock": "real": the clock and the tick count follow the host's; else they stand still
+    // (tests move them), so logs and reports are reproducible.
+    bool realClock = false;
+    // Where the current user's registry keys are kept between starts; empty: nowhere.
+    std::filesystem::path registryFile;
+    // The desktop folder the shell's "Shell Folders" key names; empty: none.
+    std::filesystem::path desktopFolder;
 
     // What the system recorded.
     std::vector<Call> calls;
@@ -250,6 +260,9 @@ std::int64_t GeometryBytes(const DISK_GEOMETRY& geometry);
 // else %LOCALAPPDATA%). Throws std::runtime_error when it cannot be resolved.
 std::filesystem::path ResolveImageDir(const std::string& value,
                                       const std::filesystem::path& baseDir);
+// The same rules for any folder key of the machine file (named in the error).
+std::filesystem::path ResolveFolder(const std::string& key, const std::string& value,
+                                    const std::filesystem::path& baseDir);
 
 // Bytes the host really allocated for a file, where the host tells (POSIX st_blocks);
 // nullopt where it does not, or when the file cannot be examined.

@@ -1,6 +1,8 @@
 // Reading the machine file, for the files that parse their part of it.
 #pragma once
 
+#include "platform/codepage.h"
+
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -8,6 +10,9 @@ namespace platform::sim {
 
 // Refuses the machine file, naming where in it the fault lies.
 [[noreturn]] void Bad(const std::string& where, const std::string& what);
+
+// A JSON library error in words, without the library's tag.
+std::string JsonErrorText(const nlohmann::json::exception& error);
 
 // object[key] as a T; fallback when it is absent or null, a refusal when it is no T.
 template <class T>
@@ -17,8 +22,15 @@ T Get(const nlohmann::json& object, const char* key, T fallback, const std::stri
     try {
         return object[key].get<T>();
     } catch (const nlohmann::json::exception& e) {
-        Bad(where + "." + key, e.what());
+        Bad(where + "." + key, JsonErrorText(e));
     }
+}
+
+// A text the machine file hands the program (a name, a label): UTF-8 in the file, the
+// program's Windows-1252 out, "?" for what that code page lacks.
+inline std::string GetText(const nlohmann::json& object, const char* key,
+                           const std::string& fallback, const std::string& where) {
+    return Utf8ToCp1252(Get<std::string>(object, key, fallback, where));
 }
 
 } // namespace platform::sim

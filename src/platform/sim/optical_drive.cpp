@@ -369,9 +369,9 @@ void ParseOptical(Machine& m, const json& file) {
             Bad(at + ".letter", "must be one letter A to Z, or absent");
         if (!letter.empty())
             d.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
-        d.vendor = Get<std::string>(o, "vendor", d.vendor, at);
-        d.product = Get<std::string>(o, "product", d.product, at);
-        d.revision = Get<std::string>(o, "revision", d.revision, at);
+        d.vendor = GetText(o, "vendor", d.vendor, at);
+        d.product = GetText(o, "product", d.product, at);
+        d.revision = GetText(o, "revision", d.revision, at);
         d.peripheral = static_cast<BYTE>(Get<int>(o, "inquiryType", d.peripheral, at));
         d.readCaps = Bits(o, "reads", d.readCaps,
                           {"CD-R", "CD-RW", "Method2", "DVD-ROM", "DVD-R", "DVD-RAM"}, at);
@@ -416,14 +416,14 @@ void ParseOptical(Machine& m, const json& file) {
             if (o.contains("volume")) {
                 const json& v = o["volume"];
                 Volume volume;
-                volume.label = Get<std::string>(v, "label", "", at + ".volume");
-                volume.fileSystem = Get<std::string>(v, "fileSystem", "CDFS", at + ".volume");
+                volume.label = GetText(v, "label", "", at + ".volume");
+                volume.fileSystem = GetText(v, "fileSystem", "CDFS", at + ".volume");
                 volume.totalBytes = Get<std::int64_t>(v, "totalBytes", 0, at + ".volume");
                 volume.freeBytes = Get<std::int64_t>(v, "freeBytes", 0, at + ".volume");
                 drive.volume = volume;
             }
             if (o.contains("displayName"))
-                drive.displayName = Get<std::string>(o, "displayName", "", at);
+                drive.displayName = GetText(o, "displayName", "", at);
             m.drives.push_back(std::move(drive));
         }
         m.opticalDrives.push_back(std::move(d));

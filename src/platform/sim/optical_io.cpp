@@ -26,7 +26,7 @@ DWORD SimKernel32::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     if (result == WAIT_FAILED)
         machine_->lastError = ERROR_INVALID_HANDLE;
     else if (result == WAIT_TIMEOUT && milliseconds != INFINITE)
-        ticks += milliseconds;
+        Pass(milliseconds);
     return result;
 }
 
@@ -79,7 +79,7 @@ BOOL SimKernel32::OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD i
     const bool dataOut = spt->DataIn == SCSI_IOCTL_DATA_OUT;
     if (dataOut != (spt->Cdb[0] == 0x2A || spt->Cdb[0] == 0x55) && length > 0)
         return Fail(ERROR_INVALID_PARAMETER); // a direction the command does not have
-    MmcResult r = ExecuteMmc(*drive, spt->Cdb, data, length, ticks);
+    MmcResult r = ExecuteMmc(*drive, spt->Cdb, data, length, MachineTicks());
     spt->ScsiStatus = r.status;
     if (r.status != 0 && spt->SenseInfoLength > 0)
         std::memcpy(bytes + spt->SenseInfoOffset, r.sense,

@@ -6,6 +6,8 @@
 #include "platform/sim/shell32.h"
 #include "platform/sim/sim.h"
 
+#include <stdexcept>
+
 namespace platform::sim {
 
 namespace {
@@ -26,7 +28,8 @@ std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
     SimKernel32& k = *kernel32;
     system->kernel32 = std::move(kernel32);
     system->shell32 = std::make_unique<SimShell32>(machine);
-    system->registry = CreateSimRegistry(machine->registry);
+    system->registry = CreateSimRegistry(machine->registry, machine->registryFile,
+                                         machine->desktopFolder.string());
     system->setupapi = std::make_unique<SimSetupApi>(k, SetupDevicesOf(*machine));
     if (machine->aspi.installed)
         system->aspi32 = std::make_unique<SimAspi32>(k, machine);
@@ -43,7 +46,12 @@ std::unique_ptr<System> CreateSimSystem(const std::string& machineFile) {
         machine = Machine::Parse(nlohmann::json::object(), std::filesystem::current_path());
     else
         machine = Machine::Load(machineFile);
-    return CreateSimSystem(std::move(machine));
+    try {
+        return CreateSimSystem(std::move(machine));
+    } catch (const std::invalid_argument& error) {
+        // The registry is checked as the system is made: the message still names the file.
+        throw std::runtime_error("machine file \"" + machineFile + "\": " + error.what());
+    }
 }
 
 } // namespace platform::sim

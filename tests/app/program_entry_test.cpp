@@ -1,0 +1,107 @@
+// The executables started with PURGELET_MACHINE naming a machine file they cannot use: each
+// says why on standard error and exits with a status, never an abort, and the terminal
+// program does so before it takes the terminal (its output stays empty).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#ifdef PURGELET_PROGRAM
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProgramEntry : public ::testing::Test {
+protected:
+    ProgramEntry() {
+        static std::atomic<int> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        folder_ = fs::temp_directory_path() /
+                  ("purgelet-entry-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        fs::create_directories(folder_);
+    }
+    ~ProgramEntry() override {
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+
+    struct Outcome {
+        bool exited = false;  // ended by itself, not by a signal
+        int status = -1;      // its exit status
+        std::string out, err; // what it wrote
+    };
+
+    // Runs program with the machine file, standard input and output on plain files.
+    Outcome Run(const std::string& program, const std::string& arguments,
+                const std::string& machine) {
+        Outcome outcome;
+#ifdef PURGELET_PROGRAM
+        const fs::path out = folder_ / "out.txt", err = folder_ / "err.txt";
+        const std::string command = "PURGELET_MACHINE='" + machine + "' TERM=xterm '" + program +
+                                    "' " + arguments + " </dev/null >'" + out.string() + "' 2>'" +
+                                    err.string() + "'";
+        const int raw = std::system(command.c_str());
+        outcome.exited = raw != -1 && WIFEXITED(raw);
+        outcome.status = outcome.exited ? WEXITSTATUS(raw) : -1;
+        auto read = [](const fs::path& file) {
+            std::ifstream in(file, std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        outcome.out = read(out);
+        outcome.err = read(err);
+#else
+        (void)program, (void)arguments, (void)machine;
+#endif
+        return outcome;
+    }
+
+    fs::path folder_;
+};
+
+#ifdef PURGELET_PROGRAM
+
+TEST_F(ProgramEntry, TheTerminalProgramSaysWhatIsWrongWithTheMachineFile) {
+    const std::string absent = (folder_ / "absent.json").string();
+    Outcome missing = Run(PURGELET_PROGRAM, "", absent);
+    ASSERT_TRUE(missing.exited) << "killed by a signal";
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "purgelet: machine file \"" + absent + "\" does not exist\n");
+    EXPECT_EQ(missing.out, ""); // the terminal was never taken
+
+    const fs::path damaged = folder_ / "damaged.json";
+    std::ofstream(damaged) << "{\n  \"drives\": [\n    {\"letter\": \"C\",}\n  ]\n}\n";
+    Outcome broken = Run(PURGELET_PROGRAM, "/W c:", damaged.string());
+    ASSERT_TRUE(broken.exited) << "killed by a signal";
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_EQ(broken.err.rfind("purgelet: machine file \"" + damaged.string() + "\": ", 0), 0u)
+        << broken.err;
+    EXPECT_NE(broken.err.find("line 3, column"), std::string::npos) << broken.err;
+    EXPECT_EQ(broken.out, "");
+
+    const fs::path bad = folder_ / "bad.json";
+    std::ofstream(bad) << R"({"platform": "OS/2"})";
+    Outcome value = Run(PURGELET_PROGRAM, "", bad.string());
+    ASSERT_TRUE(value.exited);
+    EXPECT_EQ(value.status, 2);
+    EXPECT_NE(value.err.find("platform: must be"), std::string::npos) << value.err;
+}
+
+TEST_F(ProgramEntry, TheToolSaysWhatIsWrongWithTheMachineFile) {
+    const fs::path damaged = folder_ / "damaged.json";
+    std::ofstream(damaged) << "[";
+    Outcome broken = Run(PURGELET_TOOL, "lang dump x.lng", damaged.string());
+    ASSERT_TRUE(broken.exited) << "killed by a signal";
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_EQ(broken.err.rfind("purgelet-tool: machine file \"" + damaged.string() + "\": ", 0), 0u)
+        << broken.err;
+}
+
+#endif // the terminal program is built where ncurses is
+
+} // namespace
