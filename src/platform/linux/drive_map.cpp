@@ -1,5 +1,6 @@
 #include "platform/linux/drive_map.h"
 
+#include "platform/codepage.h"
 #include "platform/linux/sysfs.h"
 #include "platform/registry.h"
 
@@ -476,6 +477,7 @@ void DriveMap::Detect() {
         }
         if (disk.model.empty())
             disk.model = node;
+        disk.model = platform::Utf8ToCp1252(disk.model); // sysfs and paths are UTF-8
         disks_.push_back(std::move(disk));
     }
 }

@@ -1,5 +1,6 @@
 #include "platform/linux/fmifs.h"
 
+#include "platform/codepage.h"
 #include "platform/linux/errors.h"
 
 #include <cerrno>
@@ -25,6 +26,18 @@ std::string Narrow(const WCHAR* text) {
     for (; text != nullptr && *text != 0; ++text)
         narrow.push_back(*text < 0x80 ? static_cast<char>(*text) : '_');
     return narrow;
+}
+
+// A label for the mkfs programs, which take the user's UTF-8: the program hands its
+// Windows-1252 bytes over one to a character (as its Widen makes them), wider characters
+// stand for themselves.
+std::string Utf8Label(const WCHAR* text) {
+    std::string label;
+    for (; text != nullptr && *text != 0; ++text) {
+        const auto code = static_cast<char32_t>(*text);
+        AppendUtf8(label, code < 0x100 ? Cp1252ToUnicode(static_cast<unsigned char>(code)) : code);
+    }
+    return label;
 }
 
 // The program's full path, looked for in PATH and the system folders (a user's PATH often
@@ -60,7 +73,7 @@ public:
                   const WCHAR* label, BOOL /*quick*/, DWORD clusterSize,
                   FmifsCallback callback) override {
         BOOLEAN ok =
-            Run(Narrow(driveRoot), Narrow(fileSystem), Narrow(label), clusterSize, callback)
+            Run(Narrow(driveRoot), Narrow(fileSystem), Utf8Label(label), clusterSize, callback)
                 ? TRUE
                 : FALSE;
         const DWORD code = kernel32_.GetLastError();

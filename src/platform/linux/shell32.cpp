@@ -1,5 +1,7 @@
 #include "platform/linux/shell32.h"
 
+#include "platform/codepage.h"
+
 #include "platform/linux/fmifs.h"
 #include "platform/linux/volume.h"
 
@@ -36,7 +38,8 @@ public:
                     : drive->kind == DriveKind::Optical ? "CD Drive"
                     : drive->removable                  ? "Removable Disk"
                                                         : "Local Disk";
-        const std::string name = label + " (" + letter + ":) " + drive->node;
+        // Shown by the program, so in its Windows-1252 (an image file's path is UTF-8).
+        const std::string name = label + " (" + letter + ":) " + Utf8ToCp1252(drive->node);
         std::snprintf(info->szDisplayName, sizeof(info->szDisplayName), "%s", name.c_str());
         info->hIcon = nullptr; // no icons to hand out
         return 1;
@@ -53,7 +56,7 @@ public:
         std::string fileSystem = "vfat", label;
         if (auto facts = ProbeVolume(found->node)) {
             fileSystem = facts->fileSystem;
-            label = facts->label;
+            label = Cp1252ToUtf8(facts->label); // for a command the user types
         }
         auto command = FormatCommand(fileSystem, label, found->node, 0);
         if (command.empty())

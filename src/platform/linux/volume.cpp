@@ -1,5 +1,6 @@
 #include "platform/linux/volume.h"
 
+#include "platform/codepage.h"
 #include "platform/linux/running_system.h"
 
 #include <blkid/blkid.h>
@@ -94,7 +95,8 @@ std::optional<VolumeFacts> ProbeVolume(const std::string& node) {
     facts.blkidType = Value(probe.get(), "TYPE");
     if (facts.blkidType.empty())
         return std::nullopt;
-    facts.label = Value(probe.get(), "LABEL");
+    // blkid gives labels in UTF-8; the program's texts are Windows-1252.
+    facts.label = platform::Utf8ToCp1252(Value(probe.get(), "LABEL"));
     facts.serial = SerialOf(Value(probe.get(), "UUID"), facts.blkidType);
     const std::string version = Value(probe.get(), "VERSION");
     if (facts.blkidType == "vfat")

@@ -193,6 +193,33 @@ TEST_F(LinuxDrives, FormatBringsBackTheFormerFileSystemAndLabel) {
     EXPECT_DOUBLE_EQ(owner.progress.back(), 1.0);
 }
 
+// Labels are UTF-8 on Linux and Windows-1252 in the program: read, shown and formatted back
+// without a character lost.
+TEST_F(LinuxDrives, AUtf8LabelIsTheProgramsWindows1252AndComesBackAfterTheFormat) {
+    Shell("e2label " + disk->Partition(2) +
+          " 'DONN\xC3\x89"
+          "ES'"); // "DONNÉES" in UTF-8
+    TDiskManager manager;
+    manager.Detect();
+    ASSERT_EQ(manager.LogicalDisks.Count(), 2);
+    auto* volume = static_cast<TNTLogicalDisk*>(manager.LogicalDisks.Items(1));
+    EXPECT_EQ(volume->Description, "DONN\xC9"
+                                   "ES (D:) " +
+                                       disk->Partition(2));
+    volume->Open(false);
+    volume->Close();
+    volume->Format(TFormatParams{0, 0,
+                                 "DONN\xC9"
+                                 "ES"});
+    EXPECT_EQ(Shell("blkid -s LABEL -o value " + disk->Partition(2)), "DONN\xC3\x89"
+                                                                      "ES");
+    char name[64] = {};
+    ASSERT_TRUE(platform::k32().GetVolumeInformationA("D:\\", name, 64, nullptr, nullptr, nullptr,
+                                                      nullptr, 0));
+    EXPECT_EQ(std::string(name), "DONN\xC9"
+                                 "ES");
+}
+
 // The callback's refusal ends the mkfs child; the format then fails, saying so.
 TEST_F(LinuxDrives, ACancelledFormatEndsTheFormatProgram) {
     static int calls = 0;
