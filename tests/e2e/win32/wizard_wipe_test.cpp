@@ -387,5 +387,94 @@ TEST_F(WizardWipe, DamagedMachineFileEndsWithAMessage) {
     EXPECT_EQ(process.Wait(20000), 2);
 }
 
+// ---- High DPI
+
+// Wine's screen resolution for programs started while the object lives.
+class TScopedDpi {
+public:
+    explicit TScopedDpi(DWORD dpi) {
+        for (auto [root, path] : Keys()) {
+            HKEY key = nullptr;
+            if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+                ERROR_SUCCESS)
+                continue;
+            RegSetValueExA(key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                           sizeof(dpi));
+            RegCloseKey(key);
+        }
+    }
+    ~TScopedDpi() {
+        for (auto [root, path] : Keys()) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(root, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+                continue;
+            RegDeleteValueA(key, "LogPixels");
+            RegCloseKey(key);
+        }
+    }
+    TScopedDpi(const TScopedDpi&) = delete;
+    TScopedDpi& operator=(const TScopedDpi&) = delete;
+
+private:
+    static std::vector<std::pair<HKEY, const char*>> Keys() {
+        return {{HKEY_CURRENT_USER, "Control Panel\\Desktop"},
+                {HKEY_CURRENT_CONFIG, "Software\\Fonts"}};
+    }
+};
+
+// Native controls of the page that overlap (a group box frames its controls and is left out).
+std::vector<std::string> Overlaps(HWND form) {
+    std::vector<TChild> controls;
+    for (const TChild& child : VisibleChildren(form))
+        if (!(lstrcmpiA(child.ClassName.c_str(), "Button") == 0 &&
+              (child.Style & BS_TYPEMASK) == BS_GROUPBOX))
+            controls.push_back(child);
+    std::vector<std::string> found;
+    for (std::size_t i = 0; i < controls.size(); ++i)
+        for (std::size_t j = i + 1; j < controls.size(); ++j) {
+            RECT both;
+            if (IntersectRect(&both, &controls[i].Rect, &controls[j].Rect))
+                found.push_back(controls[i].ClassName + " \"" + TextOf(controls[i].Window) +
+                                "\" and " + controls[j].ClassName + " \"" +
+                                TextOf(controls[j].Window) + "\"");
+        }
+    return found;
+}
+
+TEST_F(WizardWipe, At144DpiEveryPageIsLargerAndItsControlsDoNotOverlap) {
+    Start();
+    RECT normal;
+    GetClientRect(main_, &normal);
+    Click(ChildByName(main_, "ButtonCancel"));
+    ASSERT_EQ(process_->Wait(20000), 0);
+
+    TScopedDpi dpi(144);
+    Start();
+    RECT large;
+    GetClientRect(main_, &large);
+    // The layout follows the font: half as large again, give or take the font's rounding.
+    EXPECT_GE(large.right * 100, normal.right * 130) << normal.right << " -> " << large.right;
+    EXPECT_GE(large.bottom * 100, normal.bottom * 130) << normal.bottom << " -> " << large.bottom;
+
+    EXPECT_EQ(Overlaps(main_), std::vector<std::string>{}) << "welcome";
+    Next();
+    WaitForPage("Data Selection");
+    HWND list = ChildByName(main_, "lwDisksList");
+    ASSERT_TRUE(WaitUntil([&] { return Row(list, "SYSTEM (C:)") >= 0; }));
+    process_->ListSetChecked(list, Row(list, "SYSTEM (C:)"), true);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(ChildByName(main_, "ButtonNext")); }));
+    EXPECT_EQ(Overlaps(main_), std::vector<std::string>{}) << "drives";
+    for (const char* page : {"Algorithm Selection", "Wipe Options", "Confirmation"}) {
+        Next();
+        WaitForPage(page);
+        Sleep(200);
+        EXPECT_EQ(Overlaps(main_), std::vector<std::string>{}) << page;
+        if (std::string(page) == "Wipe Options")
+            Screenshot(main_, "11-options-144dpi.png");
+    }
+    Click(ChildByName(main_, "ButtonCancel"));
+    EXPECT_EQ(process_->Wait(20000), 0);
+}
+
 } // namespace
 } // namespace purgelet::testing::gui
