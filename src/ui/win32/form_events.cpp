@@ -81,8 +81,13 @@ LRESULT TFormWindow::Proc(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WM_SIZE:
-        if (wParam != SIZE_MINIMIZED && !natives_.empty())
-            Resized(LOWORD(lParam), HIWORD(lParam));
+        if (wParam != SIZE_MINIMIZED && !natives_.empty()) {
+            // The size the window has now: a late notice of an earlier size (the X display
+            // answers asynchronously under Wine) must not shrink the form again.
+            RECT client;
+            GetClientRect(hwnd_, &client);
+            Resized(client.right, client.bottom);
+        }
         return 0;
     case WM_GETMINMAXINFO: {
         // The design size is the smallest: the pages keep their layout.
@@ -95,6 +100,11 @@ LRESULT TFormWindow::Proc(UINT message, WPARAM wParam, LPARAM lParam) {
         info->ptMinTrackSize.y = outer.bottom - outer.top;
         return 0;
     }
+    case WM_SETFOCUS:
+        // The form passes the focus on to its active control, as a dialog does.
+        syncedActive_ = nullptr;
+        FocusActive();
+        return 0;
     case WM_ACTIVATE:
         if (LOWORD(wParam) != WA_INACTIVE) {
             syncedActive_ = nullptr; // give the focus back to the model's control

@@ -91,8 +91,40 @@ TButton* DefaultButtonOf(TForm& form) {
 
 // ---- Creation
 
+void RegisterWindowClasses() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                  ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSEXA form{};
+    form.cbSize = sizeof(form);
+    form.lpfnWndProc = TFormWindow::FormProc;
+    form.hInstance = instance;
+    form.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    form.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
+    if (form.hIcon == nullptr)
+        form.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    form.lpszClassName = FormClassName;
+    RegisterClassExA(&form);
+    WNDCLASSEXA custom{};
+    custom.cbSize = sizeof(custom);
+    custom.hInstance = instance;
+    custom.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    custom.lpfnWndProc = TFormWindow::SideBarProc;
+    custom.lpszClassName = SideBarClassName;
+    RegisterClassExA(&custom);
+    custom.lpfnWndProc = TFormWindow::AnimationProc;
+    custom.lpszClassName = AnimationClassName;
+    RegisterClassExA(&custom);
+}
+
 TFormWindow::TFormWindow(TFormHost& host, TForm& form, HWND owner, HICON icon)
     : host_(host), form_(form) {
+    RegisterWindowClasses();
     const TTheme& theme = host_.Theme();
     const TRect client = form.ClientRect();
     designClient_ = {0, 0, client.Width, client.Height};
@@ -223,12 +255,16 @@ void TFormWindow::Sync() {
 }
 
 void TFormWindow::FocusActive() {
-    syncedActive_ = form_.ActiveControl();
-    if (syncedActive_ == nullptr)
+    TControl* active = form_.ActiveControl();
+    HWND target = active != nullptr ? NativeOf(*active) : nullptr;
+    if (target == nullptr) {
+        syncedActive_ = active;
         return;
-    if (HWND target = NativeOf(*syncedActive_); target != nullptr && IsWindowVisible(target) &&
-                                                IsWindowEnabled(target) && GetFocus() != target)
+    }
+    // A window not yet shown cannot take the focus: the next sync tries again.
+    if (IsWindowVisible(target) && IsWindowEnabled(target) && GetFocus() != target)
         SetFocus(target);
+    syncedActive_ = GetFocus() == target ? active : nullptr;
 }
 
 void TFormWindow::SyncNative(Native& n) {

@@ -27,6 +27,9 @@ inline constexpr char FormClassName[] = "PurgeletForm";
 inline constexpr char SideBarClassName[] = "PurgeletSideBar";
 inline constexpr char AnimationClassName[] = "PurgeletAnimation";
 
+// The form class and the custom controls' classes, and the common controls (once).
+void RegisterWindowClasses();
+
 // Fonts, brushes and units shared by every window of the program.
 struct TTheme {
     TTheme();

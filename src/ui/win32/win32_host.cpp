@@ -19,37 +19,6 @@ constexpr char MessageClassName[] = "PurgeletHost";
 // Cells the message box's icon takes on the left.
 constexpr int IconCells = 6;
 
-void RegisterClasses() {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    INITCOMMONCONTROLSEX controls{sizeof(controls),
-                                  ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSEXA form{};
-    form.cbSize = sizeof(form);
-    form.lpfnWndProc = TFormWindow::FormProc;
-    form.hInstance = instance;
-    form.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    form.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(1));
-    if (form.hIcon == nullptr)
-        form.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-    form.lpszClassName = FormClassName;
-    RegisterClassExA(&form);
-    WNDCLASSEXA custom{};
-    custom.cbSize = sizeof(custom);
-    custom.hInstance = instance;
-    custom.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    custom.lpfnWndProc = TFormWindow::SideBarProc;
-    custom.lpszClassName = SideBarClassName;
-    RegisterClassExA(&custom);
-    custom.lpfnWndProc = TFormWindow::AnimationProc;
-    custom.lpszClassName = AnimationClassName;
-    RegisterClassExA(&custom);
-}
-
 LPCSTR IconOf(TMsgDlgType type) {
     switch (type) {
     case TMsgDlgType::mtWarning:
@@ -100,7 +69,7 @@ void Animate(TControl& control) {
 } // namespace
 
 Win32Host::Win32Host() {
-    RegisterClasses();
+    RegisterWindowClasses();
     theme_ = std::make_unique<TTheme>();
     WNDCLASSEXA messages{};
     messages.cbSize = sizeof(messages);
