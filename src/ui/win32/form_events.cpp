@@ -121,6 +121,7 @@ void TFormWindow::PaintBackground(HDC dc) {
     RECT client;
     GetClientRect(hwnd_, &client);
     FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    PaintBanner(dc);
     // A wizard's header is a white band down to its rule.
     for (auto& native : natives_) {
         if (native->Control->Kind() != TControlKind::Wizard || (native->Visible & 1) == 0)
@@ -130,6 +131,45 @@ void TFormWindow::PaintBackground(HDC dc) {
         const TRect wizard = host_.Theme().Units.ToPixels(native->Control->FormRect());
         band.top = wizard.Top;
         FillRect(dc, &band, host_.Theme().White);
+    }
+}
+
+void TFormWindow::PaintBanner(HDC dc) {
+    // A wizard page without a header (a welcome page) shows the wizard's banner in the margin
+    // left of its controls: a band from deep to pale blue with the program's icon.
+    const TTheme& theme = host_.Theme();
+    for (auto& native : natives_) {
+        if (native->Control->Kind() != TControlKind::Wizard || !native->Control->Showing())
+            continue;
+        TWizardPage* page = static_cast<TWizard&>(*native->Control).ActivePage();
+        if (page == nullptr || page->HeaderVisible)
+            continue;
+        int margin = page->Bounds().Width;
+        for (auto& child : page->Children())
+            if (child->Visible())
+                margin = std::min(margin, child->Bounds().Left);
+        if (margin < 4)
+            continue;
+        const TRect area = theme.Units.ToPixels(page->FormRect());
+        const int right = area.Left + (margin - 1) * theme.Units.X;
+        TRIVERTEX v[2] = {};
+        v[0].x = area.Left;
+        v[0].y = area.Top;
+        v[0].Red = 0x1000;
+        v[0].Green = 0x3C00;
+        v[0].Blue = 0xB400;
+        v[1].x = right;
+        v[1].y = area.Bottom();
+        v[1].Red = 0xB000;
+        v[1].Green = 0xC800;
+        v[1].Blue = 0xF000;
+        GRADIENT_RECT rect{0, 1};
+        GradientFill(dc, v, 2, &rect, 1, GRADIENT_FILL_RECT_V);
+        HICON icon = reinterpret_cast<HICON>(GetClassLongPtrA(hwnd_, GCLP_HICON));
+        const int size = theme.Scale(48);
+        if (icon != nullptr && right - area.Left > size)
+            DrawIconEx(dc, area.Left + (right - area.Left - size) / 2, area.Top + theme.Scale(24),
+                       icon, size, size, 0, nullptr, DI_NORMAL);
     }
 }
 

@@ -103,6 +103,7 @@ private:
     LRESULT OnNotify(const NMHDR& header);
     LRESULT ListCustomDraw(Native& native, LPARAM lParam);
     void PaintBackground(HDC dc);
+    void PaintBanner(HDC dc);
     void Resized(int clientWidth, int clientHeight);
     int NewId(const TControl& control);
 

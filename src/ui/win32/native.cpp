@@ -28,7 +28,8 @@ HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme) {
     const int id = native.Id;
     switch (c.Kind()) {
     case TControlKind::Label:
-        return Make("STATIC", c.WordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP, 0, id, parent, theme);
+        return Make("STATIC", c.WordWrap ? SS_LEFT | SS_EDITCONTROL : SS_LEFTNOWORDWRAP, 0, id,
+                    parent, theme);
     case TControlKind::Button:
         return Make("BUTTON", BS_PUSHBUTTON | BS_NOTIFY | tab, 0, id, parent, theme);
     case TControlKind::CheckBox:
@@ -48,12 +49,16 @@ HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme) {
     }
     case TControlKind::Memo: {
         auto& memo = static_cast<TMemo&>(c);
-        DWORD style = ES_MULTILINE | WS_VSCROLL | ES_AUTOVSCROLL | tab;
+        DWORD style = ES_MULTILINE | ES_AUTOVSCROLL | tab;
         if (memo.ReadOnly)
             style |= ES_READONLY;
+        // A wrapped text the user cannot reach is a block of text, not a field to scroll.
+        const bool textBlock = memo.ReadOnly && memo.WordWrap && !memo.TabStop;
+        if (!textBlock)
+            style |= WS_VSCROLL;
         if (!memo.WordWrap || memo.FixedPitch)
             style |= WS_HSCROLL | ES_AUTOHSCROLL;
-        return Make("EDIT", style, WS_EX_CLIENTEDGE, id, parent, theme);
+        return Make("EDIT", style, textBlock ? 0 : WS_EX_CLIENTEDGE, id, parent, theme);
     }
     case TControlKind::ListView: {
         HWND list = Make(WC_LISTVIEWA,

@@ -155,13 +155,6 @@ protected:
     void ToConfirmation(const std::vector<std::string>& drives, bool screens) {
         if (screens)
             Screenshot(main_, "01-welcome.png");
-        // The system menu's Close, Alt+F4 and the taskbar all send WM_CLOSE: refused.
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(main_, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
-        Sleep(200);
-        ASSERT_TRUE(IsWindow(main_) && IsWindowVisible(main_)) << "WM_CLOSE closed the wizard";
-        ASSERT_TRUE(process_->Running());
-
         Next();
         WaitForPage("Data Selection");
         HWND list = ChildByName(main_, "lwDisksList");
@@ -365,8 +358,45 @@ TEST_F(WizardWipe, AbortMidWipeThenTheSameDriveAgain) {
     EXPECT_TRUE(All(Image(), C_Offset, C_Length, 0)) << "the second wipe did not finish";
 }
 
-TEST_F(WizardWipe, CancelClosesTheProgram) {
+TEST_F(WizardWipe, CloseIsRefusedMinimiseWorksCancelEnds) {
     Start();
+    // The system menu's Close, Alt+F4 and the taskbar all end in WM_CLOSE: refused.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(main_, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    SendMessageTimeoutA(main_, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(main_) && IsWindowVisible(main_)) << "WM_CLOSE closed the wizard";
+    EXPECT_TRUE(process_->Running());
+    EXPECT_EQ(GetWindowLongA(main_, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+    SendMessageTimeoutA(main_, WM_SYSCOMMAND, SC_MINIMIZE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    EXPECT_TRUE(WaitUntil([this] { return IsIconic(main_) != FALSE; }, 5000));
+    SendMessageTimeoutA(main_, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    EXPECT_TRUE(WaitUntil([this] { return IsIconic(main_) == FALSE; }, 5000));
+
+    Click(ChildByName(main_, "ButtonCancel"));
+    EXPECT_EQ(process_->Wait(20000), 0);
+}
+
+TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
+    Start();
+    Click(ChildByName(main_, "ButtonHelp"));
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        auto menus = process_->Windows("#32768");
+        menu = menus.empty() ? nullptr : menus.front();
+        return menu != nullptr;
+    })) << "no popup menu";
+    Sleep(500); // a menu fades in
+    Screenshot(menu, "12-help-menu.png");
+    // The first item, "Help", by the keys a user would press.
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(WaitUntil([this] { return process_->Dialog() != nullptr; }));
+    HWND dialog = process_->Dialog();
+    EXPECT_NE(TextOf(ChildByName(dialog, "Message")).find("purgelet.hlp"), std::string::npos);
+    Screenshot(dialog, "13-no-help-viewer.png");
+    Click(ChildByName(dialog, "ButtonOK"));
+    ASSERT_TRUE(WaitUntil([this] { return process_->Dialog() == nullptr; }));
     Click(ChildByName(main_, "ButtonCancel"));
     EXPECT_EQ(process_->Wait(20000), 0);
 }
