@@ -326,6 +326,8 @@ void TFormWindow::SyncNative(Native& n) {
             n.Signature = text;
             n.SignatureSet = true;
             SendMessageA(n.Hwnd, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.c_str()));
+            // The window's text too, for screen readers and test drivers (WM_GETTEXT).
+            SendMessageA(n.Hwnd, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
         }
         break;
     }

@@ -386,8 +386,6 @@ TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
         menu = menus.empty() ? nullptr : menus.front();
         return menu != nullptr;
     })) << "no popup menu";
-    Sleep(500); // a menu fades in
-    Screenshot(menu, "12-help-menu.png");
     // The first item, "Help", by the keys a user would press.
     PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
@@ -397,6 +395,75 @@ TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
     Screenshot(dialog, "13-no-help-viewer.png");
     Click(ChildByName(dialog, "ButtonOK"));
     ASSERT_TRUE(WaitUntil([this] { return process_->Dialog() == nullptr; }));
+    Click(ChildByName(main_, "ButtonCancel"));
+    EXPECT_EQ(process_->Wait(20000), 0);
+}
+
+TEST_F(WizardWipe, BlockViewerInputBoxAndSaveDialog) {
+    Start();
+    Next();
+    WaitForPage("Data Selection");
+    HWND list = ChildByName(main_, "lwDisksList");
+    ASSERT_TRUE(WaitUntil([&] { return Row(list, "KEEP (F:)") >= 0; }));
+    process_->ListSetChecked(list, Row(list, "KEEP (F:)"), true); // ticking selects the row
+    ASSERT_TRUE(
+        WaitUntil([this] { return IsWindowVisible(ChildByName(main_, "JvXPBarDetails")); }));
+    // "View Disk", the function bar's second item: one title line, then one line an item.
+    HWND bar = ChildByName(main_, "JvXPBarFunctions");
+    RECT r;
+    GetClientRect(bar, &r);
+    const int line = r.bottom / 3;
+    PostMessageA(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, line * 2 + line / 2));
+    PostMessageA(bar, WM_LBUTTONUP, 0, MAKELPARAM(20, line * 2 + line / 2));
+    ASSERT_TRUE(WaitUntil([this] { return process_->Dialog() != nullptr; }));
+    HWND viewer = process_->Dialog();
+    HWND status = ChildByName(viewer, "StatusBar");
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(ChildByName(viewer, "Memo")).size() > 100; }));
+    // Block 0 of F: is the test's fill, shown as hex in a fixed-pitch font.
+    EXPECT_NE(TextOf(ChildByName(viewer, "Memo")).find("AA AA AA"), std::string::npos)
+        << TextOf(ChildByName(viewer, "Memo"));
+    Screenshot(viewer, "14-block-viewer.png");
+
+    // Goto... asks for a block number in the input box.
+    Click(ChildByName(viewer, "tbGoto"));
+    HWND input = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (HWND w : process_->Windows("PurgeletForm"))
+            if (w != viewer && w != main_)
+                input = w;
+        return input != nullptr;
+    }));
+    Type(ChildByName(input, "Value"), "5");
+    Screenshot(input, "15-input-box.png");
+    Click(ChildByName(input, "ButtonOK"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(input); }));
+    ASSERT_TRUE(WaitUntil([&] { return TextOf(status).find("Block 5 ") != std::string::npos; }))
+        << TextOf(status);
+    PostMessageA(viewer, WM_CLOSE, 0, 0); // the viewer closes as a dialog does
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(viewer); }));
+
+    // The report's "..." opens the system's save dialog; cancelled, the path stays.
+    Next();
+    WaitForPage("Algorithm Selection");
+    Next();
+    WaitForPage("Wipe Options");
+    HWND report = ChildByName(main_, "cbGenerateReport");
+    if (SendMessageA(report, BM_GETCHECK, 0, 0) != BST_CHECKED)
+        Click(report);
+    HWND browse = ChildByName(main_, "btnBrowseLog");
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(browse) != FALSE; }));
+    const std::string before = TextOf(ChildByName(main_, "edtLogFileName"));
+    Click(browse);
+    HWND save = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        auto dialogs = process_->Windows("#32770");
+        save = dialogs.empty() ? nullptr : dialogs.front();
+        return save != nullptr;
+    }));
+    Screenshot(save, "16-save-dialog.png");
+    PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }));
+    EXPECT_EQ(TextOf(ChildByName(main_, "edtLogFileName")), before);
     Click(ChildByName(main_, "ButtonCancel"));
     EXPECT_EQ(process_->Wait(20000), 0);
 }
