@@ -377,6 +377,24 @@ TEST_F(WizardWipe, CloseIsRefusedMinimiseWorksCancelEnds) {
     EXPECT_EQ(process_->Wait(20000), 0);
 }
 
+TEST_F(WizardWipe, KeysMoveThroughTheWizard) {
+    Start();
+    // Enter presses the focused Next, Alt+B presses "< Back", and the keys reach the form
+    // whichever of its controls has the focus.
+    HWND next = ChildByName(main_, "ButtonNext");
+    PostMessageA(next, WM_KEYDOWN, VK_RETURN, 0);
+    WaitForPage("Data Selection");
+    HWND list = ChildByName(main_, "lwDisksList");
+    ASSERT_TRUE(WaitUntil([&] { return Row(list, "SYSTEM (C:)") >= 0; }));
+    PostMessageA(list, WM_SYSCHAR, 'b', 1 << 29);
+    ASSERT_TRUE(WaitUntil([this] { return Title().empty(); })) << Title(); // the welcome page
+    EXPECT_TRUE(IsWindowVisible(ChildByName(main_, "lblWelcomeText")));
+    PostMessageA(next, WM_SYSCHAR, 'n', 1 << 29);
+    WaitForPage("Data Selection");
+    Click(ChildByName(main_, "ButtonCancel"));
+    EXPECT_EQ(process_->Wait(20000), 0);
+}
+
 TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
     Start();
     Click(ChildByName(main_, "ButtonHelp"));
