@@ -56,14 +56,19 @@ std::string CommonDialogFilter(const std::string& filter) {
     return out;
 }
 
-void Animate(TControl& control) {
+// Advances the frames of the running animations; true when one moved.
+bool Animate(TControl& control) {
+    bool moved = false;
     if (control.Kind() == TControlKind::Animation) {
         auto& animation = static_cast<TAnimation&>(control);
-        if (animation.Active && animation.Showing())
+        if (animation.Active && animation.Showing()) {
             animation.Frame = (animation.Frame + 1) % 8;
+            moved = true;
+        }
     }
     for (auto& child : control.Children())
-        Animate(*child);
+        moved = Animate(*child) || moved;
+    return moved;
 }
 
 } // namespace
@@ -141,9 +146,10 @@ LRESULT CALLBACK Win32Host::MessageProc(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 void Win32Host::Animate() {
+    // An idle program is not synced eight times a second for nothing.
     for (auto& window : stack_)
-        win32::Animate(window->Form());
-    dirty_ = true;
+        if (win32::Animate(window->Form()))
+            dirty_ = true;
 }
 
 void Win32Host::TimerChanged(TTimer& timer) {
