@@ -72,6 +72,9 @@ LRESULT TFormWindow::Proc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
         PaintBackground(reinterpret_cast<HDC>(wParam));
         return 1;
+    case WM_DRAWITEM:
+        DrawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
     case WM_CTLCOLORSTATIC: {
         const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
         if (id == HeaderTitleId || id == HeaderSubtitleId) {
@@ -132,6 +135,25 @@ void TFormWindow::PaintBackground(HDC dc) {
         band.top = wizard.Top;
         FillRect(dc, &band, host_.Theme().White);
     }
+}
+
+void TFormWindow::DrawLabel(const DRAWITEMSTRUCT& item) {
+    auto found = byWindow_.find(item.hwndItem);
+    if (found == byWindow_.end())
+        return;
+    Native& n = *found->second;
+    FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+    const std::string text = NativeText(*n.Control);
+    HGDIOBJ old = SelectObject(item.hDC, n.Font != nullptr ? n.Font : host_.Theme().Normal);
+    SetBkMode(item.hDC, TRANSPARENT);
+    SetTextColor(item.hDC, GetSysColor(n.Control->Usable() ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    // Wrapped a character short of the edge: a renderer whose glyphs come out wider than it
+    // measured them (Wine's) still shows every letter.
+    RECT area = item.rcItem;
+    area.right -= std::min<LONG>(host_.Theme().Units.X, (area.right - area.left) / 8);
+    DrawTextA(item.hDC, text.c_str(), static_cast<int>(text.size()), &area,
+              DT_LEFT | DT_TOP | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(item.hDC, old);
 }
 
 void TFormWindow::PaintBanner(HDC dc) {

@@ -104,6 +104,7 @@ private:
     LRESULT ListCustomDraw(Native& native, LPARAM lParam);
     void PaintBackground(HDC dc);
     void PaintBanner(HDC dc);
+    void DrawLabel(const DRAWITEMSTRUCT& item);
     void Resized(int clientWidth, int clientHeight);
     int NewId(const TControl& control);
 

@@ -28,8 +28,8 @@ HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme) {
     const int id = native.Id;
     switch (c.Kind()) {
     case TControlKind::Label:
-        return Make("STATIC", c.WordWrap ? SS_LEFT | SS_EDITCONTROL : SS_LEFTNOWORDWRAP, 0, id,
-                    parent, theme);
+        // A wrapped label is drawn by the form (it wraps with room to spare at the right).
+        return Make("STATIC", c.WordWrap ? SS_OWNERDRAW : SS_LEFTNOWORDWRAP, 0, id, parent, theme);
     case TControlKind::Button:
         return Make("BUTTON", BS_PUSHBUTTON | BS_NOTIFY | tab, 0, id, parent, theme);
     case TControlKind::CheckBox:

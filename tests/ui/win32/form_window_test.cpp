@@ -101,12 +101,19 @@ TEST_F(FormWindowTest, EachKindBecomesItsNativeControlAtItsCells) {
     auto& cancel = form->Add<TButton>("Cancel", TRect{48, 18, 10, 1});
     form->CancelButton = &cancel;
     label.Caption = "&Name:";
+    auto& wrapped = form->Add<TLabel>("Wrapped", TRect{1, 9, 20, 2});
+    wrapped.WordWrap = true;
+    wrapped.Caption = "first line\nsecond line";
     button.Caption = "&Go";
     Show();
 
     EXPECT_EQ(TextOf(window->Handle()), "Test form");
     EXPECT_EQ(ClassOf(Native("Label")), "Static");
     EXPECT_EQ(TextOf(Native("Label")), "&Name:");
+    EXPECT_EQ(GetWindowLongA(Native("Label"), GWL_STYLE) & SS_TYPEMASK, SS_LEFTNOWORDWRAP);
+    // A wrapped label is drawn by the form; its text stays the window's text.
+    EXPECT_EQ(GetWindowLongA(Native("Wrapped"), GWL_STYLE) & SS_TYPEMASK, SS_OWNERDRAW);
+    EXPECT_EQ(TextOf(Native("Wrapped")), "first line\r\nsecond line");
     EXPECT_EQ(ClassOf(Native("Go")), "Button");
     EXPECT_EQ(ClassOf(Native("Check")), "Button");
     EXPECT_EQ(GetWindowLongA(Native("Check"), GWL_STYLE) & BS_TYPEMASK, BS_CHECKBOX);
