@@ -25,20 +25,62 @@ TFormWindow* FromWindow(HWND hwnd) {
     return reinterpret_cast<TFormWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
 }
 
+using GradientFillFn = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
+
+// GradientFill from msimg32, loaded when first needed: Windows 95 has no such library, and
+// there the gradient is drawn as bands of its own.
+GradientFillFn GradientFillEntry() {
+    static const GradientFillFn entry = [] {
+        HMODULE library = LoadLibraryA("msimg32.dll");
+        return library != nullptr ? reinterpret_cast<GradientFillFn>(reinterpret_cast<void*>(
+                                        GetProcAddress(library, "GradientFill")))
+                                  : nullptr;
+    }();
+    return entry;
+}
+
+// A gradient from one colour to the other, across (horizontal) or downwards.
+void Gradient(HDC dc, const RECT& r, COLORREF from, COLORREF to, bool horizontal) {
+    if (r.right <= r.left || r.bottom <= r.top)
+        return;
+    if (GradientFillFn fill = GradientFillEntry()) {
+        TRIVERTEX vertices[2] = {};
+        vertices[0].x = r.left;
+        vertices[0].y = r.top;
+        vertices[0].Red = static_cast<COLOR16>(GetRValue(from) << 8);
+        vertices[0].Green = static_cast<COLOR16>(GetGValue(from) << 8);
+        vertices[0].Blue = static_cast<COLOR16>(GetBValue(from) << 8);
+        vertices[1].x = r.right;
+        vertices[1].y = r.bottom;
+        vertices[1].Red = static_cast<COLOR16>(GetRValue(to) << 8);
+        vertices[1].Green = static_cast<COLOR16>(GetGValue(to) << 8);
+        vertices[1].Blue = static_cast<COLOR16>(GetBValue(to) << 8);
+        GRADIENT_RECT rect{0, 1};
+        fill(dc, vertices, 2, &rect, 1, horizontal ? GRADIENT_FILL_RECT_H : GRADIENT_FILL_RECT_V);
+        return;
+    }
+    const int length = horizontal ? r.right - r.left : r.bottom - r.top;
+    const int steps = std::min(length, 64);
+    for (int i = 0; i < steps; ++i) {
+        auto mix = [&](int a, int b) { return a + (b - a) * i / std::max(steps - 1, 1); };
+        HBRUSH brush = CreateSolidBrush(RGB(mix(GetRValue(from), GetRValue(to)),
+                                            mix(GetGValue(from), GetGValue(to)),
+                                            mix(GetBValue(from), GetBValue(to))));
+        RECT band = r;
+        if (horizontal) {
+            band.left = r.left + length * i / steps;
+            band.right = r.left + length * (i + 1) / steps;
+        } else {
+            band.top = r.top + length * i / steps;
+            band.bottom = r.top + length * (i + 1) / steps;
+        }
+        FillRect(dc, &band, brush);
+        DeleteObject(brush);
+    }
+}
+
 void GradientLine(HDC dc, int left, int top, int right, int bottom, COLORREF from, COLORREF to) {
-    TRIVERTEX vertices[2] = {};
-    vertices[0].x = left;
-    vertices[0].y = top;
-    vertices[0].Red = static_cast<COLOR16>(GetRValue(from) << 8);
-    vertices[0].Green = static_cast<COLOR16>(GetGValue(from) << 8);
-    vertices[0].Blue = static_cast<COLOR16>(GetBValue(from) << 8);
-    vertices[1].x = right;
-    vertices[1].y = bottom;
-    vertices[1].Red = static_cast<COLOR16>(GetRValue(to) << 8);
-    vertices[1].Green = static_cast<COLOR16>(GetGValue(to) << 8);
-    vertices[1].Blue = static_cast<COLOR16>(GetBValue(to) << 8);
-    GRADIENT_RECT rect{0, 1};
-    GradientFill(dc, vertices, 2, &rect, 1, GRADIENT_FILL_RECT_H);
+    Gradient(dc, RECT{left, top, right, bottom}, from, to, true);
 }
 
 } // namespace
@@ -174,19 +216,8 @@ void TFormWindow::PaintBanner(HDC dc) {
             continue;
         const TRect area = theme.Units.ToPixels(page->FormRect());
         const int right = area.Left + (margin - 1) * theme.Units.X;
-        TRIVERTEX v[2] = {};
-        v[0].x = area.Left;
-        v[0].y = area.Top;
-        v[0].Red = 0x1000;
-        v[0].Green = 0x3C00;
-        v[0].Blue = 0xB400;
-        v[1].x = right;
-        v[1].y = area.Bottom();
-        v[1].Red = 0xB000;
-        v[1].Green = 0xC800;
-        v[1].Blue = 0xF000;
-        GRADIENT_RECT rect{0, 1};
-        GradientFill(dc, v, 2, &rect, 1, GRADIENT_FILL_RECT_V);
+        Gradient(dc, RECT{area.Left, area.Top, right, area.Bottom()}, RGB(16, 60, 180),
+                 RGB(176, 200, 240), false);
         HICON icon = reinterpret_cast<HICON>(GetClassLongPtrA(hwnd_, GCLP_HICON));
         const int size = theme.Scale(48);
         if (icon != nullptr && right - area.Left > size)
