@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -98,6 +99,12 @@ protected:
             << std::string(static_cast<std::size_t>(DiskSize), static_cast<char>(Fill));
         WriteMachine(3 * MiB);
         report_ = folder_ + "report.txt";
+    }
+
+    void TearDown() override {
+        process_.reset(); // a program still running ends before its files go
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
     }
 
     // The machine file; the disk moves bytesPerSecond.
