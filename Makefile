@@ -1,9 +1,12 @@
 # make demo   installs what is missing (apt), builds the program and starts the wizard on the
 #             simulated demo PC (machines/demo.json; its disk images go to the user's data folder)
+# make demo-win  the same demo with the Windows program, purgelet.exe, under Wine (needs a display)
+# make dist   builds dist/purgelet-<version>-win32.zip: purgelet.exe, its language file, the
+#             methods and a README for Windows users
 # make test   installs what is missing (apt), then builds and tests every preset:
 #             linux (native), win32 (mingw-w64, tests under Wine), sanitize (ASan/UBSan + fuzz),
 #             tsan (ThreadSanitizer over the wipe engine's tests)
-.PHONY: demo test deps linux win32 sanitize tsan bench clean
+.PHONY: demo demo-win dist host-tool test deps linux win32 sanitize tsan bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
 
@@ -16,6 +19,21 @@ demo: deps
 	cmake --preset linux
 	cmake --build --preset linux --target purgelet
 	PURGELET_MACHINE=$(CURDIR)/machines/demo.json ./build/linux/bin/purgelet
+
+# The language packer, built natively for the cross build.
+host-tool:
+	cmake --preset linux
+	cmake --build --preset linux --target purgelet-tool
+
+demo-win: deps host-tool
+	cmake --preset win32 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
+	cmake --build --preset win32 --target purgelet
+	PURGELET_MACHINE="$$(WINEDEBUG=-all winepath -w $(CURDIR)/machines/demo.json)" \
+		WINEDEBUG=-all wine ./build/win32/bin/purgelet.exe
+
+dist: deps host-tool
+	cmake --preset win32 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
+	cmake --build --preset win32 --target dist
 
 linux:
 	cmake --preset linux
@@ -42,4 +60,4 @@ bench: linux
 	./build/linux/bin/bench_engine
 
 clean:
-	rm -rf build
+	rm -rf build dist

@@ -8,6 +8,7 @@ namespace purgelet::ui {
 
 void Host::Post(TForm& form, unsigned message) {
     posted_.emplace_back(&form, message);
+    Posted();
 }
 
 void Host::RunHandler(const std::function<void()>& handler) {

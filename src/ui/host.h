@@ -69,6 +69,8 @@ public:
 protected:
     // Whether an exception out of a handler leaves the loop instead of being shown.
     virtual bool PassesThrough(const std::exception&) const { return !OnException; }
+    // A message was queued by Post: a window system wakes its loop with a message of its own.
+    virtual void Posted() {}
 
 private:
     std::deque<std::pair<TForm*, unsigned>> posted_;
