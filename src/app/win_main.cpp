@@ -12,10 +12,9 @@
 
 int main(int argc, char** argv) {
     using purgelet::ui::win32::ShowFatalError;
-    try {
-        platform::sys(); // the back-end: the real system or the simulated PC
-    } catch (const std::exception& error) {
-        ShowFatalError(std::string("The simulated PC cannot be started: ") + error.what());
+    std::string why; // the back-end: the real system or the simulated PC
+    if (!platform::InstallDefaultSystem(why)) {
+        ShowFatalError("The simulated PC cannot be started: " + why);
         return 2;
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);

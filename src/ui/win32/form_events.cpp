@@ -434,7 +434,7 @@ bool TFormWindow::PreTranslate(const MSG& msg) {
     host_.Call([this, key, &used] {
         used = form_.HandleKey(key);
         if (!used && key.Key == TKey::Enter)
-            if (TButton* button = DefaultButtonOf(form_))
+            if (TButton* button = form_.DefaultButton())
                 used = button->UserClick();
     });
     // The model moved the focus (Tab, an accelerator): the windows follow.

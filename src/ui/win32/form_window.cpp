@@ -60,35 +60,6 @@ TTheme::~TTheme() {
             DeleteObject(object);
 }
 
-// ---- Default button
-
-namespace {
-
-TWizard* FindWizard(TControl& control) {
-    if (control.Kind() == TControlKind::Wizard)
-        return static_cast<TWizard*>(&control);
-    for (auto& child : control.Children())
-        if (TWizard* found = FindWizard(*child))
-            return found;
-    return nullptr;
-}
-
-} // namespace
-
-TButton* DefaultButtonOf(TForm& form) {
-    if (TControl* active = form.ActiveControl();
-        active != nullptr && active->Kind() == TControlKind::Button && active->Usable())
-        return static_cast<TButton*>(active);
-    if (form.DefaultButton != nullptr && form.DefaultButton->Usable())
-        return form.DefaultButton;
-    if (TWizard* wizard = FindWizard(form)) {
-        TButton& finish = wizard->NavButton(TWizardButton::Finish);
-        if (finish.Usable())
-            return &finish;
-    }
-    return nullptr;
-}
-
 // ---- Creation
 
 void RegisterWindowClasses() {
@@ -238,7 +209,7 @@ void TFormWindow::Sync() {
     for (auto& native : natives_)
         SyncNative(*native);
     // The default button's frame follows the button Enter presses.
-    TButton* preferred = DefaultButtonOf(form_);
+    TButton* preferred = form_.DefaultButton();
     for (auto& native : natives_) {
         if (native->Control->Kind() != TControlKind::Button || native->Hwnd == nullptr)
             continue;

@@ -59,11 +59,6 @@ public:
     virtual bool IsTop(const TForm& form) const = 0;
 };
 
-// The button Enter presses: the focused button, else the form's default button while it can
-// be pressed, else a wizard's Finish button (the finished page has no Next).
-// TODO(model): switch to the form model's own default-button query once it has one.
-TButton* DefaultButtonOf(TForm& form);
-
 class TFormWindow {
 public:
     // Creates the window (hidden); icon, when set, is drawn at the top left (message boxes).

@@ -256,7 +256,7 @@ TEST_F(FormWindowTest, KeysGoThroughTheFormTabEnterAndAccelerators) {
     other.TabOrder = 3;
     ok.Caption = "OK";
     other.Caption = "&Other";
-    form->DefaultButton = &ok;
+    form->SetDefaultButton(&ok);
     int okClicks = 0, otherClicks = 0;
     ok.OnClick = [&] { ++okClicks; };
     other.OnClick = [&] { ++otherClicks; };
@@ -321,27 +321,6 @@ TEST_F(FormWindowTest, TheMainWindowMinimisesButNeverShrinksBelowItsDesign) {
     TFormWindow dialogWindow(host, dialog, window->Handle(), nullptr);
     EXPECT_EQ(GetWindowLongA(dialogWindow.Handle(), GWL_STYLE) & (WS_THICKFRAME | WS_MINIMIZEBOX),
               0);
-}
-
-TEST(DefaultButton, TheFocusedButtonThenTheDefaultThenTheWizardsFinish) {
-    ScriptedHost model;
-    TForm form("Form", model, TForm::OuterFor(78, 23));
-    auto& wizard = form.Add<TWizard>("Wizard", TRect{0, 0, 78, 23});
-    auto& page = wizard.AddPage("Page", "Title", "", 0);
-    auto& edit = page.Add<TEdit>("Edit", TRect{1, 1, 10, 1});
-    form.SetVisible(true);
-    wizard.SetActivePage(page);
-    form.DefaultButton = &wizard.NavButton(TWizardButton::Next);
-    form.SetFocus(&edit);
-    EXPECT_EQ(DefaultButtonOf(form), &wizard.NavButton(TWizardButton::Next));
-    // A page without Next (the finished page) goes on with Finish.
-    page.SetButtonVisible(TWizardButton::Next, false);
-    page.SetButtonVisible(TWizardButton::Finish, true);
-    EXPECT_EQ(DefaultButtonOf(form), &wizard.NavButton(TWizardButton::Finish));
-    page.SetButtonEnabled(TWizardButton::Finish, false);
-    EXPECT_EQ(DefaultButtonOf(form), nullptr);
-    form.SetFocus(&wizard.NavButton(TWizardButton::Cancel));
-    EXPECT_EQ(DefaultButtonOf(form), &wizard.NavButton(TWizardButton::Cancel));
 }
 
 TEST(Units, CellsFollowTheFontAndFieldsKeepAGap) {
