@@ -217,4 +217,18 @@ std::string InputValue(TForm& form) {
     return edit != nullptr ? edit->Text() : std::string();
 }
 
+bool RunInputForm(Host& host, const std::string& caption, const std::string& prompt,
+                  std::string& value) {
+    auto form = MakeInputForm(host, caption, prompt, value);
+    if (form->ShowModal() != mrOk)
+        return false;
+    value = InputValue(*form);
+    return true;
+}
+
+int MessageAnswer(int modalResult, TMsgDlgButtons buttons) {
+    return modalResult == mrCancel && !buttons.Contains(TMsgDlgBtn::mbCancel) ? mrNone
+                                                                              : modalResult;
+}
+
 } // namespace purgelet::ui

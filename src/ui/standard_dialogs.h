@@ -34,4 +34,11 @@ std::unique_ptr<TForm> MakeMenuForm(Host& host, const TPopupMenu& menu);
 // What the user typed into an input or save form.
 std::string InputValue(TForm& form);
 
+// The input box shown modally: true, with value set to what was typed, when OK ended it.
+bool RunInputForm(Host& host, const std::string& caption, const std::string& prompt,
+                  std::string& value);
+// A message form's modal result as the dialog's answer: closed without a button (Escape
+// where no Cancel is offered) is no answer.
+int MessageAnswer(int modalResult, TMsgDlgButtons buttons);
+
 } // namespace purgelet::ui

@@ -170,17 +170,12 @@ int TuiHost::MessageDialog(const std::string& text, TMsgDlgType type, TMsgDlgBut
     auto form = MakeMessageForm(*this, text, type, buttons,
                                 std::max(std::min(terminal_.Width() - 10, 70), 30));
     const int result = form->ShowModal();
-    // Closed without a button (Escape with no Cancel): no answer.
-    return result == mrCancel && !buttons.Contains(TMsgDlgBtn::mbCancel) ? mrNone : result;
+    return MessageAnswer(result, buttons);
 }
 
 bool TuiHost::InputQuery(const std::string& caption, const std::string& prompt,
                          std::string& value) {
-    auto form = MakeInputForm(*this, caption, prompt, value);
-    if (form->ShowModal() != mrOk)
-        return false;
-    value = InputValue(*form);
-    return true;
+    return RunInputForm(*this, caption, prompt, value);
 }
 
 bool TuiHost::SaveFileDialog(TSaveDialog& dialog) {

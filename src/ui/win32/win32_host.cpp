@@ -300,16 +300,12 @@ int Win32Host::MessageDialog(const std::string& text, TMsgDlgType type, TMsgDlgB
     nextIcon_ = LoadIconA(nullptr, IconOf(type));
     MessageBeep(SoundOf(type));
     const int result = form->ShowModal();
-    return result == mrCancel && !buttons.Contains(TMsgDlgBtn::mbCancel) ? mrNone : result;
+    return MessageAnswer(result, buttons);
 }
 
 bool Win32Host::InputQuery(const std::string& caption, const std::string& prompt,
                            std::string& value) {
-    auto form = MakeInputForm(*this, caption, prompt, value);
-    if (form->ShowModal() != mrOk)
-        return false;
-    value = InputValue(*form);
-    return true;
+    return RunInputForm(*this, caption, prompt, value);
 }
 
 bool Win32Host::SaveFileDialog(TSaveDialog& dialog) {

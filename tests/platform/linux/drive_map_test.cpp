@@ -3,6 +3,7 @@
 // tree written for the test.
 #include "disk/disk_classes.h"
 #include "disk/disk_manager.h"
+#include "loop_device.h"
 #include "optical/optical_devices.h"
 #include "platform/linux/drive_map.h"
 #include "platform/linux/kernel32.h"
@@ -26,16 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace platform::linux_backend;
-
-fs::path NewFolder(const char* what) {
-    static std::atomic<int> counter{0};
-    fs::path folder =
-        fs::temp_directory_path() / (std::string("purgelet-") + what + "-" +
-                                     std::to_string(getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
 
 class ImageDrives : public ::testing::Test {
 protected:
@@ -65,7 +56,7 @@ protected:
                                                  &returned, nullptr) != FALSE;
     }
 
-    fs::path folder = NewFolder("images");
+    fs::path folder = purgelet::testing::ScratchFolder("images");
     std::unique_ptr<platform::System> system;
 };
 
@@ -278,7 +269,7 @@ protected:
         fs::create_symlink(fs::path("../..") / path, sysfs / "dev/block" / number);
     }
 
-    fs::path sysfs = NewFolder("sysfs");
+    fs::path sysfs = purgelet::testing::ScratchFolder("sysfs");
 };
 
 // What the system rests on, as the decision sees it when given the devices to start from.

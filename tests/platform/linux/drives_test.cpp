@@ -35,15 +35,6 @@ constexpr std::int64_t kMiB = 1024 * 1024;
 const char kTable[] = "label: dos\\nstart=2048, size=49152, type=e\\n"
                       "start=51200, size=49152, type=83\\n";
 
-fs::path NewFolder() {
-    static std::atomic<int> counter{0};
-    fs::path folder = fs::temp_directory_path() / ("purgelet-linux-" + std::to_string(getpid()) +
-                                                   "-" + std::to_string(counter++));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
 std::vector<char> ImageBytes(const fs::path& image, std::int64_t offset, std::int64_t size) {
     std::ifstream in(image, std::ios::binary);
     in.seekg(offset);
@@ -90,7 +81,7 @@ protected:
         return platform::k32().QueryDosDeviceA(letter, target, sizeof target) ? target : "";
     }
 
-    fs::path folder = NewFolder();
+    fs::path folder = testing::ScratchFolder("linux");
     std::unique_ptr<LoopDevice> disk;
     std::shared_ptr<DriveMap> drives;
     std::unique_ptr<platform::ScopedSystem> scope;

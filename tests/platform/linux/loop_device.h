@@ -28,6 +28,18 @@ inline std::string Shell(const std::string& command, int* status = nullptr) {
     return output;
 }
 
+// A fresh, empty scratch folder of this test process, named after what it holds.
+inline std::filesystem::path ScratchFolder(const char* what) {
+    static int counter = 0;
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        (std::string("purgelet-") + what + "-" + std::to_string(getpid()) + "-" +
+         std::to_string(counter++));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
 // Why loop-device tests cannot run here; empty when they can.
 inline std::string LoopDevicesUnavailable() {
     if (geteuid() != 0)

@@ -38,15 +38,6 @@ using testing::Shell;
 
 using Answers = std::map<std::string, std::string>;
 
-fs::path NewFolder() {
-    static std::atomic<int> counter{0};
-    fs::path folder = fs::temp_directory_path() / ("purgelet-system-" + std::to_string(getpid()) +
-                                                   "-" + std::to_string(counter++));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
 dev_t Devno(const std::string& node) {
     struct stat st {};
     return stat(node.c_str(), &st) == 0 ? st.st_rdev : 0;
@@ -132,7 +123,7 @@ protected:
         return status == 0;
     }
 
-    fs::path folder = NewFolder();
+    fs::path folder = testing::ScratchFolder("system");
     std::unique_ptr<LoopDevice> inner_; // a device over a file on another: detached first
     std::vector<std::unique_ptr<LoopDevice>> devices_;
     std::vector<std::string> mounts_;
