@@ -322,8 +322,7 @@ void DriveMap::Detect() {
         candidates.push_back(std::move(candidate));
     }
 
-    // Without the rights to open block devices there is nothing to list; the reason is kept.
-    accessDenied_ = false;
+    // What this user may not open is left out, with the reason.
     std::erase_if(candidates, [&](const Candidate& c) {
         bool denied = false;
         if (c.drive.kind == DriveKind::Image) {
@@ -345,7 +344,6 @@ void DriveMap::Detect() {
             if (!denied)
                 return false; // an empty drive still has its letter
         }
-        accessDenied_ = true;
         leaveOut(c.drive.node, "this user may not open it (run Purgelet as root or as a "
                                "member of the disk group)");
         return true;

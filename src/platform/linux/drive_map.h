@@ -61,8 +61,6 @@ public:
     const Drive* ByLetter(char letter) const;
     const PhysicalDisk* DiskByNumber(std::uint32_t number) const;
     const PhysicalDisk* DiskOf(const Drive& drive) const;
-    // Whether the last detection found devices this process may not open at all.
-    bool AccessDenied() const { return accessDenied_; }
     // The devices the last detection found and did not offer, with the reason for each.
     const std::vector<DeviceLeftOut>& LeftOut() const { return leftOut_; }
     // What the running system was found to be built from at the last detection.
@@ -76,7 +74,6 @@ private:
     std::vector<Drive> drives_;
     std::vector<PhysicalDisk> disks_;
     std::set<std::string> told_; // the devices already named as left without a letter
-    bool accessDenied_ = false;
     std::vector<DeviceLeftOut> leftOut_;
     RunningSystem system_;
 };
