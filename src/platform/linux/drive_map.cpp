@@ -215,7 +215,7 @@ void DriveMap::Detect() {
     system_ = RunningSystem::Scan(sources);
     leftOut_.clear();
     auto leaveOut = [this](const std::string& node, std::string reason) {
-        leftOut_.push_back(DeviceLeftOut{node, std::move(reason)});
+        leftOut_.push_back(Kernel32::DeviceNotOffered{node, std::move(reason)});
     };
     std::map<dev_t, char> namedDevices; // devices the map file names, with their pinned letter
     std::vector<Candidate> candidates;
@@ -324,28 +324,24 @@ void DriveMap::Detect() {
 
     // What this user may not open is left out, with the reason.
     std::erase_if(candidates, [&](const Candidate& c) {
-        bool denied = false;
+        bool readable = false;
         if (c.drive.kind == DriveKind::Image) {
-            if (access(c.drive.node.c_str(), R_OK) == 0)
-                return false;
-            denied = errno == EACCES || errno == EPERM;
-            if (!denied) {
-                leaveOut(c.drive.node,
-                         std::string("it cannot be read (") + std::strerror(errno) + ")");
-                return true;
-            }
-        } else {
-            int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd >= 0) {
-                close(fd);
-                return false;
-            }
-            denied = errno == EACCES || errno == EPERM;
-            if (!denied)
-                return false; // an empty drive still has its letter
+            readable = access(c.drive.node.c_str(), R_OK) == 0;
+        } else if (int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                   fd >= 0) {
+            close(fd);
+            readable = true;
         }
-        leaveOut(c.drive.node, "this user may not open it (run Purgelet as root or as a "
-                               "member of the disk group)");
+        if (readable)
+            return false;
+        if (errno == EACCES || errno == EPERM) {
+            leaveOut(c.drive.node, "this user may not open it (run Purgelet as root or as a "
+                                   "member of the disk group)");
+            return true;
+        }
+        if (c.drive.kind != DriveKind::Image)
+            return false; // an empty drive still has its letter
+        leaveOut(c.drive.node, std::string("it cannot be read (") + std::strerror(errno) + ")");
         return true;
     });
 

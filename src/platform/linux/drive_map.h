@@ -5,6 +5,7 @@
 // names (see the README).
 #pragma once
 
+#include "platform/kernel32.h"
 #include "platform/linux/running_system.h"
 
 #include <cstdint>
@@ -38,12 +39,6 @@ struct PhysicalDisk {
     std::uint32_t number = 0; // the Windows device number, in disk order
 };
 
-// A device the detection found and did not give a letter, and why, in words.
-struct DeviceLeftOut {
-    std::string node;
-    std::string reason;
-};
-
 struct DriveMapOptions {
     std::string configFolder;   // holds purgelet/drives.json; empty: the environment decides
     std::string mapFile;        // empty: $PURGELET_DRIVE_MAP, else <config>/purgelet/drives.map
@@ -62,7 +57,7 @@ public:
     const PhysicalDisk* DiskByNumber(std::uint32_t number) const;
     const PhysicalDisk* DiskOf(const Drive& drive) const;
     // The devices the last detection found and did not offer, with the reason for each.
-    const std::vector<DeviceLeftOut>& LeftOut() const { return leftOut_; }
+    const std::vector<Kernel32::DeviceNotOffered>& LeftOut() const { return leftOut_; }
     // What the running system was found to be built from at the last detection.
     const RunningSystem& System() const { return system_; }
 
@@ -74,7 +69,7 @@ private:
     std::vector<Drive> drives_;
     std::vector<PhysicalDisk> disks_;
     std::set<std::string> told_; // the devices already named as left without a letter
-    std::vector<DeviceLeftOut> leftOut_;
+    std::vector<Kernel32::DeviceNotOffered> leftOut_;
     RunningSystem system_;
 };
 

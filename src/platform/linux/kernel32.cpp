@@ -220,7 +220,7 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
             return INVALID_HANDLE_VALUE;
         }
         if (access & GENERIC_WRITE) {
-            if (auto why = WhyRefused(file)) {
+            if (auto why = WhyNotWritable(file.node)) {
                 SetLastErrorText(ERROR_ACCESS_DENIED, file.node + ": " + *why);
                 return INVALID_HANDLE_VALUE;
             }

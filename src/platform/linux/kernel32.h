@@ -95,8 +95,6 @@ private:
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
-    // Why writing to what file names would touch the running system; nothing when safe.
-    std::optional<std::string> WhyRefused(const File& file);
     BOOL LockImage(File& file);
     BOOL Dismount(File& file);
     const Drive* DriveOfRoot(LPCSTR root);

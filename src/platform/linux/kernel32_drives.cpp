@@ -91,15 +91,8 @@ std::optional<std::string> LinuxKernel32::WhyNotWritable(const std::string& node
     return system.WhyRefusedImage(node); // an image file: the loop devices over it
 }
 
-std::optional<std::string> LinuxKernel32::WhyRefused(const File& file) {
-    return WhyNotWritable(file.node);
-}
-
 std::vector<Kernel32::DeviceNotOffered> LinuxKernel32::DevicesNotOffered() {
-    std::vector<DeviceNotOffered> devices;
-    for (const auto& left : drives_->LeftOut())
-        devices.push_back(DeviceNotOffered{left.node, left.reason});
-    return devices;
+    return drives_->LeftOut();
 }
 
 void LinuxKernel32::DetectOnce() {
@@ -306,7 +299,7 @@ BOOL LinuxKernel32::Dismount(File& file) {
         for (const auto& loop : LoopDevicesOver(file.node))
             devices.emplace_back(loop, DevnoOf(loop));
     }
-    if (auto why = WhyRefused(file)) {
+    if (auto why = WhyNotWritable(file.node)) {
         SetLastErrorText(ERROR_ACCESS_DENIED, file.node + ": " + *why);
         return FALSE;
     }
