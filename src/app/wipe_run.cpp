@@ -11,6 +11,7 @@
 #include "methods/method.h"
 #include "report/report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -232,6 +233,9 @@ void TFrmMain::ShowWipeError(const XException& error) {
     struct Choice {
         bool (*matches)(const XException&);
         const char* key;
+        // The system's reason follows the text: a dismount that could not be done says what
+        // holds the drive, which the user and the report need to act on.
+        bool withReason = false;
     };
     static const Choice kChoices[] = {
         {Is<XAbort>, "ErrorXAbort"},
@@ -240,28 +244,23 @@ void TFrmMain::ShowWipeError(const XException& error) {
         {Is<XNotOpened>, "ErrorXNotOpened"},
         {Is<XDeviceIOControl>, "ErrorXDeviceIOControl"},
         {Is<XUnLock>, "ErrorXUnLock"},
-        {Is<XDisMount>, "ErrorXDisMount"},
+        {Is<XDisMount>, "ErrorXDisMount", true},
         {Is<Xlock>, "ErrorXlock"},
         {Is<XCompatibility>, "ErrorXCompatibility"},
         {Is<XDetecting>, "ErrorXDetecting"},
         {Is<XReadOnly>, "ErrorXReadOnly"},
     };
-    // The class the table words, else the fallback with the exception's own message: a
-    // drive that fails in a way not foreseen (one that cannot be opened) is said, written
+    // A class the table does not word is said with its own message under the fallback text:
+    // a drive that fails in a way not foreseen (one that cannot be opened) is told, written
     // into the report, and the run goes on with the next drive.
-    const char* key = nullptr;
-    for (const Choice& choice : kChoices)
-        if (choice.matches(error)) {
-            key = choice.key;
-            break;
-        }
-    std::string text = CatalogueText(key != nullptr ? key : "ErrorUnexpected");
-    if (key == nullptr)
+    const auto chosen = std::find_if(std::begin(kChoices), std::end(kChoices),
+                                     [&](const Choice& choice) { return choice.matches(error); });
+    const bool known = chosen != std::end(kChoices);
+    std::string text = CatalogueText(known ? chosen->key : "ErrorUnexpected");
+    if (!known)
         text += std::string("\r\n") + error.what();
     ReportWriteLine(text);
-    // A dismount that could not be done says why (what holds the drive): the user and the
-    // report need it to act on.
-    if (Is<XDisMount>(error) && !error.ErrorText.empty()) {
+    if (known && chosen->withReason && !error.ErrorText.empty()) {
         ReportWriteLine(error.ErrorText);
         text += std::string("\r\n\r\n") + error.ErrorText;
     }
