@@ -159,15 +159,15 @@ void TGUIDiskManager::Clear() {
 }
 
 void TGUIDiskManager::RequestAbort(const std::string& Text) {
-    PendingAbort = std::make_unique<XAbort>(Text);
+    PendingAbort = Text;
 }
 
 void TGUIDiskManager::CheckAbort() {
     if (!PendingAbort)
         return;
-    const XAbort pending = *PendingAbort;
+    const std::string text = std::move(*PendingAbort);
     PendingAbort.reset();
-    throw pending;
+    throw XAbort(text);
 }
 
 void TGUIDiskManager::WaitWhilePaused() {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,11 +90,13 @@ public:
     explicit TGUIDiskManager(ui::Host& Host);
     TGUIDiskManager(ui::Host& Host, TDiskClasses Classes, OpticalDevicesFactory Optical);
 
-    std::function<void()> OnUpdate;       // the main window's progress refresh; may be empty
-    std::unique_ptr<XAbort> PendingAbort; // raised by the next Update or Message
-    bool Unattended = false;              // questions are answered without a dialog
-    bool Paused = false;                  // Update waits while set
-    TDisk* ReportDisk = nullptr;          // the disk being wiped; not owned
+    std::function<void()> OnUpdate; // the main window's progress refresh; may be empty
+    // The text of the abort the next Update or Message raises. Kept as text: the exception is
+    // built (and so logged) when it is raised, not when it is only asked for.
+    std::optional<std::string> PendingAbort;
+    bool Unattended = false;     // questions are answered without a dialog
+    bool Paused = false;         // Update waits while set
+    TDisk* ReportDisk = nullptr; // the disk being wiped; not owned
 
     // Clears ReportDisk with the lists, so that no reference outlives its disk.
     void Clear() override;

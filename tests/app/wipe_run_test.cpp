@@ -317,7 +317,7 @@ TEST_F(WipeRunTest, TheAskDialogShowsTheDiskThenGoesOn) {
     EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
     EXPECT_EQ(DialogTexts(), (std::vector<std::string>{P("WIPECOMPLETED")}));
     // The abort answered after the last drive does not end the next run.
-    EXPECT_NE(Main().DiskManager().PendingAbort, nullptr);
+    EXPECT_TRUE(Main().DiskManager().PendingAbort.has_value());
 }
 
 TEST_F(WipeRunTest, AnAbortAnsweredInTheAskDialogStopsBeforeTheNextDriveIsOpened) {

@@ -9,6 +9,7 @@
 #include "platform/sim/setupapi.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
+#include "report/errorlog.h"
 #include "report/exceptions.h"
 #include "report/report.h"
 #include "support/memory_disk.h"
@@ -426,7 +427,7 @@ TEST_F(DiskManagerTest, PendingAbortIsRaisedOnceByUpdateOrMessage) {
     } catch (const XAbort& abort) {
         EXPECT_STREQ(abort.what(), "User abort");
     }
-    EXPECT_EQ(manager.PendingAbort, nullptr);
+    EXPECT_FALSE(manager.PendingAbort.has_value());
     EXPECT_NO_THROW(manager.Update());
     EXPECT_EQ(refreshed, 2);
 
@@ -434,6 +435,30 @@ TEST_F(DiskManagerTest, PendingAbortIsRaisedOnceByUpdateOrMessage) {
     manager.SetUnattended(true); // the abort comes before the unattended answer
     EXPECT_THROW(manager.Message(mkWrite, "", TMsgDlgType::mtError, mbAbortRetryIgnore), XAbort);
     EXPECT_TRUE(host_.dialogs().empty());
+}
+
+TEST_F(DiskManagerTest, AnAbortIsLoggedWhenRaisedNotWhenOnlyRequested) {
+    InstallMachine(StandardMachine());
+    TGUIDiskManager manager(host_, classes_.Classes(), classes_.Optical());
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "purgelet_abort_log_test.log").string();
+    ASSERT_TRUE(OpenErrorLog(path));
+    const auto lines = [&] {
+        std::ifstream in(path, std::ios::binary);
+        std::string line;
+        int count = 0;
+        while (std::getline(in, line))
+            ++count;
+        return count;
+    };
+    manager.RequestAbort("asked, then taken back");
+    manager.PendingAbort.reset(); // a new run drops an abort asked for after the last one
+    manager.RequestAbort("User abort");
+    EXPECT_EQ(lines(), 0);
+    EXPECT_THROW(manager.Update(), XAbort);
+    EXPECT_EQ(lines(), 1);
+    CloseErrorLog();
+    std::filesystem::remove(path);
 }
 
 TEST_F(DiskManagerTest, PauseWaitsPumpingMessagesUntilResumed) {
@@ -458,7 +483,7 @@ TEST_F(DiskManagerTest, AbortRequestedWhilePausedIsRaisedByTheNextCall) {
     host_.OnProcessMessages(4, [&] { manager.SetPaused(false); });
     manager.SetPaused(true);
     EXPECT_NO_THROW(manager.Update()); // the waiting call checked before it waited
-    EXPECT_NE(manager.PendingAbort, nullptr);
+    EXPECT_TRUE(manager.PendingAbort.has_value());
     EXPECT_THROW(manager.Update(), XAbort);
 }
 
