@@ -57,15 +57,6 @@ char Shown(std::uint8_t byte) {
     }
 }
 
-void CloseAfterFailure(TDisk& disk) noexcept {
-    try {
-        disk.Close();
-    } catch (...) {
-        // The failure on its way out is what the caller must see; a program exception from
-        // Close has logged itself already.
-    }
-}
-
 // Per 16 bytes: the bytes in upper-case hex, each followed by a space, two spaces, then the
 // bytes as characters. A last line of fewer bytes (an odd block size) keeps its characters in
 // the same column and reads nothing past the block.
@@ -165,15 +156,10 @@ void TFrmDiskview::ShowDisk(TDisk& D) {
     SizeBuffer(D);
     FCurrentBlock = 0;
     FBlockCount = D.BlockCount;
-    try {
-        D.Open(true);
-        ShowBlock();
-        ShowModal();
-    } catch (...) {
-        CloseAfterFailure(D);
-        throw;
-    }
-    D.Close();
+    TOpenedDisk opened(D, true);
+    ShowBlock();
+    ShowModal();
+    opened.Close();
 }
 
 void TFrmDiskview::ShowBlock() {

@@ -16,16 +16,6 @@ std::string LastErrorText() {
     return text;
 }
 
-void CloseDeviceQuietly(HANDLE& handle) noexcept {
-    if (handle == INVALID_HANDLE_VALUE)
-        return;
-    auto& k = platform::k32();
-    const DWORD code = k.GetLastError();
-    k.CloseHandle(handle);
-    k.SetLastError(code);
-    handle = INVALID_HANDLE_VALUE;
-}
-
 std::uint8_t DriveTypeOf(const std::string& Name, const std::string& where) {
     const std::string root = Name + ":\\";
     switch (platform::k32().GetDriveTypeA(root.c_str())) {

@@ -1,6 +1,6 @@
-// What the disk families of the platforms share about device handles and drive letters:
-// the system's text for the last error, closing a handle while a failure is on its way
-// out, the shell's name for a drive and the shell's format dialog.
+// What the disk families of the platforms share about devices and drive letters: the
+// system's text for the last error, the shell's name for a drive and the shell's format
+// dialog.
 #pragma once
 
 #include "platform/winapi.h"
@@ -12,10 +12,6 @@ namespace purgelet {
 
 // The system's text for the current last error, leaving the last error as it was.
 std::string LastErrorText();
-
-// Closes handle when it is open and marks it closed. The last error stays as it was: the
-// failure that made the caller close is what its message must name.
-void CloseDeviceQuietly(HANDLE& handle) noexcept;
 
 // DriveType of the drive letter Name by GetDriveTypeA: 0 unknown, 1 fixed, 3 removable,
 // 5 CD-ROM, 6 RAM disk. A drive without root directory raises XNoRootDir and a network

@@ -50,15 +50,10 @@ void TDisk::WipeDiskWithParams(method* Method, bool, const TFormatParams&) {
 }
 
 void TDisk::OpenWipeClose(method* Method) {
-    Open(false);
+    TOpenedDisk opened(*this, false);
     this->Method = Method;
-    try {
-        Wipe();
-    } catch (...) {
-        CloseAfterFailure();
-        throw;
-    }
-    Close();
+    Wipe();
+    opened.Close();
 }
 
 void TDisk::CloseAfterFailure() noexcept {

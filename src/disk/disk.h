@@ -111,13 +111,36 @@ public:
     // Appends a copy of the pair at the end of Properties.
     void AddProperty(std::uint8_t id, TGenericProperty::ValueType value);
 
-protected:
-    // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
-    void OpenWipeClose(method* Method);
     // Closes the device while another failure is on its way out: that failure is what the
     // caller must act on (an abort must stay an abort), so a failing Close does not replace
     // it; its own exception has already logged itself.
     void CloseAfterFailure() noexcept;
+
+protected:
+    // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
+    void OpenWipeClose(method* Method);
+};
+
+// A disk open for the guard's life. Close() is the close whose failure counts; a guard left
+// while a failure is on its way out closes the disk with CloseAfterFailure.
+class TOpenedDisk {
+public:
+    TOpenedDisk(TDisk& disk, bool readOnly) : disk_(disk) { disk_.Open(readOnly); }
+    ~TOpenedDisk() {
+        if (open_)
+            disk_.CloseAfterFailure();
+    }
+    TOpenedDisk(const TOpenedDisk&) = delete;
+    TOpenedDisk& operator=(const TOpenedDisk&) = delete;
+
+    void Close() {
+        open_ = false;
+        disk_.Close();
+    }
+
+private:
+    TDisk& disk_;
+    bool open_ = true;
 };
 
 class TRandomAccessDisk : public TDisk {

@@ -2,6 +2,7 @@
 
 #include "lang/lzhpacker.h"
 #include "lang/lzhuf.h"
+#include "platform/handle.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
 
@@ -105,17 +106,6 @@ private:
     std::array<char, lzh::BlockSize> block_{};
 };
 
-class HandleGuard {
-public:
-    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
-    ~HandleGuard() { platform::k32().CloseHandle(handle_); }
-    HandleGuard(const HandleGuard&) = delete;
-    HandleGuard& operator=(const HandleGuard&) = delete;
-
-private:
-    HANDLE handle_;
-};
-
 } // namespace
 
 void TValueList::Clear() {
@@ -199,7 +189,7 @@ void LoadLanguageFile(const std::string& fileName) {
         k32.SetLastError(code); // the exception records the failure of the open
         throw XSystemCall(message);
     }
-    HandleGuard guard(file);
+    const platform::UniqueHandle guard(file);
     HandleStreamBuf buffer(file);
     std::istream source(&buffer);
     std::stringstream content;

@@ -2,6 +2,7 @@
 // the methods folder, sorted by MethodNr.
 #include "methods/method.h"
 
+#include "platform/handle.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -16,22 +17,6 @@ std::vector<std::unique_ptr<method>> Methods;
 std::vector<std::string> MethodNames;
 
 namespace {
-
-// Closes a search handle however the scan ends.
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            platform::k32().FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // Windows also matches "*.met" against short 8.3 names, so "a.meta" would come back as
 // "A~1.MET"; only names that really end in ".met" are method files.
@@ -50,8 +35,9 @@ std::vector<std::string> ScanFolder(const std::filesystem::path& folder) {
     std::string pattern = (folder / "*.met").string();
     WIN32_FIND_DATAA data{};
     auto& k32 = platform::k32();
-    FindHandle find(k32.FindFirstFileA(pattern.c_str(), &data));
-    if (find.get() == INVALID_HANDLE_VALUE)
+    const platform::UniqueHandle find(k32.FindFirstFileA(pattern.c_str(), &data),
+                                      platform::UniqueHandle::Kind::Search);
+    if (!find)
         return names;
     do {
         constexpr DWORD skipped =
@@ -60,7 +46,7 @@ std::vector<std::string> ScanFolder(const std::filesystem::path& folder) {
         std::string name = data.cFileName;
         if ((data.dwFileAttributes & skipped) == 0 && HasMethodExtension(name))
             names.push_back(std::move(name));
-    } while (k32.FindNextFileA(find.get(), &data));
+    } while (k32.FindNextFileA(find.Get(), &data));
     return names;
 }
 

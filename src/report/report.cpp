@@ -80,29 +80,24 @@ TReportStream::TReportStream(const std::string& fileName, bool append) : fileNam
     bool exists =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (append && exists) {
-        handle_ = k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle_ != INVALID_HANDLE_VALUE) {
+        handle_.Reset(k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle_) {
             LONG high = 0;
-            if (k.SetFilePointer(handle_, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
+            if (k.SetFilePointer(handle_.Get(), 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
                 k.GetLastError() != ERROR_SUCCESS) {
                 std::string text = k.SysErrorMessage(k.GetLastError());
-                k.CloseHandle(handle_);
                 throw XGenericError("TPLReport.Create - SetFilePointer(" + fileName +
                                     ") : " + text);
             }
         }
     } else {
-        handle_ = k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle_.Reset(k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    if (handle_ == INVALID_HANDLE_VALUE)
+    if (!handle_)
         throw XGenericError("TPLReport.Create - CreateFile(" + fileName +
                             ") : " + k.SysErrorMessage(k.GetLastError()));
-}
-
-TReportStream::~TReportStream() {
-    platform::k32().CloseHandle(handle_);
 }
 
 void TReportStream::Write(const std::string& bytes) {
@@ -111,7 +106,8 @@ void TReportStream::Write(const std::string& bytes) {
     while (done < bytes.size()) {
         DWORD written = 0;
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
-        if (!k.WriteFile(handle_, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+        if (!k.WriteFile(handle_.Get(), bytes.data() + done, chunk, &written, nullptr) ||
+            written == 0) {
             if (!failed_) {
                 failed_ = true;
                 DWORD code = k.GetLastError();

@@ -4,6 +4,7 @@
 // person and the media and writes a warning block, with a hex dump, for a failed block.
 #pragma once
 
+#include "platform/handle.h"
 #include "platform/winapi.h"
 
 #include <cstdint>
@@ -23,16 +24,13 @@ public:
     // Append: open an existing file at its end; otherwise create it, replacing any file.
     // Raises XGenericError when the file can be neither opened nor created.
     TReportStream(const std::string& fileName, bool append);
-    ~TReportStream();
-    TReportStream(const TReportStream&) = delete;
-    TReportStream& operator=(const TReportStream&) = delete;
 
     void Write(const std::string& bytes);
     bool WriteFailed() const { return failed_; }
 
 private:
     std::string fileName_;
-    HANDLE handle_;
+    platform::UniqueHandle handle_;
     bool failed_ = false;
 };
 

@@ -47,10 +47,10 @@ public:
             return;
         }
         ReadOnly = true;
-        DeviceHandle = platform::k32().CreateFileA(DevicePath.c_str(), GENERIC_READ,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
-        if (DeviceHandle == INVALID_HANDLE_VALUE)
+        DeviceHandle.Reset(platform::k32().CreateFileA(
+            DevicePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr));
+        if (!DeviceHandle)
             throw XNTCreateFile("UnbufferedDisk.Open - CreateFile(" + DevicePath + ")");
     }
 };

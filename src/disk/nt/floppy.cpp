@@ -119,50 +119,45 @@ void TNTFloppy::init() {
     }
     Description = label + " (" + Name + ":)";
 
-    HANDLE handle =
-        k.CreateFileA(DevicePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    platform::UniqueHandle device(k.CreateFileA(DevicePath.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+    const HANDLE handle = device.Get();
+    if (!device)
         throw XNTCreateFile("NTLogicalDisk.init - CreateFile('" + DevicePath +
                             "') : " + LastErrorText());
-    try {
-        std::vector<DISK_GEOMETRY> media(kMediaTypesBytes / sizeof(DISK_GEOMETRY) + 1);
-        std::memset(media.data(), 0, kMediaTypesBytes);
-        DWORD returned = 0;
-        if (!k.DeviceIoControl(handle, IOCTL_DISK_GET_MEDIA_TYPES, nullptr, 0, media.data(),
-                               kMediaTypesBytes, &returned, nullptr))
-            throw XDeviceIOControl(
-                "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_MEDIA_TYPES) : " +
-                LastErrorText());
-        StartingOffset = 0;
-        BlockSize = 0;
-        BootIndicator = 0;
-        Size = 0;
-        BlockCount = 0;
-        const std::size_t entries =
-            std::min<std::size_t>(returned / sizeof(DISK_GEOMETRY), media.size());
-        for (std::size_t i = 0; i < entries; ++i) {
-            const DISK_GEOMETRY& g = media[i];
-            if (!IsFloppyMedia(static_cast<int>(g.MediaType)))
-                throw XCompatibility("TNTFloppy.init - Non floppy drive");
-            DriveType = 2;
-            const std::int64_t count =
-                g.Cylinders.QuadPart * g.TracksPerCylinder * g.SectorsPerTrack;
-            if (count > BlockCount) {
-                BlockCount = count;
-                BlockSize = static_cast<std::int32_t>(g.BytesPerSector);
-                Size = count * BlockSize;
-            }
+    std::vector<DISK_GEOMETRY> media(kMediaTypesBytes / sizeof(DISK_GEOMETRY) + 1);
+    std::memset(media.data(), 0, kMediaTypesBytes);
+    DWORD returned = 0;
+    if (!k.DeviceIoControl(handle, IOCTL_DISK_GET_MEDIA_TYPES, nullptr, 0, media.data(),
+                           kMediaTypesBytes, &returned, nullptr))
+        throw XDeviceIOControl(
+            "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_MEDIA_TYPES) : " +
+            LastErrorText());
+    StartingOffset = 0;
+    BlockSize = 0;
+    BootIndicator = 0;
+    Size = 0;
+    BlockCount = 0;
+    const std::size_t entries =
+        std::min<std::size_t>(returned / sizeof(DISK_GEOMETRY), media.size());
+    for (std::size_t i = 0; i < entries; ++i) {
+        const DISK_GEOMETRY& g = media[i];
+        if (!IsFloppyMedia(static_cast<int>(g.MediaType)))
+            throw XCompatibility("TNTFloppy.init - Non floppy drive");
+        DriveType = 2;
+        const std::int64_t count = g.Cylinders.QuadPart * g.TracksPerCylinder * g.SectorsPerTrack;
+        if (count > BlockCount) {
+            BlockCount = count;
+            BlockSize = static_cast<std::int32_t>(g.BytesPerSector);
+            Size = count * BlockSize;
         }
-        MaxBlockCount = BlockCount;
-        MaxBlockSize = BlockSize;
-        PartitionNumber = 0;
-        DeviceNumber = -1; // a floppy never has an owner disk
-    } catch (...) {
-        k.CloseHandle(handle);
-        throw;
     }
-    k.CloseHandle(handle);
+    MaxBlockCount = BlockCount;
+    MaxBlockSize = BlockSize;
+    PartitionNumber = 0;
+    DeviceNumber = -1; // a floppy never has an owner disk
+    device.Reset();
 
     Description = "Floppy (" + Name + ":)";
     TakeShellDisplayName(root);
@@ -175,7 +170,7 @@ void TNTFloppy::Open(bool readOnly) {
         for (;;) {
             std::memset(&g, 0, sizeof(g));
             DWORD returned = 0;
-            if (platform::k32().DeviceIoControl(DeviceHandle, IOCTL_DISK_GET_DRIVE_GEOMETRY,
+            if (platform::k32().DeviceIoControl(DeviceHandle.Get(), IOCTL_DISK_GET_DRIVE_GEOMETRY,
                                                 nullptr, 0, &g, sizeof(g), &returned, nullptr))
                 break;
             const DWORD code = platform::k32().GetLastError();
@@ -222,14 +217,9 @@ void TNTFloppy::Format(const TFormatParams& Params) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
     if (LastBlockCount == 2880 && LastBlockSize == 512) {
-        Open(false);
-        try {
-            WriteBlocks(FloppyBootSector.data(), 1, 0);
-        } catch (...) {
-            CloseAfterFailure();
-            throw;
-        }
-        Close();
+        TOpenedDisk opened(*this, false);
+        WriteBlocks(FloppyBootSector.data(), 1, 0);
+        opened.Close();
     }
     FormatOrOfferShell(Params, 0);
 }

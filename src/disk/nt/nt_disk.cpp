@@ -23,15 +23,9 @@ std::string Trim(const std::string& text) {
     return text.substr(first, last - first);
 }
 
-HANDLE OpenReadOnly(const std::string& path) {
-    return platform::k32().CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,
-                                       OPEN_EXISTING, 0, nullptr);
-}
-
-// Closes a query handle; its result does not matter to the caller.
-void CloseQuietly(HANDLE handle) {
-    if (handle != INVALID_HANDLE_VALUE)
-        platform::k32().CloseHandle(handle);
+platform::UniqueHandle OpenReadOnly(const std::string& path) {
+    return platform::UniqueHandle(platform::k32().CreateFileA(path.c_str(), GENERIC_READ, kShareAll,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 template <class T> bool Query(HANDLE handle, DWORD code, T* out) {
@@ -92,7 +86,7 @@ bool Transfer(HANDLE handle, void* buffer, DWORD bytes, bool write) {
 // logged here, and the handle is closed even when Close gave up half-way. The system's last
 // error is left as it was, for a failure that may be on its way out past the disk.
 template <class Disk> void CloseOnRelease(Disk& disk) noexcept {
-    if (disk.DeviceHandle == INVALID_HANDLE_VALUE)
+    if (disk.Handle() == INVALID_HANDLE_VALUE)
         return;
     const DWORD code = platform::k32().GetLastError();
     try {
@@ -106,11 +100,7 @@ template <class Disk> void CloseOnRelease(Disk& disk) noexcept {
         }
     } catch (...) {
     }
-    if (disk.DeviceHandle != INVALID_HANDLE_VALUE) {
-        CloseQuietly(disk.DeviceHandle);
-        disk.DeviceHandle = INVALID_HANDLE_VALUE;
-    }
-    platform::k32().SetLastError(code);
+    platform::k32().SetLastError(code); // the handle itself closes quietly with the disk
 }
 
 } // namespace
@@ -166,53 +156,49 @@ void TNTLogicalDisk::init() {
     }
     Description = label + " (" + Name + ":)";
 
-    HANDLE handle = OpenReadOnly(DevicePath);
-    if (handle == INVALID_HANDLE_VALUE)
+    platform::UniqueHandle device = OpenReadOnly(DevicePath);
+    const HANDLE handle = device.Get();
+    if (!device)
         throw XNTCreateFile("NTLogicalDisk.init - CreateFile('" + DevicePath +
                             "') : " + LastErrorText());
-    try {
-        DISK_GEOMETRY geometry;
-        if (!Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry))
-            throw XDeviceIOControl(
-                "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
-                LastErrorText());
-        BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
-        StartingOffset = 0;
+    DISK_GEOMETRY geometry;
+    if (!Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry))
+        throw XDeviceIOControl(
+            "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
+            LastErrorText());
+    BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
+    StartingOffset = 0;
 
-        PARTITION_INFORMATION partition;
-        if (!Query(handle, IOCTL_DISK_GET_PARTITION_INFO, &partition))
-            throw XDeviceIOControl(
-                "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_PARTITION_INFO) : " +
-                LastErrorText());
-        StartingOffset = partition.StartingOffset.QuadPart;
-        BootIndicator = partition.BootIndicator;
-        Size = partition.PartitionLength.QuadPart;
-        // A device that reports no sector size cannot be divided into blocks.
-        if (BlockSize <= 0)
-            throw XGeometryError("Geometry error - " + Name + " (" + DevicePath + ")");
-        BlockCount = Size / BlockSize;
-        if (fsName.empty())
-            FileSystem = PartitionTypeName(partition.PartitionType);
-        if (Size % BlockSize != 0)
-            throw XGeometryError("Geometry error - " + Name + " (" + DevicePath + ")");
+    PARTITION_INFORMATION partition;
+    if (!Query(handle, IOCTL_DISK_GET_PARTITION_INFO, &partition))
+        throw XDeviceIOControl(
+            "NTLogicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_PARTITION_INFO) : " +
+            LastErrorText());
+    StartingOffset = partition.StartingOffset.QuadPart;
+    BootIndicator = partition.BootIndicator;
+    Size = partition.PartitionLength.QuadPart;
+    // A device that reports no sector size cannot be divided into blocks.
+    if (BlockSize <= 0)
+        throw XGeometryError("Geometry error - " + Name + " (" + DevicePath + ")");
+    BlockCount = Size / BlockSize;
+    if (fsName.empty())
+        FileSystem = PartitionTypeName(partition.PartitionType);
+    if (Size % BlockSize != 0)
+        throw XGeometryError("Geometry error - " + Name + " (" + DevicePath + ")");
 
-        STORAGE_DEVICE_NUMBER number;
-        if (Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number)) {
-            PartitionNumber = static_cast<std::int32_t>(number.PartitionNumber);
-            DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
-        } else {
-            // Not every volume lies on a numbered disk: recorded, and the disk has no owner.
-            LogSilently<XDeviceIOControl>(
-                "NTLogicalDisk.init - DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) : " +
-                LastErrorText());
-            PartitionNumber = -1;
-            DeviceNumber = -1;
-        }
-    } catch (...) {
-        CloseQuietly(handle);
-        throw;
+    STORAGE_DEVICE_NUMBER number;
+    if (Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number)) {
+        PartitionNumber = static_cast<std::int32_t>(number.PartitionNumber);
+        DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
+    } else {
+        // Not every volume lies on a numbered disk: recorded, and the disk has no owner.
+        LogSilently<XDeviceIOControl>(
+            "NTLogicalDisk.init - DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) : " +
+            LastErrorText());
+        PartitionNumber = -1;
+        DeviceNumber = -1;
     }
-    CloseQuietly(handle);
+    device.Reset(); // the volume is not held open while the shell is asked about it
 
     DriveType = DriveTypeOf(Name, "TNTLogicalDisk.init");
 
@@ -235,9 +221,9 @@ void TNTLogicalDisk::Open(bool readOnly) {
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     const DWORD flags =
         (Unbuffered && !readOnly) ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH : 0;
-    DeviceHandle = platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
-                                               OPEN_EXISTING, flags, nullptr);
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
+                                                   OPEN_EXISTING, flags, nullptr));
+    if (!DeviceHandle)
         throw XNTCreateFile("TNTLogicalDisk.Open - CreateFile(" + DevicePath +
                             ") : " + LastErrorText());
     if (readOnly)
@@ -246,67 +232,72 @@ void TNTLogicalDisk::Open(bool readOnly) {
         Lock();
     } catch (...) {
         // A volume we could not lock is not left open behind the caller's back.
-        CloseDeviceQuietly(DeviceHandle);
+        DeviceHandle.Reset();
         throw;
     }
 }
 
 void TNTLogicalDisk::Lock() {
-    if (Control(DeviceHandle, FSCTL_LOCK_VOLUME))
+    if (Control(DeviceHandle.Get(), FSCTL_LOCK_VOLUME))
         return;
     const DWORD code = platform::k32().GetLastError();
     const std::string text = platform::k32().SysErrorMessage(code);
-    const int answer = Owner != nullptr ? Owner->Message(mkQueryForceDisMount, Description,
-                                                         TMsgDlgType::mtConfirmation, mbYesNo)
-                                        : mrNone;
+    // A volume that something takes again after every dismount would keep the question coming
+    // back for ever (and the reopen below nests once more each time): after a few forced
+    // dismounts the refusal stands.
+    const bool mayForce = Owner != nullptr && forcedDismounts_ < kMaxForcedDismounts;
+    const int answer = mayForce ? Owner->Message(mkQueryForceDisMount, Description,
+                                                 TMsgDlgType::mtConfirmation, mbYesNo)
+                                : mrNone;
     if (answer != mrYes) {
         platform::k32().SetLastError(code);
         throw Xlock("TNTLogicalDisk.Lock - DeviceIoControl(FSCTL_LOCK_VOLUME) : " + text);
     }
     DisMount();
-    CloseQuietly(DeviceHandle);
-    DeviceHandle = INVALID_HANDLE_VALUE;
+    DeviceHandle.Reset();
+    struct Nesting {
+        int& depth;
+        explicit Nesting(int& d) : depth(++d) {}
+        ~Nesting() { --depth; }
+    } nesting(forcedDismounts_);
     Open(ReadOnly); // opens afresh and locks again, asking again on a second refusal
 }
 
 void TNTLogicalDisk::UnLock() {
-    if (!Control(DeviceHandle, FSCTL_UNLOCK_VOLUME))
+    if (!Control(DeviceHandle.Get(), FSCTL_UNLOCK_VOLUME))
         throw XUnLock("TNTLogicalDisk.UnLock - DeviceIoControl(FSCTL_UNLOCK_VOLUME) : " +
                       LastErrorText());
 }
 
 void TNTLogicalDisk::DisMount() {
-    if (!Control(DeviceHandle, FSCTL_DISMOUNT_VOLUME))
+    if (!Control(DeviceHandle.Get(), FSCTL_DISMOUNT_VOLUME))
         throw XDisMount("TNTLogicalDisk.DisMount - DeviceIoControl(FSCTL_DISMOUNT_VOLUME) : " +
                         LastErrorText());
 }
 
 void TNTLogicalDisk::Close() {
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    if (!DeviceHandle)
         return;
     if (!ReadOnly) {
         try {
             UnLock();
         } catch (...) {
             // Closing the handle releases the lock too: do it, then report the failure.
-            CloseQuietly(DeviceHandle);
-            DeviceHandle = INVALID_HANDLE_VALUE;
+            DeviceHandle.Reset();
             throw;
         }
     }
-    HANDLE handle = DeviceHandle;
-    DeviceHandle = INVALID_HANDLE_VALUE;
-    if (!platform::k32().CloseHandle(handle))
+    if (!DeviceHandle.Close())
         throw XSystemCall("TNTLogicalDisk.Close - CloseHandle : " + LastErrorText());
 }
 
 void TNTLogicalDisk::SetCurrentBlock(std::int64_t Block) {
-    Seek(DeviceHandle, Block, BlockSize, "TNTLogicalDisk");
+    Seek(DeviceHandle.Get(), Block, BlockSize, "TNTLogicalDisk");
 }
 
 void TNTLogicalDisk::ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) {
     SetCurrentBlock(Block);
-    if (!Transfer(DeviceHandle, Buffer, TransferBytes(Count, BlockSize), false))
+    if (!Transfer(DeviceHandle.Get(), Buffer, TransferBytes(Count, BlockSize), false))
         TransferFailed<XReadFile>("TNTLogicalDisk.ReadBlocks : (buff,", Block, Count);
 }
 
@@ -314,7 +305,8 @@ void TNTLogicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::in
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
     SetCurrentBlock(Block);
-    if (!Transfer(DeviceHandle, const_cast<void*>(Buffer), TransferBytes(Count, BlockSize), true))
+    if (!Transfer(DeviceHandle.Get(), const_cast<void*>(Buffer), TransferBytes(Count, BlockSize),
+                  true))
         TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", Block, Count);
 }
 
@@ -344,77 +336,70 @@ TNTPhysicalDisk::~TNTPhysicalDisk() {
 void TNTPhysicalDisk::init() {
     OwnerDisk = nullptr;
     PartitionNumber = 0;
-    HANDLE handle = OpenReadOnly(DevicePath);
-    if (handle == INVALID_HANDLE_VALUE)
+    platform::UniqueHandle device = OpenReadOnly(DevicePath);
+    const HANDLE handle = device.Get();
+    if (!device)
         throw XNTCreateFile("NTPhysical.init - CreateFile('" + DevicePath +
                             "') : " + LastErrorText());
-    try {
-        DISK_GEOMETRY geometry;
-        if (!Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry))
-            throw XDeviceIOControl(
-                "NTPhysicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
-                LastErrorText());
-        StartingOffset = 0;
-        BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
-        BlockCount = static_cast<std::int64_t>(geometry.SectorsPerTrack) *
-                     geometry.TracksPerCylinder * geometry.Cylinders.QuadPart;
-        Size = BlockCount * BlockSize;
-        switch (geometry.MediaType) {
-        case Unknown:
-            DriveType = 0;
-            break;
-        case RemovableMedia:
-            DriveType = 3;
-            break;
-        case FixedMedia:
-            DriveType = 1;
-            break;
-        default:
-            DriveType = 2;
-            break;
-        }
-        STORAGE_DEVICE_NUMBER number;
-        if (!Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number))
-            throw XDeviceIOControl(
-                "NTPhysicalDisk.init - DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) : " +
-                LastErrorText());
-        PartitionNumber = 0;
-        DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
-    } catch (...) {
-        CloseQuietly(handle);
-        throw;
+    DISK_GEOMETRY geometry;
+    if (!Query(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry))
+        throw XDeviceIOControl(
+            "NTPhysicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
+            LastErrorText());
+    StartingOffset = 0;
+    BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
+    BlockCount = static_cast<std::int64_t>(geometry.SectorsPerTrack) * geometry.TracksPerCylinder *
+                 geometry.Cylinders.QuadPart;
+    Size = BlockCount * BlockSize;
+    switch (geometry.MediaType) {
+    case Unknown:
+        DriveType = 0;
+        break;
+    case RemovableMedia:
+        DriveType = 3;
+        break;
+    case FixedMedia:
+        DriveType = 1;
+        break;
+    default:
+        DriveType = 2;
+        break;
     }
-    CloseQuietly(handle);
+    STORAGE_DEVICE_NUMBER number;
+    if (!Query(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, &number))
+        throw XDeviceIOControl(
+            "NTPhysicalDisk.init - DeviceIoControl(IOCTL_STORAGE_GET_DEVICE_NUMBER) : " +
+            LastErrorText());
+    PartitionNumber = 0;
+    DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
 }
 
 void TNTPhysicalDisk::Open(bool readOnly) {
     ReadOnly = readOnly;
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    DeviceHandle = platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
-                                               OPEN_EXISTING, 0, nullptr);
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr));
+    if (!DeviceHandle)
         throw XNTCreateFile("TNTPhysicalDisk.Open - CreateFile(" + DevicePath +
                             ") : " + LastErrorText());
     Lock();
 }
 
 void TNTPhysicalDisk::Close() {
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    if (!DeviceHandle)
         return;
     UnLock();
-    HANDLE handle = DeviceHandle;
-    DeviceHandle = INVALID_HANDLE_VALUE;
-    if (!platform::k32().CloseHandle(handle))
+    if (!DeviceHandle.Close())
         throw XSystemCall("TNTPhysicalDisk.Close - CloseHandle : " + LastErrorText());
 }
 
 void TNTPhysicalDisk::SetCurrentBlock(std::int64_t Block) {
-    Seek(DeviceHandle, Block, BlockSize, "TNTPhysicalDisk");
+    Seek(DeviceHandle.Get(), Block, BlockSize, "TNTPhysicalDisk");
 }
 
 void TNTPhysicalDisk::ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) {
     SetCurrentBlock(Block);
-    if (!Transfer(DeviceHandle, Buffer, TransferBytes(Count, BlockSize), false))
+    if (!Transfer(DeviceHandle.Get(), Buffer, TransferBytes(Count, BlockSize), false))
         TransferFailed<XReadFile>("TNTPhysicalDisk.ReadBlocks(buff,", Block, Count);
 }
 
@@ -422,7 +407,8 @@ void TNTPhysicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::i
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
     SetCurrentBlock(Block);
-    if (!Transfer(DeviceHandle, const_cast<void*>(Buffer), TransferBytes(Count, BlockSize), true))
+    if (!Transfer(DeviceHandle.Get(), const_cast<void*>(Buffer), TransferBytes(Count, BlockSize),
+                  true))
         TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", Block, Count);
 }
 

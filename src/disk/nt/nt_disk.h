@@ -5,6 +5,7 @@
 
 #include "disk/device_access.h"
 #include "disk/disk.h"
+#include "platform/handle.h"
 #include "platform/winapi.h"
 #include "report/exceptions.h"
 
@@ -28,8 +29,10 @@ public:
     // once; never raises, a failure is logged.
     ~TNTLogicalDisk() override;
 
-    HANDLE DeviceHandle = INVALID_HANDLE_VALUE; // invalid while closed
     std::string DevicePath;
+
+    // The open device; INVALID_HANDLE_VALUE while closed.
+    HANDLE Handle() const { return DeviceHandle.Get(); }
 
     int getPropertiesCount() override;
     void init() override;
@@ -49,13 +52,21 @@ public:
     virtual void Lock();
     virtual void UnLock();
 
+    // Forced dismounts one Open may try before a refused lock stands.
+    static constexpr int kMaxForcedDismounts = 3;
+
 protected:
+    platform::UniqueHandle DeviceHandle; // none while closed
+
     // The shell's name for the drive root replaces Description when the shell has one.
     void TakeShellDisplayName(const std::string& root);
     // FormatDrive with the former (or the chosen) file system; when the library fails, the
     // owner is asked whether to open the shell's format dialog instead (Media: 0 floppy,
     // 1 hard disk).
     void FormatOrOfferShell(const TFormatParams& Params, int Media);
+
+private:
+    int forcedDismounts_ = 0; // forced dismounts of the Open in progress
 };
 
 class TNTPhysicalDisk : public TPhysicalDisk {
@@ -65,8 +76,10 @@ public:
     // Closes the device when freed while open; never raises, a failure is logged.
     ~TNTPhysicalDisk() override;
 
-    HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
     std::string DevicePath;
+
+    // The open device; INVALID_HANDLE_VALUE while closed.
+    HANDLE Handle() const { return DeviceHandle.Get(); }
 
     void init() override;
     void Open(bool readOnly) override;
@@ -79,6 +92,9 @@ public:
     virtual void DisMount() {}
     virtual void Lock() {}
     virtual void UnLock() {}
+
+protected:
+    platform::UniqueHandle DeviceHandle; // none while closed
 };
 
 // The file-system name of a partition type byte ("Unknown" for the types it does not name).

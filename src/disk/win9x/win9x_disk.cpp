@@ -55,27 +55,27 @@ void T9xLogicalDisk::init() {
     try {
         GetDiskParameters();
     } catch (...) {
-        CloseDeviceQuietly(DeviceHandle);
+        DeviceHandle.Reset();
         throw;
     }
-    CloseDeviceQuietly(DeviceHandle);
+    DeviceHandle.Reset();
 }
 
 void T9xLogicalDisk::OpenDevice() {
-    DeviceHandle = platform::k32().CreateFileA("\\\\.\\vwin32", GENERIC_READ | GENERIC_WRITE, 0,
-                                               nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    DeviceHandle.Reset(platform::k32().CreateFileA("\\\\.\\vwin32", GENERIC_READ | GENERIC_WRITE, 0,
+                                                   nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!DeviceHandle)
         throw XVWin32NotFound("T9xLogicalDisk.create(" + Name + ") : " + LastErrorText());
 }
 
 bool T9xLogicalDisk::Request(DWORD code, DIOC_REGISTERS& registers) {
     auto& k = platform::k32();
-    if (DeviceHandle == INVALID_HANDLE_VALUE) {
+    if (!DeviceHandle) {
         k.SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
     DWORD returned = 0;
-    if (!k.DeviceIoControl(DeviceHandle, code, &registers, sizeof(registers), &registers,
+    if (!k.DeviceIoControl(DeviceHandle.Get(), code, &registers, sizeof(registers), &registers,
                            sizeof(registers), &returned, nullptr))
         return false;
     if ((registers.reg_Flags & VWIN32_CARRY_FLAG) == 0)
@@ -96,7 +96,7 @@ DIOC_REGISTERS T9xLogicalDisk::Ioctl(DWORD minor, DWORD edx) const {
 }
 
 void T9xLogicalDisk::GetDiskParameters() {
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    if (!DeviceHandle)
         throw XNotOpened("T9xLogicalDisk.GetDiskParameters : fDeviceHandle=INVALID_HANDLE_VALUE");
     DOS_DEVICE_PARAMS params;
     std::memset(&params, 0, sizeof(params));
@@ -182,7 +182,7 @@ void T9xLogicalDisk::UnLock() {
 }
 
 void T9xLogicalDisk::Open(bool readOnly) {
-    if (DeviceHandle != INVALID_HANDLE_VALUE)
+    if (DeviceHandle.IsOpen())
         Close(); // a second Open would leave the first lock and handle behind
     AccessState = 0;
     ReadOnly = readOnly;
@@ -208,7 +208,7 @@ void T9xLogicalDisk::Open(bool readOnly) {
 }
 
 void T9xLogicalDisk::Close() {
-    if (DeviceHandle == INVALID_HANDLE_VALUE)
+    if (!DeviceHandle)
         return;
     // Only a lock this object took is given back: after a refused lock there is none.
     if (!ReadOnly && locked_)
@@ -216,7 +216,7 @@ void T9xLogicalDisk::Close() {
     if (AccessState == 1 || AccessState == 2)
         SetAccessFlag(false);
     AccessState = 0;
-    CloseDeviceQuietly(DeviceHandle);
+    DeviceHandle.Reset();
 }
 
 void T9xLogicalDisk::Transfer(void* Buffer, std::int32_t Count, std::int64_t Block, bool write) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "disk/disk.h"
+#include "platform/handle.h"
 #include "platform/winapi.h"
 
 #include <cstdint>
@@ -19,9 +20,8 @@ public:
     // Closes the device (unlocking and clearing the access flag) when still open.
     ~T9xLogicalDisk() override;
 
-    HANDLE DeviceHandle = INVALID_HANDLE_VALUE; // "\\.\vwin32"; invalid while closed
-    std::int32_t DriveIndex = 0;                // A = 0, C = 2
-    std::uint8_t Int13Unit = 255;               // BIOS unit from the drive map; 255 none
+    std::int32_t DriveIndex = 0;  // A = 0, C = 2
+    std::uint8_t Int13Unit = 255; // BIOS unit from the drive map; 255 none
     std::int32_t SectorsPerTrack = 0;
     bool Written = false;         // a block write succeeded during the current wipe
     std::uint8_t AccessState = 0; // 0 flag untouched, 1 allowed before Open, 2 allowed by us
@@ -55,7 +55,12 @@ public:
     // Allows or forbids media access; a failure is logged only.
     void SetAccessFlag(bool Allow);
 
+    // The open device; INVALID_HANDLE_VALUE while closed.
+    HANDLE Handle() const { return DeviceHandle.Get(); }
+
 protected:
+    platform::UniqueHandle DeviceHandle; // "\\.\vwin32"; none while closed
+
     // Opens "\\.\vwin32" into DeviceHandle; raises XVWin32NotFound.
     void OpenDevice();
 

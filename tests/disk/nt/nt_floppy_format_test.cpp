@@ -113,7 +113,7 @@ TEST_F(NTFloppy, WithoutAnAnswerAnEmptyDriveRaisesXNoDiskAndShowsItsMaximumAgain
     EXPECT_EQ(owner.questions.size(), 1u);
     EXPECT_EQ(a->BlockCount, 2880);
     EXPECT_EQ(a->Size, 1474560);
-    EXPECT_EQ(a->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(a->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
 }
 

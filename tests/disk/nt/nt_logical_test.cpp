@@ -61,7 +61,7 @@ TEST_F(NTLogical, InitLearnsTheVolumeThePartitionAndItsDisk) {
     EXPECT_EQ(e->PartitionNumber, 1);
     EXPECT_EQ(e->DeviceNumber, 1);
     EXPECT_EQ(e->DriveType, 1);
-    EXPECT_EQ(e->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(e->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
     // The query handle was opened to read, shared, without flags.
     const sim::Call& open = pc.machine().calls.front();
@@ -145,10 +145,10 @@ TEST_F(NTLogical, ReadOnlyOpensNeverLockAndWritingOpensLockAndUnlock) {
     auto e = Disk("E");
     e->Unbuffered = true;
     e->Open(true);
-    EXPECT_NE(e->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_NE(e->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.machine().calls.back().c, 0u); // no unbuffered flags to read
     e->Close();
-    EXPECT_EQ(e->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(e->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_LOCK_VOLUME), 0);
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_UNLOCK_VOLUME), 0);
 
@@ -188,10 +188,36 @@ TEST_F(NTLogical, NoRaisesXlockLeavesTheVolumeMountedAndClosesTheHandle) {
     EXPECT_EQ(owner.questions.size(), 1u);
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_DISMOUNT_VOLUME), 0);
     EXPECT_TRUE(pc.drive('E').inUse);
-    EXPECT_EQ(e->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(e->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
     // Unattended (no answer) is a No as well.
     EXPECT_THROW(e->Open(false), Xlock);
+}
+
+TEST_F(NTLogical, AVolumeTakenAgainAfterEveryDismountEndsInXlockAfterAFewTries) {
+    auto e = Disk("E");
+    pc.drive('E').inUse = true;
+    Faults('E').lock = sim::Fault::Always(ERROR_ACCESS_DENIED);
+    owner.answers = {mrYes, mrYes, mrYes, mrYes, mrYes, mrYes};
+    EXPECT_EQ(RaisedMessage<Xlock>([&] { e->Open(false); }),
+              "TNTLogicalDisk.Lock - DeviceIoControl(FSCTL_LOCK_VOLUME) : " +
+                  SysText(ERROR_ACCESS_DENIED));
+    const int tries = TNTLogicalDisk::kMaxForcedDismounts;
+    EXPECT_EQ(owner.questions.size(), static_cast<std::size_t>(tries));
+    EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_DISMOUNT_VOLUME), tries);
+    EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_LOCK_VOLUME), tries + 1);
+    EXPECT_EQ(e->Handle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
+
+    // The count belongs to one Open: the next one asks again.
+    Faults('E').lock = sim::Fault{};
+    owner.questions.clear();
+    owner.answers = {mrYes};
+    pc.drive('E').inUse = true;
+    pc.drive('E').dismounted = false;
+    e->Open(false);
+    EXPECT_EQ(owner.questions.size(), 1u);
+    e->Close();
 }
 
 TEST_F(NTLogical, VolumeControlFailuresRaiseTheirClasses) {
@@ -216,12 +242,12 @@ TEST_F(NTLogical, VolumeControlFailuresRaiseTheirClasses) {
     Faults('E').close = sim::Fault::Times(1, ERROR_INVALID_HANDLE);
     EXPECT_EQ(RaisedMessage<XSystemCall>([&] { e->Close(); }),
               "TNTLogicalDisk.Close - CloseHandle : " + SysText(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(e->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(e->Handle(), INVALID_HANDLE_VALUE);
 
     Faults('E').open = sim::Fault::Times(1, ERROR_SHARING_VIOLATION);
     EXPECT_EQ(RaisedMessage<XNTCreateFile>([&] { e->Open(false); }),
               "TNTLogicalDisk.Open - CreateFile(\\\\.\\E:) : " + SysText(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(e->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(e->Handle(), INVALID_HANDLE_VALUE);
 }
 
 // ---- Transfers
@@ -253,7 +279,7 @@ TEST_F(NTLogical, ShortAndFailedTransfersRaiseWithBlockAndCount) {
               "TNTLogicalDisk.ReadBlocks : (buff,3,4) : " + SysText(ERROR_SUCCESS));
     EXPECT_EQ(RaisedMessage<XWriteFile>([&] { e->WriteBlocks(buffer.data(), 2, 7); }),
               "TNTLogicalDisk.WriteBlocks : (buff,7,2) : " + SysText(ERROR_WRITE_FAULT));
-    EXPECT_NE(e->DeviceHandle, INVALID_HANDLE_VALUE); // the device stays open
+    EXPECT_NE(e->Handle(), INVALID_HANDLE_VALUE); // the device stays open
     e->Close();
 }
 
@@ -284,10 +310,10 @@ TEST_F(NTLogical, SeeksFailOnlyWithALastErrorBesidesTheirAnswer) {
 TEST_F(NTLogical, PrepareToRetryReopensInTheSameMode) {
     auto e = Disk("E");
     e->Open(false);
-    HANDLE before = e->DeviceHandle;
+    HANDLE before = e->Handle();
     e->PrepareToRetry();
     EXPECT_FALSE(e->ReadOnly);
-    EXPECT_NE(e->DeviceHandle, before);
+    EXPECT_NE(e->Handle(), before);
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_LOCK_VOLUME), 2);
     std::vector<std::uint8_t> buffer(512, 1);
     EXPECT_NO_THROW(e->WriteBlocks(buffer.data(), 1, 0));

@@ -100,7 +100,7 @@ TEST_F(NineX, InitLearnsTheDriveFromItsParametersAndDriveMap) {
     EXPECT_EQ(c->SectorsPerTrack, 64);
     EXPECT_EQ(c->DriveType, 1);
     EXPECT_EQ(c->Int13Unit, 0x80);
-    EXPECT_EQ(c->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(c->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
 
     // The device was opened as the 9x services want it, and asked with drive number 3.
@@ -170,7 +170,7 @@ TEST_F(NineX, AnEmptyFloppyDriveIsDetectedByItsDefaultMedium) {
     EXPECT_EQ(a->SectorsPerTrack, 18);
     // Opening asks for the medium in the drive, which is not there.
     EXPECT_THROW(a->Open(true), XMDIOCError);
-    EXPECT_EQ(a->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(a->Handle(), INVALID_HANDLE_VALUE);
     // A 720 KB disk in the drive is sized as what it is once opened.
     pc.machine().InsertMedium('A', F3_720_512, "small.img");
     a->Open(true);
@@ -289,7 +289,7 @@ TEST_F(NineX, OpenAllowsMediaAccessAndCloseForbidsItAgain) {
     EXPECT_EQ(d->AccessState, 1);
     d->Close();
     EXPECT_FALSE(pc.drive('D').accessFlag);
-    EXPECT_EQ(d->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(d->Handle(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(NineX, AFailedAccessFlagQueryCountsAsAllowedAndCloseStillClearsTheFlag) {
@@ -312,7 +312,7 @@ TEST_F(NineX, ARefusedLockEndsTheWipeWithoutAQuestionAndClosesTheDevice) {
     EXPECT_EQ(RaisedMessage<Xlock>([&] { c->WipeDisk(method.get(), false, 0, 0, ""); }),
               "T9xLogicalDisk._Lock(0,0) : " + SysText(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(owner.questions.empty()); // no dismount is offered on 9x
-    EXPECT_EQ(c->DeviceHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(c->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
     // Nothing was written; the lock asked for level 0, permissions 0 on drive 3.
     EXPECT_EQ(pc.ReadImage("disk.img", 0, 8 << 20), before);
