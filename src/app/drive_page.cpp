@@ -203,7 +203,7 @@ void TFrmMain::lwDisksListChange(int index) {
         }
     }
     JvXPBarDetails.SetVisible(JvXPBarDetails.Count() > 0);
-    JvXPBarFunctions.SetItemVisible(1, dynamic_cast<TRandomAccessDisk*>(disk) != nullptr);
+    JvXPBarFunctions.SetItemVisible(1, disk != nullptr && disk->HasBlocks());
 }
 
 ui::TListItemDraw TFrmMain::lwDisksListCustomDraw(const ui::TListItem& item) const {

@@ -4,6 +4,7 @@
 // objects laid out in character cells (ui/component.h); the renderers draw them.
 #pragma once
 
+#include "app/wipe_job.h"
 #include "disk/disk_manager.h"
 #include "ui/form.h"
 #include "ui/list_view.h"
@@ -26,8 +27,6 @@ class XException;
 inline constexpr unsigned WM_USER_MESSAGE = 0x0400;
 inline constexpr unsigned WM_STARTWIPE = WM_USER_MESSAGE + 1;
 static_assert(WM_STARTWIPE == 1025);
-
-enum class TWipeOutcome : std::uint8_t { woNone, woCompleted, woAborted, woFailed };
 
 // The size of a disk as the lists show it: "0", "512 byte(s)", "  1.50 KB".
 std::string FormatSize(std::int64_t bytes);
@@ -85,7 +84,8 @@ public:
     void JvWIPWipeEnterPage();
     void JvWIPWipeExitPage();
     void WMStartWipe();
-    void ShowWipeError(const XException& error);
+    // The run's settings as the controls and options say now.
+    TWipeSettings WipeSettingsFromControls() const;
     void RefreshProgress();
     void btnAbortClick();
     void btnPauseClick();

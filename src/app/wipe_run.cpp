@@ -6,6 +6,7 @@
 #include "app/disk_view.h"
 #include "app/options.h"
 #include "app/program.h"
+#include "app/wipe_job.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
 #include "methods/method.h"
@@ -57,10 +58,6 @@ std::string WithText(const std::string& format, const std::string& text) {
     return at == std::string::npos ? format : format.substr(0, at) + text + format.substr(at + 2);
 }
 
-template <class E> bool Is(const XException& error) {
-    return dynamic_cast<const E*>(&error) != nullptr;
-}
-
 } // namespace
 
 void TFrmMain::JvWIPWipeEnterPage() {
@@ -76,119 +73,113 @@ void TFrmMain::JvWIPWipeExitPage() {
     TmrWipe.SetEnabled(false);
 }
 
+namespace {
+
+// The wipe page as the job's view: the captions, gauges, buttons and the animation, the
+// message boxes, and the ask dialog after every drive.
+class TWipePageView : public TWipeJobView {
+public:
+    TWipePageView(TFrmMain& form, bool askAfterEveryDrive)
+        : f_(form), askAfterEveryDrive_(askAfterEveryDrive) {}
+
+    void RunStarting(const TWipeSettings& settings) override {
+        f_.FDrivesDone = 0;
+        f_.gGlobal.SetProgress(0);
+        f_.gPartial.SetProgress(0);
+        f_.btnAbort.SetEnabled(settings.AllowUserAbort);
+        f_.btnPause.SetEnabled(settings.AllowUserAbort);
+    }
+
+    void DriveStarting(TDisk& disk, const TWipeSettings& settings) override {
+        f_.lblTextPartial.Caption = WithText(CatalogueText("WIPING"), disk.Description);
+        const bool interruptible = disk.Interruptible() && settings.AllowUserAbort;
+        f_.btnAbort.SetEnabled(interruptible);
+        f_.btnPause.SetEnabled(interruptible);
+        f_.JvGIFAnimator.Active = true;
+    }
+
+    void DriveEnded(TDisk& disk) override {
+        f_.JvGIFAnimator.Active = false;
+        f_.btnPause.SetEnabled(f_.btnAbort.Enabled());
+        if (askAfterEveryDrive_) {
+            int answer;
+            do {
+                answer = f_.App().AskDlg->Ask(
+                    CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
+                    CatalogueText("txtContinue"),
+                    disk.HasBlocks() ? CatalogueText("txtViewDisk") : std::string(),
+                    CatalogueText("txtAbort"));
+                if (answer == 1)
+                    f_.App().FrmDiskview->ShowDisk(disk);
+                else if (answer == 2)
+                    f_.DiskManager().RequestAbort(CatalogueText("USERABORTMESSAGE"));
+            } while (answer == 1);
+        }
+        ++f_.FDrivesDone;
+    }
+
+    void Tell(const std::string& text, TMsgDlgType type) override {
+        f_.GetHost().MessageDialog(text, type, mbOKButton, 0);
+    }
+
+private:
+    TFrmMain& f_;
+    bool askAfterEveryDrive_;
+};
+
+} // namespace
+
+TWipeSettings TFrmMain::WipeSettingsFromControls() const {
+    TWipeSettings settings;
+    settings.Method = static_cast<method*>(cbxAlgorithm.SelectedObject());
+    settings.FormatPartitions = Options->FormatPartitions;
+    settings.AllowUserAbort = Options->AllowUserAbort;
+    settings.Unattended = Options->WipeWithoutIntervention;
+    settings.UseIsaac = Options->UseIsaac;
+    settings.NoBuffering = Options->NoBuffering;
+    settings.QuickEraseCDDVD = Options->QuickEraseCDDVD;
+    settings.BufferBytes = BufferBytes(cbbBuffer.Text());
+    settings.GenerateReportFile = Options->GenerateReportFile;
+    settings.UseDoDLogStyle = Options->UseDoDLogStyle;
+    settings.AppendLog = Options->AppendLog;
+    settings.LogFileName = Options->LogFileName;
+    TReportSettings& report = settings.Report;
+    report.MethodName = cbxAlgorithm.Text();
+    report.OptionsCaption = gbWipeOptions.Caption;
+    for (const ui::TCheckBox* box :
+         {&cbAllowUserAbort, &cbWipeWithoutIntervention, &cbUseIsaac, &cbNoBuffering})
+        report.Before.push_back({box->Caption, box->Checked()});
+    report.BufferCaption = lblOverwriteBuffer.Caption;
+    report.BufferText = cbbBuffer.Text();
+    for (const ui::TCheckBox* box : {&cbQuickErase, &cbFormarPartitions, &cbAskDlg})
+        report.After.push_back({box->Caption, box->Checked()});
+    return settings;
+}
+
 void TFrmMain::WMStartWipe() {
-    auto* selectedMethod = static_cast<method*>(cbxAlgorithm.SelectedObject());
+    std::vector<TDisk*> disks;
+    for (int i = 0; i < lwDisksList.Count(); ++i)
+        if (lwDisksList.Items(i).Checked && lwDisksList.Items(i).Data != nullptr)
+            disks.push_back(static_cast<TDisk*>(lwDisksList.Items(i).Data));
+    TWipeJob job(*FDiskManager, std::move(disks), WipeSettingsFromControls());
+
     lblTextGlobal.Caption = CatalogueText("OVERALLPROGRESS");
-    lblTextMethod.Caption = selectedMethod != nullptr ? selectedMethod->Name : std::string();
+    lblTextMethod.Caption =
+        job.Settings().Method != nullptr ? job.Settings().Method->Name : std::string();
     GetHost().ProcessMessages();
     GetHost().ProcessMessages();
 
-    TWipeOutcome outcome = TWipeOutcome::woNone;
-    FDriveCount = 0;
-    for (int i = 0; i < lwDisksList.Count(); ++i)
-        if (lwDisksList.Items(i).Checked && lwDisksList.Items(i).Data != nullptr)
-            ++FDriveCount;
+    FDriveCount = static_cast<std::int32_t>(job.Disks().size());
     // An abort asked for after the last run's last drive must not end this run.
     FDiskManager->PendingAbort.reset();
     FDiskManager->SetPaused(false);
     btnPause.Caption = CatalogueText("PAUSE");
     runActive_ = true;
 
+    TWipeOutcome outcome = TWipeOutcome::woNone;
+    TWipePageView view(*this, Options->ShowAskDialog);
     try {
-        [&] {
-            if (FDriveCount == 0)
-                return;
-            if (selectedMethod == nullptr) {
-                outcome = TWipeOutcome::woFailed; // nothing is written without a method
-                return;
-            }
-            CurrentReport.reset();
-            try {
-                TReportSettings settings;
-                settings.MethodName = cbxAlgorithm.Text();
-                settings.OptionsCaption = gbWipeOptions.Caption;
-                for (const ui::TCheckBox* box :
-                     {&cbAllowUserAbort, &cbWipeWithoutIntervention, &cbUseIsaac, &cbNoBuffering})
-                    settings.Before.push_back({box->Caption, box->Checked()});
-                settings.BufferCaption = lblOverwriteBuffer.Caption;
-                settings.BufferText = cbbBuffer.Text();
-                for (const ui::TCheckBox* box : {&cbQuickErase, &cbFormarPartitions, &cbAskDlg})
-                    settings.After.push_back({box->Caption, box->Checked()});
-                CurrentReport = std::make_unique<TPLReport>(
-                    Options->GenerateReportFile, Options->UseDoDLogStyle, Options->AppendLog,
-                    Options->LogFileName, settings);
-            } catch (const XAbort& error) {
-                outcome = TWipeOutcome::woAborted;
-                ShowWipeError(error);
-                return;
-            } catch (const std::exception&) {
-                outcome = TWipeOutcome::woFailed;
-                return;
-            }
-
-            FDrivesDone = 0;
-            gGlobal.SetProgress(0);
-            gPartial.SetProgress(0);
-            btnAbort.SetEnabled(Options->AllowUserAbort);
-            btnPause.SetEnabled(Options->AllowUserAbort);
-            UseIsaac = Options->UseIsaac;
-            FDiskManager->SetUnattended(Options->WipeWithoutIntervention);
-
-            for (int i = 0; i < lwDisksList.Count(); ++i) {
-                const ui::TListItem& row = lwDisksList.Items(i);
-                auto* disk = static_cast<TDisk*>(row.Data);
-                if (!row.Checked || disk == nullptr)
-                    continue;
-                auto* disc = dynamic_cast<TCDDVDDisk*>(disk);
-                try {
-                    // An abort answered in the ask dialog stops the run before the next
-                    // drive is opened, not after its first transfer.
-                    FDiskManager->CheckAbort();
-                    FDiskManager->ReportDisk = disk;
-                    CurrentReport->WriteDiskHeader(*disk);
-                    lblTextPartial.Caption = WithText(CatalogueText("WIPING"), disk->Description);
-                    disk->Unbuffered = Options->NoBuffering;
-                    disk->BufferSize = BufferBytes(cbbBuffer.Text());
-                    if (disc != nullptr) {
-                        disc->QuickErase = Options->QuickEraseCDDVD;
-                        btnAbort.SetEnabled(false);
-                        btnPause.SetEnabled(false);
-                    } else {
-                        btnAbort.SetEnabled(Options->AllowUserAbort);
-                        btnPause.SetEnabled(Options->AllowUserAbort);
-                    }
-                    JvGIFAnimator.Active = true;
-                    disk->WipeDisk(selectedMethod, Options->FormatPartitions, 0, 0, "");
-                } catch (const XAbort& error) {
-                    if (outcome != TWipeOutcome::woFailed)
-                        outcome = TWipeOutcome::woAborted;
-                    ShowWipeError(error);
-                    return;
-                } catch (const XException& error) {
-                    outcome = TWipeOutcome::woFailed;
-                    ShowWipeError(error);
-                }
-                JvGIFAnimator.Active = false;
-                btnPause.SetEnabled(btnAbort.Enabled());
-                if (Options->ShowAskDialog) {
-                    int answer;
-                    do {
-                        answer = app_.AskDlg->Ask(
-                            CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
-                            CatalogueText("txtContinue"),
-                            disc != nullptr ? std::string() : CatalogueText("txtViewDisk"),
-                            CatalogueText("txtAbort"));
-                        if (answer == 1)
-                            app_.FrmDiskview->ShowDisk(*disk);
-                        else if (answer == 2)
-                            FDiskManager->RequestAbort(CatalogueText("USERABORTMESSAGE"));
-                    } while (answer == 1);
-                }
-                ++FDrivesDone;
-            }
-            if (outcome == TWipeOutcome::woNone)
-                outcome = TWipeOutcome::woCompleted;
-        }();
+        outcome = job.Run(view);
     } catch (...) {
         EndWipeRun(outcome);
         throw;
@@ -229,45 +220,6 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
     }
 }
 
-void TFrmMain::ShowWipeError(const XException& error) {
-    struct Choice {
-        bool (*matches)(const XException&);
-        const char* key;
-        // The system's reason follows the text: a dismount that could not be done says what
-        // holds the drive, which the user and the report need to act on.
-        bool withReason = false;
-    };
-    static const Choice kChoices[] = {
-        {Is<XAbort>, "ErrorXAbort"},
-        {Is<XDiskIO>, "ErrorXDiskIO"},
-        {Is<XVWin32NotFound>, "ErrorXVWin32NotFound"},
-        {Is<XNotOpened>, "ErrorXNotOpened"},
-        {Is<XDeviceIOControl>, "ErrorXDeviceIOControl"},
-        {Is<XUnLock>, "ErrorXUnLock"},
-        {Is<XDisMount>, "ErrorXDisMount", true},
-        {Is<Xlock>, "ErrorXlock"},
-        {Is<XCompatibility>, "ErrorXCompatibility"},
-        {Is<XDetecting>, "ErrorXDetecting"},
-        {Is<XReadOnly>, "ErrorXReadOnly"},
-    };
-    // A class the table does not word is said with its own message under the fallback text:
-    // a drive that fails in a way not foreseen (one that cannot be opened) is told, written
-    // into the report, and the run goes on with the next drive.
-    const auto chosen = std::find_if(std::begin(kChoices), std::end(kChoices),
-                                     [&](const Choice& choice) { return choice.matches(error); });
-    const bool known = chosen != std::end(kChoices);
-    std::string text = CatalogueText(known ? chosen->key : "ErrorUnexpected");
-    if (!known)
-        text += std::string("\r\n") + error.what();
-    ReportWriteLine(text);
-    if (known && chosen->withReason && !error.ErrorText.empty()) {
-        ReportWriteLine(error.ErrorText);
-        text += std::string("\r\n\r\n") + error.ErrorText;
-    }
-    GetHost().MessageDialog(text, Is<XAbort>(error) ? TMsgDlgType::mtWarning : TMsgDlgType::mtError,
-                            mbOKButton, 0);
-}
-
 void TFrmMain::RefreshProgress() {
     if (FDriveCount == 0 || !FDiskManager)
         return;
@@ -298,7 +250,8 @@ void TFrmMain::InterruptRequested() {
         return;
     }
     // As a confirmed Abort, while the Abort button is there to press (paused included).
-    if (!Options->AllowUserAbort || dynamic_cast<TCDDVDDisk*>(FDiskManager->ReportDisk))
+    if (!Options->AllowUserAbort ||
+        (FDiskManager->ReportDisk != nullptr && !FDiskManager->ReportDisk->Interruptible()))
         return;
     btnAbort.SetEnabled(false);
     btnPause.SetEnabled(false);

@@ -39,6 +39,16 @@ void TDisk::AddProperty(std::uint8_t id, TGenericProperty::ValueType value) {
     Properties.push_back(TGenericProperty{id, std::move(value)});
 }
 
+void TDisk::SetWipeOptions(const TWipeOptions& options) {
+    Unbuffered = options.Unbuffered;
+    BufferSize = options.BufferSize;
+}
+
+void TCDDVDDisk::SetWipeOptions(const TWipeOptions& options) {
+    TSecvencialAccessDisk::SetWipeOptions(options);
+    QuickErase = options.QuickErase;
+}
+
 void TDisk::WipeDisk(method* Method, bool Format, std::uint8_t FileSystem, std::int32_t ClusterSize,
                      const std::string& Label) {
     WipeDiskWithParams(Method, Format, TFormatParams{FileSystem, ClusterSize, Label});

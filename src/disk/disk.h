@@ -59,6 +59,14 @@ struct TGenericProperty {
     bool operator==(const TGenericProperty&) const = default;
 };
 
+// How a wipe run wants each disk written: the settings of the run that are the disk's to
+// apply (a disk kind takes the ones that mean something to it).
+struct TWipeOptions {
+    bool Unbuffered = false;     // open for writing without system caching
+    std::int32_t BufferSize = 0; // bytes per transfer wanted; 0 the default
+    bool QuickErase = true;      // a rewritable disc: the quick blank rather than the full one
+};
+
 // Formatting wanted after a wipe. The wipe run passes 0, 0 and an empty label.
 struct TFormatParams {
     std::uint8_t FileSystem = 0;
@@ -111,6 +119,17 @@ public:
     // Appends a copy of the pair at the end of Properties.
     void AddProperty(std::uint8_t id, TGenericProperty::ValueType value);
 
+    // What a wipe run asks of a disk instead of its class.
+    // Whether its wipe may be paused and aborted between transfers (a disc blanked by its
+    // drive cannot be).
+    virtual bool Interruptible() const { return true; }
+    // Whether it has blocks to read back and show.
+    virtual bool HasBlocks() const { return false; }
+    // Whether its wipe runs the passes of a method (a disc is blanked by its drive).
+    virtual bool TakesMethod() const { return true; }
+    // Takes the run's settings for its next wipe.
+    virtual void SetWipeOptions(const TWipeOptions& options);
+
     // Closes the device while another failure is on its way out: that failure is what the
     // caller must act on (an abort must stay an abort), so a failing Close does not replace
     // it; its own exception has already logged itself.
@@ -161,6 +180,7 @@ public:
 
     // Overwrites every block once per pass of Method, verifies where the method says so.
     void Wipe() override;
+    bool HasBlocks() const override { return true; }
 
     // Reads Count blocks from Block; raises an XDiskIO descendant on failure.
     virtual void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) = 0;
@@ -209,6 +229,9 @@ public:
 
     void Open(bool readOnly) override { ReadOnly = readOnly; }
     void Close() override {}
+    bool Interruptible() const override { return false; }
+    bool TakesMethod() const override { return false; }
+    void SetWipeOptions(const TWipeOptions& options) override;
 };
 
 // Creates a disk and reads its facts (init). A failure of init propagates; the object is

@@ -1,0 +1,129 @@
+#include "app/wipe_job.h"
+
+#include "disk/disk_manager.h"
+#include "lang/catalogue.h"
+#include "methods/method.h"
+#include "report/exceptions.h"
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <utility>
+
+namespace purgelet {
+
+namespace {
+
+template <class E> bool Is(const XException& error) {
+    return dynamic_cast<const E*>(&error) != nullptr;
+}
+
+} // namespace
+
+TWipeJob::TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings)
+    : manager_(manager), disks_(std::move(disks)), settings_(std::move(settings)) {}
+
+std::string TWipeJob::ErrorText(const XException& error, std::vector<std::string>& reportLines) {
+    struct Choice {
+        bool (*matches)(const XException&);
+        const char* key;
+        // The system's reason follows the text: a dismount that could not be done says what
+        // holds the drive, which the user and the report need to act on.
+        bool withReason = false;
+    };
+    static const Choice kChoices[] = {
+        {Is<XAbort>, "ErrorXAbort"},
+        {Is<XDiskIO>, "ErrorXDiskIO"},
+        {Is<XVWin32NotFound>, "ErrorXVWin32NotFound"},
+        {Is<XNotOpened>, "ErrorXNotOpened"},
+        {Is<XDeviceIOControl>, "ErrorXDeviceIOControl"},
+        {Is<XUnLock>, "ErrorXUnLock"},
+        {Is<XDisMount>, "ErrorXDisMount", true},
+        {Is<Xlock>, "ErrorXlock"},
+        {Is<XCompatibility>, "ErrorXCompatibility"},
+        {Is<XDetecting>, "ErrorXDetecting"},
+        {Is<XReadOnly>, "ErrorXReadOnly"},
+    };
+    // A class the table does not word is said with its own message under the fallback text:
+    // a drive that fails in a way not foreseen (one that cannot be opened) is told, written
+    // into the report, and the run goes on with the next drive.
+    const auto chosen = std::find_if(std::begin(kChoices), std::end(kChoices),
+                                     [&](const Choice& choice) { return choice.matches(error); });
+    const bool known = chosen != std::end(kChoices);
+    std::string text = CatalogueText(known ? chosen->key : "ErrorUnexpected");
+    if (!known)
+        text += std::string("\r\n") + error.what();
+    reportLines.push_back(text);
+    if (known && chosen->withReason && !error.ErrorText.empty()) {
+        reportLines.push_back(error.ErrorText);
+        text += std::string("\r\n\r\n") + error.ErrorText;
+    }
+    return text;
+}
+
+void TWipeJob::TellError(TWipeJobView& view, const XException& error) {
+    std::vector<std::string> lines;
+    const std::string text = ErrorText(error, lines);
+    for (const std::string& line : lines)
+        ReportWriteLine(line);
+    if (!results_.empty())
+        results_.back().Error = text;
+    view.Tell(text, Is<XAbort>(error) ? TMsgDlgType::mtWarning : TMsgDlgType::mtError);
+}
+
+TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
+    TWipeOutcome outcome = TWipeOutcome::woNone;
+    results_.clear();
+    if (disks_.empty())
+        return outcome;
+    if (settings_.Method == nullptr)
+        return TWipeOutcome::woFailed; // nothing is written without a method
+    CurrentReport.reset();
+    try {
+        CurrentReport = std::make_unique<TPLReport>(settings_.GenerateReportFile,
+                                                    settings_.UseDoDLogStyle, settings_.AppendLog,
+                                                    settings_.LogFileName, settings_.Report);
+    } catch (const XAbort& error) {
+        TellError(view, error);
+        return TWipeOutcome::woAborted;
+    } catch (const std::exception&) {
+        return TWipeOutcome::woFailed;
+    }
+
+    view.RunStarting(settings_);
+    UseIsaac = settings_.UseIsaac;
+    manager_.SetUnattended(settings_.Unattended);
+    TWipeOptions options;
+    options.Unbuffered = settings_.NoBuffering;
+    options.BufferSize = settings_.BufferBytes;
+    options.QuickErase = settings_.QuickEraseCDDVD;
+
+    for (TDisk* disk : disks_) {
+        results_.push_back({disk, TWipeOutcome::woCompleted, {}});
+        try {
+            // An abort answered in the ask dialog stops the run before the next drive is
+            // opened, not after its first transfer.
+            manager_.CheckAbort();
+            manager_.ReportDisk = disk;
+            CurrentReport->WriteDiskHeader(*disk);
+            disk->SetWipeOptions(options);
+            view.DriveStarting(*disk, settings_);
+            disk->WipeDisk(disk->TakesMethod() ? settings_.Method : nullptr,
+                           settings_.FormatPartitions, 0, 0, "");
+        } catch (const XAbort& error) {
+            results_.back().Outcome = TWipeOutcome::woAborted;
+            if (outcome != TWipeOutcome::woFailed)
+                outcome = TWipeOutcome::woAborted;
+            TellError(view, error);
+            return outcome;
+        } catch (const XException& error) {
+            results_.back().Outcome = TWipeOutcome::woFailed;
+            outcome = TWipeOutcome::woFailed;
+            TellError(view, error);
+        }
+        view.DriveEnded(*disk);
+    }
+    return outcome == TWipeOutcome::woNone ? TWipeOutcome::woCompleted : outcome;
+}
+
+} // namespace purgelet

@@ -1,0 +1,90 @@
+// A wipe run as a job: the drives to wipe, in order, and one snapshot of the settings taken
+// when the run starts. The job writes the report, wipes each drive, and tells what happens
+// through a view, so the wizard and a run with no one at the keyboard build the same job and
+// differ only in how they show it. The job never reads a control.
+#pragma once
+
+#include "report/report.h"
+#include "ui/dialogs.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace purgelet {
+
+class TDisk;
+class TGUIDiskManager;
+class XException;
+class method;
+
+enum class TWipeOutcome : std::uint8_t { woNone, woCompleted, woAborted, woFailed };
+
+// What the run was asked to do, as the controls and options said when it started.
+struct TWipeSettings {
+    method* Method = nullptr; // not owned; without one nothing is written and the run fails
+    bool FormatPartitions = false;
+    bool AllowUserAbort = true;
+    bool Unattended = false; // questions answered without a dialog
+    bool UseIsaac = false;
+    bool NoBuffering = false;
+    bool QuickEraseCDDVD = true;
+    std::int32_t BufferBytes = 512 << 10;
+    // The report file: whether one is written, its style, appending, its name, its header.
+    bool GenerateReportFile = false;
+    bool UseDoDLogStyle = false;
+    bool AppendLog = false;
+    std::string LogFileName;
+    TReportSettings Report;
+};
+
+// How one drive's wipe ended; Error is the text told for a failure or an abort.
+struct TDriveResult {
+    TDisk* Disk = nullptr; // not owned
+    TWipeOutcome Outcome = TWipeOutcome::woNone;
+    std::string Error;
+};
+
+// What a job tells whoever shows it. Every call comes from the thread that runs the job.
+class TWipeJobView {
+public:
+    virtual ~TWipeJobView() = default;
+    // The report is open and the first drive is next.
+    virtual void RunStarting(const TWipeSettings& settings) = 0;
+    // disk is about to be opened and wiped.
+    virtual void DriveStarting(TDisk& disk, const TWipeSettings& settings) = 0;
+    // disk's wipe is over without an abort (it may have failed).
+    virtual void DriveEnded(TDisk& disk) = 0;
+    // A failure or an abort, worded for the user (the report has it already).
+    virtual void Tell(const std::string& text, TMsgDlgType type) = 0;
+};
+
+class TWipeJob {
+public:
+    TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings);
+
+    // Wipes the drives in order. A drive's failure is told and the next drive follows; an
+    // abort ends the run. Raises only what is not a program exception (the caller ends the
+    // run and lets it pass).
+    TWipeOutcome Run(TWipeJobView& view);
+
+    const std::vector<TDisk*>& Disks() const { return disks_; }
+    const TWipeSettings& Settings() const { return settings_; }
+    // One entry per drive the run reached, in order.
+    const std::vector<TDriveResult>& Results() const { return results_; }
+
+    // The words for a failure: the text for its class (followed by the system's reason where
+    // that class carries one), else the fallback text and the exception's own message. The
+    // lines for the report are added to reportLines.
+    static std::string ErrorText(const XException& error, std::vector<std::string>& reportLines);
+
+private:
+    void TellError(TWipeJobView& view, const XException& error);
+
+    TGUIDiskManager& manager_;
+    std::vector<TDisk*> disks_;
+    TWipeSettings settings_;
+    std::vector<TDriveResult> results_;
+};
+
+} // namespace purgelet
