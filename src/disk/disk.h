@@ -111,6 +111,11 @@ public:
     // Appends a copy of the pair at the end of Properties.
     void AddProperty(std::uint8_t id, TGenericProperty::ValueType value);
 
+    // What every wipe reports to and asks: the Owner, or for a disk wiped without one a
+    // plain sink of its own (nothing is retried, skipped or forced, nobody is told). Public
+    // for the free callbacks (the format progress) that hold only the disk.
+    TMessageObject& Sink() { return Owner != nullptr ? *Owner : headless_; }
+
 protected:
     // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
     void OpenWipeClose(method* Method);
@@ -118,6 +123,10 @@ protected:
     // caller must act on (an abort must stay an abort), so a failing Close does not replace
     // it; its own exception has already logged itself.
     void CloseAfterFailure() noexcept;
+
+private:
+    // One per disk, not shared: several disks may be wiped at once, each on its own thread.
+    TMessageObject headless_;
 };
 
 class TRandomAccessDisk : public TDisk {

@@ -256,9 +256,8 @@ void TNTLogicalDisk::Lock() {
         return;
     const DWORD code = platform::k32().GetLastError();
     const std::string text = platform::k32().SysErrorMessage(code);
-    const int answer = Owner != nullptr ? Owner->Message(mkQueryForceDisMount, Description,
-                                                         TMsgDlgType::mtConfirmation, mbYesNo)
-                                        : mrNone;
+    const int answer =
+        Sink().Message(mkQueryForceDisMount, Description, TMsgDlgType::mtConfirmation, mbYesNo);
     if (answer != mrYes) {
         platform::k32().SetLastError(code);
         throw Xlock("TNTLogicalDisk.Lock - DeviceIoControl(FSCTL_LOCK_VOLUME) : " + text);
