@@ -130,6 +130,11 @@ public:
     // Takes the run's settings for its next wipe.
     virtual void SetWipeOptions(const TWipeOptions& options);
 
+    // What every wipe reports to and asks: the Owner, or for a disk wiped without one a
+    // plain sink of its own (nothing is retried, skipped or forced, nobody is told). Public
+    // for the free callbacks (the format progress) that hold only the disk.
+    TMessageObject& Sink() { return Owner != nullptr ? *Owner : headless_; }
+
     // Closes the device while another failure is on its way out: that failure is what the
     // caller must act on (an abort must stay an abort), so a failing Close does not replace
     // it; its own exception has already logged itself.
@@ -138,6 +143,10 @@ public:
 protected:
     // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
     void OpenWipeClose(method* Method);
+
+private:
+    // One per disk, not shared: several disks may be wiped at once, each on its own thread.
+    TMessageObject headless_;
 };
 
 // A disk open for the guard's life. Close() is the close whose failure counts; a guard left

@@ -189,13 +189,10 @@ std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity) const {
 }
 
 void TRandomAccessDisk::Wipe() {
-    // A disk wiped without an owner behaves as one owned by the plain sink: nothing is
-    // retried or skipped, nobody is told.
-    TMessageObject headless;
-    TMessageObject& owner = Owner ? *Owner : headless;
-    TMessageObject::SetDisk(&owner, this);
-    TMessageObject::SetProgress(&owner, 0.0);
-    TMessageObject::SetFlag(&owner, 0);
+    TMessageObject& owner = Sink();
+    owner.Disk = this;
+    owner.Progress = 0.0;
+    owner.Flag = 0;
     // A program fault, but still one of the program's exceptions: the wipe run tells the user
     // by the class, and a library exception would reach the user as an unknown failure.
     if (Method == nullptr)

@@ -1,7 +1,6 @@
 #include "optical/aspi.h"
 
 #include "optical/optical_devices.h"
-#include "platform/system.h"
 
 #include <cctype>
 #include <cstring>
@@ -10,70 +9,12 @@ namespace purgelet {
 
 namespace {
 
-// The completion event of one request, closed on every way out.
-class RequestEvent {
-public:
-    RequestEvent() : handle_(platform::k32().CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        if (handle_ != nullptr)
-            platform::k32().ResetEvent(handle_);
-    }
-    ~RequestEvent() {
-        if (handle_ != nullptr)
-            platform::k32().CloseHandle(handle_);
-    }
-    RequestEvent(const RequestEvent&) = delete;
-    RequestEvent& operator=(const RequestEvent&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 TBurningIO& DefaultBurningIO() {
     static TBurningIO sink;
     return sink;
 }
 
-// The request block for cdb on the unit at address, its completion told through event.
-void Fill(platform::SRB_ExecSCSICmd& srb, const TSCSIAddress& address, const TCdb& cdb,
-          std::uint8_t* data, HANDLE event) {
-    std::memset(&srb, 0, sizeof(srb));
-    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb.SRB_HaId = address.HaId;
-    srb.SRB_Flags = SRB_EVENT_NOTIFY | (cdb.Direction == TDataDirection::In    ? SRB_DIR_IN
-                                        : cdb.Direction == TDataDirection::Out ? SRB_DIR_OUT
-                                                                               : 0);
-    srb.SRB_Target = address.Target;
-    srb.SRB_Lun = address.Lun;
-    srb.SRB_BufLen = cdb.Direction == TDataDirection::None ? 0 : cdb.DataLength;
-    srb.SRB_BufPointer = cdb.Direction == TDataDirection::None ? nullptr : data;
-    srb.SRB_SenseLen = 14;
-    srb.SRB_CDBLen = cdb.Length;
-    srb.SRB_PostProc = event;
-    std::memcpy(srb.CDBByte, cdb.Bytes, cdb.Length);
-}
-
-std::uint8_t ResultOf(const platform::SRB_ExecSCSICmd& srb) {
-    return StatusToResult(srb.SRB_Status, srb.SRB_HaStat, srb.SRB_TargStat);
-}
-
 } // namespace
-
-DWORD AspiSupportInfo() {
-    auto& aspi = platform::sys().aspi32;
-    return aspi ? aspi->GetASPI32SupportInfo() : 0;
-}
-
-DWORD AspiSendCommand(void* request) {
-    auto& aspi = platform::sys().aspi32;
-    return aspi ? aspi->SendASPI32Command(request) : 0;
-}
-
-void TASPIinfo::Refresh() {
-    SupportInfo = AspiSupportInfo();
-    Available = ((SupportInfo >> 8) & 0xFF) == SS_COMP;
-    AdapterCount = Available ? static_cast<std::uint8_t>(SupportInfo & 0xFF) : 0;
-}
 
 TASPIdevice::TASPIdevice(const platform::SRB_HAInquiry& adapterInfo,
                          const platform::SRB_GDEVBlock& deviceTypeBlock,
@@ -90,56 +31,14 @@ TASPIdevice::TASPIdevice(const platform::SRB_HAInquiry& adapterInfo,
     ReadCapabilities();
 }
 
-void TASPIdevice::Abort(platform::SRB_ExecSCSICmd* request) {
-    platform::SRB_Abort abort;
-    std::memset(&abort, 0, sizeof(abort));
-    abort.SRB_Cmd = SC_ABORT_SRB;
-    abort.SRB_HaId = Address.HaId;
-    abort.SRB_ToAbort = request;
-    AspiSendCommand(&abort); // its outcome changes nothing: the request is given up
-}
-
-std::uint8_t TASPIdevice::Execute(const TCdb& cdb, std::uint8_t* data) {
-    RequestEvent event;
-    platform::SRB_ExecSCSICmd srb;
-    Fill(srb, Address, cdb, data, event.get());
-    const DWORD status = AspiSendCommand(&srb);
-    if (status == SS_PENDING &&
-        platform::k32().WaitForSingleObject(event.get(), kCommandTimeoutMs) != WAIT_OBJECT_0) {
-        Abort(&srb);
-        return rcTimedOut; // the drive may still be working on it
-    }
-    return ResultOf(srb);
+TScsiResult TASPIdevice::Send(const TCdb& cdb, std::uint8_t* data) {
+    return TAspiTransport(Address).Execute(cdb, data, kCommandTimeoutMs / 1000);
 }
 
 std::uint8_t TASPIdevice::ExecuteImmediate(const TCdb& cdb, const std::function<bool()>& onBusy) {
-    // The block of the immediate command lives only as long as its own Execute; its outcome
-    // is all that is kept.
-    platform::SRB_ExecSCSICmd outcome;
-    std::uint8_t code = 0;
-    {
-        RequestEvent event;
-        platform::SRB_ExecSCSICmd& srb = outcome;
-        Fill(srb, Address, cdb, nullptr, event.get()); // immediate commands carry no data
-        const DWORD status = AspiSendCommand(&srb);
-        if (status >= SS_ABORTED)
-            return ResultOf(srb);
-        if (status == SS_PENDING) {
-            if (platform::k32().WaitForSingleObject(event.get(), kImmediateWaitLimitMs) !=
-                WAIT_OBJECT_0) {
-                Abort(&srb);
-                return rcTimedOut;
-            }
-            platform::k32().ResetEvent(event.get());
-        }
-        code = ResultOf(srb);
-    }
-    if (outcome.SRB_Status == SS_PENDING || outcome.SRB_Status == SS_COMP) {
-        const std::uint8_t waited = WaitUntilReady(onBusy);
-        if (waited != 0)
-            return waited;
-    }
-    return code;
+    // Immediate commands carry no data; the request itself may take as long as the wait.
+    return FinishImmediate(
+        TAspiTransport(Address).Execute(cdb, nullptr, kImmediateWaitLimitSeconds), onBusy);
 }
 
 std::uint8_t TASPIdevice::Blank(bool Full, const TBusyEvent& OnBusy) {

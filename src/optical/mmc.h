@@ -1,7 +1,12 @@
 // The SCSI Multi-Media Commands the program sends to optical drives, independent of the way
-// they travel: result codes, the command blocks byte for byte, the decoding of the answers
-// and the byte-order helpers. Every command returns a one-byte result code (0 success).
+// they travel (scsi/): the command blocks byte for byte and what the answers hold. Every
+// command returns a one-byte result code (0 success).
 #pragma once
+
+#include "scsi/cdb.h"
+#include "scsi/immediate_wait.h"
+#include "scsi/inquiry.h"
+#include "scsi/transport.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,58 +15,7 @@
 
 namespace purgelet {
 
-// Where an ASPI unit sits. Pass-through devices have an all-zero address.
-struct TSCSIAddress {
-    std::uint8_t HaId = 0;
-    std::uint8_t Target = 0;
-    std::uint8_t Lun = 0;
-};
-
-// Result codes beyond those of StatusToResult.
-inline constexpr std::uint8_t rcSuccess = 0;
-inline constexpr std::uint8_t rcRequestFailed = 5; // the pass-through request itself failed
-inline constexpr std::uint8_t rcUnknown = 10;
-inline constexpr std::uint8_t rcTimedOut = 27;    // a wait ran out: the request was given up
-inline constexpr std::uint8_t rcWaitStopped = 28; // the busy callback asked to stop waiting
-
-// How long an immediate command (BLANK, SYNCHRONIZE CACHE, CLOSE TRACK/SESSION) may keep the
-// drive busy before the wait gives up with rcTimedOut: two hours, more than a full blank of
-// an 80-minute CD-RW or a 4.7 GB DVD-RW at 1x (about 80 and 57 minutes).
-inline constexpr std::uint32_t kImmediateWaitLimitMs = 2u * 60u * 60u * 1000u;
-
-// Device type index 0..12 and its name.
-extern const char* const DeviceTypeNames[13];
-inline constexpr std::uint8_t dtCDROM = 5;
-// INQUIRY byte 0, qualifier bits included: below 10 itself, 1Fh 10, anything else 12.
-std::uint8_t PeripheralTypeIndex(std::uint8_t b);
-// A fixed-width INQUIRY text: up to width characters, stopping at a control character,
-// trailing blanks dropped.
-std::string CopyInquiryText(const std::uint8_t* source, std::size_t width);
-
-std::uint16_t BigEndian16(std::uint16_t value);
-std::uint32_t BigEndian32(std::uint32_t value);
-// The big-endian field at p, and the writing of one.
-std::uint16_t ReadBE16(const std::uint8_t* p);
-std::uint32_t ReadBE32(const std::uint8_t* p);
-void WriteBE16(std::uint8_t* p, std::uint16_t value);
-void WriteBE32(std::uint8_t* p, std::uint32_t value);
-
-// ASPI request status, host adapter status and target status to a result code. The
-// pass-through transport passes the SCSI status as the request status and 0 for the rest.
-std::uint8_t StatusToResult(std::uint8_t request, std::uint8_t adapter, std::uint8_t target);
-
-// The decoded INQUIRY answer.
-struct TInquiryData {
-    std::uint8_t DeviceType = 0;
-    std::uint8_t Removable = 0;
-    std::uint8_t Version = 0;
-    std::uint8_t ResponseFormat = 0;
-    std::uint8_t Flags = 0;
-    std::string Vendor;
-    std::string Product;
-};
 inline constexpr std::size_t kInquiryLength = 165;
-TInquiryData DecodeInquiry(const std::uint8_t* answer);
 
 inline constexpr std::size_t kDiscInformationLength = 34;
 inline constexpr std::size_t kCapabilitiesLength = 159;
@@ -94,16 +48,6 @@ public:
 struct TWriteReport {
     std::uint8_t Step = 0;
     std::uint8_t Code = 0;
-};
-
-enum class TDataDirection { None, In, Out };
-
-// One command descriptor block with its data phase.
-struct TCdb {
-    std::uint8_t Bytes[16] = {};
-    std::uint8_t Length = 0;
-    TDataDirection Direction = TDataDirection::None;
-    std::uint32_t DataLength = 0;
 };
 
 // The command blocks. lunBits is the LUN shifted into byte 1 (ASPI only, where it applies).

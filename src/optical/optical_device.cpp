@@ -1,7 +1,5 @@
 #include "optical/optical_device.h"
 
-#include "platform/system.h"
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -55,22 +53,27 @@ void TOpticalDevice::TakeInquiry(const std::uint8_t* answer, bool vendorFirst) {
     DeviceTypeName = DeviceTypeNames[DeviceType];
 }
 
-std::uint8_t TOpticalDevice::Poll() {
+TScsiResult TOpticalDevice::Poll() {
     std::uint8_t answer[kDiscInformationLength] = {};
-    return Execute(mmc::ReadDiscInformation(), answer);
+    return Send(mmc::ReadDiscInformation(), answer);
 }
 
 std::uint8_t TOpticalDevice::WaitUntilReady(const std::function<bool()>& onBusy) {
-    auto& kernel = platform::k32();
-    const std::uint32_t start = kernel.GetTickCount();
-    while (Poll() != 0) {
-        if (onBusy && !onBusy())
-            return rcWaitStopped;
-        // A drive that never again answers would otherwise hold the program for ever.
-        if (kernel.GetTickCount() - start >= kImmediateWaitLimitMs)
-            return rcTimedOut;
+    BusyProgress.reset(); // stays empty when onBusy raises
+    TImmediateWait wait{[this] { return Poll(); }, onBusy, {}};
+    const std::uint8_t code = wait.Run();
+    BusyProgress = wait.Progress;
+    return code;
+}
+
+std::uint8_t TOpticalDevice::FinishImmediate(const TScsiResult& sent,
+                                             const std::function<bool()>& onBusy) {
+    if (sent.Taken()) {
+        const std::uint8_t waited = WaitUntilReady(onBusy);
+        if (waited != 0)
+            return waited;
     }
-    return rcSuccess;
+    return sent.Code;
 }
 
 bool TOpticalDevice::PrepareToWriteSequence(TDiscStatus& Status) {

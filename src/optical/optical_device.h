@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <string>
 
 namespace purgelet {
@@ -52,19 +53,29 @@ public:
     // The 16-bit capability field at answer byte offset, host order.
     std::uint16_t CapabilityField(std::size_t offset) const;
 
+    // The progress indication the drive gave while the last immediate command kept it busy,
+    // in 65536ths; empty when it gave none. Not shown: what the user sees of an erase stays
+    // unmeasured, as the drives that give none are many.
+    std::optional<std::uint16_t> BusyProgress;
+
 protected:
-    // One ordinary command; data holds cdb.DataLength bytes (answer or data to send).
-    virtual std::uint8_t Execute(const TCdb& cdb, std::uint8_t* data) = 0;
+    // One ordinary command through the transport, with all it came back with.
+    virtual TScsiResult Send(const TCdb& cdb, std::uint8_t* data) = 0;
+    // Its one-byte result code; data holds cdb.DataLength bytes (answer or data to send).
+    std::uint8_t Execute(const TCdb& cdb, std::uint8_t* data) { return Send(cdb, data).Code; }
     // LUN bits of this transport for the commands that carry them.
     virtual std::uint8_t LunBits() const { return 0; }
     // One immediate command followed by WaitUntilReady; onBusy runs between polls.
     virtual std::uint8_t ExecuteImmediate(const TCdb& cdb, const std::function<bool()>& onBusy) = 0;
     // One poll of WaitUntilReady: READ DISC INFORMATION, its answer discarded.
-    virtual std::uint8_t Poll();
+    virtual TScsiResult Poll();
 
     // Repeats Poll until one succeeds, calling onBusy after every failed poll: 0, or
     // rcTimedOut after kImmediateWaitLimitMs, or rcWaitStopped when onBusy says stop.
     std::uint8_t WaitUntilReady(const std::function<bool()>& onBusy);
+    // The rest of an immediate command once sent: the wait when the transport took it,
+    // else the command's own result.
+    std::uint8_t FinishImmediate(const TScsiResult& sent, const std::function<bool()>& onBusy);
     // Names and type from an INQUIRY answer (ASPI: "vendor product"; pass-through:
     // "product (vendor)").
     void TakeInquiry(const std::uint8_t* answer, bool vendorFirst);

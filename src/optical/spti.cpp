@@ -1,31 +1,15 @@
 #include "optical/spti.h"
 
-#include "platform/scsi.h"
+#include "platform/scsi.h" // the eject requests
 #include "platform/system.h"
+#include "scsi/pass_through.h"
 
-#include <cstddef>
 #include <cstring>
+#include <optional>
 
 namespace purgelet {
 
 namespace {
-
-// A handle the command opened itself, closed on every way out.
-class OwnHandle {
-public:
-    explicit OwnHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnHandle() {
-        if (valid())
-            platform::k32().CloseHandle(handle_);
-    }
-    OwnHandle(const OwnHandle&) = delete;
-    OwnHandle& operator=(const OwnHandle&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // Lends an open handle to the commands of one operation; the lender closes it afterwards.
 class HeldHandle {
@@ -39,20 +23,26 @@ private:
     HANDLE& slot_;
 };
 
-// A zero-filled request with what both request formats fill alike: the sizes, the sense
-// area and the command block.
-template <class Request> void Begin(Request& request, const TCdb& cdb) {
-    std::memset(&request, 0, sizeof(request));
-    request.header.Length = sizeof(request.header);
-    request.header.CdbLength = cdb.Length;
-    request.header.SenseInfoLength = sizeof(request.sense);
-    request.header.SenseInfoOffset = offsetof(Request, sense);
-    std::memcpy(request.header.Cdb, cdb.Bytes, cdb.Length);
-}
-
 TBurningIO& DefaultBurningIO() {
     static TBurningIO sink;
     return sink;
+}
+
+// The result of a command whose drive could not be opened.
+TScsiResult Unopened() {
+    TScsiResult result;
+    result.Outcome = TScsiOutcome::NotSent;
+    result.Code = rcRequestFailed;
+    result.SystemError = platform::k32().GetLastError();
+    return result;
+}
+
+// The system's text for code through ErrorBox, the last error left as it was.
+void ShowError(DWORD code) {
+    auto& kernel = platform::k32();
+    if (TSPTIdevice::ErrorBox)
+        TSPTIdevice::ErrorBox(kernel.SysErrorMessage(code));
+    kernel.SetLastError(code);
 }
 
 } // namespace
@@ -63,9 +53,9 @@ TSPTIdevice::TSPTIdevice(char Letter) {
     DriveLetter = Letter;
     std::uint8_t answer[kInquiryLength] = {};
     {
-        OwnHandle h(Open(GENERIC_READ | GENERIC_WRITE));
+        TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
         if (h.valid())
-            SendForResult(h.get(), mmc::Inquiry(), answer, kOwnTimeout);
+            SendOn(h.get(), mmc::Inquiry(), answer, kOwnTimeout);
     }
     TakeInquiry(answer, false);
     ReadCapabilities();
@@ -78,98 +68,47 @@ TSPTIdevice::~TSPTIdevice() {
     }
 }
 
-HANDLE TSPTIdevice::Open(DWORD access) const {
-    const std::string name = std::string("\\\\.\\") + DriveLetter + ":";
-    return platform::k32().CreateFileA(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr);
+std::string TSPTIdevice::Path() const {
+    return std::string("\\\\.\\") + DriveLetter + ":";
 }
 
-bool TSPTIdevice::Send(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD timeout,
-                       std::uint8_t* scsiStatus) {
-    auto& kernel = platform::k32();
-    DWORD returned = 0;
-    if (cdb.Direction == TDataDirection::Out) {
-        platform::ScsiPassThroughDirectRequest request;
-        Begin(request, cdb);
-        request.header.DataIn = SCSI_IOCTL_DATA_OUT;
-        request.header.DataTransferLength = cdb.DataLength;
-        request.header.TimeOutValue = kHeldTimeout;
-        request.header.DataBuffer = data;
-        if (!kernel.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request,
-                                    sizeof(request), &request, sizeof(request), &returned,
-                                    nullptr)) {
-            ShowLastError();
-            return false;
-        }
-        *scsiStatus = request.header.ScsiStatus;
-        return true;
-    }
-    platform::ScsiPassThroughRequest request;
-    Begin(request, cdb);
-    request.header.DataIn = SCSI_IOCTL_DATA_IN;
-    request.header.DataTransferLength = sizeof(request.data);
-    request.header.TimeOutValue = timeout;
-    request.header.DataBufferOffset = offsetof(platform::ScsiPassThroughRequest, data);
-    if (!kernel.DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH, &request,
-                                sizeof(SCSI_PASS_THROUGH), &request, sizeof(request), &returned,
-                                nullptr)) {
-        if (cdb.Bytes[0] == 0x5B)
-            ShowLastError();
-        return false;
-    }
-    *scsiStatus = request.header.ScsiStatus;
-    if (data != nullptr && cdb.DataLength > 0)
-        std::memcpy(data, request.data,
-                    std::min<std::size_t>(cdb.DataLength, sizeof(request.data)));
-    return true;
+TScsiResult TSPTIdevice::SendOn(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD timeout) {
+    // Data goes out only on a handle the operation holds, with its time limit.
+    const bool out = cdb.Direction == TDataDirection::Out;
+    const TScsiResult result =
+        TPassThroughTransport(handle).Execute(cdb, data, out ? kHeldTimeout : timeout);
+    if (result.Outcome == TScsiOutcome::NotSent && (out || cdb.Bytes[0] == 0x5B))
+        ShowError(result.SystemError);
+    return result;
 }
 
-std::uint8_t TSPTIdevice::SendForResult(HANDLE handle, const TCdb& cdb, std::uint8_t* data,
-                                        DWORD timeout) {
-    std::uint8_t status = 0;
-    if (!Send(handle, cdb, data, timeout, &status))
-        return rcRequestFailed;
-    return StatusToResult(status, 0, 0);
-}
-
-void TSPTIdevice::ShowLastError() {
-    auto& kernel = platform::k32();
-    const DWORD code = kernel.GetLastError();
-    if (ErrorBox)
-        ErrorBox(kernel.SysErrorMessage(code));
-    kernel.SetLastError(code);
-}
-
-std::uint8_t TSPTIdevice::Execute(const TCdb& cdb, std::uint8_t* data) {
+TScsiResult TSPTIdevice::Send(const TCdb& cdb, std::uint8_t* data) {
     if (Handle != INVALID_HANDLE_VALUE)
-        return SendForResult(Handle, cdb, data, kHeldTimeout);
-    OwnHandle h(Open(GENERIC_READ | GENERIC_WRITE));
+        return SendOn(Handle, cdb, data, kHeldTimeout);
+    TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
     if (!h.valid())
-        return rcRequestFailed;
-    return SendForResult(h.get(), cdb, data, kOwnTimeout);
+        return Unopened();
+    return SendOn(h.get(), cdb, data, kOwnTimeout);
 }
 
-std::uint8_t TSPTIdevice::Poll() {
+TScsiResult TSPTIdevice::Poll() {
     std::memset(DiscInformation, 0, sizeof(DiscInformation));
-    return Execute(mmc::ReadDiscInformation(), DiscInformation);
+    return Send(mmc::ReadDiscInformation(), DiscInformation);
 }
 
 std::uint8_t TSPTIdevice::ExecuteImmediate(const TCdb& cdb, const std::function<bool()>& onBusy) {
     // Without a held handle the command opens its own, which stays open while every poll
     // opens one of its own.
     const bool held = Handle != INVALID_HANDLE_VALUE;
-    OwnHandle own(held ? INVALID_HANDLE_VALUE : Open(GENERIC_READ | GENERIC_WRITE));
-    if (!held && !own.valid())
-        return rcRequestFailed;
-    std::uint8_t status = 0;
-    if (!Send(held ? Handle : own.get(), cdb, nullptr, held ? kHeldTimeout : kOwnTimeout, &status))
-        return rcRequestFailed;
-    if (status == 0 || status == 1) {
-        const std::uint8_t waited = WaitUntilReady(onBusy);
-        if (waited != 0)
-            return waited;
+    std::optional<TDeviceHandle> own;
+    if (!held) {
+        own.emplace(Path(), GENERIC_READ | GENERIC_WRITE);
+        if (!own->valid())
+            return rcRequestFailed;
     }
-    return StatusToResult(status, 0, 0);
+    const TScsiResult sent =
+        SendOn(held ? Handle : own->get(), cdb, nullptr, held ? kHeldTimeout : kOwnTimeout);
+    return FinishImmediate(sent, onBusy);
 }
 
 std::uint8_t TSPTIdevice::Blank(bool Full, const TBusyEvent& OnBusy) {
@@ -190,7 +129,7 @@ std::uint8_t TSPTIdevice::ReadCapabilities() {
 }
 
 bool TSPTIdevice::PrepareToWrite(TDiscStatus& Status) {
-    OwnHandle h(Open(GENERIC_READ | GENERIC_WRITE));
+    TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
     if (!h.valid()) {
         Status.FailedStep = 3;
         return false;
@@ -203,7 +142,7 @@ bool TSPTIdevice::PrepareToWrite(TDiscStatus& Status) {
 }
 
 std::uint8_t TSPTIdevice::Eject() {
-    OwnHandle h(Open(GENERIC_READ));
+    TDeviceHandle h(Path(), GENERIC_READ);
     if (!h.valid())
         return rcRequestFailed;
     auto& kernel = platform::k32();
@@ -218,7 +157,7 @@ std::uint8_t TSPTIdevice::Eject() {
 }
 
 bool TSPTIdevice::WriteImage(TWriteReport& Report, std::istream& Stream, TBurningIO* Progress) {
-    OwnHandle h(Open(GENERIC_READ | GENERIC_WRITE));
+    TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
     if (!h.valid()) {
         Report.Step = 3;
         Report.Code = rcRequestFailed;

@@ -1,5 +1,5 @@
-// The NT pass-through transport: a drive is opened by its letter and every command travels
-// in one DeviceIoControl request.
+// The optical drive over the NT pass-through transport (scsi/pass_through.h): a drive is
+// opened by its letter, and every command travels in one DeviceIoControl request.
 #pragma once
 
 #include "optical/optical_device.h"
@@ -38,17 +38,15 @@ public:
     static std::function<void(const std::string&)> ErrorBox;
 
 protected:
-    std::uint8_t Execute(const TCdb& cdb, std::uint8_t* data) override;
+    TScsiResult Send(const TCdb& cdb, std::uint8_t* data) override;
     std::uint8_t ExecuteImmediate(const TCdb& cdb, const std::function<bool()>& onBusy) override;
-    std::uint8_t Poll() override;
+    TScsiResult Poll() override;
 
 private:
-    HANDLE Open(DWORD access) const;
-    // One request on handle; false when DeviceIoControl failed (the result is then 5).
-    bool Send(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD timeout,
-              std::uint8_t* scsiStatus);
-    std::uint8_t SendForResult(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD timeout);
-    void ShowLastError();
+    std::string Path() const;
+    // One request on handle; a refused request that sends data or closes a track or
+    // session is shown through ErrorBox.
+    TScsiResult SendOn(HANDLE handle, const TCdb& cdb, std::uint8_t* data, DWORD timeout);
 };
 
 // One device per drive letter that names a device, on the NT family only.

@@ -62,25 +62,26 @@ int TUnivCDDVD::getPropertiesCount() {
 }
 
 bool TUnivCDDVD::BusyHook(const TSCSIAddress&) {
-    Owner->Update();
+    Sink().Update();
     return true;
 }
 
 void TUnivCDDVD::Wipe() {
-    TMessageObject::SetDisk(Owner, this);
-    TMessageObject::SetFlag(Owner, 0);
-    TMessageObject::SetProgress(Owner, -1.0); // no fraction is known for the erase as a whole
+    TMessageObject& owner = Sink();
+    owner.Disk = this;
+    owner.Flag = 0;
+    owner.Progress = -1.0; // no fraction is known for the erase as a whole
     for (;;) {
         TDiscStatus status;
         if (!Device->PrepareToWrite(status)) {
-            if (Owner->Message(mkCDDVDNotReady, Description, TMsgDlgType::mtError, mbAbortRetry) ==
+            if (owner.Message(mkCDDVDNotReady, Description, TMsgDlgType::mtError, mbAbortRetry) ==
                 mrRetry)
                 continue;
             throw XPrepareToWriteFailed("TUnivCDDVD.wipe - cd.PrepareToWrite failed - abort");
         }
         if (!status.Erasable) {
-            if (Owner->Message(mkCDDVDNotErasable, Description, TMsgDlgType::mtError,
-                               mbAbortRetry) == mrRetry)
+            if (owner.Message(mkCDDVDNotErasable, Description, TMsgDlgType::mtError,
+                              mbAbortRetry) == mrRetry)
                 continue;
             throw XNotErasable("TUnivCDDVD.wipe - Not Eraseble!");
         }
@@ -88,7 +89,7 @@ void TUnivCDDVD::Wipe() {
             !QuickErase, [this](const TSCSIAddress& address) { return BusyHook(address); });
         if (code == 0)
             return;
-        if (Owner->Message(mkCDDVDBlanking, Description, TMsgDlgType::mtError, mbAbortRetry) ==
+        if (owner.Message(mkCDDVDBlanking, Description, TMsgDlgType::mtError, mbAbortRetry) ==
             mrRetry)
             continue;
         throw XBlankFailed("TUnivCDDVD.wipe - Blank Failed, error code : " + std::to_string(code));

@@ -62,7 +62,7 @@ public:
     bool WriteImage(TWriteReport&, std::istream&, TBurningIO*) override { return false; }
 
 protected:
-    std::uint8_t Execute(const TCdb&, std::uint8_t*) override { return 0; }
+    TScsiResult Send(const TCdb&, std::uint8_t*) override { return {}; }
     std::uint8_t ExecuteImmediate(const TCdb&, const std::function<bool()>&) override { return 0; }
 
 private:

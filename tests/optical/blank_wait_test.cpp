@@ -64,6 +64,23 @@ TEST_P(BlankTest, PollsUntilTheDriveIsDoneCallingOnBusyOncePerFailedPoll) {
     EXPECT_EQ(pc_->kernel().OpenEvents(), 0u);
 }
 
+TEST_P(BlankTest, KeepsTheDrivesProgressIndicationWhereTheSenseReachesIt) {
+    Start({{"blank", {{"polls", 4}}}});
+    device_->BusyProgress = 1; // left from an earlier wait
+    EXPECT_EQ(device_->Blank(false, Counting()), 0);
+    EXPECT_EQ(busy_, 4);
+    if (GetParam() == Transport::PassThrough) {
+        ASSERT_TRUE(device_->BusyProgress);
+        EXPECT_EQ(*device_->BusyProgress, 0xC000); // the last busy poll: three of four done
+    } else {
+        EXPECT_FALSE(device_->BusyProgress); // 14 bytes of sense end before the progress
+    }
+    // A drive that is done at once gives none.
+    OpticalDriveOf(*pc_).blankPolls = 0;
+    EXPECT_EQ(device_->Blank(false, Counting()), 0);
+    EXPECT_FALSE(device_->BusyProgress);
+}
+
 TEST_P(BlankTest, QuickAndFullBlankingTypes) {
     Start({{"blank", {{"polls", 0}}}});
     ASSERT_EQ(device_->Blank(false, {}), 0);

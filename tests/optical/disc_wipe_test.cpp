@@ -127,6 +127,45 @@ TEST_F(DiscWipeTest, PropertiesOfADriveWithoutVolumeOrDisc) {
     EXPECT_EQ(ids, (std::vector<std::uint8_t>{1, 3, 15, 16}));
 }
 
+// A disc wiped with no owner: the blank runs to the end, and every failure raises at once
+// as an unanswered question would (nothing is retried).
+TEST(DiscWipeWithoutOwner, CompletesAndFailuresStillRaise) {
+    {
+        SimPC pc(OpticalMachine(RewritableDisc(), false, {{"blank", {{"polls", 3}}}}));
+        TSPTIdevice device('E');
+        auto disc = MakeDisk<TUnivCDDVD>("", nullptr, device);
+        EXPECT_NO_THROW(disc->WipeDisk(nullptr, false, 0, 0, ""));
+        EXPECT_EQ(OpticalDriveOf(pc).Count(0xA1), 1);
+        EXPECT_EQ(OpticalDriveOf(pc).Count(0x51), 1 + 4); // PrepareToWrite, then the polls
+        EXPECT_EQ(OpticalDriveOf(pc).disc.status, 0);
+        EXPECT_FALSE(OpticalDriveOf(pc).busy);
+    }
+    auto wipe = [](const nlohmann::json& disc, const nlohmann::json& extra, int& blanks) {
+        SimPC pc(OpticalMachine(disc, false, extra));
+        TSPTIdevice device('E');
+        auto target = MakeDisk<TUnivCDDVD>("", nullptr, device);
+        try {
+            target->WipeDisk(nullptr, false, 0, 0, "");
+        } catch (...) {
+            blanks = OpticalDriveOf(pc).Count(0xA1);
+            throw;
+        }
+    };
+    int blanks = -1;
+    EXPECT_THROW(wipe(nullptr, nlohmann::json::object(), blanks), XPrepareToWriteFailed);
+    EXPECT_EQ(blanks, 0);
+    EXPECT_THROW(wipe({{"type", "CD-R"}, {"state", "complete"}}, nlohmann::json::object(), blanks),
+                 XNotErasable);
+    EXPECT_EQ(blanks, 0);
+    try {
+        wipe(RewritableDisc(), {{"checkCondition", {"BLANK"}}}, blanks);
+        ADD_FAILURE() << "a refused blank did not raise";
+    } catch (const XBlankFailed& error) {
+        EXPECT_STREQ(error.what(), "TUnivCDDVD.wipe - Blank Failed, error code : 1");
+    }
+    EXPECT_EQ(blanks, 1);
+}
+
 // The image writer: a short image written track-at-once onto a blank disc.
 TEST(WriteImage, WritesASmallImageAsOneTrackAndClosesTheSession) {
     SimPC pc(OpticalMachine({{"type", "CD-RW"}, {"state", "empty"}, {"blocks", 1000}}, false));

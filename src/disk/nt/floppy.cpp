@@ -175,9 +175,8 @@ void TNTFloppy::Open(bool readOnly) {
                 break;
             const DWORD code = platform::k32().GetLastError();
             const std::string text = platform::k32().SysErrorMessage(code);
-            const int answer = Owner != nullptr ? Owner->Message(mkNoFloppy, Description,
-                                                                 TMsgDlgType::mtError, mbAbortRetry)
-                                                : mrNone;
+            const int answer =
+                Sink().Message(mkNoFloppy, Description, TMsgDlgType::mtError, mbAbortRetry);
             if (answer != mrRetry) {
                 platform::k32().SetLastError(code);
                 throw XNoDisk("NTFloppy.open - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +

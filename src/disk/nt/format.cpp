@@ -132,9 +132,9 @@ bool FormatProgress(TDisk* Disk, double Fraction) {
     if (Disk == nullptr)
         return true;
     const int passes = Disk->Method != nullptr ? Disk->Method->PassCount : 0;
-    TMessageObject::SetProgress(Disk->Owner, (passes + Fraction) / (passes + 1));
-    if (Disk->Owner != nullptr)
-        Disk->Owner->Update();
+    TMessageObject& owner = Disk->Sink();
+    owner.Progress = (passes + Fraction) / (passes + 1);
+    owner.Update();
     return true;
 }
 
@@ -158,7 +158,7 @@ std::string FormatFileSystemName(std::uint8_t FileSystem, const std::string& det
 void TNTLogicalDisk::Format(const TFormatParams& Params) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
-    TMessageObject::SetDisk(Owner, this);
+    Sink().Disk = this;
     FormatOrOfferShell(Params, 1);
 }
 
@@ -168,9 +168,8 @@ void TNTLogicalDisk::FormatOrOfferShell(const TFormatParams& Params, int Media) 
         FormatDrive(Name + ":", fileSystem, Params.Label, Media, &FormatProgress, this,
                     Params.ClusterSize, false);
     } catch (const XDiskIO&) {
-        const int answer = Owner != nullptr ? Owner->Message(mkQueryWinFormat, Description,
-                                                             TMsgDlgType::mtError, mbYesNo)
-                                            : mrNone;
+        const int answer =
+            Sink().Message(mkQueryWinFormat, Description, TMsgDlgType::mtError, mbYesNo);
         if (answer != mrYes)
             throw;
         ShellFormatDrive(Name);

@@ -245,10 +245,10 @@ void TNTLogicalDisk::Lock() {
     // A volume that something takes again after every dismount would keep the question coming
     // back for ever (and the reopen below nests once more each time): after a few forced
     // dismounts the refusal stands.
-    const bool mayForce = Owner != nullptr && forcedDismounts_ < kMaxForcedDismounts;
-    const int answer = mayForce ? Owner->Message(mkQueryForceDisMount, Description,
-                                                 TMsgDlgType::mtConfirmation, mbYesNo)
-                                : mrNone;
+    const int answer = forcedDismounts_ < kMaxForcedDismounts
+                           ? Sink().Message(mkQueryForceDisMount, Description,
+                                            TMsgDlgType::mtConfirmation, mbYesNo)
+                           : mrNone;
     if (answer != mrYes) {
         platform::k32().SetLastError(code);
         throw Xlock("TNTLogicalDisk.Lock - DeviceIoControl(FSCTL_LOCK_VOLUME) : " + text);

@@ -286,9 +286,8 @@ void T9xLogicalDisk::Wipe() {
 void T9xLogicalDisk::Format(const TFormatParams&) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
-    const int answer = Owner != nullptr ? Owner->Message(mkQueryWinFormat9x, Description,
-                                                         TMsgDlgType::mtError, mbYesNo)
-                                        : mrNone;
+    const int answer =
+        Sink().Message(mkQueryWinFormat9x, Description, TMsgDlgType::mtError, mbYesNo);
     if (answer == mrYes)
         ShellFormatDrive(Name);
 }

@@ -110,8 +110,19 @@ MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLen
         if (done) {
             d.busy = false;
         } else if (!(op == 0x51 && d.discInfoEarly)) {
+            MmcResult r = Check(2, 0x04, 0x07); // not ready, operation in progress
+            if (d.busyPollsAtStart > 0) {
+                // Progress indication in the sense-key-specific bytes: the share of the
+                // failed polls already answered, in 65536ths.
+                const std::int64_t done =
+                    std::clamp(d.busyPollsAtStart - d.busyPolls, 0, d.busyPollsAtStart);
+                const auto progress = static_cast<unsigned>(
+                    std::min<std::int64_t>(65535, done * 65536 / d.busyPollsAtStart));
+                r.sense[15] = 0x80;
+                Put16(r.sense + 16, progress);
+            }
             --d.busyPolls;
-            return Check(2, 0x04, 0x07); // not ready, operation in progress
+            return r;
         }
     }
     const bool needsDisc = op == 0x00 || op == 0x51 || op == 0x52 || op == 0x2A || op == 0x35 ||
@@ -222,6 +233,7 @@ MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLen
     case 0x35: // SYNCHRONIZE CACHE
         d.busy = d.neverFinishes;
         d.busyPolls = 0;
+        d.busyPollsAtStart = 0;
         return MmcResult{};
     case 0x5B: // CLOSE TRACK/SESSION
         if ((cdb[2] & 3) == 2) {
@@ -230,6 +242,7 @@ MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLen
         }
         d.busy = d.neverFinishes;
         d.busyPolls = 0;
+        d.busyPollsAtStart = 0;
         return MmcResult{};
     case 0x1B: // START STOP UNIT
         if ((cdb[4] & 3) == 2) {
@@ -243,6 +256,7 @@ MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLen
         Blanked(d.disc);
         d.busy = true;
         d.busyPolls = d.blankPolls;
+        d.busyPollsAtStart = d.blankPolls;
         d.busyUntil = nowMs + d.blankMs;
         return MmcResult{};
     }

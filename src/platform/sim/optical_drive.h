@@ -70,6 +70,7 @@ struct OpticalDrive {
     // State.
     bool busy = false;
     int busyPolls = 0;
+    int busyPollsAtStart = 0; // of the BLANK: what its progress indication counts against
     DWORD busyUntil = 0;
     int pollsWithoutDisc = 0;
     BYTE writePage[60] = {}; // mode page 05h as the last MODE SELECT left it

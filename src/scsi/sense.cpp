@@ -1,0 +1,96 @@
+#include "scsi/sense.h"
+
+#include <algorithm>
+
+namespace purgelet {
+
+namespace {
+
+// Where the additional sense length says the sense data ends, never past length.
+std::size_t End(const std::uint8_t* b, std::size_t length) {
+    if (length < 8)
+        return length;
+    return std::min<std::size_t>(length, 8u + b[7]);
+}
+
+// The three sense-key-specific bytes at sks: a progress indication when SKSV is set and
+// the key is one that carries progress.
+void TakeKeySpecific(TSense& sense, const std::uint8_t* sks) {
+    if ((sks[0] & 0x80) == 0 || (sense.Key != skNoSense && sense.Key != skNotReady))
+        return;
+    sense.Progress = static_cast<std::uint16_t>((sks[1] << 8) | sks[2]);
+    sense.ProgressOfAnother = false; // the condition's own progress wins over another's
+    sense.AnotherKey = sense.AnotherAsc = sense.AnotherAscq = 0;
+}
+
+void DecodeFixed(TSense& sense, const std::uint8_t* b, std::size_t length) {
+    sense.Format = TSenseFormat::Fixed;
+    sense.Key = b[2] & 0x0F;
+    const std::size_t end = End(b, length);
+    if (end >= 14) {
+        sense.HasCode = true;
+        sense.Asc = b[12];
+        sense.Ascq = b[13];
+    }
+    if (end >= 18)
+        TakeKeySpecific(sense, b + 15);
+}
+
+void DecodeDescriptors(TSense& sense, const std::uint8_t* b, std::size_t length) {
+    sense.Format = TSenseFormat::Descriptor;
+    sense.Key = b[1] & 0x0F;
+    if (length >= 4) {
+        sense.HasCode = true;
+        sense.Asc = b[2];
+        sense.Ascq = b[3];
+    }
+    const std::size_t end = End(b, length);
+    bool keySpecific = false;
+    std::size_t at = 8;
+    while (at + 2 <= end) {
+        const std::uint8_t* d = b + at;
+        const std::size_t size = 2u + d[1];
+        if (size > end - at)
+            break; // a descriptor cut short: nothing of it is trusted
+        if (d[0] == 0x02 && size >= 7 && !keySpecific) {
+            keySpecific = true;
+            TakeKeySpecific(sense, d + 4);
+        } else if (d[0] == 0x0A && size >= 8 && !sense.Progress) {
+            sense.Progress = static_cast<std::uint16_t>((d[6] << 8) | d[7]);
+            sense.ProgressOfAnother = true;
+            sense.AnotherKey = d[2] & 0x0F;
+            sense.AnotherAsc = d[3];
+            sense.AnotherAscq = d[4];
+        }
+        at += size;
+    }
+}
+
+} // namespace
+
+TSense DecodeSense(const std::uint8_t* b, std::size_t length) {
+    TSense sense;
+    if (b == nullptr || length == 0)
+        return sense;
+    switch (b[0] & 0x7F) {
+    case 0x70:
+    case 0x71:
+        if (length >= 3) {
+            sense.Deferred = (b[0] & 0x7F) == 0x71;
+            DecodeFixed(sense, b, length);
+        }
+        break;
+    case 0x72:
+    case 0x73:
+        if (length >= 2) {
+            sense.Deferred = (b[0] & 0x7F) == 0x73;
+            DecodeDescriptors(sense, b, length);
+        }
+        break;
+    default:
+        break;
+    }
+    return sense;
+}
+
+} // namespace purgelet
