@@ -8,6 +8,7 @@
 #include "app/program.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
+#include "methods/generators.h"
 #include "methods/method.h"
 #include "report/report.h"
 
@@ -131,7 +132,11 @@ void TFrmMain::WMStartWipe() {
             gPartial.SetProgress(0);
             btnAbort.SetEnabled(Options->AllowUserAbort);
             btnPause.SetEnabled(Options->AllowUserAbort);
-            UseIsaac = Options->UseIsaac;
+            // The run's generators, seeded from the clock, go from drive to drive in list
+            // order: each drive's wipe goes on from where the one before left them.
+            TGenerators generators;
+            Randomize(generators);
+            generators.UseIsaac = Options->UseIsaac;
             FDiskManager->SetUnattended(Options->WipeWithoutIntervention);
 
             for (int i = 0; i < lwDisksList.Count(); ++i) {
@@ -140,6 +145,11 @@ void TFrmMain::WMStartWipe() {
                 if (!row.Checked || disk == nullptr)
                     continue;
                 auto* disc = dynamic_cast<TCDDVDDisk*>(disk);
+                // The disk outlives the run; its pointer to the run's generators must not.
+                struct TLent {
+                    TDisk& disk;
+                    ~TLent() { disk.Generators = nullptr; }
+                } lent{*disk};
                 try {
                     // An abort answered in the ask dialog stops the run before the next
                     // drive is opened, not after its first transfer.
@@ -149,6 +159,7 @@ void TFrmMain::WMStartWipe() {
                     lblTextPartial.Caption = WithText(CatalogueText("WIPING"), disk->Description);
                     disk->Unbuffered = Options->NoBuffering;
                     disk->BufferSize = BufferBytes(cbbBuffer.Text());
+                    disk->Generators = &generators;
                     if (disc != nullptr) {
                         disc->QuickErase = Options->QuickEraseCDDVD;
                         btnAbort.SetEnabled(false);

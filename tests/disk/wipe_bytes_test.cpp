@@ -2,8 +2,8 @@
 // a row from one fixed seed, as a wipe run does, with either generator and either pass
 // runner. A change to how the generators are held or handed over must not move one byte.
 #include "disk/disk.h"
+#include "methods/generators.h"
 #include "methods/method.h"
-#include "methods/random.h"
 #include "support/memory_disk.h"
 #include "support/recording_owner.h"
 
@@ -44,15 +44,18 @@ constexpr DiskShape kShapes[] = {{512, 61, 8 * 512}, {2048, 40, 6 * 2048}, {512,
 
 // The hash of the three disks' contents, one after the other, after the run.
 std::uint64_t RunHash(const std::string& methodFile, bool isaac, bool overlap) {
-    RandSeed = kSeed;
-    UseIsaac = isaac;
-    auto m = method::CreateFromFile(methodFile);
+    // The run's generators: the methods are read from the same ones.
+    TGenerators generators;
+    generators.RandSeed = kSeed;
+    generators.UseIsaac = isaac;
+    auto m = method::CreateFromFile(methodFile, generators);
     std::uint64_t hash = 0xCBF29CE484222325ull;
     for (const DiskShape& shape : kShapes) {
         RecordingOwner owner;
         auto disk = MakeDisk<MemoryDisk>("E", &owner, shape.blocks, shape.blockSize, 0xEE);
         disk->BufferSize = shape.bufferSize;
         disk->OverlapTransfers = overlap;
+        disk->Generators = &generators;
         disk->WipeDisk(m.get(), false, 0, 0, "");
         EXPECT_TRUE(owner.questions.empty());
         hash = Fnv1a(hash, disk->medium.bytes);
@@ -86,14 +89,7 @@ constexpr Expected kExpected[] = {
     {"zero.met", 0xBF6501AB176E8B25ull, 0xBF6501AB176E8B25ull},
 };
 
-class WipeBytes : public ::testing::Test {
-protected:
-    void SetUp() override { savedIsaac_ = UseIsaac; }
-    void TearDown() override { UseIsaac = savedIsaac_; }
-
-private:
-    bool savedIsaac_ = true;
-};
+class WipeBytes : public ::testing::Test {};
 
 // Both runners, either generator, against the recorded hashes.
 void ExpectRecorded(const std::string& label, const std::string& file, std::uint64_t isaac,
@@ -142,15 +138,18 @@ TEST_F(WipeBytes, NarrowedRangesWriteTheRecordedBytes) {
 // second and third disks of a random method differ from the first.
 TEST_F(WipeBytes, TheDisksOfARunGetDifferentRandomData) {
     for (bool isaac : {true, false}) {
-        RandSeed = kSeed;
-        UseIsaac = isaac;
+        TGenerators generators;
+        generators.RandSeed = kSeed;
+        generators.UseIsaac = isaac;
         auto m = method::CreateFromFile(
             (std::filesystem::path(PURGELET_SOURCE_DIR) / "data" / "Methods" / "random.met")
-                .string());
+                .string(),
+            generators);
         std::vector<std::vector<std::uint8_t>> contents;
         for (int k = 0; k < 3; ++k) {
             RecordingOwner owner;
             auto disk = MakeDisk<MemoryDisk>("E", &owner, 16, 512, 0xEE);
+            disk->Generators = &generators;
             disk->WipeDisk(m.get(), false, 0, 0, "");
             contents.push_back(disk->medium.bytes);
         }
