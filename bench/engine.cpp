@@ -13,7 +13,9 @@
 // The file must lie on a real disk: tmpfs accepts misaligned direct I/O and hides faults.
 #include "disk/disk.h"
 #include "disk/nt/nt_disk.h"
+#include "methods/generators.h"
 #include "methods/method.h"
+#include "methods/wipe_state.h"
 #include "platform/linux/system.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
@@ -130,9 +132,12 @@ struct EngineRun {
 };
 
 EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = true) {
-    UseIsaac = isaac;
+    TGenerators generators;
+    Randomize(generators);
+    generators.UseIsaac = isaac;
     TimingOwner owner;
     auto disk = MakeDisk<FileDisk>(file, &owner);
+    disk->Generators = &generators;
     disk->Unbuffered = true;
     disk->BufferSize = kProgramTransfer;
     disk->OverlapTransfers = overlap;
@@ -147,14 +152,17 @@ EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = tr
 
 // Seconds to fill mib MiB with a random pass in the program's transfer size, no I/O.
 double FillAlone(method& m, bool isaac, long mib) {
-    UseIsaac = isaac;
+    TGenerators generators;
+    Randomize(generators);
+    generators.UseIsaac = isaac;
+    TWipeState state(m, generators);
     std::vector<std::uint8_t> buffer(kProgramTransfer);
-    m.ResetPasses();
+    state.ResetPasses();
     const auto start = Clock::now();
     for (long k = 0; k < mib * 2; ++k)
-        m.FillBuffer(buffer.data(), buffer.size());
-    // FillBuffer lives in the engine library and moves the generators' global state, so
-    // the calls cannot be left out.
+        state.FillBuffer(buffer.data(), buffer.size());
+    // FillBuffer lives in the engine library and moves the generators through the state's
+    // reference, so the calls cannot be left out.
     return Seconds(start, Clock::now());
 }
 

@@ -1,8 +1,10 @@
 // Pattern and random fill throughput, as ratios against memset of the same buffer in the
 // same run: 512 KiB buffers, 4 GiB per case, one core.
+#include "methods/generators.h"
 #include "methods/isaac.h"
 #include "methods/method.h"
 #include "methods/random.h"
+#include "methods/wipe_state.h"
 
 #include <chrono>
 #include <cstdint>
@@ -18,6 +20,8 @@ namespace {
 
 using purgelet::method;
 using purgelet::steptype;
+using purgelet::TGenerators;
+using purgelet::TWipeState;
 
 constexpr std::size_t kBufferSize = 512 * 1024;
 constexpr std::uint64_t kTotal = 4ull << 30;
@@ -75,41 +79,49 @@ int main() {
     double memsetTime = Time([] { std::memset(buffer.data(), 0x5A, kBufferSize); });
     Report("memset (peer)", memsetTime, memsetTime);
 
+    TGenerators generators;
+    generators.RandSeed = 12345;
     auto zero = method::CreateFromFile("");
+    TWipeState zeroWipe(*zero, generators);
     double zeroTime = Time([&] {
-        zero->InvalidateBuffer(); // as if every transfer were a new pass: the worst case
-        zero->FillBuffer(buffer.data(), kBufferSize);
+        zeroWipe.InvalidateBuffer(); // as if every transfer were a new pass: the worst case
+        zeroWipe.FillBuffer(buffer.data(), kBufferSize);
     });
     Report("zero method, refilled each transfer", zeroTime, memsetTime);
 
     auto pattern = MethodFromLines("HEXA=$55$AA\r\n");
+    TWipeState patternWipe(*pattern, generators);
     double patternEach = Time([&] {
-        pattern->InvalidateBuffer();
-        pattern->FillBuffer(buffer.data(), kBufferSize);
+        patternWipe.InvalidateBuffer();
+        patternWipe.FillBuffer(buffer.data(), kBufferSize);
     });
     Report("2-byte pattern, refilled each transfer", patternEach, memsetTime);
-    pattern->ResetPasses();
-    double patternPass = Time([&] { pattern->FillBuffer(buffer.data(), kBufferSize); });
+    patternWipe.ResetPasses();
+    double patternPass = Time([&] { patternWipe.FillBuffer(buffer.data(), kBufferSize); });
     Report("2-byte pattern, one pass (engine use)", patternPass, memsetTime,
            "  (filled once, then reused)");
 
-    purgelet::RandSeed = 12345;
-    purgelet::IsaacSeed();
+    generators.RandSeed = 12345;
+    purgelet::IsaacSeed(generators.Isaac, generators.RandSeed);
     steptype full = RandomStep(0, 255);
     steptype letters = RandomStep(65, 90);
 
-    purgelet::UseIsaac = true;
-    double isaacFull = Time([&] { purgelet::FillStep(full, buffer.data(), kBufferSize); });
+    generators.UseIsaac = true;
+    double isaacFull =
+        Time([&] { purgelet::FillStep(full, generators, buffer.data(), kBufferSize); });
     Report("random 000-255, ISAAC", isaacFull, memsetTime);
-    purgelet::UseIsaac = false;
-    double standardFull = Time([&] { purgelet::FillStep(full, buffer.data(), kBufferSize); });
+    generators.UseIsaac = false;
+    double standardFull =
+        Time([&] { purgelet::FillStep(full, generators, buffer.data(), kBufferSize); });
     Report("random 000-255, standard generator", standardFull, memsetTime);
 
-    purgelet::UseIsaac = true;
-    double isaacLetters = Time([&] { purgelet::FillStep(letters, buffer.data(), kBufferSize); });
+    generators.UseIsaac = true;
+    double isaacLetters =
+        Time([&] { purgelet::FillStep(letters, generators, buffer.data(), kBufferSize); });
     Report("random 065-090, ISAAC", isaacLetters, memsetTime);
-    purgelet::UseIsaac = false;
-    double standardLetters = Time([&] { purgelet::FillStep(letters, buffer.data(), kBufferSize); });
+    generators.UseIsaac = false;
+    double standardLetters =
+        Time([&] { purgelet::FillStep(letters, generators, buffer.data(), kBufferSize); });
     Report("random 065-090, standard generator", standardLetters, memsetTime);
 
     std::printf("\n(checksum %llu)\n", static_cast<unsigned long long>(sink));

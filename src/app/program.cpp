@@ -7,8 +7,8 @@
 #include "app/options.h"
 #include "disk/nt/format.h"
 #include "lang/language.h"
+#include "methods/generators.h"
 #include "methods/method.h"
-#include "methods/random.h"
 #include "platform/system.h"
 #include "report/errorlog.h"
 #include "report/exceptions.h"
@@ -47,9 +47,12 @@ std::string TPurgeletApp::ExeFolder() const {
 }
 
 int TPurgeletApp::Initialise() {
-    Randomize();
+    // The methods' RNDCH characters are drawn once, as they are read, from the clock's seed;
+    // each wipe run seeds its own generators.
+    TGenerators generators;
+    Randomize(generators);
     try {
-        LoadMethods();
+        LoadMethods(generators);
     } catch (const XException& error) {
         host_.MessageDialog(error.what(), TMsgDlgType::mtError, mbOKButton, 0);
         return 1;

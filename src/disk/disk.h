@@ -9,8 +9,8 @@
 //
 // Constructors only set fields. A disk is created through MakeDisk, which then calls the
 // virtual init (reading the medium's facts): a failure of init propagates out of MakeDisk
-// and the half-built object is destroyed. A disk never owns its Owner, its Method or its
-// OwnerDisk.
+// and the half-built object is destroyed. A disk never owns its Owner, its Method, its
+// Generators or its OwnerDisk.
 #pragma once
 
 #include "disk/message_object.h"
@@ -27,6 +27,7 @@
 namespace purgelet {
 
 class method;
+struct TGenerators;
 
 // Property ids of the description list (TGenericProperty::Id).
 enum : std::uint8_t {
@@ -100,7 +101,10 @@ public:
     std::int32_t FormatPass = 0;      // 1 while a wipe to be followed by a format runs
     std::int32_t BufferSize = 0;      // bytes per transfer wanted; 0 the default
     bool Unbuffered = false;          // open for writing without system caching
-    std::int64_t CurrentBlock = 0;    // first block of the transfer in progress
+    // The run's generators, handed to each drive's wipe in turn so that the drives of a run
+    // draw one sequence; not owned. Null: the wipe draws from its own, seeded from the clock.
+    TGenerators* Generators = nullptr;
+    std::int64_t CurrentBlock = 0; // first block of the transfer in progress
     std::vector<TGenericProperty> Properties;
 
     // The virtual operations, in their fixed order.
@@ -188,6 +192,7 @@ public:
     bool OverlapTransfers = true;
 
     // Overwrites every block once per pass of Method, verifies where the method says so.
+    // Method is only read; the pass cursor and the fill flag live in the wipe.
     void Wipe() override;
     bool HasBlocks() const override { return true; }
 

@@ -19,7 +19,7 @@ constexpr auto kHelperSpin = std::chrono::microseconds(50);
 
 } // namespace
 
-TPassHelper::TPassHelper(method& Method) : method_(Method), thread_([this] { Loop(); }) {}
+TPassHelper::TPassHelper(TWipeState& State) : wipe_(State), thread_([this] { Loop(); }) {}
 
 TPassHelper::~TPassHelper() {
     Discard();
@@ -83,7 +83,7 @@ void TPassHelper::Discard() noexcept {
     AwaitDone();
     error_ = nullptr;
     if (job_.fill != nullptr)
-        method_.RestoreFillState(before_);
+        wipe_.RestoreFillState(before_);
 }
 
 void TPassHelper::Loop() {
@@ -97,8 +97,8 @@ void TPassHelper::Loop() {
             if (job_.sumFirst != nullptr)
                 sum_ += ByteSum(job_.sumFirst, job_.sumFirstBytes);
             if (job_.fill != nullptr) {
-                method_.SaveFillState(before_);
-                method_.FillBuffer(job_.fill, job_.bytes);
+                before_ = wipe_.SaveFillState();
+                wipe_.FillBuffer(job_.fill, job_.bytes);
             }
             if (job_.sum != nullptr)
                 sum_ += ByteSum(job_.sum, job_.bytes);

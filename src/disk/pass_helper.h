@@ -1,11 +1,17 @@
 // The pass engine's helper thread. It runs one job at a time: sum a buffer's old contents,
-// draw the buffer anew from the method, sum a buffer (each step optional). The calling
-// thread posts a job, goes on with its transfer and collects the result; while a job is out
-// it never touches the method, the generators or a buffer the job writes, so the generators
-// are only ever called from one thread at a time. Memory is fixed: no allocation per job.
+// draw the buffer anew from the wipe's state, sum a buffer (each step optional). The calling
+// thread posts a job, goes on with its transfer and collects the result. Memory is fixed: no
+// allocation per job.
+//
+// The invariant that makes this safe without a lock around the drawing: the per-wipe state
+// (TWipeState: its pass cursor, its fill flag and the generators it refers to, which may be
+// a whole run's) is touched by the helper only while a job is out, and while a job is out
+// only by the helper. From Post until Wait or Discard returns, the calling thread neither
+// reads nor changes that state, nor a buffer the job writes; nothing else may draw from
+// those generators until the wipe has ended. The method itself is only ever read.
 #pragma once
 
-#include "methods/method.h"
+#include "methods/wipe_state.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,13 +29,14 @@ public:
     struct Job {
         const std::uint8_t* sumFirst = nullptr; // the byte sum of sumFirst[0, sumFirstBytes)
         std::size_t sumFirstBytes = 0;
-        std::uint8_t* fill = nullptr;      // then Method.FillBuffer(fill, bytes)
+        std::uint8_t* fill = nullptr;      // then State.FillBuffer(fill, bytes)
         const std::uint8_t* sum = nullptr; // then the byte sum of sum[0, bytes), added
         std::size_t bytes = 0;
     };
 
-    // Starts the thread; raises std::system_error when the system gives none.
-    explicit TPassHelper(method& Method);
+    // Starts the thread; raises std::system_error when the system gives none. State must
+    // outlive the helper.
+    explicit TPassHelper(TWipeState& State);
     // Waits for a job still out, puts back what it drew, stops and joins the thread.
     ~TPassHelper();
     TPassHelper(const TPassHelper&) = delete;
@@ -57,9 +64,9 @@ private:
     // Until the state differs from value: looked at for spin, then slept on; returns it.
     int AwaitChange(int value, std::chrono::microseconds spin);
 
-    method& method_;
+    TWipeState& wipe_;
     Job job_;
-    TFillState before_; // the generators as they were before the job's fill
+    TFillState before_; // the generators and the fill flag as they were before the job's fill
     std::uint32_t sum_ = 0;
     std::exception_ptr error_;
     bool out_ = false; // a job was posted and not yet collected (calling thread only)

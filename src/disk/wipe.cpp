@@ -7,7 +7,9 @@
 #include "disk/transfer_buffer.h"
 #include "disk/wipe_passes.h"
 
+#include "methods/generators.h"
 #include "methods/method.h"
+#include "methods/wipe_state.h"
 #include "report/exceptions.h"
 
 #include <algorithm>
@@ -136,13 +138,13 @@ void TWipeRun::EndReadBack(std::uint32_t checksum, bool unread) {
         throw XVerify("TLogicalDisk.Wipe - Verify ");
 }
 
-void RunPassesInline(TWipeRun& run) {
+void RunPassesInline(TWipeRun& run, TWipeState& state) {
     TRandomAccessDisk& disk = run.disk;
     TTransferBuffer buffer(run.BufferBytes(), TransferAlignment(disk.BlockSize));
     do {
         std::uint32_t checksum = 0;
         std::int64_t position = 0;
-        run.Method.InvalidateBuffer();
+        state.InvalidateBuffer();
         std::int32_t chunk = run.ChunkSize();
         while (position < disk.BlockCount) {
             if (disk.BlockCount - position < chunk)
@@ -150,14 +152,14 @@ void RunPassesInline(TWipeRun& run) {
             const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
             // A fixed pattern is generated on the first transfer of the pass only; later
             // transfers reuse the buffer, so the pattern restarts at every transfer.
-            run.Method.FillBuffer(buffer.data(), bytes);
+            state.FillBuffer(buffer.data(), bytes);
             checksum += ByteSum(buffer.data(), bytes);
             run.WriteChunk(buffer.data(), chunk, position);
             position += chunk;
             run.Report(chunk);
         }
 
-        if (run.Method.CurrentPassChecks()) {
+        if (state.CurrentPassChecks()) {
             bool unread = false;
             position = 0;
             chunk = run.ChunkSize();
@@ -172,9 +174,9 @@ void RunPassesInline(TWipeRun& run) {
                 run.Report(chunk);
             }
             run.EndReadBack(checksum, unread);
-            run.Method.NextPass(); // steps over the verification slot
+            state.NextPass(); // steps over the verification slot
         }
-    } while (run.Method.NextPass());
+    } while (state.NextPass());
 }
 
 } // namespace wipe_engine
@@ -201,10 +203,18 @@ void TRandomAccessDisk::Wipe() {
         throw XGeometryError("TRandomAccessDisk.Wipe - block size " + std::to_string(BlockSize) +
                              ", block count " + std::to_string(BlockCount));
 
-    Method->ResetPasses();
-    wipe_engine::TWipeRun run{*this, owner, *Method,
-                              (static_cast<std::int64_t>(Method->PassCount) + FormatPass) *
-                                  BlockCount};
+    // A disk wiped alone draws from generators of its own, seeded as a run seeds its own.
+    TGenerators own;
+    TGenerators* generators = Generators;
+    if (generators == nullptr) {
+        Randomize(own);
+        generators = &own;
+    }
+    const method& wiped = *Method;
+    TWipeState state(wiped, *generators);
+    state.ResetPasses();
+    wipe_engine::TWipeRun run{
+        *this, owner, (static_cast<std::int64_t>(wiped.PassCount) + FormatPass) * BlockCount};
 
     // ISAAC's word fill leaves the last count mod 4 bytes of a buffer as they were, so for a
     // block size that is not a multiple of 4 (none in use) what a buffer held before would
@@ -212,15 +222,15 @@ void TRandomAccessDisk::Wipe() {
     std::unique_ptr<wipe_engine::TPassHelper> helper;
     if (OverlapTransfers && BlockSize % 4 == 0 && BlockCount > 0) {
         try {
-            helper = std::make_unique<wipe_engine::TPassHelper>(*Method);
+            helper = std::make_unique<wipe_engine::TPassHelper>(state);
         } catch (const std::system_error&) {
             // No thread to be had: the same wipe, without the overlap.
         }
     }
     if (helper)
-        wipe_engine::RunPassesOverlapped(run, *helper);
+        wipe_engine::RunPassesOverlapped(run, state, *helper);
     else
-        wipe_engine::RunPassesInline(run);
+        wipe_engine::RunPassesInline(run, state);
 }
 
 } // namespace purgelet

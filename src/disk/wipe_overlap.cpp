@@ -2,7 +2,7 @@
 // one buffer is read back, the helper sums the previous one. It makes exactly the transfers,
 // the bytes and the owner calls of the inline runner (wipe.cpp), which stays the reference.
 //
-// The inline runner's single buffer holds, at every transfer, what the method last drew;
+// The inline runner's single buffer holds, at every transfer, what the wipe last drew;
 // here `current` always names the buffer that holds it. A fixed pattern is drawn once per
 // pass and then reused, so its transfers all come from one buffer and need no job; a random
 // pass draws every buffer, each into the buffer not being written.
@@ -24,7 +24,7 @@ struct TDiscardOnExit {
 
 } // namespace
 
-void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
+void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper) {
     TRandomAccessDisk& disk = run.disk;
     const std::size_t alignment = TransferAlignment(disk.BlockSize);
     TTransferBuffer first(run.BufferBytes(), alignment), second(run.BufferBytes(), alignment);
@@ -35,7 +35,7 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
     do {
         std::uint32_t checksum = 0;
         std::int64_t position = 0;
-        run.Method.InvalidateBuffer();
+        state.InvalidateBuffer();
         std::int32_t chunk = run.ChunkSize();
         // Blocks of the transfer at a position: a whole chunk, or what is left at the end.
         auto blocksAt = [&](std::int64_t at) {
@@ -51,7 +51,7 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
         std::size_t reusedBytes = 0;
         if (position < disk.BlockCount) {
             reusedBytes = bytesOf(blocksAt(0));
-            run.Method.FillBuffer(buffers[current], reusedBytes);
+            state.FillBuffer(buffers[current], reusedBytes);
             reusedSum = ByteSum(buffers[current], reusedBytes);
         }
         bool drawn = false; // the current buffer was drawn for this transfer, not yet summed
@@ -74,7 +74,7 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
             // The next transfer's buffer is drawn while this one is written.
             int nextBuffer = current;
             bool posted = false;
-            if (next < disk.BlockCount && run.Method.NeedsFill) {
+            if (next < disk.BlockCount && state.NeedsFill) {
                 nextBuffer = 1 - current;
                 TPassHelper::Job job;
                 if (unsummed == buffers[nextBuffer]) {
@@ -109,7 +109,7 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
         if (unsummed != nullptr)
             checksum += ByteSum(unsummed, unsummedBytes);
 
-        if (run.Method.CurrentPassChecks()) {
+        if (state.CurrentPassChecks()) {
             bool unread = false;
             position = 0;
             chunk = run.ChunkSize();
@@ -134,9 +134,9 @@ void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper) {
                 current = 1 - current; // the last buffer read
             }
             run.EndReadBack(checksum, unread);
-            run.Method.NextPass(); // steps over the verification slot
+            state.NextPass(); // steps over the verification slot
         }
-    } while (run.Method.NextPass());
+    } while (state.NextPass());
 }
 
 } // namespace purgelet::wipe_engine

@@ -6,7 +6,7 @@
 
 #include "disk/disk.h"
 
-#include "methods/method.h"
+#include "methods/wipe_state.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -20,11 +20,10 @@ class TPassHelper;
 // The sum of the bytes, modulo 2^32: what a pass wrote, less what its read-back found.
 std::uint32_t ByteSum(const std::uint8_t* data, std::size_t count);
 
-// One Wipe call: the disk, its owner and method, and the progress made.
+// One Wipe call: the disk, its owner, and the progress made.
 struct TWipeRun {
     TRandomAccessDisk& disk;
     TMessageObject& owner;
-    method& Method;
     std::int64_t total; // transfers' blocks in all passes, the format pass included
     std::int64_t done = 0;
 
@@ -45,9 +44,10 @@ struct TWipeRun {
     void EndReadBack(std::uint32_t checksum, bool unread);
 };
 
-// Every pass of the method on the calling thread.
-void RunPassesInline(TWipeRun& run);
-// Every pass with generation and summing overlapping the transfers.
-void RunPassesOverlapped(TWipeRun& run, TPassHelper& helper);
+// Every pass of the wipe's method on the calling thread, from the cursor as state has it.
+void RunPassesInline(TWipeRun& run, TWipeState& state);
+// Every pass with generation and summing overlapping the transfers; helper must have been
+// made for the same state.
+void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper);
 
 } // namespace purgelet::wipe_engine

@@ -1,15 +1,13 @@
 // Turning a pass into buffer contents. Fixed patterns are produced once per pass (the
 // caller reuses the buffer until the cursor invalidates it); random passes draw fresh bytes
-// for every buffer from the generator UseIsaac selects.
+// for every buffer from the wipe's generators, the one their switch selects.
 #include "methods/isaac.h"
-#include "methods/method.h"
 #include "methods/random.h"
+#include "methods/wipe_state.h"
 
 #include <cstring>
 
 namespace purgelet {
-
-bool UseIsaac = true;
 
 namespace {
 
@@ -28,7 +26,8 @@ void RepeatPattern(const std::uint8_t* pattern, std::size_t length, std::uint8_t
 
 } // namespace
 
-void FillStep(const steptype& step, std::uint8_t* buffer, std::size_t count) {
+void FillStep(const steptype& step, TGenerators& generators, std::uint8_t* buffer,
+              std::size_t count) {
     if (count == 0)
         return;
     if (!step.IsRandom) {
@@ -45,44 +44,32 @@ void FillStep(const steptype& step, std::uint8_t* buffer, std::size_t count) {
         std::uint32_t span = step.RandMax >= step.RandMin
                                  ? static_cast<std::uint32_t>(step.RandMax - step.RandMin) + 1
                                  : 1;
-        if (UseIsaac)
-            IsaacRandomBytes(buffer, count, span, step.RandMin);
+        if (generators.UseIsaac)
+            IsaacRandomBytes(generators.Isaac, buffer, count, span, step.RandMin);
         else
-            RandomBytes(buffer, count, span, step.RandMin);
+            RandomBytes(generators.RandSeed, buffer, count, span, step.RandMin);
         return;
     }
-    if (UseIsaac)
-        IsaacFillWords(buffer, count / 4); // a tail of count mod 4 bytes is left as it is
+    if (generators.UseIsaac) // a tail of count mod 4 bytes is left as it is
+        IsaacFillWords(generators.Isaac, buffer, count / 4);
     else
-        RandomBytes(buffer, count, 256, 0);
+        RandomBytes(generators.RandSeed, buffer, count, 256, 0);
 }
 
-void method::FillBuffer(std::uint8_t* buffer, std::size_t count) {
+void TWipeState::FillBuffer(std::uint8_t* buffer, std::size_t count) {
     if (!NeedsFill)
         return;
-    if (IsZeroMethod) {
+    if (Method.IsZeroMethod) {
         NeedsFill = false;
         std::memset(buffer, 0, count);
-    } else if (CurrentPass >= 1 && CurrentPass <= PassCount) {
-        const steptype& step = *Steps[static_cast<std::size_t>(CurrentPass)];
-        FillStep(step, buffer, count);
+    } else if (CurrentPass >= 1 && CurrentPass <= Method.PassCount) {
+        const steptype& step = *Method.Steps[static_cast<std::size_t>(CurrentPass)];
+        FillStep(step, Generators, buffer, count);
         if (!step.IsRandom)
             NeedsFill = false;
     } else {
         std::memset(buffer, 0, count);
     }
-}
-
-void method::SaveFillState(TFillState& into) const {
-    IsaacSaveState(into.isaac);
-    into.randSeed = RandSeed;
-    into.needsFill = NeedsFill;
-}
-
-void method::RestoreFillState(const TFillState& from) {
-    IsaacRestoreState(from.isaac);
-    RandSeed = from.randSeed;
-    NeedsFill = from.needsFill;
 }
 
 } // namespace purgelet

@@ -9,8 +9,6 @@ namespace purgelet {
 
 namespace {
 
-IsaacState state;
-
 inline void Mix(std::uint32_t (&w)[8]) {
     w[0] ^= w[1] << 11;
     w[3] += w[0];
@@ -67,14 +65,12 @@ template <class Out> void GenerateInto(IsaacState& s, Out out) {
 
 } // namespace
 
-void IsaacGenerate() {
-    IsaacState& s = state;
+void IsaacGenerate(IsaacState& s) {
     GenerateInto(s, [&s](std::size_t i, std::uint32_t value) { s.results[i] = value; });
     s.position = 0;
 }
 
-void IsaacInit(const std::uint32_t* seed) {
-    IsaacState& s = state;
+void IsaacInit(IsaacState& s, const std::uint32_t* seed) {
     std::memcpy(s.results, seed, sizeof s.results);
     s.a = s.b = s.c = 0;
     std::uint32_t w[8];
@@ -94,41 +90,30 @@ void IsaacInit(const std::uint32_t* seed) {
     };
     pass(s.results);
     pass(s.memory);
-    IsaacGenerate();
+    IsaacGenerate(s);
 }
 
-std::uint32_t IsaacNext() {
-    IsaacState& s = state;
+std::uint32_t IsaacNext(IsaacState& s) {
     std::uint8_t used = s.position;
     std::uint32_t r = s.results[used];
     s.position = static_cast<std::uint8_t>(used + 1);
     if (used == kIsaacWords - 1)
-        IsaacGenerate();
+        IsaacGenerate(s);
     return r;
 }
 
-std::uint32_t IsaacRandom(std::uint32_t n) {
-    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(IsaacNext()) * n) >> 32);
+std::uint32_t IsaacRandom(IsaacState& s, std::uint32_t n) {
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(IsaacNext(s)) * n) >> 32);
 }
 
-void IsaacSaveState(IsaacState& into) {
-    into = state;
-}
-
-void IsaacRestoreState(const IsaacState& from) {
-    state = from;
-}
-
-void IsaacSeed() {
-    IsaacState& s = state;
+void IsaacSeed(IsaacState& s, std::uint32_t& randSeed) {
     std::memset(s.seed, 0, sizeof s.seed);
     for (std::size_t i = 0; i < kIsaacWords; ++i)
-        s.seed[i] = Random(0xFFFFFFFFu);
-    IsaacInit(s.seed);
+        s.seed[i] = Random(randSeed, 0xFFFFFFFFu);
+    IsaacInit(s, s.seed);
 }
 
-void IsaacFillWords(std::uint8_t* buffer, std::size_t words) {
-    IsaacState& s = state;
+void IsaacFillWords(IsaacState& s, std::uint8_t* buffer, std::size_t words) {
     while (words > 0) {
         std::size_t available = kIsaacWords - s.position;
         std::size_t take = words < available ? words : available;
@@ -159,15 +144,14 @@ void IsaacFillWords(std::uint8_t* buffer, std::size_t words) {
                     words -= kIsaacWords;
                 }
             }
-            IsaacGenerate();
+            IsaacGenerate(s);
         } else
             s.position = static_cast<std::uint8_t>(s.position + take);
     }
 }
 
-void IsaacRandomBytes(std::uint8_t* buffer, std::size_t count, std::uint32_t range,
+void IsaacRandomBytes(IsaacState& s, std::uint8_t* buffer, std::size_t count, std::uint32_t range,
                       std::uint8_t low) {
-    IsaacState& s = state;
     while (count > 0) {
         std::size_t available = kIsaacWords - s.position;
         std::size_t take = count < available ? count : available;
@@ -178,7 +162,7 @@ void IsaacRandomBytes(std::uint8_t* buffer, std::size_t count, std::uint32_t ran
         buffer += take;
         count -= take;
         if (take == available)
-            IsaacGenerate();
+            IsaacGenerate(s);
         else
             s.position = static_cast<std::uint8_t>(s.position + take);
     }

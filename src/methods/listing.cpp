@@ -1,6 +1,7 @@
 #include "methods/listing.h"
 
-#include "methods/random.h"
+#include "methods/generators.h"
+#include "methods/wipe_state.h"
 #include "report/exceptions.h"
 
 #include <charconv>
@@ -79,17 +80,19 @@ std::string HexLines(const std::uint8_t* bytes, std::size_t count) {
 
 std::vector<std::uint8_t> PreviewPass(const std::string& path, std::int32_t pass, std::size_t count,
                                       bool isaac, std::uint32_t seed) {
-    RandSeed = seed;
-    auto m = method::CreateFromFile(path);
+    TGenerators generators;
+    generators.RandSeed = seed;
+    auto m = method::CreateFromFile(path, generators);
     if (pass < 1 || pass > m->PassCount)
         throw XException("no pass " + std::to_string(pass) + " in " + path + " (1 to " +
                          std::to_string(m->PassCount) + ")");
-    UseIsaac = isaac;
-    m->ResetPasses();
-    m->CurrentPass = pass;
-    m->InvalidateBuffer();
+    generators.UseIsaac = isaac;
+    TWipeState state(*m, generators);
+    state.ResetPasses();
+    state.CurrentPass = pass;
+    state.InvalidateBuffer();
     std::vector<std::uint8_t> buffer(count);
-    m->FillBuffer(buffer.data(), buffer.size());
+    state.FillBuffer(buffer.data(), buffer.size());
     return buffer;
 }
 

@@ -21,9 +21,10 @@ std::string DescribeMethod(const method& m);
 std::string HexLines(const std::uint8_t* bytes, std::size_t count);
 
 // What slot `pass` of the method file writes at the start of a disk: the standard generator
-// is seeded with `seed` before the file is read, UseIsaac := isaac, then ResetPasses, the
-// cursor moved to the slot without drawing, and one FillBuffer of `count` bytes (starting
-// from zeros). Raises XException for a file error or a slot outside 1..PassCount.
+// is seeded with `seed` before the file is read, the switch set to ISAAC when isaac, then a
+// wipe's ResetPasses, the cursor moved to the slot without drawing, and one FillBuffer of
+// `count` bytes (starting from zeros). Raises XException for a file error or a slot
+// outside 1..PassCount.
 std::vector<std::uint8_t> PreviewPass(const std::string& path, std::int32_t pass, std::size_t count,
                                       bool isaac, std::uint32_t seed);
 

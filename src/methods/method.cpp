@@ -1,9 +1,9 @@
-// The ".met" reader and the pass cursor. A method file is read line by line; every error
+// The ".met" reader. A method file is read line by line; every error
 // raises one XException whose message is the exact text of the error box that ends the
 // program, so the reader stops at the first fault and never keeps a half-valid method.
 #include "methods/method.h"
 
-#include "methods/isaac.h"
+#include "methods/generators.h"
 #include "methods/random.h"
 #include "report/exceptions.h"
 
@@ -137,7 +137,9 @@ std::vector<std::string> SplitLines(const std::string& content) {
 // Reads one file into a method; each error throws with the exact message of the error box.
 class MethodReader {
 public:
-    MethodReader(method& target, std::string path) : m_(target), path_(std::move(path)) {}
+    // The characters of RNDCH lines are drawn from the standard generator's randSeed.
+    MethodReader(method& target, std::string path, std::uint32_t& randSeed)
+        : m_(target), path_(std::move(path)), randSeed_(randSeed) {}
 
     void Read() {
         std::ifstream file(path_, std::ios::binary);
@@ -285,7 +287,7 @@ private:
             if (step.RandMin > step.RandMax)
                 RangeError(value);
             std::uint32_t span = static_cast<std::uint32_t>(step.RandMax - step.RandMin) + 1;
-            AppendPattern(step, static_cast<std::uint8_t>(step.RandMin + Random(span)));
+            AppendPattern(step, static_cast<std::uint8_t>(step.RandMin + Random(randSeed_, span)));
             rest.remove_prefix(rest.size() < 6 ? rest.size() : 6);
         } while (!rest.empty());
     }
@@ -344,11 +346,19 @@ private:
 
     method& m_;
     std::string path_;
+    std::uint32_t& randSeed_;
     bool numberGiven_ = false;
     std::int32_t lastCheckSlot_ = -1;
 };
 
 std::unique_ptr<method> method::CreateFromFile(const std::string& path) {
+    TGenerators generators;
+    if (!path.empty())
+        Randomize(generators);
+    return CreateFromFile(path, generators);
+}
+
+std::unique_ptr<method> method::CreateFromFile(const std::string& path, TGenerators& generators) {
     auto result = std::make_unique<method>();
     if (path.empty()) {
         result->IsZeroMethod = true;
@@ -359,34 +369,8 @@ std::unique_ptr<method> method::CreateFromFile(const std::string& path) {
         }
         return result;
     }
-    MethodReader(*result, path).Read();
+    MethodReader(*result, path, generators.RandSeed).Read();
     return result;
-}
-
-void method::ResetPasses() {
-    NeedsFill = true;
-    CurrentPass = 1;
-    try {
-        IsaacSeed();
-    } catch (...) {
-        // A failed reseed leaves the previous state in use; the wipe goes on.
-    }
-}
-
-void method::InvalidateBuffer() {
-    NeedsFill = true;
-}
-
-bool method::CurrentPassChecks() const {
-    if (CurrentPass < 1 || CurrentPass > PassCount)
-        return false;
-    return Steps[static_cast<std::size_t>(CurrentPass)]->Check;
-}
-
-bool method::NextPass() {
-    CurrentPass += 1;
-    NeedsFill = true;
-    return CurrentPass <= PassCount;
 }
 
 } // namespace purgelet

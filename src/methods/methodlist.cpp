@@ -2,6 +2,7 @@
 // the methods folder, sorted by MethodNr.
 #include "methods/method.h"
 
+#include "methods/generators.h"
 #include "platform/handle.h"
 #include "platform/system.h"
 
@@ -52,7 +53,7 @@ std::vector<std::string> ScanFolder(const std::filesystem::path& folder) {
 
 } // namespace
 
-void LoadMethodsFrom(const std::string& folder) {
+void LoadMethodsFrom(const std::string& folder, TGenerators& generators) {
     std::filesystem::path dir(folder);
     std::error_code ignored;
     if (!std::filesystem::exists(dir, ignored))
@@ -62,7 +63,7 @@ void LoadMethodsFrom(const std::string& folder) {
     std::vector<std::unique_ptr<method>> list;
     list.push_back(method::CreateFromFile(""));
     for (const std::string& name : ScanFolder(dir)) {
-        auto entry = method::CreateFromFile((dir / name).string());
+        auto entry = method::CreateFromFile((dir / name).string(), generators);
         entry->FileName = name;
         entry->Index = static_cast<std::int32_t>(list.size());
         list.push_back(std::move(entry));
@@ -85,10 +86,22 @@ void LoadMethodsFrom(const std::string& folder) {
     MethodNames = std::move(names);
 }
 
-void LoadMethods() {
+void LoadMethodsFrom(const std::string& folder) {
+    TGenerators generators;
+    Randomize(generators);
+    LoadMethodsFrom(folder, generators);
+}
+
+void LoadMethods(TGenerators& generators) {
     std::filesystem::path exe(platform::k32().GetModuleFileNameA());
     MethodsDir = (exe.parent_path() / "Methods").string();
-    LoadMethodsFrom(MethodsDir);
+    LoadMethodsFrom(MethodsDir, generators);
+}
+
+void LoadMethods() {
+    TGenerators generators;
+    Randomize(generators);
+    LoadMethods(generators);
 }
 
 } // namespace purgelet

@@ -1,10 +1,10 @@
 #include "methods/random.h"
 
+#include "methods/generators.h"
+
 #include "platform/system.h"
 
 namespace purgelet {
-
-std::uint32_t RandSeed = 0;
 
 namespace {
 
@@ -38,14 +38,14 @@ inline std::uint8_t Scaled(std::uint32_t seed, std::uint32_t range) {
 }
 
 template <bool FullRange>
-std::size_t FillLanes(std::uint8_t* buffer, std::size_t count, std::uint32_t range,
-                      std::uint8_t low) {
+std::size_t FillLanes(std::uint32_t& seed, std::uint8_t* buffer, std::size_t count,
+                      std::uint32_t range, std::uint8_t low) {
     std::size_t blocks = count / kLanes;
     if (blocks == 0)
         return 0;
     std::uint32_t lane[kLanes];
     for (std::size_t j = 0; j < kLanes; ++j)
-        lane[j] = kJump.a[j + 1] * RandSeed + kJump.c[j + 1];
+        lane[j] = kJump.a[j + 1] * seed + kJump.c[j + 1];
     const std::uint32_t a = kJump.a[kLanes];
     const std::uint32_t c = kJump.c[kLanes];
     std::uint8_t* out = buffer;
@@ -62,33 +62,38 @@ std::size_t FillLanes(std::uint8_t* buffer, std::size_t count, std::uint32_t ran
         for (std::size_t j = 0; j < kLanes; ++j)
             lane[j] = lane[j] * a + c;
     }
-    RandSeed = lane[kLanes - 1]; // the last seed used
+    seed = lane[kLanes - 1]; // the last seed used
     return blocks * kLanes;
 }
 
 } // namespace
 
-void Randomize() {
+void Randomize(std::uint32_t& seed) {
     auto& k32 = platform::k32();
     LARGE_INTEGER counter{};
     if (k32.QueryPerformanceCounter(&counter) && counter.QuadPart != 0) {
         auto value = static_cast<std::uint64_t>(counter.QuadPart);
-        RandSeed = static_cast<std::uint32_t>(value ^ (value >> 32));
+        seed = static_cast<std::uint32_t>(value ^ (value >> 32));
     } else {
-        RandSeed = k32.GetTickCount();
+        seed = k32.GetTickCount();
     }
 }
 
-std::uint32_t Random(std::uint32_t n) {
-    RandSeed = RandSeed * kMultiplier + kIncrement;
-    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(RandSeed) * n) >> 32);
+void Randomize(TGenerators& generators) {
+    Randomize(generators.RandSeed);
 }
 
-void RandomBytes(std::uint8_t* buffer, std::size_t count, std::uint32_t range, std::uint8_t low) {
-    std::size_t done = range == 256 ? FillLanes<true>(buffer, count, range, low)
-                                    : FillLanes<false>(buffer, count, range, low);
+std::uint32_t Random(std::uint32_t& seed, std::uint32_t n) {
+    seed = seed * kMultiplier + kIncrement;
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed) * n) >> 32);
+}
+
+void RandomBytes(std::uint32_t& seed, std::uint8_t* buffer, std::size_t count, std::uint32_t range,
+                 std::uint8_t low) {
+    std::size_t done = range == 256 ? FillLanes<true>(seed, buffer, count, range, low)
+                                    : FillLanes<false>(seed, buffer, count, range, low);
     for (std::size_t k = done; k < count; ++k)
-        buffer[k] = static_cast<std::uint8_t>(low + Random(range));
+        buffer[k] = static_cast<std::uint8_t>(low + Random(seed, range));
 }
 
 } // namespace purgelet

@@ -161,6 +161,24 @@ TEST_F(WipeRunTest, ADriveThatCannotBeOpenedIsToldAndTheOthersAreWiped) {
                                           DiskHead("R") + End("SANITIZEFAILEDAT"));
 }
 
+// The run lends its generators to each drive's wipe; the drives stay in the list after the
+// run, and none may keep pointing at generators that are gone, whether its wipe failed or not.
+TEST_F(WipeRunTest, NoDriveKeepsTheRunsGeneratorsAfterTheRun) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C", "D", "R"});
+    host_.Then([this] {
+        pc_->drive('C').faults.open = platform::sim::Fault::Always(ERROR_ACCESS_DENIED);
+    });
+    ScriptOptionsAndRun(false);
+    host_.Answer(mrOk); // the error box
+    Run();
+
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    for (const char* name : {"C", "D", "R"})
+        EXPECT_EQ(Disk(name).Generators, nullptr) << name;
+}
+
 TEST_F(WipeRunTest, AnAbortDuringTheSecondDriveLeavesTheThirdUntouched) {
     Boot();
     ASSERT_EQ(Start(), 0);

@@ -1,8 +1,13 @@
 // The pass engine against an in-memory disk with injected faults and a scripted owner.
 // Every test that writes checks the bytes left on the disk.
 #include "disk/disk.h"
+#include "disk/wipe_passes.h"
 #include "disk_test_support.h"
+#include "methods/generators.h"
 #include "methods/method.h"
+#include "methods/wipe_state.h"
+#include "platform/sim/kernel32.h"
+#include "platform/sim/sim.h"
 #include "report/exceptions.h"
 #include "support/memory_disk.h"
 #include "support/recording_owner.h"
@@ -152,8 +157,7 @@ TEST_F(WipeEngine, APassAfterAVerificationStartsWithItsOwnPattern) {
 }
 
 TEST_F(WipeEngine, ARandomPassIsVerifiedBySums) {
-    UseIsaac = true;
-    auto disk = Disk(3000);
+    auto disk = Disk(3000); // wiped alone: generators of its own, ISAAC
     auto random = MethodFromLines({"RAND=000255", "CHECK"});
     disk->WipeDisk(random.get(), false, 0, 0, "");
     EXPECT_TRUE(owner.questions.empty());
@@ -179,7 +183,31 @@ TEST_F(WipeEngine, AnEmptyDiskStepsThroughThePassesWithoutTransfers) {
     EXPECT_TRUE(disk->medium.transfers.empty());
     EXPECT_EQ(owner.updates, 0);
     EXPECT_TRUE(owner.questions.empty());
-    EXPECT_EQ(method->CurrentPass, method->PassCount + 1);
+    // The cursor is the wipe's own: the same walk, run where it can be looked at afterwards.
+    TGenerators generators;
+    TWipeState state(*method, generators);
+    state.ResetPasses();
+    wipe_engine::TWipeRun run{*disk, owner, 0};
+    wipe_engine::RunPassesInline(run, state);
+    EXPECT_EQ(state.CurrentPass, method->PassCount + 1);
+}
+
+TEST_F(WipeEngine, ADiskWipedAloneDrawsFromGeneratorsSeededFromTheClock) {
+    platform::ScopedSystem machine{platform::sim::CreateSimSystem("")};
+    auto& clock = dynamic_cast<platform::sim::SimKernel32&>(platform::k32());
+    clock.ticks = 7; // the simulated counter runs at 1000 counts a tick
+    auto random = MethodFromLines({"RAND=000255", "RAND=065090"});
+    auto alone = Disk(40);
+    alone->WipeDisk(random.get(), false, 0, 0, "");
+    EXPECT_EQ(alone->Generators, nullptr);
+
+    TGenerators run; // a run's, seeded from the same clock reading
+    run.RandSeed = 7000;
+    auto lent = Disk(40);
+    lent->Generators = &run;
+    lent->WipeDisk(random.get(), false, 0, 0, "");
+    EXPECT_TRUE(alone->medium.bytes == lent->medium.bytes);
+    EXPECT_NE(run.RandSeed, 7000u) << "the run's generators moved on";
 }
 
 // ---- Failed transfers and the owner's answers

@@ -4,6 +4,7 @@
 // disk, every transfer, every call to the owner (on the calling thread), the exception, and
 // the generators' state afterwards.
 #include "disk/disk.h"
+#include "methods/generators.h"
 #include "methods/isaac.h"
 #include "methods/method.h"
 #include "methods/random.h"
@@ -88,9 +89,10 @@ struct Outcome {
 };
 
 Outcome Run(const Scenario& s, bool overlap) {
-    UseIsaac = s.isaac;
-    RandSeed = 0x1234567u; // the same draws in both runs
-    auto m = method::CreateFromFile(s.methodFile);
+    TGenerators generators;
+    generators.UseIsaac = s.isaac;
+    generators.RandSeed = 0x1234567u; // the same draws in both runs
+    auto m = method::CreateFromFile(s.methodFile, generators);
     LoggingOwner owner;
     owner.answers.assign(s.answers.begin(), s.answers.end());
     owner.defaultAnswer = s.defaultAnswer;
@@ -103,6 +105,7 @@ Outcome Run(const Scenario& s, bool overlap) {
     disk->medium.alignment = powerOfTwo ? static_cast<std::size_t>(s.blockSize) : 0;
     disk->BufferSize = s.bufferSize;
     disk->OverlapTransfers = overlap;
+    disk->Generators = &generators;
     owner.onUpdate = [&s, &disk](RecordingOwner& o) {
         if (o.updates == s.pauseAtUpdate)
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -124,8 +127,8 @@ Outcome Run(const Scenario& s, bool overlap) {
     out.calls = disk->medium.calls;
     out.owner = owner.log;
     out.foreignThread = owner.foreignThread;
-    out.randSeedAfter = RandSeed;
-    out.isaacAfter = IsaacNext();
+    out.randSeedAfter = generators.RandSeed;
+    out.isaacAfter = IsaacNext(generators.Isaac);
     return out;
 }
 
@@ -155,9 +158,6 @@ std::vector<std::filesystem::path> ShippedMethods() {
 
 class WipeOverlap : public ::testing::Test {
 protected:
-    void SetUp() override { savedIsaac_ = UseIsaac; }
-    void TearDown() override { UseIsaac = savedIsaac_; }
-
     // The scenario for every shipped method, with either generator.
     template <class Change> void ForEveryMethod(const std::string& label, Change change) {
         const auto files = ShippedMethods();
@@ -171,9 +171,6 @@ protected:
                 ExpectSame(s, label + ", " + file.filename().string());
             }
     }
-
-private:
-    bool savedIsaac_ = true;
 };
 
 TEST_F(WipeOverlap, CleanWipesWithAFormatPass) {

@@ -1,8 +1,10 @@
 // The pass cursor and FillBuffer as the wipe engine drives them.
 #include "met_files.h"
+#include "methods/generators.h"
 #include "methods/isaac.h"
 #include "methods/method.h"
 #include "methods/random.h"
+#include "methods/wipe_state.h"
 
 #include <gtest/gtest.h>
 
@@ -19,104 +21,130 @@ using Bytes = std::vector<std::uint8_t>;
 
 class FillTest : public ::testing::Test {
 protected:
-    void SetUp() override { savedIsaac_ = UseIsaac; }
-    void TearDown() override { UseIsaac = savedIsaac_; }
-
     std::unique_ptr<method> Load(std::initializer_list<std::string> lines) {
         return method::CreateFromFile(folder_.Write("m.met", lines));
     }
 
     MetFolder folder_;
-    bool savedIsaac_ = true;
+    TGenerators gen_; // the run's generators
 };
 
 // What the engine does: run a pass, verify when it checks and step over the check slot.
 TEST_F(FillTest, PassSequenceOfTheExample) {
     auto m = Load({"HEXA=$00", "INV", "RAND=000255", "CHECK"});
-    m->ResetPasses();
+    TWipeState w(*m, gen_);
+    w.ResetPasses();
     std::vector<std::string> runs;
     do {
-        runs.push_back("write " + std::to_string(m->CurrentPass));
-        if (m->CurrentPassChecks()) {
-            runs.push_back("verify " + std::to_string(m->CurrentPass));
-            m->NextPass();
+        runs.push_back("write " + std::to_string(w.CurrentPass));
+        if (w.CurrentPassChecks()) {
+            runs.push_back("verify " + std::to_string(w.CurrentPass));
+            w.NextPass();
         }
-    } while (m->NextPass());
+    } while (w.NextPass());
     EXPECT_EQ(runs, (std::vector<std::string>{"write 1", "write 2", "write 3", "verify 3"}));
-    EXPECT_FALSE(m->CurrentPassChecks()); // beyond the last slot
+    EXPECT_FALSE(w.CurrentPassChecks()); // beyond the last slot
+}
+
+// The method is only read: two wipes of it at once, each with its generators, walk it apart.
+TEST_F(FillTest, TwoWipesOfOneMethodKeepTheirOwnCursors) {
+    auto m = Load({"HEXA=$11", "RAND=000255", "HEXA=$33"});
+    const method& shared = *m;
+    TGenerators other;
+    TWipeState first(shared, gen_), second(shared, other);
+    first.ResetPasses();
+    second.ResetPasses();
+    ASSERT_TRUE(first.NextPass());
+    ASSERT_TRUE(first.NextPass());
+    Bytes a(8), b(8);
+    first.FillBuffer(a.data(), a.size());
+    second.FillBuffer(b.data(), b.size());
+    EXPECT_EQ(a, Bytes(8, 0x33));
+    EXPECT_EQ(b, Bytes(8, 0x11));
+    EXPECT_EQ(first.CurrentPass, 3);
+    EXPECT_EQ(second.CurrentPass, 1);
+    EXPECT_FALSE(first.NeedsFill);
+    second.InvalidateBuffer();
+    EXPECT_FALSE(first.NeedsFill);
 }
 
 TEST_F(FillTest, ZeroMethodRunsOnePassWithoutVerification) {
     auto m = method::CreateFromFile("");
-    m->ResetPasses();
-    EXPECT_EQ(m->CurrentPass, 1);
-    EXPECT_FALSE(m->CurrentPassChecks());
-    EXPECT_FALSE(m->NextPass());
+    TWipeState w(*m, gen_);
+    w.ResetPasses();
+    EXPECT_EQ(w.CurrentPass, 1);
+    EXPECT_FALSE(w.CurrentPassChecks());
+    EXPECT_FALSE(w.NextPass());
 }
 
 TEST_F(FillTest, FixedPatternRestartsEachBufferAndIsFilledOncePerPass) {
     auto m = Load({"HEXA=$55$AA", "HEXA=$01$02$03"});
-    m->ResetPasses();
+    TWipeState w(*m, gen_);
+    w.ResetPasses();
     Bytes buffer(5, 0xEE);
-    m->FillBuffer(buffer.data(), buffer.size());
+    w.FillBuffer(buffer.data(), buffer.size());
     EXPECT_EQ(buffer, (Bytes{0x55, 0xAA, 0x55, 0xAA, 0x55}));
-    EXPECT_FALSE(m->NeedsFill);
+    EXPECT_FALSE(w.NeedsFill);
     Bytes untouched(5, 0xEE);
-    m->FillBuffer(untouched.data(), untouched.size()); // the caller reuses its buffer
+    w.FillBuffer(untouched.data(), untouched.size()); // the caller reuses its buffer
     EXPECT_EQ(untouched, Bytes(5, 0xEE));
-    m->InvalidateBuffer();
-    m->FillBuffer(untouched.data(), untouched.size());
+    w.InvalidateBuffer();
+    w.FillBuffer(untouched.data(), untouched.size());
     EXPECT_EQ(untouched, buffer);
 
-    ASSERT_TRUE(m->NextPass());
+    ASSERT_TRUE(w.NextPass());
     Bytes second(7);
-    m->FillBuffer(second.data(), second.size());
+    w.FillBuffer(second.data(), second.size());
     EXPECT_EQ(second, (Bytes{1, 2, 3, 1, 2, 3, 1}));
 
     // A long buffer is the pattern throughout.
-    m->InvalidateBuffer();
+    w.InvalidateBuffer();
     Bytes big(100003);
-    m->FillBuffer(big.data(), big.size());
+    w.FillBuffer(big.data(), big.size());
     for (std::size_t k = 0; k < big.size(); ++k)
         ASSERT_EQ(big[k], k % 3 + 1) << k;
 
-    EXPECT_FALSE(m->NextPass());
+    EXPECT_FALSE(w.NextPass());
     Bytes past(4, 0xEE);
-    m->FillBuffer(past.data(), past.size());
+    w.FillBuffer(past.data(), past.size());
     EXPECT_EQ(past, Bytes(4, 0));
 }
 
 TEST_F(FillTest, ZeroMethodWritesZerosAndNeverDraws) {
     auto m = method::CreateFromFile("");
-    RandSeed = 5;
-    m->ResetPasses();
-    std::uint32_t seedAfterReset = RandSeed;
+    TWipeState w(*m, gen_);
+    gen_.RandSeed = 5;
+    w.ResetPasses();
+    std::uint32_t seedAfterReset = gen_.RandSeed;
     Bytes buffer(4096, 0xEE);
-    m->FillBuffer(buffer.data(), buffer.size());
+    w.FillBuffer(buffer.data(), buffer.size());
     EXPECT_EQ(buffer, Bytes(4096, 0));
-    EXPECT_EQ(RandSeed, seedAfterReset);
-    std::uint32_t next = IsaacNext();
-    RandSeed = 5;
-    IsaacSeed();
-    EXPECT_EQ(IsaacNext(), next); // ISAAC did not advance either
+    EXPECT_EQ(gen_.RandSeed, seedAfterReset);
+    std::uint32_t next = IsaacNext(gen_.Isaac);
+    TGenerators ref;
+    ref.RandSeed = 5;
+    IsaacSeed(ref.Isaac, ref.RandSeed);
+    EXPECT_EQ(IsaacNext(ref.Isaac), next); // ISAAC did not advance either
 }
 
 TEST_F(FillTest, FullRangeIsaacWritesLittleEndianWords) {
-    UseIsaac = true;
+    gen_.UseIsaac = true;
     auto m = Load({"RAND=000255"});
-    RandSeed = 99;
-    m->ResetPasses();
+    TWipeState w(*m, gen_);
+    gen_.RandSeed = 99;
+    w.ResetPasses();
     Bytes first(512);
     Bytes second(512);
-    m->FillBuffer(first.data(), first.size());
-    EXPECT_TRUE(m->NeedsFill);
-    m->FillBuffer(second.data(), second.size());
+    w.FillBuffer(first.data(), first.size());
+    EXPECT_TRUE(w.NeedsFill);
+    w.FillBuffer(second.data(), second.size());
 
-    RandSeed = 99;
-    IsaacSeed();
+    TGenerators ref;
+    ref.RandSeed = 99;
+    IsaacSeed(ref.Isaac, ref.RandSeed);
     for (const Bytes* block : {&first, &second}) {
         for (std::size_t k = 0; k < 128; ++k) {
-            std::uint32_t word = IsaacNext();
+            std::uint32_t word = IsaacNext(ref.Isaac);
             for (std::size_t b = 0; b < 4; ++b)
                 ASSERT_EQ((*block)[4 * k + b], static_cast<std::uint8_t>(word >> (8 * b)));
         }
@@ -125,109 +153,114 @@ TEST_F(FillTest, FullRangeIsaacWritesLittleEndianWords) {
 
     // A count that is not a whole number of words leaves its tail as it was.
     Bytes odd(7, 0xEE);
-    m->FillBuffer(odd.data(), odd.size());
+    w.FillBuffer(odd.data(), odd.size());
     EXPECT_EQ(odd[4], 0xEE);
     EXPECT_EQ(odd[6], 0xEE);
 }
 
 TEST_F(FillTest, FullRangeStandardGeneratorIsTheTopByteOfEachSeed) {
-    UseIsaac = false;
+    gen_.UseIsaac = false;
     auto m = Load({"RAND=000255"});
-    m->ResetPasses();
-    RandSeed = 1234;
+    TWipeState w(*m, gen_);
+    w.ResetPasses();
+    gen_.RandSeed = 1234;
     Bytes buffer(1000);
-    m->FillBuffer(buffer.data(), buffer.size());
-    RandSeed = 1234;
+    w.FillBuffer(buffer.data(), buffer.size());
+    std::uint32_t seed = 1234;
     for (std::size_t k = 0; k < buffer.size(); ++k)
-        ASSERT_EQ(buffer[k], Random(256)) << k;
+        ASSERT_EQ(buffer[k], Random(seed, 256)) << k;
 }
 
 TEST_F(FillTest, NarrowedRangesHitBothEndsWithEitherGenerator) {
     for (bool isaac : {true, false}) {
-        UseIsaac = isaac;
+        gen_.UseIsaac = isaac;
         auto m = Load({"RAND=065090", "RAND=000001", "RAND=007007"});
-        m->ResetPasses();
+        TWipeState w(*m, gen_);
+        w.ResetPasses();
         Bytes buffer(4096);
-        m->FillBuffer(buffer.data(), buffer.size());
+        w.FillBuffer(buffer.data(), buffer.size());
         std::set<int> seen(buffer.begin(), buffer.end());
         EXPECT_EQ(*seen.begin(), 'A') << isaac;
         EXPECT_EQ(*seen.rbegin(), 'Z') << isaac;
         EXPECT_EQ(seen.size(), 26u) << isaac;
 
-        m->NextPass();
-        m->FillBuffer(buffer.data(), buffer.size());
+        w.NextPass();
+        w.FillBuffer(buffer.data(), buffer.size());
         EXPECT_EQ(std::set<int>(buffer.begin(), buffer.end()), (std::set<int>{0, 1})) << isaac;
 
-        m->NextPass();
-        m->FillBuffer(buffer.data(), buffer.size());
+        w.NextPass();
+        w.FillBuffer(buffer.data(), buffer.size());
         EXPECT_EQ(buffer, Bytes(4096, 7)) << isaac;
     }
 }
 
 TEST_F(FillTest, NarrowedRangeDrawsOncePerByteFromTheChosenGenerator) {
-    UseIsaac = true;
+    gen_.UseIsaac = true;
     auto m = Load({"RAND=065090"});
-    RandSeed = 3;
-    m->ResetPasses();
+    TWipeState w(*m, gen_);
+    gen_.RandSeed = 3;
+    w.ResetPasses();
     Bytes buffer(300);
-    m->FillBuffer(buffer.data(), buffer.size());
-    RandSeed = 3;
-    IsaacSeed();
+    w.FillBuffer(buffer.data(), buffer.size());
+    TGenerators ref;
+    ref.RandSeed = 3;
+    IsaacSeed(ref.Isaac, ref.RandSeed);
     for (std::size_t k = 0; k < buffer.size(); ++k)
-        ASSERT_EQ(buffer[k], 65 + IsaacRandom(26)) << k;
+        ASSERT_EQ(buffer[k], 65 + IsaacRandom(ref.Isaac, 26)) << k;
 
-    UseIsaac = false;
-    RandSeed = 8;
-    m->FillBuffer(buffer.data(), buffer.size());
-    RandSeed = 8;
+    gen_.UseIsaac = false;
+    gen_.RandSeed = 8;
+    w.FillBuffer(buffer.data(), buffer.size());
+    ref.RandSeed = 8;
     for (std::size_t k = 0; k < buffer.size(); ++k)
-        ASSERT_EQ(buffer[k], 65 + Random(26)) << k;
+        ASSERT_EQ(buffer[k], 65 + Random(ref.RandSeed, 26)) << k;
 }
 
 TEST_F(FillTest, TwoDisksGetDifferentRandomData) {
     for (bool isaac : {true, false}) {
-        UseIsaac = isaac;
+        gen_.UseIsaac = isaac;
         auto m = Load({"RAND=000255", "RAND=065090"});
+        TWipeState w(*m, gen_);
         Bytes disk1(4096);
         Bytes disk2(4096);
-        m->ResetPasses();
-        m->FillBuffer(disk1.data(), disk1.size());
-        m->ResetPasses();
-        m->FillBuffer(disk2.data(), disk2.size());
+        w.ResetPasses();
+        w.FillBuffer(disk1.data(), disk1.size());
+        w.ResetPasses();
+        w.FillBuffer(disk2.data(), disk2.size());
         EXPECT_NE(disk1, disk2) << isaac;
-        m->NextPass();
-        m->FillBuffer(disk1.data(), disk1.size());
-        m->ResetPasses();
-        m->NextPass();
-        m->FillBuffer(disk2.data(), disk2.size());
+        w.NextPass();
+        w.FillBuffer(disk1.data(), disk1.size());
+        w.ResetPasses();
+        w.NextPass();
+        w.FillBuffer(disk2.data(), disk2.size());
         EXPECT_NE(disk1, disk2) << isaac;
     }
 }
 
 TEST_F(FillTest, AFillUndoneThroughTheSavedStateIsDrawnAgainTheSame) {
     for (bool isaac : {true, false}) {
-        UseIsaac = isaac;
+        gen_.UseIsaac = isaac;
         auto m = Load({"RAND=000255", "HEXA=$AA"});
-        m->ResetPasses();
+        TWipeState w(*m, gen_);
+        w.ResetPasses();
         Bytes first(8192), again(8192), next(8192), nextAgain(8192);
-        TFillState saved;
-        m->SaveFillState(saved);
-        m->FillBuffer(first.data(), first.size());
-        m->FillBuffer(next.data(), next.size());
-        m->RestoreFillState(saved);
-        m->FillBuffer(again.data(), again.size());
-        m->FillBuffer(nextAgain.data(), nextAgain.size());
+        TFillState saved = w.SaveFillState();
+        w.FillBuffer(first.data(), first.size());
+        w.FillBuffer(next.data(), next.size());
+        w.RestoreFillState(saved);
+        w.FillBuffer(again.data(), again.size());
+        w.FillBuffer(nextAgain.data(), nextAgain.size());
         EXPECT_EQ(again, first) << isaac;
         EXPECT_EQ(nextAgain, next) << isaac;
 
         // The fill flag comes back too: a pattern drawn once is drawn again after the undo.
-        m->NextPass();
-        m->SaveFillState(saved);
+        w.NextPass();
+        saved = w.SaveFillState();
         Bytes pattern(16, 0);
-        m->FillBuffer(pattern.data(), pattern.size());
-        EXPECT_FALSE(m->NeedsFill);
-        m->RestoreFillState(saved);
-        EXPECT_TRUE(m->NeedsFill) << isaac;
+        w.FillBuffer(pattern.data(), pattern.size());
+        EXPECT_FALSE(w.NeedsFill);
+        w.RestoreFillState(saved);
+        EXPECT_TRUE(w.NeedsFill) << isaac;
     }
 }
 

@@ -64,26 +64,27 @@ TEST(Listing, PreviewSeedsBeforeReadingAndDoesNotDrawWhileMoving) {
     MetFolder folder;
     std::string path = folder.Write("p.met", {"RNDCH=065090", "HEXA=$12", "RAND=000255"});
     auto chars = PreviewPass(path, 1, 3, false, 7);
-    RandSeed = 7;
-    auto letter = static_cast<std::uint8_t>(65 + Random(26));
+    std::uint32_t randSeed = 7;
+    auto letter = static_cast<std::uint8_t>(65 + Random(randSeed, 26));
     EXPECT_EQ(chars, (std::vector<std::uint8_t>{letter, letter, letter}));
 
     EXPECT_EQ(PreviewPass(path, 2, 2, true, 0), (std::vector<std::uint8_t>{0x12, 0x12}));
 
     auto words = PreviewPass(path, 3, 8, true, 7);
-    RandSeed = 7;
-    Random(26); // the RNDCH character drawn while reading
-    IsaacSeed();
-    std::uint32_t first = IsaacNext();
+    randSeed = 7;
+    Random(randSeed, 26); // the RNDCH character drawn while reading
+    IsaacState isaac;
+    IsaacSeed(isaac, randSeed);
+    std::uint32_t first = IsaacNext(isaac);
     EXPECT_EQ(words[0], first & 0xFF);
     EXPECT_EQ(words[3], first >> 24);
 
     auto standard = PreviewPass(path, 3, 4, false, 7);
-    RandSeed = 7;
-    Random(26);
+    randSeed = 7;
+    Random(randSeed, 26);
     for (int k = 0; k < 256; ++k)
-        Random(0xFFFFFFFFu); // the ISAAC reseed of ResetPasses
-    EXPECT_EQ(standard[0], Random(256));
+        Random(randSeed, 0xFFFFFFFFu); // the ISAAC reseed of ResetPasses
+    EXPECT_EQ(standard[0], Random(randSeed, 256));
 
     EXPECT_THROW(PreviewPass(path, 4, 4, false, 0), XException);
     EXPECT_THROW(PreviewPass(path, 0, 4, false, 0), XException);

@@ -1,6 +1,7 @@
 // The ".met" reader: keyword rules, value syntax and the exact error messages, from files
 // written into a scratch folder.
 #include "met_files.h"
+#include "methods/generators.h"
 #include "methods/method.h"
 #include "methods/random.h"
 #include "report/exceptions.h"
@@ -160,11 +161,13 @@ TEST(MethodReader, RandomRanges) {
 
 TEST(MethodReader, RandomCharactersAreDrawnOncePerPairFromTheStandardGenerator) {
     MetFolder folder;
-    RandSeed = 77;
-    auto m = Load(folder, {"RNDCH=065090048057", "RNDCH=120120"});
-    RandSeed = 77;
-    int first = 65 + static_cast<int>(Random(26));
-    int second = 48 + static_cast<int>(Random(10));
+    TGenerators generators;
+    generators.RandSeed = 77;
+    auto m = method::CreateFromFile(folder.Write("m.met", {"RNDCH=065090048057", "RNDCH=120120"}),
+                                    generators);
+    std::uint32_t randSeed = 77;
+    int first = 65 + static_cast<int>(Random(randSeed, 26));
+    int second = 48 + static_cast<int>(Random(randSeed, 10));
     const steptype& step = *m->Steps[1];
     EXPECT_FALSE(step.IsRandom);
     EXPECT_TRUE(step.IsRandomChars);

@@ -1,0 +1,22 @@
+// The generators a wipe draws its random passes from: the standard generator's seed, ISAAC's
+// state and the switch between them. One value, owned by whoever runs the wipes (a wipe run
+// hands its own to each drive in list order; a disk wiped alone makes one of its own), so
+// copying it saves the generators and assigning it puts them back.
+#pragma once
+
+#include "methods/isaac.h"
+
+#include <cstdint>
+
+namespace purgelet {
+
+struct TGenerators {
+    std::uint32_t RandSeed = 0; // the standard generator (random.h)
+    IsaacState Isaac;           // reseeded from RandSeed at the start of every disk
+    bool UseIsaac = true;       // random passes draw from ISAAC, else from RandSeed
+};
+
+// Seeds the standard generator from the clock, as a run starts; ISAAC and the switch stay.
+void Randomize(TGenerators& generators);
+
+} // namespace purgelet
