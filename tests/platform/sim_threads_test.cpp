@@ -42,17 +42,17 @@ json TwoPartitions() {
 struct Engine {
     char letter;
     DWORD faultyBlock;
-    bool faultOnWrite;    // else the faulty block fails to read
-    DWORD expectedError;  // of the faulty transfer
-    DWORD ownCode;        // a last error only this thread sets
+    bool faultOnWrite;   // else the faulty block fails to read
+    DWORD expectedError; // of the faulty transfer
+    DWORD ownCode;       // a last error only this thread sets
     std::string expectedText;
     std::string failure;
     int writes = 0;
 
     void Fail(const std::string& what, DWORD got) {
         if (failure.empty())
-            failure = std::string(1, letter) + ": " + what + " (last error " + std::to_string(got) +
-                      ")";
+            failure =
+                std::string(1, letter) + ": " + what + " (last error " + std::to_string(got) + ")";
     }
 
     void Run(platform::Kernel32& k, std::latch& start) {
@@ -60,8 +60,8 @@ struct Engine {
         std::vector<char> out(kSector), in(kSector);
         start.arrive_and_wait();
         for (int round = 0; round < kRounds && failure.empty(); ++round) {
-            HANDLE h = k.CreateFileA(device.c_str(), kRW, kShare, nullptr, OPEN_EXISTING, 0,
-                                     nullptr);
+            HANDLE h =
+                k.CreateFileA(device.c_str(), kRW, kShare, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
                 Fail("open", k.GetLastError());
                 return;

@@ -33,8 +33,8 @@ struct Engine {
 
     void Fail(const std::string& what, DWORD got) {
         if (failure.empty())
-            failure = std::string(1, letter) + ": " + what + " (last error " + std::to_string(got) +
-                      ")";
+            failure =
+                std::string(1, letter) + ": " + what + " (last error " + std::to_string(got) + ")";
     }
 
     // Each thread provokes a failure of its own kind: G seeks before the start of its device,
@@ -55,8 +55,8 @@ struct Engine {
         std::vector<char> out(kSector), in(kSector);
         start.arrive_and_wait();
         for (int round = 0; round < kRounds && failure.empty(); ++round) {
-            HANDLE h = k.CreateFileA(device.c_str(), kRW, kShare, nullptr, OPEN_EXISTING, 0,
-                                     nullptr);
+            HANDLE h =
+                k.CreateFileA(device.c_str(), kRW, kShare, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
                 Fail("open", k.GetLastError());
                 return;
@@ -84,8 +84,8 @@ struct Engine {
                 Fail("bad handle", k.GetLastError());
 
             // The message text kept beside the last error is this thread's too.
-            const std::string text = std::string(1, letter) + " is busy, round " +
-                                     std::to_string(round);
+            const std::string text =
+                std::string(1, letter) + " is busy, round " + std::to_string(round);
             k.SetLastErrorText(ERROR_BUSY, text);
             std::this_thread::yield();
             if (k.GetLastError() != ERROR_BUSY || k.SysErrorMessage(ERROR_BUSY) != text)
@@ -102,8 +102,8 @@ TEST(ConcurrentDevicesLinux, TwoThreadsOnTwoImageFilesEachKeepTheirOwnLastErrorA
         std::ofstream(folder / image, std::ios::binary).close();
         fs::resize_file(folder / image, 1024 * 1024);
     }
-    std::ofstream(folder / "drives.map") << "only\nG: " + (folder / "g.img").string() + "\nH: " +
-                                                (folder / "h.img").string() + "\n";
+    std::ofstream(folder / "drives.map")
+        << "only\nG: " + (folder / "g.img").string() + "\nH: " + (folder / "h.img").string() + "\n";
     auto drives = std::make_shared<DriveMap>(
         DriveMapOptions{(folder / "config").string(), (folder / "drives.map").string()});
     {
