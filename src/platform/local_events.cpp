@@ -3,6 +3,7 @@
 namespace platform {
 
 HANDLE LocalEvents::Create(bool manualReset, bool initialState) {
+    std::lock_guard<std::mutex> lock(mutex_);
     HANDLE handle = reinterpret_cast<HANDLE>(next_);
     next_ += 4;
     events_[handle] = Event{manualReset, initialState};
@@ -10,6 +11,7 @@ HANDLE LocalEvents::Create(bool manualReset, bool initialState) {
 }
 
 bool LocalEvents::Set(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = events_.find(handle);
     if (it == events_.end())
         return false;
@@ -18,6 +20,7 @@ bool LocalEvents::Set(HANDLE handle) {
 }
 
 bool LocalEvents::Reset(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = events_.find(handle);
     if (it == events_.end())
         return false;
@@ -26,6 +29,7 @@ bool LocalEvents::Reset(HANDLE handle) {
 }
 
 DWORD LocalEvents::Wait(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = events_.find(handle);
     if (it == events_.end())
         return WAIT_FAILED;
@@ -37,7 +41,18 @@ DWORD LocalEvents::Wait(HANDLE handle) {
 }
 
 bool LocalEvents::Close(HANDLE handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
     return events_.erase(handle) != 0;
+}
+
+bool LocalEvents::Owns(HANDLE handle) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_.count(handle) != 0;
+}
+
+std::size_t LocalEvents::Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_.size();
 }
 
 } // namespace platform

@@ -2,28 +2,42 @@
 
 #include "platform/sim/sim.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <exception>
+#include <stdexcept>
 
 namespace platform {
 
 namespace {
-std::unique_ptr<System>& Installed() {
-    static std::unique_ptr<System> installed;
-    return installed;
+struct Installation {
+    std::unique_ptr<System> owned;
+    // Read by every thread; written only by Install, before other threads start.
+    std::atomic<System*> current{nullptr};
+};
+
+Installation& Installed() {
+    static Installation installation;
+    return installation;
 }
 } // namespace
 
+System* InstalledSystem() {
+    return Installed().current.load(std::memory_order_acquire);
+}
+
 System& sys() {
-    auto& installed = Installed();
-    if (!installed)
-        installed = CreateSystem();
-    return *installed;
+    System* system = InstalledSystem();
+    if (system == nullptr)
+        throw std::logic_error("the system interface was used before a system was installed");
+    return *system;
 }
 
 std::unique_ptr<System> Install(std::unique_ptr<System> system) {
-    auto previous = std::move(Installed());
-    Installed() = std::move(system);
+    auto& installed = Installed();
+    auto previous = std::move(installed.owned);
+    installed.owned = std::move(system);
+    installed.current.store(installed.owned.get(), std::memory_order_release);
     return previous;
 }
 

@@ -1,6 +1,7 @@
 // The process-wide system interface. The back-end is installed once at start-up (the real
-// system, or a simulated PC when PURGELET_MACHINE names a machine file); a test installs
-// its own. Nothing above platform/ includes an OS header or knows which back-end runs.
+// system, or a simulated PC when PURGELET_MACHINE names a machine file), before any other
+// thread runs; a test installs its own, also before its threads start. Nothing above platform/
+// includes an OS header or knows which back-end runs.
 #pragma once
 
 #include "platform/aspi32.h"
@@ -24,8 +25,11 @@ struct System {
     std::unique_ptr<Aspi32> aspi32; // null where no ASPI layer is installed
 };
 
-// The installed system; installs the default one (CreateSystem) on first use.
+// The installed system. Never made on first use, which could be on whichever thread came
+// first: a call before an entry point installed one throws std::logic_error.
 System& sys();
+// The installed system, null when none is.
+System* InstalledSystem();
 inline Kernel32& k32() {
     return *sys().kernel32;
 }

@@ -5,12 +5,20 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 namespace purgelet {
 
 bool ErrorLogEnabled = false;
 
 namespace {
+// Engines of several drives build exceptions at once: their lines go to the file one whole
+// line at a time, and the file's name does not change under them.
+std::mutex& LogMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::string& LogName() {
     static std::string name = "except.log";
     return name;
@@ -28,6 +36,7 @@ const std::string& ErrorLogFileName() {
 }
 
 bool OpenErrorLog(const std::string& fileName) {
+    std::lock_guard<std::mutex> lock(LogMutex());
     LogName() = fileName;
     std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
     ErrorLogEnabled = static_cast<bool>(file);
@@ -47,6 +56,7 @@ void LogError(const std::string& message) noexcept {
         DWORD saved = k32.GetLastError();
         std::string line = "<" + TimeText() + "> : " + message + "\r\n";
         k32.SetLastError(saved);
+        std::lock_guard<std::mutex> lock(LogMutex());
         std::ofstream file(LogName(), std::ios::binary | std::ios::app);
         if (!file)
             file.open(LogName(), std::ios::binary | std::ios::trunc);

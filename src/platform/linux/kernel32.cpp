@@ -25,7 +25,10 @@ namespace platform::linux_backend {
 
 namespace {
 
+// Each thread's last error, as Windows keeps it, with the message text a call left beside it.
 thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local DWORD textCode = 0;
+thread_local std::string lastText;
 
 void FailWithErrno() {
     lastError = Win32ErrorFromErrno(errno);
@@ -83,12 +86,12 @@ LinuxKernel32::LinuxKernel32(std::shared_ptr<DriveMap> drives)
 
 LinuxKernel32::~LinuxKernel32() {
     for (auto& [handle, file] : files_) {
-        if (file.lockFd >= 0)
-            close(file.lockFd);
-        if (file.fd > 2) { // the standard streams belong to the process
-            if (file.written)
-                fdatasync(file.fd);
-            close(file.fd);
+        if (file->lockFd >= 0)
+            close(file->lockFd);
+        if (file->fd > 2) { // the standard streams belong to the process
+            if (file->written)
+                fdatasync(file->fd);
+            close(file->fd);
         }
     }
     for (auto& [handle, find] : finds_)
@@ -106,15 +109,15 @@ void LinuxKernel32::SetLastError(DWORD code) {
     lastError = code;
 }
 std::string LinuxKernel32::SysErrorMessage(DWORD code) {
-    if (!text_.empty() && code == textCode_ && lastError == code)
-        return text_;
+    if (!lastText.empty() && code == textCode && lastError == code)
+        return lastText;
     return Win32ErrorText(code);
 }
 
 void LinuxKernel32::SetLastErrorText(DWORD code, std::string text) {
     lastError = code;
-    textCode_ = code;
-    text_ = std::move(text);
+    textCode = code;
+    lastText = std::move(text);
 }
 
 BOOL LinuxKernel32::GetVersionExA(OSVERSIONINFOA* info) {
@@ -246,15 +249,26 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
         return INVALID_HANDLE_VALUE;
     }
     file.fd = fd;
-    HANDLE handle = NewHandle();
-    files_[handle] = std::move(file);
+    auto opened = std::make_shared<File>(std::move(file));
+    HANDLE handle = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(handlesMutex_);
+        handle = NewHandle();
+        files_[handle] = std::move(opened);
+    }
     lastError = ERROR_SUCCESS;
     return handle;
 }
 
-int LinuxKernel32::Descriptor(HANDLE handle) const {
+std::shared_ptr<LinuxKernel32::File> LinuxKernel32::FileOf(HANDLE handle) const {
+    std::lock_guard<std::mutex> lock(handlesMutex_);
     auto found = files_.find(handle);
-    return found == files_.end() ? -1 : found->second.fd;
+    return found == files_.end() ? nullptr : found->second;
+}
+
+int LinuxKernel32::Descriptor(HANDLE handle) const {
+    auto file = FileOf(handle);
+    return file ? file->fd : -1;
 }
 
 BOOL LinuxKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
@@ -291,12 +305,12 @@ BOOL LinuxKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWOR
                               LPOVERLAPPED /*overlapped*/) {
     if (written != nullptr)
         *written = 0;
-    auto found = files_.find(file);
-    if (found == files_.end() || found->second.fd < 0) {
+    auto found = FileOf(file);
+    if (!found || found->fd < 0) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    File& entry = found->second; // looked up once, not at every piece written
+    File& entry = *found; // looked up once, not at every piece written
     const int fd = entry.fd;
     DWORD done = 0;
     const auto* bytes = static_cast<const char*>(buffer);
@@ -350,19 +364,19 @@ BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD 
                                     DWORD outSize, LPDWORD returned, LPOVERLAPPED /*overlapped*/) {
     if (returned != nullptr)
         *returned = 0;
-    auto file = files_.find(device);
-    if (file == files_.end()) {
+    auto file = FileOf(device);
+    if (!file) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     if (code == IOCTL_SCSI_PASS_THROUGH || code == IOCTL_SCSI_PASS_THROUGH_DIRECT) {
         DWORD count = 0;
-        lastError = PassThrough(file->second.fd, code, in, inSize, out, outSize, &count);
+        lastError = PassThrough(file->fd, code, in, inSize, out, outSize, &count);
         if (returned != nullptr)
             *returned = count;
         return lastError == ERROR_SUCCESS ? TRUE : FALSE;
     }
-    return DriveControl(file->second, code, out, outSize, returned);
+    return DriveControl(*file, code, out, outSize, returned);
 }
 
 HANDLE LinuxKernel32::CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
@@ -396,10 +410,17 @@ DWORD LinuxKernel32::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 BOOL LinuxKernel32::CloseHandle(HANDLE handle) {
     if (events_.Close(handle))
         return TRUE;
-    auto found = files_.find(handle);
-    if (found != files_.end()) {
-        File file = std::move(found->second);
-        files_.erase(found);
+    std::shared_ptr<File> closed;
+    {
+        std::lock_guard<std::mutex> lock(handlesMutex_);
+        auto found = files_.find(handle);
+        if (found != files_.end()) {
+            closed = std::move(found->second);
+            files_.erase(found);
+        }
+    }
+    if (closed) {
+        File& file = *closed;
         // A wipe reported as done must be on the medium, written through the cache or not.
         int flushError = 0;
         if (file.written && file.fd > 2 && fdatasync(file.fd) != 0 && errno != EINVAL &&
@@ -429,9 +450,11 @@ HANDLE LinuxKernel32::GetStdHandle(DWORD which) {
         lastError = ERROR_INVALID_PARAMETER;
         return INVALID_HANDLE_VALUE;
     }
+    std::lock_guard<std::mutex> lock(handlesMutex_);
     if (std_[fd] == nullptr || files_.count(std_[fd]) == 0) {
         std_[fd] = NewHandle();
-        files_[std_[fd]].fd = fd;
+        files_[std_[fd]] = std::make_shared<File>();
+        files_[std_[fd]]->fd = fd;
     }
     return std_[fd];
 }
@@ -460,7 +483,7 @@ bool LinuxKernel32::NextMatch(Find& find, WIN32_FIND_DATAA* data) {
 HANDLE LinuxKernel32::FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
     std::string text = pattern == nullptr ? "" : pattern;
     auto cut = text.find_last_of("/\\");
-    auto find = std::make_unique<Find>();
+    auto find = std::make_shared<Find>();
     std::string folder = cut == std::string::npos ? std::string(1, '.') : text.substr(0, cut);
     if (folder.empty())
         folder.push_back('/');
@@ -476,19 +499,29 @@ HANDLE LinuxKernel32::FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data) {
         lastError = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE handle = NewHandle();
-    finds_[handle] = std::move(find);
+    HANDLE handle = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(handlesMutex_);
+        handle = NewHandle();
+        finds_[handle] = std::move(find);
+    }
     lastError = ERROR_SUCCESS;
     return handle;
 }
 
 BOOL LinuxKernel32::FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
-    auto found = finds_.find(handle);
-    if (found == finds_.end()) {
+    std::shared_ptr<Find> find;
+    {
+        std::lock_guard<std::mutex> lock(handlesMutex_);
+        auto found = finds_.find(handle);
+        if (found != finds_.end())
+            find = found->second;
+    }
+    if (!find) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    if (!NextMatch(*found->second, data)) {
+    if (!NextMatch(*find, data)) {
         lastError = ERROR_NO_MORE_FILES;
         return FALSE;
     }
@@ -496,13 +529,20 @@ BOOL LinuxKernel32::FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
 }
 
 BOOL LinuxKernel32::FindClose(HANDLE handle) {
-    auto found = finds_.find(handle);
-    if (found == finds_.end()) {
+    std::shared_ptr<Find> find;
+    {
+        std::lock_guard<std::mutex> lock(handlesMutex_);
+        auto found = finds_.find(handle);
+        if (found != finds_.end()) {
+            find = std::move(found->second);
+            finds_.erase(found);
+        }
+    }
+    if (!find) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    closedir(found->second->dir);
-    finds_.erase(found);
+    closedir(find->dir);
     return TRUE;
 }
 

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sys/types.h>
 
 namespace platform::linux_backend {
@@ -62,7 +63,7 @@ public:
     int Descriptor(HANDLE handle) const;
 
     // Sets the last error with a message of its own (which command failed and how), told
-    // by SysErrorMessage while that error is the last one.
+    // by SysErrorMessage while that error is the last one. Both are the calling thread's.
     void SetLastErrorText(DWORD code, std::string text);
 
     DriveMap& Drives();
@@ -88,25 +89,34 @@ private:
         std::string node;
         dev_t device = 0;
     };
+    // With handlesMutex_ held.
     HANDLE NewHandle();
+    // The open file behind a handle, null for none. The table is locked only for the look-up:
+    // the transfer on the file runs without it, so engines on other devices are not held up.
+    std::shared_ptr<File> FileOf(HANDLE handle) const;
     static bool NextMatch(Find& find, WIN32_FIND_DATAA* data);
-    // The drives as the last detection found them, detecting first when none ran yet.
+    // The drives as the last detection found them, detecting first when none ran yet (with
+    // drivesMutex_ held).
     void DetectOnce();
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
     BOOL LockImage(File& file);
     BOOL Dismount(File& file);
-    const Drive* DriveOfRoot(LPCSTR root);
+    // A copy of the drive of a root, taken under the lock: a detection on another thread may
+    // replace the list meanwhile.
+    std::optional<Drive> DriveOfRoot(LPCSTR root);
 
+    // The drive map, and whether it was detected: shared by every thread's calls.
+    std::mutex drivesMutex_;
     std::shared_ptr<DriveMap> drives_;
-    DWORD textCode_ = 0;
-    std::string text_;
     bool detected_ = false;
+    // The handle table: files, searches, the standard streams and the counter they draw from.
+    mutable std::mutex handlesMutex_;
     std::uintptr_t nextHandle_ = 0x40;
-    std::map<HANDLE, File> files_;
+    std::map<HANDLE, std::shared_ptr<File>> files_;
     HANDLE std_[3] = {nullptr, nullptr, nullptr};
-    std::map<HANDLE, std::unique_ptr<Find>> finds_;
+    std::map<HANDLE, std::shared_ptr<Find>> finds_;
     LocalEvents events_{0x7E000000};
 };
 

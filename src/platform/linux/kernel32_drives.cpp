@@ -78,11 +78,13 @@ DriveMap& LinuxKernel32::Drives() {
 }
 
 bool LinuxKernel32::MayWrite(dev_t device) {
+    std::lock_guard<std::mutex> lock(drivesMutex_);
     DetectOnce();
     return !drives_->System().WhyRefused(device);
 }
 
 std::optional<std::string> LinuxKernel32::WhyNotWritable(const std::string& node) {
+    std::lock_guard<std::mutex> lock(drivesMutex_);
     DetectOnce();
     const RunningSystem& system = drives_->System();
     struct stat st {};
@@ -92,6 +94,7 @@ std::optional<std::string> LinuxKernel32::WhyNotWritable(const std::string& node
 }
 
 std::vector<Kernel32::DeviceNotOffered> LinuxKernel32::DevicesNotOffered() {
+    std::lock_guard<std::mutex> lock(drivesMutex_);
     return drives_->LeftOut();
 }
 
@@ -103,6 +106,7 @@ void LinuxKernel32::DetectOnce() {
 }
 
 bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
+    std::unique_lock<std::mutex> lock(drivesMutex_);
     DetectOnce();
     const std::string rest = name.substr(4);
     const Drive* drive = nullptr;
@@ -131,6 +135,7 @@ bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
         file.physical = true;
         file.node = disk->node;
     }
+    lock.unlock(); // what the file needs of the map is copied
     struct stat st {};
     if (stat(file.node.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
         file.device = st.st_rdev;
@@ -221,18 +226,24 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         return answered(partition);
     }
     case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
-        const PhysicalDisk* disk = nullptr;
-        if (file.drive)
-            disk = drives_->DiskOf(*file.drive);
-        else
-            for (const auto& candidate : drives_->Disks())
-                if (candidate.node == file.node)
-                    disk = &candidate;
-        if (disk == nullptr)
+        std::optional<std::uint32_t> diskNumber;
+        {
+            std::lock_guard<std::mutex> lock(drivesMutex_);
+            const PhysicalDisk* disk = nullptr;
+            if (file.drive)
+                disk = drives_->DiskOf(*file.drive);
+            else
+                for (const auto& candidate : drives_->Disks())
+                    if (candidate.node == file.node)
+                        disk = &candidate;
+            if (disk != nullptr)
+                diskNumber = disk->number;
+        }
+        if (!diskNumber)
             return fail(ERROR_INVALID_FUNCTION); // floppies and optical drives have none
         STORAGE_DEVICE_NUMBER number{};
         number.DeviceType = FILE_DEVICE_DISK;
-        number.DeviceNumber = disk->number;
+        number.DeviceNumber = *diskNumber;
         number.PartitionNumber = file.drive ? file.drive->partitionNumber : 0;
         return answered(number);
     }
@@ -323,26 +334,31 @@ BOOL LinuxKernel32::Dismount(File& file) {
     return TRUE;
 }
 
-const Drive* LinuxKernel32::DriveOfRoot(LPCSTR root) {
+std::optional<Drive> LinuxKernel32::DriveOfRoot(LPCSTR root) {
+    std::lock_guard<std::mutex> lock(drivesMutex_);
     DetectOnce();
     const char letter = LetterOf(root);
-    return letter == 0 ? nullptr : drives_->ByLetter(letter);
+    const Drive* drive = letter == 0 ? nullptr : drives_->ByLetter(letter);
+    return drive != nullptr ? std::optional<Drive>(*drive) : std::nullopt;
 }
 
 DWORD LinuxKernel32::GetLogicalDrives() {
-    drives_->Detect();
-    detected_ = true;
     DWORD mask = 0;
-    for (const auto& drive : drives_->Drives())
-        mask |= DWORD{1} << (drive.letter - 'A');
+    {
+        std::lock_guard<std::mutex> lock(drivesMutex_);
+        drives_->Detect();
+        detected_ = true;
+        for (const auto& drive : drives_->Drives())
+            mask |= DWORD{1} << (drive.letter - 'A');
+    }
     // What was left out, and why, is told by DevicesNotOffered.
     SetLastError(ERROR_SUCCESS);
     return mask;
 }
 
 UINT LinuxKernel32::GetDriveTypeA(LPCSTR root) {
-    const Drive* drive = DriveOfRoot(root);
-    if (drive == nullptr)
+    const std::optional<Drive> drive = DriveOfRoot(root);
+    if (!drive)
         return DRIVE_NO_ROOT_DIR;
     switch (drive->kind) {
     case DriveKind::Optical:
@@ -358,8 +374,8 @@ BOOL LinuxKernel32::GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD v
                                           LPDWORD serial, LPDWORD maxComponentLength,
                                           LPDWORD fileSystemFlags, LPSTR fileSystemName,
                                           DWORD fileSystemNameSize) {
-    const Drive* drive = DriveOfRoot(root);
-    if (drive == nullptr) {
+    const std::optional<Drive> drive = DriveOfRoot(root);
+    if (!drive) {
         SetLastError(ERROR_INVALID_DRIVE);
         return FALSE;
     }
@@ -393,8 +409,8 @@ BOOL LinuxKernel32::GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD v
 
 BOOL LinuxKernel32::GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller,
                                         PULARGE_INTEGER total, PULARGE_INTEGER totalFree) {
-    const Drive* drive = DriveOfRoot(root);
-    if (drive == nullptr) {
+    const std::optional<Drive> drive = DriveOfRoot(root);
+    if (!drive) {
         SetLastError(ERROR_INVALID_DRIVE);
         return FALSE;
     }
@@ -420,8 +436,8 @@ BOOL LinuxKernel32::GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCalle
 }
 
 DWORD LinuxKernel32::QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
-    const Drive* drive = DriveOfRoot(device);
-    if (drive == nullptr) {
+    const std::optional<Drive> drive = DriveOfRoot(device);
+    if (!drive) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return 0;
     }

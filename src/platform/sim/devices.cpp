@@ -65,15 +65,15 @@ DeviceFaults& SimKernel32::FaultsOf(const DeviceHandle& h) {
 bool SimKernel32::DriveExtent(std::size_t i, Extent* e) {
     DeviceHandle probe;
     probe.drive = static_cast<int>(i);
-    const DWORD saved = machine_->lastError;
+    const DWORD saved = LastError();
     const bool has = ExtentOf(probe, e);
-    machine_->lastError = saved;
+    LastError() = saved;
     return has;
 }
 
 bool SimKernel32::ExtentOf(const DeviceHandle& h, Extent* e) {
     if (h.vwin32) {
-        machine_->lastError = ERROR_INVALID_FUNCTION; // no sectors behind the virtual device
+        LastError() = ERROR_INVALID_FUNCTION; // no sectors behind the virtual device
         return false;
     }
     if (h.disk >= 0) {
@@ -85,10 +85,11 @@ bool SimKernel32::ExtentOf(const DeviceHandle& h, Extent* e) {
 }
 
 bool SimKernel32::DriveExtent(const Drive& d, Extent* e) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
     if (d.kind == DriveKind::Floppy) {
         DISK_GEOMETRY g;
         if (!d.medium || !FloppyGeometry(d.medium->type, &g)) {
-            machine_->lastError = ERROR_NOT_READY;
+            LastError() = ERROR_NOT_READY;
             return false;
         }
         *e = Extent{d.medium->image, 0, d.medium->image->size(), g.BytesPerSector};
@@ -113,10 +114,11 @@ bool SimKernel32::Geometry(const DeviceHandle& h, DISK_GEOMETRY* g) {
 }
 
 bool SimKernel32::DriveGeometry(const Drive& d, DISK_GEOMETRY* g) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
     std::memset(g, 0, sizeof(*g));
     if (d.kind == DriveKind::Floppy) {
         if (!d.medium || !FloppyGeometry(d.medium->type, g)) {
-            machine_->lastError = ERROR_NOT_READY;
+            LastError() = ERROR_NOT_READY;
             return false;
         }
         return true;
@@ -135,6 +137,7 @@ bool SimKernel32::DriveGeometry(const Drive& d, DISK_GEOMETRY* g) {
 }
 
 bool SimKernel32::DriveHasOpenHandles(const Drive& drive) const {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
     if (drive.vwin32Lock != nullptr)
         return true;
     auto index = static_cast<int>(&drive - machine_->drives.data());
@@ -149,6 +152,7 @@ bool SimKernel32::DriveHasOpenHandles(const Drive& drive) const {
 HANDLE SimKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                 HANDLE templateFile) {
+    Lock lock(machine_->mutex);
     std::string path = name != nullptr ? name : "";
     bool device = StartsWithNoCase(path, "\\\\.\\");
     if (device && path.size() == 10 && StartsWithNoCase(path, "\\\\.\\vwin32"))
@@ -165,10 +169,11 @@ HANDLE SimKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD share,
             return OpenDevice(path, -1, static_cast<int>(disk - machine_->disks.data()), access,
                               share, disposition, flags);
         if (device) {
-            machine_->lastError = ERROR_FILE_NOT_FOUND; // no such device on this machine
+            LastError() = ERROR_FILE_NOT_FOUND; // no such device on this machine
             return INVALID_HANDLE_VALUE;
         }
     }
+    lock.unlock(); // an ordinary file is the host's
     return Forwarded(
         host_->CreateFileA(name, access, share, security, disposition, flags, templateFile));
 }
@@ -184,7 +189,7 @@ HANDLE SimKernel32::OpenDevice(const std::string& name, int drive, int disk, DWO
     h.flags = flags;
     auto refuse = [&](DWORD error) {
         Record(h, "CreateFileA", access, share, 0, false);
-        machine_->lastError = error;
+        LastError() = error;
         return INVALID_HANDLE_VALUE;
     };
     if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)
@@ -205,7 +210,7 @@ HANDLE SimKernel32::OpenDevice(const std::string& name, int drive, int disk, DWO
     nextHandle_ += 4;
     handles_[handle] = h;
     Record(h, "CreateFileA", access, share, 0, true);
-    machine_->lastError = ERROR_SUCCESS;
+    LastError() = ERROR_SUCCESS;
     return handle;
 }
 
@@ -230,12 +235,15 @@ void SimKernel32::SettleVolumes() {
 
 BOOL SimKernel32::CloseHandle(HANDLE handle) {
     if (events_.Close(handle)) {
-        machine_->lastError = ERROR_SUCCESS;
+        LastError() = ERROR_SUCCESS;
         return TRUE;
     }
+    Lock lock(machine_->mutex);
     DeviceHandle* h = Find(handle);
-    if (h == nullptr)
+    if (h == nullptr) {
+        lock.unlock();
         return Forwarded(host_->CloseHandle(handle));
+    }
     DeviceHandle closed = *h;
     handles_.erase(handle); // the handle is gone even when the close reports a failure
     if (closed.vwin32)
@@ -249,20 +257,23 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
     Record(closed, "CloseHandle", 0, 0, 0, ok);
     if (!ok)
         return Fail(faults.close.error);
-    machine_->lastError = ERROR_SUCCESS;
+    LastError() = ERROR_SUCCESS;
     return TRUE;
 }
 
 // ---- Position and transfers.
 
 DWORD SimKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) {
+    Lock lock(machine_->mutex);
     DeviceHandle* h = Find(file);
-    if (h == nullptr)
+    if (h == nullptr) {
+        lock.unlock();
         return Forwarded(host_->SetFilePointer(file, distanceLow, distanceHigh, method));
+    }
     DWORD high = distanceHigh != nullptr ? static_cast<DWORD>(*distanceHigh) : 0;
     auto fail = [&](DWORD error) {
         Record(*h, "SetFilePointer", static_cast<DWORD>(distanceLow), high, h->position, false);
-        machine_->lastError = error;
+        LastError() = error;
         return INVALID_SET_FILE_POINTER;
     };
     DeviceFaults& faults = FaultsOf(*h);
@@ -293,7 +304,7 @@ DWORD SimKernel32::SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceH
     Record(*h, "SetFilePointer", static_cast<DWORD>(distanceLow), high, target, true);
     auto low = static_cast<DWORD>(target & 0xFFFFFFFF);
     if (low == INVALID_SET_FILE_POINTER)
-        machine_->lastError = ERROR_SUCCESS; // how a caller tells this success from failure
+        LastError() = ERROR_SUCCESS; // how a caller tells this success from failure
     return low;
 }
 
@@ -351,23 +362,24 @@ bool SimKernel32::WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::
     return true;
 }
 
+std::int64_t SimKernel32::PaceOf(const DeviceHandle& h) {
+    if (h.disk >= 0)
+        return machine_->disks[static_cast<std::size_t>(h.disk)].bytesPerSecond;
+    const Drive& d = machine_->drives[static_cast<std::size_t>(h.drive)];
+    return d.disk >= 0 ? machine_->disks[static_cast<std::size_t>(d.disk)].bytesPerSecond
+                       : d.bytesPerSecond;
+}
+
 // A device with a pace takes real time for the bytes it moved, so that a demo's progress
 // can be watched; the simulated clock is left alone.
-void SimKernel32::Pace(const DeviceHandle& h, DWORD moved) {
-    std::int64_t pace = 0;
-    if (h.disk >= 0) {
-        pace = machine_->disks[static_cast<std::size_t>(h.disk)].bytesPerSecond;
-    } else {
-        const Drive& d = machine_->drives[static_cast<std::size_t>(h.drive)];
-        pace = d.disk >= 0 ? machine_->disks[static_cast<std::size_t>(d.disk)].bytesPerSecond
-                           : d.bytesPerSecond;
-    }
+void SimKernel32::Pace(std::int64_t pace, DWORD moved) {
     if (pace > 0 && moved > 0)
         std::this_thread::sleep_for(
             std::chrono::microseconds(static_cast<std::int64_t>(moved) * 1000000 / pace));
 }
 
-BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write) {
+BOOL SimKernel32::Transfer(Lock& lock, DeviceHandle& h, void* buffer, DWORD size, LPDWORD done,
+                           bool write) {
     const char* name = write ? "WriteFile" : "ReadFile";
     if (done != nullptr)
         *done = 0;
@@ -380,7 +392,7 @@ BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD do
         return fail(ERROR_ACCESS_DENIED);
     Extent e;
     if (!ExtentOf(h, &e))
-        return fail(machine_->lastError);
+        return fail(LastError());
     if (size == 0) {
         Record(h, name, 0, 0, position, true);
         return TRUE;
@@ -410,8 +422,11 @@ BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD do
             return fail(f->fault.error); // a failed transfer moves nothing
         count = static_cast<DWORD>(at - absolute);
     }
+    // The image guards its own stream: other devices' calls need not wait for these bytes.
+    lock.unlock();
     bool ok =
         write ? e.image->Write(absolute, buffer, count) : e.image->Read(absolute, buffer, count);
+    lock.lock();
     if (!ok)
         return fail(write ? ERROR_WRITE_FAULT : ERROR_READ_FAULT);
     if (write && count > 0)
@@ -419,9 +434,11 @@ BOOL SimKernel32::Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD do
     h.position += count;
     if (done != nullptr)
         *done = count;
-    Pace(h, count);
     Record(h, name, size, count, position, true);
-    machine_->lastError = ERROR_SUCCESS;
+    const std::int64_t pace = PaceOf(h);
+    lock.unlock();
+    Pace(pace, count);
+    LastError() = ERROR_SUCCESS;
     return TRUE;
 }
 
@@ -437,18 +454,24 @@ void SimKernel32::MarkWritten(Image* image, std::int64_t absolute, std::int64_t 
 
 BOOL SimKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                            LPOVERLAPPED overlapped) {
+    Lock lock(machine_->mutex);
     DeviceHandle* h = Find(file);
-    if (h == nullptr)
+    if (h == nullptr) {
+        lock.unlock();
         return Forwarded(host_->ReadFile(file, buffer, toRead, read, overlapped));
-    return Transfer(*h, buffer, toRead, read, false);
+    }
+    return Transfer(lock, *h, buffer, toRead, read, false);
 }
 
 BOOL SimKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                             LPOVERLAPPED overlapped) {
+    Lock lock(machine_->mutex);
     DeviceHandle* h = Find(file);
-    if (h == nullptr)
+    if (h == nullptr) {
+        lock.unlock();
         return Forwarded(host_->WriteFile(file, buffer, toWrite, written, overlapped));
-    return Transfer(*h, const_cast<void*>(buffer), toWrite, written, true);
+    }
+    return Transfer(lock, *h, const_cast<void*>(buffer), toWrite, written, true);
 }
 
 // ---- Device control.
@@ -486,10 +509,13 @@ BOOL SimKernel32::VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code) {
 
 BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                   DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+    Lock lock(machine_->mutex);
     DeviceHandle* h = Find(device);
-    if (h == nullptr)
+    if (h == nullptr) {
+        lock.unlock();
         return Forwarded(
             host_->DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped));
+    }
     if (returned != nullptr)
         *returned = 0;
     if (h->vwin32)
@@ -573,10 +599,10 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
             }
         } else {
             DISK_GEOMETRY g;
-            DWORD saved = machine_->lastError;
+            DWORD saved = LastError();
             if (Geometry(*h, &g))
                 list.push_back(g);
-            machine_->lastError = saved;
+            LastError() = saved;
         }
         DWORD need = static_cast<DWORD>(list.size() * sizeof(DISK_GEOMETRY));
         if (out == nullptr || outSize < sizeof(DISK_GEOMETRY) || outSize < need)
@@ -603,7 +629,7 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
         break;
     }
     if (ok) {
-        machine_->lastError = ERROR_SUCCESS;
+        LastError() = ERROR_SUCCESS;
         if (returned != nullptr)
             *returned = size;
     }

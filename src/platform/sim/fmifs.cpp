@@ -153,10 +153,15 @@ void SimFmifs::FormatEx(const WCHAR* driveRoot, DWORD mediaFlag, const WCHAR* fi
                         const WCHAR* label, BOOL quick, DWORD clusterSize, FmifsCallback callback) {
     FormatCall call{Narrow(driveRoot), Narrow(fileSystem), Narrow(label),
                     mediaFlag,         clusterSize,        quick != FALSE};
+    // The machine is locked while the drive is looked at and changed, not while the steps
+    // report (their callback may call the system).
+    std::unique_lock<std::recursive_mutex> lock(machine_->mutex);
     machine_->formats.push_back(call);
     auto finish = [&](bool success, DWORD error) {
+        if (lock.owns_lock())
+            lock.unlock();
         if (!success)
-            machine_->lastError = error;
+            LastError() = error;
         BOOLEAN flag = success ? TRUE : FALSE;
         if (callback != nullptr)
             callback(FMIFS_DONE, 0, &flag);
@@ -179,7 +184,8 @@ void SimFmifs::FormatEx(const WCHAR* driveRoot, DWORD mediaFlag, const WCHAR* fi
     if (kernel32_.DriveHasOpenHandles(*drive))
         return finish(false, ERROR_ACCESS_DENIED); // the volume is in use
 
-    const FormatBehaviour& behaviour = drive->format;
+    const FormatBehaviour behaviour = drive->format;
+    lock.unlock();
     for (int step = 1; step <= behaviour.steps; ++step) {
         if (behaviour.fails && step > behaviour.failAfterSteps)
             return finish(false, behaviour.error);
@@ -192,6 +198,7 @@ void SimFmifs::FormatEx(const WCHAR* driveRoot, DWORD mediaFlag, const WCHAR* fi
     if (behaviour.fails)
         return finish(false, behaviour.error);
 
+    lock.lock();
     DISK_GEOMETRY g;
     kernel32_.DriveGeometry(*drive, &g);
     DWORD serial = 0x2A000000u ^ static_cast<DWORD>(machine_->formats.size() * 0x01010101u) ^

@@ -42,6 +42,7 @@ BOOL SimKernel32::GetVersionExA(OSVERSIONINFOA* info) {
 // ---- Clock.
 
 DWORD SimKernel32::MachineTicks() {
+    std::lock_guard<std::mutex> lock(clockMutex_);
     if (realClock) {
         // Added up in steps, so what a test added to ticks stays added.
         const DWORD now = host_->GetTickCount();
@@ -68,6 +69,7 @@ void SimKernel32::GetSystemTime(SYSTEMTIME* time) {
 BOOL SimKernel32::QueryPerformanceCounter(LARGE_INTEGER* count) {
     if (realClock)
         return host_->QueryPerformanceCounter(count);
+    std::lock_guard<std::mutex> lock(clockMutex_);
     count->QuadPart = static_cast<LONGLONG>(ticks) * 1000;
     return TRUE;
 }
@@ -78,6 +80,7 @@ void SimKernel32::Sleep(DWORD milliseconds) {
 
 void SimKernel32::Pass(DWORD milliseconds) {
     if (!realClock) {
+        std::lock_guard<std::mutex> lock(clockMutex_);
         ticks += milliseconds;
         return;
     }
@@ -112,16 +115,17 @@ Drive* SimKernel32::DriveOfRoot(LPCSTR root) {
 }
 
 Volume* SimKernel32::AnsweringVolume(Drive& drive) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
     std::optional<Volume>* volume = &drive.volume;
     if (drive.kind == DriveKind::Floppy) {
         if (!drive.medium) {
-            machine_->lastError = ERROR_NOT_READY;
+            LastError() = ERROR_NOT_READY;
             return nullptr;
         }
         volume = &drive.medium->volume;
     }
     if (!volume->has_value()) {
-        machine_->lastError = ERROR_UNRECOGNIZED_VOLUME;
+        LastError() = ERROR_UNRECOGNIZED_VOLUME;
         return nullptr;
     }
     return &**volume;
@@ -172,6 +176,7 @@ BOOL SimKernel32::GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD vol
                                         LPDWORD serial, LPDWORD maxComponentLength,
                                         LPDWORD fileSystemFlags, LPSTR fileSystemName,
                                         DWORD fileSystemNameSize) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
     Drive* drive = DriveOfRoot(root);
     if (drive == nullptr || drive->kind == DriveKind::NoRootDir)
         return Fail(ERROR_PATH_NOT_FOUND);
@@ -192,6 +197,7 @@ BOOL SimKernel32::GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD vol
 
 BOOL SimKernel32::GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller,
                                       PULARGE_INTEGER total, PULARGE_INTEGER totalFree) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
     Drive* drive = DriveOfRoot(root);
     if (drive == nullptr || drive->kind == DriveKind::NoRootDir)
         return Fail(ERROR_PATH_NOT_FOUND);
@@ -220,7 +226,7 @@ DWORD SimKernel32::QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
     } else {
         Drive* drive = DriveOfRoot(device);
         if (drive == nullptr || device[2] != '\0') {
-            machine_->lastError = ERROR_FILE_NOT_FOUND;
+            LastError() = ERROR_FILE_NOT_FOUND;
             return 0;
         }
         std::size_t index = static_cast<std::size_t>(drive - machine_->drives.data());
@@ -236,7 +242,7 @@ DWORD SimKernel32::QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
     }
     answer += '\0';
     if (target == nullptr || answer.size() > size) {
-        machine_->lastError = ERROR_INSUFFICIENT_BUFFER;
+        LastError() = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
     std::memcpy(target, answer.data(), answer.size());

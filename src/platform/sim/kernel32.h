@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace platform::sim {
 
@@ -13,6 +14,8 @@ namespace platform::sim {
 // their raw devices read and write the machine's image files and never a real device.
 // Ordinary files are passed to the host's kernel32; the clock is fixed (settable by a test)
 // so that logs and reports are reproducible, unless the machine asks for the real clock.
+// Engines on different devices may call from their own threads: the last error is each
+// thread's, and what the devices share is looked at under the machine's lock.
 class SimKernel32 : public Kernel32 {
 public:
     SimKernel32(std::unique_ptr<Kernel32> host, std::shared_ptr<Machine> machine);
@@ -32,10 +35,13 @@ public:
     Machine& machine() { return *machine_; }
     const std::shared_ptr<Machine>& sharedMachine() const { return machine_; }
     // Open device handles of the machine (tests check that a disk closed what it opened).
-    std::size_t OpenDeviceHandles() const { return handles_.size(); }
+    std::size_t OpenDeviceHandles() const {
+        std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
+        return handles_.size();
+    }
 
-    DWORD GetLastError() override { return machine_->lastError; }
-    void SetLastError(DWORD code) override { machine_->lastError = code; }
+    DWORD GetLastError() override { return LastError(); }
+    void SetLastError(DWORD code) override { LastError() = code; }
     std::string SysErrorMessage(DWORD code) override;
     BOOL GetVersionExA(OSVERSIONINFOA* info) override;
     std::string GetModuleFileNameA() override {
@@ -110,11 +116,11 @@ private:
     };
 
     template <class R> R Forwarded(R result) {
-        machine_->lastError = host_->GetLastError();
+        LastError() = host_->GetLastError();
         return result;
     }
     BOOL Fail(DWORD error) {
-        machine_->lastError = error;
+        LastError() = error;
         return FALSE;
     }
     void Record(const DeviceHandle& h, const char* name, DWORD a, DWORD b, std::int64_t offset,
@@ -131,9 +137,13 @@ private:
     bool Geometry(const DeviceHandle& h, DISK_GEOMETRY* geometry);
     HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
                       DWORD disposition, DWORD flags);
-    BOOL Transfer(DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
-    // Sleeps for the real time the device's pace gives the bytes moved.
-    void Pace(const DeviceHandle& h, DWORD moved);
+    using Lock = std::unique_lock<std::recursive_mutex>;
+    // With the machine's lock, which it lets go while the bytes move and while it paces.
+    BOOL Transfer(Lock& lock, DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
+    // The bytes per second of the device's pace, 0 for none.
+    std::int64_t PaceOf(const DeviceHandle& h);
+    // Sleeps for the real time the pace gives the bytes moved.
+    static void Pace(std::int64_t bytesPerSecond, DWORD moved);
     // The first armed block fault in [offset, offset + size) of an image, by byte offset.
     BlockFault* FirstFault(Image* image, std::int64_t offset, std::int64_t size, bool write,
                            std::int64_t* at);
@@ -159,7 +169,8 @@ private:
     void Pass(DWORD milliseconds);
 
     std::unique_ptr<Kernel32> host_;
-    DWORD hostTicks_ = 0; // the host's tick count when ticks was last brought up to date
+    std::mutex clockMutex_; // ticks and hostTicks_, moved by every thread's waits and clock reads
+    DWORD hostTicks_ = 0;   // the host's tick count when ticks was last brought up to date
     LocalEvents events_{0x5F000000};
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;

@@ -44,6 +44,7 @@ std::fstream& Image::Stream() {
 bool Image::Read(std::int64_t offset, void* buffer, std::size_t size) {
     if (offset < 0 || offset + static_cast<std::int64_t>(size) > size_)
         return false;
+    std::lock_guard<std::mutex> lock(mutex_);
     auto& s = Stream();
     s.seekg(offset);
     s.read(static_cast<char*>(buffer), static_cast<std::streamsize>(size));
@@ -53,6 +54,7 @@ bool Image::Read(std::int64_t offset, void* buffer, std::size_t size) {
 bool Image::Write(std::int64_t offset, const void* buffer, std::size_t size) {
     if (offset < 0 || offset + static_cast<std::int64_t>(size) > size_)
         return false;
+    std::lock_guard<std::mutex> lock(mutex_);
     auto& s = Stream();
     s.seekp(offset);
     s.write(static_cast<const char*>(buffer), static_cast<std::streamsize>(size));
@@ -61,6 +63,7 @@ bool Image::Write(std::int64_t offset, const void* buffer, std::size_t size) {
 }
 
 void Image::Flush() {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (stream_.is_open())
         stream_.flush();
 }
@@ -770,8 +773,14 @@ int Machine::CountCalls(const std::string& device, const std::string& name, DWOR
     return count;
 }
 
+DWORD& LastError() {
+    thread_local DWORD lastError = ERROR_SUCCESS;
+    return lastError;
+}
+
 Machine* CurrentMachine() {
-    auto* kernel = dynamic_cast<SimKernel32*>(sys().kernel32.get());
+    System* system = InstalledSystem();
+    auto* kernel = system != nullptr ? dynamic_cast<SimKernel32*>(system->kernel32.get()) : nullptr;
     return kernel != nullptr ? &kernel->machine() : nullptr;
 }
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -60,7 +61,8 @@ struct FormatBehaviour {
     DWORD error = ERROR_GEN_FAILURE;
 };
 
-// A backing file, opened on first use and kept open for the machine's life.
+// A backing file, opened on first use and kept open for the machine's life. Partitions of
+// one disk share it, and their engines may move bytes at once: each transfer is whole.
 class Image {
 public:
     Image(std::filesystem::path path, std::int64_t size, bool created = false);
@@ -77,6 +79,7 @@ private:
     std::filesystem::path path_;
     std::int64_t size_;
     bool created_;
+    std::mutex mutex_; // the stream's position belongs to one transfer at a time
     std::fstream stream_;
 };
 
@@ -227,8 +230,10 @@ public:
     std::vector<ShellFormatCall> shellFormats;
     DWORD shellFormatResult = SHFMT_NOFORMAT_VALUE;
 
-    // The last-error slot of the simulated process, shared by all its libraries.
-    DWORD lastError = ERROR_SUCCESS;
+    // Held by the simulated libraries while they look at or change what devices share (the
+    // handle table, the drives' state and faults, the records), so that engines on different
+    // devices may call at once. Recursive: a library call may make another.
+    std::recursive_mutex mutex;
 
     Drive* FindDrive(char letter);
     PhysicalDisk* FindDisk(const std::string& devicePath); // case-insensitive
@@ -267,6 +272,10 @@ std::filesystem::path ResolveFolder(const std::string& key, const std::string& v
 // Bytes the host really allocated for a file, where the host tells (POSIX st_blocks);
 // nullopt where it does not, or when the file cannot be examined.
 std::optional<std::int64_t> AllocatedBytes(const std::filesystem::path& file);
+
+// The last-error slot of the simulated process, shared by all its libraries: one per thread,
+// as Windows keeps it.
+DWORD& LastError();
 
 // The machine of the installed system, or null when it is not a simulated PC.
 Machine* CurrentMachine();

@@ -9,7 +9,7 @@ namespace platform::sim {
 
 HANDLE SimKernel32::CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
                                  LPCSTR) {
-    machine_->lastError = ERROR_SUCCESS;
+    LastError() = ERROR_SUCCESS;
     return events_.Create(manualReset != FALSE, initialState != FALSE);
 }
 
@@ -24,7 +24,7 @@ BOOL SimKernel32::ResetEvent(HANDLE event) {
 DWORD SimKernel32::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     const DWORD result = events_.Wait(object);
     if (result == WAIT_FAILED)
-        machine_->lastError = ERROR_INVALID_HANDLE;
+        LastError() = ERROR_INVALID_HANDLE;
     else if (result == WAIT_TIMEOUT && milliseconds != INFINITE)
         Pass(milliseconds);
     return result;

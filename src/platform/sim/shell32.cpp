@@ -8,6 +8,7 @@ namespace platform::sim {
 
 DWORD_PTR SimShell32::SHGetFileInfoA(LPCSTR path, DWORD /*attributes*/, SHFILEINFOA* info,
                                      UINT infoSize, UINT flags) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     std::string root = path != nullptr ? path : "";
     machine_->calls.push_back(Call{"SHGetFileInfoA", root, flags, infoSize, 0, 0, false});
     if (info == nullptr || infoSize < sizeof(SHFILEINFOA))
@@ -26,6 +27,7 @@ DWORD_PTR SimShell32::SHGetFileInfoA(LPCSTR path, DWORD /*attributes*/, SHFILEIN
 }
 
 BOOL SimShell32::DestroyIcon(HICON icon) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     machine_->calls.push_back(Call{"DestroyIcon", "",
                                    static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(icon)), 0, 0,
                                    0, icon != nullptr});
@@ -33,12 +35,14 @@ BOOL SimShell32::DestroyIcon(HICON icon) {
 }
 
 DWORD SimShell32::SHFormatDrive(HWND /*owner*/, UINT drive, UINT formatId, UINT options) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     machine_->shellFormats.push_back(ShellFormatCall{drive, formatId, options});
     return machine_->shellFormatResult;
 }
 
 HINSTANCE SimShell32::ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR,
                                     INT showCommand) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     const bool ok = machine_->helpViewer;
     std::string what = std::string(verb != nullptr ? verb : "") + " " + (file ? file : "");
     if (parameters != nullptr && *parameters != 0)
@@ -49,12 +53,14 @@ HINSTANCE SimShell32::ShellExecuteA(HWND, LPCSTR verb, LPCSTR file, LPCSTR param
 }
 
 UINT SimShell32::WinExec(LPCSTR commandLine, UINT showCommand) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     machine_->calls.push_back(
         Call{"WinExec", commandLine != nullptr ? commandLine : "", showCommand, 0, 0, 0, false});
     return ERROR_FILE_NOT_FOUND; // nothing is ever started on the simulated PC
 }
 
 BOOL SimShell32::WinHelpA(HWND, LPCSTR helpFile, UINT command, ULONG_PTR data) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     const bool ok = machine_->helpViewer;
     machine_->calls.push_back(Call{"WinHelpA", helpFile != nullptr ? helpFile : "", command,
                                    static_cast<DWORD>(data), 0, 0, ok});
@@ -62,12 +68,14 @@ BOOL SimShell32::WinHelpA(HWND, LPCSTR helpFile, UINT command, ULONG_PTR data) {
 }
 
 HWND SimShell32::FindWindowA(LPCSTR, LPCSTR title) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     machine_->calls.push_back(
         Call{"FindWindowA", title != nullptr ? title : "", 0, 0, 0, 0, false});
     return nullptr;
 }
 
 BOOL SimShell32::BringWindowToTop(HWND) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
     return FALSE;
 }
 

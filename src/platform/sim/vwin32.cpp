@@ -26,7 +26,7 @@ DWORD BuildOf(DWORD buildNumber) {
 
 HANDLE SimKernel32::OpenVwin32(const std::string& path, DWORD access, DWORD share, DWORD flags) {
     if (platformId == VER_PLATFORM_WIN32_NT) {
-        machine_->lastError = ERROR_FILE_NOT_FOUND; // the NT family has no such device
+        LastError() = ERROR_FILE_NOT_FOUND; // the NT family has no such device
         return INVALID_HANDLE_VALUE;
     }
     DeviceHandle h;
@@ -39,7 +39,7 @@ HANDLE SimKernel32::OpenVwin32(const std::string& path, DWORD access, DWORD shar
     nextHandle_ += 4;
     handles_[handle] = h;
     Record(h, "CreateFileA", access, share, 0, true);
-    machine_->lastError = ERROR_SUCCESS;
+    LastError() = ERROR_SUCCESS;
     return handle;
 }
 
@@ -75,7 +75,7 @@ BOOL SimKernel32::Vwin32Control(DeviceHandle& h, HANDLE handle, DWORD code, LPVO
     p.code = code;
     p.in = r;
     r.reg_Flags &= ~static_cast<DWORD>(VWIN32_CARRY_FLAG);
-    machine_->lastError = ERROR_SUCCESS;
+    LastError() = ERROR_SUCCESS;
     switch (code) {
     case VWIN32_DIOC_DOS_IOCTL:
         Vwin32Ioctl(handle, r, p);
@@ -88,7 +88,7 @@ BOOL SimKernel32::Vwin32Control(DeviceHandle& h, HANDLE handle, DWORD code, LPVO
         if ((r.reg_EAX & 0xFFFF) != kExtendedTransfer || BuildOf(buildNumber) <= 1000) {
             r.reg_Flags |= VWIN32_CARRY_FLAG;
             r.reg_EAX = (r.reg_EAX & 0xFFFF0000) | ERROR_INVALID_FUNCTION;
-            machine_->lastError = ERROR_INVALID_FUNCTION;
+            LastError() = ERROR_INVALID_FUNCTION;
         } else {
             // DL is the drive number, 1 for A; 0 (the current drive) is no drive here.
             const DWORD number = r.reg_EDX & 0xFF;
@@ -110,7 +110,7 @@ void SimKernel32::Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p)
     auto carry = [&](DWORD error) {
         r.reg_Flags |= VWIN32_CARRY_FLAG;
         r.reg_EAX = (r.reg_EAX & 0xFFFF0000) | (error & 0xFFFF);
-        machine_->lastError = error;
+        LastError() = error;
     };
     if ((r.reg_EAX & 0xFFFF) != kIoctl)
         return carry(ERROR_INVALID_FUNCTION);
@@ -153,7 +153,7 @@ void SimKernel32::Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p)
         } else {
             Extent e;
             if (!DriveGeometry(*d, &g) || !DriveExtent(*d, &e))
-                return carry(machine_->lastError);
+                return carry(LastError());
             length = e.length;
         }
         const std::int64_t bps = std::max<std::int64_t>(1, g.BytesPerSector);
@@ -212,7 +212,7 @@ void SimKernel32::Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p)
         Extent e;
         map->dmiPartitionStartRBA =
             DriveExtent(*d, &e) ? static_cast<ULONGLONG>(e.base / e.sectorSize) : 0;
-        machine_->lastError = ERROR_SUCCESS;
+        LastError() = ERROR_SUCCESS;
         return;
     }
     case 0x4867:   // get the media access flag
@@ -254,7 +254,7 @@ void SimKernel32::Vwin32Transfer(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet&
     auto carry = [&](DWORD error) {
         r.reg_Flags |= VWIN32_CARRY_FLAG;
         r.reg_EAX = (r.reg_EAX & 0xFFFF0000) | (error & 0xFFFF);
-        machine_->lastError = error;
+        LastError() = error;
     };
     p.write = write;
     if ((r.reg_ECX & 0xFFFF) != 0xFFFF) // CX FFFFh: the registers point at a DISKIO block
@@ -270,7 +270,7 @@ void SimKernel32::Vwin32Transfer(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet&
     p.count = io->wSectors;
     Extent e;
     if (!DriveExtent(*d, &e))
-        return carry(machine_->lastError);
+        return carry(LastError());
     const std::int64_t offset = static_cast<std::int64_t>(io->dwStartSector) * e.sectorSize;
     const std::int64_t size = static_cast<std::int64_t>(io->wSectors) * e.sectorSize;
     void* buffer = ResolveLinearAddress(io->dwBuffer, static_cast<std::size_t>(size));

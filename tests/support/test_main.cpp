@@ -1,0 +1,17 @@
+// The test programs start as the program does: the default system is installed before any
+// test runs (a test that needs another installs its own over it, and puts it back).
+#include "platform/system.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    std::string why;
+    if (!platform::InstallDefaultSystem(why)) {
+        std::fprintf(stderr, "the system could not be installed: %s\n", why.c_str());
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}
