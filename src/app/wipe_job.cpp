@@ -21,7 +21,10 @@ template <class E> bool Is(const XException& error) {
 } // namespace
 
 TWipeJob::TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings)
-    : manager_(manager), disks_(std::move(disks)), settings_(std::move(settings)) {}
+    : manager_(manager), disks_(std::move(disks)), settings_(std::move(settings)) {
+    Randomize(generators_);
+    generators_.UseIsaac = settings_.UseIsaac;
+}
 
 std::string TWipeJob::ErrorText(const XException& error, std::vector<std::string>& reportLines) {
     struct Choice {
@@ -91,7 +94,6 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     }
 
     view.RunStarting(settings_);
-    UseIsaac = settings_.UseIsaac;
     manager_.SetUnattended(settings_.Unattended);
     TWipeOptions options;
     options.Unbuffered = settings_.NoBuffering;
@@ -100,6 +102,11 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
 
     for (TDisk* disk : disks_) {
         results_.push_back({disk, TWipeOutcome::woCompleted, {}});
+        // The disk outlives the run; its pointer to the run's generators must not.
+        struct TLent {
+            TDisk& disk;
+            ~TLent() { disk.Generators = nullptr; }
+        } lent{*disk};
         try {
             // An abort answered in the ask dialog stops the run before the next drive is
             // opened, not after its first transfer.
@@ -107,6 +114,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
             manager_.ReportDisk = disk;
             CurrentReport->WriteDiskHeader(*disk);
             disk->SetWipeOptions(options);
+            disk->Generators = &generators_;
             view.DriveStarting(*disk, settings_);
             disk->WipeDisk(disk->TakesMethod() ? settings_.Method : nullptr,
                            settings_.FormatPartitions, 0, 0, "");

@@ -4,6 +4,7 @@
 // differ only in how they show it. The job never reads a control.
 #pragma once
 
+#include "methods/generators.h"
 #include "report/report.h"
 #include "ui/dialogs.h"
 
@@ -68,6 +69,9 @@ public:
     // run and lets it pass).
     TWipeOutcome Run(TWipeJobView& view);
 
+    // The run's generators: seeded from the clock when the job is made, then handed from drive
+    // to drive in list order, each drive's wipe going on from where the one before left them.
+    TGenerators& Generators() { return generators_; }
     const std::vector<TDisk*>& Disks() const { return disks_; }
     const TWipeSettings& Settings() const { return settings_; }
     // One entry per drive the run reached, in order.
@@ -84,6 +88,7 @@ private:
     TGUIDiskManager& manager_;
     std::vector<TDisk*> disks_;
     TWipeSettings settings_;
+    TGenerators generators_;
     std::vector<TDriveResult> results_;
 };
 

@@ -5,22 +5,25 @@
 #include "scsi/pass_through.h"
 
 #include <cstring>
-#include <optional>
+#include <utility>
 
 namespace purgelet {
 
 namespace {
 
-// Lends an open handle to the commands of one operation; the lender closes it afterwards.
-class HeldHandle {
+// Holds the drive open in slot for the commands of one operation, and closes it when the
+// operation ends, however it ends.
+class HeldForOperation {
 public:
-    HeldHandle(HANDLE& slot, HANDLE handle) : slot_(slot) { slot_ = handle; }
-    ~HeldHandle() { slot_ = INVALID_HANDLE_VALUE; }
-    HeldHandle(const HeldHandle&) = delete;
-    HeldHandle& operator=(const HeldHandle&) = delete;
+    HeldForOperation(platform::UniqueHandle& slot, platform::UniqueHandle handle) : slot_(slot) {
+        slot_ = std::move(handle);
+    }
+    ~HeldForOperation() { slot_.Reset(); }
+    HeldForOperation(const HeldForOperation&) = delete;
+    HeldForOperation& operator=(const HeldForOperation&) = delete;
 
 private:
-    HANDLE& slot_;
+    platform::UniqueHandle& slot_;
 };
 
 TBurningIO& DefaultBurningIO() {
@@ -53,19 +56,12 @@ TSPTIdevice::TSPTIdevice(char Letter) {
     DriveLetter = Letter;
     std::uint8_t answer[kInquiryLength] = {};
     {
-        TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
-        if (h.valid())
-            SendOn(h.get(), mmc::Inquiry(), answer, kOwnTimeout);
+        const platform::UniqueHandle h = OpenForCommands(Path(), GENERIC_READ | GENERIC_WRITE);
+        if (h)
+            SendOn(h.Get(), mmc::Inquiry(), answer, kOwnTimeout);
     }
     TakeInquiry(answer, false);
     ReadCapabilities();
-}
-
-TSPTIdevice::~TSPTIdevice() {
-    if (Handle != INVALID_HANDLE_VALUE) {
-        platform::k32().CloseHandle(Handle);
-        Handle = INVALID_HANDLE_VALUE;
-    }
 }
 
 std::string TSPTIdevice::Path() const {
@@ -83,12 +79,12 @@ TScsiResult TSPTIdevice::SendOn(HANDLE handle, const TCdb& cdb, std::uint8_t* da
 }
 
 TScsiResult TSPTIdevice::Send(const TCdb& cdb, std::uint8_t* data) {
-    if (Handle != INVALID_HANDLE_VALUE)
-        return SendOn(Handle, cdb, data, kHeldTimeout);
-    TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
-    if (!h.valid())
+    if (Handle)
+        return SendOn(Handle.Get(), cdb, data, kHeldTimeout);
+    const platform::UniqueHandle h = OpenForCommands(Path(), GENERIC_READ | GENERIC_WRITE);
+    if (!h)
         return Unopened();
-    return SendOn(h.get(), cdb, data, kOwnTimeout);
+    return SendOn(h.Get(), cdb, data, kOwnTimeout);
 }
 
 TScsiResult TSPTIdevice::Poll() {
@@ -99,15 +95,15 @@ TScsiResult TSPTIdevice::Poll() {
 std::uint8_t TSPTIdevice::ExecuteImmediate(const TCdb& cdb, const std::function<bool()>& onBusy) {
     // Without a held handle the command opens its own, which stays open while every poll
     // opens one of its own.
-    const bool held = Handle != INVALID_HANDLE_VALUE;
-    std::optional<TDeviceHandle> own;
+    const bool held = Handle.IsOpen();
+    platform::UniqueHandle own;
     if (!held) {
-        own.emplace(Path(), GENERIC_READ | GENERIC_WRITE);
-        if (!own->valid())
+        own = OpenForCommands(Path(), GENERIC_READ | GENERIC_WRITE);
+        if (!own)
             return rcRequestFailed;
     }
     const TScsiResult sent =
-        SendOn(held ? Handle : own->get(), cdb, nullptr, held ? kHeldTimeout : kOwnTimeout);
+        SendOn(held ? Handle.Get() : own.Get(), cdb, nullptr, held ? kHeldTimeout : kOwnTimeout);
     return FinishImmediate(sent, onBusy);
 }
 
@@ -129,12 +125,12 @@ std::uint8_t TSPTIdevice::ReadCapabilities() {
 }
 
 bool TSPTIdevice::PrepareToWrite(TDiscStatus& Status) {
-    TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
-    if (!h.valid()) {
+    platform::UniqueHandle h = OpenForCommands(Path(), GENERIC_READ | GENERIC_WRITE);
+    if (!h) {
         Status.FailedStep = 3;
         return false;
     }
-    HeldHandle held(Handle, h.get());
+    const HeldForOperation held(Handle, std::move(h));
     const bool ready = PrepareToWriteSequence(Status);
     if (ready)
         Status.Spare1 = Status.Spare2 = 0;
@@ -142,28 +138,28 @@ bool TSPTIdevice::PrepareToWrite(TDiscStatus& Status) {
 }
 
 std::uint8_t TSPTIdevice::Eject() {
-    TDeviceHandle h(Path(), GENERIC_READ);
-    if (!h.valid())
+    const platform::UniqueHandle h = OpenForCommands(Path(), GENERIC_READ);
+    if (!h)
         return rcRequestFailed;
     auto& kernel = platform::k32();
     BYTE allow = 0;
     DWORD returned = 0;
-    kernel.DeviceIoControl(h.get(), IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof(allow), nullptr, 0,
+    kernel.DeviceIoControl(h.Get(), IOCTL_STORAGE_MEDIA_REMOVAL, &allow, sizeof(allow), nullptr, 0,
                            &returned, nullptr);
-    return kernel.DeviceIoControl(h.get(), IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0,
+    return kernel.DeviceIoControl(h.Get(), IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0,
                                   &returned, nullptr)
                ? rcSuccess
                : rcUnknown;
 }
 
 bool TSPTIdevice::WriteImage(TWriteReport& Report, std::istream& Stream, TBurningIO* Progress) {
-    TDeviceHandle h(Path(), GENERIC_READ | GENERIC_WRITE);
-    if (!h.valid()) {
+    platform::UniqueHandle h = OpenForCommands(Path(), GENERIC_READ | GENERIC_WRITE);
+    if (!h) {
         Report.Step = 3;
         Report.Code = rcRequestFailed;
         return false;
     }
-    HeldHandle held(Handle, h.get());
+    const HeldForOperation held(Handle, std::move(h));
     return WriteImageSequence(Report, Stream, Progress != nullptr ? Progress : &DefaultBurningIO());
 }
 

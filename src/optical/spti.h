@@ -3,6 +3,7 @@
 #pragma once
 
 #include "optical/optical_device.h"
+#include "platform/handle.h"
 #include "platform/winapi.h"
 
 #include <functional>
@@ -17,9 +18,8 @@ public:
     // INQUIRY and the capabilities of the drive at Letter.
     explicit TSPTIdevice(char Letter);
     // Closes a handle still held (a WriteImage left by an exception); never raises.
-    ~TSPTIdevice() override;
 
-    HANDLE Handle = INVALID_HANDLE_VALUE; // held while PrepareToWrite or WriteImage runs
+    platform::UniqueHandle Handle; // held while PrepareToWrite or WriteImage runs
     std::uint8_t DiscInformation[kDiscInformationLength] = {}; // of the last blank poll
 
     std::uint8_t Eject() override;

@@ -1,5 +1,6 @@
 #include "scsi/aspi_transport.h"
 
+#include "platform/handle.h"
 #include "platform/system.h"
 
 #include <algorithm>
@@ -11,24 +12,13 @@ static_assert(TAspiTransport::kSenseLength <= sizeof(platform::SRB_ExecSCSICmd::
 
 namespace {
 
-// The completion event of one request, closed on every way out.
-class RequestEvent {
-public:
-    RequestEvent() : handle_(platform::k32().CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-        if (handle_ != nullptr)
-            platform::k32().ResetEvent(handle_);
-    }
-    ~RequestEvent() {
-        if (handle_ != nullptr)
-            platform::k32().CloseHandle(handle_);
-    }
-    RequestEvent(const RequestEvent&) = delete;
-    RequestEvent& operator=(const RequestEvent&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+// The completion event of one request, reset, closed on every way out.
+platform::UniqueHandle RequestEvent() {
+    platform::UniqueHandle event(platform::k32().CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (event)
+        platform::k32().ResetEvent(event.Get());
+    return event;
+}
 
 // The request block for cdb on the unit at address, its completion told through event.
 void Fill(platform::SRB_ExecSCSICmd& srb, const TSCSIAddress& address, const TCdb& cdb,
@@ -78,15 +68,15 @@ void TAspiTransport::Abort(platform::SRB_ExecSCSICmd* request) {
 
 TScsiResult TAspiTransport::Execute(const TCdb& cdb, std::uint8_t* data,
                                     std::uint32_t timeoutSeconds) {
-    RequestEvent event;
+    const platform::UniqueHandle event = RequestEvent();
     platform::SRB_ExecSCSICmd srb;
-    Fill(srb, address_, cdb, data, event.get());
+    Fill(srb, address_, cdb, data, event.Get());
     // Below INFINITE: every request has an end.
     const auto waitMs = static_cast<DWORD>(
         std::min<std::uint64_t>(std::uint64_t{timeoutSeconds} * 1000u, INFINITE - 1));
     TScsiResult result;
     if (AspiSendCommand(&srb) == SS_PENDING &&
-        platform::k32().WaitForSingleObject(event.get(), waitMs) != WAIT_OBJECT_0) {
+        platform::k32().WaitForSingleObject(event.Get(), waitMs) != WAIT_OBJECT_0) {
         Abort(&srb);
         result.Outcome = TScsiOutcome::TimedOut;
         result.Code = rcTimedOut;

@@ -49,13 +49,10 @@ TScsiResult NotSent() {
 
 } // namespace
 
-TDeviceHandle::TDeviceHandle(const std::string& path, DWORD access)
-    : handle_(platform::k32().CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr)) {}
-
-TDeviceHandle::~TDeviceHandle() {
-    if (valid())
-        platform::k32().CloseHandle(handle_);
+platform::UniqueHandle OpenForCommands(const std::string& path, DWORD access) {
+    return platform::UniqueHandle(platform::k32().CreateFileA(path.c_str(), access,
+                                                              FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
 TScsiResult TPassThroughTransport::Execute(const TCdb& cdb, std::uint8_t* data,

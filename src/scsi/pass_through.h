@@ -3,6 +3,7 @@
 // 512 bytes use the buffered request; commands sending data, or reading more, the direct one.
 #pragma once
 
+#include "platform/handle.h"
 #include "platform/winapi.h"
 #include "scsi/transport.h"
 
@@ -10,21 +11,8 @@
 
 namespace purgelet {
 
-// A device handle opened for commands, closed on every way out.
-class TDeviceHandle {
-public:
-    // Opens path (\\.\E: or the like) shared for reading and writing.
-    TDeviceHandle(const std::string& path, DWORD access);
-    explicit TDeviceHandle(HANDLE handle) : handle_(handle) {}
-    ~TDeviceHandle();
-    TDeviceHandle(const TDeviceHandle&) = delete;
-    TDeviceHandle& operator=(const TDeviceHandle&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+// Opens path (\\.\E: or the like) for commands, shared for reading and writing.
+platform::UniqueHandle OpenForCommands(const std::string& path, DWORD access);
 
 class TPassThroughTransport : public TScsiTransport {
 public:

@@ -39,10 +39,11 @@ TCdb Blank() {
 
 TEST(PassThroughTransport, CheckConditionComesBackWithDecodedSense) {
     SimPC pc(Machine(nullptr));
-    TDeviceHandle handle("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
-    ASSERT_TRUE(handle.valid());
+    const platform::UniqueHandle handle =
+        OpenForCommands("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
+    ASSERT_TRUE(handle.IsOpen());
     const TScsiResult r =
-        TPassThroughTransport(handle.get()).Execute(scsi::TestUnitReady(), nullptr, 7);
+        TPassThroughTransport(handle.Get()).Execute(scsi::TestUnitReady(), nullptr, 7);
     EXPECT_EQ(r.Outcome, TScsiOutcome::Completed);
     EXPECT_EQ(r.ScsiStatus, kScsiStatusCheckCondition);
     EXPECT_EQ(r.Code, 1);
@@ -59,8 +60,9 @@ TEST(PassThroughTransport, CheckConditionComesBackWithDecodedSense) {
 
 TEST(PassThroughTransport, AnswersUpTo512BytesBufferedLongerOnesDirect) {
     SimPC pc(Machine(kRewritable));
-    TDeviceHandle handle("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
-    TPassThroughTransport transport(handle.get());
+    const platform::UniqueHandle handle =
+        OpenForCommands("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
+    TPassThroughTransport transport(handle.Get());
     std::vector<std::uint8_t> inquiry(36, 0xEE);
     TScsiResult r = transport.Execute(scsi::Inquiry(36), inquiry.data(), 2);
     EXPECT_EQ(r.Code, 0);
@@ -82,9 +84,10 @@ TEST(PassThroughTransport, AnswersUpTo512BytesBufferedLongerOnesDirect) {
 
 TEST(PassThroughTransport, ARefusedRequestIsNotSentWithTheSystemsReason) {
     SimPC pc(Machine(kRewritable, {{"rejected", {"TEST UNIT READY"}}}));
-    TDeviceHandle handle("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
+    const platform::UniqueHandle handle =
+        OpenForCommands("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
     const TScsiResult r =
-        TPassThroughTransport(handle.get()).Execute(scsi::TestUnitReady(), nullptr, 2);
+        TPassThroughTransport(handle.Get()).Execute(scsi::TestUnitReady(), nullptr, 2);
     EXPECT_EQ(r.Outcome, TScsiOutcome::NotSent);
     EXPECT_EQ(r.Code, rcRequestFailed);
     EXPECT_EQ(r.SystemError, static_cast<std::uint32_t>(ERROR_INVALID_FUNCTION));
@@ -94,8 +97,9 @@ TEST(PassThroughTransport, ARefusedRequestIsNotSentWithTheSystemsReason) {
 
 TEST(PassThroughTransport, ABusyDriveTellsItsProgress) {
     SimPC pc(Machine(kRewritable, {{"blank", {{"polls", 4}}}}));
-    TDeviceHandle handle("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
-    TPassThroughTransport transport(handle.get());
+    const platform::UniqueHandle handle =
+        OpenForCommands("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE);
+    TPassThroughTransport transport(handle.Get());
     ASSERT_TRUE(transport.Execute(Blank(), nullptr, 2).Taken());
     std::vector<std::uint32_t> seen;
     for (int poll = 0; poll < 4; ++poll) {
