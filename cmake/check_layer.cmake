@@ -1,0 +1,33 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a file of a layer includes one of the program's headers that its layer may not
+# see. Run by the build before the layer is compiled:
+#   cmake -DLAYER=name -DFILES=a;b -DALLOWED=regex;regex -DSTAMP=file -P check_layer.cmake
+# An include is one of the program's own when its first folder is one of src/'s folders.
+file(GLOB top_folders LIST_DIRECTORIES true RELATIVE ${SOURCE_ROOT} ${SOURCE_ROOT}/*)
+set(violations "")
+foreach(source ${FILES})
+    file(STRINGS ${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"")
+    foreach(line ${lines})
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"]+)\".*$" "\\1" header "${line}")
+        string(REGEX MATCH "^[^/]+" first "${header}")
+        if(NOT first IN_LIST top_folders OR NOT header MATCHES "/")
+            continue()
+        endif()
+        set(seen FALSE)
+        foreach(pattern ${ALLOWED})
+            if(header MATCHES "^${pattern}$")
+                set(seen TRUE)
+                break()
+            endif()
+        endforeach()
+        if(NOT seen)
+            file(RELATIVE_PATH shown ${SOURCE_ROOT} ${source})
+            string(APPEND violations "\n  ${shown} includes \"${header}\"")
+        endif()
+    endforeach()
+endforeach()
+if(violations)
+    message(FATAL_ERROR "The ${LAYER} layer may not include these headers (a higher layer's):"
+                        "${violations}")
+endif()
+file(TOUCH ${STAMP})
