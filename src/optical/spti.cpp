@@ -31,15 +31,6 @@ TBurningIO& DefaultBurningIO() {
     return sink;
 }
 
-// The result of a command whose drive could not be opened.
-TScsiResult Unopened() {
-    TScsiResult result;
-    result.Outcome = TScsiOutcome::NotSent;
-    result.Code = rcRequestFailed;
-    result.SystemError = platform::k32().GetLastError();
-    return result;
-}
-
 // The system's text for code through ErrorBox, the last error left as it was.
 void ShowError(DWORD code) {
     auto& kernel = platform::k32();
@@ -83,7 +74,7 @@ TScsiResult TSPTIdevice::Send(const TCdb& cdb, std::uint8_t* data) {
         return SendOn(Handle.Get(), cdb, data, kHeldTimeout);
     const platform::UniqueHandle h = OpenForCommands(Path(), GENERIC_READ | GENERIC_WRITE);
     if (!h)
-        return Unopened();
+        return TScsiResult::NotSent(platform::k32().GetLastError()); // the drive did not open
     return SendOn(h.Get(), cdb, data, kOwnTimeout);
 }
 

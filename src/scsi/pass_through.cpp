@@ -39,14 +39,6 @@ template <class Request> void TakeAnswer(TScsiResult& result, const Request& req
     }
 }
 
-TScsiResult NotSent() {
-    TScsiResult result;
-    result.Outcome = TScsiOutcome::NotSent;
-    result.Code = rcRequestFailed;
-    result.SystemError = platform::k32().GetLastError();
-    return result;
-}
-
 } // namespace
 
 platform::UniqueHandle OpenForCommands(const std::string& path, DWORD access) {
@@ -70,7 +62,7 @@ TScsiResult TPassThroughTransport::Execute(const TCdb& cdb, std::uint8_t* data,
         request.header.DataBuffer = data;
         if (!kernel.DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request,
                                     sizeof(request), &request, sizeof(request), &returned, nullptr))
-            return NotSent();
+            return TScsiResult::NotSent(platform::k32().GetLastError());
         TakeAnswer(result, request);
         return result;
     }
@@ -82,7 +74,7 @@ TScsiResult TPassThroughTransport::Execute(const TCdb& cdb, std::uint8_t* data,
     if (!kernel.DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH, &request,
                                 sizeof(SCSI_PASS_THROUGH), &request, sizeof(request), &returned,
                                 nullptr))
-        return NotSent();
+        return TScsiResult::NotSent(platform::k32().GetLastError());
     TakeAnswer(result, request);
     if (data != nullptr && cdb.DataLength > 0)
         std::memcpy(data, request.data,

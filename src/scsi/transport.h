@@ -55,6 +55,15 @@ struct TScsiResult {
         return Outcome == TScsiOutcome::Completed && (RequestStatus == 0 || RequestStatus == 1);
     }
     TSense Sense() const { return DecodeSense(SenseData, SenseLength); }
+
+    // A request that never reached the device, with the system's error code.
+    static TScsiResult NotSent(std::uint32_t systemError) {
+        TScsiResult result;
+        result.Outcome = TScsiOutcome::NotSent;
+        result.Code = rcRequestFailed;
+        result.SystemError = systemError;
+        return result;
+    }
 };
 
 class TScsiTransport {
