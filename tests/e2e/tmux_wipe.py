@@ -147,8 +147,16 @@ def run_completed(program, folder, machine_file):
         t.keys("Tab", "Enter")  # Abort has the focus; Pause is next
         t.wait_for("Resume")
         gauges = lambda: [line for line in t.screen().splitlines() if "%" in line]
-        time.sleep(0.5)
+        # The transfer in flight when Pause was pressed still ends and is drawn; on a busy
+        # machine that can take longer than a moment. Once the gauges have settled they must
+        # stay where they are.
         before = gauges()
+        for _ in range(20):
+            time.sleep(0.5)
+            now = gauges()
+            if now == before:
+                break
+            before = now
         time.sleep(1.0)
         assert before and before == gauges(), "the gauges move while paused"
         t.keys("Enter")
