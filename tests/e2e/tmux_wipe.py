@@ -151,7 +151,7 @@ def run_completed(program, folder, machine_file):
         # machine that can take longer than a moment. Once the gauges have settled they must
         # stay where they are.
         before = gauges()
-        for _ in range(20):
+        for _ in range(6):
             time.sleep(0.5)
             now = gauges()
             if now == before:
