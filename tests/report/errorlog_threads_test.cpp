@@ -35,10 +35,12 @@ TEST(ConcurrentErrorLog, LinesFromTwoThreadsComeOutWholeAndAllOfThem) {
     second.join();
     CloseErrorLog();
 
-    std::ifstream in(path, std::ios::binary);
     std::map<std::string, int> lines;
-    for (std::string line; std::getline(in, line);)
-        ++lines[line];
+    {
+        std::ifstream in(path, std::ios::binary);
+        for (std::string line; std::getline(in, line);)
+            ++lines[line];
+    } // closed before the removal: Windows keeps an open file
     std::filesystem::remove(path);
     const std::string stamp = "<2026-01-01 12:00:00> : TLogicalDisk.Wipe : ";
     EXPECT_EQ(lines.size(), 2u);

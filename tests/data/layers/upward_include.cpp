@@ -1,4 +1,0 @@
-// A file of the disk layer that reaches up into the program logic above it.
-#include "disk/disk.h"
-#include "app/options.h"
-#include <vector>
