@@ -26,11 +26,14 @@ host-tool:
 	cmake --preset linux
 	cmake --build --preset linux --target purgelet-tool
 
+# (the 64-bit build under 64-bit Wine where this machine cannot run 32-bit programs)
 demo-win: deps host-tool
-	cmake --preset win32 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
-	cmake --build --preset win32 --target purgelet
-	PURGELET_MACHINE="$$(WINEDEBUG=-all winepath -w $(CURDIR)/machines/demo.json)" \
-		WINEDEBUG=-all wine ./build/win32/bin/purgelet.exe
+	if /usr/lib/wine/wine --version >/dev/null 2>&1; then preset=win32; loader=wine; \
+	else preset=win64; loader=/usr/lib/wine/wine64; fi; \
+	cmake --preset $$preset -DPURGELET_HOST_TOOL=$(HOST_TOOL) && \
+	cmake --build --preset $$preset --target purgelet && \
+	PURGELET_MACHINE="$$(WINEDEBUG=-all WINELOADER=$$loader $$loader winepath -w $(CURDIR)/machines/demo.json)" \
+		WINEDEBUG=-all WINELOADER=$$loader $$loader ./build/$$preset/bin/purgelet.exe
 
 dist: deps host-tool
 	cmake --preset win32 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
