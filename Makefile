@@ -49,15 +49,14 @@ linux:
 # 64-bit Windows run under 64-bit Wine instead, after the 32-bit build.
 win32: linux
 	cmake --preset win32 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
-	cmake --build --preset win32
 	if /usr/lib/wine/wine --version >/dev/null 2>&1; then \
-		ctest --preset win32; \
+		cmake --build --preset win32 && ctest --preset win32; \
 	else \
 		echo "This machine cannot run 32-bit programs: the Windows tests run as 64-bit programs."; \
-		$(MAKE) win64; \
+		cmake --build --preset win32 --target purgelet purgelet-tool && $(MAKE) win64; \
 	fi
 
-win64: linux
+win64: host-tool
 	cmake --preset win64 -DPURGELET_HOST_TOOL=$(HOST_TOOL)
 	cmake --build --preset win64
 	ctest --preset win64
