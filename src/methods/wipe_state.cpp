@@ -8,11 +8,7 @@ namespace purgelet {
 void TWipeState::ResetPasses() {
     NeedsFill = true;
     CurrentPass = 1;
-    try {
-        IsaacSeed(Generators.Isaac, Generators.RandSeed);
-    } catch (...) {
-        // A failed reseed leaves the previous state in use; the wipe goes on.
-    }
+    IsaacSeed(Generators.Isaac, Generators.RandSeed);
 }
 
 void TWipeState::InvalidateBuffer() {
