@@ -6,6 +6,7 @@
 #   scsi       command blocks, transports, sense, the wait for immediate commands
 #   optical    rewritable discs, on scsi and disk
 #   report     the wipe report (the DoD style reads a block of the disk)
+#   record     the machine-readable record of a run and its certificate
 #   drives     the disk manager: the drives of the machine, of every kind
 #   app        the main window's logic, the wipe job, the options
 # A layer links the layers below it that it uses, and the build checks every include of its
@@ -97,6 +98,18 @@ purgelet_layer(purgelet_report
     SOURCES report/report.cpp
     HEADERS "report/report\\.h"
     PUBLIC purgelet_base PRIVATE purgelet_disk)
+# The record of a run and its certificate; the certificate's drawing library (cairo) is used
+# only on Linux, the Windows build says it has none.
+if(WIN32)
+    set(certificate_excluded "/record/certificate_cairo\\.cpp$")
+else()
+    set(certificate_excluded "/record/certificate_none\\.cpp$")
+endif()
+purgelet_layer(purgelet_record
+    SOURCES record/*.cpp
+    EXCLUDE ${certificate_excluded}
+    HEADERS "record/.*"
+    PUBLIC purgelet_base)
 purgelet_layer(purgelet_drives
     SOURCES disk/disk_manager.cpp disk/disk_classes.cpp
     HEADERS "disk/(disk_manager|disk_classes)\\.h"
@@ -105,4 +118,4 @@ purgelet_layer(purgelet_app
     SOURCES app/*.cpp
     EXCLUDE "/app/(win_)?main\\.cpp$"
     HEADERS "app/.*"
-    PUBLIC purgelet_drives purgelet_report)
+    PUBLIC purgelet_drives purgelet_report purgelet_record)

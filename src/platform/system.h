@@ -6,6 +6,7 @@
 
 #include "platform/aspi32.h"
 #include "platform/fmifs.h"
+#include "platform/identity.h"
 #include "platform/kernel32.h"
 #include "platform/registry.h"
 #include "platform/setupapi.h"
@@ -23,6 +24,8 @@ struct System {
     std::unique_ptr<SetupApi> setupapi;
     std::unique_ptr<Fmifs> fmifs;   // null where the format library is absent
     std::unique_ptr<Aspi32> aspi32; // null where no ASPI layer is installed
+    std::unique_ptr<Crypto> crypto;
+    std::unique_ptr<SystemInfo> sysinfo;
 };
 
 // The installed system. Never made on first use, which could be on whichever thread came

@@ -18,6 +18,7 @@ std::unique_ptr<System> CreateLinuxSystem(std::shared_ptr<DriveMap> drives) {
     system->fmifs = CreateLinuxFmifs(*kernel32);
     system->kernel32 = std::move(kernel32);
     system->registry = std::make_unique<LinuxRegistry>();
+    system->crypto = CreateNativeCrypto();
     return system;
 }
 

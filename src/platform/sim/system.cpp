@@ -31,6 +31,9 @@ std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
     system->registry = CreateSimRegistry(machine->registry, machine->registryFile,
                                          machine->desktopFolder.string());
     system->setupapi = std::make_unique<SimSetupApi>(k, SetupDevicesOf(*machine));
+    // The digest is the host's: a simulated PC seals its records as the real one would.
+    system->crypto = std::move(host->crypto);
+    system->sysinfo = std::move(host->sysinfo);
     if (machine->aspi.installed)
         system->aspi32 = std::make_unique<SimAspi32>(k, machine);
     // Windows 9x has no file-system utility library.

@@ -10,6 +10,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     system->setupapi = CreateWin32SetupApi();
     system->fmifs = CreateWin32Fmifs();
     system->aspi32 = CreateWin32Aspi32();
+    system->crypto = CreateNativeCrypto();
     return system;
 }
 

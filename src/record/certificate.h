@@ -1,0 +1,23 @@
+// The certificate of erasure: the record drawn as a PDF for paper and signatures. A summary
+// page for the computer and the run with a table of every drive, then a page per drive with
+// its details and errors, signature lines for the operator and a witness, and the record's
+// SHA-256 so the paper can be matched to the file.
+#pragma once
+
+#include "record/record.h"
+
+#include <string>
+
+namespace purgelet::record {
+
+enum class TPaper { A4, Letter };
+
+// Whether this build can draw certificates (the Linux build can).
+bool CertificatesAvailable();
+
+// Writes the certificate of record to path, replacing the file. False, and why, when it
+// cannot be written (no drawing library in this build, a folder that cannot be written).
+bool WriteCertificate(const TRecord& record, const std::string& path, TPaper paper,
+                      std::string& why);
+
+} // namespace purgelet::record

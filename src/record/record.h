@@ -1,0 +1,99 @@
+// The record of a wipe run: what an auditor needs to match a drive to its erasure. Which
+// computer, who ran it, which drives (model and serial number), with which method, when, how
+// long, whether it was read back, every error and its answer, and the outcome. It is plain
+// data: the wipe job fills it, record_file.h writes and checks it, certificate.h draws it.
+#pragma once
+
+#include "platform/identity.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace purgelet::record {
+
+// The version of the record's layout; a reader refuses a record of a later one.
+inline constexpr int kFormatVersion = 1;
+
+struct TTool {
+    std::string Name = "Purgelet";
+    std::string Version;
+    std::string BuildId;
+};
+
+struct TOperator {
+    std::string Person; // the DoD report's responsible person, else empty
+    std::string Media;  // its description of the media, else empty
+};
+
+// A pass of the method: its number (1..), its kind ("pattern", "random", "random
+// characters", "verify") and for a pattern its bytes in hexadecimal.
+struct TPass {
+    int Number = 0;
+    std::string Kind;
+    std::string Pattern;
+};
+
+// A question the wipe put (a block that could not be written or read, a drive to dismount)
+// and the answer given, by the user or by the unattended rule.
+struct TError {
+    std::optional<std::int64_t> Block; // the transfer's first block where one was in progress
+    std::string Text;
+    std::string Answer;
+    std::string Time; // ISO 8601 with the UTC offset
+};
+
+struct TDrive {
+    std::string Name;        // what the program calls it: a drive letter, a device path
+    std::string Description; // as the drive list shows it
+    platform::DeviceIdentity Identity;
+    std::optional<int> PartitionNumber;          // a partition's place on its disk
+    std::optional<std::int64_t> PartitionOffset; // and its first byte
+    std::int64_t Size = 0;
+    std::int32_t BlockSize = 0;
+    std::int64_t BlockCount = 0;
+    std::string Method;
+    std::vector<TPass> Passes;
+    // NIST SP 800-88: "Clear" for overwriting the user-addressable blocks.
+    std::string NistCategory = "Clear";
+    // "none", "last pass", "every pass", "some passes".
+    std::string Verification = "none";
+    std::int64_t BlocksVerified = 0;
+    std::string Start; // ISO 8601 with the UTC offset
+    std::string End;
+    double DurationSeconds = 0;
+    double AverageBytesPerSecond = 0;
+    std::vector<TError> Errors;
+    bool Formatted = false;
+    std::string Outcome;     // "completed", "failed", "aborted", "not started"
+    std::string OutcomeText; // the words told for a failure or an abort
+};
+
+struct TRun {
+    std::string Start;
+    std::string End;
+    // Each option as the run used it: name and value, in the order the options page has them.
+    std::vector<std::pair<std::string, std::string>> Options;
+    bool Unattended = false;
+    std::string Outcome; // "completed", "failed", "aborted"
+};
+
+struct TRecord {
+    int FormatVersion = kFormatVersion;
+    TTool Tool;
+    platform::ComputerIdentity Computer;
+    TOperator Operator;
+    TRun Run;
+    std::vector<TDrive> Drives;
+    // The digest of the record written to the same folder before this one; empty for the
+    // first of a chain.
+    std::string PreviousSha256;
+    // The digest of this record's canonical body (record_file.h), set when it is sealed;
+    // empty when the system could not make one (SealError says why).
+    std::string Sha256;
+    std::string SealError;
+};
+
+} // namespace purgelet::record
