@@ -65,6 +65,11 @@ public:
     virtual BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) = 0;
     virtual BOOL FindClose(HANDLE find) = 0;
     virtual DWORD GetFileAttributesA(LPCSTR name) = 0;
+    // Ordinary files: bytes written reach the medium; a rename (MOVEFILE_REPLACE_EXISTING
+    // replaces the target in one step); a removal.
+    virtual BOOL FlushFileBuffers(HANDLE file) = 0;
+    virtual BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) = 0;
+    virtual BOOL DeleteFileA(LPCSTR name) = 0;
 
     // Drives and volumes.
     virtual DWORD GetLogicalDrives() = 0;

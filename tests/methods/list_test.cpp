@@ -96,6 +96,11 @@ public:
     }
     BOOL CloseHandle(HANDLE handle) override { return host_->CloseHandle(handle); }
     DWORD GetFileAttributesA(LPCSTR name) override { return host_->GetFileAttributesA(name); }
+    BOOL FlushFileBuffers(HANDLE file) override { return host_->FlushFileBuffers(file); }
+    BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) override {
+        return host_->MoveFileExA(from, to, flags);
+    }
+    BOOL DeleteFileA(LPCSTR name) override { return host_->DeleteFileA(name); }
     DWORD GetLogicalDrives() override { return host_->GetLogicalDrives(); }
     UINT GetDriveTypeA(LPCSTR root) override { return host_->GetDriveTypeA(root); }
     BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,

@@ -555,4 +555,60 @@ DWORD LinuxKernel32::GetFileAttributesA(LPCSTR name) {
     return attributes;
 }
 
+BOOL LinuxKernel32::FlushFileBuffers(HANDLE handle) {
+    auto file = FileOf(handle);
+    if (!file || file->fd < 0) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (fsync(file->fd) != 0 && errno != EINVAL && errno != EROFS) {
+        FailWithErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL LinuxKernel32::MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (from == nullptr || to == nullptr) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    // rename() replaces the target in one step; without the replace flag the target must not
+    // exist, as on Windows.
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+        struct stat existing{};
+        if (::stat(to, &existing) == 0) {
+            lastError = ERROR_ALREADY_EXISTS;
+            return FALSE;
+        }
+    }
+    if (::rename(from, to) != 0) {
+        FailWithErrno();
+        return FALSE;
+    }
+    if ((flags & MOVEFILE_WRITE_THROUGH) != 0) {
+        // The rename itself reaches the medium with its folder.
+        std::string folder = to;
+        auto cut = folder.find_last_of('/');
+        folder = cut == std::string::npos ? "." : cut == 0 ? "/" : folder.substr(0, cut);
+        int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+    }
+    return TRUE;
+}
+
+BOOL LinuxKernel32::DeleteFileA(LPCSTR name) {
+    if (name == nullptr || ::unlink(name) != 0) {
+        if (name == nullptr)
+            lastError = ERROR_INVALID_PARAMETER;
+        else
+            FailWithErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
 } // namespace platform::linux_backend

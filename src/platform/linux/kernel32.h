@@ -49,6 +49,9 @@ public:
     BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) override;
     BOOL FindClose(HANDLE find) override;
     DWORD GetFileAttributesA(LPCSTR name) override;
+    BOOL FlushFileBuffers(HANDLE file) override;
+    BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) override;
+    BOOL DeleteFileA(LPCSTR name) override;
     DWORD GetLogicalDrives() override;
     UINT GetDriveTypeA(LPCSTR root) override;
     BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,

@@ -104,6 +104,24 @@ DWORD SimKernel32::GetFileAttributesA(LPCSTR name) {
     return Forwarded(host_->GetFileAttributesA(name));
 }
 
+// Ordinary files are the host's; a simulated device has nothing cached to flush.
+BOOL SimKernel32::FlushFileBuffers(HANDLE file) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
+        if (Find(file) != nullptr)
+            return TRUE;
+    }
+    return Forwarded(host_->FlushFileBuffers(file));
+}
+
+BOOL SimKernel32::MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+    return Forwarded(host_->MoveFileExA(from, to, flags));
+}
+
+BOOL SimKernel32::DeleteFileA(LPCSTR name) {
+    return Forwarded(host_->DeleteFileA(name));
+}
+
 // ---- Drives and volumes.
 
 Drive* SimKernel32::DriveOfRoot(LPCSTR root) {

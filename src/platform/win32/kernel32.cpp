@@ -119,6 +119,15 @@ public:
     DWORD GetFileAttributesA(LPCSTR name) override {
         return ::GetFileAttributesA(name);
     }
+    BOOL FlushFileBuffers(HANDLE file) override {
+        return ::FlushFileBuffers(file);
+    }
+    BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) override {
+        return ::MoveFileExA(from, to, flags);
+    }
+    BOOL DeleteFileA(LPCSTR name) override {
+        return ::DeleteFileA(name);
+    }
 
     DWORD GetLogicalDrives() override {
         return ::GetLogicalDrives();
