@@ -86,6 +86,13 @@ std::string TSaveToReg::ReadString(const std::string& name) {
     return value;
 }
 
+std::optional<std::string> TSaveToReg::ReadOptional(const std::string& name) {
+    std::string value;
+    if (!key_ || key_->QueryString(name, value) != ERROR_SUCCESS)
+        return std::nullopt;
+    return value;
+}
+
 std::int32_t ValidOverwriteBuffer(std::int32_t index) {
     return index >= 0 && index < static_cast<std::int32_t>(BufferSizeTexts.size())
                ? index
@@ -127,11 +134,18 @@ void TPLOptions::SetDefaults() {
     QuickEraseCDDVD = false;
     FormatPartitions = true;
     ShowAskDialog = false;
+    RecordFile = true;
+    Certificate = true;
 }
 
 void TPLOptions::Load() {
     SetDefaults();
     TSaveToReg& r = *registry_;
+    // Read first: a value missing further down ends the load.
+    if (auto value = r.ReadOptional("RecordFile"))
+        RecordFile = BoolOf(*value);
+    if (auto value = r.ReadOptional("Certificate"))
+        Certificate = BoolOf(*value);
     GenerateReportFile = BoolOf(r.ReadString("GenerateReportFile"));
     UseDoDLogStyle = BoolOf(r.ReadString("UseDoDLogStyle"));
     AppendLog = BoolOf(r.ReadString("AppendLog"));
@@ -161,6 +175,8 @@ void TPLOptions::Save() {
     r.WriteString("QuickEraseCDDVD", BoolText(QuickEraseCDDVD));
     r.WriteString("FormatPartitions", BoolText(FormatPartitions));
     r.WriteString("SHowAskDialog", BoolText(ShowAskDialog));
+    r.WriteString("RecordFile", BoolText(RecordFile));
+    r.WriteString("Certificate", BoolText(Certificate));
 }
 
 std::string TPLOptions::BufferSizeText() const {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace purgelet {
@@ -26,6 +27,9 @@ public:
     // The stored text; XRegistryException "Registry Key \Software\Quillon\Purgelet 2005
     // ReadString from " + name when the value does not exist.
     std::string ReadString(const std::string& name);
+    // The stored text, or nothing when the value does not exist (options added later, which
+    // an older registry lacks, fall back to their defaults without an error).
+    std::optional<std::string> ReadOptional(const std::string& name);
 
 private:
     std::unique_ptr<platform::RegistryKey> key_; // null when the key could not be opened
@@ -63,6 +67,9 @@ public:
     bool QuickEraseCDDVD = false;
     bool FormatPartitions = true;
     bool ShowAskDialog = false;
+    // The record of each run (JSON, beside the report) and its certificate (PDF).
+    bool RecordFile = true;
+    bool Certificate = true;
 
     void SetDefaults();
     // SetDefaults, then the values in their fixed order, each field assigned as it is read;

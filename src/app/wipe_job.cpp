@@ -1,5 +1,7 @@
 #include "app/wipe_job.h"
 
+#include "app/run_record.h"
+
 #include "disk/disk_manager.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
@@ -75,12 +77,15 @@ void TWipeJob::TellError(TWipeJobView& view, const XException& error) {
 }
 
 TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
-    TWipeOutcome outcome = TWipeOutcome::woNone;
     results_.clear();
+    record_ = record::TRecord();
+    recordFile_.clear();
+    certificateFile_.clear();
     if (disks_.empty())
-        return outcome;
+        return TWipeOutcome::woNone;
     if (settings_.Method == nullptr)
         return TWipeOutcome::woFailed; // nothing is written without a method
+    TRunRecorder recorder(settings_);
     CurrentReport.reset();
     try {
         CurrentReport = std::make_unique<TPLReport>(settings_.GenerateReportFile,
@@ -88,13 +93,46 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
                                                     settings_.LogFileName, settings_.Report);
     } catch (const XAbort& error) {
         TellError(view, error);
+        FinishRecord(view, recorder, TWipeOutcome::woAborted);
         return TWipeOutcome::woAborted;
     } catch (const std::exception&) {
+        FinishRecord(view, recorder, TWipeOutcome::woFailed);
         return TWipeOutcome::woFailed;
     }
 
     view.RunStarting(settings_);
     manager_.SetUnattended(settings_.Unattended);
+    // The questions of this run go into its record; the hook does not outlive the run.
+    manager_.OnAnswered = [&recorder](const std::string& text, std::optional<std::int64_t> block,
+                                      const std::string& answer) {
+        recorder.Question(text, block, answer);
+    };
+    struct TUnhook {
+        TGUIDiskManager& manager;
+        ~TUnhook() { manager.OnAnswered = nullptr; }
+    } unhook{manager_};
+    const TWipeOutcome outcome = RunDrives(view, recorder);
+    FinishRecord(view, recorder, outcome);
+    return outcome;
+}
+
+void TWipeJob::FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome) {
+    const std::string person = CurrentReport ? CurrentReport->Responsible() : std::string();
+    const std::string media = CurrentReport ? CurrentReport->Media() : std::string();
+    const std::vector<std::string> problems = recorder.Finish(outcome, person, media);
+    record_ = recorder.Record();
+    recordFile_ = recorder.RecordFile();
+    certificateFile_ = recorder.CertificateFile();
+    // Nothing is lost: the wipe's result stands, the report says what is missing, and so
+    // does the user's screen.
+    for (const std::string& problem : problems) {
+        ReportWriteLine(problem);
+        view.Tell(problem, TMsgDlgType::mtWarning);
+    }
+}
+
+TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
+    TWipeOutcome outcome = TWipeOutcome::woNone;
     TWipeOptions options;
     options.Unbuffered = settings_.NoBuffering;
     options.BufferSize = settings_.BufferBytes;
@@ -102,6 +140,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
 
     for (TDisk* disk : disks_) {
         results_.push_back({disk, TWipeOutcome::woCompleted, {}});
+        recorder.DriveStarting(*disk);
         // The disk outlives the run; its pointer to the run's generators must not.
         struct TLent {
             TDisk& disk;
@@ -123,12 +162,14 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
             if (outcome != TWipeOutcome::woFailed)
                 outcome = TWipeOutcome::woAborted;
             TellError(view, error);
+            recorder.DriveEnded(*disk, TWipeOutcome::woAborted, results_.back().Error);
             return outcome;
         } catch (const XException& error) {
             results_.back().Outcome = TWipeOutcome::woFailed;
             outcome = TWipeOutcome::woFailed;
             TellError(view, error);
         }
+        recorder.DriveEnded(*disk, results_.back().Outcome, results_.back().Error);
         view.DriveEnded(*disk);
     }
     return outcome == TWipeOutcome::woNone ? TWipeOutcome::woCompleted : outcome;

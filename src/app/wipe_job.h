@@ -5,6 +5,7 @@
 #pragma once
 
 #include "methods/generators.h"
+#include "record/record.h"
 #include "report/report.h"
 #include "ui/dialogs.h"
 
@@ -15,6 +16,7 @@
 namespace purgelet {
 
 class TDisk;
+class TRunRecorder;
 class TGUIDiskManager;
 class XException;
 class method;
@@ -37,6 +39,10 @@ struct TWipeSettings {
     bool AppendLog = false;
     std::string LogFileName;
     TReportSettings Report;
+    // The record of the run beside the report (written also when the report is off), and its
+    // certificate beside that.
+    bool RecordFile = false;
+    bool Certificate = false;
 };
 
 // How one drive's wipe ended; Error is the text told for a failure or an abort.
@@ -76,6 +82,10 @@ public:
     const TWipeSettings& Settings() const { return settings_; }
     // One entry per drive the run reached, in order.
     const std::vector<TDriveResult>& Results() const { return results_; }
+    // The record of the last run (also when no file was written), and its files.
+    const record::TRecord& Record() const { return record_; }
+    const std::string& RecordFile() const { return recordFile_; }
+    const std::string& CertificateFile() const { return certificateFile_; }
 
     // The words for a failure: the text for its class (followed by the system's reason where
     // that class carries one), else the fallback text and the exception's own message. The
@@ -84,12 +94,18 @@ public:
 
 private:
     void TellError(TWipeJobView& view, const XException& error);
+    TWipeOutcome RunDrives(TWipeJobView& view, TRunRecorder& recorder);
+    // Writes the record and the certificate, telling what could not be written.
+    void FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome);
 
     TGUIDiskManager& manager_;
     std::vector<TDisk*> disks_;
     TWipeSettings settings_;
     TGenerators generators_;
     std::vector<TDriveResult> results_;
+    record::TRecord record_;
+    std::string recordFile_;
+    std::string certificateFile_;
 };
 
 } // namespace purgelet

@@ -143,6 +143,8 @@ TWipeSettings TFrmMain::WipeSettingsFromControls() const {
     settings.UseDoDLogStyle = Options->UseDoDLogStyle;
     settings.AppendLog = Options->AppendLog;
     settings.LogFileName = Options->LogFileName;
+    settings.RecordFile = Options->RecordFile;
+    settings.Certificate = Options->Certificate;
     TReportSettings& report = settings.Report;
     report.MethodName = cbxAlgorithm.Text();
     report.OptionsCaption = gbWipeOptions.Caption;

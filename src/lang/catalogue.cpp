@@ -257,6 +257,11 @@ std::vector<TCatalogueEntry> BuildTable() {
     atUse("diskView", "NOTAVALIDBLOCKNUMBER", "\"%s\" is not a valid block number");
     atUse("diskView", "ERRORNOTRAD", "This drive is not a Random Accessed Disk.");
     atUse("diskView", "BLOCKNUMBER", "Block %d of %d");
+    // The record and the certificate of a run, at its end.
+    atUse("Purgelet", "RECORDNOTWRITTEN", "The record of this run could not be written to %s: %s");
+    atUse("Purgelet", "CERTIFICATENOTWRITTEN",
+          "The certificate of this run could not be written to %s: %s");
+    atUse("Purgelet", "RECORDBLANKBYDRIVE", "Blanked by the drive");
     return t;
 }
 

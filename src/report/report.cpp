@@ -200,6 +200,8 @@ TPLReport::TPLReport(bool Generate, bool DoD, bool Append, const std::string& Fi
             WriteLine(responsible);
             WriteLine(ReportText("DESCRIPTIONOFMEDIA"));
             WriteLine(media);
+            responsible_ = responsible;
+            media_ = media;
         }
     } catch (const XAbort&) {
         outcome_ = TRunOutcome::Aborted; // a cancelled prompt: no drive was touched

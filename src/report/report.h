@@ -109,6 +109,11 @@ public:
     // The run's outcome, told before the report is released; the last one told counts.
     void SetOutcome(TRunOutcome Outcome) { outcome_ = Outcome; }
 
+    // The DoD report's responsible person and description of the media, as answered; empty
+    // for the other styles.
+    const std::string& Responsible() const { return responsible_; }
+    const std::string& Media() const { return media_; }
+
     // text and CR LF.
     void WriteLine(const std::string& text);
     // Stars, description, sector count, start time, hyphens, an empty line.
@@ -123,6 +128,8 @@ private:
     std::unique_ptr<TReportFunctions> style_;
     TRunOutcome outcome_ = TRunOutcome::NotTold;
     bool finished_ = false;
+    std::string responsible_;
+    std::string media_;
 };
 
 // The report of the current wipe run, null outside one. The wipe run creates and releases

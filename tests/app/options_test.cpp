@@ -81,9 +81,11 @@ void ExpectDefaults(const TPLOptions& o) {
     EXPECT_FALSE(o.QuickEraseCDDVD);
     EXPECT_TRUE(o.FormatPartitions);
     EXPECT_FALSE(o.ShowAskDialog);
+    EXPECT_TRUE(o.RecordFile);
+    EXPECT_TRUE(o.Certificate);
 }
 
-TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllTwelve) {
+TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllFourteen) {
     SimPc pc(nullptr);
     ErrorLogCapture log;
     {
@@ -96,7 +98,8 @@ TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllTwelve) {
         {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
         {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
         {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
-        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "1"}, {"SHowAskDialog", "0"}};
+        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "1"}, {"SHowAskDialog", "0"},
+        {"RecordFile", "1"},         {"Certificate", "1"}};
     EXPECT_EQ(pc.registry->ToJson()["HKEY_CURRENT_USER"][Key], expected);
 }
 
@@ -125,6 +128,25 @@ TEST(Options, OnlyExactlyOneIsTrue) {
     EXPECT_FALSE(options.UseIsaac);
     EXPECT_TRUE(options.WipeWithoutIntervention);
     EXPECT_TRUE(options.ShowAskDialog); // the last value was still read
+}
+
+TEST(Options, TheRecordOptionsAreOnWhereAnOlderRegistryLacksThemAndOffWhenStoredSo) {
+    {
+        SimPc pc(Stored(AllOn)); // the twelve values of before, without the record's two
+        ErrorLogCapture log;
+        TPLOptions options;
+        EXPECT_TRUE(options.RecordFile);
+        EXPECT_TRUE(options.Certificate);
+        EXPECT_TRUE(options.ShowAskDialog); // the load went on to the end
+        EXPECT_EQ(log.Text().find("Error on loading options"), std::string::npos);
+    }
+    nlohmann::json values = AllOn;
+    values["RecordFile"] = "0";
+    values["Certificate"] = "0";
+    SimPc pc(Stored(values));
+    TPLOptions options;
+    EXPECT_FALSE(options.RecordFile);
+    EXPECT_FALSE(options.Certificate);
 }
 
 TEST(Options, ValueNamesMatchWithoutRegardToCase) {

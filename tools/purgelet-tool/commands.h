@@ -12,5 +12,7 @@ using Args = std::vector<std::string>;
 int RunLang(const Args& args);    // lang pack | dump | get
 int RunMethods(const Args& args); // methods PATH...
 int RunPreview(const Args& args); // preview METHOD.met --pass N --bytes K [--isaac] [--seed S]
+// record verify FILE...: 0 all intact, 1 a record altered or the chain broken, 2 unreadable
+int RunRecord(const Args& args);
 
 } // namespace purgelet::tool

@@ -11,7 +11,8 @@ void Usage() {
                "  purgelet-tool lang dump FILE.lng\n"
                "  purgelet-tool lang get FILE.lng SECTION KEY DEFAULT\n"
                "  purgelet-tool methods PATH...\n"
-               "  purgelet-tool preview METHOD.met --pass N --bytes K [--isaac] [--seed S]\n",
+               "  purgelet-tool preview METHOD.met --pass N --bytes K [--isaac] [--seed S]\n"
+               "  purgelet-tool record verify FILE.json...\n",
                stderr);
 }
 } // namespace
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
         return purgelet::tool::RunMethods(args);
     if (command == "preview")
         return purgelet::tool::RunPreview(args);
+    if (command == "record")
+        return purgelet::tool::RunRecord(args);
     Usage();
     return 2;
 }

@@ -1,0 +1,236 @@
+#include "app/run_record.h"
+
+#include "app/options.h"
+#include "app/wipe_job.h"
+#include "build_info.h"
+#include "disk/disk.h"
+#include "lang/catalogue.h"
+#include "lang/language.h"
+#include "methods/method.h"
+#include "platform/system.h"
+#include "record/certificate.h"
+#include "record/record_file.h"
+
+#include <filesystem>
+
+namespace purgelet {
+
+namespace {
+
+const char* OutcomeWord(TWipeOutcome outcome) {
+    switch (outcome) {
+    case TWipeOutcome::woCompleted:
+        return "completed";
+    case TWipeOutcome::woAborted:
+        return "aborted";
+    case TWipeOutcome::woFailed:
+        return "failed";
+    case TWipeOutcome::woNone:
+        break;
+    }
+    return "not started";
+}
+
+std::string YesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+std::string HexPattern(const steptype& step) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < step.PatternLength && i < step.Pattern.size(); ++i) {
+        text += kDigits[step.Pattern[i] >> 4];
+        text += kDigits[step.Pattern[i] & 0x0f];
+    }
+    return text;
+}
+
+// Whether slot is the read-back of the pass before it: a check repeats the checked step.
+bool IsVerifySlot(const method& m, std::size_t slot) {
+    return slot >= 2 && slot < m.Steps.size() && m.Steps[slot] == m.Steps[slot - 1] &&
+           m.Steps[slot] != nullptr && m.Steps[slot]->Check;
+}
+
+std::string Formatted(const char* key, const char* fallback, const std::string& a,
+                      const std::string& b) {
+    std::string text = GetLngText("Purgelet", key, fallback);
+    for (const std::string* value : {&a, &b}) {
+        auto at = text.find("%s");
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, *value);
+    }
+    return text;
+}
+
+} // namespace
+
+std::vector<record::TPass> RecordPasses(const method& m) {
+    std::vector<record::TPass> passes;
+    for (std::size_t slot = 1;
+         slot <= static_cast<std::size_t>(m.PassCount) && slot < m.Steps.size(); ++slot) {
+        const steptype* step = m.Steps[slot];
+        record::TPass pass;
+        pass.Number = static_cast<int>(slot);
+        if (IsVerifySlot(m, slot))
+            pass.Kind = "verify";
+        else if (step == nullptr)
+            pass.Kind = "pattern";
+        else if (step->IsRandomChars)
+            pass.Kind = "random characters";
+        else if (step->IsRandom)
+            pass.Kind = "random";
+        else {
+            pass.Kind = "pattern";
+            // The internal zero method writes zeros without a stored pattern.
+            pass.Pattern = step->PatternLength == 0 && m.IsZeroMethod ? "00" : HexPattern(*step);
+        }
+        passes.push_back(pass);
+    }
+    return passes;
+}
+
+int VerifyPassCount(const method& m) {
+    int count = 0;
+    for (const record::TPass& pass : RecordPasses(m))
+        count += pass.Kind == "verify" ? 1 : 0;
+    return count;
+}
+
+std::string VerificationKind(const method& m) {
+    const std::vector<record::TPass> passes = RecordPasses(m);
+    int writes = 0, verified = 0;
+    bool lastVerified = false;
+    for (std::size_t i = 0; i < passes.size(); ++i) {
+        if (passes[i].Kind == "verify")
+            continue;
+        ++writes;
+        const bool checked = i + 1 < passes.size() && passes[i + 1].Kind == "verify";
+        verified += checked ? 1 : 0;
+        lastVerified = checked;
+    }
+    if (verified == 0)
+        return "none";
+    if (verified == writes)
+        return "every pass";
+    if (verified == 1 && lastVerified)
+        return "last pass";
+    return "some passes";
+}
+
+TRunRecorder::TRunRecorder(const TWipeSettings& settings) : settings_(settings) {
+    record_.Tool.Version = build::Version;
+    record_.Tool.BuildId = build::Id;
+    if (platform::SystemInfo* info = platform::sys().sysinfo.get())
+        record_.Computer = info->Computer();
+    record_.Run.Start = record::IsoTimeNow();
+    record_.Run.Unattended = settings.Unattended;
+    auto& options = record_.Run.Options;
+    options.emplace_back("method", settings.Method != nullptr ? settings.Method->Name : "");
+    options.emplace_back("allowUserAbort", YesNo(settings.AllowUserAbort));
+    options.emplace_back("withoutIntervention", YesNo(settings.Unattended));
+    options.emplace_back("isaac", YesNo(settings.UseIsaac));
+    options.emplace_back("noBuffering", YesNo(settings.NoBuffering));
+    options.emplace_back("bufferBytes", std::to_string(settings.BufferBytes));
+    options.emplace_back("quickEraseDiscs", YesNo(settings.QuickEraseCDDVD));
+    options.emplace_back("formatPartitions", YesNo(settings.FormatPartitions));
+    options.emplace_back("reportFile", settings.GenerateReportFile ? settings.LogFileName : "");
+    options.emplace_back("dodReport",
+                         YesNo(settings.GenerateReportFile && settings.UseDoDLogStyle));
+    options.emplace_back("appendReport", YesNo(settings.AppendLog));
+}
+
+std::string TRunRecorder::RecordPathFor(const TWipeSettings& settings) {
+    if (!settings.RecordFile)
+        return "";
+    return (settings.LogFileName.empty() ? DefaultReportPath() : settings.LogFileName) + ".json";
+}
+
+void TRunRecorder::DriveStarting(TDisk& disk) {
+    record::TDrive drive;
+    drive.Name = disk.Name;
+    drive.Description = disk.Description;
+    drive.Identity.Model = disk.Description;
+    drive.Size = disk.Size;
+    drive.BlockSize = disk.BlockSize;
+    drive.BlockCount = disk.BlockCount;
+    if (settings_.Method != nullptr && disk.TakesMethod()) {
+        drive.Method = settings_.Method->Name;
+        drive.Passes = RecordPasses(*settings_.Method);
+        drive.Verification = VerificationKind(*settings_.Method);
+    } else {
+        // A disc is blanked by its drive: no passes of ours, nothing read back.
+        drive.Method = GetLngText("Purgelet", "RECORDBLANKBYDRIVE", "Blanked by the drive");
+    }
+    drive.Start = record::IsoTimeNow();
+    drive.Outcome = OutcomeWord(TWipeOutcome::woNone);
+    record_.Drives.push_back(std::move(drive));
+    driveStartTicks_ = platform::k32().GetTickCount();
+}
+
+void TRunRecorder::Question(const std::string& text, std::optional<std::int64_t> block,
+                            const std::string& answer) {
+    if (record_.Drives.empty())
+        return;
+    record_.Drives.back().Errors.push_back({block, text, answer, record::IsoTimeNow()});
+}
+
+void TRunRecorder::DriveEnded(TDisk& disk, TWipeOutcome outcome, const std::string& text) {
+    if (record_.Drives.empty())
+        return;
+    record::TDrive& drive = record_.Drives.back();
+    drive.End = record::IsoTimeNow();
+    const std::uint32_t elapsed = platform::k32().GetTickCount() - driveStartTicks_;
+    drive.DurationSeconds = elapsed / 1000.0;
+    drive.Outcome = OutcomeWord(outcome);
+    drive.OutcomeText = text;
+    const bool completed = outcome == TWipeOutcome::woCompleted;
+    // Only a wipe that ran to its end is known to have read back every block and to have
+    // moved every pass's bytes; a broken-off one claims nothing it cannot show.
+    if (completed && settings_.Method != nullptr && disk.TakesMethod()) {
+        drive.BlocksVerified = VerifyPassCount(*settings_.Method) * disk.BlockCount;
+        if (elapsed > 0)
+            drive.AverageBytesPerSecond =
+                static_cast<double>(disk.Size) * settings_.Method->PassCount / (elapsed / 1000.0);
+    }
+    drive.Formatted =
+        completed && settings_.FormatPartitions && dynamic_cast<TLogicalDisk*>(&disk) != nullptr;
+}
+
+std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::string& person,
+                                              const std::string& media) {
+    std::vector<std::string> problems;
+    record_.Run.End = record::IsoTimeNow();
+    record_.Run.Outcome = OutcomeWord(outcome);
+    record_.Operator = {person, media};
+    const std::string path = RecordPathFor(settings_);
+    if (path.empty())
+        return problems;
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    record_.PreviousSha256 = record::ChainHead(folder.empty() ? "." : folder);
+    record::Seal(record_);
+    std::string writtenTo, why;
+    if (!record::WriteRecordFile(path, record_, settings_.AppendLog, writtenTo, why)) {
+        problems.push_back(Formatted("RECORDNOTWRITTEN",
+                                     "The record of this run could not be written to %s: %s", path,
+                                     why));
+        return problems;
+    }
+    recordFile_ = writtenTo;
+    if (!settings_.Certificate || !record::CertificatesAvailable())
+        return problems;
+    // The certificate is named after the report, as the record is.
+    const std::string pdf = path.substr(0, path.size() - 5) + ".pdf";
+    const bool letter =
+        platform::sys().sysinfo != nullptr && platform::sys().sysinfo->LetterPaper();
+    if (record::WriteCertificate(record_, pdf, letter ? record::TPaper::Letter : record::TPaper::A4,
+                                 why))
+        certificateFile_ = pdf;
+    else
+        problems.push_back(Formatted("CERTIFICATENOTWRITTEN",
+                                     "The certificate of this run could not be written to %s: %s",
+                                     pdf, why));
+    return problems;
+}
+
+} // namespace purgelet
