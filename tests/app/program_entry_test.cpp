@@ -1,6 +1,8 @@
 // The executables started with PURGELET_MACHINE naming a machine file they cannot use: each
 // says why on standard error and exits with a status, never an abort, and the terminal
 // program does so before it takes the terminal (its output stays empty).
+#include "record/record_file.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -100,6 +102,50 @@ TEST_F(ProgramEntry, TheToolSaysWhatIsWrongWithTheMachineFile) {
     EXPECT_EQ(broken.status, 2);
     EXPECT_EQ(broken.err.rfind("purgelet-tool: machine file \"" + damaged.string() + "\": ", 0), 0u)
         << broken.err;
+}
+
+TEST_F(ProgramEntry, TheToolVerifiesRecordsAndItsExitStatusSaysWhatItFound) {
+    using namespace purgelet::record;
+    std::vector<std::string> files;
+    for (const char* name : {"a.log.json", "b.log.json"}) {
+        TRecord run;
+        run.Run.Start = run.Run.End =
+            files.empty() ? "2026-12-09T10:00:00+00:00" : "2026-12-09T11:00:00+00:00";
+        run.PreviousSha256 = ChainHead(folder_.string());
+        Seal(run);
+        std::string writtenTo, why;
+        ASSERT_TRUE(WriteRecordFile((folder_ / name).string(), run, false, writtenTo, why));
+        files.push_back(writtenTo);
+    }
+    const std::string both = "record verify '" + files[0] + "' '" + files[1] + "'";
+    Outcome intact = Run(PURGELET_TOOL, both, "");
+    ASSERT_TRUE(intact.exited);
+    EXPECT_EQ(intact.status, 0) << intact.out;
+    EXPECT_NE(intact.out.find("2 record(s) checked: all intact"), std::string::npos);
+
+    // The second alone: its previous record is missing, which the earliest given may be.
+    EXPECT_EQ(Run(PURGELET_TOOL, "record verify '" + files[1] + "'", "").status, 0);
+
+    // One byte of the first record changed.
+    std::string bytes;
+    {
+        std::ifstream in(files[0], std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const auto at = bytes.find("10:00:00");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 1] = '1';
+    std::ofstream(files[0], std::ios::binary | std::ios::trunc) << bytes;
+    Outcome broken = Run(PURGELET_TOOL, both, "");
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_NE(broken.out.find("a.log.json, record 1"), std::string::npos) << broken.out;
+    EXPECT_NE(broken.out.find("BROKEN"), std::string::npos);
+
+    std::ofstream(folder_ / "other.json") << "{}";
+    EXPECT_EQ(
+        Run(PURGELET_TOOL, "record verify '" + (folder_ / "other.json").string() + "'", "").status,
+        2);
+    EXPECT_EQ(Run(PURGELET_TOOL, "record", "").status, 2);
 }
 
 #endif // the terminal program is built where ncurses is
