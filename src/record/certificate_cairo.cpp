@@ -4,17 +4,21 @@
 #include "record/certificate_cairo.h"
 #include "record/certificate.h"
 
+#include "platform/handle.h"
+#include "platform/system.h"
+
 #include <cairo-pdf.h>
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
-#include <system_error>
 
 namespace purgelet::record {
 
 namespace {
 
 using certificate::Caption;
+
+std::string SystemErrorText() {
+    return platform::k32().SysErrorMessage(platform::k32().GetLastError());
+}
 
 struct SurfaceDeleter {
     void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
@@ -23,26 +27,24 @@ struct ContextDeleter {
     void operator()(cairo_t* cr) const { cairo_destroy(cr); }
 };
 
-// Where cairo's output goes: a file, or nowhere for the pass that counts the pages.
+// Where cairo's output goes: a file, through the system layer like every file of the program,
+// or nowhere for the pass that counts the pages.
 struct TSink {
-    std::FILE* File = nullptr;
-    int Error = 0; // the errno of the first write that failed
+    HANDLE File = INVALID_HANDLE_VALUE;
+    std::string Error; // the system's words for the first write that failed
 };
 
 cairo_status_t WriteTo(void* closure, const unsigned char* data, unsigned int length) {
     auto* sink = static_cast<TSink*>(closure);
-    if (!sink->File || length == 0)
+    if (sink->File == INVALID_HANDLE_VALUE || length == 0)
         return CAIRO_STATUS_SUCCESS;
-    errno = 0;
-    if (std::fwrite(data, 1, length, sink->File) != length) {
-        sink->Error = errno != 0 ? errno : EIO;
+    DWORD written = 0;
+    if (!platform::k32().WriteFile(sink->File, data, length, &written, nullptr) ||
+        written != length) {
+        sink->Error = SystemErrorText();
         return CAIRO_STATUS_WRITE_ERROR;
     }
     return CAIRO_STATUS_SUCCESS;
-}
-
-std::string ErrnoText(int error) {
-    return std::generic_category().message(error);
 }
 
 // Draws the whole certificate into sink: the number of pages, or 0 and why.
@@ -69,7 +71,7 @@ int Render(const TRecord& record, TPaper paper, TSink& sink, int totalPages, std
     if (status == CAIRO_STATUS_SUCCESS)
         status = cairo_surface_status(surface.get());
     if (status != CAIRO_STATUS_SUCCESS) {
-        why = sink.Error != 0 ? ErrnoText(sink.Error) : cairo_status_to_string(status);
+        why = !sink.Error.empty() ? sink.Error : cairo_status_to_string(status);
         return 0;
     }
     return pages;
@@ -79,48 +81,43 @@ int Render(const TRecord& record, TPaper paper, TSink& sink, int totalPages, std
 class TTemporary {
 public:
     ~TTemporary() {
-        if (file_)
-            std::fclose(file_);
-        if (!name_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove(name_, ignored);
-        }
+        file_.Reset();
+        if (!name_.empty())
+            platform::k32().DeleteFileA(name_.c_str());
     }
     // Creates a file that did not exist (never one of the user's) next to target.
     bool Create(const std::string& target, std::string& why) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name =
                 target + (attempt == 0 ? "" : "." + std::to_string(attempt)) + ".tmp";
-            errno = 0;
-            file_ = std::fopen(name.c_str(), "wbx");
+            file_ = platform::UniqueHandle(platform::k32().CreateFileA(
+                name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
             if (file_) {
                 name_ = std::move(name);
                 return true;
             }
-            if (errno != EEXIST) {
-                why = "cannot create " + name + ": " + ErrnoText(errno);
+            const DWORD error = platform::k32().GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+                why = "cannot create " + name + ": " + SystemErrorText();
                 return false;
             }
         }
         why = "cannot create a temporary file beside " + target;
         return false;
     }
-    std::FILE* File() const { return file_; }
+    HANDLE File() const { return file_.Get(); }
+    // The bytes reach the medium before the file takes the target's name.
     bool Close(std::string& why) {
-        errno = 0;
-        const int result = std::fclose(file_);
-        file_ = nullptr;
-        if (result != 0) {
-            why = "cannot write " + name_ + ": " + ErrnoText(errno != 0 ? errno : EIO);
+        if (!platform::k32().FlushFileBuffers(file_.Get()) || !file_.Close()) {
+            why = "cannot write " + name_ + ": " + SystemErrorText();
             return false;
         }
         return true;
     }
     bool RenameTo(const std::string& target, std::string& why) {
-        std::error_code error;
-        std::filesystem::rename(name_, target, error);
-        if (error) {
-            why = "cannot replace " + target + ": " + error.message();
+        if (!platform::k32().MoveFileExA(name_.c_str(), target.c_str(),
+                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            why = "cannot replace " + target + ": " + SystemErrorText();
             return false;
         }
         name_.clear();
@@ -128,7 +125,7 @@ public:
     }
 
 private:
-    std::FILE* file_ = nullptr;
+    platform::UniqueHandle file_;
     std::string name_;
 };
 
