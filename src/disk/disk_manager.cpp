@@ -209,6 +209,8 @@ int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDl
                     ModalResultText(answer));
     if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)
         ReportBlockWarning(*ReportDisk);
+    if (OnAnswered)
+        OnAnswered(Kind, text, Detail, answer);
     return answer;
 }
 

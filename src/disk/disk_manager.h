@@ -91,6 +91,11 @@ public:
     TGUIDiskManager(ui::Host& Host, TDiskClasses Classes, OpticalDevicesFactory Optical);
 
     std::function<void()> OnUpdate; // the main window's progress refresh; may be empty
+    // Told each question once it is answered, by the user or unattended: its kind, its text,
+    // what it was about and the answer, for a run that shows them as they come; may be empty.
+    std::function<void(MessageKind Kind, const std::string& Text, const std::string& Detail,
+                       int Answer)>
+        OnAnswered;
     // The text of the abort the next Update or Message raises. Kept as text: the exception is
     // built (and so logged) when it is raised, not when it is only asked for.
     std::optional<std::string> PendingAbort;
