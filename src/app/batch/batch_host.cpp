@@ -1,6 +1,5 @@
 #include "app/batch/batch_host.h"
 
-#include "platform/codepage.h"
 #include "platform/system.h"
 #include "ui/form.h"
 
@@ -16,7 +15,7 @@ int TBatchHost::MessageDialog(const std::string& text, TMsgDlgType, TMsgDlgButto
         for (char c : text)
             if (c != '\r')
                 line += c;
-        tell_(platform::Cp1252ToUtf8(line));
+        tell_(line);
     }
     return mrNone;
 }

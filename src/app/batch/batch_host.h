@@ -13,7 +13,8 @@ namespace purgelet {
 
 class TBatchHost : public ui::Host {
 public:
-    // Takes a text to say, without a line break of its own.
+    // Takes a text to say (the program's code page, lines broken by "\n"), without a line
+    // break at its end.
     using Writer = std::function<void(const std::string& text)>;
     explicit TBatchHost(Writer tell);
 

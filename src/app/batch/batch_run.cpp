@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "app/program.h"
 #include "lang/catalogue.h"
+#include "platform/codepage.h"
 #include "platform/system.h"
 #include "report/report.h"
 
@@ -152,9 +153,10 @@ private:
         if (console_.Out)
             console_.Out(text);
     }
+    // A text of the program (Windows-1252) on the error stream, in UTF-8 as the lines are.
     void Say(const std::string& text) const {
         if (console_.Err)
-            console_.Err("purgelet: " + text + "\n");
+            console_.Err("purgelet: " + platform::Cp1252ToUtf8(text) + "\n");
     }
     int Usage(const std::string& error) const {
         Say(error);

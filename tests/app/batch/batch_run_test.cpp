@@ -4,6 +4,7 @@
 // that needs the machine to be told.
 #include "app/batch/batch_run.h"
 
+#include "app/batch/stop_requests.h"
 #include "app/program_fixture.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 namespace purgelet::testing {
 namespace {
@@ -18,6 +20,17 @@ namespace {
 using nlohmann::json;
 
 const char* const kOptionsKey = "Software\\Quillon\\Purgelet 2005";
+
+// A request to stop as the system delivers it: a signal where signals are its way (the
+// routine then runs on the console control's thread of the host under the simulated PC),
+// else the routine called on a thread of its own, as Windows calls it.
+void RequestStop(DWORD ctrlType) {
+#ifdef _WIN32
+    std::thread([ctrlType] { TStopRequests::Routine(ctrlType); }).join();
+#else
+    std::raise(ctrlType == CTRL_C_EVENT ? SIGINT : SIGTERM);
+#endif
+}
 
 std::string R(const char* key) {
     return CatalogueText(key, "report");
@@ -195,7 +208,7 @@ TEST_F(BatchRunTest, ASignalAbortsTheRunCleanly) {
                               [&](const std::string& line) {
                                   if (!raised && line.rfind("drive D started", 0) == 0) {
                                       raised = true;
-                                      std::raise(SIGTERM);
+                                      RequestStop(CTRL_BREAK_EVENT);
                                   }
                               });
 
@@ -228,7 +241,7 @@ TEST_F(BatchRunTest, WithUserAbortOffASignalIsRefused) {
     const Outcome run = Batch({"--batch", "/M0", "/B5", "/U", "R"}, [&](const std::string& line) {
         if (!raised && line.rfind("drive R started", 0) == 0) {
             raised = true;
-            std::raise(SIGINT);
+            RequestStop(CTRL_C_EVENT);
         }
     });
     EXPECT_EQ(run.status, 0) << run.err;
