@@ -115,7 +115,7 @@ purgelet_layer(purgelet_drives
     HEADERS "disk/(disk_manager|disk_classes)\\.h"
     PUBLIC purgelet_disk purgelet_optical PRIVATE purgelet_report)
 purgelet_layer(purgelet_app
-    SOURCES app/*.cpp
+    SOURCES app/*.cpp app/batch/*.cpp
     EXCLUDE "/app/(win_)?main\\.cpp$"
     HEADERS "app/.*"
     PUBLIC purgelet_drives purgelet_report purgelet_record)

@@ -64,7 +64,7 @@ int TPurgeletApp::Initialise() {
     return 0;
 }
 
-int TPurgeletApp::Start(const std::vector<std::string>& arguments) {
+int TPurgeletApp::Prepare() {
     if (int code = Initialise(); code != 0)
         return code;
     Title = "Quillon Purgelet 2005";
@@ -78,23 +78,41 @@ int TPurgeletApp::Start(const std::vector<std::string>& arguments) {
                             mbOKButton, 0);
         return 1;
     }
+    return 0;
+}
+
+int TPurgeletApp::CreateMainWindow() {
+    try {
+        FrmMain = std::make_unique<TFrmMain>(host_, *this);
+    } catch (const ProgramHalt& halt) {
+        return halt.ExitCode;
+    }
+    return 0;
+}
+
+int TPurgeletApp::Start(const std::vector<std::string>& arguments) {
+    if (int code = Prepare(); code != 0)
+        return code;
 
     // The updater runs beside us; whether it starts is not our concern.
     const std::string folder = ExeFolder();
     const std::string updater = "\"" + folder + "Update.exe\" \"" + folder + "Update.ini\"";
     platform::sys().shell32->WinExec(updater.c_str(), SW_SHOW);
 
-    try {
-        FrmMain = std::make_unique<TFrmMain>(host_, *this);
-    } catch (const ProgramHalt& halt) {
-        return halt.ExitCode;
-    }
+    if (int code = CreateMainWindow(); code != 0)
+        return code;
     FrmDiskview = std::make_unique<TFrmDiskview>(host_);
     AskDlg = std::make_unique<TAskDlg>(host_);
     FAbout = std::make_unique<TFAbout>(host_);
     FrmMain->Show();
     FrmMain->ProcessCommandLine(arguments);
     return 0;
+}
+
+int TPurgeletApp::StartUnattended() {
+    if (int code = Prepare(); code != 0)
+        return code;
+    return CreateMainWindow();
 }
 
 void TPurgeletApp::Run() {

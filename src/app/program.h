@@ -30,6 +30,11 @@ public:
     void Run();
     // Start and Run: the whole program.
     int Main(const std::vector<std::string>& arguments);
+    // A run with no one at the keyboard: the initialisation, the language file check and the
+    // main window (its drive list, methods and options), as Start makes them, without the
+    // updater, the other windows or the command line. 0, else the exit code of a start-up
+    // that ended (its message has been shown).
+    int StartUnattended();
 
     ui::Host& Host() { return host_; }
     std::string Title;             // the application title, as the task bar shows it
@@ -44,6 +49,10 @@ public:
 
 private:
     int Initialise();
+    // Initialise, the title and help file, the language file check.
+    int Prepare();
+    // FrmMain; the exit code when its creation halted the program.
+    int CreateMainWindow();
 
     ui::Host& host_;
 };

@@ -102,15 +102,23 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
 
     view.RunStarting(settings_);
     manager_.SetUnattended(settings_.Unattended);
-    // The questions of this run go into its record; the hook does not outlive the run.
-    manager_.OnAnswered = [&recorder](const std::string& text, std::optional<std::int64_t> block,
-                                      const std::string& answer) {
-        recorder.Question(text, block, answer);
-    };
-    struct TUnhook {
+    // The questions of this run go into its record, and on to whoever else listens; the hook
+    // does not outlive the run.
+    struct TChained {
         TGUIDiskManager& manager;
-        ~TUnhook() { manager.OnAnswered = nullptr; }
-    } unhook{manager_};
+        decltype(TGUIDiskManager::OnAnswered) previous;
+        ~TChained() { manager.OnAnswered = std::move(previous); }
+    } chained{manager_, manager_.OnAnswered};
+    manager_.OnAnswered = [this, &recorder, &chained](MessageKind kind, const std::string& text,
+                                                      const std::string& detail, int answer) {
+        std::optional<std::int64_t> block;
+        if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
+            block = manager_.ReportDisk->CurrentBlock;
+        recorder.Question(detail.empty() ? text : text + ": " + detail, block,
+                          TGUIDiskManager::ModalResultText(answer));
+        if (chained.previous)
+            chained.previous(kind, text, detail, answer);
+    };
     const TWipeOutcome outcome = RunDrives(view, recorder);
     FinishRecord(view, recorder, outcome);
     return outcome;

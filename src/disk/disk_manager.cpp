@@ -207,14 +207,10 @@ int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDl
                            : host_.MessageDialog(text + "\r\n" + Detail, DlgType, Buttons, 0);
     ReportWriteLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " +
                     ModalResultText(answer));
-    if (OnAnswered) {
-        std::optional<std::int64_t> block;
-        if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)
-            block = ReportDisk->CurrentBlock;
-        OnAnswered(Detail.empty() ? text : text + ": " + Detail, block, ModalResultText(answer));
-    }
     if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)
         ReportBlockWarning(*ReportDisk);
+    if (OnAnswered)
+        OnAnswered(Kind, text, Detail, answer);
     return answer;
 }
 

@@ -91,10 +91,10 @@ public:
     TGUIDiskManager(ui::Host& Host, TDiskClasses Classes, OpticalDevicesFactory Optical);
 
     std::function<void()> OnUpdate; // the main window's progress refresh; may be empty
-    // Told of every question put and the answer given (by the user or the unattended rule),
-    // with the block of the transfer for a read or write failure; may be empty.
-    std::function<void(const std::string& Text, std::optional<std::int64_t> Block,
-                       const std::string& Answer)>
+    // Told each question once it is answered, by the user or unattended: its kind, its text,
+    // what it was about and the answer, for a run that shows them as they come; may be empty.
+    std::function<void(MessageKind Kind, const std::string& Text, const std::string& Detail,
+                       int Answer)>
         OnAnswered;
     // The text of the abort the next Update or Message raises. Kept as text: the exception is
     // built (and so logged) when it is raised, not when it is only asked for.

@@ -35,6 +35,21 @@ public:
     virtual BOOL QueryPerformanceCounter(LARGE_INTEGER* count) = 0;
     virtual DWORD GetTickCount() = 0;
     virtual void Sleep(DWORD milliseconds) = 0;
+    // GetWindowsDirectoryA: the folder the running Windows lives in ("C:\WINDOWS"), so that
+    // what holds the running system can be told by its drive letter. Empty where the system
+    // is not Windows: that back-end leaves the devices of the running system out of its
+    // drives instead.
+    virtual std::string GetWindowsDirectoryA() { return {}; }
+
+    // Console control (SetConsoleCtrlHandler): adds or removes a routine called when the
+    // process is asked to stop from outside (Ctrl+C, Ctrl+Break, the console closing). A null
+    // routine with add set makes Ctrl+C ignored. Routines run on a thread of their own, the
+    // newest first, until one returns TRUE; when none does, the process ends. A back-end
+    // without a console fails with ERROR_CALL_NOT_IMPLEMENTED.
+    virtual BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE /*routine*/, BOOL /*add*/) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
 
     // Events and waits (the ASPI layer signals completion through an event). CloseHandle
     // releases an event.

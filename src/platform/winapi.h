@@ -58,6 +58,8 @@ using PLONG = LONG*;
 #ifndef MAX_PATH
 #define MAX_PATH 260
 #endif
+// The system's calling convention, which callbacks the system makes are declared with.
+#define WINAPI
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 #define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(0xFFFFFFFF))
@@ -203,6 +205,16 @@ struct SHFILEINFOA {
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
+
+// ---- Console control events (SetConsoleCtrlHandler). The routine runs on a thread of its
+// own; TRUE: handled, the next routine and the default action (the end of the process) are
+// not run.
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD ctrlType);
 
 // ---- Events and waits.
 #define INFINITE 0xFFFFFFFFUL
@@ -452,6 +464,8 @@ static_assert(ERROR_NEGATIVE_SEEK == 131 && ERROR_NOT_LOCKED == 158 &&
               ERROR_UNRECOGNIZED_VOLUME == 1005);
 static_assert(STD_OUTPUT_HANDLE == 0xFFFFFFF5u && STD_ERROR_HANDLE == 0xFFFFFFF4u);
 static_assert(INFINITE == 0xFFFFFFFFUL && WAIT_OBJECT_0 == 0 && WAIT_TIMEOUT == 0x102);
+static_assert(CTRL_C_EVENT == 0 && CTRL_BREAK_EVENT == 1 && CTRL_CLOSE_EVENT == 2 &&
+              CTRL_LOGOFF_EVENT == 5 && CTRL_SHUTDOWN_EVENT == 6);
 static_assert(DRIVE_REMOTE == 4 && DRIVE_RAMDISK == 6 && VER_PLATFORM_WIN32_NT == 2);
 static_assert((SHGFI_ICON | SHGFI_SMALLICON | SHGFI_DISPLAYNAME) == 0x301);
 static_assert(SW_HIDE == 0 && SW_SHOWNORMAL == 1 && SW_SHOW == 5 && HELP_CONTEXT == 1);

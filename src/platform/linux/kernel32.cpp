@@ -6,6 +6,7 @@
 #include "platform/linux/sg_io.h"
 #include "platform/scsi.h"
 
+#include "platform/linux/console_control.h"
 #include "platform/linux/errors.h"
 
 #include <cerrno>
@@ -131,6 +132,15 @@ BOOL LinuxKernel32::GetVersionExA(OSVERSIONINFOA* info) {
     info->dwBuildNumber = 2600;
     info->dwPlatformId = VER_PLATFORM_WIN32_NT;
     std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+    return TRUE;
+}
+
+BOOL LinuxKernel32::SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) {
+    const DWORD error = ChangeConsoleControl(routine, add != FALSE);
+    if (error != ERROR_SUCCESS) {
+        lastError = error;
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -29,6 +29,7 @@ public:
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;
+    BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) override;
     HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                         LPCSTR name) override;
     BOOL SetEvent(HANDLE event) override;

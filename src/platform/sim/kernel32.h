@@ -53,6 +53,11 @@ public:
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
     DWORD GetTickCount() override { return MachineTicks(); }
     void Sleep(DWORD milliseconds) override;
+    std::string GetWindowsDirectoryA() override { return machine_->windowsDirectory; }
+    // The host's: a run on the simulated PC is stopped as the real program is.
+    BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) override {
+        return Forwarded(host_->SetConsoleCtrlHandler(routine, add));
+    }
     // Events: a wait on an unset event lets its time limit pass on the machine's clock.
     HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                         LPCSTR name) override;

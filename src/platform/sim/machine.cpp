@@ -467,6 +467,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
     if (const std::string exe = Get<std::string>(file, "executable", "", "executable");
         !exe.empty())
         m->executable = fs::path(exe).is_absolute() ? fs::path(exe) : baseDir / exe;
+    m->windowsDirectory = GetText(file, "windowsDirectory", "C:\\WINDOWS", "windowsDirectory");
     if (file.contains("registry"))
         m->registry = file["registry"];
     m->imageDir = baseDir;

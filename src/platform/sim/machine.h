@@ -211,6 +211,9 @@ public:
     // The running program's full path as GetModuleFileNameA reports it (its folder holds the
     // method files and the language file); empty: the real executable's.
     std::filesystem::path executable;
+    // The folder of the simulated Windows, as GetWindowsDirectoryA reports it: its drive
+    // letter holds the running system.
+    std::string windowsDirectory = "C:\\WINDOWS";
     nlohmann::json registry = nlohmann::json::object();
     std::filesystem::path baseDir;  // the machine file's folder
     std::filesystem::path imageDir; // where relative image names live

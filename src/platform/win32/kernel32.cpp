@@ -80,6 +80,14 @@ public:
     void Sleep(DWORD milliseconds) override {
         ::Sleep(milliseconds);
     }
+    std::string GetWindowsDirectoryA() override {
+        char path[MAX_PATH + 1] = {};
+        const UINT length = ::GetWindowsDirectoryA(path, MAX_PATH);
+        return length > 0 && length <= MAX_PATH ? std::string(path, length) : std::string();
+    }
+    BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) override {
+        return ::SetConsoleCtrlHandler(routine, add);
+    }
 
     HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override {

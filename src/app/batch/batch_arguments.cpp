@@ -1,0 +1,264 @@
+#include "app/batch/batch_arguments.h"
+
+#include "app/about.h"
+#include "app/options.h"
+#include "build_info.h"
+#include "platform/codepage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+namespace purgelet {
+
+namespace {
+
+bool IsOption(const std::string& argument) {
+    return argument.rfind("--", 0) == 0;
+}
+
+char Upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "D", "d:", "D:\" or "D:/": the letter; anything else is not a drive.
+std::optional<char> DriveLetter(const std::string& argument) {
+    if (argument.empty() || !IsAsciiLetter(argument[0]))
+        return std::nullopt;
+    const std::string rest = argument.substr(1);
+    if (rest.empty() || rest == ":" || rest == ":\\" || rest == ":/")
+        return Upper(argument[0]);
+    return std::nullopt;
+}
+
+// Digits only, within 32 bits (a sign is not a number of a list).
+std::optional<std::int32_t> ListIndex(const std::string& text) {
+    std::int32_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first == last || *first < '0' || *first > '9')
+        return std::nullopt;
+    auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last)
+        return std::nullopt;
+    return value;
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+class TParser {
+public:
+    TParser(const std::vector<std::string>& arguments, bool utf8Texts)
+        : arguments_(arguments), utf8Texts_(utf8Texts) {}
+
+    TCommandLine Parse() {
+        for (std::size_t i = 0; i < arguments_.size() && result_.Mode != TCommandMode::UsageError;
+             ++i)
+            Argument(i);
+        if (result_.Mode == TCommandMode::UsageError)
+            return result_;
+        TBatchRequest& r = result_.Batch;
+        if (r.AllDrives && !r.Letters.empty())
+            Fail("give drive letters or --all, not both");
+        else if (!r.AllDrives && r.Letters.empty())
+            Fail("no drives: give the drive letters to wipe, or --all");
+        return result_;
+    }
+
+private:
+    void Argument(std::size_t& i) {
+        const std::string& argument = arguments_[i];
+        TBatchRequest& r = result_.Batch;
+        if (argument == "--batch")
+            return;
+        if (argument == "--all") {
+            r.AllDrives = true;
+        } else if (argument == "--json") {
+            r.Json = true;
+        } else if (auto value = Value(i, "--method")) {
+            r.MethodName = Text(*value);
+            r.MethodIndex.reset();
+        } else if (auto value = Value(i, "--operator")) {
+            r.Operator = Text(*value);
+        } else if (auto value = Value(i, "--media")) {
+            r.Media = Text(*value);
+        } else if (result_.Mode == TCommandMode::UsageError) {
+            // a value was missing
+        } else if (IsOption(argument)) {
+            Fail("unknown option " + Quoted(argument));
+        } else if (argument.size() >= 1 && argument[0] == '/') {
+            Switch(argument);
+        } else if (auto letter = DriveLetter(argument)) {
+            if (r.Letters.find(*letter) == std::string::npos)
+                r.Letters += *letter;
+        } else {
+            Fail("not a drive letter or a switch: " + Quoted(argument));
+        }
+    }
+
+    // The value of "--name VALUE" or "--name=VALUE"; nothing when argument i is another.
+    std::optional<std::string> Value(std::size_t& i, const std::string& name) {
+        const std::string& argument = arguments_[i];
+        if (argument.rfind(name + "=", 0) == 0) {
+            std::string value = argument.substr(name.size() + 1);
+            if (value.empty())
+                Fail(name + " needs a value");
+            return value.empty() ? std::nullopt : std::optional(value);
+        }
+        if (argument != name)
+            return std::nullopt;
+        if (i + 1 >= arguments_.size() || arguments_[i + 1].empty()) {
+            Fail(name + " needs a value");
+            return std::nullopt;
+        }
+        return arguments_[++i];
+    }
+
+    std::string Text(const std::string& value) const {
+        return utf8Texts_ ? platform::Utf8ToCp1252(value) : value;
+    }
+
+    // The switches mean what they mean to the wizard; what the wizard would shrug off (a
+    // value after a switch that takes none, a size that is no index) is refused here, where
+    // nobody sees a message box.
+    void Switch(const std::string& argument) {
+        TBatchRequest& r = result_.Batch;
+        if (argument.size() < 2)
+            return Fail("a switch needs a letter: " + Quoted(argument));
+        const char letter = Upper(argument[1]);
+        const std::string value = argument.substr(2);
+        switch (letter) {
+        case 'A':
+        case 'D':
+        case 'F':
+        case 'I':
+        case 'K':
+        case 'N':
+        case 'Q':
+        case 'U':
+        case 'W':
+            if (!value.empty())
+                return Fail("/" + std::string(1, letter) + " takes no value: " + Quoted(argument));
+            if (letter == 'D')
+                r.DoDReport = true;
+            r.Switches.push_back(argument);
+            return;
+        case 'B': {
+            const auto index = ListIndex(value);
+            if (!index || *index >= static_cast<std::int32_t>(BufferSizeTexts.size()))
+                return Fail("/B needs a buffer size number from 0 to " +
+                            std::to_string(BufferSizeTexts.size() - 1) + ": " + Quoted(argument));
+            r.Switches.push_back(argument);
+            return;
+        }
+        case 'M': {
+            const auto index = ListIndex(value);
+            if (!index)
+                return Fail("/M needs a method number: " + Quoted(argument));
+            r.MethodIndex = *index;
+            r.MethodName.reset();
+            return;
+        }
+        case 'R':
+            if (value.empty())
+                return Fail("/R needs the report file's path: /R<path>");
+            r.Switches.push_back(argument);
+            return;
+        default:
+            return Fail("unknown switch " + Quoted(argument));
+        }
+    }
+
+    void Fail(const std::string& error) {
+        if (result_.Mode != TCommandMode::UsageError) {
+            result_.Mode = TCommandMode::UsageError;
+            result_.Error = error;
+        }
+    }
+
+    const std::vector<std::string>& arguments_;
+    bool utf8Texts_;
+    TCommandLine result_{TCommandMode::Batch, {}, {}};
+};
+
+} // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool utf8Texts) {
+    const auto has = [&](const char* option) {
+        return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+    };
+    if (std::none_of(arguments.begin(), arguments.end(), IsOption))
+        return {}; // the wizard's command line, as it always was
+    if (has("--help"))
+        return {TCommandMode::Help, {}, {}};
+    if (has("--version"))
+        return {TCommandMode::Version, {}, {}};
+    if (!has("--batch")) {
+        const std::string first = *std::find_if(arguments.begin(), arguments.end(), IsOption);
+        static const char* const kBatchOnly[] = {"--all", "--json", "--method", "--operator",
+                                                 "--media"};
+        const std::string name = first.substr(0, first.find('='));
+        const bool batchOnly =
+            std::find(std::begin(kBatchOnly), std::end(kBatchOnly), name) != std::end(kBatchOnly);
+        return {TCommandMode::UsageError,
+                {},
+                batchOnly ? name + " belongs to an unattended run: add --batch"
+                          : "unknown option " + Quoted(first)};
+    }
+    if (std::find(arguments.begin(), arguments.end(), "/?") != arguments.end())
+        return {TCommandMode::Help, {}, {}};
+    return TParser(arguments, utf8Texts).Parse();
+}
+
+std::string VersionLine() {
+    return std::string(build::ProductName) + " " + VersionText();
+}
+
+std::string UsageText() {
+    return "Usage:\n"
+           "  purgelet [switches] [drive letters]     the wizard, at its confirmation page\n"
+           "                                          when drive letters are given\n"
+           "  purgelet --batch [switches] [options] (drive letters | --all)\n"
+           "                                          wipes with no one at the keyboard\n"
+           "  purgelet --help | --version\n"
+           "\n"
+           "Drives: letters such as D or D: (several may be given), or --all for every drive\n"
+           "the drive list offers, except the one the running system and this program are on.\n"
+           "\n"
+           "Switches (the stored options apply; each switch changes one for this run):\n"
+           "  /A         append to the report file\n"
+           "  /B<n>      overwrite buffer, 0 = 1 KB .. 10 = 512 KB\n"
+           "  /D         DoD-style report (with --batch: --operator and --media are needed)\n"
+           "  /F         format partitions after the wipe\n"
+           "  /I         ISAAC random numbers\n"
+           "  /K         ask after every drive (with --batch: answered Continue)\n"
+           "  /M<n>      the method, by its number in the method list (0 is the first)\n"
+           "  /N         no buffering\n"
+           "  /Q         quick erase of CD/DVD discs\n"
+           "  /R<path>   write the report to path\n"
+           "  /U         no user abort (with --batch: Ctrl+C and SIGTERM do not abort)\n"
+           "  /W         wipe without requiring user intervention (always so with --batch)\n"
+           "\n"
+           "Options of an unattended run:\n"
+           "  --method NAME     the method by its name, as the method list shows it\n"
+           "                    (letter case does not matter)\n"
+           "  --operator NAME   the person responsible, for a DoD-style report\n"
+           "  --media TEXT      the description of the media, for a DoD-style report\n"
+           "  --json            one JSON object a line, with an \"event\" field, instead of text\n"
+           "\n"
+           "An unattended run prints one line for each event: the run's start, each drive's\n"
+           "start, its progress (at most once a second), every question with the answer given\n"
+           "for no one at the keyboard, errors, each drive's end and the run's end. Ctrl+C\n"
+           "(SIGINT) and SIGTERM abort the run cleanly.\n"
+           "\n"
+           "Exit status: 0 every drive completed, 1 a drive failed (or the program could not\n"
+           "start), 2 aborted, 3 usage error.\n";
+}
+
+} // namespace purgelet

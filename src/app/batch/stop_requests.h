@@ -1,0 +1,46 @@
+// The requests to stop that reach an unattended run from outside: Ctrl+C, SIGINT and SIGTERM,
+// the console window closing. They come through the system's console control, which calls on
+// a thread of its own; the run looks at them on its own thread between transfers and turns
+// them into the abort the wipe page's Abort button makes. One at a time in a process.
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+namespace purgelet {
+
+class TStopRequests {
+public:
+    // Registers with the system's console control; Installed tells whether it could.
+    TStopRequests();
+    // Lets a routine still waiting return, then unregisters.
+    ~TStopRequests();
+    TStopRequests(const TStopRequests&) = delete;
+    TStopRequests& operator=(const TStopRequests&) = delete;
+
+    bool Installed() const { return installed_; }
+
+    // The request not yet taken (a CTRL_* event), cleared.
+    std::optional<DWORD> Take();
+    // The run has ended and its report is closed: a request that must see that before it
+    // returns (the console closing, after which the system ends the process) may return.
+    void RunEnded();
+
+    // What the system's console control calls: TRUE when a run took the request.
+    static BOOL WINAPI Routine(DWORD ctrlType);
+
+private:
+    bool installed_ = false;
+    std::atomic<bool> pending_{false};
+    DWORD event_ = 0; // under the routine's lock
+    bool ended_ = false;
+};
+
+// "interrupt" (Ctrl+C, SIGINT), "stop" (Ctrl+Break, SIGTERM), "console closed", "logoff",
+// "shutdown".
+std::string StopReason(DWORD ctrlType);
+
+} // namespace purgelet

@@ -1,0 +1,331 @@
+// Unattended runs of the whole program on simulated PCs: the drives wiped byte for byte, the
+// lines and JSON lines told, the report written, a write fault answered as no one at the
+// keyboard answers it, an abort by a signal, the drives --all takes, and every usage error
+// that needs the machine to be told.
+#include "app/batch/batch_run.h"
+
+#include "app/batch/stop_requests.h"
+#include "app/program_fixture.h"
+#include "lang/catalogue.h"
+#include "lang/language.h"
+
+#include <csignal>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+namespace purgelet::testing {
+namespace {
+
+using nlohmann::json;
+
+const char* const kOptionsKey = "Software\\Quillon\\Purgelet 2005";
+
+// A request to stop as the system delivers it: a signal where signals are its way (the
+// routine then runs on the console control's thread of the host under the simulated PC),
+// else the routine called on a thread of its own, as Windows calls it.
+void RequestStop(DWORD ctrlType) {
+#ifdef _WIN32
+    std::thread([ctrlType] { TStopRequests::Routine(ctrlType); }).join();
+#else
+    std::raise(ctrlType == CTRL_C_EVENT ? SIGINT : SIGTERM);
+#endif
+}
+
+std::string R(const char* key) {
+    return CatalogueText(key, "report");
+}
+
+// The stored options: the report off, no format after the wipe (so that the images show the
+// wipe alone), user abort allowed.
+json StoredOptions() {
+    return {
+        {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
+        {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
+        {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
+        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"}};
+}
+
+json Machine() {
+    json machine = ProgramMachine();
+    machine["registry"] = {{"HKEY_CURRENT_USER", {{kOptionsKey, StoredOptions()}}}};
+    return machine;
+}
+
+class BatchRunTest : public ProgramTest {
+protected:
+    struct Outcome {
+        int status = -1;
+        std::vector<std::string> lines; // standard output, line by line
+        std::string err;
+    };
+
+    // purgelet with arguments on the simulated PC; onLine sees each line as it is written.
+    Outcome Batch(const std::vector<std::string>& arguments,
+                  const std::function<void(const std::string&)>& onLine = {}) {
+        const TCommandLine line = ParseCommandLine(arguments, true);
+        EXPECT_EQ(line.Mode, TCommandMode::Batch) << line.Error;
+        Outcome outcome;
+        std::string out;
+        const TConsole console{[&](const std::string& text) {
+                                   out += text;
+                                   if (onLine)
+                                       onLine(text);
+                               },
+                               [&](const std::string& text) { outcome.err += text; }};
+        outcome.status = RunBatch(line.Batch, console);
+        std::istringstream stream(out);
+        for (std::string text; std::getline(stream, text);)
+            outcome.lines.push_back(text);
+        return outcome;
+    }
+
+    std::string ReportPath() const { return (pc_->folder() / "batch.log").string(); }
+    std::string Stored(const std::string& name) {
+        std::unique_ptr<platform::RegistryKey> key;
+        std::string value = "<none>";
+        if (platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser, kOptionsKey,
+                                              false, key) == ERROR_SUCCESS)
+            key->QueryString(name, value);
+        return value;
+    }
+    bool Untouched() const {
+        return All("disk.img", 0, 4 << 20, 0xAA) && All("stick.img", 0, kStickSize, 0xAA) &&
+               All("floppy.img", 0, 1474560, 0xAA);
+    }
+};
+
+TEST_F(BatchRunTest, TwoDrivesAreWipedWithALineForEachEventAndTheReport) {
+    Boot(Machine());
+    const Outcome run = Batch({"--batch", "/M0", "/R" + ReportPath(), "d:", "R"});
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.lines, (std::vector<std::string>{
+                             "run started: method \"Zero fill\", drives D R",
+                             "drive D started: DATA (D:), 1048576 bytes",
+                             "drive D ended: completed in 0:00:00",
+                             "drive R started: STICK (R:), 524288 bytes",
+                             "drive R ended: completed in 0:00:00",
+                             "run ended: completed, exit status 0; report: " + ReportPath(),
+                         }));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    EXPECT_TRUE(All("disk.img", kPartC, kPartLength, 0xAA));
+    EXPECT_TRUE(All("floppy.img", 0, 1474560, 0xAA));
+
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_NE(report.find("\r\nZero fill\r\n"), std::string::npos) << report;
+    // Questions are answered without a dialog, and the report says so.
+    EXPECT_NE(report.find(*FindControlText("cbWipeWithoutIntervention", "Caption") + ": " +
+                          CatalogueText("ENABLED") + "\r\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("DATA (D:)\r\n"), std::string::npos);
+    EXPECT_NE(report.find("STICK (R:)\r\n"), std::string::npos);
+    EXPECT_NE(report.find(R("SANITIZECOMPLETEDAT")), std::string::npos) << report;
+
+    // The switches were for this run: the stored options are as they were.
+    app_.reset();
+    EXPECT_EQ(Stored("GenerateReportFile"), "0");
+    EXPECT_EQ(Stored("LogFileName"), "");
+    EXPECT_EQ(Stored("WipeWithoutIntervention"), "0");
+}
+
+TEST_F(BatchRunTest, JsonLinesTellTheSameEventsToPrograms) {
+    Boot(Machine());
+    const Outcome run =
+        Batch({"--batch", "--json", "--method", "ZERO FILL", "/R" + ReportPath(), "R", "D"});
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<json> events;
+    for (const std::string& line : run.lines)
+        events.push_back(json::parse(line));
+    ASSERT_EQ(events.size(), 6u) << run.err;
+    EXPECT_EQ(events[0], json::parse(R"({"event":"run_start","method":"Zero fill",
+                                         "drives":["R","D"]})"));
+    EXPECT_EQ(events[1], json({{"event", "drive_start"},
+                               {"drive", "R"},
+                               {"description", "STICK (R:)"},
+                               {"bytes", 524288}}));
+    EXPECT_EQ(events[2], json::parse(R"({"event":"drive_end","drive":"R",
+                                         "outcome":"completed","seconds":0.0})"));
+    EXPECT_EQ(events[3]["event"], "drive_start");
+    EXPECT_EQ(events[3]["drive"], "D");
+    EXPECT_EQ(events[4]["outcome"], "completed");
+    EXPECT_EQ(events[5], json({{"event", "run_end"},
+                               {"outcome", "completed"},
+                               {"exit_status", 0},
+                               {"files", {{{"kind", "report"}, {"path", ReportPath()}}}}}));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+}
+
+// A block that cannot be written is asked about; no one is there, so it is given up (Ignore)
+// and the run goes on. The question and its answer are told and reported, and the drive,
+// which still holds that block's old data, has not been wiped.
+TEST_F(BatchRunTest, AWriteFaultIsAnsweredUnattendedAndTheDriveCountsAsFailed) {
+    auto machine = Machine();
+    machine["drives"][1]["faults"] = json::parse(R"({"writeBlocks": [{"block": 10,
+                                                     "times": -1}]})");
+    Boot(machine);
+    const Outcome run = Batch({"--batch", "/M0", "/R" + ReportPath(), "D", "R"});
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::string question = GetLngText("Purgelet", "Error_Write", "Error_Write");
+    const std::vector<std::string> expected = {
+        "run started: method \"Zero fill\", drives D R",
+        "drive D started: DATA (D:), 1048576 bytes",
+        "drive D question: " + question + " (DATA (D:)): answered Ignore",
+        "drive D error: 1 block was not written (the write failed and was given up): old data "
+        "may remain",
+        "drive D ended: failed in 0:00:00",
+        "drive R started: STICK (R:), 524288 bytes",
+        "drive R ended: completed in 0:00:00",
+        "run ended: failed, exit status 1; report: " + ReportPath(),
+    };
+    EXPECT_EQ(run.lines, expected);
+    // Every other block of D: is wiped, block 10 keeps its old data; R: is wiped whole.
+    EXPECT_TRUE(All("disk.img", kPartD, 10 * 512, 0x00));
+    EXPECT_TRUE(All("disk.img", kPartD + 10 * 512, 512, 0xAA));
+    EXPECT_TRUE(All("disk.img", kPartD + 11 * 512, kPartLength - 11 * 512, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_NE(report.find(question + "\r\nDecision: Ignore\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find(R("SANITIZEFAILEDAT")), std::string::npos) << report;
+    EXPECT_EQ(report.find(R("SANITIZECOMPLETEDAT")), std::string::npos) << report;
+}
+
+// SIGTERM while the first of two drives is wiped: the run's abort, as the wipe page's Abort
+// makes it. The drive is closed, the second is never opened, the report ends aborted.
+TEST_F(BatchRunTest, ASignalAbortsTheRunCleanly) {
+    auto machine = Machine();
+    machine["physicalDisks"][0]["bytesPerSecond"] = 1 << 20; // D: takes a second
+    Boot(machine);
+    bool raised = false;
+    const Outcome run = Batch({"--batch", "/M0", "/B5", "/R" + ReportPath(), "D", "R"},
+                              [&](const std::string& line) {
+                                  if (!raised && line.rfind("drive D started", 0) == 0) {
+                                      raised = true;
+                                      RequestStop(CTRL_BREAK_EVENT);
+                                  }
+                              });
+
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(run.status, 2) << run.err;
+    const std::vector<std::string> expected = {
+        "run started: method \"Zero fill\", drives D R",
+        "drive D started: DATA (D:), 1048576 bytes",
+        "stop requested (stop): the run is aborted",
+        "drive D warning: " + CatalogueText("ErrorXAbort"),
+        "drive D ended: aborted in 0:00:00",
+        "run ended: aborted, exit status 2; report: " + ReportPath(),
+    };
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
+    EXPECT_FALSE(All("disk.img", kPartD, kPartLength, 0x00)); // stopped midway
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0xAA));
+    EXPECT_EQ(pc_->machine().CountCalls("\\\\.\\R:", "WriteFile"), 0);
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_NE(report.find(R("SANITIZEABORTEDAT")), std::string::npos) << report;
+}
+
+// With user abort switched off (/U) a request to stop is told and refused, as the wizard
+// keeps its Abort button disabled; the run ends as it would have.
+TEST_F(BatchRunTest, WithUserAbortOffASignalIsRefused) {
+    auto machine = Machine();
+    machine["drives"][2]["bytesPerSecond"] = 1 << 20; // R: takes half a second
+    Boot(machine);
+    bool raised = false;
+    const Outcome run = Batch({"--batch", "/M0", "/B5", "/U", "R"}, [&](const std::string& line) {
+        if (!raised && line.rfind("drive R started", 0) == 0) {
+            raised = true;
+            RequestStop(CTRL_C_EVENT);
+        }
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 5u);
+    EXPECT_EQ(run.lines[2], "stop requested (interrupt): refused, user abort is switched off (/U)");
+    EXPECT_EQ(run.lines[3], "drive R ended: completed in 0:00:00");
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+}
+
+TEST_F(BatchRunTest, AllDrivesAreTheDriveListsButTheRunningSystems) {
+    Boot(Machine());
+    const Outcome run = Batch({"--batch", "--all", "/M0"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_FALSE(run.lines.empty());
+    // C: holds the simulated Windows (C:\WINDOWS); the network drive is not in the list.
+    EXPECT_EQ(run.lines[0], "run started: method \"Zero fill\", drives D A R");
+    EXPECT_TRUE(All("disk.img", kPartC, kPartLength, 0xAA));
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    EXPECT_EQ(pc_->machine().CountCalls("\\\\.\\C:", "WriteFile"), 0);
+}
+
+TEST_F(BatchRunTest, AllDrivesLeaveOutWhereverWindowsIs) {
+    auto machine = Machine();
+    machine["windowsDirectory"] = "r:\\winnt";
+    machine["drives"].erase(3); // no floppy drive
+    Boot(machine);
+    const Outcome run = Batch({"--batch", "--all", "/M0"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_EQ(run.lines[0], "run started: method \"Zero fill\", drives C D");
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0xAA));
+}
+
+TEST_F(BatchRunTest, ADodReportNamesTheOperatorAndTheMediaAndAskingAfterEachDriveContinues) {
+    Boot(Machine());
+    const Outcome run = Batch({"--batch", "/M0", "/D", "/K", "/R" + ReportPath(), "R", "--operator",
+                               "Jo Smith", "--media", "USB stick, serial 42"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 5u);
+    // The ask dialog after the drive, answered for no one at the keyboard.
+    const std::string& asked = run.lines[3];
+    EXPECT_EQ(asked.rfind("drive R question: " + CatalogueText("ASKDLGCAPTION") + " (", 0), 0u)
+        << asked;
+    const std::string answer = "): answered " + CatalogueText("txtContinue");
+    EXPECT_EQ(asked.substr(asked.size() - answer.size()), answer) << asked;
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_NE(report.find(R("PERSONRESPONSIBLE") + "\r\nJo Smith\r\n" + R("DESCRIPTIONOFMEDIA") +
+                          "\r\nUSB stick, serial 42\r\n"),
+              std::string::npos)
+        << report;
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+}
+
+TEST_F(BatchRunTest, WhatTheMachineCannotDoIsAUsageErrorAndNothingIsWritten) {
+    Boot(Machine());
+    const std::string firstMethod = "\n  /M0  Zero fill\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string error; // the start of what is said
+    };
+    const Case cases[] = {
+        {{"--batch", "/M0", "Z"}, "purgelet: no drive Z: in the drive list (it has C D A R)\n"},
+        {{"--batch", "/M0", "N"}, "purgelet: no drive N: in the drive list"},
+        {{"--batch", "D"}, "purgelet: no method: give /M<n> or --method NAME; the methods are:"},
+        {{"--batch", "/M99", "D"}, "purgelet: no method number 99; the methods are:"},
+        {{"--batch", "--method", "Nope", "D"},
+         "purgelet: unknown method \"Nope\"; the methods are:"},
+        {{"--batch", "/M0", "/D", "D", "--operator", "Jo"},
+         "purgelet: a DoD-style report names the person responsible and the media: give "
+         "--operator NAME and --media TEXT\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Batch(c.arguments);
+        EXPECT_EQ(run.status, 3) << c.error;
+        EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
+        EXPECT_TRUE(run.lines.empty());
+        const bool aboutMethods = c.error.find("the methods are") != std::string::npos;
+        if (aboutMethods) {
+            EXPECT_NE(run.err.find(firstMethod), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_TRUE(Untouched());
+}
+
+} // namespace
+} // namespace purgelet::testing
