@@ -166,12 +166,14 @@ void TRunRecorder::DriveStarting(TDisk& disk) {
     drive.Outcome = OutcomeWord(TWipeOutcome::woNone);
     record_.Drives.push_back(std::move(drive));
     driveStartTicks_ = platform::k32().GetTickCount();
+    passedOver_ = 0;
 }
 
 void TRunRecorder::Question(const std::string& text, std::optional<std::int64_t> block,
-                            const std::string& answer) {
+                            const std::string& answer, bool passedOver) {
     if (record_.Drives.empty())
         return;
+    passedOver_ += passedOver ? 1 : 0;
     record_.Drives.back().Errors.push_back({block, text, answer, record::IsoTimeNow()});
 }
 
@@ -182,9 +184,20 @@ void TRunRecorder::DriveEnded(TDisk& disk, TWipeOutcome outcome, const std::stri
     drive.End = record::IsoTimeNow();
     const std::uint32_t elapsed = platform::k32().GetTickCount() - driveStartTicks_;
     drive.DurationSeconds = elapsed / 1000.0;
+    const bool completed = outcome == TWipeOutcome::woCompleted; // the wipe ran to its end
+    // A block that could not be written and was given up may still hold old data: the wipe
+    // ran to its end, but the drive is not proven erased.
+    if (outcome == TWipeOutcome::woCompleted && passedOver_ > 0) {
+        outcome = TWipeOutcome::woFailed;
+        drive.OutcomeText =
+            Formatted("RECORDBLOCKSPASSEDOVER",
+                      "%s block(s) could not be written and were passed over: old data may remain",
+                      std::to_string(passedOver_), "");
+    } else {
+        drive.OutcomeText = text;
+    }
+    anyFailed_ = anyFailed_ || outcome == TWipeOutcome::woFailed;
     drive.Outcome = OutcomeWord(outcome);
-    drive.OutcomeText = text;
-    const bool completed = outcome == TWipeOutcome::woCompleted;
     // Only a wipe that ran to its end is known to have read back every block and to have
     // moved every pass's bytes; a broken-off one claims nothing it cannot show.
     if (completed && settings_.Method != nullptr && disk.TakesMethod()) {
@@ -201,6 +214,8 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
                                               const std::string& media) {
     std::vector<std::string> problems;
     record_.Run.End = record::IsoTimeNow();
+    if (outcome == TWipeOutcome::woCompleted && anyFailed_)
+        outcome = TWipeOutcome::woFailed;
     record_.Run.Outcome = OutcomeWord(outcome);
     record_.Operator = {person, media};
     const std::string path = RecordPathFor(settings_);

@@ -25,9 +25,10 @@ public:
     static std::string RecordPathFor(const TWipeSettings& settings);
 
     void DriveStarting(TDisk& disk);
-    // A question put while the drive was being wiped, and its answer.
+    // A question put while the drive was being wiped, and its answer; passedOver when it was
+    // a block that could not be written and was given up.
     void Question(const std::string& text, std::optional<std::int64_t> block,
-                  const std::string& answer);
+                  const std::string& answer, bool passedOver = false);
     void DriveEnded(TDisk& disk, TWipeOutcome outcome, const std::string& text);
 
     // Ends the record with the run's outcome and the DoD report's person and media, seals it,
@@ -45,6 +46,8 @@ private:
     const TWipeSettings& settings_;
     record::TRecord record_;
     std::uint32_t driveStartTicks_ = 0;
+    int passedOver_ = 0; // blocks of the current drive given up unwritten
+    bool anyFailed_ = false;
     std::string recordFile_;
     std::string certificateFile_;
 };

@@ -115,7 +115,8 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
             block = manager_.ReportDisk->CurrentBlock;
         recorder.Question(detail.empty() ? text : text + ": " + detail, block,
-                          TGUIDiskManager::ModalResultText(answer));
+                          TGUIDiskManager::ModalResultText(answer),
+                          kind == mkWrite && answer == mrIgnore);
         if (chained.previous)
             chained.previous(kind, text, detail, answer);
     };

@@ -263,6 +263,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     atUse("Purgelet", "CERTIFICATENOTWRITTEN",
           "The certificate of this run could not be written to %s: %s");
     atUse("Purgelet", "RECORDBLANKBYDRIVE", "Blanked by the drive");
+    atUse("Purgelet", "RECORDBLOCKSPASSEDOVER",
+          "%s block(s) could not be written and were passed over: old data may remain");
 
     // The certificate of erasure, looked up as it is drawn.
     for (const auto& [key, value] : std::initializer_list<std::pair<const char*, const char*>>{

@@ -82,7 +82,7 @@ protected:
     }
 };
 
-TEST_F(RunRecordTest, ACompletedRunWithASkippedBlockIsRecordedDriveByDrive) {
+TEST_F(RunRecordTest, ARunWithABlockPassedOverIsRecordedDriveByDriveAndNotAsErased) {
     auto first = MakeDisk<MemoryDisk>("E", &manager_, 64);
     first->Description = "Data (E:)";
     first->medium.FailWrites(16, testing::MemoryMedium::kAlways);
@@ -91,6 +91,7 @@ TEST_F(RunRecordTest, ACompletedRunWithASkippedBlockIsRecordedDriveByDrive) {
     settings.FormatPartitions = true;
     settings.BufferBytes = 8192;
     TWipeJob job(manager_, {first.get(), second.get()}, settings);
+    // The run went to its end, as the wizard and the report say...
     ASSERT_EQ(job.Run(view_), TWipeOutcome::woCompleted);
     EXPECT_TRUE(view_.told.empty());
     CurrentReport.reset();
@@ -100,7 +101,8 @@ TEST_F(RunRecordTest, ACompletedRunWithASkippedBlockIsRecordedDriveByDrive) {
     ASSERT_EQ(file.size(), 1u);
     const record::TRecord got = record::FromJson(file[0]);
     EXPECT_EQ(record::ToJson(got), record::ToJson(job.Record()));
-    EXPECT_EQ(got.Run.Outcome, "completed");
+    // ...but a drive with a block left unwritten is not proven erased.
+    EXPECT_EQ(got.Run.Outcome, "failed");
     EXPECT_TRUE(got.Run.Unattended);
     long long start = 0, end = 0;
     ASSERT_TRUE(record::IsoTimeSeconds(got.Run.Start, start));
@@ -122,8 +124,9 @@ TEST_F(RunRecordTest, ACompletedRunWithASkippedBlockIsRecordedDriveByDrive) {
     EXPECT_EQ(e.Passes[0].Pattern, "00");
     EXPECT_EQ(e.NistCategory, "Clear");
     EXPECT_EQ(e.Verification, "none");
-    EXPECT_EQ(e.Outcome, "completed");
-    EXPECT_TRUE(e.Formatted);
+    EXPECT_EQ(e.Outcome, "failed");
+    EXPECT_NE(e.OutcomeText.find("old data may remain"), std::string::npos);
+    EXPECT_TRUE(e.Formatted); // it was, after the passes
     // The failed transfer's block and the unattended answer, as the report has them.
     ASSERT_FALSE(e.Errors.empty());
     EXPECT_EQ(e.Errors[0].Block, std::optional<std::int64_t>(16));
@@ -131,6 +134,8 @@ TEST_F(RunRecordTest, ACompletedRunWithASkippedBlockIsRecordedDriveByDrive) {
     EXPECT_NE(ReportText().find(e.Errors[0].Answer), std::string::npos);
     EXPECT_EQ(got.Drives[1].Name, "G");
     EXPECT_TRUE(got.Drives[1].Errors.empty());
+    EXPECT_EQ(got.Drives[1].Outcome, "completed");
+    EXPECT_TRUE(got.Drives[1].Formatted);
 
     const record::TVerifyResult verified = record::VerifyRecordFiles({job.RecordFile()});
     EXPECT_EQ(verified.Broken, 0);

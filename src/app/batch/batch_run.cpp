@@ -296,6 +296,10 @@ private:
                                "\" cannot be written (the error log tells why)",
                            false);
         }
+        if (!job.RecordFile().empty())
+            files.push_back({"record", job.RecordFile()});
+        if (!job.CertificateFile().empty())
+            files.push_back({"certificate", job.CertificateFile()});
         const int status = ExitStatusOf(outcome);
         out_.RunEnded(TBatchView::OutcomeName(outcome), status, files);
         return status;

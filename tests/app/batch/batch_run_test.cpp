@@ -8,6 +8,8 @@
 #include "app/program_fixture.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
+#include "record/certificate.h"
+#include "record/record_file.h"
 
 #include <csignal>
 #include <nlohmann/json.hpp>
@@ -37,13 +39,14 @@ std::string R(const char* key) {
 }
 
 // The stored options: the report off, no format after the wipe (so that the images show the
-// wipe alone), user abort allowed.
+// wipe alone), user abort allowed, no record (its own test turns it on).
 json StoredOptions() {
     return {
         {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
         {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
         {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
-        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"}};
+        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"},
+        {"RecordFile", "0"},         {"Certificate", "0"}};
 }
 
 json Machine() {
@@ -130,6 +133,31 @@ TEST_F(BatchRunTest, TwoDrivesAreWipedWithALineForEachEventAndTheReport) {
     EXPECT_EQ(Stored("GenerateReportFile"), "0");
     EXPECT_EQ(Stored("LogFileName"), "");
     EXPECT_EQ(Stored("WipeWithoutIntervention"), "0");
+}
+
+// With the record on (as it is by default), the run's record, and where the build draws
+// them its certificate, are written beside the report and named in the run's last line.
+TEST_F(BatchRunTest, TheRecordAndTheCertificateAreWrittenBesideTheReportAndTold) {
+    json machine = Machine();
+    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("RecordFile");
+    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("Certificate");
+    Boot(machine);
+    const Outcome run = Batch({"--batch", "/M0", "/R" + ReportPath(), "d:", "R"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string last = "run ended: completed, exit status 0; report: " + ReportPath() +
+                       "; record: " + ReportPath() + ".json";
+    if (record::CertificatesAvailable())
+        last += "; certificate: " + ReportPath() + ".pdf";
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_EQ(run.lines.back(), last);
+    const json file = json::parse(ReadFile(ReportPath() + ".json"));
+    ASSERT_EQ(file.size(), 1u);
+    EXPECT_EQ(file[0]["run"]["outcome"], "completed");
+    EXPECT_TRUE(file[0]["run"]["unattended"].get<bool>());
+    ASSERT_EQ(file[0]["drives"].size(), 2u);
+    EXPECT_EQ(file[0]["drives"][0]["name"], "D");
+    EXPECT_EQ(file[0]["drives"][1]["outcome"], "completed");
+    EXPECT_EQ(record::VerifyRecordFiles({ReportPath() + ".json"}).Broken, 0);
 }
 
 TEST_F(BatchRunTest, JsonLinesTellTheSameEventsToPrograms) {
