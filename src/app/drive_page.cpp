@@ -194,13 +194,28 @@ void TFrmMain::lwDisksListChange(int index) {
 
     TDisk* disk = selected >= 0 ? static_cast<TDisk*>(lwDisksList.Items(selected).Data) : nullptr;
     if (disk != nullptr) {
+        // Which device it is, under its name: what an auditor matches the drive by.
+        bool identityShown = false;
+        auto showIdentity = [this, disk, &identityShown] {
+            identityShown = true;
+            if (!disk->Identity.Model.empty())
+                JvXPBarDetails.AddItem(
+                    {CatalogueText("PROPERTY_MODEL") + disk->Identity.Model, true, {}});
+            if (!disk->Identity.Serial.empty())
+                JvXPBarDetails.AddItem(
+                    {CatalogueText("PROPERTY_SERIALNUMBER") + disk->Identity.Serial, true, {}});
+        };
         const int count = disk->GetSortedPropertiesCount();
         for (int i = 0; i < count; ++i) {
             TGenericProperty property;
             disk->GetProperty(i, property);
             if (auto line = DetailLine(property))
                 JvXPBarDetails.AddItem({std::move(*line), true, {}});
+            if (property.Id == propName && !identityShown)
+                showIdentity();
         }
+        if (!identityShown)
+            showIdentity();
     }
     JvXPBarDetails.SetVisible(JvXPBarDetails.Count() > 0);
     JvXPBarFunctions.SetItemVisible(1, disk != nullptr && disk->HasBlocks());

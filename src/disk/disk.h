@@ -14,6 +14,7 @@
 #pragma once
 
 #include "disk/message_object.h"
+#include "platform/identity.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -106,6 +107,10 @@ public:
     TGenerators* Generators = nullptr;
     std::int64_t CurrentBlock = 0; // first block of the transfer in progress
     std::vector<TGenericProperty> Properties;
+    // The device as its firmware names it, read once by init: a partition's is its disk's
+    // (PartitionNumber and StartingOffset tell where on it it lies). Where the system does
+    // not tell the model, MakeDisk makes the Description the model.
+    platform::DeviceIdentity Identity;
 
     // The virtual operations, in their fixed order.
     virtual int getPropertiesCount(); // refills Properties, returns the count
@@ -249,11 +254,14 @@ public:
 };
 
 // Creates a disk and reads its facts (init). A failure of init propagates; the object is
-// destroyed.
+// destroyed. A disk whose model the system did not tell is known by what the drive list
+// calls it: a record then still names the drive the user chose.
 template <class T, class... A> std::unique_ptr<T> MakeDisk(A&&... args) {
     static_assert(std::is_base_of_v<TDisk, T>, "MakeDisk creates disks");
     auto disk = std::make_unique<T>(std::forward<A>(args)...);
     disk->init();
+    if (disk->Identity.Model.empty())
+        disk->Identity.Model = disk->Description;
     return disk;
 }
 

@@ -191,6 +191,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("PROPERTY_ERASEABLE", "Eraseable: ");
     program("PROPERTY_READSPEED", "Read speed: ");
     program("PROPERTY_WRITESPEED", "Write Speed: ");
+    program("PROPERTY_MODEL", "Model: ");
+    program("PROPERTY_SERIALNUMBER", "Serial Number: ");
 
     // Error texts of the wipe run: the key itself until a language file words them.
     for (const char* key :

@@ -1,6 +1,7 @@
 #include "optical/univ_cddvd.h"
 
 #include "disk/device_access.h"
+#include "disk/identity.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
 
@@ -26,6 +27,10 @@ void TUnivCDDVD::init() {
     OwnerDisk = nullptr;
     StartingOffset = 0;
     PartitionNumber = 0;
+    // The drive's own answer to INQUIRY names it; the bus it is on is not told there.
+    Identity = {};
+    Identity.Model = ModelName(Device->Inquiry.Vendor, Device->Inquiry.Product);
+    Identity.Firmware = Device->Inquiry.Revision;
 }
 
 int TUnivCDDVD::getPropertiesCount() {

@@ -20,7 +20,8 @@ public:
     // Blanks the disc; every failure is put to the owner first (kinds 4, 5, 6: Abort or
     // Retry), and only a refused retry raises.
     void Wipe() override;
-    // Name from the drive letter, Description from the shell (else the device's name).
+    // Name from the drive letter, Description from the shell (else the device's name), the
+    // identity from the drive's INQUIRY answer.
     void init() override;
 
     // Between the polls of the blank: the owner's Update (which raises a pending abort).

@@ -21,6 +21,24 @@
 #include <shellapi.h>
 #include <setupapi.h>
 // clang-format on
+
+// Storage bus types newer than the Windows version this build targets: the headers leave
+// them out, the values are the system's (a newer Windows answers them all the same).
+#if _WIN32_WINNT < 0x0600
+inline constexpr STORAGE_BUS_TYPE BusTypeiScsi = static_cast<STORAGE_BUS_TYPE>(0x9);
+inline constexpr STORAGE_BUS_TYPE BusTypeSas = static_cast<STORAGE_BUS_TYPE>(0xA);
+inline constexpr STORAGE_BUS_TYPE BusTypeSata = static_cast<STORAGE_BUS_TYPE>(0xB);
+inline constexpr STORAGE_BUS_TYPE BusTypeSd = static_cast<STORAGE_BUS_TYPE>(0xC);
+inline constexpr STORAGE_BUS_TYPE BusTypeMmc = static_cast<STORAGE_BUS_TYPE>(0xD);
+#endif
+#if _WIN32_WINNT < 0x0601
+inline constexpr STORAGE_BUS_TYPE BusTypeVirtual = static_cast<STORAGE_BUS_TYPE>(0xE);
+inline constexpr STORAGE_BUS_TYPE BusTypeFileBackedVirtual = static_cast<STORAGE_BUS_TYPE>(0xF);
+inline constexpr STORAGE_BUS_TYPE BusTypeSpaces = static_cast<STORAGE_BUS_TYPE>(0x10);
+inline constexpr STORAGE_BUS_TYPE BusTypeNvme = static_cast<STORAGE_BUS_TYPE>(0x11);
+inline constexpr STORAGE_BUS_TYPE BusTypeSCM = static_cast<STORAGE_BUS_TYPE>(0x12);
+inline constexpr STORAGE_BUS_TYPE BusTypeUfs = static_cast<STORAGE_BUS_TYPE>(0x13);
+#endif
 #else
 
 using BYTE = std::uint8_t;
@@ -301,6 +319,72 @@ struct STORAGE_DEVICE_NUMBER {
 
 #define FILE_DEVICE_DISK 0x00000007
 
+// ---- The storage property query: who made a device, its serial number, its bus, whether
+// it seeks. The descriptor's texts follow its fixed part, each found by its offset from the
+// descriptor's start (0: the device has none).
+#define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400UL
+
+enum STORAGE_PROPERTY_ID { StorageDeviceProperty = 0, StorageDeviceSeekPenaltyProperty = 7 };
+enum STORAGE_QUERY_TYPE { PropertyStandardQuery = 0, PropertyExistsQuery = 1 };
+
+struct STORAGE_PROPERTY_QUERY {
+    STORAGE_PROPERTY_ID PropertyId;
+    STORAGE_QUERY_TYPE QueryType;
+    BYTE AdditionalParameters[1];
+};
+
+struct STORAGE_DESCRIPTOR_HEADER {
+    DWORD Version;
+    DWORD Size;
+};
+
+enum STORAGE_BUS_TYPE {
+    BusTypeUnknown = 0x00,
+    BusTypeScsi = 0x1,
+    BusTypeAtapi = 0x2,
+    BusTypeAta = 0x3,
+    BusType1394 = 0x4,
+    BusTypeSsa = 0x5,
+    BusTypeFibre = 0x6,
+    BusTypeUsb = 0x7,
+    BusTypeRAID = 0x8,
+    BusTypeiScsi = 0x9,
+    BusTypeSas = 0xA,
+    BusTypeSata = 0xB,
+    BusTypeSd = 0xC,
+    BusTypeMmc = 0xD,
+    BusTypeVirtual = 0xE,
+    BusTypeFileBackedVirtual = 0xF,
+    BusTypeSpaces = 0x10,
+    BusTypeNvme = 0x11,
+    BusTypeSCM = 0x12,
+    BusTypeUfs = 0x13,
+    BusTypeMax,
+    BusTypeMaxReserved = 0x7F
+};
+
+struct STORAGE_DEVICE_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    BYTE DeviceType;
+    BYTE DeviceTypeModifier;
+    BOOLEAN RemovableMedia;
+    BOOLEAN CommandQueueing;
+    DWORD VendorIdOffset;
+    DWORD ProductIdOffset;
+    DWORD ProductRevisionOffset;
+    DWORD SerialNumberOffset;
+    STORAGE_BUS_TYPE BusType;
+    DWORD RawPropertiesLength;
+    BYTE RawDeviceProperties[1];
+};
+
+struct DEVICE_SEEK_PENALTY_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    BOOLEAN IncursSeekPenalty;
+};
+
 // ---- Shell.
 #define SHGFI_ICON 0x000000100
 #define SHGFI_DISPLAYNAME 0x000000200
@@ -436,6 +520,28 @@ static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000);
 static_assert(IOCTL_DISK_GET_PARTITION_INFO == 0x74004);
 static_assert(IOCTL_DISK_GET_MEDIA_TYPES == 0x70C00);
 static_assert(IOCTL_STORAGE_GET_DEVICE_NUMBER == 0x2D1080);
+static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x2D1400);
+static_assert(StorageDeviceProperty == 0 && StorageDeviceSeekPenaltyProperty == 7 &&
+              PropertyStandardQuery == 0 && PropertyExistsQuery == 1);
+static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12 && sizeof(STORAGE_DESCRIPTOR_HEADER) == 8);
+static_assert(sizeof(STORAGE_DEVICE_DESCRIPTOR) == 40 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia) == 10 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset) == 12 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset) == 16 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductRevisionOffset) == 20 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, SerialNumberOffset) == 24 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) == 28 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, RawPropertiesLength) == 32 &&
+              offsetof(STORAGE_DEVICE_DESCRIPTOR, RawDeviceProperties) == 36);
+static_assert(sizeof(DEVICE_SEEK_PENALTY_DESCRIPTOR) == 12 &&
+              offsetof(DEVICE_SEEK_PENALTY_DESCRIPTOR, IncursSeekPenalty) == 8);
+static_assert(sizeof(STORAGE_BUS_TYPE) == 4);
+static_assert(BusTypeUnknown == 0 && BusTypeScsi == 1 && BusTypeAtapi == 2 && BusTypeAta == 3 &&
+              BusType1394 == 4 && BusTypeSsa == 5 && BusTypeFibre == 6 && BusTypeUsb == 7 &&
+              BusTypeRAID == 8 && BusTypeiScsi == 9 && BusTypeSas == 0xA && BusTypeSata == 0xB &&
+              BusTypeSd == 0xC && BusTypeMmc == 0xD && BusTypeVirtual == 0xE &&
+              BusTypeFileBackedVirtual == 0xF && BusTypeSpaces == 0x10 && BusTypeNvme == 0x11 &&
+              BusTypeSCM == 0x12 && BusTypeUfs == 0x13);
 static_assert(FSCTL_LOCK_VOLUME == 0x90018);
 static_assert(FSCTL_UNLOCK_VOLUME == 0x9001C);
 static_assert(FSCTL_DISMOUNT_VOLUME == 0x90020);

@@ -30,6 +30,7 @@ TInquiryData DecodeInquiry(const std::uint8_t* a) {
     d.Flags = a[7];
     d.Vendor = CopyInquiryText(a + 8, 8);
     d.Product = CopyInquiryText(a + 16, 16);
+    d.Revision = CopyInquiryText(a + 32, 4);
     return d;
 }
 

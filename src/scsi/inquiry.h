@@ -25,8 +25,9 @@ struct TInquiryData {
     std::uint8_t Flags = 0;
     std::string Vendor;
     std::string Product;
+    std::string Revision; // the product revision level: the firmware
 };
-// answer holds at least the 32 bytes up to the product identification.
+// answer holds at least the 36 bytes up to the product revision level.
 TInquiryData DecodeInquiry(const std::uint8_t* answer);
 
 } // namespace purgelet

@@ -113,10 +113,10 @@ TEST_F(WizardPagesTest, TickingARowSelectsItAndTheCountDecidesNext) {
     std::vector<std::string> details;
     for (int i = 0; i < main.JvXPBarDetails.Count(); ++i)
         details.push_back(main.JvXPBarDetails.Items(i).Caption);
-    EXPECT_EQ(details,
-              (std::vector<std::string>{"Name: SYSTEM (C:)", "Size:   1.00 MB", "Owner: SIM DISK 0",
-                                        "File System: NTFS", "Free Space:   4.00 KB",
-                                        "Used Space: 1020.00 KB", "Total Space:   1.00 MB"}));
+    EXPECT_EQ(details, (std::vector<std::string>{
+                           "Name: SYSTEM (C:)", "Model: SIM DISK 0", "Size:   1.00 MB",
+                           "Owner: SIM DISK 0", "File System: NTFS", "Free Space:   4.00 KB",
+                           "Used Space: 1020.00 KB", "Total Space:   1.00 MB"}));
     EXPECT_TRUE(main.JvXPBarFunctions.Items(1).Visible); // View Disk
 
     // Unticking the only ticked row while another row is selected disables Next.
@@ -234,6 +234,38 @@ TEST_F(WizardPagesTest, TheOptionsPageEditsTheOptionsLive) {
     Run();
     EXPECT_EQ(Main().SDlgLogFile.Filter, *FindControlText("SDlgLogFile", "Filter"));
     EXPECT_EQ(Options->LogFileName, "chosen.txt");
+}
+
+// The details name the device under the drive: its model and serial number from the disk
+// it lies on, or the drive's own name where the device tells none (and then no serial).
+TEST_F(WizardPagesTest, TheDetailsNameTheModelAndTheSerialNumberOfTheDevice) {
+    auto machine = ProgramMachine();
+    machine["physicalDisks"][0]["model"] = "ST3500418AS";
+    machine["physicalDisks"][0]["serial"] = "9VM5ABCD";
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next);
+    Run();
+    auto details = [this](const std::string& drive) {
+        EXPECT_TRUE(Main().lwDisksList.UserSelect(RowOf(drive)));
+        std::vector<std::string> lines;
+        for (int i = 0; i < Main().JvXPBarDetails.Count(); ++i)
+            lines.push_back(Main().JvXPBarDetails.Items(i).Caption);
+        return lines;
+    };
+    const auto d = details("D");
+    ASSERT_GE(d.size(), 4u);
+    EXPECT_EQ(d[0], "Name: DATA (D:)");
+    EXPECT_EQ(d[1], "Model: ST3500418AS");
+    EXPECT_EQ(d[2], "Serial Number: 9VM5ABCD");
+    EXPECT_EQ(d[3].rfind("Size: ", 0), 0u);
+    const auto r = details("R"); // an image of its own: no device to ask
+    ASSERT_GE(r.size(), 3u);
+    EXPECT_EQ(r[1], "Model: STICK (R:)");
+    EXPECT_EQ(r[2].rfind("Size: ", 0), 0u);
+    EXPECT_EQ(std::count_if(r.begin(), r.end(),
+                            [](const std::string& line) { return line.rfind("Serial", 0) == 0; }),
+              0);
 }
 
 } // namespace

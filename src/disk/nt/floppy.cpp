@@ -1,5 +1,6 @@
 #include "disk/nt/floppy.h"
 
+#include "disk/identity.h"
 #include "disk/nt/format.h"
 #include "platform/system.h"
 
@@ -157,6 +158,8 @@ void TNTFloppy::init() {
     MaxBlockSize = BlockSize;
     PartitionNumber = 0;
     DeviceNumber = -1; // a floppy never has an owner disk
+    // A USB floppy drive tells who it is; the others answer nothing.
+    Identity = QueryDeviceIdentity(handle);
     device.Reset();
 
     Description = "Floppy (" + Name + ":)";

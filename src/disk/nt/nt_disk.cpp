@@ -1,5 +1,6 @@
 #include "disk/nt/nt_disk.h"
 
+#include "disk/identity.h"
 #include "platform/system.h"
 
 #include <cctype>
@@ -198,6 +199,7 @@ void TNTLogicalDisk::init() {
         PartitionNumber = -1;
         DeviceNumber = -1;
     }
+    Identity = QueryDeviceIdentity(handle); // a volume answers for the disk it lies on
     device.Reset(); // the volume is not held open while the shell is asked about it
 
     DriveType = DriveTypeOf(Name, "TNTLogicalDisk.init");
@@ -372,6 +374,7 @@ void TNTPhysicalDisk::init() {
             LastErrorText());
     PartitionNumber = 0;
     DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
+    Identity = QueryDeviceIdentity(handle);
 }
 
 void TNTPhysicalDisk::Open(bool readOnly) {

@@ -63,6 +63,8 @@ public:
 
     std::string StateFile() const;
     std::string MapFile() const;
+    // Where the block devices are described (fixed at construction).
+    const std::string& Sysfs() const { return options_.sysfs; }
 
 private:
     DriveMapOptions options_;

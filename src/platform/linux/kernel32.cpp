@@ -386,6 +386,8 @@ BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD 
             *returned = count;
         return lastError == ERROR_SUCCESS ? TRUE : FALSE;
     }
+    if (code == IOCTL_STORAGE_QUERY_PROPERTY)
+        return StorageQuery(*file, in, inSize, out, outSize, returned);
     return DriveControl(*file, code, out, outSize, returned);
 }
 

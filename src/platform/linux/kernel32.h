@@ -105,6 +105,9 @@ private:
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
+    // IOCTL_STORAGE_QUERY_PROPERTY: the whole disk under a block device, from udev and sysfs.
+    BOOL StorageQuery(const File& file, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                      LPDWORD returned);
     BOOL LockImage(File& file);
     BOOL Dismount(File& file);
     // A copy of the drive of a root, taken under the lock: a detection on another thread may

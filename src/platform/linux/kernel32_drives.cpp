@@ -4,6 +4,7 @@
 #include "platform/linux/errors.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/running_system.h"
+#include "platform/linux/storage_identity.h"
 #include "platform/linux/sysfs.h"
 #include "platform/linux/volume.h"
 
@@ -278,6 +279,23 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     default:
         return fail(ERROR_INVALID_FUNCTION);
     }
+}
+
+// Image files and what is no block device have no hardware to tell of.
+BOOL LinuxKernel32::StorageQuery(const File& file, LPVOID in, DWORD inSize, LPVOID out,
+                                 DWORD outSize, LPDWORD returned) {
+    const std::optional<StorageDeviceFacts> facts =
+        file.device != 0 ? ReadStorageFacts(drives_->Sysfs(), file.device) : std::nullopt;
+    if (!facts) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    DWORD count = 0;
+    const DWORD error = AnswerStorageQuery(*facts, in, inSize, out, outSize, &count);
+    if (returned != nullptr)
+        *returned = count;
+    SetLastError(error);
+    return error == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
 // An image file is in use while a loop device over it (or a partition on one) is mounted or

@@ -5,6 +5,7 @@
 #include "platform/linux/registry.h"
 #include "platform/linux/setupapi.h"
 #include "platform/linux/shell32.h"
+#include "platform/linux/sysinfo.h"
 
 namespace platform {
 
@@ -19,6 +20,7 @@ std::unique_ptr<System> CreateLinuxSystem(std::shared_ptr<DriveMap> drives) {
     system->kernel32 = std::move(kernel32);
     system->registry = std::make_unique<LinuxRegistry>();
     system->crypto = CreateNativeCrypto();
+    system->sysinfo = CreateLinuxSystemInfo();
     return system;
 }
 

@@ -618,6 +618,9 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
     case FSCTL_DISMOUNT_VOLUME:
         ok = VolumeControl(*h, device, code);
         break;
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        ok = StorageQuery(*h, in, inSize, out, outSize, &size);
+        break;
     case IOCTL_SCSI_PASS_THROUGH:
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
     case IOCTL_STORAGE_MEDIA_REMOVAL:

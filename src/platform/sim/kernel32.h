@@ -138,6 +138,9 @@ private:
     // (optical_io.cpp).
     BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                         DWORD outSize, DWORD* size);
+    // IOCTL_STORAGE_QUERY_PROPERTY on a disk or partition (identity.cpp).
+    BOOL StorageQuery(const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                      DWORD* size);
     DeviceFaults& FaultsOf(const DeviceHandle& h);
     bool ExtentOf(const DeviceHandle& h, Extent* extent);
     // The extent of drive letter i, asked on the machine's behalf: the last error stays.

@@ -1,6 +1,7 @@
 #include "platform/sim/machine.h"
 
 #include "platform/sim/fat_volume.h"
+#include "platform/sim/identity.h"
 #include "platform/sim/kernel32.h"
 #include "platform/sim/machine_file.h"
 #include "platform/system.h"
@@ -219,6 +220,7 @@ DeviceFaults ParseFaults(const json& object, const std::string& where) {
     f.driveMap = one("driveMap", ERROR_INVALID_FUNCTION);
     f.accessFlag = one("accessFlag", ERROR_INVALID_FUNCTION);
     f.setAccessFlag = one("setAccessFlag", ERROR_INVALID_FUNCTION);
+    f.storageQuery = one("storageQuery", ERROR_INVALID_FUNCTION);
     f.readBlocks =
         ParseBlockFaults(object.value("readBlocks", json()), ERROR_CRC, where + ".readBlocks");
     f.writeBlocks = ParseBlockFaults(object.value("writeBlocks", json()), ERROR_WRITE_FAULT,
@@ -485,6 +487,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         Bad("registryFile", "must name a file");
     if (file.contains("desktopFolder") && !file["desktopFolder"].is_null())
         m->desktopFolder = MadeFolder(file, "desktopFolder", baseDir);
+    ParseComputer(*m, file);
 
     const json disks = file.value("physicalDisks", json::array());
     if (!disks.is_array())
@@ -532,6 +535,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         disk.image = m->ImageFor(image, disk.size);
         disk.bytesPerSecond = GetPace(d, at);
         disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
+        disk.identity = ParseDiskIdentity(d, disk, at);
         m->disks.push_back(std::move(disk));
     }
 

@@ -6,7 +6,9 @@
 // change a floppy between calls.
 #pragma once
 
+#include "platform/identity.h"
 #include "platform/sim/optical_drive.h"
+#include "platform/storage_query.h"
 #include "platform/winapi.h"
 
 #include <cstdint>
@@ -49,6 +51,8 @@ struct DeviceFaults {
     // Windows 9x: the drive map and the media access flag (query and change) of "\\.\vwin32";
     // its device parameters fail with geometry, its volume lock with lock and unlock.
     Fault driveMap, accessFlag, setAccessFlag;
+    // IOCTL_STORAGE_QUERY_PROPERTY: the device does not tell who it is.
+    Fault storageQuery;
     std::vector<BlockFault> readBlocks, writeBlocks;
 };
 
@@ -106,6 +110,9 @@ struct PhysicalDisk {
     // Instance id and hardware id as SetupAPI reports them.
     std::string instanceId;
     std::string hardwareId;
+    // What the storage property query answers for the disk and its partitions ("model",
+    // else the friendly name, "serial", "firmware", "bus", "rotational").
+    StorageDeviceFacts identity;
 };
 
 enum class DriveKind { Fixed, Removable, Floppy, CdRom, RamDisk, Network, NoRootDir };
@@ -224,6 +231,10 @@ public:
     std::filesystem::path registryFile;
     // The desktop folder the shell's "Shell Folders" key names; empty: none.
     std::filesystem::path desktopFolder;
+    // The computer itself ("computer"), as SystemInfo tells it; an empty operating system is
+    // named from the platform and build that GetVersionExA reports.
+    ComputerIdentity computer;
+    bool letterPaper = false;
 
     // What the system recorded.
     std::vector<Call> calls;

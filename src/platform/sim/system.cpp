@@ -1,5 +1,6 @@
 #include "platform/sim/aspi32.h"
 #include "platform/sim/fmifs.h"
+#include "platform/sim/identity.h"
 #include "platform/sim/kernel32.h"
 #include "platform/sim/registry.h"
 #include "platform/sim/setupapi.h"
@@ -33,7 +34,7 @@ std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
     system->setupapi = std::make_unique<SimSetupApi>(k, SetupDevicesOf(*machine));
     // The digest is the host's: a simulated PC seals its records as the real one would.
     system->crypto = std::move(host->crypto);
-    system->sysinfo = std::move(host->sysinfo);
+    system->sysinfo = CreateSimSystemInfo(machine, k);
     if (machine->aspi.installed)
         system->aspi32 = std::make_unique<SimAspi32>(k, machine);
     // Windows 9x has no file-system utility library.

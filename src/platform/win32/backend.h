@@ -15,5 +15,7 @@ std::unique_ptr<Registry> CreateWin32Registry();
 std::unique_ptr<SetupApi> CreateWin32SetupApi();
 // Null when wnaspi32.dll cannot be loaded or lacks one of its two entries.
 std::unique_ptr<Aspi32> CreateWin32Aspi32();
+// The computer's identity from SMBIOS, the computer name and the version.
+std::unique_ptr<SystemInfo> CreateWin32SystemInfo();
 
 } // namespace platform

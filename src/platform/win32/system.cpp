@@ -11,6 +11,7 @@ std::unique_ptr<System> CreateNativeSystem() {
     system->fmifs = CreateWin32Fmifs();
     system->aspi32 = CreateWin32Aspi32();
     system->crypto = CreateNativeCrypto();
+    system->sysinfo = CreateWin32SystemInfo();
     return system;
 }
 

@@ -113,6 +113,27 @@ TEST_F(LinuxDrives, DetectionShowsLettersOwnersSizesLabelsAndFileSystems) {
     EXPECT_EQ(DosDevice("E:"), "");
 }
 
+// The loop device tells the program it is one, and over which file; its partitions are the
+// same device at their own number and offset.
+TEST_F(LinuxDrives, TheLoopDeviceAndItsPartitionsNameTheirFileAndTheirPlace) {
+    TDiskManager manager;
+    manager.Detect();
+    ASSERT_EQ(manager.PhysicalDisks.Count(), 1);
+    const TDisk& whole = *manager.PhysicalDisks.Items(0);
+    const std::string model = "Loop device (" + disk->image().string() + ")";
+    EXPECT_EQ(whole.Identity.Model, model);
+    EXPECT_EQ(whole.Identity.Bus, "loop");
+    EXPECT_EQ(whole.Identity.Serial, "");
+    for (int i = 0; i < 2; ++i) {
+        const TDisk& partition = *manager.LogicalDisks.Items(i);
+        SCOPED_TRACE(partition.Name);
+        EXPECT_EQ(partition.Identity.Model, model);
+        EXPECT_EQ(partition.Identity.Bus, "loop");
+        EXPECT_EQ(partition.PartitionNumber, i + 1);
+        EXPECT_EQ(partition.StartingOffset, (i == 0 ? 1 : 25) * kMiB);
+    }
+}
+
 TEST_F(LinuxDrives, TheLockIsRefusedWhileMountedAndTheForcedDismountUnmounts) {
     // The ext4 partition: every kernel that runs these tests mounts it.
     ASSERT_TRUE(disk->Mount(2, folder / "mnt"));
