@@ -150,7 +150,14 @@ void TRunRecorder::DriveStarting(TDisk& disk) {
     record::TDrive drive;
     drive.Name = disk.Name;
     drive.Description = disk.Description;
-    drive.Identity.Model = disk.Description;
+    drive.Identity = disk.Identity;
+    if (drive.Identity.Model.empty())
+        drive.Identity.Model = disk.Description;
+    // A partition is its disk plus its place on it; a floppy or a whole disk has none.
+    if (dynamic_cast<TLogicalDisk*>(&disk) != nullptr && disk.PartitionNumber > 0) {
+        drive.PartitionNumber = disk.PartitionNumber;
+        drive.PartitionOffset = disk.StartingOffset;
+    }
     drive.Size = disk.Size;
     drive.BlockSize = disk.BlockSize;
     drive.BlockCount = disk.BlockCount;

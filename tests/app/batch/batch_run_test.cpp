@@ -141,6 +141,10 @@ TEST_F(BatchRunTest, TheRecordAndTheCertificateAreWrittenBesideTheReportAndTold)
     json machine = Machine();
     machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("RecordFile");
     machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("Certificate");
+    machine["physicalDisks"][0]["model"] = "ST380011A";
+    machine["physicalDisks"][0]["serial"] = "3JV1ABCD";
+    machine["physicalDisks"][0]["bus"] = "ATA";
+    machine["computer"] = {{"vendor", "Example"}, {"serial", "PC-4711"}, {"hostName", "BENCH-7"}};
     Boot(machine);
     const Outcome run = Batch({"--batch", "/M0", "/R" + ReportPath(), "d:", "R"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -155,7 +159,20 @@ TEST_F(BatchRunTest, TheRecordAndTheCertificateAreWrittenBesideTheReportAndTold)
     EXPECT_EQ(file[0]["run"]["outcome"], "completed");
     EXPECT_TRUE(file[0]["run"]["unattended"].get<bool>());
     ASSERT_EQ(file[0]["drives"].size(), 2u);
-    EXPECT_EQ(file[0]["drives"][0]["name"], "D");
+    EXPECT_EQ(file[0]["computer"]["serial"], "PC-4711");
+    EXPECT_EQ(file[0]["computer"]["hostName"], "BENCH-7");
+    const json& d = file[0]["drives"][0];
+    EXPECT_EQ(d["name"], "D");
+    EXPECT_EQ(d["identity"]["model"], "ST380011A");
+    EXPECT_EQ(d["identity"]["serial"], "3JV1ABCD");
+    EXPECT_EQ(d["identity"]["bus"], "ATA");
+    EXPECT_EQ(d["partitionNumber"], 2);
+    EXPECT_EQ(d["partitionOffset"], 2097152);
+    EXPECT_EQ(d["blockCount"], 2048);
+    EXPECT_EQ(d["outcome"], "completed");
+    // The stick tells no identity of its own: its name in the list stands for its model.
+    EXPECT_EQ(file[0]["drives"][1]["identity"]["model"], "STICK (R:)");
+    EXPECT_TRUE(file[0]["drives"][1]["partitionNumber"].is_null());
     EXPECT_EQ(file[0]["drives"][1]["outcome"], "completed");
     EXPECT_EQ(record::VerifyRecordFiles({ReportPath() + ".json"}).Broken, 0);
 }
