@@ -22,6 +22,20 @@ template <class E> bool Is(const XException& error) {
 
 } // namespace
 
+TRunOutcome ReportOutcome(TWipeOutcome outcome) {
+    switch (outcome) {
+    case TWipeOutcome::woCompleted:
+        return TRunOutcome::Completed;
+    case TWipeOutcome::woAborted:
+        return TRunOutcome::Aborted;
+    case TWipeOutcome::woFailed:
+        return TRunOutcome::Failed;
+    case TWipeOutcome::woNone:
+        break;
+    }
+    return TRunOutcome::NotTold;
+}
+
 TWipeJob::TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings)
     : manager_(manager), disks_(std::move(disks)), settings_(std::move(settings)) {
     Randomize(generators_);

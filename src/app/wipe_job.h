@@ -66,6 +66,9 @@ public:
     virtual void Tell(const std::string& text, TMsgDlgType type) = 0;
 };
 
+// How the report's last line states a run that ended so.
+TRunOutcome ReportOutcome(TWipeOutcome outcome);
+
 class TWipeJob {
 public:
     TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings);

@@ -38,19 +38,6 @@ int RoundHalfEven(double value) {
     return static_cast<int>(std::nearbyint(value)); // the default rounding: halves to even
 }
 
-TRunOutcome ReportOutcome(TWipeOutcome outcome) {
-    switch (outcome) {
-    case TWipeOutcome::woCompleted:
-        return TRunOutcome::Completed;
-    case TWipeOutcome::woAborted:
-        return TRunOutcome::Aborted;
-    case TWipeOutcome::woFailed:
-        return TRunOutcome::Failed;
-    default:
-        return TRunOutcome::NotTold;
-    }
-}
-
 // "Wiping %s" with the description put in by our own code: a language file's other %
 // sequences stay as they are.
 std::string WithText(const std::string& format, const std::string& text) {

@@ -38,19 +38,6 @@ int ExitStatusOf(TWipeOutcome outcome) {
     }
 }
 
-TRunOutcome ReportOutcomeOf(TWipeOutcome outcome) {
-    switch (outcome) {
-    case TWipeOutcome::woCompleted:
-        return TRunOutcome::Completed;
-    case TWipeOutcome::woAborted:
-        return TRunOutcome::Aborted;
-    case TWipeOutcome::woFailed:
-        return TRunOutcome::Failed;
-    default:
-        return TRunOutcome::NotTold;
-    }
-}
-
 // The letter of a path's drive ("C:\WINDOWS" gives C), none for a path without one.
 std::optional<char> LetterOf(const std::string& path) {
     if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
@@ -280,7 +267,7 @@ private:
             outcome = TWipeOutcome::woFailed;
         // The report is closed with the outcome before the run's end is told.
         if (CurrentReport)
-            CurrentReport->SetOutcome(ReportOutcomeOf(outcome));
+            CurrentReport->SetOutcome(ReportOutcome(outcome));
         CurrentReport.reset();
         manager.ReportDisk = nullptr;
         stops_.RunEnded();
