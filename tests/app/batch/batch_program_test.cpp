@@ -210,7 +210,12 @@ TEST_F(BatchProgram, ProgressIsToldAndSigtermAbortsTheRun) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "stop requested (stop): the run is aborted"),
               lines.end())
         << run.out;
-    EXPECT_EQ(lines.back(), "run ended: aborted, exit status 2; report: " + report.string());
+    // The record (on by default) and its certificate end "aborted" beside the report.
+    EXPECT_EQ(lines.back(), "run ended: aborted, exit status 2; report: " + report.string() +
+                                "; record: " + report.string() +
+                                ".json; certificate: " + report.string() + ".pdf");
+    EXPECT_NE(ReadAll(report.string() + ".json").find("\"outcome\": \"aborted\""),
+              std::string::npos);
     const std::string text = ReadAll(report);
     EXPECT_NE(text.find("WIPE ABORTED at"), std::string::npos) << text;
     EXPECT_TRUE(AllBytes(folder_ / "d.img", '\xAA')); // never reached
