@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace platform {
@@ -92,10 +93,12 @@ DWORD AnswerStorageQuery(const StorageDeviceFacts& facts, LPCVOID in, DWORD inSi
     *returned = 0;
     if (in == nullptr || inSize < offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters))
         return ERROR_INVALID_PARAMETER;
-    STORAGE_PROPERTY_QUERY query{};
-    std::memcpy(&query, in, offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters));
-    const auto property = static_cast<DWORD>(query.PropertyId);
-    const auto type = static_cast<DWORD>(query.QueryType);
+    // Read as the integers they are: a caller may put any value there, and an enum loaded
+    // from bytes outside its values is undefined.
+    DWORD property = 0, type = 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(in);
+    std::memcpy(&property, bytes + offsetof(STORAGE_PROPERTY_QUERY, PropertyId), sizeof property);
+    std::memcpy(&type, bytes + offsetof(STORAGE_PROPERTY_QUERY, QueryType), sizeof type);
     if (type != PropertyStandardQuery && type != PropertyExistsQuery)
         return ERROR_INVALID_PARAMETER;
     if (property == StorageDeviceProperty) {
