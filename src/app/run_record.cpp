@@ -5,62 +5,26 @@
 #include "build_info.h"
 #include "disk/disk.h"
 #include "lang/catalogue.h"
-#include "lang/language.h"
 #include "methods/method.h"
 #include "platform/system.h"
 #include "record/certificate.h"
 #include "record/record_file.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace purgelet {
 
 namespace {
 
-const char* OutcomeWord(TWipeOutcome outcome) {
-    switch (outcome) {
-    case TWipeOutcome::woCompleted:
-        return "completed";
-    case TWipeOutcome::woAborted:
-        return "aborted";
-    case TWipeOutcome::woFailed:
-        return "failed";
-    case TWipeOutcome::woNone:
-        break;
-    }
-    return "not started";
-}
-
 std::string YesNo(bool value) {
     return value ? "yes" : "no";
-}
-
-std::string HexPattern(const steptype& step) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < step.PatternLength && i < step.Pattern.size(); ++i) {
-        text += kDigits[step.Pattern[i] >> 4];
-        text += kDigits[step.Pattern[i] & 0x0f];
-    }
-    return text;
 }
 
 // Whether slot is the read-back of the pass before it: a check repeats the checked step.
 bool IsVerifySlot(const method& m, std::size_t slot) {
     return slot >= 2 && slot < m.Steps.size() && m.Steps[slot] == m.Steps[slot - 1] &&
            m.Steps[slot] != nullptr && m.Steps[slot]->Check;
-}
-
-std::string Formatted(const char* key, const char* fallback, const std::string& a,
-                      const std::string& b) {
-    std::string text = GetLngText("Purgelet", key, fallback);
-    for (const std::string* value : {&a, &b}) {
-        auto at = text.find("%s");
-        if (at == std::string::npos)
-            break;
-        text.replace(at, 2, *value);
-    }
-    return text;
 }
 
 } // namespace
@@ -83,7 +47,11 @@ std::vector<record::TPass> RecordPasses(const method& m) {
         else {
             pass.Kind = "pattern";
             // The internal zero method writes zeros without a stored pattern.
-            pass.Pattern = step->PatternLength == 0 && m.IsZeroMethod ? "00" : HexPattern(*step);
+            pass.Pattern = step->PatternLength == 0 && m.IsZeroMethod
+                               ? "00"
+                               : platform::HexText(step->Pattern.data(),
+                                                   std::min<std::size_t>(step->PatternLength,
+                                                                         step->Pattern.size()));
         }
         passes.push_back(pass);
     }
@@ -167,44 +135,36 @@ void TRunRecorder::DriveStarting(TDisk& disk) {
         drive.Verification = VerificationKind(*settings_.Method);
     } else {
         // A disc is blanked by its drive: no passes of ours, nothing read back.
-        drive.Method = GetLngText("Purgelet", "RECORDBLANKBYDRIVE", "Blanked by the drive");
+        drive.Method = CatalogueText("RECORDBLANKBYDRIVE");
     }
     drive.Start = record::IsoTimeNow();
     drive.Outcome = OutcomeWord(TWipeOutcome::woNone);
     record_.Drives.push_back(std::move(drive));
     driveStartTicks_ = platform::k32().GetTickCount();
-    passedOver_ = 0;
 }
 
 void TRunRecorder::Question(const std::string& text, std::optional<std::int64_t> block,
-                            const std::string& answer, bool passedOver) {
+                            const std::string& answer) {
     if (record_.Drives.empty())
         return;
-    passedOver_ += passedOver ? 1 : 0;
     record_.Drives.back().Errors.push_back({block, text, answer, record::IsoTimeNow()});
 }
 
-void TRunRecorder::DriveEnded(TDisk& disk, TWipeOutcome outcome, const std::string& text) {
+void TRunRecorder::DriveEnded(TDisk& disk, const TDriveResult& result) {
     if (record_.Drives.empty())
         return;
     record::TDrive& drive = record_.Drives.back();
     drive.End = record::IsoTimeNow();
     const std::uint32_t elapsed = platform::k32().GetTickCount() - driveStartTicks_;
     drive.DurationSeconds = elapsed / 1000.0;
-    const bool completed = outcome == TWipeOutcome::woCompleted; // the wipe ran to its end
-    // A block that could not be written and was given up may still hold old data: the wipe
-    // ran to its end, but the drive is not proven erased.
-    if (outcome == TWipeOutcome::woCompleted && passedOver_ > 0) {
-        outcome = TWipeOutcome::woFailed;
-        drive.OutcomeText =
-            Formatted("RECORDBLOCKSPASSEDOVER",
-                      "%s block(s) could not be written and were passed over: old data may remain",
-                      std::to_string(passedOver_), "");
-    } else {
-        drive.OutcomeText = text;
-    }
-    anyFailed_ = anyFailed_ || outcome == TWipeOutcome::woFailed;
-    drive.Outcome = OutcomeWord(outcome);
+    const bool completed = result.Outcome == TWipeOutcome::woCompleted; // ran to its end
+    // A block given up unwritten may still hold old data: the drive is not proven erased.
+    const TWipeOutcome erasure = ErasureOutcome(result);
+    drive.Outcome = OutcomeWord(erasure);
+    drive.OutcomeText = erasure == result.Outcome
+                            ? result.Error
+                            : FillIn(CatalogueText("RECORDBLOCKSPASSEDOVER"),
+                                     {std::to_string(result.BlocksPassedOver)});
     // Only a wipe that ran to its end is known to have read back every block and to have
     // moved every pass's bytes; a broken-off one claims nothing it cannot show.
     if (completed && settings_.Method != nullptr && disk.TakesMethod()) {
@@ -221,8 +181,6 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
                                               const std::string& media) {
     std::vector<std::string> problems;
     record_.Run.End = record::IsoTimeNow();
-    if (outcome == TWipeOutcome::woCompleted && anyFailed_)
-        outcome = TWipeOutcome::woFailed;
     record_.Run.Outcome = OutcomeWord(outcome);
     record_.Operator = {person, media};
     const std::string path = RecordPathFor(settings_);
@@ -233,9 +191,7 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
     record::Seal(record_);
     std::string writtenTo, why;
     if (!record::WriteRecordFile(path, record_, settings_.AppendLog, writtenTo, why)) {
-        problems.push_back(Formatted("RECORDNOTWRITTEN",
-                                     "The record of this run could not be written to %s: %s", path,
-                                     why));
+        problems.push_back(FillIn(CatalogueText("RECORDNOTWRITTEN"), {path, why}));
         return problems;
     }
     recordFile_ = writtenTo;
@@ -249,9 +205,7 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
                                  why))
         certificateFile_ = pdf;
     else
-        problems.push_back(Formatted("CERTIFICATENOTWRITTEN",
-                                     "The certificate of this run could not be written to %s: %s",
-                                     pdf, why));
+        problems.push_back(FillIn(CatalogueText("CERTIFICATENOTWRITTEN"), {pdf, why}));
     return problems;
 }
 

@@ -14,6 +14,7 @@ namespace purgelet {
 
 class TDisk;
 struct TWipeSettings;
+struct TDriveResult;
 enum class TWipeOutcome : std::uint8_t;
 
 class TRunRecorder {
@@ -25,11 +26,10 @@ public:
     static std::string RecordPathFor(const TWipeSettings& settings);
 
     void DriveStarting(TDisk& disk);
-    // A question put while the drive was being wiped, and its answer; passedOver when it was
-    // a block that could not be written and was given up.
+    // A question put while the drive was being wiped, and its answer.
     void Question(const std::string& text, std::optional<std::int64_t> block,
-                  const std::string& answer, bool passedOver = false);
-    void DriveEnded(TDisk& disk, TWipeOutcome outcome, const std::string& text);
+                  const std::string& answer);
+    void DriveEnded(TDisk& disk, const TDriveResult& result);
 
     // Ends the record with the run's outcome and the DoD report's person and media, seals it,
     // and writes the record and the certificate as the settings say. Returns what could not
@@ -46,8 +46,6 @@ private:
     const TWipeSettings& settings_;
     record::TRecord record_;
     std::uint32_t driveStartTicks_ = 0;
-    int passedOver_ = 0; // blocks of the current drive given up unwritten
-    bool anyFailed_ = false;
     std::string recordFile_;
     std::string certificateFile_;
 };

@@ -36,6 +36,26 @@ TRunOutcome ReportOutcome(TWipeOutcome outcome) {
     return TRunOutcome::NotTold;
 }
 
+TWipeOutcome ErasureOutcome(const TDriveResult& result) {
+    return result.Outcome == TWipeOutcome::woCompleted && result.BlocksPassedOver > 0
+               ? TWipeOutcome::woFailed
+               : result.Outcome;
+}
+
+const char* OutcomeWord(TWipeOutcome outcome) {
+    switch (outcome) {
+    case TWipeOutcome::woCompleted:
+        return "completed";
+    case TWipeOutcome::woAborted:
+        return "aborted";
+    case TWipeOutcome::woFailed:
+        return "failed";
+    case TWipeOutcome::woNone:
+        break;
+    }
+    return "not started";
+}
+
 TWipeJob::TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings)
     : manager_(manager), disks_(std::move(disks)), settings_(std::move(settings)) {
     Randomize(generators_);
@@ -128,9 +148,10 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         std::optional<std::int64_t> block;
         if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
             block = manager_.ReportDisk->CurrentBlock;
+        if (kind == mkWrite && answer == mrIgnore && !results_.empty())
+            ++results_.back().BlocksPassedOver;
         recorder.Question(detail.empty() ? text : text + ": " + detail, block,
-                          TGUIDiskManager::ModalResultText(answer),
-                          kind == mkWrite && answer == mrIgnore);
+                          TGUIDiskManager::ModalResultText(answer));
         if (chained.previous)
             chained.previous(kind, text, detail, answer);
     };
@@ -142,6 +163,11 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
 void TWipeJob::FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome) {
     const std::string person = CurrentReport ? CurrentReport->Responsible() : std::string();
     const std::string media = CurrentReport ? CurrentReport->Media() : std::string();
+    // A drive not proven erased makes the run's record a failure, whatever the run says.
+    for (const TDriveResult& result : results_)
+        if (outcome == TWipeOutcome::woCompleted &&
+            ErasureOutcome(result) == TWipeOutcome::woFailed)
+            outcome = TWipeOutcome::woFailed;
     const std::vector<std::string> problems = recorder.Finish(outcome, person, media);
     record_ = recorder.Record();
     recordFile_ = recorder.RecordFile();
@@ -185,14 +211,14 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             if (outcome != TWipeOutcome::woFailed)
                 outcome = TWipeOutcome::woAborted;
             TellError(view, error);
-            recorder.DriveEnded(*disk, TWipeOutcome::woAborted, results_.back().Error);
+            recorder.DriveEnded(*disk, results_.back());
             return outcome;
         } catch (const XException& error) {
             results_.back().Outcome = TWipeOutcome::woFailed;
             outcome = TWipeOutcome::woFailed;
             TellError(view, error);
         }
-        recorder.DriveEnded(*disk, results_.back().Outcome, results_.back().Error);
+        recorder.DriveEnded(*disk, results_.back());
         view.DriveEnded(*disk);
     }
     return outcome == TWipeOutcome::woNone ? TWipeOutcome::woCompleted : outcome;

@@ -50,7 +50,15 @@ struct TDriveResult {
     TDisk* Disk = nullptr; // not owned
     TWipeOutcome Outcome = TWipeOutcome::woNone;
     std::string Error;
+    // Blocks whose write failed and was given up (answered Ignore): they keep their old data.
+    int BlocksPassedOver = 0;
 };
+
+// Whether the drive is proven erased: its wipe completed and no block was passed over. The
+// wizard and the report keep the job's outcome; the record and the unattended run say this.
+TWipeOutcome ErasureOutcome(const TDriveResult& result);
+// The outcome in the words of the record and of the unattended run's output.
+const char* OutcomeWord(TWipeOutcome outcome);
 
 // What a job tells whoever shows it. Every call comes from the thread that runs the job.
 class TWipeJobView {

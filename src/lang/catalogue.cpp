@@ -459,4 +459,28 @@ const std::string* FindControlText(std::string_view component, std::string_view 
     return nullptr;
 }
 
+std::string FillIn(const std::string& format, const std::vector<std::string>& args) {
+    std::string result;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size()) {
+            char kind = format[i + 1];
+            if (kind == 'd' || kind == 's') {
+                if (next < args.size())
+                    result += args[next];
+                ++next;
+                ++i;
+                continue;
+            }
+            if (kind == '%') {
+                result += '%';
+                ++i;
+                continue;
+            }
+        }
+        result += format[i];
+    }
+    return result;
+}
+
 } // namespace purgelet

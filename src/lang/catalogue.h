@@ -36,6 +36,10 @@ struct TControlText {
     std::string Text;
 };
 
+// A text with its placeholders (%d, %s) replaced in order by values, "%%" by "%": a translation
+// that drops or adds placeholders cannot make the program read past the values.
+std::string FillIn(const std::string& format, const std::vector<std::string>& values);
+
 // The whole table, in loading order.
 const std::vector<TCatalogueEntry>& CatalogueEntries();
 

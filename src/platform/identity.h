@@ -50,8 +50,11 @@ public:
     virtual bool LetterPaper() = 0;
 };
 
-// The digest as 64 lower-case hexadecimal digits.
-std::string HexText(const Sha256Digest& digest);
+// Bytes as lower-case hexadecimal digits, two a byte.
+std::string HexText(const std::uint8_t* bytes, std::size_t count);
+inline std::string HexText(const Sha256Digest& digest) {
+    return HexText(digest.data(), digest.size());
+}
 
 // The system's cryptography of this build (defined by the linux or win32 back-end); the
 // simulated PC uses it too.

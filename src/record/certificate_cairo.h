@@ -3,6 +3,7 @@
 // footer (signature lines, the record's digest, the page number) on every page.
 #pragma once
 
+#include "lang/catalogue.h"
 #include "record/certificate.h"
 
 #include <cairo.h>
@@ -51,9 +52,6 @@ struct TFooter {
     std::string OperatorName; // printed above the operator's name line when known
 };
 
-// A text with its placeholders (%d, %s) replaced in order by args; a translation that drops or
-// adds placeholders cannot read past them.
-std::string Fill(const std::string& format, const std::vector<std::string>& args);
 // A caption of the certificate from the language table, with its English default.
 std::string Caption(const std::string& key);
 

@@ -65,30 +65,6 @@ std::string Clean(const std::string& text) {
 
 } // namespace
 
-std::string Fill(const std::string& format, const std::vector<std::string>& args) {
-    std::string result;
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size()) {
-            char kind = format[i + 1];
-            if (kind == 'd' || kind == 's') {
-                if (next < args.size())
-                    result += args[next];
-                ++next;
-                ++i;
-                continue;
-            }
-            if (kind == '%') {
-                result += '%';
-                ++i;
-                continue;
-            }
-        }
-        result += format[i];
-    }
-    return result;
-}
-
 std::string Caption(const std::string& key) {
     return CatalogueText(key, "Certificate");
 }
@@ -207,7 +183,7 @@ void TCanvas::EnsureRoom(double height) {
     if (y_ + height <= Bottom() || y_ <= top_)
         return;
     const std::string heading = heading_;
-    NewPage(Fill(Caption("CONTINUED"), {heading}));
+    NewPage(FillIn(Caption("CONTINUED"), {heading}));
     heading_ = heading; // a third page says "continued" once, not twice
 }
 
@@ -352,8 +328,8 @@ void TCanvas::DrawFooter() {
     Draw(digest.get(), Left(), top + 84, std::nullopt);
     const std::string number =
         totalPages_ > 0
-            ? Fill(Caption("PAGE_OF"), {std::to_string(page_), std::to_string(totalPages_)})
-            : Fill(Caption("PAGE"), {std::to_string(page_)});
+            ? FillIn(Caption("PAGE_OF"), {std::to_string(page_), std::to_string(totalPages_)})
+            : FillIn(Caption("PAGE"), {std::to_string(page_)});
     Layout page = Make(number, TStyle::Small, ContentWidth() * 0.25, 1);
     pango_layout_set_alignment(page.get(), PANGO_ALIGN_RIGHT);
     Draw(page.get(), Right() - ContentWidth() * 0.25, top + 97, std::nullopt);

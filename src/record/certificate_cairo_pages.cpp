@@ -25,7 +25,7 @@ std::string Number(std::int64_t n) {
 // Sizes as drives are sold: decimal units, one decimal ("500.1 GB").
 std::string HumanSize(double bytes) {
     if (bytes < 1000)
-        return Fill(Caption("BYTES"), {Number(static_cast<std::int64_t>(bytes))});
+        return FillIn(Caption("BYTES"), {Number(static_cast<std::int64_t>(bytes))});
     const char* const units[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
     int unit = -1;
     while (bytes >= 1000 && unit < 5) {
@@ -42,8 +42,8 @@ std::string SizeText(std::int64_t bytes) {
         return kNone;
     if (bytes < 1000)
         return HumanSize(static_cast<double>(bytes));
-    return HumanSize(static_cast<double>(bytes)) + " (" + Fill(Caption("BYTES"), {Number(bytes)}) +
-           ")";
+    return HumanSize(static_cast<double>(bytes)) + " (" +
+           FillIn(Caption("BYTES"), {Number(bytes)}) + ")";
 }
 
 std::string Duration(double seconds) {
@@ -128,7 +128,7 @@ std::string DriveLabel(const TDrive& drive) {
 
 void Summary(TCanvas& canvas, const TRecord& record) {
     canvas.NewPage(Caption("TITLE"), true);
-    canvas.Paragraph(Fill(Caption("INTRO"), {OrNone(record.Tool.Name)}));
+    canvas.Paragraph(FillIn(Caption("INTRO"), {OrNone(record.Tool.Name)}));
     canvas.Space(4);
 
     const platform::ComputerIdentity& computer = record.Computer;
@@ -155,7 +155,7 @@ void Summary(TCanvas& canvas, const TRecord& record) {
                                      : std::vector<TFieldGroup>{{Caption("GROUP_CHAIN"), seal}});
 
     canvas.Heading(
-        Fill(Caption("DRIVES"), {Number(static_cast<std::int64_t>(record.Drives.size()))}));
+        FillIn(Caption("DRIVES"), {Number(static_cast<std::int64_t>(record.Drives.size()))}));
     if (record.Drives.empty()) {
         canvas.Paragraph(Caption("NO_DRIVES"));
         return;
@@ -183,9 +183,9 @@ void Summary(TCanvas& canvas, const TRecord& record) {
 }
 
 void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::size_t count) {
-    canvas.NewPage(Fill(Caption("DRIVE_HEADING"),
-                        {Number(static_cast<std::int64_t>(index + 1)),
-                         Number(static_cast<std::int64_t>(count)), DriveLabel(drive)}));
+    canvas.NewPage(FillIn(Caption("DRIVE_HEADING"),
+                          {Number(static_cast<std::int64_t>(index + 1)),
+                           Number(static_cast<std::int64_t>(count)), DriveLabel(drive)}));
     const platform::DeviceIdentity& id = drive.Identity;
     std::vector<TField> identity = {
         Field("DRIVE_MODEL", id.Model),
@@ -199,13 +199,13 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
         identity.push_back(Field("DRIVE_PARTITION", Number(*drive.PartitionNumber)));
     if (drive.PartitionOffset)
         identity.push_back(
-            Field("DRIVE_OFFSET", Fill(Caption("BYTES"), {Number(*drive.PartitionOffset)})));
+            Field("DRIVE_OFFSET", FillIn(Caption("BYTES"), {Number(*drive.PartitionOffset)})));
     canvas.FieldColumns(
         {{Caption("GROUP_IDENTITY"), identity}},
         {{Caption("GROUP_CAPACITY"),
           {Field("DRIVE_SIZE", SizeText(drive.Size)),
            Field("DRIVE_BLOCKSIZE",
-                 drive.BlockSize > 0 ? Fill(Caption("BYTES"), {Number(drive.BlockSize)}) : ""),
+                 drive.BlockSize > 0 ? FillIn(Caption("BYTES"), {Number(drive.BlockSize)}) : ""),
            Field("DRIVE_BLOCKCOUNT", drive.BlockCount > 0 ? Number(drive.BlockCount) : "")}},
          {Caption("GROUP_TIMING"),
           {Field("DRIVE_START", drive.Start), Field("DRIVE_END", drive.End),
@@ -223,7 +223,7 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
         {{Caption("GROUP_OUTCOME"), outcome}});
 
     canvas.Heading(
-        Fill(Caption("PASSES"), {Number(static_cast<std::int64_t>(drive.Passes.size()))}));
+        FillIn(Caption("PASSES"), {Number(static_cast<std::int64_t>(drive.Passes.size()))}));
     if (drive.Passes.empty()) {
         canvas.Paragraph(Caption("NO_PASSES"));
     } else {
@@ -238,7 +238,7 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
     }
 
     canvas.Heading(
-        Fill(Caption("ERRORS"), {Number(static_cast<std::int64_t>(drive.Errors.size()))}));
+        FillIn(Caption("ERRORS"), {Number(static_cast<std::int64_t>(drive.Errors.size()))}));
     if (drive.Errors.empty()) {
         canvas.Paragraph(Caption("NO_ERRORS"));
         return;
@@ -258,16 +258,17 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
 
 TFooter FooterOf(const TRecord& record) {
     TFooter footer;
-    footer.Digest = Fill(
-        Caption("DIGEST"),
-        {record.Sha256.empty() ? Fill(Caption("NOT_SEALED"), {record.SealError}) : record.Sha256});
+    footer.Digest =
+        FillIn(Caption("DIGEST"),
+               {record.Sha256.empty() ? FillIn(Caption("NOT_SEALED"), {record.SealError})
+                                      : record.Sha256});
     std::string tool = record.Tool.Name;
     if (!record.Tool.Version.empty())
         tool += " " + record.Tool.Version;
     if (!record.Tool.BuildId.empty())
         tool += " (" + record.Tool.BuildId + ")";
-    footer.Note = Fill(Caption("FOOTER_NOTE"),
-                       {tool, OrNone(record.Computer.HostName), OrNone(record.Run.Start)});
+    footer.Note = FillIn(Caption("FOOTER_NOTE"),
+                         {tool, OrNone(record.Computer.HostName), OrNone(record.Run.Start)});
     footer.OperatorName = record.Operator.Person;
     return footer;
 }

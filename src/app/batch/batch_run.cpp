@@ -27,6 +27,12 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// Whether a drive's wipe completed with a block given up: not proven erased, a failure here.
+bool PassedOver(const TWipeJob& job) {
+    return std::any_of(job.Results().begin(), job.Results().end(),
+                       [](const TDriveResult& r) { return ErasureOutcome(r) != r.Outcome; });
+}
+
 int ExitStatusOf(TWipeOutcome outcome) {
     switch (outcome) {
     case TWipeOutcome::woCompleted:
@@ -108,12 +114,10 @@ public:
         TGUIDiskManager& manager = form.DiskManager();
         // Questions asked while the drives are found are answered unattended too.
         manager.SetUnattended(true);
-        manager.OnAnswered = [this, &manager](MessageKind kind, const std::string& text,
+        manager.OnAnswered = [this, &manager](MessageKind, const std::string& text,
                                               const std::string& detail, int answer) {
             out_.Question(manager.ReportDisk != nullptr ? manager.ReportDisk->Name : "", text,
                           detail, TGUIDiskManager::ModalResultText(answer));
-            if (view_ != nullptr)
-                view_->Answered(kind, answer);
         };
 
         for (const std::string& argument : request_.Switches)
@@ -263,7 +267,7 @@ private:
             escaped = true;
         }
         // A block left unwritten is a failure, which outranks an abort as the job ranks them.
-        if (escaped || outcome == TWipeOutcome::woNone || view.PassedOver())
+        if (escaped || outcome == TWipeOutcome::woNone || PassedOver(job))
             outcome = TWipeOutcome::woFailed;
         // The report is closed with the outcome before the run's end is told.
         if (CurrentReport)
@@ -288,7 +292,7 @@ private:
         if (!job.CertificateFile().empty())
             files.push_back({"certificate", job.CertificateFile()});
         const int status = ExitStatusOf(outcome);
-        out_.RunEnded(TBatchView::OutcomeName(outcome), status, files);
+        out_.RunEnded(OutcomeWord(outcome), status, files);
         return status;
     }
 

@@ -31,19 +31,6 @@ TBatchView::TBatchView(TBatchOutput& out, const TWipeJob& job, TGUIDiskManager& 
     : out_(out), job_(job), manager_(manager), stops_(stops), allowUserAbort_(allowUserAbort),
       askAfterEveryDrive_(askAfterEveryDrive) {}
 
-const char* TBatchView::OutcomeName(TWipeOutcome outcome) {
-    switch (outcome) {
-    case TWipeOutcome::woCompleted:
-        return "completed";
-    case TWipeOutcome::woAborted:
-        return "aborted";
-    case TWipeOutcome::woFailed:
-        return "failed";
-    default:
-        return "none";
-    }
-}
-
 void TBatchView::RunStarting(const TWipeSettings& settings) {
     runStarted_ = true;
     std::vector<std::string> names;
@@ -55,24 +42,22 @@ void TBatchView::RunStarting(const TWipeSettings& settings) {
 void TBatchView::DriveStarting(TDisk& disk, const TWipeSettings&) {
     current_ = &disk;
     metered_ = false;
-    passedOver_ = 0;
     driveStart_ = lastShown_ = Now();
     out_.DriveStarted(disk.Name, disk.Description, disk.Size);
     HeedStops();
 }
 
 void TBatchView::DriveEnded(TDisk& disk) {
-    TWipeOutcome outcome =
-        job_.Results().empty() ? TWipeOutcome::woNone : job_.Results().back().Outcome;
-    if (passedOver_ > 0 && outcome == TWipeOutcome::woCompleted) {
+    const TDriveResult none;
+    const TDriveResult& result = job_.Results().empty() ? none : job_.Results().back();
+    const TWipeOutcome outcome = ErasureOutcome(result);
+    if (outcome != result.Outcome)
         out_.Error(disk.Name,
-                   std::to_string(passedOver_) +
-                       (passedOver_ == 1 ? " block was" : " blocks were") +
+                   std::to_string(result.BlocksPassedOver) +
+                       (result.BlocksPassedOver == 1 ? " block was" : " blocks were") +
                        " not written (the write failed and was given up): old data may remain",
                    false);
-        outcome = TWipeOutcome::woFailed;
-    }
-    out_.DriveEnded(disk.Name, OutcomeName(outcome), SecondsSince(driveStart_));
+    out_.DriveEnded(disk.Name, OutcomeWord(outcome), SecondsSince(driveStart_));
     current_ = nullptr;
     if (askAfterEveryDrive_) // the ask dialog, answered for no one at the keyboard
         out_.Question(disk.Name, CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
@@ -83,13 +68,6 @@ void TBatchView::DriveEnded(TDisk& disk) {
 void TBatchView::Tell(const std::string& text, TMsgDlgType type) {
     out_.Error(current_ != nullptr ? current_->Name : std::string(), text,
                type == TMsgDlgType::mtWarning);
-}
-
-void TBatchView::Answered(MessageKind kind, int answer) {
-    if (kind == mkWrite && answer == mrIgnore && current_ != nullptr) {
-        ++passedOver_;
-        passedOverRun_ = true;
-    }
 }
 
 void TBatchView::Finish(const std::string& outcome) {

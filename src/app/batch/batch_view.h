@@ -28,11 +28,6 @@ public:
 
     // After every transfer (the disk manager's update): a request to stop, the progress.
     void Update();
-    // A question was answered: a block whose write was given up (Ignore, as no one at the
-    // keyboard answers it) leaves old data on the drive, whose wipe then counts as failed.
-    void Answered(MessageKind kind, int answer);
-    // Whether a drive of the run had a block passed over so.
-    bool PassedOver() const { return passedOverRun_; }
     // Takes a request to stop: told, and with user abort allowed made the run's abort, once
     // the drive being wiped may be interrupted (a disc blanked by its drive is not).
     void HeedStops();
@@ -40,8 +35,6 @@ public:
     void Finish(const std::string& outcome);
     // Whether the run got as far as its report (RunStarting was told).
     bool ReportOpened() const { return runStarted_; }
-
-    static const char* OutcomeName(TWipeOutcome outcome);
 
 private:
     void ShowProgress();
@@ -63,8 +56,6 @@ private:
     int passes_ = 0;             // the method's, 0 for a drive wiped without one
     int steps_ = 1;              // the shares of the drive's progress: passes and format
     std::int64_t passBytes_ = 0; // bytes a pass moves
-    int passedOver_ = 0;         // blocks of current_ not written
-    bool passedOverRun_ = false;
 };
 
 } // namespace purgelet
