@@ -4,6 +4,7 @@
 #include "platform/system.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -147,47 +148,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& why
     }
 }
 
-// Writes bytes as the file at path in one step: a temporary file beside it, flushed, then
-// renamed over it. On failure the temporary file is removed and the target is as it was.
-bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why) {
-    const std::string temporary = path + ".partial";
-    bool done = false;
-    {
-        platform::UniqueHandle file(platform::k32().CreateFileA(
-            temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        if (!file) {
-            why = platform::k32().SysErrorMessage(platform::k32().GetLastError());
-            return false;
-        }
-        std::size_t offset = 0;
-        done = true;
-        while (done && offset < bytes.size()) {
-            const DWORD chunk =
-                static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1u << 20));
-            DWORD written = 0;
-            done = platform::k32().WriteFile(file.Get(), bytes.data() + offset, chunk, &written,
-                                             nullptr) &&
-                   written == chunk;
-            offset += written;
-        }
-        done = done && platform::k32().FlushFileBuffers(file.Get());
-        if (!done)
-            why = platform::k32().SysErrorMessage(platform::k32().GetLastError());
-        if (!file.Close() && done) {
-            done = false;
-            why = platform::k32().SysErrorMessage(platform::k32().GetLastError());
-        }
-    }
-    if (done && !platform::k32().MoveFileExA(temporary.c_str(), path.c_str(),
-                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        done = false;
-        why = platform::k32().SysErrorMessage(platform::k32().GetLastError());
-    }
-    if (!done)
-        platform::k32().DeleteFileA(temporary.c_str());
-    return done;
-}
-
 // The records of a file's text: a JSON array of objects that carry our format version.
 bool ParseRecordFile(const std::string& bytes, json& records, std::string& why) {
     try {
@@ -222,12 +182,74 @@ long long EndSeconds(const json& record) {
     return seconds;
 }
 
+// Seconds since 1970 of a date and time of the proleptic Gregorian calendar.
+long long CivilSeconds(int year, int month, int day, int hour, int minute, int second) {
+    using namespace std::chrono;
+    const sys_days date =
+        year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                       std::chrono::day{static_cast<unsigned>(day)}};
+    return date.time_since_epoch().count() * 86400LL + hour * 3600LL + minute * 60LL + second;
+}
+
+// A new file beside path for its next contents: never one that was there (a file of the user's
+// of that name is left alone). Invalid when none could be made; why says so.
+platform::UniqueHandle CreateTemporary(const std::string& path, std::string& name,
+                                       std::string& why) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = path + (attempt == 0 ? "" : "." + std::to_string(attempt)) + ".partial";
+        platform::UniqueHandle file(platform::k32().CreateFileA(name.c_str(), GENERIC_WRITE, 0,
+                                                                nullptr, CREATE_NEW, 0, nullptr));
+        if (file)
+            return file;
+        const DWORD error = platform::k32().GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            why = platform::k32().SysErrorMessage(error);
+            return file;
+        }
+    }
+    why = "no free name for a temporary file beside " + path;
+    return {};
+}
+
 std::string Text(const json& object, const char* key) {
     auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
 } // namespace
+
+bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why) {
+    std::string temporary;
+    platform::UniqueHandle file = CreateTemporary(path, temporary, why);
+    if (!file)
+        return false;
+    auto failed = [&] {
+        why = platform::k32().SysErrorMessage(platform::k32().GetLastError());
+        return false;
+    };
+    bool done = true;
+    std::size_t offset = 0;
+    while (done && offset < bytes.size()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1u << 20));
+        DWORD written = 0;
+        done = (platform::k32().WriteFile(file.Get(), bytes.data() + offset, chunk, &written,
+                                          nullptr) &&
+                written == chunk) ||
+               failed();
+        offset += written;
+    }
+    if (done && !platform::k32().FlushFileBuffers(file.Get()))
+        done = failed();
+    if (!file.Close() && done)
+        done = failed();
+    if (done && !platform::k32().MoveFileExA(temporary.c_str(), path.c_str(),
+                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        done = failed();
+    if (!done)
+        platform::k32().DeleteFileA(temporary.c_str());
+    return done;
+}
 
 json ToJson(const TRecord& record) {
     json drives = json::array();
@@ -316,15 +338,7 @@ std::string IsoTimeNow() {
     platform::k32().GetLocalTime(&local);
     platform::k32().GetSystemTime(&utc);
     auto seconds = [](const SYSTEMTIME& t) {
-        // Days from civil (proleptic Gregorian), enough for an offset between two readings.
-        int y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
-        const int era = (y >= 0 ? y : y - 399) / 400;
-        const int yoe = y - era * 400;
-        const int m = t.wMonth;
-        const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + t.wDay - 1;
-        const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
-        return days * 86400 + t.wHour * 3600 + t.wMinute * 60 + t.wSecond;
+        return CivilSeconds(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     };
     // The offset in whole minutes: the two readings may straddle a second.
     long long offset = seconds(local) - seconds(utc);
@@ -348,14 +362,8 @@ bool IsoTimeSeconds(const std::string& text, long long& seconds) {
         consumed != static_cast<int>(text.size()) || (sign != '+' && sign != '-') || month < 1 ||
         month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
         return false;
-    int y = year - (month <= 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
     const long long offset = (offsetHours * 60LL + offsetMinutes) * 60 * (sign == '-' ? -1 : 1);
-    seconds = days * 86400 + hour * 3600LL + minute * 60LL + second - offset;
+    seconds = CivilSeconds(year, month, day, hour, minute, second) - offset;
     return true;
 }
 

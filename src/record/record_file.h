@@ -15,6 +15,11 @@
 namespace purgelet::record {
 
 nlohmann::json ToJson(const TRecord& record);
+// Writes bytes as the file at path in one step: a new file beside it (path + ".partial"),
+// flushed, then renamed over it. On failure the temporary file is removed, the target is as it
+// was, and why says what the system said.
+bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why);
+
 // The record in a JSON object; throws nlohmann::json::exception when a field has the wrong
 // type (a damaged file). Fields a later version added are ignored.
 TRecord FromJson(const nlohmann::json& object);

@@ -369,7 +369,7 @@ TEST_F(Certificate, TheTargetIsReplacedWholeAndOnlyItsOwnTemporaryFileIsRemoved)
     fs::create_directories(folder);
     const fs::path target = folder / "c.pdf";
     std::ofstream(target) << "an older certificate";
-    std::ofstream(folder / "c.pdf.tmp") << "the user's own file";
+    std::ofstream(folder / "c.pdf.partial") << "the user's own file";
     std::string why;
     ASSERT_TRUE(WriteCertificate(ThreeDrives(), target.string(), TPaper::A4, why)) << why;
     std::ifstream in(target, std::ios::binary);
@@ -377,7 +377,7 @@ TEST_F(Certificate, TheTargetIsReplacedWholeAndOnlyItsOwnTemporaryFileIsRemoved)
     in.read(head.data(), 5);
     EXPECT_EQ(head, "%PDF-");
     std::stringstream own;
-    own << std::ifstream(folder / "c.pdf.tmp").rdbuf();
+    own << std::ifstream(folder / "c.pdf.partial").rdbuf();
     EXPECT_EQ(own.str(), "the user's own file");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
 
