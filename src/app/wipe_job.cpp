@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <iterator>
 #include <utility>
 
@@ -112,6 +113,9 @@ void TWipeJob::TellError(TWipeJobView& view, const XException& error) {
 
 TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     results_.clear();
+    status_.Reset(disks_.size());
+    for (std::size_t i = 0; i < disks_.size(); ++i)
+        status_.Set(i, {TDriveState::dsWaiting, 0.0, 0, 0, disks_[i]->Size});
     record_ = record::TRecord();
     recordFile_.clear();
     certificateFile_.clear();
@@ -155,9 +159,34 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         if (chained.previous)
             chained.previous(kind, text, detail, answer);
     };
+    // The figures of the drive being wiped follow every Update, before the window's refresh
+    // reads them.
+    struct TChainedUpdate {
+        TGUIDiskManager& manager;
+        std::function<void()> previous;
+        ~TChainedUpdate() { manager.OnUpdate = std::move(previous); }
+    } chainedUpdate{manager_, manager_.OnUpdate};
+    manager_.OnUpdate = [this, &chainedUpdate] {
+        if (!results_.empty())
+            Publish(results_.size() - 1, manager_, TDriveState::dsWiping);
+        if (chainedUpdate.previous)
+            chainedUpdate.previous();
+    };
     const TWipeOutcome outcome = RunDrives(view, recorder);
     FinishRecord(view, recorder, outcome);
     return outcome;
+}
+
+void TWipeJob::Publish(std::size_t index, const TMessageObject& sink, TDriveState state) {
+    TDriveStatus status = status_.Get(index);
+    if (state == TDriveState::dsWiping && sink.Verifying)
+        state = TDriveState::dsVerifying;
+    status.State = state;
+    // The engine's progress runs one block ahead (its last value passes 1); figures do not.
+    status.Progress = std::min(sink.Progress, 1.0);
+    status.Pass = sink.Pass;
+    status.PassCount = sink.PassCount;
+    status_.Set(index, status);
 }
 
 void TWipeJob::FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome) {
@@ -188,7 +217,9 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
     options.QuickErase = settings_.QuickEraseCDDVD;
 
     for (TDisk* disk : disks_) {
+        const std::size_t index = results_.size();
         results_.push_back({disk, TWipeOutcome::woCompleted, {}});
+        status_.SetState(index, TDriveState::dsWiping);
         recorder.DriveStarting(*disk);
         // The disk outlives the run; its pointer to the run's generators must not.
         struct TLent {
@@ -200,6 +231,10 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             // opened, not after its first transfer.
             manager_.CheckAbort();
             manager_.ReportDisk = disk;
+            // A disc blanked by its drive has no passes: nothing of the drive before shows.
+            manager_.Pass = 0;
+            manager_.PassCount = 0;
+            manager_.Verifying = false;
             CurrentReport->WriteDiskHeader(*disk);
             disk->SetWipeOptions(options);
             disk->Generators = &generators_;
@@ -208,6 +243,9 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
                            settings_.FormatPartitions, 0, 0, "");
         } catch (const XAbort& error) {
             results_.back().Outcome = TWipeOutcome::woAborted;
+            status_.SetState(index, TDriveState::dsAborted);
+            for (std::size_t later = index + 1; later < disks_.size(); ++later)
+                status_.SetState(later, TDriveState::dsAborted);
             if (outcome != TWipeOutcome::woFailed)
                 outcome = TWipeOutcome::woAborted;
             TellError(view, error);
@@ -215,8 +253,15 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             return outcome;
         } catch (const XException& error) {
             results_.back().Outcome = TWipeOutcome::woFailed;
+            status_.SetState(index, TDriveState::dsFailed);
             outcome = TWipeOutcome::woFailed;
             TellError(view, error);
+        }
+        if (results_.back().Outcome == TWipeOutcome::woCompleted) {
+            Publish(index, manager_, TDriveState::dsDone);
+            TDriveStatus status = status_.Get(index);
+            status.Progress = 1.0;
+            status_.Set(index, status);
         }
         recorder.DriveEnded(*disk, results_.back());
         view.DriveEnded(*disk);

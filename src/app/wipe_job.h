@@ -4,6 +4,7 @@
 // differ only in how they show it. The job never reads a control.
 #pragma once
 
+#include "app/run_status.h"
 #include "methods/generators.h"
 #include "record/record.h"
 #include "report/report.h"
@@ -18,6 +19,7 @@ namespace purgelet {
 class TDisk;
 class TRunRecorder;
 class TGUIDiskManager;
+class TMessageObject;
 class XException;
 class method;
 
@@ -93,6 +95,8 @@ public:
     const TWipeSettings& Settings() const { return settings_; }
     // One entry per drive the run reached, in order.
     const std::vector<TDriveResult>& Results() const { return results_; }
+    // Every drive of the run, in list order, as it stands now; readable from any thread.
+    const TRunStatus& Status() const { return status_; }
     // The record of the last run (also when no file was written), and its files.
     const record::TRecord& Record() const { return record_; }
     const std::string& RecordFile() const { return recordFile_; }
@@ -106,6 +110,8 @@ public:
 private:
     void TellError(TWipeJobView& view, const XException& error);
     TWipeOutcome RunDrives(TWipeJobView& view, TRunRecorder& recorder);
+    // The drive's figures as its sink has them after an Update.
+    void Publish(std::size_t index, const TMessageObject& sink, TDriveState state);
     // Writes the record and the certificate, telling what could not be written.
     void FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome);
 
@@ -114,6 +120,7 @@ private:
     TWipeSettings settings_;
     TGenerators generators_;
     std::vector<TDriveResult> results_;
+    TRunStatus status_;
     record::TRecord record_;
     std::string recordFile_;
     std::string certificateFile_;

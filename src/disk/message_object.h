@@ -42,6 +42,12 @@ public:
     std::uint8_t Flag = 0; // set to 0 by the engine at the start of each wipe
     double Progress = 0.0; // 0.0 to 1.0 of the current disk; negative: not measurable
     TDisk* Disk = nullptr; // the disk being worked on; not owned; null outside a wipe
+    // Where a block wipe is, for the figures shown while it runs: the write pass (1-based) of
+    // the method's write passes, and whether the pass's read-back is running. 0 of 0 outside
+    // a block wipe.
+    std::int32_t Pass = 0;
+    std::int32_t PassCount = 0;
+    bool Verifying = false;
 
     // A question; returns the modal result. The base class answers mrNone, showing nothing.
     virtual int Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,

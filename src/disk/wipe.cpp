@@ -98,6 +98,12 @@ std::int32_t TWipeRun::ChunkSize() {
     return disk.ChunkBlocks(static_cast<std::int64_t>(BufferBytes()));
 }
 
+void TWipeRun::PassStarting(const TWipeState& state, bool verifying) {
+    owner.Pass = state.WritePassNumber();
+    owner.PassCount = state.WritePassCount();
+    owner.Verifying = verifying;
+}
+
 void TWipeRun::Report(std::int32_t chunk) {
     done += chunk;
     TMessageObject::SetProgress(
@@ -145,6 +151,7 @@ void RunPassesInline(TWipeRun& run, TWipeState& state) {
         std::uint32_t checksum = 0;
         std::int64_t position = 0;
         state.InvalidateBuffer();
+        run.PassStarting(state, false);
         std::int32_t chunk = run.ChunkSize();
         while (position < disk.BlockCount) {
             if (disk.BlockCount - position < chunk)
@@ -162,6 +169,7 @@ void RunPassesInline(TWipeRun& run, TWipeState& state) {
         if (state.CurrentPassChecks()) {
             bool unread = false;
             position = 0;
+            run.PassStarting(state, true);
             chunk = run.ChunkSize();
             while (position < disk.BlockCount) {
                 if (disk.BlockCount - position < chunk)
@@ -195,6 +203,9 @@ void TRandomAccessDisk::Wipe() {
     owner.Disk = this;
     owner.Progress = 0.0;
     owner.Flag = 0;
+    owner.Pass = 0;
+    owner.PassCount = 0;
+    owner.Verifying = false;
     // A program fault, but still one of the program's exceptions: the wipe run tells the user
     // by the class, and a library exception would reach the user as an unknown failure.
     if (Method == nullptr)

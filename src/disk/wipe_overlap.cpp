@@ -36,6 +36,7 @@ void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper) 
         std::uint32_t checksum = 0;
         std::int64_t position = 0;
         state.InvalidateBuffer();
+        run.PassStarting(state, false);
         std::int32_t chunk = run.ChunkSize();
         // Blocks of the transfer at a position: a whole chunk, or what is left at the end.
         auto blocksAt = [&](std::int64_t at) {
@@ -112,6 +113,7 @@ void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper) 
         if (state.CurrentPassChecks()) {
             bool unread = false;
             position = 0;
+            run.PassStarting(state, true);
             chunk = run.ChunkSize();
             while (position < disk.BlockCount) {
                 const std::int32_t blocks = blocksAt(position);

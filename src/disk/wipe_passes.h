@@ -34,6 +34,8 @@ struct TWipeRun {
     }
     // Blocks per transfer for this pass (read when the pass or its read-back starts).
     std::int32_t ChunkSize();
+    // A pass, or its read-back, starts: the owner's figures say which.
+    void PassStarting(const TWipeState& state, bool verifying);
     // Progress and Update after every transfer of chunk blocks.
     void Report(std::int32_t chunk);
     // Writes chunk blocks at position from data, redoing a failed transfer block by block.

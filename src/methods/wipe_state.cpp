@@ -27,4 +27,27 @@ bool TWipeState::NextPass() {
     return CurrentPass <= Method.PassCount;
 }
 
+namespace {
+
+// Write passes in slots 1..last: a checked pass's verification slot is no pass of its own.
+std::int32_t WritePassesUpTo(const method& Method, std::int32_t last) {
+    std::int32_t count = 0;
+    for (std::int32_t slot = 1; slot <= last && slot <= Method.PassCount; ++slot) {
+        ++count;
+        if (Method.Steps[static_cast<std::size_t>(slot)]->Check)
+            ++slot;
+    }
+    return count;
+}
+
+} // namespace
+
+std::int32_t TWipeState::WritePassNumber() const {
+    return WritePassesUpTo(Method, CurrentPass);
+}
+
+std::int32_t TWipeState::WritePassCount() const {
+    return WritePassesUpTo(Method, Method.PassCount);
+}
+
 } // namespace purgelet

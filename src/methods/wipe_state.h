@@ -36,6 +36,9 @@ public:
     void InvalidateBuffer(); // the buffer must be regenerated before the next write
     bool CurrentPassChecks() const;
     bool NextPass(); // true while a pass is left
+    // The cursor as the user counts passes: a pass and its read-back are one pass.
+    std::int32_t WritePassNumber() const; // 1-based; 0 before the first
+    std::int32_t WritePassCount() const;
     // The next buffer of the current pass (does nothing while the buffer is still valid).
     void FillBuffer(std::uint8_t* buffer, std::size_t count);
 

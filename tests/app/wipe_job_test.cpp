@@ -5,6 +5,7 @@
 
 #include "disk/disk_manager.h"
 #include "lang/catalogue.h"
+#include "methods/met_files.h"
 #include "methods/method.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace purgelet {
@@ -141,6 +143,57 @@ TEST_F(WipeJobTest, AFailedDriveIsToldAndPassedOverAnAbortEndsTheRun) {
     EXPECT_EQ(job.Results()[0].Error, view_.told[0]);
     EXPECT_EQ(job.Results()[1].Outcome, TWipeOutcome::woCompleted);
     EXPECT_EQ(job.Results()[2].Outcome, TWipeOutcome::woAborted);
+}
+
+TEST_F(WipeJobTest, TheStatusFollowsEachDriveThroughItsPassesAndReadBacks) {
+    // Two write passes, the first read back: three slots of the method, two passes to the user.
+    testing::MetFolder folder;
+    const auto checked = method::CreateFromFile(folder.Write(
+        "checked.met", {"METHODNR=2", "NAME=Checked", "HEXA=$AA", "CHECK", "RAND=000255"}));
+    ASSERT_EQ(checked->PassCount, 3);
+    auto first = MakeDisk<MemoryDisk>("E", &manager_, 64);
+    auto broken = MakeDisk<MemoryDisk>("F", &manager_, 16);
+    broken->medium.failOpen = true;
+    auto waiting = MakeDisk<MemoryDisk>("G", &manager_, 8);
+
+    TWipeSettings settings = Settings();
+    settings.Method = checked.get();
+    settings.BufferBytes = 8192;
+    TWipeJob job(manager_, {first.get(), broken.get(), waiting.get()}, settings);
+    // What the window's refresh would read after each Update: the job's figures are current.
+    std::vector<std::vector<TDriveStatus>> seen;
+    manager_.OnUpdate = [&] { seen.push_back(job.Status().Snapshot()); };
+    view_.onDriveEnded = [&](TDisk& disk) {
+        if (disk.Name == "F")
+            manager_.RequestAbort("User abort");
+    };
+    EXPECT_EQ(job.Run(view_), TWipeOutcome::woFailed);
+
+    ASSERT_FALSE(seen.empty());
+    std::vector<std::tuple<TDriveState, int, int>> steps;
+    for (const auto& snapshot : seen) {
+        ASSERT_EQ(snapshot.size(), 3u);
+        EXPECT_EQ(snapshot[0].Bytes, 64 * 512);
+        EXPECT_EQ(snapshot[2].State, TDriveState::dsWaiting);
+        const auto step =
+            std::make_tuple(snapshot[0].State, snapshot[0].Pass, snapshot[0].PassCount);
+        if (steps.empty() || steps.back() != step)
+            steps.push_back(step);
+    }
+    EXPECT_EQ(steps,
+              (std::vector<std::tuple<TDriveState, int, int>>{{TDriveState::dsWiping, 1, 2},
+                                                              {TDriveState::dsVerifying, 1, 2},
+                                                              {TDriveState::dsWiping, 2, 2}}));
+    EXPECT_LE(seen.back()[0].Progress, 1.0);
+
+    const std::vector<TDriveStatus> last = job.Status().Snapshot();
+    EXPECT_EQ(last[0].State, TDriveState::dsDone);
+    EXPECT_EQ(last[0].Progress, 1.0);
+    EXPECT_EQ(last[1].State, TDriveState::dsFailed);
+    // The abort answered after the failed drive: the drive it never reached is aborted too.
+    EXPECT_EQ(last[2].State, TDriveState::dsAborted);
+    EXPECT_TRUE(Ended(last[2].State));
+    EXPECT_FALSE(Ended(TDriveState::dsVerifying));
 }
 
 TEST_F(WipeJobTest, WithoutAMethodNothingIsWrittenAndWithoutDrivesNothingHappens) {
