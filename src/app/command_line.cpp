@@ -32,7 +32,10 @@ std::optional<std::int32_t> DecimalValue(const std::string& text) {
 void TFrmMain::ProcessCommandLine(const std::vector<std::string>& arguments) {
     if (arguments.empty())
         return;
+    // No switch sets what the drive list shows: the user's choice stays.
+    const bool wholeDisks = Options->ShowWholeDisks;
     Options->SetDefaults();
+    Options->ShowWholeDisks = wholeDisks;
     std::string letters;
     for (const std::string& argument : arguments) {
         if (argument.empty())

@@ -3,9 +3,11 @@
 #include "app/main_form.h"
 
 #include "app/disk_view.h"
+#include "app/options.h"
 #include "app/program.h"
 #include "lang/catalogue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <variant>
@@ -21,6 +23,14 @@ constexpr int kImageRule = -4;
 constexpr int kImageDisk = 0;
 constexpr int kImageOptical = 1;
 constexpr int kImageFloppy = 2;
+// A sentence across the list (why nothing in it can be wiped): drawn as a title, no check box.
+constexpr int kImageNote = -5;
+
+// "... %s ..." with a text put in by our own code: a language file's other % sequences stay.
+std::string WithText(const std::string& format, const std::string& text) {
+    const std::size_t at = format.find("%s");
+    return at == std::string::npos ? format : format.substr(0, at) + text + format.substr(at + 2);
+}
 
 std::string Fraction(double value, const char* unit) {
     char text[64];
@@ -132,6 +142,34 @@ void TFrmMain::RefreshDriveList() {
         for (int i = 0; i < FDiskManager->OpticalDisks.Count(); ++i)
             addDisk(FDiskManager->OpticalDisks.Items(i), kImageOptical, false);
     }
+    const bool wholeDisks = Options == nullptr || Options->ShowWholeDisks;
+    const TDiskList& physical = FDiskManager->PhysicalDisks;
+    bool wipeable = lwDisksList.Count() > 0;
+    std::vector<std::string> refused; // "<disk> <why>" of each disk that cannot be wiped
+    if (wholeDisks && physical.Count() > 0) {
+        AddGroupHeader(CatalogueText("WHOLEDISKS"));
+        for (int i = 0; i < physical.Count(); ++i) {
+            TDisk* disk = physical.Items(i);
+            addDisk(disk, kImageDisk, true);
+            const TPhysicalDisk* whole = WholeDiskOf(lwDisksList.Items(lwDisksList.Count() - 1));
+            if (whole != nullptr && !whole->NotWipeable.empty()) {
+                lwDisksList.Items(lwDisksList.Count() - 1).Caption +=
+                    CatalogueText("WHOLEDISK_CANNOTWIPE");
+                refused.push_back(whole->Description + " " + whole->NotWipeable);
+            } else {
+                wipeable = true;
+            }
+        }
+    }
+    // Said in the list itself: the disks are there to see, and why none may be wiped.
+    if (!wipeable && !refused.empty()) {
+        std::string names;
+        for (const std::string& one : refused)
+            names += (names.empty() ? "" : "; ") + one;
+        lwDisksList.AddItem({"", {}, kImageSpacer, false, nullptr});
+        lwDisksList.AddItem(
+            {WithText(CatalogueText("WHOLEDISK_NOTHING"), names), {}, kImageNote, false, nullptr});
+    }
     // Nothing is checked any more.
     FCheckedRows = 0;
     JvWIPDataSelection.SetButtonEnabled(ui::TWizardButton::Next, false);
@@ -140,6 +178,34 @@ void TFrmMain::RefreshDriveList() {
     JvXPBarFunctions.SetItemVisible(1, false);
     if (lwDisksList.Count() == 0)
         TellNothingToWipe();
+}
+
+TPhysicalDisk* TFrmMain::WholeDiskOf(const ui::TListItem& row) {
+    return dynamic_cast<TPhysicalDisk*>(static_cast<TDisk*>(row.Data));
+}
+
+std::vector<TDisk*> TFrmMain::CheckedDisks() const {
+    std::vector<const TDisk*> wholeDisks;
+    for (int i = 0; i < lwDisksList.Count(); ++i) {
+        const ui::TListItem& row = lwDisksList.Items(i);
+        if (row.Checked)
+            if (const TPhysicalDisk* whole = WholeDiskOf(row); whole && whole->NotWipeable.empty())
+                wholeDisks.push_back(whole);
+    }
+    std::vector<TDisk*> disks;
+    for (int i = 0; i < lwDisksList.Count(); ++i) {
+        const ui::TListItem& row = lwDisksList.Items(i);
+        auto* disk = static_cast<TDisk*>(row.Data);
+        if (!row.Checked || disk == nullptr)
+            continue;
+        if (const TPhysicalDisk* whole = WholeDiskOf(row); whole && !whole->NotWipeable.empty())
+            continue;
+        if (disk->OwnerDisk != nullptr &&
+            std::find(wholeDisks.begin(), wholeDisks.end(), disk->OwnerDisk) != wholeDisks.end())
+            continue;
+        disks.push_back(disk);
+    }
+    return disks;
 }
 
 void TFrmMain::TellNothingToWipe() {
@@ -164,6 +230,16 @@ void TFrmMain::JvWIPDataSelectionEnterPage() {
 }
 
 void TFrmMain::lwDisksListChange(int index) {
+    if (index >= 0 && index < lwDisksList.Count() && lwDisksList.Items(index).Checked) {
+        // A disk that must not be wiped cannot be ticked: the tick is taken back at once and
+        // the row selected, so the details bar says why.
+        const TPhysicalDisk* whole = WholeDiskOf(lwDisksList.Items(index));
+        if (whole != nullptr && !whole->NotWipeable.empty()) {
+            lwDisksList.SetChecked(index, false);
+            lwDisksList.SetSelected(index);
+            return;
+        }
+    }
     if (index >= 0) {
         if (static_cast<int>(FCheckStates.size()) <= index)
             FCheckStates.resize(static_cast<std::size_t>(index) + 1, false);
@@ -193,6 +269,10 @@ void TFrmMain::lwDisksListChange(int index) {
     const int selected = lwDisksList.Selected();
 
     TDisk* disk = selected >= 0 ? static_cast<TDisk*>(lwDisksList.Items(selected).Data) : nullptr;
+    if (const TPhysicalDisk* whole =
+            disk != nullptr ? WholeDiskOf(lwDisksList.Items(selected)) : nullptr;
+        whole != nullptr && !whole->NotWipeable.empty())
+        JvXPBarDetails.AddItem({CatalogueText("WHOLEDISK_WHY") + whole->NotWipeable, true, {}});
     if (disk != nullptr) {
         // Which device it is, under its name: what an auditor matches the drive by.
         bool identityShown = false;
@@ -226,6 +306,7 @@ ui::TListItemDraw TFrmMain::lwDisksListCustomDraw(const ui::TListItem& item) con
     case kImageSpacer:
         return {ui::TListItemStyle::Blank, false};
     case kImageGroupTitle:
+    case kImageNote:
         return {ui::TListItemStyle::GroupTitle, false};
     case kImageRule:
         return {ui::TListItemStyle::Rule, false};

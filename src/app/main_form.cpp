@@ -88,6 +88,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       edtLogFileName(gbReportFile.Add<ui::TEdit>("edtLogFileName", TRect{14, 4, 32, 1}, akTopWide)),
       btnBrowseLog(
           gbReportFile.Add<ui::TButton>("btnBrowseLog", TRect{47, 4, 8, 1}, akTop | akRight)),
+      cbShowWholeDisks(
+          JvWIPOptions.Add<ui::TCheckBox>("cbShowWholeDisks", TRect{kContentLeft, 17, 55, 1})),
       mmTopText(JvWIPConfirmation.Add<ui::TMemo>(
           "mmTopText", TRect{kContentLeft, 0, kContentWidth, 3}, akTopWide)),
       mmOperations(JvWIPConfirmation.Add<ui::TMemo>(

@@ -66,6 +66,12 @@ public:
     // each device is not offered.
     void TellNothingToWipe();
     void AddGroupHeader(const std::string& caption);
+    // The disks of the checked rows, in list order, as the run wipes them: a drive letter on
+    // a checked whole disk is left out (the disk's wipe covers it), and so is a whole disk
+    // that must not be wiped.
+    std::vector<TDisk*> CheckedDisks() const;
+    // The whole disk a row stands for; null for a drive letter, a disc or a header.
+    static TPhysicalDisk* WholeDiskOf(const ui::TListItem& row);
     void JvWIPDataSelectionEnterPage();
     void lwDisksListChange(int index);
     ui::TListItemDraw lwDisksListCustomDraw(const ui::TListItem& item) const;
@@ -137,6 +143,7 @@ public:
     ui::TLabel& lblLogFile;
     ui::TEdit& edtLogFileName;
     ui::TButton& btnBrowseLog;
+    ui::TCheckBox& cbShowWholeDisks; // below the report's group, after it in the tab order
     ui::TMemo& mmTopText;
     ui::TMemo& mmOperations;
     ui::TLabel& lblTextGlobal;

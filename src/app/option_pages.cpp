@@ -43,6 +43,7 @@ void TFrmMain::BindOptionControls() {
     bind(cbQuickErase, &TPLOptions::QuickEraseCDDVD);
     bind(cbFormarPartitions, &TPLOptions::FormatPartitions);
     bind(cbAskDlg, &TPLOptions::ShowAskDialog);
+    bind(cbShowWholeDisks, &TPLOptions::ShowWholeDisks);
     auto storeLogName = [this] {
         if (Options != nullptr)
             Options->LogFileName = edtLogFileName.Text();
@@ -66,7 +67,7 @@ void TFrmMain::ApplyOptionsToControls() {
     const std::string logName = o.LogFileName;
     const bool abort = o.AllowUserAbort, unattended = o.WipeWithoutIntervention, isaac = o.UseIsaac,
                unbuffered = o.NoBuffering, quick = o.QuickEraseCDDVD, format = o.FormatPartitions,
-               ask = o.ShowAskDialog;
+               ask = o.ShowAskDialog, wholeDisks = o.ShowWholeDisks;
     const std::int32_t buffer = o.OverwriteBuffer;
 
     cbGenerateReport.SetChecked(generate);
@@ -81,6 +82,7 @@ void TFrmMain::ApplyOptionsToControls() {
     cbQuickErase.SetChecked(quick);
     cbFormarPartitions.SetChecked(format);
     cbAskDlg.SetChecked(ask);
+    cbShowWholeDisks.SetChecked(wholeDisks);
     cbbBuffer.SetItemIndex(ValidOverwriteBuffer(buffer));
     Options->OverwriteBuffer = cbbBuffer.ItemIndex();
     cbGenerateReportClick();
@@ -118,13 +120,16 @@ void TFrmMain::BuildConfirmation() {
         return "  " + box.Caption + ": " + CatalogueText(box.Checked() ? "ENABLED" : "DISABLED");
     };
     lines.push_back(CatalogueText("CONFIRMATION_DRIVESTOWIPE"));
-    for (int i = 0; i < lwDisksList.Count(); ++i) {
-        const ui::TListItem& row = lwDisksList.Items(i);
-        auto* disk = static_cast<TDisk*>(row.Data);
-        if (!row.Checked || disk == nullptr)
-            continue;
+    for (TDisk* disk : CheckedDisks()) {
         lines.push_back("  - " + disk->Description);
         lines.push_back("      " + CatalogueText("CONFIRMATION_SIZE") + FormatSize(disk->Size));
+        if (auto* whole = dynamic_cast<TPhysicalDisk*>(disk)) {
+            // Everything on it goes, whether its drive letters were ticked or not.
+            lines.push_back("      " + CatalogueText("WHOLEDISK_TABLE"));
+            for (const TLogicalDisk* volume : whole->Volumes)
+                lines.push_back("      " + CatalogueText("WHOLEDISK_INCLUDES") +
+                                volume->Description);
+        }
     }
     lines.push_back("");
     lines.push_back(gbWipeOptions.Caption);

@@ -70,12 +70,16 @@ public:
     // The record of each run (JSON, beside the report) and its certificate (PDF).
     bool RecordFile = true;
     bool Certificate = true;
+    // Whole physical disks in the drive list, beside the drive letters (from the next
+    // detection on).
+    bool ShowWholeDisks = true;
 
     void SetDefaults();
     // SetDefaults, then the values in their fixed order, each field assigned as it is read;
     // raises at the first value that is missing or not a number where one is needed.
     void Load();
-    // Writes all twelve values; raises XRegistryException when one cannot be stored.
+    // Writes every value (ShowWholeDisks only once it was ever off); raises XRegistryException when
+    // one cannot be stored.
     void Save();
 
     // The text of the selected buffer size ("512 KB" by default).

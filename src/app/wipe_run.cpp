@@ -146,11 +146,7 @@ TWipeSettings TFrmMain::WipeSettingsFromControls() const {
 }
 
 void TFrmMain::WMStartWipe() {
-    std::vector<TDisk*> disks;
-    for (int i = 0; i < lwDisksList.Count(); ++i)
-        if (lwDisksList.Items(i).Checked && lwDisksList.Items(i).Data != nullptr)
-            disks.push_back(static_cast<TDisk*>(lwDisksList.Items(i).Data));
-    TWipeJob job(*FDiskManager, std::move(disks), WipeSettingsFromControls());
+    TWipeJob job(*FDiskManager, CheckedDisks(), WipeSettingsFromControls());
 
     lblTextGlobal.Caption = CatalogueText("OVERALLPROGRESS");
     lblTextMethod.Caption =

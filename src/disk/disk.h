@@ -219,6 +219,9 @@ public:
 
     std::string FileSystem; // "NTFS", "FAT32", "Unknown", ...
     std::uint8_t BootIndicator = 0;
+    // The last write open's lock stayed refused after every forced dismount it may try: the
+    // volume is held by something a dismount does not drive away.
+    bool LockRefusedForGood = false;
 
     // Description, size, then the volume's facts as the system reports them. Never raises:
     // a failure is logged and the list stays as far as it got.
@@ -233,6 +236,16 @@ class TPhysicalDisk : public TRandomAccessDisk {
 public:
     using TRandomAccessDisk::TRandomAccessDisk;
     TPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description);
+
+    // The drive letters on this disk (their OwnerDisk is it), set by detection; not owned. A
+    // write open locks and dismounts each of them first and releases them at its close.
+    std::vector<TLogicalDisk*> Volumes;
+    // Why the disk must not be written as a whole, in words; empty when it may be. Set by
+    // detection (the running system rests on it) or by a write open whose volume lock was
+    // refused for good.
+    std::string NotWipeable;
+    // NotWipeable says a volume lock was refused for good (detection keeps that for the disk).
+    bool LockRefused = false;
 };
 
 class TSecvencialAccessDisk : public TDisk {

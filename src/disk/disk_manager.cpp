@@ -2,10 +2,14 @@
 
 #include "disk/nt/setupdi.h"
 #include "lang/language.h"
+#include "platform/handle.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 #include "report/report.h"
 
+#include <cctype>
 #include <exception>
+#include <utility>
 
 namespace purgelet {
 
@@ -59,6 +63,12 @@ TDiskManager::~TDiskManager() {
 void TDiskManager::Clear() {
     Disk = nullptr;
     NotOffered.clear();
+    for (int i = 0; i < PhysicalDisks.Count(); ++i)
+        if (auto* physical = dynamic_cast<TPhysicalDisk*>(PhysicalDisks.Items(i))) {
+            if (physical->LockRefused)
+                lockRefused_[physical->Name] = physical->NotWipeable;
+            physical->Volumes.clear();
+        }
     LogicalDisks.Clear();
     OpticalDisks.Clear(); // before the devices they refer to
     PhysicalDisks.Clear();
@@ -131,6 +141,116 @@ void TDiskManager::Detect() {
                 logical->OwnerDisk = PhysicalDisks.Items(k);
                 break;
             }
+        }
+    }
+    MarkWholeDisks();
+}
+
+namespace {
+
+// The letter of a path "C:\...", upper case; 0 when the path has none.
+char DriveLetterOf(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
+        return 0;
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+}
+
+// The NT device name of the system partition (the one the computer starts from), as Setup
+// recorded it ("\Device\HarddiskVolume1"); empty when the registry does not tell it.
+std::string SystemPartitionDevice() {
+    std::unique_ptr<platform::RegistryKey> key;
+    std::string device;
+    if (platform::sys().registry->OpenKey(platform::RegistryRoot::LocalMachine, "SYSTEM\\Setup",
+                                          false, key) != ERROR_SUCCESS ||
+        !key || key->QueryString("SystemPartition", device) != ERROR_SUCCESS)
+        return {};
+    return device;
+}
+
+// The NT device name a drive letter stands for ("\Device\HarddiskVolume2").
+std::string DosDeviceOf(const std::string& letter) {
+    char target[1024] = {};
+    const std::string name = letter + ":";
+    if (platform::k32().QueryDosDeviceA(name.c_str(), target, sizeof target) == 0)
+        return {};
+    target[sizeof target - 1] = '\0';
+    return target;
+}
+
+// The number of the disk a device of the system's own namespace lies on; -1 when it does
+// not tell (a partition without drive letter is reached as \\?\GLOBALROOT + its name).
+std::int32_t DiskNumberOfDevice(const std::string& device) {
+    const std::string path = "\\\\?\\GLOBALROOT" + device;
+    platform::UniqueHandle handle(platform::k32().CreateFileA(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle)
+        return -1;
+    STORAGE_DEVICE_NUMBER number{};
+    DWORD returned = 0;
+    if (!platform::k32().DeviceIoControl(handle.Get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0,
+                                         &number, sizeof number, &returned, nullptr))
+        return -1;
+    return static_cast<std::int32_t>(number.DeviceNumber);
+}
+
+} // namespace
+
+void TDiskManager::MarkWholeDisks() {
+    auto& k = platform::k32();
+    std::vector<TPhysicalDisk*> disks;
+    for (int i = 0; i < PhysicalDisks.Count(); ++i)
+        if (auto* physical = dynamic_cast<TPhysicalDisk*>(PhysicalDisks.Items(i)))
+            disks.push_back(physical);
+    if (disks.empty())
+        return;
+    for (int i = 0; i < LogicalDisks.Count(); ++i) {
+        auto* logical = dynamic_cast<TLogicalDisk*>(LogicalDisks.Items(i));
+        if (logical == nullptr)
+            continue;
+        for (TPhysicalDisk* physical : disks)
+            if (logical->OwnerDisk == physical)
+                physical->Volumes.push_back(logical);
+    }
+    auto mark = [](TDisk* disk, const std::string& why) {
+        auto* physical = dynamic_cast<TPhysicalDisk*>(disk);
+        if (physical != nullptr && physical->NotWipeable.empty())
+            physical->NotWipeable = why;
+    };
+    const std::string system =
+        GetLngText("Purgelet", "WHOLEDISK_SYSTEM", "holds the running system");
+    // The disks of the volumes Windows and this program run from, by their drive letters.
+    const std::pair<std::string, std::string> places[] = {
+        {k.GetWindowsDirectoryA(), system},
+        {k.GetModuleFileNameA(),
+         GetLngText("Purgelet", "WHOLEDISK_PROGRAM", "holds this program")}};
+    for (const auto& [path, why] : places)
+        if (const char letter = DriveLetterOf(path))
+            for (int i = 0; i < LogicalDisks.Count(); ++i)
+                if (LogicalDisks.Items(i)->Name == std::string(1, letter))
+                    mark(LogicalDisks.Items(i)->OwnerDisk, why + " (" + path + ")");
+    // The system partition the computer starts from, by its device name: through its drive
+    // letter, else asked directly (it often has none).
+    if (const std::string device = SystemPartitionDevice(); !device.empty()) {
+        bool found = false;
+        for (int i = 0; i < LogicalDisks.Count(); ++i)
+            if (DosDeviceOf(LogicalDisks.Items(i)->Name) == device) {
+                mark(LogicalDisks.Items(i)->OwnerDisk, system + " (" + device + ")");
+                found = true;
+            }
+        if (!found)
+            if (const std::int32_t number = DiskNumberOfDevice(device); number >= 0)
+                for (TPhysicalDisk* physical : disks)
+                    if (physical->DeviceNumber == number)
+                        mark(physical, system + " (" + device + ")");
+    }
+    for (TPhysicalDisk* physical : disks) {
+        if (physical->DeviceNumber >= 0)
+            if (auto why = k.WhyDiskRefused(static_cast<DWORD>(physical->DeviceNumber)))
+                mark(physical, *why);
+        if (auto refused = lockRefused_.find(physical->Name);
+            refused != lockRefused_.end() && physical->NotWipeable.empty()) {
+            physical->NotWipeable = refused->second;
+            physical->LockRefused = true;
         }
     }
 }

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,11 +54,13 @@ public:
     const TDiskClasses& Classes() const { return classes_; }
 
     // Frees every disk (logical, optical, physical, in this order) and the optical drive
-    // list.
+    // list. The physical disks forget their volumes first: a volume is released by its own
+    // disk when that is freed.
     virtual void Clear();
     // Detects every medium: drive letters A..Z, optical drives, physical disks, then the
-    // physical owner of each drive letter. Failures to make a disk for a drive letter C..Z
-    // or a physical disk are put to the owner (kind 11: Abort, Retry, Ignore).
+    // physical owner of each drive letter, each physical disk's volumes and whether it may
+    // be written as a whole (TPhysicalDisk::NotWipeable). Failures to make a disk for a drive
+    // letter C..Z or a physical disk are put to the owner (kind 11: Abort, Retry, Ignore).
     virtual void Detect();
 
     // Disks of List with the given DriveType; 0 for no list.
@@ -80,9 +83,16 @@ private:
     // again, Ignore gives null, any other answer lets the failure leave.
     std::unique_ptr<TDisk> CreateAsking(const std::function<std::unique_ptr<TDisk>()>& create,
                                         const std::string& detail);
+    // Gives each physical disk its volumes and says why one must not be written as a whole:
+    // the back-end's reason, the volume of the Windows folder, of the system partition and
+    // of this program, a volume lock refused for good at an earlier wipe.
+    void MarkWholeDisks();
 
     TDiskClasses classes_;
     OpticalDevicesFactory optical_;
+    // Physical disks (by Name) whose volume lock was refused for good, with the reason: kept
+    // from one detection to the next, as the objects are made afresh.
+    std::map<std::string, std::string> lockRefused_;
 };
 
 class TGUIDiskManager : public TDiskManager {

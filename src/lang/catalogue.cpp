@@ -112,6 +112,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("lblLogFile.Caption", "Log File:");
     control("SDlgLogFile.Filter", "Text Files|*.txt|All Files|*.*");
     control("cbAskDlg.Caption", "Ask after every wipe");
+    control("cbShowWholeDisks.Caption", "Show whole disks in the drive list");
     // Confirmation, wipe and finished pages.
     control("JvWIPConfirmation.Title.Text", "Confirmation");
     control("JvWIPConfirmation.SubTitle.Text", "Confirm the selected Actions to be performed", "",
@@ -153,6 +154,16 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("GB", " GB");
     program("HARDDISKDRIVES", "Hard Disk Drives");
     program("DEVICESWITHREMOVEABLE", "Devices with Removeable Storage");
+    program("WHOLEDISKS", "Whole Disks");
+    program("WHOLEDISK_CANNOTWIPE", " (cannot be wiped)");
+    program("WHOLEDISK_WHY", "Cannot be wiped: ");
+    program("WHOLEDISK_SYSTEM", "holds the running system");
+    program("WHOLEDISK_PROGRAM", "holds this program");
+    program("WHOLEDISK_LOCKREFUSED", "the lock of %s stays refused after every dismount");
+    program("WHOLEDISK_NOTHING", "Nothing can be wiped on this computer: %s");
+    program("WHOLEDISK_TABLE",
+            "The partition table and every partition on this disk will be destroyed.");
+    program("WHOLEDISK_INCLUDES", "Included: ");
     program("NOTHINGTOWIPE", "Nothing can be wiped on this computer.");
     program("DEVICESNOTOFFERED", "These devices were found and are not offered:");
     program("NODEVICEFOUND", "No drive and no disc was found.");

@@ -106,6 +106,12 @@ public:
     // drive it has and answers none; a system that leaves devices out (the one it runs from,
     // read-only or empty ones, ones this user may not open) says which and why.
     virtual std::vector<DeviceNotOffered> DevicesNotOffered() { return {}; }
+    // Why the physical disk with this device number must not be written as a whole, in words
+    // ("holds the running system (/)"); nothing when the back-end knows no reason. Windows
+    // tells none: the program finds the disks of its system and boot volumes itself.
+    virtual std::optional<std::string> WhyDiskRefused(DWORD /*deviceNumber*/) {
+        return std::nullopt;
+    }
 };
 
 } // namespace platform

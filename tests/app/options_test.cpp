@@ -149,6 +149,30 @@ TEST(Options, TheRecordOptionsAreOnWhereAnOlderRegistryLacksThemAndOffWhenStored
     EXPECT_FALSE(options.Certificate);
 }
 
+// Whole disks are listed unless the user switched them off: an older registry without the
+// value loads to the end with them on, and once off the value is stored and read back, and
+// stored again when switched on once more.
+TEST(Options, WholeDisksAreShownWhereAnOlderRegistryLacksTheValueAndTheChoiceIsKept) {
+    SimPc pc(Stored(AllOn));
+    {
+        ErrorLogCapture log;
+        TPLOptions options;
+        EXPECT_TRUE(options.ShowWholeDisks);
+        EXPECT_TRUE(options.ShowAskDialog); // the load went on to the end
+        EXPECT_EQ(log.Text().find("Error on loading options"), std::string::npos);
+        options.ShowWholeDisks = false;
+    }
+    EXPECT_EQ(pc.Stored("ShowWholeDisks"), "0");
+    {
+        TPLOptions options;
+        EXPECT_FALSE(options.ShowWholeDisks);
+        options.ShowWholeDisks = true;
+    }
+    EXPECT_EQ(pc.Stored("ShowWholeDisks"), "1");
+    TPLOptions options;
+    EXPECT_TRUE(options.ShowWholeDisks);
+}
+
 TEST(Options, ValueNamesMatchWithoutRegardToCase) {
     nlohmann::json values = AllOn;
     values.erase("SHowAskDialog");

@@ -54,8 +54,14 @@ inline nlohmann::json ProgramMachine() {
 class ProgramTest : public ::testing::Test {
 protected:
     // Sets the machine up; the program starts with Start.
+    // The whole disks stay out of the drive list unless the machine's registry asks for them:
+    // the drive list is the drive letters', as the tests written for it expect.
     void Boot(const nlohmann::json& machine = ProgramMachine()) {
-        pc_ = std::make_unique<SimPC>(machine);
+        nlohmann::json booted = machine;
+        auto& options = booted["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"];
+        if (!options.contains("ShowWholeDisks"))
+            options["ShowWholeDisks"] = "0";
+        pc_ = std::make_unique<SimPC>(booted);
         const std::filesystem::path real(NativeModule());
         const std::filesystem::path app = pc_->folder() / "app";
         std::filesystem::create_directories(app / "Methods");

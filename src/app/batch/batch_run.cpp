@@ -188,7 +188,9 @@ private:
         std::vector<TDisk*> offered;
         std::string listed;
         for (int i = 0; i < form.lwDisksList.Count(); ++i) {
-            if (auto* disk = static_cast<TDisk*>(form.lwDisksList.Items(i).Data)) {
+            // Drive letters and discs: a whole disk is chosen on the drive page only.
+            const ui::TListItem& row = form.lwDisksList.Items(i);
+            if (auto* disk = static_cast<TDisk*>(row.Data); disk && !TFrmMain::WholeDiskOf(row)) {
                 offered.push_back(disk);
                 listed += " " + disk->Name;
             }

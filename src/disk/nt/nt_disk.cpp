@@ -1,11 +1,13 @@
 #include "disk/nt/nt_disk.h"
 
 #include "disk/identity.h"
+#include "lang/language.h"
 #include "platform/system.h"
 
 #include <cctype>
 #include <cstring>
 #include <exception>
+#include <string>
 #include <vector>
 
 namespace purgelet {
@@ -13,6 +15,13 @@ namespace purgelet {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr const char* kLockRefusedDefault = "the lock of %s stays refused after every dismount";
+
+// "... %s ..." with the volume's name put in by our own code.
+std::string WithVolume(const std::string& format, const std::string& volume) {
+    const std::size_t at = format.find("%s");
+    return at == std::string::npos ? format : format.substr(0, at) + volume + format.substr(at + 2);
+}
 constexpr DWORD kVolumeNameChars = 10000;
 
 std::string Trim(const std::string& text) {
@@ -240,8 +249,10 @@ void TNTLogicalDisk::Open(bool readOnly) {
 }
 
 void TNTLogicalDisk::Lock() {
-    if (Control(DeviceHandle.Get(), FSCTL_LOCK_VOLUME))
+    if (Control(DeviceHandle.Get(), FSCTL_LOCK_VOLUME)) {
+        LockRefusedForGood = false;
         return;
+    }
     const DWORD code = platform::k32().GetLastError();
     const std::string text = platform::k32().SysErrorMessage(code);
     // A volume that something takes again after every dismount would keep the question coming
@@ -252,6 +263,7 @@ void TNTLogicalDisk::Lock() {
                                             TMsgDlgType::mtConfirmation, mbYesNo)
                            : mrNone;
     if (answer != mrYes) {
+        LockRefusedForGood = forcedDismounts_ >= kMaxForcedDismounts;
         platform::k32().SetLastError(code);
         throw Xlock("TNTLogicalDisk.Lock - DeviceIoControl(FSCTL_LOCK_VOLUME) : " + text);
     }
@@ -379,21 +391,74 @@ void TNTPhysicalDisk::init() {
 
 void TNTPhysicalDisk::Open(bool readOnly) {
     ReadOnly = readOnly;
+    // Writing the whole disk writes every volume on it: each is locked (and dismounted when
+    // the user agrees) before the disk is opened, so that no file system works on it meanwhile.
+    if (!readOnly)
+        Lock();
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
                                                    OPEN_EXISTING, 0, nullptr));
-    if (!DeviceHandle)
-        throw XNTCreateFile("TNTPhysicalDisk.Open - CreateFile(" + DevicePath +
-                            ") : " + LastErrorText());
-    Lock();
+    if (!DeviceHandle) {
+        const DWORD code = platform::k32().GetLastError();
+        const std::string text = platform::k32().SysErrorMessage(code);
+        if (!readOnly)
+            ReleaseVolumes();
+        platform::k32().SetLastError(code);
+        throw XNTCreateFile("TNTPhysicalDisk.Open - CreateFile(" + DevicePath + ") : " + text);
+    }
+}
+
+void TNTPhysicalDisk::Lock() {
+    std::size_t locked = 0;
+    try {
+        for (; locked < Volumes.size(); ++locked)
+            Volumes[locked]->Open(false);
+    } catch (...) {
+        TLogicalDisk* refused = Volumes[locked];
+        if (refused->LockRefusedForGood) {
+            LockRefused = true;
+            NotWipeable =
+                WithVolume(GetLngText("Purgelet", "WHOLEDISK_LOCKREFUSED", kLockRefusedDefault),
+                           refused->Description);
+        }
+        for (std::size_t i = 0; i < locked; ++i)
+            Volumes[i]->CloseAfterFailure();
+        throw;
+    }
+}
+
+void TNTPhysicalDisk::UnLock() {
+    // Every volume is released even when one of them fails to; the first failure is told.
+    std::exception_ptr first;
+    for (TLogicalDisk* volume : Volumes) {
+        try {
+            volume->Close();
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+    }
+    if (first)
+        std::rethrow_exception(first);
+}
+
+void TNTPhysicalDisk::ReleaseVolumes() noexcept {
+    for (TLogicalDisk* volume : Volumes)
+        volume->CloseAfterFailure();
 }
 
 void TNTPhysicalDisk::Close() {
     if (!DeviceHandle)
         return;
-    UnLock();
-    if (!DeviceHandle.Close())
-        throw XSystemCall("TNTPhysicalDisk.Close - CloseHandle : " + LastErrorText());
+    const bool wrote = !ReadOnly;
+    if (!DeviceHandle.Close()) {
+        const std::string text = "TNTPhysicalDisk.Close - CloseHandle : " + LastErrorText();
+        if (wrote)
+            ReleaseVolumes();
+        throw XSystemCall(text);
+    }
+    if (wrote)
+        UnLock();
 }
 
 void TNTPhysicalDisk::SetCurrentBlock(std::int64_t Block) {

@@ -82,19 +82,30 @@ public:
     HANDLE Handle() const { return DeviceHandle.Get(); }
 
     void init() override;
+    // Opened for writing, every volume on the disk is locked first (Lock), then the disk.
     void Open(bool readOnly) override;
+    // Closes the disk, then releases the volumes a write open locked (UnLock); a failing
+    // close of the disk still releases them.
     void Close() override;
     void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
     void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
 
     virtual void SetCurrentBlock(std::int64_t Block);
-    // A whole disk has no volume to dismount or lock.
+    // A whole disk has no volume of its own to dismount: its volumes are.
     virtual void DisMount() {}
-    virtual void Lock() {}
-    virtual void UnLock() {}
+    // Opens each of Volumes for writing, which locks it through the drive letter's own path
+    // (asking whether to force a dismount when it is in use). A refusal releases the volumes
+    // locked so far and leaves; one refused for good marks the disk NotWipeable.
+    virtual void Lock();
+    // Closes (unlocks) every one of Volumes; raises the first failure after all are closed.
+    virtual void UnLock();
 
 protected:
     platform::UniqueHandle DeviceHandle; // none while closed
+
+private:
+    // Closes every one of Volumes while another failure is on its way out.
+    void ReleaseVolumes() noexcept;
 };
 
 // The file-system name of a partition type byte ("Unknown" for the types it does not name).

@@ -72,6 +72,8 @@ public:
 
     DriveMap& Drives();
     std::vector<DeviceNotOffered> DevicesNotOffered() override;
+    // The disk numbered so is refused as a whole when the running system rests on it.
+    std::optional<std::string> WhyDiskRefused(DWORD deviceNumber) override;
 
     // The decision that keeps the running system safe: whether the device may be opened
     // for writing, locked and dismounted. Never for the devices the system runs from.

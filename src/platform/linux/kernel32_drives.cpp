@@ -94,6 +94,19 @@ std::optional<std::string> LinuxKernel32::WhyNotWritable(const std::string& node
     return system.WhyRefusedImage(node); // an image file: the loop devices over it
 }
 
+std::optional<std::string> LinuxKernel32::WhyDiskRefused(DWORD deviceNumber) {
+    std::string node;
+    {
+        std::lock_guard<std::mutex> lock(drivesMutex_);
+        DetectOnce();
+        const PhysicalDisk* disk = drives_->DiskByNumber(deviceNumber);
+        if (disk == nullptr)
+            return std::nullopt;
+        node = disk->node;
+    }
+    return WhyNotWritable(node);
+}
+
 std::vector<Kernel32::DeviceNotOffered> LinuxKernel32::DevicesNotOffered() {
     std::lock_guard<std::mutex> lock(drivesMutex_);
     return drives_->LeftOut();

@@ -267,4 +267,12 @@ DWORD SimKernel32::QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
     return static_cast<DWORD>(answer.size());
 }
 
+std::optional<std::string> SimKernel32::WhyDiskRefused(DWORD deviceNumber) {
+    std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
+    for (const auto& disk : machine_->disks)
+        if (disk.deviceNumber == deviceNumber && disk.runningSystem)
+            return std::string("holds the running system");
+    return std::nullopt;
+}
+
 } // namespace platform::sim

@@ -54,6 +54,8 @@ public:
     DWORD GetTickCount() override { return MachineTicks(); }
     void Sleep(DWORD milliseconds) override;
     std::string GetWindowsDirectoryA() override { return machine_->windowsDirectory; }
+    // A disk the machine file marks as the running system's ("runningSystem").
+    std::optional<std::string> WhyDiskRefused(DWORD deviceNumber) override;
     // The host's: a run on the simulated PC is stopped as the real program is.
     BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add) override {
         return Forwarded(host_->SetConsoleCtrlHandler(routine, add));

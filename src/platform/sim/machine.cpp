@@ -536,6 +536,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         disk.bytesPerSecond = GetPace(d, at);
         disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
         disk.identity = ParseDiskIdentity(d, disk, at);
+        disk.runningSystem = Get<bool>(d, "runningSystem", false, at);
         m->disks.push_back(std::move(disk));
     }
 

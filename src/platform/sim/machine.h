@@ -113,6 +113,8 @@ struct PhysicalDisk {
     // What the storage property query answers for the disk and its partitions ("model",
     // else the friendly name, "serial", "firmware", "bus", "rotational").
     StorageDeviceFacts identity;
+    // The disk holds the running system: the system refuses to have it written as a whole.
+    bool runningSystem = false;
 };
 
 enum class DriveKind { Fixed, Removable, Floppy, CdRom, RamDisk, Network, NoRootDir };

@@ -2,12 +2,14 @@
 // systems, named to the back-end through the test's own map file, driven through the
 // program's NT disk classes exactly as on Windows.
 #include "disk/disk_manager.h"
+#include "disk/disk_test_support.h"
 #include "disk/nt/nt_disk.h"
 #include "loop_device.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/system.h"
 #include "platform/linux/volume.h"
 #include "support/recording_owner.h"
+#include "ui/scripted_host.h"
 
 #include <gtest/gtest.h>
 
@@ -179,6 +181,34 @@ TEST_F(LinuxDrives, WipingOnePartitionLeavesTheTableAndTheOtherPartitionByteIden
     const auto wiped = ImageBytes(disk->image(), 1 * kMiB, 24 * kMiB);
     EXPECT_EQ(std::count(wiped.begin(), wiped.end(), static_cast<char>(0xA5)),
               static_cast<std::ptrdiff_t>(wiped.size()));
+}
+
+// The whole loop device wiped as the drive page's whole-disk row wipes it: both partitions
+// locked first, the mounted one unmounted through the dismount question, then every byte of
+// the device written, partition table included, and the partitions released at the end.
+TEST_F(LinuxDrives, AWholeDiskWipeUnmountsItsPartitionsThroughTheQuestionAndWritesEveryByte) {
+    ASSERT_TRUE(disk->Mount(2, folder / "mnt"));
+    ui::ScriptedHost host;
+    TGUIDiskManager manager(host);
+    manager.Detect();
+    ASSERT_EQ(manager.PhysicalDisks.Count(), 1);
+    auto& whole = dynamic_cast<TPhysicalDisk&>(*manager.PhysicalDisks.Items(0));
+    ASSERT_EQ(whole.Volumes.size(), 2u);
+    EXPECT_EQ(whole.NotWipeable, "");
+    host.Answer(mrYes);
+    auto method = testing::MethodFromLines({"HEXA=$A5"});
+    whole.WipeDisk(method.get(), false, 0, 0, "");
+    EXPECT_FALSE(Mounted(disk->Partition(2)));
+    ASSERT_EQ(host.dialogs().size(), 1u);
+    EXPECT_EQ(host.dialogs()[0].text.rfind("Error_QueryForceDisMount\r\n", 0), 0u);
+    const auto bytes = ImageBytes(disk->image(), 0, 64 * kMiB);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), static_cast<char>(0xA5)),
+              static_cast<std::ptrdiff_t>(bytes.size()));
+    // The partitions are free again: a drive letter's write open locks at once.
+    auto volume = MakeDisk<TNTLogicalDisk>("C", &owner);
+    EXPECT_NO_THROW(volume->Open(false));
+    EXPECT_NO_THROW(volume->Close());
+    EXPECT_TRUE(owner.questions.empty());
 }
 
 TEST_F(LinuxDrives, FormatBringsBackTheFormerFileSystemAndLabel) {

@@ -69,6 +69,19 @@ TEST_F(ScreensTest, EveryWizardPage) {
     EXPECT_EQ(host_.unexpectedDialogs(), 0);
 }
 
+// With the whole disks shown, their group follows the drive letters' groups; the disk of
+// the running system is marked in its caption.
+TEST_F(ScreensTest, TheDrivePageWithTheWholeDisks) {
+    auto machine = ProgramMachine();
+    machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["ShowWholeDisks"] =
+        "1";
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next).Then([this] { CheckMain("drives-whole"); });
+    Run();
+    EXPECT_EQ(host_.unexpectedDialogs(), 0);
+}
+
 TEST_F(ScreensTest, AMessageBoxTheAskDialogAndTheBlockViewer) {
     Boot();
     ASSERT_EQ(Start(), 0);
