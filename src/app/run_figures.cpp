@@ -40,18 +40,18 @@ void TRunFigures::UpdateDrive(std::size_t index, const TDriveStatus& status, std
     // A drive with no count of bytes (a disc) measures none by the 1 of its end either.
     figures.Measurable = figures.TransferBytes > 0 && status.Progress >= 0;
 
+    const std::int64_t moved = std::llround(std::clamp(status.Progress, 0.0, 1.0) *
+                                            static_cast<double>(figures.TransferBytes));
     if (!track.started && status.State != TDriveState::dsWaiting) {
         track.started = true;
         track.startMs = nowMs;
         track.meter = TProgressMeter(figures.TransferBytes, windowMs_);
-        track.meter.Start(nowMs);
+        // What it moved before it was first seen took a time not known: no part of a speed.
+        track.meter.Start(nowMs, figures.Measurable && !Ended(status.State) ? moved : 0);
     }
     if (track.started && !track.ended) {
-        if (figures.Measurable) {
-            const double fraction = std::clamp(status.Progress, 0.0, 1.0);
-            track.meter.Update(std::llround(fraction * static_cast<double>(figures.TransferBytes)),
-                               nowMs);
-        }
+        if (figures.Measurable)
+            track.meter.Update(moved, nowMs);
         if (Ended(status.State)) {
             track.ended = true;
             track.endMs = nowMs;
@@ -114,7 +114,7 @@ void TRunFigures::UpdateRun(std::uint32_t nowMs) {
         runStarted_ = true;
         runStartMs_ = nowMs;
         runMeter_ = TProgressMeter(total, windowMs_);
-        runMeter_.Start(nowMs);
+        runMeter_.Start(nowMs, moved);
     }
     if (!runEnded_) {
         runMeter_.Update(moved, nowMs);

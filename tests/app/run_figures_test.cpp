@@ -187,6 +187,19 @@ TEST(RunFigures, TheTickCountWrapsAroundWithoutBadNumbers) {
     EXPECT_DOUBLE_EQ(*figures.Run().SecondsLeft, 44.0);
 }
 
+TEST(RunFigures, ADriveFirstSeenPartWayCountsOnlyWhatItMovesAfterInItsSpeed) {
+    TRunFigures figures(5000);
+    const std::int64_t total = 100 * kMB;
+    figures.Update({Drive(TDriveState::dsWiping, 0.5, total)}, 0);
+    EXPECT_FALSE(figures.Drives()[0].BytesPerSecond);
+    EXPECT_EQ(figures.Drives()[0].MovedBytes, 50 * kMB);
+    EXPECT_DOUBLE_EQ(figures.Run().Fraction, 0.5);
+    figures.Update({Drive(TDriveState::dsWiping, 0.51, total)}, 1000);
+    ASSERT_TRUE(figures.Drives()[0].BytesPerSecond);
+    EXPECT_DOUBLE_EQ(*figures.Drives()[0].BytesPerSecond, 1.0 * kMB);
+    EXPECT_DOUBLE_EQ(*figures.Drives()[0].SecondsLeft, 49.0);
+}
+
 TEST(RunFigures, AnotherRunStartsAfresh) {
     TRunFigures figures(5000);
     figures.Update({Drive(TDriveState::dsWiping, 0.5, 10 * kMB)}, 0);
