@@ -328,7 +328,7 @@ void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
         TDisk* disk = job.Disks()[i];
         const auto result = std::find_if(job.Results().begin(), job.Results().end(),
                                          [disk](const TDriveResult& r) { return r.Disk == disk; });
-        const bool reached = result != job.Results().end() && i < shown.size();
+        const bool reached = result != job.Results().end();
         // The outcome as the record has it: a wipe that passed blocks over is no erasure,
         // though every pass ran to its end.
         std::string outcome = CatalogueText("STATE_NOTSTARTED");
@@ -341,7 +341,7 @@ void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
             outcome = StateWord(TDriveState::dsAborted);
         }
         std::vector<std::string> cells{outcome};
-        if (reached)
+        if (reached && i < shown.size())
             cells.insert(cells.end(), {TimeText(shown[i].ElapsedMs / 1000),
                                        SpeedText(shown[i].AverageBytesPerSecond)});
         lvFinishedDrives.AddItem({disk->Description, std::move(cells), 0, false, nullptr});
