@@ -98,6 +98,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
                                               TRect{kContentLeft, 1, kContentWidth, 1}, akTopWide)),
       gGlobal(JvWIPWipe.Add<ui::TGauge>("gGlobal", TRect{kContentLeft, 2, kContentWidth, 1},
                                         akTopWide)),
+      lblRunFigures(JvWIPWipe.Add<ui::TLabel>("lblRunFigures",
+                                              TRect{kContentLeft, 3, kContentWidth, 1}, akTopWide)),
       lblTextPartial(JvWIPWipe.Add<ui::TLabel>(
           "lblTextPartial", TRect{kContentLeft, 4, kContentWidth, 1}, akTopWide)),
       gPartial(JvWIPWipe.Add<ui::TGauge>("gPartial", TRect{kContentLeft, 5, kContentWidth, 1},
@@ -107,6 +109,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       JvGIFAnimator(JvWIPWipe.Add<ui::TAnimation>("JvGIFAnimator", TRect{kContentLeft, 9, 3, 1})),
       btnAbort(JvWIPWipe.Add<ui::TButton>("btnAbort", TRect{kContentLeft, 11, 11, 1})),
       btnPause(JvWIPWipe.Add<ui::TButton>("btnPause", TRect{kContentLeft + 13, 11, 12, 1})),
+      lvRunDrives(JvWIPWipe.Add<ui::TListView>("lvRunDrives",
+                                               TRect{kContentLeft, 13, kContentWidth, 5}, akAll)),
       lblTheSelected(JvWIPFinished.Add<ui::TLabel>(
           "lblTheSelected", TRect{kContentLeft, 1, kContentWidth, 2}, akTopWide)),
       lblWhatDoU(JvWIPFinished.Add<ui::TLabel>(
@@ -115,6 +119,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
                                                           TRect{kContentLeft + 2, 6, 30, 1})),
       rbExitProgram(
           JvWIPFinished.Add<ui::TRadioButton>("rbExitProgram", TRect{kContentLeft + 2, 7, 30, 1})),
+      lvFinishedDrives(JvWIPFinished.Add<ui::TListView>(
+          "lvFinishedDrives", TRect{kContentLeft, 9, kContentWidth, 9}, akAll)),
       TmrWipe(AddComponent<ui::TTimer>("TmrWipe")),
       SDlgLogFile(AddComponent<ui::TSaveDialog>("SDlgLogFile")),
       PopupHelp(AddComponent<ui::TPopupMenu>("PopupHelp")), app_(app) {
@@ -226,6 +232,12 @@ void TFrmMain::BuildPages() {
     // Wipe.
     AddExplanation(JvWIPWipe, "lblExplTitleWiping", "lblExplWiping");
     gPartial.SetVisible(false);
+    // Every drive of the run with its state and figures; watched, not worked, so the
+    // keyboard stays on the buttons.
+    lvRunDrives.CheckBoxes = false;
+    lvRunDrives.TabStop = false;
+    lvRunDrives.Columns = {
+        {"Drive", 16}, {"State", 13}, {"Speed", 11}, {"Elapsed", 8}, {"Left", 8}};
     btnAbort.OnClick = [this] { btnAbortClick(); };
     btnPause.OnClick = [this] { btnPauseClick(); };
     TmrWipe.Interval = 1000;
@@ -251,6 +263,8 @@ void TFrmMain::BuildPages() {
     AddExplanation(JvWIPFinished, "lblExplTitleFinished", "lblExplFinished");
     lblTheSelected.WordWrap = true;
     rbExitProgram.SetChecked(true);
+    lvFinishedDrives.CheckBoxes = false;
+    lvFinishedDrives.Columns = {{"Drive", 22}, {"Outcome", 12}, {"Time", 9}, {"Speed", 12}};
 
     SDlgLogFile.DefaultExt = "txt";
     OnCloseQuery = [this] { return closeQueryDetached_ || FormCloseQuery(); };

@@ -4,6 +4,7 @@
 // objects laid out in character cells (ui/component.h); the renderers draw them.
 #pragma once
 
+#include "app/run_figures.h"
 #include "app/wipe_job.h"
 #include "disk/disk_manager.h"
 #include "ui/form.h"
@@ -92,7 +93,10 @@ public:
     void WMStartWipe();
     // The run's settings as the controls and options say now.
     TWipeSettings WipeSettingsFromControls() const;
+    // The gauges, the run's figures and the drive rows as the running job has them now.
     void RefreshProgress();
+    // The same from a snapshot of the run's drives at nowMs (a tick count).
+    void ShowRunFigures(const std::vector<TDriveStatus>& drives, std::uint32_t nowMs);
     void btnAbortClick();
     void btnPauseClick();
     // Ctrl+C: during a run that may be aborted, an abort without the question; outside a
@@ -103,8 +107,6 @@ public:
     TPurgeletApp& App() { return app_; }
 
     // Run state.
-    std::int32_t FDriveCount = 0;
-    std::int32_t FDrivesDone = 0;
     std::int32_t FCheckedRows = 0;
     std::string FNothingToWipeTold; // the last empty-list text shown, not shown again
     std::vector<bool> FCheckStates; // the last seen check state of each row position
@@ -148,16 +150,19 @@ public:
     ui::TMemo& mmOperations;
     ui::TLabel& lblTextGlobal;
     ui::TGauge& gGlobal;
+    ui::TLabel& lblRunFigures;
     ui::TLabel& lblTextPartial;
     ui::TGauge& gPartial;
     ui::TLabel& lblTextMethod;
     ui::TAnimation& JvGIFAnimator;
     ui::TButton& btnAbort;
     ui::TButton& btnPause;
+    ui::TListView& lvRunDrives;
     ui::TLabel& lblTheSelected;
     ui::TLabel& lblWhatDoU;
     ui::TRadioButton& rbRestartWizard;
     ui::TRadioButton& rbExitProgram;
+    ui::TListView& lvFinishedDrives;
     ui::TTimer& TmrWipe;
     ui::TSaveDialog& SDlgLogFile;
     ui::TPopupMenu& PopupHelp;
@@ -170,6 +175,10 @@ private:
     void OpenShellDocument(const std::string& file, int showCommand);
     void SaveAndRelease();
     void EndWipeRun(TWipeOutcome outcome);
+    // One row per drive of the run, waiting.
+    void ListRunDrives(const TWipeJob& job);
+    // The finished page's rows: each drive's outcome, time taken and average speed.
+    void ListFinishedDrives(const TWipeJob& job);
     ui::TLabel& AddExplanation(ui::TWizardPage& page, const std::string& titleName,
                                const std::string& textName);
 
@@ -179,7 +188,10 @@ private:
     // The explanation panels' titles and texts (owned by their pages).
     std::vector<std::pair<ui::TLabel*, ui::TLabel*>> explanations_;
     bool closeQueryDetached_ = false;
-    bool runActive_ = false;     // WMStartWipe is on the stack
+    bool runActive_ = false; // WMStartWipe is on the stack
+    // The job WMStartWipe runs, for the timer's figures; null outside a run.
+    const TWipeJob* runningJob_ = nullptr;
+    TRunFigures figures_;
     bool closeAfterRun_ = false; // Cancel was pressed while the run was still ending
 };
 

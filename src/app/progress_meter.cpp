@@ -15,9 +15,9 @@ TProgressMeter::TProgressMeter(std::int64_t totalBytes, std::uint32_t windowMs)
     : total_(std::max<std::int64_t>(totalBytes, 0)),
       windowMs_(std::max<std::uint32_t>(windowMs, 1)) {}
 
-void TProgressMeter::Start(std::uint32_t nowMs) {
+void TProgressMeter::Start(std::uint32_t nowMs, std::int64_t doneBytes) {
     startMs_ = nowMs;
-    samples_.assign(1, Sample{nowMs, 0});
+    samples_.assign(1, Sample{nowMs, std::clamp<std::int64_t>(doneBytes, 0, total_)});
 }
 
 void TProgressMeter::Update(std::int64_t doneBytes, std::uint32_t nowMs) {

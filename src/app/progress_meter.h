@@ -16,8 +16,9 @@ public:
 
     explicit TProgressMeter(std::int64_t totalBytes = 0, std::uint32_t windowMs = DefaultWindowMs);
 
-    // Starts over at nowMs with nothing done.
-    void Start(std::uint32_t nowMs);
+    // Starts over at nowMs with doneBytes done already (first seen part way): the speed counts
+    // only what is done after.
+    void Start(std::uint32_t nowMs, std::int64_t doneBytes = 0);
     // doneBytes (clamped to 0..total) are done by nowMs.
     void Update(std::int64_t doneBytes, std::uint32_t nowMs);
 

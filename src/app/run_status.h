@@ -25,7 +25,10 @@ struct TDriveStatus {
     double Progress = 0.0;
     std::int32_t Pass = 0;      // the write pass, 1-based; 0 when the wipe has no passes
     std::int32_t PassCount = 0; // the method's write passes
-    std::int64_t Bytes = 0;     // the drive's size: what its progress is a fraction of
+    std::int64_t Bytes = 0;     // the drive's size
+    // What its wipe moves in all (every pass, its read-backs and a format pass): what its
+    // progress is a fraction of. 0 when that is no count of bytes (a disc blanked by its drive).
+    std::int64_t TransferBytes = 0;
 
     bool operator==(const TDriveStatus&) const = default;
 };

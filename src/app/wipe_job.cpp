@@ -2,6 +2,7 @@
 
 #include "app/run_record.h"
 
+#include "disk/disk.h"
 #include "disk/disk_manager.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
@@ -19,6 +20,18 @@ namespace {
 
 template <class E> bool Is(const XException& error) {
     return dynamic_cast<const E*>(&error) != nullptr;
+}
+
+// What the drive's wipe will move, as the engine counts its progress: every slot of the
+// method (its write passes and read-backs) over every block, and one more round for the
+// format that follows a partition's wipe. A disc blanked by its drive moves no counted bytes.
+std::int64_t TransferBytes(const TDisk& disk, const TWipeSettings& settings) {
+    if (!disk.TakesMethod() || settings.Method == nullptr)
+        return 0;
+    const bool formats =
+        settings.FormatPartitions && dynamic_cast<const TLogicalDisk*>(&disk) != nullptr;
+    return (static_cast<std::int64_t>(settings.Method->PassCount) + (formats ? 1 : 0)) *
+           disk.BlockCount * disk.BlockSize;
 }
 
 } // namespace
@@ -115,7 +128,8 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     results_.clear();
     status_.Reset(disks_.size());
     for (std::size_t i = 0; i < disks_.size(); ++i)
-        status_.Set(i, {TDriveState::dsWaiting, 0.0, 0, 0, disks_[i]->Size});
+        status_.Set(i, {TDriveState::dsWaiting, 0.0, 0, 0, disks_[i]->Size,
+                        TransferBytes(*disks_[i], settings_)});
     record_ = record::TRecord();
     recordFile_.clear();
     certificateFile_.clear();

@@ -10,11 +10,13 @@
 #include "lang/catalogue.h"
 #include "lang/language.h"
 #include "methods/method.h"
+#include "platform/system.h"
 #include "report/report.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace purgelet {
 
@@ -45,6 +47,63 @@ std::string WithText(const std::string& format, const std::string& text) {
     return at == std::string::npos ? format : format.substr(0, at) + text + format.substr(at + 2);
 }
 
+// "1:02:03": hours, then minutes and seconds of two digits each.
+std::string TimeText(double seconds) {
+    const long long whole = seconds > 0 ? static_cast<long long>(seconds) : 0;
+    char minutes[8];
+    char rest[8];
+    std::snprintf(minutes, sizeof minutes, "%02lld", whole / 60 % 60);
+    std::snprintf(rest, sizeof rest, "%02lld", whole % 60);
+    return FillIn(CatalogueText("FIGURES_TIME"), {std::to_string(whole / 3600), minutes, rest});
+}
+
+// Time left is rounded up: "0:00:00 left" is for the end only.
+std::string TimeLeftText(const std::optional<double>& seconds) {
+    return seconds ? TimeText(std::ceil(*seconds)) : std::string();
+}
+
+// "12.3 MB/s" (millions of bytes); nothing while the speed is unknown.
+std::string SpeedText(const std::optional<double>& bytesPerSecond) {
+    if (!bytesPerSecond)
+        return {};
+    char number[32];
+    std::snprintf(number, sizeof number, "%.1f", *bytesPerSecond / 1e6);
+    return FillIn(CatalogueText("FIGURES_SPEED"), {number});
+}
+
+std::string StateWord(TDriveState state) {
+    switch (state) {
+    case TDriveState::dsWaiting:
+        return CatalogueText("STATE_WAITING");
+    case TDriveState::dsWiping:
+        return CatalogueText("STATE_WIPING");
+    case TDriveState::dsVerifying:
+        return CatalogueText("STATE_VERIFYING");
+    case TDriveState::dsDone:
+        return CatalogueText("STATE_DONE");
+    case TDriveState::dsFailed:
+        return CatalogueText("STATE_FAILED");
+    case TDriveState::dsAborted:
+        return CatalogueText("STATE_ABORTED");
+    }
+    return {};
+}
+
+// While a pass writes, which one; else the state.
+std::string StateText(const TDriveFigures& drive) {
+    if (drive.State == TDriveState::dsWiping && drive.PassCount > 0)
+        return FillIn(CatalogueText("FIGURES_PASS"),
+                      {std::to_string(drive.Pass), std::to_string(drive.PassCount)});
+    return StateWord(drive.State);
+}
+
+// A size as the drive list shows it, without its column padding.
+std::string SizeText(std::int64_t bytes) {
+    std::string text = FormatSize(bytes);
+    text.erase(0, text.find_first_not_of(' '));
+    return text;
+}
+
 } // namespace
 
 void TFrmMain::JvWIPWipeEnterPage() {
@@ -53,6 +112,8 @@ void TFrmMain::JvWIPWipeEnterPage() {
     JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Next, false);
     JvWIPWipe.SetButtonEnabled(ui::TWizardButton::Cancel, false);
     lblTextPartial.Caption.clear();
+    lblRunFigures.Caption.clear();
+    lvRunDrives.Clear();
     Post(WM_STARTWIPE);
 }
 
@@ -70,7 +131,6 @@ public:
         : f_(form), askAfterEveryDrive_(askAfterEveryDrive) {}
 
     void RunStarting(const TWipeSettings& settings) override {
-        f_.FDrivesDone = 0;
         f_.gGlobal.SetProgress(0);
         f_.gPartial.SetProgress(0);
         f_.btnAbort.SetEnabled(settings.AllowUserAbort);
@@ -102,7 +162,6 @@ public:
                     f_.DiskManager().RequestAbort(CatalogueText("USERABORTMESSAGE"));
             } while (answer == 1);
         }
-        ++f_.FDrivesDone;
     }
 
     void Tell(const std::string& text, TMsgDlgType type) override {
@@ -151,15 +210,17 @@ void TFrmMain::WMStartWipe() {
     lblTextGlobal.Caption = CatalogueText("OVERALLPROGRESS");
     lblTextMethod.Caption =
         job.Settings().Method != nullptr ? job.Settings().Method->Name : std::string();
+    ListRunDrives(job);
     GetHost().ProcessMessages();
     GetHost().ProcessMessages();
 
-    FDriveCount = static_cast<std::int32_t>(job.Disks().size());
     // An abort asked for after the last run's last drive must not end this run.
     FDiskManager->PendingAbort.reset();
     FDiskManager->SetPaused(false);
     btnPause.Caption = CatalogueText("PAUSE");
     runActive_ = true;
+    runningJob_ = &job;
+    figures_.Reset();
 
     TWipeOutcome outcome = TWipeOutcome::woNone;
     TWipePageView view(*this, Options->ShowAskDialog);
@@ -181,8 +242,13 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
         FDiskManager->ReportDisk = nullptr;
         JvGIFAnimator.Active = false;
         runActive_ = false;
+        runningJob_ = nullptr;
     };
     try {
+        if (runningJob_ != nullptr) {
+            RefreshProgress(); // every row's last state, under the box that ends the run
+            ListFinishedDrives(*runningJob_);
+        }
         if (outcome == TWipeOutcome::woCompleted)
             GetHost().MessageDialog(CatalogueText("WIPECOMPLETED"), TMsgDlgType::mtInformation,
                                     mbOKButton, 0);
@@ -206,16 +272,76 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
 }
 
 void TFrmMain::RefreshProgress() {
-    if (FDriveCount == 0 || !FDiskManager)
+    if (runningJob_ != nullptr)
+        ShowRunFigures(runningJob_->Status().Snapshot(), platform::k32().GetTickCount());
+}
+
+void TFrmMain::ShowRunFigures(const std::vector<TDriveStatus>& drives, std::uint32_t nowMs) {
+    if (drives.empty() || !FDiskManager)
         return;
+    figures_.Update(drives, nowMs);
     const double p = FDiskManager->Progress;
     if (gPartial.Visible() != (p >= 0))
         gPartial.SetVisible(p >= 0);
     const int partial = p >= 0 ? RoundHalfEven(p * 100.0) : 50;
     gPartial.SetProgress(partial);
-    gGlobal.SetProgress(RoundHalfEven((partial + FDrivesDone * 100.0) / FDriveCount));
+    const TRunTotals& run = figures_.Run();
+    gGlobal.SetProgress(RoundHalfEven(run.Fraction * 100.0));
     if (gGlobal.Progress() == 100)
         gPartial.SetProgress(100);
+
+    std::string caption =
+        FillIn(CatalogueText("FIGURES_RUN"), {SizeText(run.DoneBytes), SizeText(run.TotalBytes)});
+    if (run.SecondsLeft)
+        caption += FillIn(CatalogueText("FIGURES_LEFT"), {TimeLeftText(run.SecondsLeft)});
+    lblRunFigures.Caption = caption;
+    const std::vector<TDriveFigures>& shown = figures_.Drives();
+    for (int i = 0; i < lvRunDrives.Count() && i < static_cast<int>(shown.size()); ++i) {
+        const TDriveFigures& drive = shown[static_cast<std::size_t>(i)];
+        const bool running =
+            drive.State == TDriveState::dsWiping || drive.State == TDriveState::dsVerifying;
+        lvRunDrives.Items(i).SubItems = {StateText(drive), SpeedText(drive.BytesPerSecond),
+                                         drive.State == TDriveState::dsWaiting
+                                             ? std::string()
+                                             : TimeText(drive.ElapsedMs / 1000),
+                                         running ? TimeLeftText(drive.SecondsLeft) : std::string()};
+    }
+}
+
+void TFrmMain::ListRunDrives(const TWipeJob& job) {
+    lvRunDrives.Clear();
+    lvRunDrives.TopIndex = 0;
+    for (TDisk* disk : job.Disks())
+        lvRunDrives.AddItem(
+            {disk->Description, {StateWord(TDriveState::dsWaiting)}, 0, false, nullptr});
+}
+
+void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
+    lvFinishedDrives.Clear();
+    lvFinishedDrives.TopIndex = 0;
+    const std::vector<TDriveFigures>& shown = figures_.Drives();
+    for (std::size_t i = 0; i < job.Disks().size(); ++i) {
+        TDisk* disk = job.Disks()[i];
+        const auto result = std::find_if(job.Results().begin(), job.Results().end(),
+                                         [disk](const TDriveResult& r) { return r.Disk == disk; });
+        const bool reached = result != job.Results().end();
+        // The outcome as the record has it: a wipe that passed blocks over is no erasure,
+        // though every pass ran to its end.
+        std::string outcome = CatalogueText("STATE_NOTSTARTED");
+        if (reached) {
+            const TWipeOutcome erasure = ErasureOutcome(*result);
+            outcome = StateWord(erasure == TWipeOutcome::woCompleted ? TDriveState::dsDone
+                                : erasure == TWipeOutcome::woAborted ? TDriveState::dsAborted
+                                                                     : TDriveState::dsFailed);
+        } else if (i < shown.size() && shown[i].State == TDriveState::dsAborted) {
+            outcome = StateWord(TDriveState::dsAborted);
+        }
+        std::vector<std::string> cells{outcome};
+        if (reached && i < shown.size())
+            cells.insert(cells.end(), {TimeText(shown[i].ElapsedMs / 1000),
+                                       SpeedText(shown[i].AverageBytesPerSecond)});
+        lvFinishedDrives.AddItem({disk->Description, std::move(cells), 0, false, nullptr});
+    }
 }
 
 void TFrmMain::btnAbortClick() {

@@ -132,6 +132,11 @@ std::vector<TCatalogueEntry> BuildTable() {
     placeholder();
     control("btnAbort.Caption", "Abort");
     control("btnPause.Caption", "Pause");
+    control("lvRunDrives.Columns_0.Caption", "Drive");
+    control("lvRunDrives.Columns_1.Caption", "State");
+    control("lvRunDrives.Columns_2.Caption", "Speed");
+    control("lvRunDrives.Columns_3.Caption", "Elapsed");
+    control("lvRunDrives.Columns_4.Caption", "Left");
     control("JvWIPFinished.Title.Text", "Finished");
     control("lblExplTitleFinished.Caption", "Titlu explicatie");
     placeholder();
@@ -141,6 +146,10 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("lblWhatDoU.Caption", "What do You want to do?");
     control("rbRestartWizard.Caption", "Restart Wizard");
     control("rbExotWizard.Caption", "Exit Program", "rbExitProgram");
+    control("lvFinishedDrives.Columns_0.Caption", "Drive");
+    control("lvFinishedDrives.Columns_1.Caption", "Outcome");
+    control("lvFinishedDrives.Columns_2.Caption", "Time");
+    control("lvFinishedDrives.Columns_3.Caption", "Speed");
 
     // Texts read later.
     program("APPTITLE", "Quillon Purgelet 2005");
@@ -187,6 +196,19 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("txtContinue", "Continue");
     program("txtViewDisk", "View Disk");
     program("txtAbort", "Abort");
+    // The figures of the wipe page and the finished page.
+    program("FIGURES_RUN", "%s of %s");
+    program("FIGURES_LEFT", ", %s left");
+    program("FIGURES_PASS", "Pass %d of %d");
+    program("FIGURES_SPEED", "%s MB/s");
+    program("FIGURES_TIME", "%s:%s:%s");
+    program("STATE_WAITING", "waiting");
+    program("STATE_WIPING", "wiping");
+    program("STATE_VERIFYING", "verifying");
+    program("STATE_DONE", "done");
+    program("STATE_FAILED", "failed");
+    program("STATE_ABORTED", "aborted");
+    program("STATE_NOTSTARTED", "not started");
 
     // Property labels of the details bar.
     program("PROPERTY_NAME", "Name: ");

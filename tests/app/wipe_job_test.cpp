@@ -174,6 +174,9 @@ TEST_F(WipeJobTest, TheStatusFollowsEachDriveThroughItsPassesAndReadBacks) {
     for (const auto& snapshot : seen) {
         ASSERT_EQ(snapshot.size(), 3u);
         EXPECT_EQ(snapshot[0].Bytes, 64 * 512);
+        // Its progress is over every slot of the method: two writes and a read-back.
+        EXPECT_EQ(snapshot[0].TransferBytes, 3 * 64 * 512);
+        EXPECT_EQ(snapshot[2].TransferBytes, 3 * 8 * 512);
         EXPECT_EQ(snapshot[2].State, TDriveState::dsWaiting);
         const auto step =
             std::make_tuple(snapshot[0].State, snapshot[0].Pass, snapshot[0].PassCount);

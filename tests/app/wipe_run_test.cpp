@@ -7,6 +7,7 @@
 #include "lang/language.h"
 #include "report/report.h"
 
+#include <regex>
 #include <set>
 
 namespace purgelet::testing {
@@ -297,21 +298,22 @@ TEST_F(WipeRunTest, NegativeProgressHidesTheDriveGaugeAndCountsItHalfDone) {
     Boot();
     ASSERT_EQ(Start(), 0);
     TFrmMain& main = Main();
-    main.FDriveCount = 2;
-    main.FDrivesDone = 1;
-    main.DiskManager().Progress = -1;
-    main.RefreshProgress();
+    // Two drives of one size, the first done; the second's progress as the engine says it.
+    const auto refresh = [&main](double progress) {
+        main.DiskManager().Progress = progress;
+        main.ShowRunFigures({{TDriveState::dsDone, 1.0, 0, 0, kPartLength, kPartLength},
+                             {TDriveState::dsWiping, progress, 0, 0, kPartLength, kPartLength}},
+                            0);
+    };
+    refresh(-1);
     EXPECT_FALSE(main.gPartial.Visible());
     EXPECT_EQ(main.gPartial.Progress(), 50);
     EXPECT_EQ(main.gGlobal.Progress(), 75);
-    main.DiskManager().Progress = 0.125; // 12.5 rounds to 12, halves to even
-    main.RefreshProgress();
+    refresh(0.125); // 12.5 rounds to 12, halves to even
     EXPECT_TRUE(main.gPartial.Visible());
     EXPECT_EQ(main.gPartial.Progress(), 12);
     EXPECT_EQ(main.gGlobal.Progress(), 56);
-    main.DiskManager().Progress = 0.995;
-    main.FDrivesDone = 1;
-    main.RefreshProgress();
+    refresh(0.995);
     EXPECT_EQ(main.gGlobal.Progress(), 100);
     EXPECT_EQ(main.gPartial.Progress(), 100);
 }
@@ -380,6 +382,169 @@ TEST_F(WipeRunTest, CancelPressedWhileAnAbortedRunEndsClosesOnlyAfterTheRun) {
     EXPECT_TRUE(Main().IsClosed());
     EXPECT_EQ(Options, nullptr); // saved and released after the run
     EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
+}
+
+} // namespace
+} // namespace purgelet::testing
+
+namespace purgelet::testing {
+namespace {
+
+// The state cells of a list's row as they changed, each value once in a row.
+void Follow(std::vector<std::string>& seen, const std::string& now) {
+    if (seen.empty() || seen.back() != now)
+        seen.push_back(now);
+}
+
+// Two paced drives on a real clock with a method that reads back what it wrote: each drive
+// is a row that goes from waiting through its pass and read-back to done, with a speed, the
+// time taken and the time left; the run's bytes are both drives' transfers, so the first drive
+// done is two thirds of the run; the finished page lists both with their time and speed.
+TEST_F(WipeRunTest, EveryDriveIsARowWithItsPassStateAndFiguresAndTheFinishedPageListsThem) {
+    auto machine = ProgramMachine();
+    machine["clock"] = "real";
+    machine["physicalDisks"][0]["bytesPerSecond"] = 4 << 20; // D: a quarter second each way
+    machine["drives"][2]["bytesPerSecond"] = 4 << 20;
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"D", "R"});
+    host_.Press(TWizardButton::Next).Then([this] {
+        auto& methods = Main().cbxAlgorithm;
+        for (int i = 0; i < methods.Count(); ++i)
+            if (methods.Items(i).Text == "NIST SP 800-88 Clear") {
+                ASSERT_TRUE(methods.UserSelect(i));
+            }
+        ASSERT_EQ(methods.Text(), "NIST SP 800-88 Clear");
+    });
+    host_.Press(TWizardButton::Next).Toggle("cbFormarPartitions").Choose("cbbBuffer", 5);
+    host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
+
+    std::vector<std::string> statesD;
+    std::vector<std::string> statesR;
+    std::vector<std::string> speeds;
+    bool timeLeftShown = false;
+    bool runLeftShown = false;
+    int globalAsRStarts = -1;
+    host_.OnEveryProcessMessages([&] {
+        TFrmMain& main = Main();
+        if (main.JvWizard.ActivePage() != &main.JvWIPWipe || main.lvRunDrives.Count() != 2)
+            return;
+        const ui::TListItem& d = main.lvRunDrives.Items(0);
+        const ui::TListItem& r = main.lvRunDrives.Items(1);
+        ASSERT_EQ(d.Caption, Disk("D").Description);
+        ASSERT_EQ(r.Caption, Disk("R").Description);
+        ASSERT_FALSE(d.SubItems.empty());
+        ASSERT_FALSE(r.SubItems.empty());
+        Follow(statesD, d.SubItems[0]);
+        Follow(statesR, r.SubItems[0]);
+        if (d.SubItems.size() == 4 && d.SubItems[0] == "Pass 1 of 1") {
+            if (!d.SubItems[1].empty())
+                speeds.push_back(d.SubItems[1]);
+            EXPECT_TRUE(std::regex_match(d.SubItems[2], std::regex(R"(0:00:0\d)")))
+                << d.SubItems[2];
+            timeLeftShown = timeLeftShown || !d.SubItems[3].empty();
+        }
+        if (!main.lblRunFigures.Caption.empty()) {
+            EXPECT_NE(main.lblRunFigures.Caption.find(" of 3.00 MB"), std::string::npos)
+                << main.lblRunFigures.Caption;
+        }
+        runLeftShown =
+            runLeftShown || main.lblRunFigures.Caption.find(" left") != std::string::npos;
+        if (globalAsRStarts < 0 && main.DiskManager().ReportDisk == &Disk("R") &&
+            r.SubItems[0] == "Pass 1 of 1" && main.DiskManager().Progress < 0.05)
+            globalAsRStarts = main.gGlobal.Progress();
+    });
+    host_.Answer(mrOk);
+    Run();
+
+    ASSERT_EQ(DialogTexts(), (std::vector<std::string>{P("WIPECOMPLETED")}));
+    const auto withoutBareWiping = [](std::vector<std::string> states) {
+        std::erase(states, "wiping"); // the moment before the engine names its pass
+        return states;
+    };
+    EXPECT_EQ(withoutBareWiping(statesD),
+              (std::vector<std::string>{"waiting", "Pass 1 of 1", "verifying", "done"}));
+    // The last drive's end shows after the run (below).
+    std::vector<std::string> seenR = withoutBareWiping(statesR);
+    if (!seenR.empty() && seenR.back() == "done")
+        seenR.pop_back();
+    EXPECT_EQ(seenR, (std::vector<std::string>{"waiting", "Pass 1 of 1", "verifying"}));
+    ASSERT_FALSE(speeds.empty());
+    double last = 0;
+    for (const std::string& speed : speeds) {
+        std::smatch number;
+        ASSERT_TRUE(std::regex_match(speed, number, std::regex(R"((\d+\.\d) MB/s)"))) << speed;
+        last = std::stod(number[1]);
+        EXPECT_GT(last, 0.0) << speed;
+    }
+    // Over the drive's last few hundred milliseconds: no faster than its pace of 4.19 MB/s
+    // (millions of bytes), every transfer counted once.
+    EXPECT_LE(last, 4.3);
+    EXPECT_TRUE(timeLeftShown);
+    EXPECT_TRUE(runLeftShown);
+    // D: moved 2 MiB of the run's 3 MiB: by the count of drives it would be a half.
+    EXPECT_GE(globalAsRStarts, 67);
+    EXPECT_LE(globalAsRStarts, 69);
+
+    TFrmMain& main = Main();
+    EXPECT_EQ(main.lvRunDrives.Items(1).SubItems[0], "done");
+    EXPECT_EQ(main.gGlobal.Progress(), 100);
+    ASSERT_EQ(main.lvFinishedDrives.Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const ui::TListItem& row = main.lvFinishedDrives.Items(i);
+        EXPECT_EQ(row.Caption, Disk(i == 0 ? "D" : "R").Description);
+        ASSERT_EQ(row.SubItems.size(), 3u);
+        EXPECT_EQ(row.SubItems[0], "done");
+        EXPECT_TRUE(std::regex_match(row.SubItems[1], std::regex(R"(0:00:0\d)")))
+            << row.SubItems[1];
+        EXPECT_TRUE(std::regex_match(row.SubItems[2], std::regex(R"(\d+\.\d MB/s)")))
+            << row.SubItems[2];
+    }
+}
+
+// A drive whose blocks were passed over is no erasure on the finished page, though its
+// passes ran to their end; a drive aborted says so, and a drive the abort kept from starting
+// has no time and no speed. The simulated clock stands still: no time passes, no speed shows.
+TEST_F(WipeRunTest, TheFinishedPageSaysEachDrivesOutcomeAsTheRecordDoes) {
+    auto machine = ProgramMachine();
+    machine["drives"][0]["faults"] = nlohmann::json::parse(R"({"writeBlocks": [{"block": 10,
+                                                             "times": -1}]})");
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    ScriptTick({"C", "D", "R"});
+    ScriptOptionsAndRun(false, false, 5);
+    host_.Answer(mrIgnore); // C: pass the block over
+    std::vector<std::string> statesC;
+    host_.OnEveryProcessMessages([&] {
+        if (Main().lvRunDrives.Count() == 3 && !Main().lvRunDrives.Items(0).SubItems.empty())
+            Follow(statesC, Main().lvRunDrives.Items(0).SubItems[0]);
+    });
+    bool pressed = false;
+    host_.When(
+        [&] {
+            return !pressed && Main().DiskManager().ReportDisk == &Disk("D") &&
+                   Main().DiskManager().Progress > 0.2;
+        },
+        [&] {
+            pressed = true;
+            EXPECT_EQ(Main().lvRunDrives.Items(1).SubItems,
+                      (std::vector<std::string>{"Pass 1 of 1", "", "0:00:00", ""}))
+                << "no time passed: no speed and no time left";
+            EXPECT_EQ(Main().lvRunDrives.Items(2).SubItems,
+                      (std::vector<std::string>{"waiting", "", "", ""}));
+            ASSERT_TRUE(Main().btnAbort.UserClick());
+        });
+    host_.Answer(mrYes).Answer(mrOk);
+    Run();
+
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(statesC.back(), "done"); // its passes ended, as the job's state says
+    const auto& list = Main().lvFinishedDrives;
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.Items(0).SubItems, (std::vector<std::string>{"failed", "0:00:00", ""}));
+    EXPECT_EQ(list.Items(1).SubItems, (std::vector<std::string>{"aborted", "0:00:00", ""}));
+    EXPECT_EQ(list.Items(2).SubItems, (std::vector<std::string>{"aborted"}));
+    EXPECT_EQ(Main().lvRunDrives.Items(2).SubItems[0], "aborted");
 }
 
 } // namespace
