@@ -130,6 +130,7 @@ public:
     ui::TCheckBox& cbQuickErase;
     ui::TCheckBox& cbFormarPartitions;
     ui::TCheckBox& cbAskDlg;
+    ui::TCheckBox& cbWipeInParallel;
     ui::TGroupBox& gbReportFile;
     ui::TCheckBox& cbGenerateReport;
     ui::TCheckBox& cbUseDodReport;

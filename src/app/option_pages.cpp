@@ -43,6 +43,7 @@ void TFrmMain::BindOptionControls() {
     bind(cbQuickErase, &TPLOptions::QuickEraseCDDVD);
     bind(cbFormarPartitions, &TPLOptions::FormatPartitions);
     bind(cbAskDlg, &TPLOptions::ShowAskDialog);
+    bind(cbWipeInParallel, &TPLOptions::WipeInParallel);
     auto storeLogName = [this] {
         if (Options != nullptr)
             Options->LogFileName = edtLogFileName.Text();
@@ -66,7 +67,7 @@ void TFrmMain::ApplyOptionsToControls() {
     const std::string logName = o.LogFileName;
     const bool abort = o.AllowUserAbort, unattended = o.WipeWithoutIntervention, isaac = o.UseIsaac,
                unbuffered = o.NoBuffering, quick = o.QuickEraseCDDVD, format = o.FormatPartitions,
-               ask = o.ShowAskDialog;
+               ask = o.ShowAskDialog, parallel = o.WipeInParallel;
     const std::int32_t buffer = o.OverwriteBuffer;
 
     cbGenerateReport.SetChecked(generate);
@@ -81,6 +82,7 @@ void TFrmMain::ApplyOptionsToControls() {
     cbQuickErase.SetChecked(quick);
     cbFormarPartitions.SetChecked(format);
     cbAskDlg.SetChecked(ask);
+    cbWipeInParallel.SetChecked(parallel);
     cbbBuffer.SetItemIndex(ValidOverwriteBuffer(buffer));
     Options->OverwriteBuffer = cbbBuffer.ItemIndex();
     cbGenerateReportClick();

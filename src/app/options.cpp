@@ -136,6 +136,7 @@ void TPLOptions::SetDefaults() {
     ShowAskDialog = false;
     RecordFile = true;
     Certificate = true;
+    WipeInParallel = true;
 }
 
 void TPLOptions::Load() {
@@ -146,6 +147,8 @@ void TPLOptions::Load() {
         RecordFile = BoolOf(*value);
     if (auto value = r.ReadOptional("Certificate"))
         Certificate = BoolOf(*value);
+    if (auto value = r.ReadOptional("WipeInParallel"))
+        WipeInParallel = BoolOf(*value);
     GenerateReportFile = BoolOf(r.ReadString("GenerateReportFile"));
     UseDoDLogStyle = BoolOf(r.ReadString("UseDoDLogStyle"));
     AppendLog = BoolOf(r.ReadString("AppendLog"));
@@ -177,6 +180,7 @@ void TPLOptions::Save() {
     r.WriteString("SHowAskDialog", BoolText(ShowAskDialog));
     r.WriteString("RecordFile", BoolText(RecordFile));
     r.WriteString("Certificate", BoolText(Certificate));
+    r.WriteString("WipeInParallel", BoolText(WipeInParallel));
 }
 
 std::string TPLOptions::BufferSizeText() const {

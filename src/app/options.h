@@ -70,6 +70,8 @@ public:
     // The record of each run (JSON, beside the report) and its certificate (PDF).
     bool RecordFile = true;
     bool Certificate = true;
+    // Drives on different devices wiped at the same time.
+    bool WipeInParallel = true;
 
     void SetDefaults();
     // SetDefaults, then the values in their fixed order, each field assigned as it is read;

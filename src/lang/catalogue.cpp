@@ -112,6 +112,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("lblLogFile.Caption", "Log File:");
     control("SDlgLogFile.Filter", "Text Files|*.txt|All Files|*.*");
     control("cbAskDlg.Caption", "Ask after every wipe");
+    control("cbWipeInParallel.Caption", "Wipe drives on different disks at the same time");
     // Confirmation, wipe and finished pages.
     control("JvWIPConfirmation.Title.Text", "Confirmation");
     control("JvWIPConfirmation.SubTitle.Text", "Confirm the selected Actions to be performed", "",
