@@ -183,7 +183,11 @@ TEST_F(WipeRunTest, AnAbortDuringTheSecondDriveLeavesTheThirdUntouched) {
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"C", "D", "R"});
-    ScriptOptionsAndRun(true, false, 5);
+    ScriptRunWithoutFormat([this] {
+        host_.Choose("cbbBuffer", 5);
+        ScriptReport();
+        host_.Toggle("cbWipeInParallel"); // one drive after the other: R: is still to come
+    });
     // While D: is being wiped the user presses Abort and confirms.
     bool pressed = false;
     host_.When(
@@ -320,7 +324,7 @@ TEST_F(WipeRunTest, TheAskDialogShowsTheDiskThenGoesOn) {
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"R", "D"});
-    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg").Toggle("cbWipeInParallel"); });
     // After D: (the first in list order): View Disk, close the viewer, Continue; after R:
     // Abort, which ends nothing more: it was the last drive.
     host_.Click("btnViewDisk").Then([this] { Main().App().FrmDiskview->Close(); });
@@ -342,7 +346,7 @@ TEST_F(WipeRunTest, AnAbortAnsweredInTheAskDialogStopsBeforeTheNextDriveIsOpened
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"D", "R"});
-    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg").Toggle("cbWipeInParallel"); });
     host_.Click("btnAbort");
     host_.Answer(mrOk);
     Run();
