@@ -74,6 +74,7 @@ tsan:
 bench: linux
 	./build/linux/bin/bench_fill
 	./build/linux/bin/bench_engine
+	./build/linux/bin/bench_parallel
 
 clean:
 	rm -rf build dist

@@ -67,7 +67,7 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       lblMethodDescription(
           grpDetails.Add<ui::TLabel>("lblMethodDescription", TRect{1, 0, 54, 12}, akAll)),
       gbWipeOptions(JvWIPOptions.Add<ui::TGroupBox>(
-          "gbWipeOptions", TRect{kContentLeft, 0, kContentWidth, 10}, akTopWide)),
+          "gbWipeOptions", TRect{kContentLeft, 0, kContentWidth, 11}, akTopWide)),
       cbAllowUserAbort(gbWipeOptions.Add<ui::TCheckBox>("cbAllowUserAbort", TRect{0, 0, 55, 1})),
       cbWipeWithoutIntervention(
           gbWipeOptions.Add<ui::TCheckBox>("cbWipeWithoutIntervention", TRect{0, 1, 55, 1})),
@@ -79,8 +79,9 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       cbFormarPartitions(
           gbWipeOptions.Add<ui::TCheckBox>("cbFormarPartitions", TRect{0, 6, 55, 1})),
       cbAskDlg(gbWipeOptions.Add<ui::TCheckBox>("cbAskDlg", TRect{0, 7, 55, 1})),
+      cbWipeInParallel(gbWipeOptions.Add<ui::TCheckBox>("cbWipeInParallel", TRect{0, 8, 55, 1})),
       gbReportFile(JvWIPOptions.Add<ui::TGroupBox>(
-          "gbReportFile", TRect{kContentLeft, 10, kContentWidth, 7}, akTopWide)),
+          "gbReportFile", TRect{kContentLeft, 11, kContentWidth, 7}, akTopWide)),
       cbGenerateReport(gbReportFile.Add<ui::TCheckBox>("cbGenerateReport", TRect{0, 0, 55, 1})),
       cbUseDodReport(gbReportFile.Add<ui::TCheckBox>("cbUseDodReport", TRect{0, 1, 55, 2})),
       cbAppendLog(gbReportFile.Add<ui::TCheckBox>("cbAppendLog", TRect{0, 3, 55, 1})),
@@ -88,8 +89,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       edtLogFileName(gbReportFile.Add<ui::TEdit>("edtLogFileName", TRect{14, 4, 32, 1}, akTopWide)),
       btnBrowseLog(
           gbReportFile.Add<ui::TButton>("btnBrowseLog", TRect{47, 4, 8, 1}, akTop | akRight)),
-      cbShowWholeDisks(
-          JvWIPOptions.Add<ui::TCheckBox>("cbShowWholeDisks", TRect{kContentLeft, 17, 55, 1})),
+      // Beside the ask box: the short row has room, the page none below the report's group.
+      cbShowWholeDisks(gbWipeOptions.Add<ui::TCheckBox>("cbShowWholeDisks", TRect{30, 7, 25, 1})),
       mmTopText(JvWIPConfirmation.Add<ui::TMemo>(
           "mmTopText", TRect{kContentLeft, 0, kContentWidth, 3}, akTopWide)),
       mmOperations(JvWIPConfirmation.Add<ui::TMemo>(

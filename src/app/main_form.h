@@ -138,6 +138,7 @@ public:
     ui::TCheckBox& cbQuickErase;
     ui::TCheckBox& cbFormarPartitions;
     ui::TCheckBox& cbAskDlg;
+    ui::TCheckBox& cbWipeInParallel;
     ui::TGroupBox& gbReportFile;
     ui::TCheckBox& cbGenerateReport;
     ui::TCheckBox& cbUseDodReport;
@@ -145,7 +146,7 @@ public:
     ui::TLabel& lblLogFile;
     ui::TEdit& edtLogFileName;
     ui::TButton& btnBrowseLog;
-    ui::TCheckBox& cbShowWholeDisks; // below the report's group, after it in the tab order
+    ui::TCheckBox& cbShowWholeDisks; // in the wipe options' group, beside the ask box
     ui::TMemo& mmTopText;
     ui::TMemo& mmOperations;
     ui::TLabel& lblTextGlobal;

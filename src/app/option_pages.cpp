@@ -44,6 +44,7 @@ void TFrmMain::BindOptionControls() {
     bind(cbFormarPartitions, &TPLOptions::FormatPartitions);
     bind(cbAskDlg, &TPLOptions::ShowAskDialog);
     bind(cbShowWholeDisks, &TPLOptions::ShowWholeDisks);
+    bind(cbWipeInParallel, &TPLOptions::WipeInParallel);
     auto storeLogName = [this] {
         if (Options != nullptr)
             Options->LogFileName = edtLogFileName.Text();
@@ -67,7 +68,7 @@ void TFrmMain::ApplyOptionsToControls() {
     const std::string logName = o.LogFileName;
     const bool abort = o.AllowUserAbort, unattended = o.WipeWithoutIntervention, isaac = o.UseIsaac,
                unbuffered = o.NoBuffering, quick = o.QuickEraseCDDVD, format = o.FormatPartitions,
-               ask = o.ShowAskDialog, wholeDisks = o.ShowWholeDisks;
+               ask = o.ShowAskDialog, wholeDisks = o.ShowWholeDisks, parallel = o.WipeInParallel;
     const std::int32_t buffer = o.OverwriteBuffer;
 
     cbGenerateReport.SetChecked(generate);
@@ -83,6 +84,7 @@ void TFrmMain::ApplyOptionsToControls() {
     cbFormarPartitions.SetChecked(format);
     cbAskDlg.SetChecked(ask);
     cbShowWholeDisks.SetChecked(wholeDisks);
+    cbWipeInParallel.SetChecked(parallel);
     cbbBuffer.SetItemIndex(ValidOverwriteBuffer(buffer));
     Options->OverwriteBuffer = cbbBuffer.ItemIndex();
     cbGenerateReportClick();

@@ -137,6 +137,7 @@ void TPLOptions::SetDefaults() {
     RecordFile = true;
     Certificate = true;
     ShowWholeDisks = true;
+    WipeInParallel = true;
 }
 
 void TPLOptions::Load() {
@@ -149,6 +150,8 @@ void TPLOptions::Load() {
         Certificate = BoolOf(*value);
     if (auto value = r.ReadOptional("ShowWholeDisks"))
         ShowWholeDisks = BoolOf(*value);
+    if (auto value = r.ReadOptional("WipeInParallel"))
+        WipeInParallel = BoolOf(*value);
     GenerateReportFile = BoolOf(r.ReadString("GenerateReportFile"));
     UseDoDLogStyle = BoolOf(r.ReadString("UseDoDLogStyle"));
     AppendLog = BoolOf(r.ReadString("AppendLog"));
@@ -180,9 +183,8 @@ void TPLOptions::Save() {
     r.WriteString("SHowAskDialog", BoolText(ShowAskDialog));
     r.WriteString("RecordFile", BoolText(RecordFile));
     r.WriteString("Certificate", BoolText(Certificate));
-    // Stored once it was ever off: a registry that never had it keeps the values it had.
-    if (!ShowWholeDisks || r.ReadOptional("ShowWholeDisks"))
-        r.WriteString("ShowWholeDisks", BoolText(ShowWholeDisks));
+    r.WriteString("ShowWholeDisks", BoolText(ShowWholeDisks));
+    r.WriteString("WipeInParallel", BoolText(WipeInParallel));
 }
 
 std::string TPLOptions::BufferSizeText() const {

@@ -73,6 +73,8 @@ public:
     // Whole physical disks in the drive list, beside the drive letters (from the next
     // detection on).
     bool ShowWholeDisks = true;
+    // Drives on different devices wiped at the same time.
+    bool WipeInParallel = true;
 
     void SetDefaults();
     // SetDefaults, then the values in their fixed order, each field assigned as it is read;

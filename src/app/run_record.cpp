@@ -114,7 +114,7 @@ std::string TRunRecorder::RecordPathFor(const TWipeSettings& settings) {
     return (settings.LogFileName.empty() ? DefaultReportPath() : settings.LogFileName) + ".json";
 }
 
-void TRunRecorder::DriveStarting(TDisk& disk) {
+std::size_t TRunRecorder::DriveStarting(TDisk& disk, std::size_t listIndex) {
     record::TDrive drive;
     drive.Name = disk.Name;
     drive.Description = disk.Description;
@@ -140,22 +140,24 @@ void TRunRecorder::DriveStarting(TDisk& disk) {
     drive.Start = record::IsoTimeNow();
     drive.Outcome = OutcomeWord(TWipeOutcome::woNone);
     record_.Drives.push_back(std::move(drive));
-    driveStartTicks_ = platform::k32().GetTickCount();
+    listIndex_.push_back(listIndex);
+    driveStartTicks_.push_back(platform::k32().GetTickCount());
+    return record_.Drives.size() - 1;
 }
 
-void TRunRecorder::Question(const std::string& text, std::optional<std::int64_t> block,
-                            const std::string& answer) {
-    if (record_.Drives.empty())
+void TRunRecorder::Question(std::size_t drive, const std::string& text,
+                            std::optional<std::int64_t> block, const std::string& answer) {
+    if (drive >= record_.Drives.size())
         return;
-    record_.Drives.back().Errors.push_back({block, text, answer, record::IsoTimeNow()});
+    record_.Drives[drive].Errors.push_back({block, text, answer, record::IsoTimeNow()});
 }
 
-void TRunRecorder::DriveEnded(TDisk& disk, const TDriveResult& result) {
-    if (record_.Drives.empty())
+void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult& result) {
+    if (index >= record_.Drives.size())
         return;
-    record::TDrive& drive = record_.Drives.back();
+    record::TDrive& drive = record_.Drives[index];
     drive.End = record::IsoTimeNow();
-    const std::uint32_t elapsed = platform::k32().GetTickCount() - driveStartTicks_;
+    const std::uint32_t elapsed = platform::k32().GetTickCount() - driveStartTicks_[index];
     drive.DurationSeconds = elapsed / 1000.0;
     const bool completed = result.Outcome == TWipeOutcome::woCompleted; // ran to its end
     // A block given up unwritten may still hold old data: the drive is not proven erased.
@@ -182,6 +184,20 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
     std::vector<std::string> problems;
     record_.Run.End = record::IsoTimeNow();
     record_.Run.Outcome = OutcomeWord(outcome);
+    // In the run's order: drives wiped at once were reached in the order they started.
+    std::vector<std::size_t> order(record_.Drives.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+        return listIndex_[a] < listIndex_[b];
+    });
+    std::vector<record::TDrive> drives;
+    drives.reserve(order.size());
+    for (std::size_t i : order)
+        drives.push_back(std::move(record_.Drives[i]));
+    record_.Drives = std::move(drives);
+    listIndex_.clear();
+    driveStartTicks_.clear();
     record_.Operator = {person, media};
     const std::string path = RecordPathFor(settings_);
     if (path.empty())

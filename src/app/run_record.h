@@ -5,6 +5,7 @@
 
 #include "record/record.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,11 +26,14 @@ public:
     // default report's when no name is set; empty when no record is to be written.
     static std::string RecordPathFor(const TWipeSettings& settings);
 
-    void DriveStarting(TDisk& disk);
+    // A drive the run reached, at listIndex of the run's drives; returns the drive's number
+    // for the calls below. Drives wiped at once start in any order: the record lists them in
+    // the run's order all the same.
+    std::size_t DriveStarting(TDisk& disk, std::size_t listIndex);
     // A question put while the drive was being wiped, and its answer.
-    void Question(const std::string& text, std::optional<std::int64_t> block,
+    void Question(std::size_t drive, const std::string& text, std::optional<std::int64_t> block,
                   const std::string& answer);
-    void DriveEnded(TDisk& disk, const TDriveResult& result);
+    void DriveEnded(std::size_t drive, TDisk& disk, const TDriveResult& result);
 
     // Ends the record with the run's outcome and the DoD report's person and media, seals it,
     // and writes the record and the certificate as the settings say. Returns what could not
@@ -45,7 +49,8 @@ public:
 private:
     const TWipeSettings& settings_;
     record::TRecord record_;
-    std::uint32_t driveStartTicks_ = 0;
+    std::vector<std::size_t> listIndex_;         // of each of record_.Drives
+    std::vector<std::uint32_t> driveStartTicks_; // of each of record_.Drives
     std::string recordFile_;
     std::string certificateFile_;
 };

@@ -50,6 +50,26 @@ TRunOutcome ReportOutcome(TWipeOutcome outcome) {
     return TRunOutcome::NotTold;
 }
 
+const TDisk* DeviceOf(const TDisk& disk) {
+    return disk.OwnerDisk != nullptr ? disk.OwnerDisk : &disk;
+}
+
+std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& disks) {
+    std::vector<std::vector<std::size_t>> groups;
+    std::vector<const TDisk*> devices;
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        const TDisk* device = DeviceOf(*disks[i]);
+        const auto found = std::find(devices.begin(), devices.end(), device);
+        if (found == devices.end()) {
+            devices.push_back(device);
+            groups.push_back({i});
+        } else {
+            groups[static_cast<std::size_t>(found - devices.begin())].push_back(i);
+        }
+    }
+    return groups;
+}
+
 TWipeOutcome ErasureOutcome(const TDriveResult& result) {
     return result.Outcome == TWipeOutcome::woCompleted && result.BlocksPassedOver > 0
                ? TWipeOutcome::woFailed
@@ -114,18 +134,26 @@ std::string TWipeJob::ErrorText(const XException& error, std::vector<std::string
     return text;
 }
 
-void TWipeJob::TellError(TWipeJobView& view, const XException& error) {
+void TWipeJob::TellError(TWipeJobView& view, const XException& error, std::size_t index,
+                         TDisk* about) {
     std::vector<std::string> lines;
     const std::string text = ErrorText(error, lines);
     for (const std::string& line : lines)
         ReportWriteLine(line);
-    if (!results_.empty())
-        results_.back().Error = text;
-    view.Tell(text, Is<XAbort>(error) ? TMsgDlgType::mtWarning : TMsgDlgType::mtError);
+    if (index < results_.size())
+        results_[index].Error = text;
+    const TMsgDlgType type = Is<XAbort>(error) ? TMsgDlgType::mtWarning : TMsgDlgType::mtError;
+    if (about != nullptr)
+        view.TellAbout(*about, text, type);
+    else
+        view.Tell(text, type);
 }
 
 TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     results_.clear();
+    driveGenerators_.clear();
+    recordDrive_.assign(disks_.size(), kNoDrive);
+    current_ = asking_ = kNoDrive;
     status_.Reset(disks_.size());
     for (std::size_t i = 0; i < disks_.size(); ++i)
         status_.Set(i, {TDriveState::dsWaiting, 0.0, 0, 0, disks_[i]->Size,
@@ -144,7 +172,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
                                                     settings_.UseDoDLogStyle, settings_.AppendLog,
                                                     settings_.LogFileName, settings_.Report);
     } catch (const XAbort& error) {
-        TellError(view, error);
+        TellError(view, error, kNoDrive);
         FinishRecord(view, recorder, TWipeOutcome::woAborted);
         return TWipeOutcome::woAborted;
     } catch (const std::exception&) {
@@ -166,10 +194,14 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         std::optional<std::int64_t> block;
         if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
             block = manager_.ReportDisk->CurrentBlock;
-        if (kind == mkWrite && answer == mrIgnore && !results_.empty())
-            ++results_.back().BlocksPassedOver;
-        recorder.Question(detail.empty() ? text : text + ": " + detail, block,
-                          TGUIDiskManager::ModalResultText(answer));
+        // The drive that asked: the one being wiped, or of several the one whose question
+        // this is.
+        if (asking_ < results_.size()) {
+            if (kind == mkWrite && answer == mrIgnore)
+                ++results_[asking_].BlocksPassedOver;
+            recorder.Question(recordDrive_[asking_], detail.empty() ? text : text + ": " + detail,
+                              block, TGUIDiskManager::ModalResultText(answer));
+        }
         if (chained.previous)
             chained.previous(kind, text, detail, answer);
     };
@@ -181,12 +213,14 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         ~TChainedUpdate() { manager.OnUpdate = std::move(previous); }
     } chainedUpdate{manager_, manager_.OnUpdate};
     manager_.OnUpdate = [this, &chainedUpdate] {
-        if (!results_.empty())
-            Publish(results_.size() - 1, manager_, TDriveState::dsWiping);
+        if (current_ < results_.size())
+            Publish(current_, manager_, TDriveState::dsWiping);
         if (chainedUpdate.previous)
             chainedUpdate.previous();
     };
-    const TWipeOutcome outcome = RunDrives(view, recorder);
+    const TWipeOutcome outcome = settings_.WipeInParallel && disks_.size() > 1
+                                     ? RunInParallel(view, recorder)
+                                     : RunDrives(view, recorder);
     FinishRecord(view, recorder, outcome);
     return outcome;
 }
@@ -223,18 +257,24 @@ void TWipeJob::FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOut
     }
 }
 
+TWipeOptions WipeOptionsOf(const TWipeSettings& settings) {
+    TWipeOptions options;
+    options.Unbuffered = settings.NoBuffering;
+    options.BufferSize = settings.BufferBytes;
+    options.QuickErase = settings.QuickEraseCDDVD;
+    return options;
+}
+
 TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
     TWipeOutcome outcome = TWipeOutcome::woNone;
-    TWipeOptions options;
-    options.Unbuffered = settings_.NoBuffering;
-    options.BufferSize = settings_.BufferBytes;
-    options.QuickErase = settings_.QuickEraseCDDVD;
+    const TWipeOptions options = WipeOptionsOf(settings_);
 
     for (TDisk* disk : disks_) {
         const std::size_t index = results_.size();
         results_.push_back({disk, TWipeOutcome::woCompleted, {}});
         status_.SetState(index, TDriveState::dsWiping);
-        recorder.DriveStarting(*disk);
+        recordDrive_[index] = recorder.DriveStarting(*disk, index);
+        current_ = asking_ = index;
         // The disk outlives the run; its pointer to the run's generators must not.
         struct TLent {
             TDisk& disk;
@@ -262,14 +302,15 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
                 status_.SetState(later, TDriveState::dsAborted);
             if (outcome != TWipeOutcome::woFailed)
                 outcome = TWipeOutcome::woAborted;
-            TellError(view, error);
-            recorder.DriveEnded(*disk, results_.back());
+            TellError(view, error, index);
+            recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
+            current_ = asking_ = kNoDrive;
             return outcome;
         } catch (const XException& error) {
             results_.back().Outcome = TWipeOutcome::woFailed;
             status_.SetState(index, TDriveState::dsFailed);
             outcome = TWipeOutcome::woFailed;
-            TellError(view, error);
+            TellError(view, error, index);
         }
         if (results_.back().Outcome == TWipeOutcome::woCompleted) {
             Publish(index, manager_, TDriveState::dsDone);
@@ -277,7 +318,8 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             status.Progress = 1.0;
             status_.Set(index, status);
         }
-        recorder.DriveEnded(*disk, results_.back());
+        recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
+        current_ = asking_ = kNoDrive;
         view.DriveEnded(*disk);
     }
     return outcome == TWipeOutcome::woNone ? TWipeOutcome::woCompleted : outcome;

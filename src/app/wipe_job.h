@@ -10,6 +10,7 @@
 #include "report/report.h"
 #include "ui/dialogs.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ class TGUIDiskManager;
 class TMessageObject;
 class XException;
 class method;
+struct TWipeOptions;
 
 enum class TWipeOutcome : std::uint8_t { woNone, woCompleted, woAborted, woFailed };
 
@@ -45,6 +47,10 @@ struct TWipeSettings {
     // certificate beside that.
     bool RecordFile = false;
     bool Certificate = false;
+    // Drives on different devices are wiped at the same time, each device on a thread of its
+    // own; drives that share a device still follow one another in list order. Off unless
+    // asked for: the options turn it on for the wizard and the unattended run.
+    bool WipeInParallel = false;
 };
 
 // How one drive's wipe ended; Error is the text told for a failure or an abort.
@@ -62,7 +68,8 @@ TWipeOutcome ErasureOutcome(const TDriveResult& result);
 // The outcome in the words of the record and of the unattended run's output.
 const char* OutcomeWord(TWipeOutcome outcome);
 
-// What a job tells whoever shows it. Every call comes from the thread that runs the job.
+// What a job tells whoever shows it. Every call comes from the thread that runs the job, also
+// while drives are wiped on threads of their own.
 class TWipeJobView {
 public:
     virtual ~TWipeJobView() = default;
@@ -74,7 +81,22 @@ public:
     virtual void DriveEnded(TDisk& disk) = 0;
     // A failure or an abort, worded for the user (the report has it already).
     virtual void Tell(const std::string& text, TMsgDlgType type) = 0;
+    // The same for one drive of several wiped at once, where the drive last started is not
+    // necessarily the one that failed. A run that wipes one drive at a time calls Tell.
+    virtual void TellAbout(TDisk& /*disk*/, const std::string& text, TMsgDlgType type) {
+        Tell(text, type);
+    }
 };
+
+// The settings of the run that are each disk's to apply.
+TWipeOptions WipeOptionsOf(const TWipeSettings& settings);
+
+// The device a drive lies on: its physical disk, or the drive itself when it has none (a
+// physical disk, a floppy, a disc, a stick).
+const TDisk* DeviceOf(const TDisk& disk);
+// The drives' indexes grouped by device, each group in list order, the groups in the order of
+// their first drive.
+std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& disks);
 
 // How the report's last line states a run that ended so.
 TRunOutcome ReportOutcome(TWipeOutcome outcome);
@@ -83,14 +105,19 @@ class TWipeJob {
 public:
     TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings);
 
-    // Wipes the drives in order. A drive's failure is told and the next drive follows; an
-    // abort ends the run. Raises only what is not a program exception (the caller ends the
-    // run and lets it pass).
+    // Wipes the drives in order, or with WipeInParallel each device's drives in order and the
+    // devices at once. A drive's failure is told and the other drives go on; an abort ends
+    // the run (every drive being wiped). Raises only what is not a program exception (the
+    // caller ends the run and lets it pass).
     TWipeOutcome Run(TWipeJobView& view);
 
     // The run's generators: seeded from the clock when the job is made, then handed from drive
     // to drive in list order, each drive's wipe going on from where the one before left them.
+    // A run in parallel draws each drive's own state from them instead (DriveGenerators).
     TGenerators& Generators() { return generators_; }
+    // The states a run in parallel drew for its drives, by list index, as they were before
+    // the wipes; empty after a run one drive at a time.
+    const std::vector<TGenerators>& DriveGenerators() const { return driveGenerators_; }
     const std::vector<TDisk*>& Disks() const { return disks_; }
     const TWipeSettings& Settings() const { return settings_; }
     // One entry per drive the run reached, in order.
@@ -108,8 +135,16 @@ public:
     static std::string ErrorText(const XException& error, std::vector<std::string>& reportLines);
 
 private:
-    void TellError(TWipeJobView& view, const XException& error);
+    class TParallel;
+    friend class TParallel;
+
+    // Tells a drive's failure: its lines into the report, its text into the drive's result
+    // and to the view (TellAbout with about, for a run in parallel).
+    void TellError(TWipeJobView& view, const XException& error, std::size_t index,
+                   TDisk* about = nullptr);
     TWipeOutcome RunDrives(TWipeJobView& view, TRunRecorder& recorder);
+    // The run in parallel (wipe_job_parallel.cpp).
+    TWipeOutcome RunInParallel(TWipeJobView& view, TRunRecorder& recorder);
     // The drive's figures as its sink has them after an Update.
     void Publish(std::size_t index, const TMessageObject& sink, TDriveState state);
     // Writes the record and the certificate, telling what could not be written.
@@ -119,6 +154,13 @@ private:
     std::vector<TDisk*> disks_;
     TWipeSettings settings_;
     TGenerators generators_;
+    std::vector<TGenerators> driveGenerators_;
+    // On the thread that runs the job only: the drive being wiped (one at a time), the drive
+    // whose question is being asked, and each drive's number in the record, by list index.
+    static constexpr std::size_t kNoDrive = static_cast<std::size_t>(-1);
+    std::size_t current_ = kNoDrive;
+    std::size_t asking_ = kNoDrive;
+    std::vector<std::size_t> recordDrive_;
     std::vector<TDriveResult> results_;
     TRunStatus status_;
     record::TRecord record_;

@@ -131,6 +131,7 @@ public:
         : f_(form), askAfterEveryDrive_(askAfterEveryDrive) {}
 
     void RunStarting(const TWipeSettings& settings) override {
+        allowUserAbort_ = settings.AllowUserAbort;
         f_.gGlobal.SetProgress(0);
         f_.gPartial.SetProgress(0);
         f_.btnAbort.SetEnabled(settings.AllowUserAbort);
@@ -139,15 +140,31 @@ public:
 
     void DriveStarting(TDisk& disk, const TWipeSettings& settings) override {
         f_.lblTextPartial.Caption = WithText(CatalogueText("WIPING"), disk.Description);
-        const bool interruptible = disk.Interruptible() && settings.AllowUserAbort;
+        // Drives wiped at once: while a disc is blanked by its drive nothing may be stopped.
+        const bool interruptible =
+            disk.Interruptible() && settings.AllowUserAbort && uninterruptible_ == 0;
+        ++running_;
+        if (!disk.Interruptible())
+            ++uninterruptible_;
         f_.btnAbort.SetEnabled(interruptible);
         f_.btnPause.SetEnabled(interruptible);
         f_.JvGIFAnimator.Active = true;
     }
 
     void DriveEnded(TDisk& disk) override {
-        f_.JvGIFAnimator.Active = false;
-        f_.btnPause.SetEnabled(f_.btnAbort.Enabled());
+        --running_;
+        if (!disk.Interruptible()) {
+            --uninterruptible_;
+            // The other drives still being wiped may be stopped again.
+            if (running_ > 0 && uninterruptible_ == 0 && allowUserAbort_) {
+                f_.btnAbort.SetEnabled(true);
+                f_.btnPause.SetEnabled(true);
+            }
+        }
+        if (running_ == 0) { // else the animation and Pause go on for the others
+            f_.JvGIFAnimator.Active = false;
+            f_.btnPause.SetEnabled(f_.btnAbort.Enabled());
+        }
         if (askAfterEveryDrive_) {
             int answer;
             do {
@@ -171,6 +188,9 @@ public:
 private:
     TFrmMain& f_;
     bool askAfterEveryDrive_;
+    bool allowUserAbort_ = true;
+    int running_ = 0;         // drives started and not yet ended (one at a time, or several)
+    int uninterruptible_ = 0; // of them, the discs being blanked
 };
 
 } // namespace
@@ -191,6 +211,7 @@ TWipeSettings TFrmMain::WipeSettingsFromControls() const {
     settings.LogFileName = Options->LogFileName;
     settings.RecordFile = Options->RecordFile;
     settings.Certificate = Options->Certificate;
+    settings.WipeInParallel = Options->WipeInParallel;
     TReportSettings& report = settings.Report;
     report.MethodName = cbxAlgorithm.Text();
     report.OptionsCaption = gbWipeOptions.Caption;
@@ -280,7 +301,16 @@ void TFrmMain::ShowRunFigures(const std::vector<TDriveStatus>& drives, std::uint
     if (drives.empty() || !FDiskManager)
         return;
     figures_.Update(drives, nowMs);
-    const double p = FDiskManager->Progress;
+    double p = FDiskManager->Progress;
+    // Drives wiped at once report to sinks of the job's, not to the manager: the drive gauge
+    // follows the first drive of the list still being wiped.
+    if (runningJob_ != nullptr && runningJob_->Settings().WipeInParallel) {
+        const auto running = std::find_if(drives.begin(), drives.end(), [](const TDriveStatus& d) {
+            return d.State == TDriveState::dsWiping || d.State == TDriveState::dsVerifying;
+        });
+        if (running != drives.end())
+            p = running->Progress;
+    }
     if (gPartial.Visible() != (p >= 0))
         gPartial.SetVisible(p >= 0);
     const int partial = p >= 0 ? RoundHalfEven(p * 100.0) : 50;

@@ -123,6 +123,9 @@ public:
     void SetPaused(bool Value) { Paused = Value; }
     // While Paused: sleep 100 ms and let the window system process its messages.
     void WaitWhilePaused();
+    // The host the questions go through, for a run that keeps the window alive while the
+    // drives are wiped on threads of their own.
+    ui::Host& GetHost() { return host_; }
 
     int Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
                 TMsgDlgButtons Buttons) override;

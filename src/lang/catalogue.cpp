@@ -112,7 +112,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("lblLogFile.Caption", "Log File:");
     control("SDlgLogFile.Filter", "Text Files|*.txt|All Files|*.*");
     control("cbAskDlg.Caption", "Ask after every wipe");
-    control("cbShowWholeDisks.Caption", "Show whole disks in the drive list");
+    control("cbShowWholeDisks.Caption", "Show whole disks");
+    control("cbWipeInParallel.Caption", "Wipe drives on different disks at the same time");
     // Confirmation, wipe and finished pages.
     control("JvWIPConfirmation.Title.Text", "Confirmation");
     control("JvWIPConfirmation.SubTitle.Text", "Confirm the selected Actions to be performed", "",

@@ -19,4 +19,9 @@ struct TGenerators {
 // Seeds the standard generator from the clock, as a run starts; ISAAC and the switch stay.
 void Randomize(TGenerators& generators);
 
+// A state of its own for one of several drives wiped at once, drawn from from (which moves
+// on): the switch is from's, the standard generator's seed two draws of from's. Drawn in list
+// order before any drive starts, what each drive receives does not depend on timing.
+TGenerators Draw(TGenerators& from);
+
 } // namespace purgelet

@@ -83,6 +83,16 @@ void Randomize(TGenerators& generators) {
     Randomize(generators.RandSeed);
 }
 
+TGenerators Draw(TGenerators& from) {
+    TGenerators drawn = from;
+    // A seed a step or two from the run's would give the drives the same bytes shifted by a
+    // step: the seed is made of the high halves of two draws instead.
+    const std::uint32_t high = Random(from.RandSeed, 0x10000);
+    const std::uint32_t low = Random(from.RandSeed, 0x10000);
+    drawn.RandSeed = (high << 16) | low;
+    return drawn;
+}
+
 std::uint32_t Random(std::uint32_t& seed, std::uint32_t n) {
     seed = seed * kMultiplier + kIncrement;
     return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed) * n) >> 32);

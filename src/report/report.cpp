@@ -16,6 +16,8 @@ std::unique_ptr<TPLReport> CurrentReport;
 
 namespace {
 
+thread_local TReportSection* ThreadSection = nullptr;
+
 const char* const CRLF = "\r\n";
 
 TInputQuery& InputQuery() {
@@ -72,6 +74,28 @@ std::string HexDump(const std::vector<std::uint8_t>& block) {
 
 } // namespace
 
+// ---- Sections.
+
+void TReportSection::Append(const std::string& bytes) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    text_ += bytes;
+}
+
+std::string TReportSection::Take() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    std::string taken;
+    taken.swap(text_);
+    return taken;
+}
+
+TReportRedirect::TReportRedirect(TReportSection* section) : previous_(ThreadSection) {
+    ThreadSection = section;
+}
+
+TReportRedirect::~TReportRedirect() {
+    ThreadSection = previous_;
+}
+
 // ---- The file.
 
 TReportStream::TReportStream(const std::string& fileName, bool append) : fileName_(fileName) {
@@ -101,6 +125,13 @@ TReportStream::TReportStream(const std::string& fileName, bool append) : fileNam
 }
 
 void TReportStream::Write(const std::string& bytes) {
+    if (ThreadSection != nullptr)
+        ThreadSection->Append(bytes);
+    else
+        WriteToFile(bytes);
+}
+
+void TReportStream::WriteToFile(const std::string& bytes) {
     auto& k = platform::k32();
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -260,6 +291,12 @@ void TPLReport::WriteDiskHeader(TDisk& disk) {
 void TPLReport::BlockWarning(TDisk& disk) {
     if (style_)
         style_->BlockWarning(stream_.get(), disk);
+}
+
+void TPLReport::WriteSection(TReportSection& section) {
+    const std::string text = section.Take();
+    if (stream_ && !text.empty())
+        stream_->WriteToFile(text);
 }
 
 void ReportWriteLine(const std::string& text) {

@@ -10,12 +10,39 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace purgelet {
 
 class TDisk;
+
+// What the report gets about one drive while several drives are wiped at once: held until
+// the drives above it in the list are written, so that the file keeps each drive whole.
+class TReportSection {
+public:
+    void Append(const std::string& bytes);
+    // The text gathered so far, which the section no longer holds.
+    std::string Take();
+
+private:
+    std::mutex lock_;
+    std::string text_;
+};
+
+// While one lives, what the calling thread writes into the report goes into section instead
+// of the file (null: into the file again); the one before is put back when it ends.
+class TReportRedirect {
+public:
+    explicit TReportRedirect(TReportSection* section);
+    ~TReportRedirect();
+    TReportRedirect(const TReportRedirect&) = delete;
+    TReportRedirect& operator=(const TReportRedirect&) = delete;
+
+private:
+    TReportSection* previous_;
+};
 
 // The report's output file, written through kernel32. A write that fails (a full disk) is
 // recorded in the error log the first time; the wipe goes on and later lines are tried too.
@@ -25,7 +52,10 @@ public:
     // Raises XGenericError when the file can be neither opened nor created.
     TReportStream(const std::string& fileName, bool append);
 
+    // Into the calling thread's section when it has one, else into the file.
     void Write(const std::string& bytes);
+    // Into the file, whatever the thread's section.
+    void WriteToFile(const std::string& bytes);
     bool WriteFailed() const { return failed_; }
 
 private:
@@ -120,6 +150,8 @@ public:
     void WriteDiskHeader(TDisk& disk);
     // The style's warning for the disk's current block.
     void BlockWarning(TDisk& disk);
+    // A drive's section, gathered while it was wiped, into the file as it stands.
+    void WriteSection(TReportSection& section);
 
 private:
     void Finish();

@@ -23,7 +23,7 @@ TEST_F(ProgramTest, ARewritableDiscIsBlankedWithAbortAndPauseOffOnlyWhileItIs) {
     // In list order the disc follows the partition D: and the stick R:, the removable
     // group's last row.
     ScriptTick({"D", "E", "R"});
-    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg").Toggle("cbWipeInParallel"); });
     std::vector<std::tuple<std::string, bool, bool>> seen; // disk, Abort, Pause enabled
     host_.OnEveryProcessMessages([&] {
         if (const TDisk* disk = Main().DiskManager().Disk; disk != nullptr)

@@ -83,9 +83,11 @@ void ExpectDefaults(const TPLOptions& o) {
     EXPECT_FALSE(o.ShowAskDialog);
     EXPECT_TRUE(o.RecordFile);
     EXPECT_TRUE(o.Certificate);
+    EXPECT_TRUE(o.WipeInParallel);
+    EXPECT_TRUE(o.ShowWholeDisks);
 }
 
-TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllFourteen) {
+TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllSixteen) {
     SimPc pc(nullptr);
     ErrorLogCapture log;
     {
@@ -99,7 +101,8 @@ TEST(Options, FirstStartHasTheDefaultsAndTheFirstExitStoresAllFourteen) {
         {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
         {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
         {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "1"}, {"SHowAskDialog", "0"},
-        {"RecordFile", "1"},         {"Certificate", "1"}};
+        {"RecordFile", "1"},         {"Certificate", "1"},      {"WipeInParallel", "1"},
+        {"ShowWholeDisks", "1"}};
     EXPECT_EQ(pc.registry->ToJson()["HKEY_CURRENT_USER"][Key], expected);
 }
 
@@ -171,6 +174,27 @@ TEST(Options, WholeDisksAreShownWhereAnOlderRegistryLacksTheValueAndTheChoiceIsK
     EXPECT_EQ(pc.Stored("ShowWholeDisks"), "1");
     TPLOptions options;
     EXPECT_TRUE(options.ShowWholeDisks);
+}
+
+TEST(Options, WipingInParallelIsOnWhereAnOlderRegistryLacksItAndOffWhenStoredSo) {
+    {
+        SimPc pc(Stored(AllOn)); // the values of before, without this one
+        ErrorLogCapture log;
+        TPLOptions options;
+        EXPECT_TRUE(options.WipeInParallel);
+        EXPECT_TRUE(options.ShowAskDialog); // the load went on to the end
+        EXPECT_EQ(log.Text().find("Error on loading options"), std::string::npos);
+    }
+    nlohmann::json values = AllOn;
+    values["WipeInParallel"] = "0";
+    SimPc pc(Stored(values));
+    {
+        TPLOptions options;
+        EXPECT_FALSE(options.WipeInParallel);
+        options.WipeInParallel = true;
+    }
+    // Written back on the way out, as the check box left it.
+    EXPECT_EQ(pc.registry->ToJson()["HKEY_CURRENT_USER"][Key]["WipeInParallel"], "1");
 }
 
 TEST(Options, ValueNamesMatchWithoutRegardToCase) {

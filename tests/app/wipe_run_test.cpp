@@ -184,7 +184,11 @@ TEST_F(WipeRunTest, AnAbortDuringTheSecondDriveLeavesTheThirdUntouched) {
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"C", "D", "R"});
-    ScriptOptionsAndRun(true, false, 5);
+    ScriptRunWithoutFormat([this] {
+        host_.Choose("cbbBuffer", 5);
+        ScriptReport();
+        host_.Toggle("cbWipeInParallel"); // one drive after the other: R: is still to come
+    });
     // While D: is being wiped the user presses Abort and confirms.
     bool pressed = false;
     host_.When(
@@ -322,7 +326,7 @@ TEST_F(WipeRunTest, TheAskDialogShowsTheDiskThenGoesOn) {
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"R", "D"});
-    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg").Toggle("cbWipeInParallel"); });
     // After D: (the first in list order): View Disk, close the viewer, Continue; after R:
     // Abort, which ends nothing more: it was the last drive.
     host_.Click("btnViewDisk").Then([this] { Main().App().FrmDiskview->Close(); });
@@ -344,7 +348,7 @@ TEST_F(WipeRunTest, AnAbortAnsweredInTheAskDialogStopsBeforeTheNextDriveIsOpened
     Boot();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"D", "R"});
-    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg"); });
+    ScriptRunWithoutFormat([this] { host_.Toggle("cbAskDlg").Toggle("cbWipeInParallel"); });
     host_.Click("btnAbort");
     host_.Answer(mrOk);
     Run();
@@ -416,7 +420,11 @@ TEST_F(WipeRunTest, EveryDriveIsARowWithItsPassStateAndFiguresAndTheFinishedPage
             }
         ASSERT_EQ(methods.Text(), "NIST SP 800-88 Clear");
     });
-    host_.Press(TWizardButton::Next).Toggle("cbFormarPartitions").Choose("cbbBuffer", 5);
+    // One drive after the other: the first done is two thirds of the run as the second starts.
+    host_.Press(TWizardButton::Next)
+        .Toggle("cbFormarPartitions")
+        .Toggle("cbWipeInParallel")
+        .Choose("cbbBuffer", 5);
     host_.Press(TWizardButton::Next).Press(TWizardButton::Next);
 
     std::vector<std::string> statesD;
@@ -512,7 +520,8 @@ TEST_F(WipeRunTest, TheFinishedPageSaysEachDrivesOutcomeAsTheRecordDoes) {
     Boot(machine);
     ASSERT_EQ(Start(), 0);
     ScriptTick({"C", "D", "R"});
-    ScriptOptionsAndRun(false, false, 5);
+    // One drive after the other, so that the abort keeps R: from starting.
+    ScriptRunWithoutFormat([this] { host_.Choose("cbbBuffer", 5).Toggle("cbWipeInParallel"); });
     host_.Answer(mrIgnore); // C: pass the block over
     std::vector<std::string> statesC;
     host_.OnEveryProcessMessages([&] {

@@ -236,6 +236,23 @@ TEST_F(WizardPagesTest, TheOptionsPageEditsTheOptionsLive) {
     EXPECT_EQ(Options->LogFileName, "chosen.txt");
 }
 
+TEST_F(WizardPagesTest, TheParallelBoxShowsTheStoredOptionAndReachesTheRunsSettings) {
+    Boot();
+    {
+        TPLOptions stored;
+        stored.WipeInParallel = false;
+    }
+    ASSERT_EQ(Start(), 0);
+    EXPECT_FALSE(Main().cbWipeInParallel.Checked());
+    EXPECT_FALSE(Main().WipeSettingsFromControls().WipeInParallel);
+    Main().JvWizard.SetActivePage(Main().JvWIPOptions);
+    host_.Toggle("cbWipeInParallel");
+    Run();
+    EXPECT_TRUE(Options->WipeInParallel);
+    EXPECT_TRUE(Main().WipeSettingsFromControls().WipeInParallel);
+    EXPECT_EQ(Main().cbWipeInParallel.Caption, *FindControlText("cbWipeInParallel", "Caption"));
+}
+
 // The details name the device under the drive: its model and serial number from the disk
 // it lies on, or the drive's own name where the device tells none (and then no serial).
 TEST_F(WizardPagesTest, TheDetailsNameTheModelAndTheSerialNumberOfTheDevice) {

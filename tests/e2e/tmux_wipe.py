@@ -127,8 +127,8 @@ def to_wipe(t, method_downs):
     t.keys(*(["Down"] * method_downs))
     t.keys("M-n")
     t.wait_for("Report File")
-    # The first box has the focus; Format Partitions is the seventh, the report the ninth.
-    t.keys(*(["Tab"] * 6), "Space", "Tab", "Tab", "Space")
+    # The first box has the focus; Format Partitions is the seventh, the report the eleventh.
+    t.keys(*(["Tab"] * 6), "Space", *(["Tab"] * 4), "Space")
     t.wait_for("Purgelet.log")
     t.keys("M-n")
     t.wait_for("Drives to Wipe:")

@@ -41,15 +41,23 @@ void TBatchView::RunStarting(const TWipeSettings& settings) {
 
 void TBatchView::DriveStarting(TDisk& disk, const TWipeSettings&) {
     current_ = &disk;
-    metered_ = false;
-    driveStart_ = lastShown_ = Now();
+    TShown shown;
+    shown.Disk = &disk;
+    const auto& disks = job_.Disks();
+    shown.Index =
+        static_cast<std::size_t>(std::find(disks.begin(), disks.end(), &disk) - disks.begin());
+    shown.Start = shown.LastShown = Now();
+    shown_.push_back(std::move(shown));
     out_.DriveStarted(disk.Name, disk.Description, disk.Size);
     HeedStops();
 }
 
 void TBatchView::DriveEnded(TDisk& disk) {
+    const auto& results = job_.Results();
+    const auto found = std::find_if(results.begin(), results.end(),
+                                    [&disk](const TDriveResult& r) { return r.Disk == &disk; });
     const TDriveResult none;
-    const TDriveResult& result = job_.Results().empty() ? none : job_.Results().back();
+    const TDriveResult& result = found == results.end() ? none : *found;
     const TWipeOutcome outcome = ErasureOutcome(result);
     if (outcome != result.Outcome)
         out_.Error(disk.Name,
@@ -57,8 +65,13 @@ void TBatchView::DriveEnded(TDisk& disk) {
                        (result.BlocksPassedOver == 1 ? " block was" : " blocks were") +
                        " not written (the write failed and was given up): old data may remain",
                    false);
-    out_.DriveEnded(disk.Name, OutcomeWord(outcome), SecondsSince(driveStart_));
-    current_ = nullptr;
+    const auto shown = std::find_if(shown_.begin(), shown_.end(),
+                                    [&disk](const TShown& s) { return s.Disk == &disk; });
+    const std::uint32_t start = shown != shown_.end() ? shown->Start : Now();
+    out_.DriveEnded(disk.Name, OutcomeWord(outcome), SecondsSince(start));
+    if (shown != shown_.end())
+        shown_.erase(shown);
+    current_ = shown_.empty() ? nullptr : shown_.back().Disk;
     if (askAfterEveryDrive_) // the ask dialog, answered for no one at the keyboard
         out_.Question(disk.Name, CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
                       CatalogueText("txtContinue"));
@@ -70,10 +83,14 @@ void TBatchView::Tell(const std::string& text, TMsgDlgType type) {
                type == TMsgDlgType::mtWarning);
 }
 
+void TBatchView::TellAbout(TDisk& disk, const std::string& text, TMsgDlgType type) {
+    out_.Error(disk.Name, text, type == TMsgDlgType::mtWarning);
+}
+
 void TBatchView::Finish(const std::string& outcome) {
-    if (current_ == nullptr)
-        return;
-    out_.DriveEnded(current_->Name, outcome, SecondsSince(driveStart_));
+    for (const TShown& shown : shown_)
+        out_.DriveEnded(shown.Disk->Name, outcome, SecondsSince(shown.Start));
+    shown_.clear();
     current_ = nullptr;
 }
 
@@ -84,8 +101,9 @@ void TBatchView::HeedStops() {
     }
     if (!stopAccepted_ || abortRequested_)
         return;
-    if (current_ != nullptr && !current_->Interruptible())
-        return;
+    for (const TShown& shown : shown_)
+        if (!shown.Disk->Interruptible())
+            return;
     manager_.RequestAbort(CatalogueText("USERABORTMESSAGE"));
     manager_.SetPaused(false);
     abortRequested_ = true;
@@ -93,46 +111,58 @@ void TBatchView::HeedStops() {
 
 void TBatchView::Update() {
     HeedStops();
-    if (current_ == nullptr)
-        return;
     const std::uint32_t now = Now();
-    if (!metered_) {
+    for (TShown& shown : shown_)
+        Update(shown, now);
+}
+
+void TBatchView::Update(TShown& shown, std::uint32_t now) {
+    TDisk& disk = *shown.Disk;
+    if (!shown.Metered) {
         // Known once the wipe runs: the method's passes, and the format after them, whose
         // share of the drive's progress moves no bytes that could be timed.
-        const method* wiped = current_->TakesMethod() ? job_.Settings().Method : nullptr;
-        passes_ = wiped != nullptr ? wiped->PassCount : 0;
-        steps_ = passes_ > 0 ? passes_ + current_->FormatPass : 1;
-        passBytes_ = passes_ > 0 ? current_->BlockCount * current_->BlockSize : current_->Size;
-        meter_ = TProgressMeter(passBytes_ * std::max(passes_, 1));
-        meter_.Start(driveStart_);
-        metered_ = true;
+        const method* wiped = disk.TakesMethod() ? job_.Settings().Method : nullptr;
+        shown.Passes = wiped != nullptr ? wiped->PassCount : 0;
+        // As the drive's wipe counts it (a drive letter formatted after its passes), from the
+        // settings: the disk's own field belongs to the thread that wipes it.
+        const int format =
+            job_.Settings().FormatPartitions && dynamic_cast<TLogicalDisk*>(&disk) != nullptr ? 1
+                                                                                              : 0;
+        shown.Steps = shown.Passes > 0 ? shown.Passes + format : 1;
+        shown.PassBytes = shown.Passes > 0 ? disk.BlockCount * disk.BlockSize : disk.Size;
+        shown.Meter = TProgressMeter(shown.PassBytes * std::max(shown.Passes, 1));
+        shown.Meter.Start(shown.Start);
+        shown.Metered = true;
     }
-    const double progress = manager_.Progress;
+    // The drive's figures as the job keeps them (after every update of its wipe).
+    const double progress = job_.Status().Get(shown.Index).Progress;
     if (progress < 0)
         return; // not measurable: nothing to tell
     // The bytes of the passes done so far; the format step adds none.
-    const double stepsDone = std::min(std::clamp(progress, 0.0, 1.0) * steps_,
-                                      static_cast<double>(std::max(passes_, 1)));
-    meter_.Update(static_cast<std::int64_t>(stepsDone * static_cast<double>(passBytes_)), now);
-    if (now - lastShown_ < kProgressEveryMs)
+    const double stepsDone = std::min(std::clamp(progress, 0.0, 1.0) * shown.Steps,
+                                      static_cast<double>(std::max(shown.Passes, 1)));
+    shown.Meter.Update(static_cast<std::int64_t>(stepsDone * static_cast<double>(shown.PassBytes)),
+                       now);
+    if (now - shown.LastShown < kProgressEveryMs)
         return;
-    lastShown_ = now;
-    ShowProgress();
+    shown.LastShown = now;
+    ShowProgress(shown, progress);
 }
 
-void TBatchView::ShowProgress() {
-    const double fraction = std::clamp(manager_.Progress, 0.0, 1.0);
-    TBatchOutput::TProgress progress;
-    progress.Fraction = fraction;
-    if (meter_.TotalBytes() > 0) {
-        progress.BytesPerSecond = meter_.BytesPerSecond();
-        progress.SecondsLeft = meter_.SecondsLeft();
+void TBatchView::ShowProgress(TShown& shown, double progress) {
+    const double fraction = std::clamp(progress, 0.0, 1.0);
+    TBatchOutput::TProgress figures;
+    figures.Fraction = fraction;
+    if (shown.Meter.TotalBytes() > 0) {
+        figures.BytesPerSecond = shown.Meter.BytesPerSecond();
+        figures.SecondsLeft = shown.Meter.SecondsLeft();
     }
-    if (passes_ > 0) {
-        progress.Passes = passes_;
-        progress.Pass = std::min(passes_, static_cast<int>(std::floor(fraction * steps_)) + 1);
+    if (shown.Passes > 0) {
+        figures.Passes = shown.Passes;
+        figures.Pass =
+            std::min(shown.Passes, static_cast<int>(std::floor(fraction * shown.Steps)) + 1);
     }
-    out_.Progress(current_->Name, progress);
+    out_.Progress(shown.Disk->Name, figures);
 }
 
 } // namespace purgelet

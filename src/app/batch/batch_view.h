@@ -8,8 +8,10 @@
 #include "app/wipe_job.h"
 #include "disk/message_object.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace purgelet {
 
@@ -25,19 +27,34 @@ public:
     void DriveStarting(TDisk& disk, const TWipeSettings& settings) override;
     void DriveEnded(TDisk& disk) override;
     void Tell(const std::string& text, TMsgDlgType type) override;
+    void TellAbout(TDisk& disk, const std::string& text, TMsgDlgType type) override;
 
-    // After every transfer (the disk manager's update): a request to stop, the progress.
+    // After every transfer (the disk manager's update), or while drives are wiped at once as
+    // the run looks at the window: a request to stop, each drive's progress.
     void Update();
     // Takes a request to stop: told, and with user abort allowed made the run's abort, once
-    // the drive being wiped may be interrupted (a disc blanked by its drive is not).
+    // the drives being wiped may be interrupted (a disc blanked by its drive is not).
     void HeedStops();
-    // The run is over: a drive it left in the middle (an abort) ends with outcome.
+    // The run is over: the drives it left in the middle (an abort) end with outcome.
     void Finish(const std::string& outcome);
     // Whether the run got as far as its report (RunStarting was told).
     bool ReportOpened() const { return runStarted_; }
 
 private:
-    void ShowProgress();
+    // A drive being wiped, as its progress is told.
+    struct TShown {
+        TDisk* Disk = nullptr; // not owned
+        std::size_t Index = 0; // in the job's drives
+        std::uint32_t Start = 0;
+        std::uint32_t LastShown = 0;
+        bool Metered = false; // Meter is set up for the drive
+        TProgressMeter Meter;
+        int Passes = 0;             // the method's, 0 for a drive wiped without one
+        int Steps = 1;              // the shares of the drive's progress: passes and format
+        std::int64_t PassBytes = 0; // bytes a pass moves
+    };
+    void Update(TShown& shown, std::uint32_t now);
+    void ShowProgress(TShown& shown, double progress);
 
     TBatchOutput& out_;
     const TWipeJob& job_;
@@ -48,14 +65,8 @@ private:
     bool runStarted_ = false;
     bool stopAccepted_ = false;
     bool abortRequested_ = false;
-    TDisk* current_ = nullptr; // the drive being wiped; not owned
-    std::uint32_t driveStart_ = 0;
-    std::uint32_t lastShown_ = 0;
-    bool metered_ = false; // meter_ is set up for current_
-    TProgressMeter meter_;
-    int passes_ = 0;             // the method's, 0 for a drive wiped without one
-    int steps_ = 1;              // the shares of the drive's progress: passes and format
-    std::int64_t passBytes_ = 0; // bytes a pass moves
+    TDisk* current_ = nullptr;  // the drive started last and not ended; not owned
+    std::vector<TShown> shown_; // the drives being wiped, in the order they started
 };
 
 } // namespace purgelet

@@ -6,6 +6,7 @@
 #include "report/exceptions.h"
 
 #include <cctype>
+#include <mutex>
 
 namespace purgelet {
 
@@ -26,6 +27,14 @@ struct FormatState {
 FormatState& State() {
     static FormatState state;
     return state;
+}
+
+// The library's callback carries no context, so formats run one at a time in the process: a
+// format asked for on another thread (drives wiped at once) waits for the one running. The
+// thread running one that asks again still meets "another format is running".
+std::recursive_mutex& FormatLock() {
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 bool IsNtFamily() {
@@ -93,6 +102,7 @@ void LoadFormatLibrary() {
 void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName,
                  const std::string& Label, int Media, TFormatHook Hook, TDisk* Disk,
                  std::int32_t ClusterSize, bool Quick) {
+    const std::lock_guard<std::recursive_mutex> one(FormatLock());
     FormatState& state = State();
     platform::Fmifs* library = FormatLibrary();
     if (library == nullptr)

@@ -40,7 +40,8 @@ json StoredOptions() {
         {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
         {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
         {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
-        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"}};
+        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"},
+        {"WipeInParallel", "0"}};
 }
 
 std::string ReadAll(const fs::path& file) {

@@ -40,14 +40,15 @@ std::string R(const char* key) {
 }
 
 // The stored options: the report off, no format after the wipe (so that the images show the
-// wipe alone), user abort allowed, no record (its own test turns it on).
+// wipe alone), user abort allowed, no record (its own test turns it on), one drive after the
+// other (the lines' order is the drives'; a test of its own wipes them at once).
 json StoredOptions() {
     return {
         {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
         {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
         {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
         {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"},
-        {"RecordFile", "0"},         {"Certificate", "0"}};
+        {"RecordFile", "0"},         {"Certificate", "0"},      {"WipeInParallel", "0"}};
 }
 
 json Machine() {
@@ -134,6 +135,49 @@ TEST_F(BatchRunTest, TwoDrivesAreWipedWithALineForEachEventAndTheReport) {
     EXPECT_EQ(Stored("GenerateReportFile"), "0");
     EXPECT_EQ(Stored("LogFileName"), "");
     EXPECT_EQ(Stored("WipeWithoutIntervention"), "0");
+}
+
+// Drives on different devices wiped at once: each line whole, each drive's start before its
+// end, every drive written, the report's sections in list order.
+TEST_F(BatchRunTest, DrivesWipedAtOnceAreToldInWholeLinesAndReportedInListOrder) {
+    json machine = Machine();
+    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey]["WipeInParallel"] = "1";
+    machine["drives"][1]["faults"] = json::parse(R"({"writeBlocks": [{"block": 10}]})");
+    Boot(machine);
+    const Outcome run = Batch({"--batch", "/M0", "/B5", "/R" + ReportPath(), "d:", "R", "A"});
+
+    EXPECT_EQ(run.status, 1) << run.err; // the block given up on D:
+    ASSERT_GE(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines.front(), "run started: method \"Zero fill\", drives D R A");
+    EXPECT_EQ(run.lines.back(), "run ended: failed, exit status 1; report: " + ReportPath());
+    for (const std::string name : {"D", "R", "A"}) {
+        const auto at = [&](const std::string& start) {
+            return std::find_if(run.lines.begin(), run.lines.end(),
+                                [&](const std::string& l) { return l.rfind(start, 0) == 0; }) -
+                   run.lines.begin();
+        };
+        const auto started = at("drive " + name + " started: ");
+        const auto ended = at("drive " + name + " ended: ");
+        EXPECT_LT(started, ended) << name;
+        EXPECT_LT(ended, static_cast<long>(run.lines.size()) - 1) << name;
+    }
+    const auto question = std::find_if(run.lines.begin(), run.lines.end(), [](const auto& l) {
+        return l.rfind("drive D question: ", 0) == 0;
+    });
+    EXPECT_NE(question, run.lines.end());
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    EXPECT_TRUE(All("floppy.img", 0, 1474560, 0x00));
+    EXPECT_TRUE(All("disk.img", kPartD + 11 * 512, kPartLength - 11 * 512, 0x00));
+
+    const std::string report = ReadFile(ReportPath());
+    const std::size_t d = report.find("DATA (D:)\r\n");
+    const std::size_t block = report.find("Decision: ", d);
+    const std::size_t r = report.find("STICK (R:)\r\n");
+    const std::size_t a = report.find(R("TOTALNUMBEROFSECTORS") + "2880\r\n");
+    EXPECT_LT(d, block) << report;
+    EXPECT_LT(block, r) << report;
+    EXPECT_LT(r, a) << report;
+    EXPECT_NE(a, std::string::npos) << report;
 }
 
 // With the record on (as it is by default), the run's record, and where the build draws

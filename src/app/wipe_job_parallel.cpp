@@ -1,0 +1,543 @@
+// The run in parallel: one thread per device wipes that device's drives in list order while
+// the thread that runs the job (the user-interface thread) stays the only one that touches
+// the view, the manager, the record and the report file. A drive's thread hands it what it
+// must tell or ask and waits for the answer; its progress goes into the run's figures.
+#include "app/wipe_job.h"
+
+#include "app/run_record.h"
+
+#include "disk/disk_manager.h"
+#include "methods/method.h"
+#include "report/exceptions.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace purgelet {
+
+namespace {
+
+// How long the user-interface thread waits for a drive's thread before it looks at the
+// window again (the Pause and Abort buttons, the timer).
+constexpr std::chrono::milliseconds kLookAgain{20};
+
+// What a drive's thread hands over, and the answer it waits for.
+struct TRequest {
+    enum class TKind : std::uint8_t { Start, Question, Ended };
+    TKind Kind = TKind::Start;
+    std::size_t Index = 0;
+    // A question.
+    MessageKind Asked = mkGeneric;
+    std::string Detail;
+    TMsgDlgType DlgType = TMsgDlgType::mtError;
+    TMsgDlgButtons Buttons;
+    // The end of a drive's wipe.
+    TWipeOutcome Outcome = TWipeOutcome::woCompleted;
+    std::exception_ptr Error;
+    // The answer.
+    bool Done = false;
+    bool Go = true; // Start: the drive is to be wiped
+    int Answer = mrNone;
+    std::exception_ptr Raise; // raised on the drive's thread instead of an answer
+};
+
+} // namespace
+
+class TWipeJob::TParallel {
+public:
+    TParallel(TWipeJob& job, TWipeJobView& view, TRunRecorder& recorder)
+        : job_(job), view_(view), recorder_(recorder), options_(WipeOptionsOf(job.settings_)) {}
+    TParallel(const TParallel&) = delete;
+    TParallel& operator=(const TParallel&) = delete;
+
+    TWipeOutcome Run();
+
+private:
+    // A drive's sink while its thread wipes it: questions go to the user-interface thread,
+    // updates heed the run's abort and pause and publish the drive's figures.
+    class TDriveSink : public TMessageObject {
+    public:
+        TDriveSink(TParallel& run, std::size_t index) : run_(run), index_(index) {}
+        int Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
+                    TMsgDlgButtons Buttons) override {
+            return run_.Ask(index_, Kind, Detail, DlgType, Buttons);
+        }
+        void Update() override { run_.Heed(index_, *this); }
+
+    private:
+        TParallel& run_;
+        std::size_t index_;
+    };
+
+    // ---- On a drive's thread.
+    void Worker() noexcept;
+    void WipeDrive(std::size_t index);
+    // Waits until the user-interface thread has handled the request.
+    void Hand(TRequest& request);
+    int Ask(std::size_t index, MessageKind kind, const std::string& detail, TMsgDlgType type,
+            TMsgDlgButtons buttons);
+    void Heed(std::size_t index, TDriveSink& sink);
+    void CheckAbort();
+
+    // ---- On the user-interface thread.
+    void Loop();
+    // The manager's Abort and Pause, as the buttons left them, for the drives' threads.
+    void TakeOverControls();
+    void Abort(const std::string& text);
+    void Handle(TRequest& request);
+    void Start(TRequest& request);
+    void AskUser(TRequest& request);
+    void End(TRequest& request);
+    void TellAbort(std::size_t index, const XException& error);
+    void Flush(bool all);
+    void Settle(TWipeOutcome outcome);
+
+    TWipeJob& job_;
+    TWipeJobView& view_;
+    TRunRecorder& recorder_;
+    const TWipeOptions options_;
+    std::vector<std::unique_ptr<TDriveSink>> sinks_;
+    std::vector<std::unique_ptr<TReportSection>> sections_;
+    // Ended, or never to be wiped: its section may be written.
+    std::vector<bool> finished_;
+    std::size_t nextSection_ = 0;
+    TWipeOutcome outcome_ = TWipeOutcome::woNone;
+    bool abortTold_ = false;
+    // Something not a program exception left a step of the run: every drive is stopped and it
+    // is raised once the threads are gone.
+    std::exception_ptr escaped_;
+
+    std::mutex lock_;
+    std::condition_variable posted_;               // the user-interface thread waits here
+    std::condition_variable answered_;             // the drives' threads wait here
+    std::deque<TRequest*> queue_;                  // under lock_
+    std::deque<std::vector<std::size_t>> devices_; // the groups not yet taken, under lock_
+    std::size_t workers_ = 0;                      // threads not yet ended, under lock_
+    std::string abortText_;                        // under lock_, set before abort_
+    std::atomic<bool> abort_{false};
+    std::atomic<bool> paused_{false};
+};
+
+TWipeOutcome TWipeJob::RunInParallel(TWipeJobView& view, TRunRecorder& recorder) {
+    TParallel run(*this, view, recorder);
+    return run.Run();
+}
+
+TWipeOutcome TWipeJob::TParallel::Run() {
+    const std::size_t count = job_.disks_.size();
+    // Each drive's own generator state, drawn in list order before any thread starts.
+    for (std::size_t i = 0; i < count; ++i)
+        job_.driveGenerators_.push_back(Draw(job_.generators_));
+    for (std::size_t i = 0; i < count; ++i) {
+        job_.results_.push_back({job_.disks_[i], TWipeOutcome::woNone, {}});
+        sinks_.push_back(std::make_unique<TDriveSink>(*this, i));
+        sections_.push_back(std::make_unique<TReportSection>());
+    }
+    finished_.assign(count, false);
+    for (auto& group : DeviceGroups(job_.disks_))
+        devices_.push_back(std::move(group));
+
+    // A thread per device; a device whose thread cannot be had is wiped by a thread that has
+    // ended its own.
+    std::vector<std::thread> threads;
+    const std::size_t wanted = devices_.size();
+    for (std::size_t i = 0; i < wanted; ++i) {
+        try {
+            const std::lock_guard<std::mutex> hold(lock_);
+            threads.emplace_back([this] { Worker(); });
+            ++workers_;
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    if (threads.empty()) {
+        job_.results_.clear();
+        job_.driveGenerators_.clear();
+        return job_.RunDrives(view_, recorder_); // no thread to be had: one after another
+    }
+    Loop();
+    for (std::thread& thread : threads)
+        thread.join();
+    Flush(true);
+    job_.asking_ = kNoDrive;
+    job_.manager_.ReportDisk = nullptr;
+    // What the run reached, in list order, as a run one drive at a time lists it.
+    std::vector<TDriveResult> reached;
+    for (const TDriveResult& result : job_.results_)
+        if (result.Outcome != TWipeOutcome::woNone)
+            reached.push_back(result);
+    job_.results_ = std::move(reached);
+    if (escaped_)
+        std::rethrow_exception(escaped_);
+    return outcome_ == TWipeOutcome::woNone ? TWipeOutcome::woCompleted : outcome_;
+}
+
+// ---- A drive's thread.
+
+void TWipeJob::TParallel::Worker() noexcept {
+    try {
+        for (;;) {
+            std::vector<std::size_t> device;
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                if (devices_.empty())
+                    break;
+                device = std::move(devices_.front());
+                devices_.pop_front();
+            }
+            for (std::size_t index : device)
+                WipeDrive(index);
+        }
+    } catch (...) {
+        // Only the handover itself can fail here (no memory, no lock): the drives left are
+        // not wiped, and the run ends with what it has.
+    }
+    const std::lock_guard<std::mutex> hold(lock_);
+    --workers_;
+    posted_.notify_all();
+}
+
+void TWipeJob::TParallel::WipeDrive(std::size_t index) {
+    // A paused run starts no drive: its first transfer would come before its first update.
+    if (paused_.load(std::memory_order_acquire)) {
+        std::unique_lock<std::mutex> hold(lock_);
+        answered_.wait(hold, [this] {
+            return !paused_.load(std::memory_order_acquire) ||
+                   abort_.load(std::memory_order_acquire);
+        });
+    }
+    TRequest start;
+    start.Kind = TRequest::TKind::Start;
+    start.Index = index;
+    Hand(start);
+    if (!start.Go)
+        return;
+    TDisk& disk = *job_.disks_[index];
+    TRequest ended;
+    ended.Kind = TRequest::TKind::Ended;
+    ended.Index = index;
+    {
+        // What this thread writes into the report is the drive's, until the drive is over.
+        TReportRedirect redirect(sections_[index].get());
+        // The disk outlives the run; its pointers to the run's sink and generators must not.
+        struct TLent {
+            TDisk& disk;
+            TMessageObject* owner;
+            ~TLent() {
+                disk.Owner = owner;
+                disk.Generators = nullptr;
+            }
+        } lent{disk, disk.Owner};
+        // The drawn state stays as drawn, for whoever checks what the drive received.
+        TGenerators generators = job_.driveGenerators_[index];
+        disk.Owner = sinks_[index].get();
+        disk.Generators = &generators;
+        try {
+            disk.WipeDisk(disk.TakesMethod() ? job_.settings_.Method : nullptr,
+                          job_.settings_.FormatPartitions, 0, 0, "");
+        } catch (const XAbort&) {
+            ended.Outcome = TWipeOutcome::woAborted;
+            ended.Error = std::current_exception();
+        } catch (...) {
+            ended.Outcome = TWipeOutcome::woFailed;
+            ended.Error = std::current_exception();
+        }
+    }
+    Hand(ended);
+}
+
+void TWipeJob::TParallel::Hand(TRequest& request) {
+    std::unique_lock<std::mutex> hold(lock_);
+    queue_.push_back(&request);
+    posted_.notify_all();
+    answered_.wait(hold, [&request] { return request.Done; });
+}
+
+int TWipeJob::TParallel::Ask(std::size_t index, MessageKind kind, const std::string& detail,
+                             TMsgDlgType type, TMsgDlgButtons buttons) {
+    CheckAbort(); // as the manager does before it asks
+    TRequest question;
+    question.Kind = TRequest::TKind::Question;
+    question.Index = index;
+    question.Asked = kind;
+    question.Detail = detail;
+    question.DlgType = type;
+    question.Buttons = buttons;
+    Hand(question);
+    if (question.Raise)
+        std::rethrow_exception(question.Raise);
+    return question.Answer;
+}
+
+void TWipeJob::TParallel::Heed(std::size_t index, TDriveSink& sink) {
+    // A disc blanked by its drive cannot be stopped halfway: it ends its blank, as the wipe
+    // page would not let the user press Abort or Pause while one runs.
+    if (job_.disks_[index]->Interruptible()) {
+        CheckAbort();
+        if (paused_.load(std::memory_order_acquire)) {
+            std::unique_lock<std::mutex> hold(lock_);
+            answered_.wait(hold, [this] {
+                return !paused_.load(std::memory_order_acquire) ||
+                       abort_.load(std::memory_order_acquire);
+            });
+        }
+        CheckAbort();
+    }
+    job_.Publish(index, sink, TDriveState::dsWiping);
+}
+
+void TWipeJob::TParallel::CheckAbort() {
+    if (!abort_.load(std::memory_order_acquire))
+        return;
+    std::string text;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        text = abortText_;
+    }
+    throw XAbort(text);
+}
+
+// ---- The user-interface thread.
+
+void TWipeJob::TParallel::Loop() {
+    std::function<void()>& refresh = job_.manager_.OnUpdate;
+    for (;;) {
+        TakeOverControls();
+        TRequest* request = nullptr;
+        bool over = false;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            if (!queue_.empty()) {
+                request = queue_.front();
+                queue_.pop_front();
+            } else {
+                over = workers_ == 0;
+            }
+        }
+        if (over)
+            break;
+        if (request != nullptr) {
+            // One at a time: the other drives' questions wait in the queue.
+            Handle(*request);
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                request->Done = true;
+            }
+            answered_.notify_all();
+            Flush(false);
+            continue;
+        }
+        try {
+            job_.manager_.GetHost().ProcessMessages();
+            TakeOverControls();
+            if (refresh)
+                refresh();
+        } catch (...) {
+            if (!escaped_)
+                escaped_ = std::current_exception();
+            Abort(std::string());
+        }
+        std::unique_lock<std::mutex> hold(lock_);
+        posted_.wait_for(hold, kLookAgain, [this] { return !queue_.empty() || workers_ == 0; });
+    }
+}
+
+void TWipeJob::TParallel::TakeOverControls() {
+    TGUIDiskManager& manager = job_.manager_;
+    if (manager.PendingAbort) {
+        const std::string text = std::move(*manager.PendingAbort);
+        manager.PendingAbort.reset();
+        Abort(text);
+    }
+    if (paused_.load(std::memory_order_relaxed) != manager.Paused) {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            paused_.store(manager.Paused, std::memory_order_release);
+        }
+        answered_.notify_all();
+    }
+}
+
+void TWipeJob::TParallel::Abort(const std::string& text) {
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (abort_.load(std::memory_order_relaxed))
+            return; // the first abort's text stands
+        abortText_ = text;
+        abort_.store(true, std::memory_order_release);
+    }
+    answered_.notify_all(); // a paused drive wakes to end
+}
+
+void TWipeJob::TParallel::Handle(TRequest& request) {
+    try {
+        switch (request.Kind) {
+        case TRequest::TKind::Start:
+            Start(request);
+            break;
+        case TRequest::TKind::Question:
+            AskUser(request);
+            break;
+        case TRequest::TKind::Ended:
+            End(request);
+            break;
+        }
+    } catch (...) {
+        // The view or the host failed the run: nothing more is started or answered, and the
+        // failure leaves the run once every thread has ended.
+        if (!escaped_)
+            escaped_ = std::current_exception();
+        Abort(std::string());
+        request.Go = false;
+        if (request.Kind == TRequest::TKind::Question && !request.Raise)
+            request.Raise = std::make_exception_ptr(XAbort(std::string()));
+    }
+}
+
+void TWipeJob::TParallel::Start(TRequest& request) {
+    const std::size_t index = request.Index;
+    TDisk& disk = *job_.disks_[index];
+    if (abort_.load(std::memory_order_acquire) || escaped_) {
+        request.Go = false;
+        finished_[index] = true;
+        job_.status_.SetState(index, TDriveState::dsAborted);
+        // An abort that no drive being wiped has met (answered after a drive ended) is the
+        // first waiting drive's, as a run one drive at a time meets it at its next drive.
+        if (!abortTold_ && !escaped_) {
+            job_.results_[index].Outcome = TWipeOutcome::woAborted;
+            job_.recordDrive_[index] = recorder_.DriveStarting(disk, index);
+            std::string text;
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                text = abortText_;
+            }
+            TReportRedirect redirect(sections_[index].get());
+            TellAbort(index, XAbort(text));
+            recorder_.DriveEnded(job_.recordDrive_[index], disk, job_.results_[index]);
+            Settle(TWipeOutcome::woAborted);
+        }
+        return;
+    }
+    job_.results_[index].Outcome = TWipeOutcome::woCompleted;
+    job_.status_.SetState(index, TDriveState::dsWiping);
+    job_.recordDrive_[index] = recorder_.DriveStarting(disk, index);
+    {
+        TReportRedirect redirect(sections_[index].get());
+        CurrentReport->WriteDiskHeader(disk);
+    }
+    disk.SetWipeOptions(options_);
+    view_.DriveStarting(disk, job_.settings_);
+}
+
+void TWipeJob::TParallel::AskUser(TRequest& request) {
+    const std::size_t index = request.Index;
+    if (abort_.load(std::memory_order_acquire) || escaped_) {
+        // Raised on the drive's thread as its sink would have met it at its next update.
+        std::string text;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            text = abortText_;
+        }
+        request.Raise = std::make_exception_ptr(XAbort(text));
+        return;
+    }
+    TGUIDiskManager& manager = job_.manager_;
+    // The manager asks as for a drive wiped alone: the report's lines and block numbers, the
+    // unattended answers and the record's questions are that drive's.
+    TReportRedirect redirect(sections_[index].get());
+    job_.asking_ = index;
+    manager.ReportDisk = job_.disks_[index];
+    struct TAsked {
+        TWipeJob& job;
+        ~TAsked() {
+            job.asking_ = kNoDrive;
+            job.manager_.ReportDisk = nullptr;
+        }
+    } asked{job_};
+    try {
+        request.Answer =
+            manager.Message(request.Asked, request.Detail, request.DlgType, request.Buttons);
+    } catch (const XAbort& error) {
+        // The manager raised an abort asked for meanwhile: every drive's.
+        Abort(error.what());
+        request.Raise = std::current_exception();
+    } catch (const XException&) {
+        request.Raise = std::current_exception();
+    }
+}
+
+void TWipeJob::TParallel::End(TRequest& request) {
+    const std::size_t index = request.Index;
+    TDisk& disk = *job_.disks_[index];
+    TDriveResult& result = job_.results_[index];
+    result.Outcome = request.Outcome;
+    finished_[index] = true;
+    if (request.Error) {
+        TReportRedirect redirect(sections_[index].get());
+        try {
+            std::rethrow_exception(request.Error);
+        } catch (const XAbort& error) {
+            job_.status_.SetState(index, TDriveState::dsAborted);
+            TellAbort(index, error);
+        } catch (const XException& error) {
+            job_.status_.SetState(index, TDriveState::dsFailed);
+            job_.TellError(view_, error, index, &disk);
+        } catch (...) {
+            // Not a program exception: as one drive at a time, it ends the run.
+            job_.status_.SetState(index, TDriveState::dsFailed);
+            if (!escaped_)
+                escaped_ = std::current_exception();
+            Abort(std::string());
+        }
+    } else {
+        TDriveStatus status = job_.status_.Get(index);
+        status.State = TDriveState::dsDone;
+        status.Progress = 1.0;
+        job_.status_.Set(index, status);
+    }
+    Settle(result.Outcome);
+    recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
+    if (result.Outcome != TWipeOutcome::woAborted)
+        view_.DriveEnded(disk);
+}
+
+void TWipeJob::TParallel::TellAbort(std::size_t index, const XException& error) {
+    TDisk& disk = *job_.disks_[index];
+    if (!abortTold_) {
+        abortTold_ = true;
+        job_.TellError(view_, error, index, &disk);
+        return;
+    }
+    // The user is told the abort once; each drive it stopped still says so in the report and
+    // in its result.
+    std::vector<std::string> lines;
+    job_.results_[index].Error = ErrorText(error, lines);
+    for (const std::string& line : lines)
+        ReportWriteLine(line);
+}
+
+void TWipeJob::TParallel::Settle(TWipeOutcome outcome) {
+    // A failure outranks an abort, as in a run one drive at a time.
+    if (outcome == TWipeOutcome::woFailed)
+        outcome_ = TWipeOutcome::woFailed;
+    else if (outcome == TWipeOutcome::woAborted && outcome_ != TWipeOutcome::woFailed)
+        outcome_ = TWipeOutcome::woAborted;
+}
+
+void TWipeJob::TParallel::Flush(bool all) {
+    while (nextSection_ < sections_.size() && (all || finished_[nextSection_])) {
+        if (CurrentReport)
+            CurrentReport->WriteSection(*sections_[nextSection_]);
+        ++nextSection_;
+    }
+}
+
+} // namespace purgelet
