@@ -70,6 +70,19 @@ std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& di
     return groups;
 }
 
+TDriveState EndedState(const TDriveResult& result) {
+    switch (ErasureOutcome(result)) {
+    case TWipeOutcome::woCompleted:
+        return TDriveState::dsDone;
+    case TWipeOutcome::woAborted:
+        return TDriveState::dsAborted;
+    case TWipeOutcome::woFailed:
+    case TWipeOutcome::woNone:
+        break;
+    }
+    return TDriveState::dsFailed;
+}
+
 TWipeOutcome ErasureOutcome(const TDriveResult& result) {
     return result.Outcome == TWipeOutcome::woCompleted && result.BlocksPassedOver > 0
                ? TWipeOutcome::woFailed
@@ -313,7 +326,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             TellError(view, error, index);
         }
         if (results_.back().Outcome == TWipeOutcome::woCompleted) {
-            Publish(index, manager_, TDriveState::dsDone);
+            Publish(index, manager_, EndedState(results_.back()));
             TDriveStatus status = status_.Get(index);
             status.Progress = 1.0;
             status_.Set(index, status);

@@ -65,6 +65,9 @@ struct TDriveResult {
 // Whether the drive is proven erased: its wipe completed and no block was passed over. The
 // wizard and the report keep the job's outcome; the record and the unattended run say this.
 TWipeOutcome ErasureOutcome(const TDriveResult& result);
+// A drive's row once its wipe is over: a wipe that passed blocks over is no erasure, though
+// its passes ran to their end.
+TDriveState EndedState(const TDriveResult& result);
 // The outcome in the words of the record and of the unattended run's output.
 const char* OutcomeWord(TWipeOutcome outcome);
 

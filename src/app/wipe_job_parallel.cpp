@@ -499,7 +499,7 @@ void TWipeJob::TParallel::End(TRequest& request) {
         }
     } else {
         TDriveStatus status = job_.status_.Get(index);
-        status.State = TDriveState::dsDone;
+        status.State = EndedState(result);
         status.Progress = 1.0;
         job_.status_.Set(index, status);
     }
