@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "record/record_file.h"
 #include "support/memory_disk.h"
+#include "support/scratch_folder.h"
 #include "ui/scripted_host.h"
 
 #include <gtest/gtest.h>
@@ -48,19 +49,9 @@ protected:
     TGUIDiskManager manager_{host_};
     std::unique_ptr<method> zero_ = method::CreateFromFile("");
     TellingView view_;
-    fs::path folder_;
+    testing::ScratchFolder folder_{"purgelet-run-record-"};
 
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  (std::string("purgelet-run-record-") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        CurrentReport.reset();
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { CurrentReport.reset(); }
 
     TWipeSettings Settings() {
         TWipeSettings settings;

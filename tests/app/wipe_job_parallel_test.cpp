@@ -13,6 +13,7 @@
 #include "platform/sim/sim.h"
 #include "platform/system.h"
 #include "support/memory_disk.h"
+#include "support/scratch_folder.h"
 #include "support/sim_pc.h"
 #include "ui/scripted_host.h"
 
@@ -157,19 +158,9 @@ protected:
     TGUIDiskManager manager_{host_};
     std::unique_ptr<method> zero_ = method::CreateFromFile("");
     RecordingView view_;
-    fs::path folder_;
+    testing::ScratchFolder folder_{"purgelet-parallel-"};
 
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  (std::string("purgelet-parallel-") +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        CurrentReport.reset();
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { CurrentReport.reset(); }
 
     TWipeSettings Settings() {
         TWipeSettings settings;

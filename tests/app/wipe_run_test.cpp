@@ -35,6 +35,13 @@ protected:
     }
     // Method and options pages, the format switched off, then the run.
     // A buffer index of 5 (16 KB) gives a 1 MiB partition 64 transfers to act between.
+    // The program machine whose C: refuses every write of its block 10.
+    void BootWithCFailingToWrite() {
+        auto machine = ProgramMachine();
+        machine["drives"][0]["faults"] =
+            nlohmann::json::parse(R"({"writeBlocks": [{"block": 10, "times": -1}]})");
+        Boot(machine);
+    }
     void ScriptOptionsAndRun(bool report, bool dod = false, int buffer = 10) {
         ScriptRunWithoutFormat([&] {
             if (buffer != 10)
@@ -78,10 +85,7 @@ protected:
 };
 
 TEST_F(WipeRunTest, AFailingFirstDriveIsToldOnceAndTheOthersAreWipedWholly) {
-    auto machine = ProgramMachine();
-    machine["drives"][0]["faults"] = nlohmann::json::parse(R"({"writeBlocks": [{"block": 10,
-                                                             "times": -1}]})");
-    Boot(machine);
+    BootWithCFailingToWrite();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"C", "D", "R"});
     ScriptOptionsAndRun(true);
@@ -514,10 +518,7 @@ TEST_F(WipeRunTest, EveryDriveIsARowWithItsPassStateAndFiguresAndTheFinishedPage
 // passes ran to their end; a drive aborted says so, and a drive the abort kept from starting
 // has no time and no speed. The simulated clock stands still: no time passes, no speed shows.
 TEST_F(WipeRunTest, TheFinishedPageSaysEachDrivesOutcomeAsTheRecordDoes) {
-    auto machine = ProgramMachine();
-    machine["drives"][0]["faults"] = nlohmann::json::parse(R"({"writeBlocks": [{"block": 10,
-                                                             "times": -1}]})");
-    Boot(machine);
+    BootWithCFailingToWrite();
     ASSERT_EQ(Start(), 0);
     ScriptTick({"C", "D", "R"});
     // One drive after the other, so that the abort keeps R: from starting.
