@@ -6,10 +6,20 @@
 # make test   installs what is missing (apt), then builds and tests every preset:
 #             linux (native), win32 (mingw-w64, tests under Wine; built for 64-bit Windows
 #             where this machine cannot run 32-bit programs), sanitize (ASan/UBSan + fuzz),
-#             tsan (ThreadSanitizer over the wipe engine's tests)
+#             tsan (ThreadSanitizer over the wipe engine's and the program's tests)
 .PHONY: demo demo-win dist host-tool test deps linux win32 win64 sanitize tsan bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
+
+# The compilers run through ccache where it is installed, with paths taken relative to this
+# folder: a fresh clone on a machine that has built the project before compiles again only
+# what differs. A caller's own settings win.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+export CMAKE_C_COMPILER_LAUNCHER ?= ccache
+export CMAKE_CXX_COMPILER_LAUNCHER ?= ccache
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= 1
+endif
 
 test: deps linux win32 sanitize tsan
 
