@@ -78,7 +78,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       cbQuickErase(gbWipeOptions.Add<ui::TCheckBox>("cbQuickErase", TRect{0, 5, 55, 1})),
       cbFormarPartitions(
           gbWipeOptions.Add<ui::TCheckBox>("cbFormarPartitions", TRect{0, 6, 55, 1})),
-      cbAskDlg(gbWipeOptions.Add<ui::TCheckBox>("cbAskDlg", TRect{0, 7, 55, 1})),
+      // Half the row: the whole-disk box takes the other half.
+      cbAskDlg(gbWipeOptions.Add<ui::TCheckBox>("cbAskDlg", TRect{0, 7, 29, 1})),
       cbWipeInParallel(gbWipeOptions.Add<ui::TCheckBox>("cbWipeInParallel", TRect{0, 8, 55, 1})),
       gbReportFile(JvWIPOptions.Add<ui::TGroupBox>(
           "gbReportFile", TRect{kContentLeft, 11, kContentWidth, 7}, akTopWide)),

@@ -489,9 +489,10 @@ TEST_F(WipeRunTest, EveryDriveIsARowWithItsPassStateAndFiguresAndTheFinishedPage
         last = std::stod(number[1]);
         EXPECT_GT(last, 0.0) << speed;
     }
-    // Over the drive's last few hundred milliseconds: no faster than its pace of 4.19 MB/s
-    // (millions of bytes), every transfer counted once.
-    EXPECT_LE(last, 4.3);
+    // Over the drive's last few hundred milliseconds: about its pace of 4.19 MB/s (millions
+    // of bytes). A coarse tick count (Wine's) makes the window's ends a little off; a transfer
+    // counted twice would show twice the pace.
+    EXPECT_LE(last, 4.19 * 1.4);
     EXPECT_TRUE(timeLeftShown);
     EXPECT_TRUE(runLeftShown);
     // D: moved 2 MiB of the run's 3 MiB: by the count of drives it would be a half.
