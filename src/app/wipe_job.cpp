@@ -22,18 +22,6 @@ template <class E> bool Is(const XException& error) {
     return dynamic_cast<const E*>(&error) != nullptr;
 }
 
-// What the drive's wipe will move, as the engine counts its progress: every slot of the
-// method (its write passes and read-backs) over every block, and one more round for the
-// format that follows a partition's wipe. A disc blanked by its drive moves no counted bytes.
-std::int64_t TransferBytes(const TDisk& disk, const TWipeSettings& settings) {
-    if (!disk.TakesMethod() || settings.Method == nullptr)
-        return 0;
-    const bool formats =
-        settings.FormatPartitions && dynamic_cast<const TLogicalDisk*>(&disk) != nullptr;
-    return (static_cast<std::int64_t>(settings.Method->PassCount) + (formats ? 1 : 0)) *
-           disk.BlockCount * disk.BlockSize;
-}
-
 } // namespace
 
 TRunOutcome ReportOutcome(TWipeOutcome outcome) {
@@ -68,6 +56,14 @@ std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& di
         }
     }
     return groups;
+}
+
+std::int32_t TransferRounds(const TDisk& disk, const TWipeSettings& settings) {
+    if (!disk.TakesMethod() || settings.Method == nullptr)
+        return 0;
+    const bool formats =
+        settings.FormatPartitions && dynamic_cast<const TLogicalDisk*>(&disk) != nullptr;
+    return settings.Method->PassCount + (formats ? 1 : 0);
 }
 
 TDriveState EndedState(const TDriveResult& result) {
@@ -170,7 +166,8 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     status_.Reset(disks_.size());
     for (std::size_t i = 0; i < disks_.size(); ++i)
         status_.Set(i, {TDriveState::dsWaiting, 0.0, 0, 0, disks_[i]->Size,
-                        TransferBytes(*disks_[i], settings_)});
+                        TransferRounds(*disks_[i], settings_) * disks_[i]->BlockCount *
+                            disks_[i]->BlockSize});
     record_ = record::TRecord();
     recordFile_.clear();
     certificateFile_.clear();
@@ -250,6 +247,13 @@ void TWipeJob::Publish(std::size_t index, const TMessageObject& sink, TDriveStat
     status_.Set(index, status);
 }
 
+void TWipeJob::PublishEnded(std::size_t index) {
+    TDriveStatus status = status_.Get(index);
+    status.State = EndedState(results_[index]);
+    status.Progress = 1.0;
+    status_.Set(index, status);
+}
+
 void TWipeJob::FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome) {
     const std::string person = CurrentReport ? CurrentReport->Responsible() : std::string();
     const std::string media = CurrentReport ? CurrentReport->Media() : std::string();
@@ -325,12 +329,8 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             outcome = TWipeOutcome::woFailed;
             TellError(view, error, index);
         }
-        if (results_.back().Outcome == TWipeOutcome::woCompleted) {
-            Publish(index, manager_, EndedState(results_.back()));
-            TDriveStatus status = status_.Get(index);
-            status.Progress = 1.0;
-            status_.Set(index, status);
-        }
+        if (results_.back().Outcome == TWipeOutcome::woCompleted)
+            PublishEnded(index);
         recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
         current_ = asking_ = kNoDrive;
         view.DriveEnded(*disk);

@@ -65,6 +65,10 @@ struct TDriveResult {
 // Whether the drive is proven erased: its wipe completed and no block was passed over. The
 // wizard and the report keep the job's outcome; the record and the unattended run say this.
 TWipeOutcome ErasureOutcome(const TDriveResult& result);
+// The rounds over every block the drive's wipe makes, as the engine counts its progress: every
+// slot of the method (its write passes and read-backs), and one more for the format that
+// follows a partition's wipe. 0 for a disc blanked by its drive.
+std::int32_t TransferRounds(const TDisk& disk, const TWipeSettings& settings);
 // A drive's row once its wipe is over: a wipe that passed blocks over is no erasure, though
 // its passes ran to their end.
 TDriveState EndedState(const TDriveResult& result);
@@ -150,6 +154,8 @@ private:
     TWipeOutcome RunInParallel(TWipeJobView& view, TRunRecorder& recorder);
     // The drive's figures as its sink has them after an Update.
     void Publish(std::size_t index, const TMessageObject& sink, TDriveState state);
+    // The drive's figures once its wipe has run to its end.
+    void PublishEnded(std::size_t index);
     // Writes the record and the certificate, telling what could not be written.
     void FinishRecord(TWipeJobView& view, TRunRecorder& recorder, TWipeOutcome outcome);
 

@@ -498,10 +498,7 @@ void TWipeJob::TParallel::End(TRequest& request) {
             Abort(std::string());
         }
     } else {
-        TDriveStatus status = job_.status_.Get(index);
-        status.State = EndedState(result);
-        status.Progress = 1.0;
-        job_.status_.Set(index, status);
+        job_.PublishEnded(index);
     }
     Settle(result.Outcome);
     recorder_.DriveEnded(job_.recordDrive_[index], disk, result);

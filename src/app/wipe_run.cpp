@@ -359,10 +359,7 @@ void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
         // though every pass ran to its end.
         std::string outcome = CatalogueText("STATE_NOTSTARTED");
         if (reached) {
-            const TWipeOutcome erasure = ErasureOutcome(*result);
-            outcome = StateWord(erasure == TWipeOutcome::woCompleted ? TDriveState::dsDone
-                                : erasure == TWipeOutcome::woAborted ? TDriveState::dsAborted
-                                                                     : TDriveState::dsFailed);
+            outcome = StateWord(EndedState(*result));
         } else if (i < shown.size() && shown[i].State == TDriveState::dsAborted) {
             outcome = StateWord(TDriveState::dsAborted);
         }

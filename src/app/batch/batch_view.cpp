@@ -123,12 +123,9 @@ void TBatchView::Update(TShown& shown, std::uint32_t now) {
         // share of the drive's progress moves no bytes that could be timed.
         const method* wiped = disk.TakesMethod() ? job_.Settings().Method : nullptr;
         shown.Passes = wiped != nullptr ? wiped->PassCount : 0;
-        // As the drive's wipe counts it (a drive letter formatted after its passes), from the
-        // settings: the disk's own field belongs to the thread that wipes it.
-        const int format =
-            job_.Settings().FormatPartitions && dynamic_cast<TLogicalDisk*>(&disk) != nullptr ? 1
-                                                                                              : 0;
-        shown.Steps = shown.Passes > 0 ? shown.Passes + format : 1;
+        // As the drive's wipe counts it, from the settings: the disk's own field belongs to the
+        // thread that wipes it.
+        shown.Steps = std::max(TransferRounds(disk, job_.Settings()), 1);
         shown.PassBytes = shown.Passes > 0 ? disk.BlockCount * disk.BlockSize : disk.Size;
         shown.Meter = TProgressMeter(shown.PassBytes * std::max(shown.Passes, 1));
         shown.Meter.Start(shown.Start);
