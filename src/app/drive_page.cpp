@@ -26,12 +26,6 @@ constexpr int kImageFloppy = 2;
 // A sentence across the list (why nothing in it can be wiped): drawn as a title, no check box.
 constexpr int kImageNote = -5;
 
-// "... %s ..." with a text put in by our own code: a language file's other % sequences stay.
-std::string WithText(const std::string& format, const std::string& text) {
-    const std::size_t at = format.find("%s");
-    return at == std::string::npos ? format : format.substr(0, at) + text + format.substr(at + 2);
-}
-
 std::string Fraction(double value, const char* unit) {
     char text[64];
     std::snprintf(text, sizeof text, "%6.2f", value);
@@ -168,7 +162,7 @@ void TFrmMain::RefreshDriveList() {
             names += (names.empty() ? "" : "; ") + one;
         lwDisksList.AddItem({"", {}, kImageSpacer, false, nullptr});
         lwDisksList.AddItem(
-            {WithText(CatalogueText("WHOLEDISK_NOTHING"), names), {}, kImageNote, false, nullptr});
+            {FillIn(CatalogueText("WHOLEDISK_NOTHING"), {names}), {}, kImageNote, false, nullptr});
     }
     // Nothing is checked any more.
     FCheckedRows = 0;

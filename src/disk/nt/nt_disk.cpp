@@ -1,6 +1,7 @@
 #include "disk/nt/nt_disk.h"
 
 #include "disk/identity.h"
+#include "lang/catalogue.h"
 #include "lang/language.h"
 #include "platform/system.h"
 
@@ -17,11 +18,6 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr const char* kLockRefusedDefault = "the lock of %s stays refused after every dismount";
 
-// "... %s ..." with the volume's name put in by our own code.
-std::string WithVolume(const std::string& format, const std::string& volume) {
-    const std::size_t at = format.find("%s");
-    return at == std::string::npos ? format : format.substr(0, at) + volume + format.substr(at + 2);
-}
 constexpr DWORD kVolumeNameChars = 10000;
 
 std::string Trim(const std::string& text) {
@@ -418,8 +414,8 @@ void TNTPhysicalDisk::Lock() {
         if (refused->LockRefusedForGood) {
             LockRefused = true;
             NotWipeable =
-                WithVolume(GetLngText("Purgelet", "WHOLEDISK_LOCKREFUSED", kLockRefusedDefault),
-                           refused->Description);
+                FillIn(GetLngText("Purgelet", "WHOLEDISK_LOCKREFUSED", kLockRefusedDefault),
+                       {refused->Description});
         }
         for (std::size_t i = 0; i < locked; ++i)
             Volumes[i]->CloseAfterFailure();
