@@ -3,11 +3,12 @@
 #include "platform/sim/sim.h"
 #include "report/errorlog.h"
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <latch>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,9 +24,19 @@ TEST(ConcurrentErrorLog, LinesFromTwoThreadsComeOutWholeAndAllOfThem) {
             .string();
     ASSERT_TRUE(OpenErrorLog(path));
     constexpr int kLines = 200;
-    std::latch start(2);
+    // Both threads start together. A mutex and a condition variable rather than std::latch:
+    // the latch's atomic wait of mingw's libstdc++ 12 was seen to hang under Wine.
+    std::mutex gate;
+    std::condition_variable opened;
+    int arrived = 0;
     auto write = [&](const std::string& tag) {
-        start.arrive_and_wait();
+        {
+            std::unique_lock<std::mutex> hold(gate);
+            if (++arrived == 2)
+                opened.notify_all();
+            else
+                opened.wait(hold, [&] { return arrived == 2; });
+        }
         for (int i = 0; i < kLines; ++i)
             LogError("TLogicalDisk.Wipe : " + tag + " " + std::string(40, tag[0]));
     };
