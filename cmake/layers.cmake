@@ -2,6 +2,7 @@
 #   platform   the system interface, its back-end for this build and the simulated PC
 #   base       methods, language files, the exceptions and the error log
 #   ui         the form model, the Host and the dialog vocabulary
+#   sanitize   firmware erase of ATA and NVMe drives (their command blocks)
 #   disk       the disk classes and the pass engine (its questions go through ui's Host)
 #   scsi       command blocks, transports, sense, the wait for immediate commands
 #   optical    rewritable discs, on scsi and disk
@@ -77,6 +78,11 @@ purgelet_layer(purgelet_base
 purgelet_layer(purgelet_ui
     SOURCES ui/*.cpp
     HEADERS "ui/[^/]*")
+# Firmware sanitize: ATA and NVMe command blocks and the drive's own erase.
+purgelet_layer(purgelet_sanitize
+    SOURCES sanitize/*.cpp
+    HEADERS "sanitize/.*"
+    PUBLIC purgelet_base)
 # The disk manager's headers lie beside the disk classes' but belong to the layer above optical.
 file(GLOB disk_headers RELATIVE ${PURGELET_SRC} CONFIGURE_DEPENDS ${PURGELET_SRC}/disk/*.h)
 list(FILTER disk_headers EXCLUDE REGEX "/disk_(manager|classes)\\.h$")
@@ -85,7 +91,7 @@ purgelet_layer(purgelet_disk
     SOURCES disk/*.cpp disk/nt/*.cpp disk/win9x/*.cpp
     EXCLUDE "/disk/(disk_manager|disk_classes)\\.cpp$"
     HEADERS ${disk_headers} "disk/(nt|win9x)/.*"
-    PUBLIC purgelet_base purgelet_ui)
+    PUBLIC purgelet_base purgelet_ui purgelet_sanitize)
 purgelet_layer(purgelet_scsi
     SOURCES scsi/*.cpp
     HEADERS "scsi/.*"
