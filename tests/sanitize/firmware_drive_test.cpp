@@ -162,7 +162,10 @@ TEST(AtaDrive, RefusalsSendNothing) {
     const Case cases[] = {
         {{{"commandSet", "ata"}, {"sanitize", {"crypto"}}, {"frozen", true}},
          TFirmwareRefusal::Frozen},
-        {{{"commandSet", "ata"}, {"securityErase", true}, {"frozen", true}},
+        {{{"commandSet", "ata"},
+          {"securityErase", true},
+          {"enhancedErase", true},
+          {"frozen", true}},
          TFirmwareRefusal::Frozen},
         {{{"commandSet", "ata"},
           {"securityErase", true},
