@@ -4,6 +4,7 @@
 // of the machine file. Every transfer is held to the extent of the device it was opened on.
 #include "platform/scsi.h"
 #include "platform/sim/kernel32.h"
+#include "platform/storage_pass_through.h"
 
 #include <algorithm>
 #include <cctype>
@@ -626,6 +627,10 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
     case IOCTL_STORAGE_MEDIA_REMOVAL:
     case IOCTL_STORAGE_EJECT_MEDIA:
         ok = OpticalControl(*h, code, in, inSize, out, outSize, &size);
+        break;
+    case IOCTL_ATA_PASS_THROUGH:
+    case IOCTL_STORAGE_PROTOCOL_COMMAND:
+        ok = FirmwareControl(lock, *h, code, in, inSize, out, outSize, &size);
         break;
     default:
         ok = Fail(ERROR_INVALID_FUNCTION);

@@ -56,7 +56,11 @@ StorageDeviceFacts ParseDiskIdentity(const json& disk, const PhysicalDisk& parse
     facts.product =
         Present(disk, "model") ? GetText(disk, "model", "", where) : parsed.friendlyName;
     facts.serial = GetText(disk, "serial", "", where);
-    facts.revision = GetText(disk, "firmware", "", where);
+    // "firmware" is the revision text, or the emulated drive's object with its "revision".
+    if (Present(disk, "firmware") && disk["firmware"].is_object())
+        facts.revision = GetText(disk["firmware"], "revision", "", where + ".firmware");
+    else
+        facts.revision = GetText(disk, "firmware", "", where);
     const std::string bus = Get<std::string>(disk, "bus", "unknown", where);
     const std::optional<DWORD> type = BusTypeOfWord(bus);
     if (!type)

@@ -153,6 +153,15 @@ private:
     using Lock = std::unique_lock<std::recursive_mutex>;
     // With the machine's lock, which it lets go while the bytes move and while it paces.
     BOOL Transfer(Lock& lock, DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
+    // The ATA pass-through and the storage protocol command on a physical disk with an
+    // emulated drive (firmware_ata.cpp, firmware_nvme.cpp); any other device has none.
+    BOOL FirmwareControl(Lock& lock, DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize,
+                         LPVOID out, DWORD outSize, DWORD* size);
+    BOOL AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size, DWORD* returned);
+    BOOL NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size, DWORD* returned);
+    // An emulated drive busy with a command that returns when done: the machine's clock
+    // moves on, without the machine's lock.
+    void DriveWorks(Lock& lock, DWORD milliseconds);
     // The bytes per second of the device's pace, 0 for none.
     std::int64_t PaceOf(const DeviceHandle& h);
     // Sleeps for the real time the pace gives the bytes moved.

@@ -537,6 +537,8 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
         disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
         disk.identity = ParseDiskIdentity(d, disk, at);
         disk.runningSystem = Get<bool>(d, "runningSystem", false, at);
+        if (d.contains("firmware") && d["firmware"].is_object())
+            disk.firmware = ParseFirmware(d["firmware"], at + ".firmware");
         m->disks.push_back(std::move(disk));
     }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/identity.h"
+#include "platform/sim/firmware.h"
 #include "platform/sim/optical_drive.h"
 #include "platform/storage_query.h"
 #include "platform/winapi.h"
@@ -115,6 +116,8 @@ struct PhysicalDisk {
     StorageDeviceFacts identity;
     // The disk holds the running system: the system refuses to have it written as a whole.
     bool runningSystem = false;
+    // The drive's own command set ("firmware"): none when absent.
+    std::optional<FirmwareDrive> firmware;
 };
 
 enum class DriveKind { Fixed, Removable, Floppy, CdRom, RamDisk, Network, NoRootDir };

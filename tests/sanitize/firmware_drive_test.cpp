@@ -1,0 +1,329 @@
+// The drive classes on simulated PCs with emulated ATA and NVMe drives: what they choose,
+// what they send, how they follow the drive, and what they report, faults included.
+#include "platform/system.h"
+#include "sanitize/firmware_drive.h"
+#include "support/sim_pc.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace purgelet {
+namespace {
+
+using nlohmann::json;
+using testing::SimPC;
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::int64_t kDiskBytes = 16 * 16 * 63 * 512;
+
+json Machine(json firmware) {
+    return json{{"physicalDisks",
+                 {{{"image", "d.img"}, {"model", "SIM DRIVE"}, {"firmware", std::move(firmware)}},
+                  {{"image", "plain.img"}}}}};
+}
+
+Bytes Pattern(std::size_t size) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return b;
+}
+
+bool AllAre(const Bytes& bytes, std::uint8_t value) {
+    return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == value; });
+}
+
+bool LooksLikeNoise(const Bytes& bytes) {
+    return std::set<std::uint8_t>(bytes.begin(), bytes.end()).size() > 200;
+}
+
+// A simulated PC with one emulated drive (disk 0, old data at its start and end) open.
+struct Rig {
+    explicit Rig(json firmware) : pc(Machine(std::move(firmware))) {
+        pc.WriteImage("d.img", 0, Pattern(4096));
+        pc.WriteImage("d.img", kDiskBytes - 4096, Pattern(4096));
+        handle = platform::k32().CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr);
+        drive = ProbeFirmwareDrive(handle);
+        sentAtProbe = Received().size();
+    }
+    ~Rig() { platform::k32().CloseHandle(handle); }
+    std::vector<platform::sim::FirmwareDrive::Received>& Received() {
+        return pc.machine().disks[0].firmware->received;
+    }
+    TFirmwareResult Run(TFirmwareOperation operation) {
+        TFirmwareObserver observer;
+        observer.Accepted = [this] { ++accepted; };
+        observer.Progress = [this](std::optional<double> fraction, std::uint32_t seconds) {
+            progress.push_back(fraction);
+            elapsed.push_back(seconds);
+        };
+        return drive->Run(operation, observer);
+    }
+    Bytes Start() { return pc.ReadImage("d.img", 0, 4096); }
+    Bytes End() { return pc.ReadImage("d.img", kDiskBytes - 4096, 4096); }
+
+    SimPC pc;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::unique_ptr<TFirmwareDrive> drive;
+    std::size_t sentAtProbe = 0;
+    int accepted = 0;
+    std::vector<std::optional<double>> progress;
+    std::vector<std::uint32_t> elapsed;
+};
+
+using Progress = std::vector<std::optional<double>>;
+
+TEST(AtaDrive, SanitizeCryptoScrambleIsSentPolledAndCompleted) {
+    Rig rig({{"commandSet", "ata"}, {"sanitize", {"crypto", "block"}}, {"securityErase", true}});
+    ASSERT_EQ(rig.drive->CommandSet(), TCommandSet::Ata);
+    EXPECT_EQ(rig.drive->Model(), "SIM DRIVE");
+    TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::CryptoErase);
+    ASSERT_TRUE(c.Possible());
+    EXPECT_EQ(c.Command, "ATA SANITIZE CRYPTO SCRAMBLE EXT (B4h, feature 0011h)");
+    EXPECT_EQ(c.EstimatedSeconds, 0u);
+    EXPECT_EQ(c.LimitSeconds, 12u * 3600); // no estimate: the fixed limit
+    EXPECT_FALSE(c.ErasedByte);
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase).Command,
+              "ATA SANITIZE BLOCK ERASE EXT (B4h, feature 0012h)");
+
+    TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+    EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
+    EXPECT_TRUE(r.Accepted);
+    EXPECT_EQ(r.Command, c.Command);
+    EXPECT_FALSE(r.PasswordSet);
+    EXPECT_EQ(rig.accepted, 1);
+    // Three polls find it in progress (of 65536: 4000h, 8000h, C000h), the fourth done.
+    EXPECT_EQ(rig.progress, (Progress{0.25, 0.5, 0.75, std::nullopt}));
+    EXPECT_EQ(rig.elapsed, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_TRUE(LooksLikeNoise(rig.Start()));
+    EXPECT_TRUE(LooksLikeNoise(rig.End()));
+    auto& got = rig.Received();
+    ASSERT_EQ(got.size(), rig.sentAtProbe + 5);
+    EXPECT_EQ(got[rig.sentAtProbe].command,
+              (Bytes{0, 0, 0x43, 0, 0, 0, 0, 0, 0x11, 0, 0x70, 0x79, 0x72, 0x40, 0xB4, 0}));
+    EXPECT_EQ(got.back().command, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 0xB4, 0}));
+}
+
+TEST(AtaDrive, SecurityEraseUnderATemporaryPasswordThatIsRemoved) {
+    Rig rig({{"commandSet", "ata"},
+             {"securityErase", true},
+             {"enhancedErase", true},
+             {"estimatedSeconds", 240},
+             {"polls", 2}});
+    TFirmwareChoice block = rig.drive->Choose(TFirmwareOperation::BlockErase);
+    EXPECT_EQ(block.Command, "ATA SECURITY ERASE UNIT, normal (F4h)");
+    EXPECT_EQ(block.EstimatedSeconds, 240u);
+    EXPECT_EQ(block.LimitSeconds, 2u * 240 + 300);
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::CryptoErase).Command,
+              "ATA SECURITY ERASE UNIT, enhanced (F4h)");
+
+    TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+    EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
+    EXPECT_TRUE(r.Accepted && r.PasswordSet && r.PasswordRemoved);
+    EXPECT_EQ(rig.accepted, 1);
+    EXPECT_EQ(rig.progress, (Progress{1.0}));
+    EXPECT_EQ(rig.elapsed, (std::vector<std::uint32_t>{2}));
+    EXPECT_TRUE(AllAre(rig.Start(), 0));
+    EXPECT_TRUE(AllAre(rig.End(), 0));
+    EXPECT_FALSE(rig.pc.machine().disks[0].firmware->passwordSet);
+    // SET PASSWORD, ERASE PREPARE, ERASE UNIT (normal, with the same password), IDENTIFY.
+    auto& got = rig.Received();
+    ASSERT_EQ(got.size(), rig.sentAtProbe + 4);
+    EXPECT_EQ(got[rig.sentAtProbe].command[14], 0xF1);
+    EXPECT_EQ(got[rig.sentAtProbe + 1].command[14], 0xF3);
+    EXPECT_EQ(got[rig.sentAtProbe + 2].command[14], 0xF4);
+    EXPECT_EQ(got[rig.sentAtProbe + 2].data[0], 0x00);
+    EXPECT_TRUE(std::equal(got[rig.sentAtProbe].data.begin() + 2,
+                           got[rig.sentAtProbe].data.begin() + 34,
+                           got[rig.sentAtProbe + 2].data.begin() + 2));
+}
+
+TEST(AtaDrive, AFailedOrEndlessSecurityEraseStillRemovesThePassword) {
+    for (const char* fault : {"failure", "neverFinishes"}) {
+        SCOPED_TRACE(fault);
+        Rig rig({{"commandSet", "ata"}, {"securityErase", true}, {"fault", fault}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, std::string(fault) == "failure" ? TFirmwareStatus::Failed
+                                                            : TFirmwareStatus::TimedOut);
+        EXPECT_TRUE(r.Accepted && r.PasswordSet && r.PasswordRemoved);
+        EXPECT_EQ(rig.Received().back().command[14], 0xF6); // DISABLE PASSWORD
+        EXPECT_FALSE(rig.pc.machine().disks[0].firmware->passwordSet);
+    }
+}
+
+TEST(AtaDrive, RefusalsSendNothing) {
+    struct Case {
+        json firmware;
+        TFirmwareRefusal refusal;
+    };
+    const Case cases[] = {
+        {{{"commandSet", "ata"}, {"sanitize", {"crypto"}}, {"frozen", true}},
+         TFirmwareRefusal::Frozen},
+        {{{"commandSet", "ata"},
+          {"securityErase", true},
+          {"enhancedErase", true},
+          {"frozen", true}},
+         TFirmwareRefusal::Frozen},
+        {{{"commandSet", "ata"},
+          {"securityErase", true},
+          {"enhancedErase", true},
+          {"locked", true}},
+         TFirmwareRefusal::Locked},
+        {{{"commandSet", "ata"}, {"securityErase", true}}, TFirmwareRefusal::Unsupported},
+        {{{"commandSet", "ata"}, {"sanitize", {"block"}}}, TFirmwareRefusal::Unsupported},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.firmware.dump());
+        Rig rig(c.firmware);
+        EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::CryptoErase).Refusal, c.refusal);
+        EXPECT_TRUE(rig.drive->Choose(TFirmwareOperation::CryptoErase).Command.empty());
+        TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted);
+        EXPECT_FALSE(r.Accepted);
+        EXPECT_EQ(rig.accepted, 0);
+        EXPECT_EQ(rig.Received().size(), rig.sentAtProbe);
+        EXPECT_EQ(rig.Start(), Pattern(4096));
+    }
+}
+
+TEST(AtaDrive, SanitizeFaults) {
+    {
+        Rig rig({{"commandSet", "ata"}, {"sanitize", {"block"}}, {"fault", "refused"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted);
+        EXPECT_FALSE(r.Accepted);
+        EXPECT_EQ(rig.accepted, 0);
+        EXPECT_NE(r.DriveStatus.find("aborted"), std::string::npos);
+    }
+    {
+        Rig rig({{"commandSet", "ata"}, {"sanitize", {"block"}}, {"fault", "failure"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::Failed);
+        EXPECT_TRUE(r.Accepted);
+        EXPECT_EQ(rig.End(), Pattern(4096)); // the drive left half of it
+    }
+    {
+        Rig rig({{"commandSet", "ata"}, {"sanitize", {"block"}}, {"fault", "neverFinishes"}});
+        const DWORD before = rig.pc.kernel().MachineTicks();
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::TimedOut);
+        EXPECT_TRUE(r.Accepted);
+        EXPECT_EQ(rig.elapsed.back(), 12u * 3600);
+        EXPECT_EQ(rig.pc.kernel().MachineTicks() - before, 12u * 3600 * 1000);
+    }
+    {
+        Rig rig({{"commandSet", "ata"}, {"sanitize", {"crypto"}}, {"fault", "lies"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::Completed); // verification is the caller's
+        EXPECT_EQ(rig.Start(), Pattern(4096));
+    }
+}
+
+TEST(NvmeDrive, SanitizeWithTheDrivesEstimate) {
+    Rig rig({{"commandSet", "nvme"},
+             {"sanitize", {"crypto", "block"}},
+             {"polls", 1},
+             {"estimatedSeconds", 120},
+             {"erasedByte", 255}});
+    ASSERT_EQ(rig.drive->CommandSet(), TCommandSet::Nvme);
+    EXPECT_EQ(rig.drive->Model(), "SIM DRIVE");
+    TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::CryptoErase);
+    EXPECT_EQ(c.Command, "NVMe Sanitize, crypto erase (84h, SANACT 100b)");
+    EXPECT_EQ(c.EstimatedSeconds, 120u);
+    EXPECT_EQ(c.LimitSeconds, 600u); // the floor
+    EXPECT_FALSE(c.ErasedByte);
+    TFirmwareChoice b = rig.drive->Choose(TFirmwareOperation::BlockErase);
+    EXPECT_EQ(b.Command, "NVMe Sanitize, block erase (84h, SANACT 010b)");
+    EXPECT_EQ(b.ErasedByte, std::optional<std::uint8_t>(0xFF));
+
+    TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+    EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
+    EXPECT_EQ(r.DriveStatus, "SSTAT 0001h");
+    EXPECT_EQ(rig.accepted, 1);
+    EXPECT_EQ(rig.progress, (Progress{0.5, std::nullopt}));
+    EXPECT_TRUE(AllAre(rig.Start(), 0xFF));
+    EXPECT_TRUE(AllAre(rig.End(), 0xFF));
+    auto& sent = rig.Received()[rig.sentAtProbe].command;
+    EXPECT_EQ(sent[0], 0x84);
+    EXPECT_EQ(sent[40], 0x02);
+}
+
+TEST(NvmeDrive, FormatWhereSanitizeIsMissing) {
+    Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}});
+    TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::CryptoErase);
+    EXPECT_EQ(c.Command, "NVMe Format NVM, crypto erase (80h, SES 010b)");
+    EXPECT_EQ(c.LimitSeconds, 12u * 3600);
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase).Command,
+              "NVMe Format NVM, user data erase (80h, SES 001b)");
+    TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+    EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
+    EXPECT_TRUE(r.Accepted);
+    EXPECT_EQ(rig.progress, (Progress{1.0}));
+    EXPECT_EQ(rig.elapsed, (std::vector<std::uint32_t>{2}));
+    EXPECT_TRUE(LooksLikeNoise(rig.Start()));
+    auto& sent = rig.Received().back().command;
+    EXPECT_EQ(sent[0], 0x80);
+    EXPECT_EQ(sent[4], 0x01);  // the disk's namespace
+    EXPECT_EQ(sent[41], 0x04); // SES 010b in CDW10 bits 11:9
+
+    Rig noCrypto({{"commandSet", "nvme"}, {"formatNvm", true}});
+    EXPECT_EQ(noCrypto.drive->Choose(TFirmwareOperation::CryptoErase).Refusal,
+              TFirmwareRefusal::Unsupported);
+    EXPECT_EQ(noCrypto.Run(TFirmwareOperation::CryptoErase).Status, TFirmwareStatus::NotAccepted);
+    EXPECT_EQ(noCrypto.Received().size(), noCrypto.sentAtProbe);
+}
+
+TEST(NvmeDrive, Faults) {
+    {
+        Rig rig({{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"fault", "refused"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted);
+        EXPECT_EQ(rig.accepted, 0);
+    }
+    {
+        Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"fault", "refused"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted); // aborted at once
+        EXPECT_FALSE(r.Accepted);
+    }
+    {
+        Rig rig({{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"fault", "failure"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::Failed);
+        EXPECT_EQ(r.DriveStatus, "SSTAT 0003h");
+    }
+    {
+        Rig rig({{"commandSet", "nvme"},
+                 {"sanitize", {"block"}},
+                 {"estimatedSeconds", 1000},
+                 {"fault", "neverFinishes"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::TimedOut);
+        EXPECT_EQ(rig.elapsed.back(), 2300u);
+    }
+    {
+        Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"fault", "neverFinishes"}});
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::TimedOut);
+        EXPECT_TRUE(r.Accepted);
+    }
+}
+
+TEST(FirmwareProbe, ADiskWithoutAnEmulatedDriveHasNoCommandSet) {
+    SimPC pc(Machine({{"commandSet", "ata"}}));
+    HANDLE handle = platform::k32().CreateFileA(
+        "\\\\.\\PhysicalDrive1", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, 0, nullptr);
+    auto drive = ProbeFirmwareDrive(handle);
+    EXPECT_EQ(drive->CommandSet(), TCommandSet::None);
+    EXPECT_EQ(drive->Choose(TFirmwareOperation::BlockErase).Refusal,
+              TFirmwareRefusal::NoCommandSet);
+    EXPECT_EQ(drive->Run(TFirmwareOperation::BlockErase, {}).Status, TFirmwareStatus::NotAccepted);
+    platform::k32().CloseHandle(handle);
+}
+
+} // namespace
+} // namespace purgelet
