@@ -5,6 +5,7 @@
 
 #include "platform/linux/sg_io.h"
 #include "platform/scsi.h"
+#include "platform/storage_pass_through.h"
 
 #include "platform/linux/console_control.h"
 #include "platform/linux/errors.h"
@@ -388,6 +389,8 @@ BOOL LinuxKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD 
     }
     if (code == IOCTL_STORAGE_QUERY_PROPERTY)
         return StorageQuery(*file, in, inSize, out, outSize, returned);
+    if (code == IOCTL_ATA_PASS_THROUGH || code == IOCTL_STORAGE_PROTOCOL_COMMAND)
+        return DriveCommand(*file, code, in, inSize, out, outSize, returned);
     return DriveControl(*file, code, out, outSize, returned);
 }
 
@@ -588,7 +591,7 @@ BOOL LinuxKernel32::MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     // rename() replaces the target in one step; without the replace flag the target must not
     // exist, as on Windows.
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-        struct stat existing{};
+        struct stat existing {};
         if (::stat(to, &existing) == 0) {
             lastError = ERROR_ALREADY_EXISTS;
             return FALSE;

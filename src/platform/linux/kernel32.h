@@ -107,6 +107,10 @@ private:
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
+    // IOCTL_ATA_PASS_THROUGH through SG_IO, IOCTL_STORAGE_PROTOCOL_COMMAND (NVMe admin) on the
+    // controller's node; only block devices carry them.
+    BOOL DriveCommand(const File& file, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                      DWORD outSize, LPDWORD returned);
     // IOCTL_STORAGE_QUERY_PROPERTY: the whole disk under a block device, from udev and sysfs.
     BOOL StorageQuery(const File& file, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                       LPDWORD returned);

@@ -1,12 +1,15 @@
 // kernel32's drives and devices on Linux: letters over block devices (the drive map), the
 // disk control codes answered from the block-device ioctls and the partition table, the
 // volume lock as an exclusive open and the dismount as a real unmount.
+#include "platform/linux/ata_pass_through.h"
 #include "platform/linux/errors.h"
 #include "platform/linux/kernel32.h"
+#include "platform/linux/nvme_admin.h"
 #include "platform/linux/running_system.h"
 #include "platform/linux/storage_identity.h"
 #include "platform/linux/sysfs.h"
 #include "platform/linux/volume.h"
+#include "platform/storage_pass_through.h"
 
 #include <algorithm>
 #include <cctype>
@@ -292,6 +295,27 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     default:
         return fail(ERROR_INVALID_FUNCTION);
     }
+}
+
+BOOL LinuxKernel32::DriveCommand(const File& file, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                 DWORD outSize, LPDWORD returned) {
+    DWORD count = 0;
+    DWORD error = ERROR_INVALID_FUNCTION;
+    if (file.device != 0 && code == IOCTL_ATA_PASS_THROUGH) {
+        error = AtaPassThrough(file.fd, in, inSize, out, outSize, &count);
+    } else if (file.device != 0) {
+        // Admin commands belong to the controller; a namespace's node takes them too where
+        // the controller's cannot be opened.
+        const std::string controller = NvmeControllerNode(SysDirOf(drives_->Sysfs(), file.device));
+        const int fd = controller.empty() ? -1 : open(controller.c_str(), O_RDONLY | O_CLOEXEC);
+        error = NvmeAdmin(fd >= 0 ? fd : file.fd, in, inSize, out, outSize, &count);
+        if (fd >= 0)
+            close(fd);
+    }
+    if (returned != nullptr)
+        *returned = count;
+    SetLastError(error);
+    return error == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
 // Image files and what is no block device have no hardware to tell of.

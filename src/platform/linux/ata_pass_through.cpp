@@ -1,0 +1,212 @@
+#include "platform/linux/ata_pass_through.h"
+
+#include "platform/linux/errors.h"
+#include "platform/storage_pass_through.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <scsi/sg.h>
+
+namespace platform::linux_backend {
+
+namespace {
+
+constexpr std::uint8_t kAtaPassThrough16 = 0x85;
+// Protocols of the command block.
+constexpr std::uint8_t kNonData = 3;
+constexpr std::uint8_t kPioDataIn = 4;
+constexpr std::uint8_t kPioDataOut = 5;
+constexpr std::uint8_t kDma = 6;
+// Byte 2: CK_COND (return the registers), T_DIR (from the device), BYT_BLOK (blocks), and
+// T_LENGTH 2 (the length is in the count register).
+constexpr std::uint8_t kCheckCondition = 0x20;
+constexpr std::uint8_t kFromDevice = 0x08;
+constexpr std::uint8_t kBlocks = 0x04;
+constexpr std::uint8_t kLengthInCount = 0x02;
+
+constexpr unsigned kDidNoConnect = 0x01;
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDriverSense = 0x08;
+constexpr unsigned kDefaultTimeoutSeconds = 60;
+
+// Status register: DRDY, and ERR; error register: ABRT.
+constexpr std::uint8_t kReady = 0x50;
+constexpr std::uint8_t kStatusError = 0x01;
+constexpr std::uint8_t kAborted = 0x04;
+
+// The registers of the sense data's ATA Status Return descriptor (descriptor format) or of
+// the fixed format's information fields. False when the sense carries neither.
+bool RegistersFromSense(const std::uint8_t* sense, std::size_t length, ATA_PASS_THROUGH_EX& out) {
+    if (length < 8)
+        return false;
+    const std::uint8_t format = sense[0] & 0x7F;
+    if (format == 0x72 || format == 0x73) {
+        std::size_t at = 8;
+        const std::size_t end = std::min<std::size_t>(length, 8 + sense[7]);
+        while (at + 2 <= end) {
+            const std::uint8_t* d = sense + at;
+            const std::size_t size = 2 + d[1];
+            if (d[0] == 0x09 && d[1] >= 0x0C && at + 14 <= end) {
+                out.CurrentTaskFile[0] = d[3];  // error
+                out.CurrentTaskFile[1] = d[5];  // count (7:0)
+                out.CurrentTaskFile[2] = d[7];  // LBA (7:0)
+                out.CurrentTaskFile[3] = d[9];  // LBA (15:8)
+                out.CurrentTaskFile[4] = d[11]; // LBA (23:16)
+                out.CurrentTaskFile[5] = d[12]; // device
+                out.CurrentTaskFile[6] = d[13]; // status
+                if ((d[2] & 0x01) != 0) {
+                    out.PreviousTaskFile[1] = d[4];  // count (15:8)
+                    out.PreviousTaskFile[2] = d[6];  // LBA (31:24)
+                    out.PreviousTaskFile[3] = d[8];  // LBA (39:32)
+                    out.PreviousTaskFile[4] = d[10]; // LBA (47:40)
+                }
+                return true;
+            }
+            at += size;
+        }
+        return false;
+    }
+    // Fixed format: ATA PASS-THROUGH INFORMATION AVAILABLE (00h/1Dh); the information field
+    // holds error, status, device and count (7:0), the command-specific field the LBA (23:0).
+    if ((format == 0x70 || format == 0x71) && length >= 14 && sense[12] == 0x00 &&
+        sense[13] == 0x1D) {
+        out.CurrentTaskFile[0] = sense[3];
+        out.CurrentTaskFile[6] = sense[4];
+        out.CurrentTaskFile[5] = sense[5];
+        out.CurrentTaskFile[1] = sense[6];
+        out.CurrentTaskFile[2] = sense[9];
+        out.CurrentTaskFile[3] = sense[10];
+        out.CurrentTaskFile[4] = sense[11];
+        return true;
+    }
+    return false;
+}
+
+std::uint8_t SenseKey(const std::uint8_t* sense, std::size_t length) {
+    if (length < 2)
+        return 0;
+    const std::uint8_t format = sense[0] & 0x7F;
+    if (format == 0x72 || format == 0x73)
+        return sense[1] & 0x0F;
+    return length >= 3 ? (sense[2] & 0x0F) : 0;
+}
+
+std::uint8_t AdditionalSenseCode(const std::uint8_t* sense, std::size_t length) {
+    const std::uint8_t format = sense[0] & 0x7F;
+    if (format == 0x72 || format == 0x73)
+        return length >= 3 ? sense[2] : 0;
+    return length >= 13 ? sense[12] : 0;
+}
+
+} // namespace
+
+void AtaPassThrough16(const void* request, std::uint8_t cdb[16]) {
+    ATA_PASS_THROUGH_EX ata;
+    std::memcpy(&ata, request, sizeof ata);
+    const bool extend = (ata.AtaFlags & ATA_FLAGS_48BIT_COMMAND) != 0;
+    const bool in = (ata.AtaFlags & ATA_FLAGS_DATA_IN) != 0;
+    const bool out = (ata.AtaFlags & ATA_FLAGS_DATA_OUT) != 0;
+    const bool data = ata.DataTransferLength > 0 && (in || out);
+    const std::uint8_t protocol = !data                                     ? kNonData
+                                  : (ata.AtaFlags & ATA_FLAGS_USE_DMA) != 0 ? kDma
+                                  : in                                      ? kPioDataIn
+                                                                            : kPioDataOut;
+    const std::uint8_t* now = ata.CurrentTaskFile;
+    const std::uint8_t* before = ata.PreviousTaskFile;
+    std::memset(cdb, 0, 16);
+    cdb[0] = kAtaPassThrough16;
+    cdb[1] = static_cast<std::uint8_t>(protocol << 1 | (extend ? 1 : 0));
+    cdb[2] = kCheckCondition;
+    if (data)
+        cdb[2] |= static_cast<std::uint8_t>((in ? kFromDevice : 0) | kBlocks | kLengthInCount);
+    cdb[3] = extend ? before[0] : 0;  // features (15:8)
+    cdb[4] = now[0];                  // features (7:0)
+    cdb[5] = extend ? before[1] : 0;  // count (15:8)
+    cdb[6] = now[1];                  // count (7:0)
+    cdb[7] = extend ? before[2] : 0;  // LBA (31:24)
+    cdb[8] = now[2];                  // LBA (7:0)
+    cdb[9] = extend ? before[3] : 0;  // LBA (39:32)
+    cdb[10] = now[3];                 // LBA (15:8)
+    cdb[11] = extend ? before[4] : 0; // LBA (47:40)
+    cdb[12] = now[4];                 // LBA (23:16)
+    cdb[13] = now[5];                 // device
+    cdb[14] = now[6];                 // command
+}
+
+DWORD AtaPassThrough(int fd, const void* in, DWORD inSize, void* out, DWORD outSize,
+                     DWORD* returned, const SgIoCall& call) {
+    if (returned != nullptr)
+        *returned = 0;
+    if (in == nullptr || out == nullptr || inSize < sizeof(ATA_PASS_THROUGH_EX) || outSize < inSize)
+        return ERROR_INVALID_PARAMETER;
+    auto* base = static_cast<std::uint8_t*>(out);
+    if (in != out)
+        std::memmove(base, in, inSize);
+    ATA_PASS_THROUGH_EX request;
+    std::memcpy(&request, base, sizeof request);
+    if (request.Length != sizeof(ATA_PASS_THROUGH_EX))
+        return ERROR_INVALID_PARAMETER;
+    const bool toDevice = (request.AtaFlags & ATA_FLAGS_DATA_OUT) != 0;
+    const bool fromDevice = (request.AtaFlags & ATA_FLAGS_DATA_IN) != 0;
+    if (toDevice && fromDevice)
+        return ERROR_INVALID_PARAMETER;
+    const std::uint32_t length = request.DataTransferLength;
+    if (length > 0 &&
+        (request.DataBufferOffset < sizeof request || request.DataBufferOffset > outSize ||
+         length > outSize - request.DataBufferOffset || length % 512 != 0))
+        return ERROR_INVALID_PARAMETER;
+
+    std::uint8_t cdb[16];
+    AtaPassThrough16(base, cdb);
+    std::uint8_t sense[64] = {};
+    sg_io_hdr_t header{};
+    header.interface_id = 'S';
+    header.cmd_len = sizeof cdb;
+    header.cmdp = cdb;
+    header.mx_sb_len = sizeof sense;
+    header.sbp = sense;
+    header.dxfer_len = length;
+    header.dxferp = length > 0 ? base + request.DataBufferOffset : nullptr;
+    header.dxfer_direction = length == 0  ? SG_DXFER_NONE
+                             : fromDevice ? SG_DXFER_FROM_DEV
+                                          : SG_DXFER_TO_DEV;
+    const unsigned seconds =
+        request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
+    header.timeout = std::min(seconds, 3600u * 24u) * 1000u;
+    if (call(fd, &header) != 0)
+        return errno == ENOTTY || errno == EINVAL ? ERROR_INVALID_FUNCTION
+                                                  : Win32ErrorFromErrno(errno);
+    if (header.host_status == kDidTimeOut)
+        return ERROR_SEM_TIMEOUT;
+    if (header.host_status != 0 || (header.driver_status & ~kDriverSense) != 0)
+        return header.host_status == kDidNoConnect ? ERROR_NOT_READY : ERROR_IO_DEVICE;
+
+    ATA_PASS_THROUGH_EX answer = request;
+    std::memset(answer.CurrentTaskFile, 0, sizeof answer.CurrentTaskFile);
+    std::memset(answer.PreviousTaskFile, 0, sizeof answer.PreviousTaskFile);
+    const std::size_t senseLength = header.sb_len_wr;
+    if (!RegistersFromSense(sense, senseLength, answer)) {
+        if (header.status != 0) {
+            // No registers: a translation that refuses the command block has no ATA drive
+            // behind it (ILLEGAL REQUEST, invalid opcode or field); else the drive failed it.
+            const std::uint8_t key = SenseKey(sense, senseLength);
+            const std::uint8_t asc = AdditionalSenseCode(sense, senseLength);
+            if (key == 0x05 && (asc == 0x20 || asc == 0x24))
+                return ERROR_INVALID_FUNCTION;
+            answer.CurrentTaskFile[6] = kReady | kStatusError;
+            answer.CurrentTaskFile[0] = kAborted;
+        } else {
+            answer.CurrentTaskFile[6] = kReady; // done, with no registers to tell
+        }
+    }
+    const int resid = std::clamp<int>(header.resid, 0, static_cast<int>(length));
+    answer.DataTransferLength = length - static_cast<ULONG>(resid);
+    std::memcpy(base, &answer, sizeof answer);
+    if (returned != nullptr)
+        *returned = length > 0 ? static_cast<DWORD>(request.DataBufferOffset) + length
+                               : static_cast<DWORD>(sizeof answer);
+    return ERROR_SUCCESS;
+}
+
+} // namespace platform::linux_backend
