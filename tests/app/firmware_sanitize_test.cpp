@@ -100,6 +100,7 @@ protected:
     // Ticks the disk behind the test's drive and chooses the method by name, then goes to the
     // confirmation with a report.
     void ScriptToConfirmation(const std::string& methodName) {
+        host_.Press(TWizardButton::Next); // the drive page
         host_.Then([this] {
             TNTPhysicalDisk* disk = Disk();
             ASSERT_NE(disk, nullptr);
