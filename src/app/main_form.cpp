@@ -230,6 +230,14 @@ void TFrmMain::BuildPages() {
     mmTopText.WordWrap = true;
     mmTopText.TabStop = false;
     JvWIPConfirmation.OnEnterPage = [this] { BuildConfirmation(); };
+    // A drive that cannot take the method's own erase is told here, before the run: the user
+    // stays on this page and may go back.
+    JvWIPConfirmation.OnNextButtonClick = [this] {
+        if (!FirmwareRefusedBeforeRun())
+            JvWizard.SelectNextPage();
+    };
+    // The ticked drives may have changed since the method was chosen.
+    JvWIPAlgorithmSelection.OnEnterPage = [this] { cbxAlgorithmChange(); };
 
     // Wipe.
     AddExplanation(JvWIPWipe, "lblExplTitleWiping", "lblExplWiping");

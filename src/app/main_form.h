@@ -91,6 +91,10 @@ public:
     void JvWIPWipeEnterPage();
     void JvWIPWipeExitPage();
     void WMStartWipe();
+    // Tells the drives that cannot take the chosen method's firmware step; true when any.
+    bool FirmwareRefusedBeforeRun();
+    // A ticked drive works on its own erase, which cannot be paused or stopped.
+    bool FirmwareBusy() const;
     // The run's settings as the controls and options say now.
     TWipeSettings WipeSettingsFromControls() const;
     // The gauges, the run's figures and the drive rows as the running job has them now.
@@ -189,7 +193,8 @@ private:
     // The explanation panels' titles and texts (owned by their pages).
     std::vector<std::pair<ui::TLabel*, ui::TLabel*>> explanations_;
     bool closeQueryDetached_ = false;
-    bool runActive_ = false; // WMStartWipe is on the stack
+    bool runActive_ = false;           // WMStartWipe is on the stack
+    bool pauseHeldByFirmware_ = false; // Pause turned off while a drive runs its own erase
     // The job WMStartWipe runs, for the timer's figures; null outside a run.
     const TWipeJob* runningJob_ = nullptr;
     TRunFigures figures_;

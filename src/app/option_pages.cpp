@@ -1,6 +1,7 @@
 // The method page, the options page bound to the options record, and the confirmation text.
 #include "app/main_form.h"
 
+#include "app/firmware_lines.h"
 #include "app/options.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
@@ -22,6 +23,25 @@ void TFrmMain::cbxAlgorithmChange() {
         return;
     for (const std::string& line : selected->Description)
         lblMethodDescription.Caption += "\n" + line;
+    // The drive's own erase: which of the ticked drives can take it, and with which command.
+    // Each whole disk is probed once, when first asked, not per redraw.
+    if (selected->Firmware != TFirmwareStep::None) {
+        lblMethodDescription.Caption += "\n\n" + CatalogueText("FIRMWARE_HEADER");
+        for (const TFirmwareLine& line : FirmwareLines(CheckedDisks(), selected->Firmware))
+            lblMethodDescription.Caption += "\n" + FirmwareLineText(line);
+    }
+}
+
+bool TFrmMain::FirmwareRefusedBeforeRun() {
+    const auto* selected = static_cast<const method*>(cbxAlgorithm.SelectedObject());
+    if (selected == nullptr || selected->Firmware == TFirmwareStep::None)
+        return false;
+    const std::string refused =
+        FirmwareRefusalMessage(FirmwareLines(CheckedDisks(), selected->Firmware));
+    if (refused.empty())
+        return false;
+    GetHost().MessageDialog(refused, TMsgDlgType::mtError, mbOKButton, 0);
+    return true;
 }
 
 // ---- Options.
@@ -122,9 +142,17 @@ void TFrmMain::BuildConfirmation() {
         return "  " + box.Caption + ": " + CatalogueText(box.Checked() ? "ENABLED" : "DISABLED");
     };
     lines.push_back(CatalogueText("CONFIRMATION_DRIVESTOWIPE"));
+    const auto* chosen = static_cast<const method*>(cbxAlgorithm.SelectedObject());
+    const TFirmwareStep firmware = chosen != nullptr ? chosen->Firmware : TFirmwareStep::None;
     for (TDisk* disk : CheckedDisks()) {
         lines.push_back("  - " + disk->Description);
         lines.push_back("      " + CatalogueText("CONFIRMATION_SIZE") + FormatSize(disk->Size));
+        if (firmware != TFirmwareStep::None) {
+            const TFirmwareLine line = FirmwareLines({disk}, firmware).front();
+            lines.push_back("      " + (line.Possible
+                                            ? CatalogueText("FIRMWARE_COMMAND") + line.Command
+                                            : FirmwareLineText(line)));
+        }
         if (auto* whole = dynamic_cast<TPhysicalDisk*>(disk)) {
             // Everything on it goes, whether its drive letters were ticked or not.
             lines.push_back("      " + CatalogueText("WHOLEDISK_TABLE"));

@@ -1,5 +1,6 @@
 #include "app/wipe_job.h"
 
+#include "app/firmware_lines.h"
 #include "app/run_record.h"
 
 #include "disk/disk.h"
@@ -125,6 +126,7 @@ std::string TWipeJob::ErrorText(const XException& error, std::vector<std::string
         {Is<XCompatibility>, "ErrorXCompatibility"},
         {Is<XDetecting>, "ErrorXDetecting"},
         {Is<XReadOnly>, "ErrorXReadOnly"},
+        {Is<XFirmware>, "ErrorXFirmware", true},
     };
     // A class the table does not word is said with its own message under the fallback text:
     // a drive that fails in a way not foreseen (one that cannot be opened) is told, written
@@ -175,6 +177,18 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         return TWipeOutcome::woNone;
     if (settings_.Method == nullptr)
         return TWipeOutcome::woFailed; // nothing is written without a method
+    // A drive that cannot take the method's own erase is told before anything is written,
+    // not half-way through the run.
+    if (settings_.Method->Firmware != TFirmwareStep::None) {
+        const std::string refused =
+            FirmwareRefusalMessage(FirmwareLines(disks_, settings_.Method->Firmware));
+        if (!refused.empty()) {
+            for (std::size_t i = 0; i < disks_.size(); ++i)
+                status_.SetState(i, TDriveState::dsFailed);
+            view.Tell(refused, TMsgDlgType::mtError);
+            return TWipeOutcome::woFailed;
+        }
+    }
     TRunRecorder recorder(settings_);
     CurrentReport.reset();
     try {
@@ -320,6 +334,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             if (outcome != TWipeOutcome::woFailed)
                 outcome = TWipeOutcome::woAborted;
             TellError(view, error, index);
+            ReportWriteFirmware(*disk);
             recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
             current_ = asking_ = kNoDrive;
             return outcome;
@@ -329,6 +344,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             outcome = TWipeOutcome::woFailed;
             TellError(view, error, index);
         }
+        ReportWriteFirmware(*disk);
         if (results_.back().Outcome == TWipeOutcome::woCompleted)
             PublishEnded(index);
         recorder.DriveEnded(recordDrive_[index], *disk, results_.back());

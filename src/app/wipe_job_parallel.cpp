@@ -250,6 +250,7 @@ void TWipeJob::TParallel::WipeDrive(std::size_t index) {
             ended.Outcome = TWipeOutcome::woFailed;
             ended.Error = std::current_exception();
         }
+        ReportWriteFirmware(disk);
     }
     Hand(ended);
 }
@@ -280,7 +281,8 @@ int TWipeJob::TParallel::Ask(std::size_t index, MessageKind kind, const std::str
 void TWipeJob::TParallel::Heed(std::size_t index, TDriveSink& sink) {
     // A disc blanked by its drive cannot be stopped halfway: it ends its blank, as the wipe
     // page would not let the user press Abort or Pause while one runs.
-    if (job_.disks_[index]->Interruptible()) {
+    // Nor does a drive working on its own erase: it finishes it whatever we do.
+    if (job_.disks_[index]->Interruptible() && !job_.disks_[index]->FirmwareBusy()) {
         CheckAbort();
         if (paused_.load(std::memory_order_acquire)) {
             std::unique_lock<std::mutex> hold(lock_);

@@ -241,6 +241,7 @@ void TFrmMain::WMStartWipe() {
     btnPause.Caption = CatalogueText("PAUSE");
     runActive_ = true;
     runningJob_ = &job;
+    pauseHeldByFirmware_ = false;
     figures_.Reset();
 
     TWipeOutcome outcome = TWipeOutcome::woNone;
@@ -293,8 +294,18 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
 }
 
 void TFrmMain::RefreshProgress() {
-    if (runningJob_ != nullptr)
-        ShowRunFigures(runningJob_->Status().Snapshot(), platform::k32().GetTickCount());
+    if (runningJob_ == nullptr)
+        return;
+    // A drive's own erase cannot be paused: Pause is off while one runs, and back after.
+    const bool busy = FirmwareBusy();
+    if (busy && btnPause.Enabled()) {
+        btnPause.SetEnabled(false);
+        pauseHeldByFirmware_ = true;
+    } else if (!busy && pauseHeldByFirmware_) {
+        pauseHeldByFirmware_ = false;
+        btnPause.SetEnabled(btnAbort.Enabled());
+    }
+    ShowRunFigures(runningJob_->Status().Snapshot(), platform::k32().GetTickCount());
 }
 
 void TFrmMain::ShowRunFigures(const std::vector<TDriveStatus>& drives, std::uint32_t nowMs) {
@@ -371,7 +382,21 @@ void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
     }
 }
 
+bool TFrmMain::FirmwareBusy() const {
+    if (runningJob_ == nullptr)
+        return false;
+    const auto& disks = runningJob_->Disks();
+    return std::any_of(disks.begin(), disks.end(),
+                       [](const TDisk* disk) { return disk->FirmwareBusy(); });
+}
+
 void TFrmMain::btnAbortClick() {
+    // Once the drive took its erase command nothing stops it: say so rather than pretend.
+    if (FirmwareBusy()) {
+        GetHost().MessageDialog(CatalogueText("FIRMWARE_NOABORT"), TMsgDlgType::mtInformation,
+                                mbOKButton, 0);
+        return;
+    }
     if (GetHost().MessageDialog(CatalogueText("ABORT_CONFIRM"), TMsgDlgType::mtConfirmation,
                                 mbYesNo, 0) != mrYes)
         return;
@@ -391,6 +416,11 @@ void TFrmMain::InterruptRequested() {
     if (!Options->AllowUserAbort ||
         (FDiskManager->ReportDisk != nullptr && !FDiskManager->ReportDisk->Interruptible()))
         return;
+    if (FirmwareBusy()) {
+        GetHost().MessageDialog(CatalogueText("FIRMWARE_NOABORT"), TMsgDlgType::mtInformation,
+                                mbOKButton, 0);
+        return;
+    }
     btnAbort.SetEnabled(false);
     btnPause.SetEnabled(false);
     FDiskManager->RequestAbort(CatalogueText("USERABORTMESSAGE"));
@@ -401,6 +431,8 @@ void TFrmMain::InterruptRequested() {
 }
 
 void TFrmMain::btnPauseClick() {
+    if (FirmwareBusy() && !FDiskManager->Paused)
+        return;
     FDiskManager->SetPaused(!FDiskManager->Paused);
     if (FDiskManager->Paused) {
         btnPause.Caption = CatalogueText("RESUME");

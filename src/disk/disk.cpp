@@ -1,5 +1,7 @@
 #include "disk/disk.h"
 
+#include "lang/language.h"
+#include "methods/method.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
 
@@ -60,6 +62,14 @@ void TDisk::WipeDiskWithParams(method* Method, bool, const TFormatParams&) {
 }
 
 void TDisk::OpenWipeClose(method* Method) {
+    // The drive's own erase is a whole disk's only: nothing else is written in its stead.
+    if (Method != nullptr && Method->Firmware != TFirmwareStep::None &&
+        dynamic_cast<TPhysicalDisk*>(this) == nullptr) {
+        XFirmware error("TDisk.WipeDisk - firmware sanitize : not a whole disk");
+        error.ErrorText = GetLngText("Purgelet", "FIRMWARE_NOTWHOLE",
+                                     "not a whole disk: only whole disks can be sanitized");
+        throw error;
+    }
     TOpenedDisk opened(*this, false);
     this->Method = Method;
     Wipe();

@@ -13,12 +13,16 @@
 // Generators or its OwnerDisk.
 #pragma once
 
+#include "disk/firmware_wipe.h"
 #include "disk/message_object.h"
 #include "platform/identity.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -138,6 +142,12 @@ public:
     virtual bool TakesMethod() const { return true; }
     // Takes the run's settings for its next wipe.
     virtual void SetWipeOptions(const TWipeOptions& options);
+    // The drive's own erase: the drive as probed once, reading only (null: this disk can
+    // take none, e.g. it is no whole disk or cannot be opened).
+    virtual const TFirmwareDrive* ProbedFirmware() { return nullptr; }
+    // The drive works on a command of its own that cannot be paused or stopped. Readable
+    // from any thread.
+    virtual bool FirmwareBusy() const { return false; }
 
     // What every wipe reports to and asks: the Owner, or for a disk wiped without one a
     // plain sink of its own (nothing is retried, skipped or forced, nobody is told). Public
@@ -246,6 +256,20 @@ public:
     std::string NotWipeable;
     // NotWipeable says a volume lock was refused for good (detection keeps that for the disk).
     bool LockRefused = false;
+    // What the drive's own erase of the last wipe did; none when the method asked for none.
+    std::optional<TFirmwareRecord> Firmware;
+
+    // A method with a firmware step: the step first, then its overwrite passes if any.
+    void Wipe() override;
+    bool FirmwareBusy() const override { return firmwareBusy_.load(); }
+    void SetFirmwareBusy(bool busy) { firmwareBusy_.store(busy); }
+
+protected:
+    // The drive probed again on the device open for writing, for the run (null: none).
+    virtual std::unique_ptr<TFirmwareDrive> OpenedFirmware() { return nullptr; }
+
+private:
+    std::atomic<bool> firmwareBusy_{false};
 };
 
 class TSecvencialAccessDisk : public TDisk {

@@ -174,6 +174,16 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("WHOLEDISK_TABLE",
             "The partition table and every partition on this disk will be destroyed.");
     program("WHOLEDISK_INCLUDES", "Included: ");
+    program("FIRMWARE_HEADER", "Firmware sanitize on the selected drives:");
+    program("FIRMWARE_SENDS", "%s: %s");
+    program("FIRMWARE_CANNOT", "%s: cannot be sanitized: %s");
+    program("FIRMWARE_COMMAND", "Command: ");
+    program("FIRMWARE_NOTWHOLE", "not a whole disk: only whole disks can be sanitized");
+    program("FIRMWARE_REFUSED", "These drives cannot take the method's firmware sanitize. "
+                                "Nothing was written; go back and choose other drives or "
+                                "another method:");
+    program("FIRMWARE_NOABORT", "The drive's own sanitize cannot be stopped: the drive finishes "
+                                "it even after a power cycle. Wait until it ends.");
     program("NOTHINGTOWIPE", "Nothing can be wiped on this computer.");
     program("DEVICESNOTOFFERED", "These devices were found and are not offered:");
     program("NODEVICEFOUND", "No drive and no disc was found.");
@@ -238,6 +248,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     }
 
     program("ErrorUnexpected", "The drive could not be wiped:");
+    program("ErrorXFirmware", "The drive's own sanitize did not erase it, so the drive was not "
+                              "wiped:");
 
     // Question texts of the disk manager's dialogs, and the answer names.
     for (const char* key : {"Unknown error", "Error_generic", "Error_Write", "Error_Read",

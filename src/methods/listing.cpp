@@ -44,6 +44,9 @@ std::string DescribeMethod(const method& m) {
     if (m.Shuffle)
         out +=
             "shuffle: " + std::to_string(m.ShuffleFrom) + " " + std::to_string(m.ShuffleTo) + "\n";
+    if (m.Firmware != TFirmwareStep::None)
+        out += std::string("firmware: ") +
+               (m.Firmware == TFirmwareStep::CryptoErase ? "crypto" : "block") + "\n";
     for (std::size_t slot = 1; slot < m.Steps.size(); ++slot) {
         const steptype& step = *m.Steps[slot];
         out += "pass " + std::to_string(slot) + ": ";

@@ -165,6 +165,7 @@ private:
         m_.Name.clear();
         m_.MethodNr = 0;
         m_.IsZeroMethod = false;
+        m_.Firmware = TFirmwareStep::None;
         m_.ownedSteps_.clear();
         m_.Steps.clear();
         // Slot 0 holds no pass; a blank step there keeps every slot a valid reference.
@@ -204,6 +205,8 @@ private:
             m_.Steps[static_cast<std::size_t>(m_.PassCount)]->ChangeDirection = true;
         } else if (StartsWith(line, "SHUFFLE")) {
             ReadShuffle(line.substr(7));
+        } else if (StartsWith(line, "FIRMWARE=")) {
+            ReadFirmware(line);
         } else {
             throw XException("*Format error in file : " + path_ +
                              "     * Syntax error : " + std::string(line));
@@ -213,7 +216,8 @@ private:
     void Finish() {
         if (!numberGiven_)
             m_.MethodNr = m_.PassCount;
-        if (m_.PassCount < 1)
+        // The drive's own erase is a whole wipe in itself.
+        if (m_.PassCount < 1 && m_.Firmware == TFirmwareStep::None)
             Fail("* Method must contain at least 1 pass! ");
         if (m_.Description.empty()) {
             m_.Description.emplace_back();
@@ -342,6 +346,23 @@ private:
         m_.Shuffle = true;
         if (!(1 <= m_.ShuffleFrom && m_.ShuffleFrom < m_.ShuffleTo && m_.ShuffleTo <= m_.PassCount))
             RangeError(args);
+    }
+
+    // One drive operation per method, sent before the first pass writes: the passes after it
+    // overwrite what the drive left, never the other way round.
+    void ReadFirmware(std::string_view line) {
+        const std::string_view value = Trim(line.substr(9));
+        if (m_.Firmware != TFirmwareStep::None)
+            Fail("* Error using switch : FIRMWARE .");
+        if (m_.PassCount > 0)
+            Fail("* FIRMWARE must come before the passes . ");
+        if (value == "CRYPTO")
+            m_.Firmware = TFirmwareStep::CryptoErase;
+        else if (value == "BLOCK")
+            m_.Firmware = TFirmwareStep::BlockErase;
+        else
+            throw XException("*Format error in file : " + path_ +
+                             "     * Syntax error : " + std::string(line));
     }
 
     method& m_;

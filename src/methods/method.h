@@ -13,6 +13,10 @@ namespace purgelet {
 
 struct TGenerators;
 
+// A drive's own erase a method may ask for, before any overwrite pass (FIRMWARE=). It is no
+// pass of the engine: PassCount and Steps hold the overwrite passes only.
+enum class TFirmwareStep : std::uint8_t { None, CryptoErase, BlockErase };
+
 // One pass. A new step has every field zero/false.
 struct steptype {
     bool IsRandom = false;
@@ -49,6 +53,7 @@ public:
     bool IsZeroMethod = false;
     std::string Name;
     std::int32_t PassCount = 0;
+    TFirmwareStep Firmware = TFirmwareStep::None;
 
 private:
     std::vector<std::unique_ptr<steptype>> ownedSteps_;

@@ -3,6 +3,7 @@
 #include "disk/disk.h"
 #include "disk/transfer_buffer.h"
 #include "lang/catalogue.h"
+#include "lang/language.h"
 #include "platform/system.h"
 #include "report/date_time.h"
 #include "report/exceptions.h"
@@ -312,6 +313,50 @@ void ReportWriteDiskHeader(TDisk& disk) {
 void ReportBlockWarning(TDisk& disk) {
     if (CurrentReport)
         CurrentReport->BlockWarning(disk);
+}
+
+void ReportWriteFirmware(TDisk& disk) {
+    const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
+    if (!CurrentReport || whole == nullptr || !whole->Firmware)
+        return;
+    const TFirmwareRecord& record = *whole->Firmware;
+    auto text = [](const char* key, const char* fallback, std::vector<std::string> values) {
+        return FillIn(GetLngText("report", key, fallback), values);
+    };
+    CurrentReport->WriteLine(text("FIRMWARE_COMMAND", "Firmware sanitize command: %s",
+                                  {record.Command.empty() ? "-" : record.Command}));
+    const char* status = "not accepted by the drive";
+    switch (record.Status) {
+    case TFirmwareStatus::Completed:
+        status = "completed";
+        break;
+    case TFirmwareStatus::Failed:
+        status = "failed";
+        break;
+    case TFirmwareStatus::TimedOut:
+        status = "not finished within the time limit";
+        break;
+    case TFirmwareStatus::NotAccepted:
+        break;
+    }
+    std::string drive = status;
+    if (!record.DriveStatus.empty())
+        drive += " (" + record.DriveStatus + ")";
+    CurrentReport->WriteLine(text("FIRMWARE_STATUS", "Drive's completion status: %s", {drive}));
+    if (record.Verified)
+        CurrentReport->WriteLine(text(
+            "FIRMWARE_VERIFIED",
+            "Verification: %s blocks sampled, %s changed, %s held no data, %s still held old data",
+            {std::to_string(record.Sampled), std::to_string(record.Changed),
+             std::to_string(record.Blank), std::to_string(record.Unchanged)}));
+    else
+        CurrentReport->WriteLine(text("FIRMWARE_NOTVERIFIED", "Verification: not done", {}));
+    if (record.PasswordSet && !record.PasswordRemoved)
+        CurrentReport->WriteLine(text("FIRMWARE_PASSWORDLEFT",
+                                      "The temporary security password set for the erase could "
+                                      "not be removed: the drive may ask for it.",
+                                      {}));
+    CurrentReport->WriteLine("");
 }
 
 std::string ReportTimeText() {

@@ -170,6 +170,9 @@ extern std::unique_ptr<TPLReport> CurrentReport;
 void ReportWriteLine(const std::string& text);
 void ReportWriteDiskHeader(TDisk& disk);
 void ReportBlockWarning(TDisk& disk);
+// What a whole disk's own erase did in its last wipe (the command, the drive's status, the
+// verification, a password left set); nothing for a wipe without one.
+void ReportWriteFirmware(TDisk& disk);
 
 // The current UTC time as every report line shows it ("2026-01-01 11:00:00").
 std::string ReportTimeText();

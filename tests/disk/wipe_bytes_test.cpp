@@ -106,7 +106,9 @@ TEST_F(WipeBytes, EveryShippedMethodWritesTheRecordedBytesOverThreeDisksInARow) 
         std::filesystem::path(PURGELET_SOURCE_DIR) / "data" / "Methods";
     std::size_t shipped = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".met")
+        // A drive's own erase runs on whole disks only: no bytes of the engine to pin.
+        if (entry.path().extension() == ".met" &&
+            method::CreateFromFile(entry.path().string())->Firmware == TFirmwareStep::None)
             ++shipped;
     ASSERT_EQ(shipped + 1, std::size(kExpected)) << "a method without recorded bytes";
 

@@ -150,7 +150,9 @@ std::vector<std::filesystem::path> ShippedMethods() {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(
              std::filesystem::path(PURGELET_SOURCE_DIR) / "data" / "Methods"))
-        if (entry.path().extension() == ".met")
+        // A drive's own erase runs on whole disks only; the engine writes the rest.
+        if (entry.path().extension() == ".met" &&
+            method::CreateFromFile(entry.path().string())->Firmware == TFirmwareStep::None)
             files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;

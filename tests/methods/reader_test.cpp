@@ -251,6 +251,41 @@ TEST(MethodReader, FileLevelErrors) {
     EXPECT_EQ(ErrorOf(missing), "*Cannot open : \"" + missing + "\"");
 }
 
+// The drive's own erase: one per method, before the passes, not a pass of the engine.
+TEST(MethodReader, FirmwareOperation) {
+    MetFolder folder;
+    auto alone = Load(folder, {"NAME=Crypto", "FIRMWARE=CRYPTO"});
+    EXPECT_EQ(alone->Firmware, TFirmwareStep::CryptoErase);
+    EXPECT_EQ(alone->PassCount, 0); // the engine has nothing to write
+    EXPECT_EQ(alone->Steps.size(), 1u);
+    EXPECT_DOUBLE_EQ(alone->MethodNr, 0);
+
+    auto then = Load(folder, {"FIRMWARE=  BLOCK ", "HEXA=$00", "CHECK"});
+    EXPECT_EQ(then->Firmware, TFirmwareStep::BlockErase);
+    EXPECT_EQ(then->PassCount, 2);
+    EXPECT_EQ(PatternOf(*then->Steps[1]), std::vector<int>{0x00});
+
+    auto none = Load(folder, {"HEXA=$00"});
+    EXPECT_EQ(none->Firmware, TFirmwareStep::None);
+
+    const std::string path = (folder.path() / "m.met").string();
+    folder.Write("m.met", {"FIRMWARE=CRYPTO", "FIRMWARE=BLOCK"});
+    EXPECT_EQ(ErrorOf(path), "* Error using switch : FIRMWARE . (" + path + ")");
+    folder.Write("m.met", {"FIRMWARE=CRYPTO", "FIRMWARE=CRYPTO", "HEXA=$00"});
+    EXPECT_EQ(ErrorOf(path), "* Error using switch : FIRMWARE . (" + path + ")");
+    folder.Write("m.met", {"HEXA=$00", "FIRMWARE=CRYPTO"});
+    EXPECT_EQ(ErrorOf(path), "* FIRMWARE must come before the passes .  (" + path + ")");
+    folder.Write("m.met", {"FIRMWARE=OVERWRITE"});
+    EXPECT_EQ(ErrorOf(path),
+              "*Format error in file : " + path + "     * Syntax error : FIRMWARE=OVERWRITE");
+    folder.Write("m.met", {"FIRMWARE=crypto"});
+    EXPECT_EQ(ErrorOf(path),
+              "*Format error in file : " + path + "     * Syntax error : FIRMWARE=crypto");
+    // A pass-less file keeps its message; a CHECK still needs a pass before it.
+    folder.Write("m.met", {"FIRMWARE=CRYPTO", "CHECK"});
+    EXPECT_EQ(ErrorOf(path), "* Error using switch : CHECK . (" + path + ")");
+}
+
 TEST(MethodReader, LineEnds) {
     MetFolder folder;
     auto lf = method::CreateFromFile(folder.WriteRaw("lf.met", "NAME=x\nHEXA=$01\nHEXA=$02"));

@@ -476,4 +476,27 @@ void TNTPhysicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::i
         TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", Block, Count);
 }
 
+const TFirmwareDrive* TNTPhysicalDisk::ProbedFirmware() {
+    // Once per disk, not per redraw: the probe sends identify commands, which take time.
+    if (probeTried_)
+        return probed_.get();
+    probeTried_ = true;
+    if (!FirmwareProbe)
+        return nullptr;
+    if (DeviceHandle) {
+        probed_ = FirmwareProbe(DeviceHandle.Get());
+    } else {
+        platform::UniqueHandle device = OpenReadOnly(DevicePath);
+        if (device)
+            probed_ = FirmwareProbe(device.Get());
+    }
+    return probed_.get();
+}
+
+std::unique_ptr<TFirmwareDrive> TNTPhysicalDisk::OpenedFirmware() {
+    if (!DeviceHandle || !FirmwareProbe)
+        return nullptr;
+    return FirmwareProbe(DeviceHandle.Get());
+}
+
 } // namespace purgelet

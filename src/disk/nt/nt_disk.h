@@ -91,6 +91,11 @@ public:
     void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
 
     virtual void SetCurrentBlock(std::int64_t Block);
+    // Where the drive's own erase commands go: handed the open device, it probes it. Tests
+    // hand a drive of their own.
+    std::function<std::unique_ptr<TFirmwareDrive>(HANDLE)> FirmwareProbe = ProbeFirmwareDrive;
+    // Probed once, on a device opened for reading (the disk's own while it is open).
+    const TFirmwareDrive* ProbedFirmware() override;
     // A whole disk has no volume of its own to dismount: its volumes are.
     virtual void DisMount() {}
     // Opens each of Volumes for writing, which locks it through the drive letter's own path
@@ -103,9 +108,14 @@ public:
 protected:
     platform::UniqueHandle DeviceHandle; // none while closed
 
+    std::unique_ptr<TFirmwareDrive> OpenedFirmware() override;
+
 private:
     // Closes every one of Volumes while another failure is on its way out.
     void ReleaseVolumes() noexcept;
+
+    std::unique_ptr<TFirmwareDrive> probed_;
+    bool probeTried_ = false;
 };
 
 // The file-system name of a partition type byte ("Unknown" for the types it does not name).

@@ -1,0 +1,41 @@
+#include "app/firmware_lines.h"
+
+#include "disk/disk.h"
+#include "lang/catalogue.h"
+
+namespace purgelet {
+
+std::vector<TFirmwareLine> FirmwareLines(const std::vector<TDisk*>& disks, TFirmwareStep step) {
+    std::vector<TFirmwareLine> lines;
+    for (TDisk* disk : disks) {
+        TFirmwareLine line;
+        line.Disk = disk;
+        const TFirmwarePlan plan = PlanFirmware(*disk, step);
+        if (!plan.WholeDisk) {
+            line.Reason = CatalogueText("FIRMWARE_NOTWHOLE");
+        } else if (plan.Choice.Possible()) {
+            line.Possible = true;
+            line.Command = plan.Choice.Command;
+        } else {
+            line.Reason = FirmwareRefusalText(plan.Choice.Refusal);
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::string FirmwareLineText(const TFirmwareLine& line) {
+    const std::string name = line.Disk != nullptr ? line.Disk->Description : std::string();
+    return line.Possible ? FillIn(CatalogueText("FIRMWARE_SENDS"), {name, line.Command})
+                         : FillIn(CatalogueText("FIRMWARE_CANNOT"), {name, line.Reason});
+}
+
+std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines) {
+    std::string refused;
+    for (const TFirmwareLine& line : lines)
+        if (!line.Possible)
+            refused += "\r\n" + FirmwareLineText(line);
+    return refused.empty() ? refused : CatalogueText("FIRMWARE_REFUSED") + refused;
+}
+
+} // namespace purgelet

@@ -1,0 +1,32 @@
+// The words for a method's firmware step on the drives of a selection: per drive, the command
+// that will be sent, or why none can be. The method page, the confirmation and the job's check
+// before a run all say it the same way.
+#pragma once
+
+#include "methods/method.h"
+
+#include <string>
+#include <vector>
+
+namespace purgelet {
+
+class TDisk;
+
+struct TFirmwareLine {
+    TDisk* Disk = nullptr; // not owned
+    bool Possible = false;
+    std::string Command; // empty when refused
+    std::string Reason;  // empty when possible
+};
+
+// One entry per disk, in order; probes each whole disk once (the disk keeps the probe).
+std::vector<TFirmwareLine> FirmwareLines(const std::vector<TDisk*>& disks, TFirmwareStep step);
+
+// "<drive>: <command>" or "<drive>: cannot be sanitized: <reason>".
+std::string FirmwareLineText(const TFirmwareLine& line);
+
+// The drives that cannot take the step, worded as one message for the user; empty when every
+// drive can.
+std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines);
+
+} // namespace purgelet
