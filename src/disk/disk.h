@@ -103,7 +103,9 @@ public:
     std::int32_t FormatPass = 0;      // 1 while a wipe to be followed by a format runs
     std::int32_t BufferSize = 0;      // bytes per transfer wanted; 0 the default
     bool Unbuffered = false;          // open for writing without system caching
-    std::int32_t TransfersInFlight = 4; // a block wipe's transfers kept in flight (1 to 16)
+    // A block wipe's transfers kept in flight (1 to 16): a wipe run sets the run's depth; a
+    // disk used without one transfers one at a time.
+    std::int32_t TransfersInFlight = 1;
     // The run's generators, handed to each drive's wipe in turn so that the drives of a run
     // draw one sequence; not owned. Null: the wipe draws from its own, seeded from the clock.
     TGenerators* Generators = nullptr;
