@@ -86,8 +86,7 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                 std::min<std::int64_t>(chunk, disk.BlockCount - t * chunk));
         };
         auto bytesOf = [&](std::int64_t t) {
-            return static_cast<std::size_t>(blocksOf(t)) *
-                   static_cast<std::size_t>(disk.BlockSize);
+            return static_cast<std::size_t>(blocksOf(t)) * static_cast<std::size_t>(disk.BlockSize);
         };
         auto start = [&](std::int64_t t, std::uint8_t* buffer, bool write) {
             TRandomAccessDisk::TTransfer transfer;

@@ -207,9 +207,9 @@ TEST(Options, TransfersInFlightAreReadFromTheRegistryCheckedAndNeverWritten) {
         const char* stored;
         std::int32_t depth;
     };
-    for (Case c : {Case{"1", 1}, Case{"2", 2}, Case{"16", 16}, Case{"17", 16},
-                   Case{"100000", 16}, Case{"0", 4}, Case{"-3", 4}, Case{"four", 4},
-                   Case{"", 4}, Case{"99999999999", 4}}) {
+    for (Case c :
+         {Case{"1", 1}, Case{"2", 2}, Case{"16", 16}, Case{"17", 16}, Case{"100000", 16},
+          Case{"0", 4}, Case{"-3", 4}, Case{"four", 4}, Case{"", 4}, Case{"99999999999", 4}}) {
         SCOPED_TRACE(c.stored);
         nlohmann::json values = AllOn;
         values["TransfersInFlight"] = c.stored;

@@ -505,7 +505,8 @@ void TNTLogicalDisk::FinishTransfer(int Slot) {
         return;
     const TTransfer& transfer = InFlight.Of(Slot);
     if (transfer.Write)
-        TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", transfer.Block, transfer.Count);
+        TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", transfer.Block,
+                                   transfer.Count);
     TransferFailed<XReadFile>("TNTLogicalDisk.ReadBlocks : (buff,", transfer.Block, transfer.Count);
 }
 
@@ -531,7 +532,8 @@ void TNTPhysicalDisk::FinishTransfer(int Slot) {
         return;
     const TTransfer& transfer = InFlight.Of(Slot);
     if (transfer.Write)
-        TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", transfer.Block, transfer.Count);
+        TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", transfer.Block,
+                                   transfer.Count);
     TransferFailed<XReadFile>("TNTPhysicalDisk.ReadBlocks(buff,", transfer.Block, transfer.Count);
 }
 

@@ -76,6 +76,10 @@ DWORD AsyncIo::Start(OVERLAPPED* overlapped, void* buffer, DWORD size, bool writ
                     End(*overlapped, Win32ErrorFromErrno(ENOSPC), done);
                     return 0;
                 }
+                if (done == 0) { // nothing past the end, as Windows tells it
+                    End(*overlapped, ERROR_HANDLE_EOF, 0);
+                    return 0;
+                }
                 break; // the end of the file: a short read
             }
             done += static_cast<DWORD>(n);
@@ -92,8 +96,11 @@ DWORD AsyncIo::Start(OVERLAPPED* overlapped, void* buffer, DWORD size, bool writ
     else
         io_uring_prep_read(sqe, fd_, buffer, size, static_cast<__u64>(offset));
     io_uring_sqe_set_data(sqe, overlapped);
+    if (!write && size > 0)
+        reads_.insert(overlapped);
     const int submitted = io_uring_submit(&ring_->ring);
     if (submitted < 0) {
+        reads_.erase(overlapped);
         End(*overlapped, ERROR_SUCCESS, 0);
         return Win32ErrorFromErrno(-submitted);
     }
@@ -115,10 +122,15 @@ bool AsyncIo::Reap() {
     if (overlapped == nullptr)
         return true; // a cancel request's own completion
     --running_;
+    if (res != 0)
+        reads_.erase(overlapped);
     if (res < 0)
-        End(*overlapped, res == -ECANCELED ? static_cast<DWORD>(ERROR_OPERATION_ABORTED)
-                                           : Win32ErrorFromErrno(-res),
+        End(*overlapped,
+            res == -ECANCELED ? static_cast<DWORD>(ERROR_OPERATION_ABORTED)
+                              : Win32ErrorFromErrno(-res),
             0);
+    else if (res == 0 && reads_.erase(overlapped) > 0)
+        End(*overlapped, ERROR_HANDLE_EOF, 0); // nothing past the end, as Windows tells it
     else
         End(*overlapped, ERROR_SUCCESS, static_cast<DWORD>(res));
     return true;

@@ -5,9 +5,9 @@
 
 #include "platform/winapi.h"
 
-#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace platform::linux_backend {
 
@@ -42,7 +42,8 @@ private:
     int fd_;
     std::unique_ptr<Ring> ring_;
     std::mutex mutex_;
-    int running_ = 0; // transfers on the ring not yet reaped
+    int running_ = 0;                   // transfers on the ring not yet reaped
+    std::set<const OVERLAPPED*> reads_; // reads on the ring, told apart at their end
 };
 
 } // namespace platform::linux_backend

@@ -427,8 +427,8 @@ DWORD LinuxKernel32::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return result;
 }
 
-BOOL LinuxKernel32::StartOverlapped(File& file, LPOVERLAPPED overlapped, void* buffer,
-                                    DWORD size, LPDWORD done, bool write) {
+BOOL LinuxKernel32::StartOverlapped(File& file, LPOVERLAPPED overlapped, void* buffer, DWORD size,
+                                    LPDWORD done, bool write) {
     // A handle opened for overlapped transfers has no file position to use instead.
     if (overlapped == nullptr) {
         lastError = ERROR_INVALID_PARAMETER;
@@ -457,8 +457,8 @@ BOOL LinuxKernel32::StartOverlapped(File& file, LPOVERLAPPED overlapped, void* b
     return FALSE;
 }
 
-BOOL LinuxKernel32::GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
-                                        LPDWORD transferred, BOOL wait) {
+BOOL LinuxKernel32::GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                        BOOL wait) {
     auto found = FileOf(file);
     if (!found || !found->async || overlapped == nullptr) {
         lastError = found ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE;
@@ -657,7 +657,7 @@ BOOL LinuxKernel32::MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     // rename() replaces the target in one step; without the replace flag the target must not
     // exist, as on Windows.
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-        struct stat existing{};
+        struct stat existing {};
         if (::stat(to, &existing) == 0) {
             lastError = ERROR_ALREADY_EXISTS;
             return FALSE;

@@ -246,7 +246,7 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
     }
     DeviceHandle closed = *h;
     AbortOverlapped(handle, true); // a closed handle's transfers are cancelled
-    handles_.erase(handle); // the handle is gone even when the close reports a failure
+    handles_.erase(handle);        // the handle is gone even when the close reports a failure
     if (closed.vwin32)
         ReleaseVwin32Locks(handle);
     Extent e;

@@ -210,7 +210,7 @@ private:
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;
     std::uintptr_t nextHandle_ = 0x5E000000;
-    DeviceFaults noFaults_; // of the virtual device, which has none of its own
+    DeviceFaults noFaults_;             // of the virtual device, which has none of its own
     std::deque<QueuedTransfer> queued_; // overlapped transfers not yet run, in start order
 };
 

@@ -36,8 +36,8 @@ BOOL SimKernel32::StartOverlapped(HANDLE file, DeviceHandle& h, LPOVERLAPPED ove
         ResetEvent(overlapped->hEvent);
     overlapped->Internal = kPending;
     overlapped->InternalHigh = 0;
-    queued_.push_back(QueuedTransfer{file, overlapped, buffer, size, write,
-                                     std::this_thread::get_id()});
+    queued_.push_back(
+        QueuedTransfer{file, overlapped, buffer, size, write, std::this_thread::get_id()});
     return Fail(ERROR_IO_PENDING);
 }
 

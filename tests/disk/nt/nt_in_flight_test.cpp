@@ -112,9 +112,8 @@ TEST(NTInFlight, WriteAndReadFaultsAnsweredRetryAndIgnore) {
 
 TEST(NTInFlight, AnAbortLeavesTheBlocksOfTheSingleTransferEngine) {
     for (int at : {1, 5, 126, 130})
-        ExpectSameAtEveryDepth({"RAND=000255", "CHECK"}, [at](SimPC&, RecordingOwner& owner) {
-            owner.abortAtUpdate = at;
-        });
+        ExpectSameAtEveryDepth({"RAND=000255", "CHECK"},
+                               [at](SimPC&, RecordingOwner& owner) { owner.abortAtUpdate = at; });
     ExpectSameAtEveryDepth({"RAND=000255"}, [](SimPC& pc, RecordingOwner& owner) {
         pc.drive('E').faults.writeBlocks.push_back({2000, sim::Fault::Always(ERROR_CRC)});
         owner.answers = {mrAbort};
