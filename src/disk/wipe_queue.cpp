@@ -152,10 +152,11 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                     start(started, buffers[pattern ? 0 : slotOf(started)], true);
                     ++started;
                 }
-                // While the device has room for the transfer being drawn, that draw is
-                // waited for rather than the device: the queue fills as fast as the
-                // generator allows, and the transfers in flight run meanwhile.
-                if (!(drawing && started == drawn && started < finished + depth))
+                // The draw is waited for only when the device is about to run dry (fewer than
+                // two transfers in flight); else the oldest transfer is, asleep in the system,
+                // and this thread leaves the processor to the helper that draws. A waiter
+                // spinning beside the generator on a busy two-core machine slowed it unevenly.
+                if (!(drawing && started == drawn && started < finished + std::min(depth, 2)))
                     break;
                 collect();
             }
