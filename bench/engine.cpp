@@ -311,6 +311,13 @@ void LoopDeviceCase(const std::string& file, const std::filesystem::path& folder
 }
 
 int main(int argc, char** argv) {
+    // The file disk reaches the file through the system interface, which an entry point
+    // installs before any call.
+    std::string why;
+    if (!platform::InstallDefaultSystem(why)) {
+        std::fprintf(stderr, "bench_engine: %s\n", why.c_str());
+        return 2;
+    }
     if (argc == 4 && std::string(argv[1]) == "--peak")
         return PeakChild(argv[2], argv[3]);
 

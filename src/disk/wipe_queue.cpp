@@ -1,5 +1,6 @@
 // The queued pass runner: several transfers in flight, each from a buffer of its own, while
-// the helper draws the next buffer (a random pass) or sums the last one read. It makes the
+// the helper draws the next buffer (a random pass) or sums the last one read. A written
+// buffer is summed on this thread, which waits for the device most of the time. It makes the
 // transfers, the bytes and the owner calls of the inline runner (wipe.cpp), the reference:
 //
 // - transfers are started in block order and finished in block order; the owner hears of
@@ -71,7 +72,6 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
         owned.push_back(std::make_unique<TTransferBuffer>(run.BufferBytes(), alignment));
         buffers.push_back(owned.back()->data());
     }
-    std::vector<std::uint32_t> sums(static_cast<std::size_t>(depth));
     TQueueGuard guard(disk, state, helper, depth);
     const auto slotOf = [depth](std::int64_t t) { return static_cast<std::size_t>(t % depth); };
 
@@ -123,14 +123,14 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
             guard.reached = 0;
             guard.Drawing(0);
             state.FillBuffer(buffers[0], reusedBytes);
-            sums[0] = reusedSum = ByteSum(buffers[0], reusedBytes);
+            reusedSum = ByteSum(buffers[0], reusedBytes);
             pattern = !state.NeedsFill;
         }
         std::int64_t drawn = pattern ? count : 1; // transfers with their buffer drawn
         std::int64_t started = 0, finished = 0;
         bool drawing = false; // the helper draws transfer `drawn`
         auto collect = [&] {
-            sums[slotOf(drawn)] = helper.Wait();
+            helper.Wait();
             drawing = false;
             ++drawn;
         };
@@ -142,8 +142,9 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                 if (!drawing && drawn < count && drawn < finished + depth) {
                     guard.Drawing(drawn);
                     TPassHelper::Job job;
+                    // Only the draw: the helper is the slower side of a random pass, so the
+                    // buffer's sum is taken here, while the transfers in flight run.
                     job.fill = buffers[slotOf(drawn)];
-                    job.sum = job.fill;
                     job.bytes = bytesOf(drawn);
                     helper.Post(job);
                     drawing = true;
@@ -169,7 +170,7 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                 }
                 checksum += reusedSum;
             } else {
-                checksum += sums[slotOf(finished)];
+                checksum += ByteSum(buffers[slotOf(finished)], bytesOf(finished));
             }
             ++finished;
             run.Report(blocksOf(finished - 1));
@@ -197,8 +198,9 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                         start(started, buffers[slotOf(started)], false);
                         ++started;
                     }
-                    // A sum that holds up a read the device has room for is waited for.
-                    if (!(summing && started < count && started < finished + depth))
+                    // A sum that holds up a read is waited for only when the device is about to
+                    // run dry; else the oldest read is, and the helper sums meanwhile.
+                    if (!(summing && started < count && started < finished + std::min(depth, 2)))
                         break;
                     take();
                 }
