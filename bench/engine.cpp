@@ -1,17 +1,21 @@
 // The wipe engine against its peers on this machine's disk: a file wiped through
 // TRandomAccessDisk::Wipe by a minimal file-backed disk (O_DIRECT through
-// FILE_FLAG_NO_BUFFERING, the transfer size the program uses by default) and, in the same run and
-// interleaved round by round, dd writing zeros, dd writing pre-generated random data from
-// RAM, shred -n 1, and dd reading (the writing peers flush at the end, as the engine's close
-// does). Prints medians and ratios, and the peak memory of wipes
-// of two disk sizes (each in a process of its own). As root, the same image is then attached
-// as a loop device and wiped through the program's whole path (drive letter, volume lock,
-// O_DIRECT, flush at close) against dd oflag=direct on that device.
+// FILE_FLAG_NO_BUFFERING, the transfer size the program uses by default, the run's default of
+// transfers in flight through overlapped transfers) and, in the same run and interleaved
+// round by round, dd writing zeros, dd writing pre-generated random data from RAM, shred -n 1,
+// dd reading, and fio writing and reading at queue depths 1 and 4 (libaio, O_DIRECT; skipped
+// with a line saying so when fio is not installed). The writing peers flush at the end, as
+// the engine's close does. The goals against fio at depth 4 are judged round by round. Prints
+// medians and ratios, and the peak memory of wipes of two disk sizes (each in a process of its
+// own). As root, the same image is then attached as a loop device and wiped through the program's
+// whole path (drive letter, volume lock, O_DIRECT, flush at close) against dd oflag=direct on that
+// device.
 //
 //   bench_engine [--dir /var/tmp] [--mib 1024] [--rounds 5]
 //
 // The file must lie on a real disk: tmpfs accepts misaligned direct I/O and hides faults.
 #include "disk/disk.h"
+#include "disk/nt/in_flight.h"
 #include "disk/nt/nt_disk.h"
 #include "methods/generators.h"
 #include "methods/method.h"
@@ -42,6 +46,8 @@ using Clock = std::chrono::steady_clock;
 
 // The options' default transfer, "512 KB": what the wipe run sets on every disk.
 constexpr std::int32_t kProgramTransfer = 512 * 1024;
+// The options' default of transfers in flight.
+constexpr std::int32_t kProgramDepth = 4;
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
@@ -58,22 +64,30 @@ public:
     }
     void Open(bool readOnly) override {
         const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+        overlapped_ = !readOnly && TransfersInFlight > 1;
         handle_ = platform::k32().CreateFileA(
             Name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-            Unbuffered ? FILE_FLAG_NO_BUFFERING : 0, nullptr);
+            (Unbuffered ? FILE_FLAG_NO_BUFFERING : 0) | (overlapped_ ? FILE_FLAG_OVERLAPPED : 0),
+            nullptr);
         if (handle_ == INVALID_HANDLE_VALUE)
             throw XSystemCall("FileDisk.Open - CreateFileA(" + Name + ") : ");
         ReadOnly = readOnly;
     }
     void Close() override {
+        inFlight_.Cancel(handle_);
         if (handle_ != INVALID_HANDLE_VALUE)
             platform::k32().CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
     }
     void ReadBlocks(void* buffer, std::int32_t count, std::int64_t block) override {
-        Seek(block);
         DWORD done = 0;
         const DWORD bytes = static_cast<DWORD>(count) * static_cast<DWORD>(BlockSize);
+        if (overlapped_) {
+            if (!TInFlight::Transfer(handle_, buffer, bytes, block * BlockSize, false))
+                throw XReadFile("FileDisk.ReadBlocks : " + std::to_string(block) + " : ");
+            return;
+        }
+        Seek(block);
         platform::k32().ReadFile(handle_, buffer, bytes, &done, nullptr);
         if (done != bytes)
             throw XReadFile("FileDisk.ReadBlocks : " + std::to_string(block) + " : ");
@@ -81,12 +95,34 @@ public:
     void WriteBlocks(const void* buffer, std::int32_t count, std::int64_t block) override {
         if (ReadOnly)
             throw XReadOnly("Read only !!!");
-        Seek(block);
         DWORD done = 0;
         const DWORD bytes = static_cast<DWORD>(count) * static_cast<DWORD>(BlockSize);
+        if (overlapped_) {
+            if (!TInFlight::Transfer(handle_, const_cast<void*>(buffer), bytes, block * BlockSize,
+                                     true))
+                throw XWriteFile("FileDisk.WriteBlocks : " + std::to_string(block) + " : ");
+            return;
+        }
+        Seek(block);
         platform::k32().WriteFile(handle_, buffer, bytes, &done, nullptr);
         if (done != bytes)
             throw XWriteFile("FileDisk.WriteBlocks : " + std::to_string(block) + " : ");
+    }
+    void StartTransfer(int slot, const TTransfer& transfer) override {
+        if (!overlapped_)
+            return TRandomAccessDisk::StartTransfer(slot, transfer);
+        inFlight_.Start(handle_, slot, transfer, BlockSize);
+    }
+    void FinishTransfer(int slot) override {
+        if (!overlapped_)
+            return TRandomAccessDisk::FinishTransfer(slot);
+        if (!inFlight_.Finish(handle_, slot))
+            throw XWriteFile(
+                "FileDisk.FinishTransfer : " + std::to_string(inFlight_.Of(slot).Block) + " : ");
+    }
+    void CancelTransfers() noexcept override {
+        TRandomAccessDisk::CancelTransfers();
+        inFlight_.Cancel(handle_);
     }
 
 private:
@@ -98,6 +134,8 @@ private:
                                        FILE_BEGIN);
     }
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    bool overlapped_ = false;
+    TInFlight inFlight_;
 };
 
 // Notes when the last write transfer of the first pass ended and when the last transfer
@@ -131,7 +169,8 @@ struct EngineRun {
     double readBack = 0;
 };
 
-EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = true) {
+EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = true,
+               std::int32_t depth = kProgramDepth) {
     TGenerators generators;
     Randomize(generators);
     generators.UseIsaac = isaac;
@@ -141,6 +180,7 @@ EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = tr
     disk->Unbuffered = true;
     disk->BufferSize = kProgramTransfer;
     disk->OverlapTransfers = overlap;
+    disk->TransfersInFlight = depth;
     const std::int64_t chunk = kProgramTransfer / disk->BlockSize;
     owner.writeTransfers = (disk->BlockCount + chunk - 1) / chunk;
     const auto start = Clock::now();
@@ -271,6 +311,13 @@ void LoopDeviceCase(const std::string& file, const std::filesystem::path& folder
 }
 
 int main(int argc, char** argv) {
+    // The file disk reaches the file through the system interface, which an entry point
+    // installs before any call.
+    std::string why;
+    if (!platform::InstallDefaultSystem(why)) {
+        std::fprintf(stderr, "bench_engine: %s\n", why.c_str());
+        return 2;
+    }
     if (argc == 4 && std::string(argv[1]) == "--peak")
         return PeakChild(argv[2], argv[3]);
 
@@ -318,8 +365,28 @@ int main(int argc, char** argv) {
         "dd of=" + file + " oflag=nocache conv=notrunc,fdatasync count=0 status=none";
     const std::string ddRead = "dd if=" + file + " of=/dev/null bs=512K iflag=direct status=none";
 
+    // fio as the device's own measure: the same transfers, O_DIRECT, libaio, a flush at the
+    // end of a write, at queue depths 1 and 4.
+    const bool haveFio = !FirstLine("command -v fio").empty();
+    if (!haveFio)
+        std::printf("fio peers skipped: fio is not installed (apt-get install fio); the goals "
+                    "against it are not judged\n");
+    auto fio = [&](const char* rw, int depth) {
+        return "fio --name=peer --filename=" + file + " --rw=" + rw +
+               " --bs=512k --size=" + std::to_string(mib) +
+               "m --direct=1 --ioengine=libaio --iodepth=" + std::to_string(depth) +
+               (rw[0] == 'w' ? " --end_fsync=1" : "") + " --output=/dev/null";
+    };
+
     std::map<std::string, std::vector<double>> t;
     for (int round = 0; round < rounds; ++round) {
+        if (haveFio) {
+            t["fio write depth 1"].push_back(Shell(fio("write", 1)));
+            t["fio write depth 4"].push_back(Shell(fio("write", 4)));
+            Shell(dropCache);
+            t["fio read depth 1"].push_back(Shell(fio("read", 1)));
+            t["fio read depth 4"].push_back(Shell(fio("read", 4)));
+        }
         t["engine zero"].push_back(Wipe(file, *zero, true).total);
         t["dd zero"].push_back(Shell(ddZero));
         t["engine isaac"].push_back(Wipe(file, *isaac, true).total);
@@ -339,6 +406,8 @@ int main(int argc, char** argv) {
         t["single-buffer isaac"].push_back(Wipe(file, *isaac, true, false).total);
         Shell(dropCache);
         t["single-buffer verify read"].push_back(Wipe(file, *checked, true, false).readBack);
+        // Today's two-buffer overlap, one transfer at a time.
+        t["depth-1 isaac"].push_back(Wipe(file, *isaac, true, true, 1).total);
         // What the generators alone cost, without any I/O: a random pass cannot be faster.
         t["ISAAC fill alone"].push_back(FillAlone(*isaac, true, mib));
         t["standard fill alone"].push_back(FillAlone(*standard, false, mib));
@@ -375,6 +444,40 @@ int main(int argc, char** argv) {
     std::printf("\nbounds (generator alone / dd random; a random pass cannot exceed it):\n");
     ratio("ISAAC fill alone / dd random", med["dd random"], med["ISAAC fill alone"], 0.0);
     ratio("standard fill alone / dd random", med["dd random"], med["standard fill alone"], 0.0);
+
+    // The goals against fio at depth 4, judged in every round: met in at least 4 of 5.
+    if (haveFio) {
+        std::printf(
+            "\ngoals against fio at queue depth 4 (engine speed / peer speed, by round):\n");
+        auto goal = [&](const char* line, const std::function<double(std::size_t)>& ratioOf) {
+            std::vector<double> ratios;
+            int met = 0;
+            std::string list;
+            for (std::size_t r = 0; r < static_cast<std::size_t>(rounds); ++r) {
+                ratios.push_back(ratioOf(r));
+                met += ratios.back() >= 0.90 ? 1 : 0;
+                char text[32];
+                std::snprintf(text, sizeof text, " %.2f", ratios.back());
+                list += text;
+            }
+            const int needed = std::max(1, (rounds * 4 + 4) / 5);
+            std::printf("  %-44s%s\n  %-44s lowest %.2f, median %.2f, >= 0.90 in %d of %d: %s\n",
+                        line, list.c_str(), "", *std::min_element(ratios.begin(), ratios.end()),
+                        Median(ratios), met, rounds, met >= needed ? "met" : "NOT met");
+        };
+        goal("zero pass / fio write depth 4",
+             [&](std::size_t r) { return t["fio write depth 4"][r] / t["engine zero"][r]; });
+        goal("verify read / fio read depth 4",
+             [&](std::size_t r) { return t["fio read depth 4"][r] / t["engine verify read"][r]; });
+        goal("ISAAC pass / min(ISAAC alone, fio write 4)", [&](std::size_t r) {
+            return std::max(t["fio write depth 4"][r], t["ISAAC fill alone"][r]) /
+                   t["engine isaac"][r];
+        });
+        std::printf("  (fio depth 4 over depth 1: write %.2f, read %.2f)\n",
+                    med["fio write depth 1"] / med["fio write depth 4"],
+                    med["fio read depth 1"] / med["fio read depth 4"]);
+    }
+    ratio("ISAAC pass / the same at depth 1", med["depth-1 isaac"], med["engine isaac"], 0.0);
 
     std::filesystem::remove(random);
     MakeFile(small, 64);

@@ -5,6 +5,7 @@
 #include "report/errorlog.h"
 #include "report/exceptions.h"
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <stdexcept>
@@ -93,6 +94,24 @@ std::optional<std::string> TSaveToReg::ReadOptional(const std::string& name) {
     return value;
 }
 
+namespace {
+
+// A depth that is no number, or below 1, is the default; a larger one than the engine keeps
+// is its largest. It never ends the load: an administrator's typo must not lose the rest.
+std::int32_t ValidTransfersInFlight(const std::string& text) {
+    std::int32_t depth = 0;
+    try {
+        depth = StrictInteger("TransfersInFlight", text);
+    } catch (const std::exception&) {
+        return TPLOptions::DefaultTransfersInFlight;
+    }
+    if (depth < 1)
+        return TPLOptions::DefaultTransfersInFlight;
+    return std::min(depth, TPLOptions::MaxTransfersInFlight);
+}
+
+} // namespace
+
 std::int32_t ValidOverwriteBuffer(std::int32_t index) {
     return index >= 0 && index < static_cast<std::int32_t>(BufferSizeTexts.size())
                ? index
@@ -138,6 +157,7 @@ void TPLOptions::SetDefaults() {
     Certificate = true;
     ShowWholeDisks = true;
     WipeInParallel = true;
+    TransfersInFlight = DefaultTransfersInFlight;
 }
 
 void TPLOptions::Load() {
@@ -152,6 +172,8 @@ void TPLOptions::Load() {
         ShowWholeDisks = BoolOf(*value);
     if (auto value = r.ReadOptional("WipeInParallel"))
         WipeInParallel = BoolOf(*value);
+    if (auto value = r.ReadOptional("TransfersInFlight"))
+        TransfersInFlight = ValidTransfersInFlight(*value);
     GenerateReportFile = BoolOf(r.ReadString("GenerateReportFile"));
     UseDoDLogStyle = BoolOf(r.ReadString("UseDoDLogStyle"));
     AppendLog = BoolOf(r.ReadString("AppendLog"));

@@ -75,6 +75,11 @@ public:
     bool ShowWholeDisks = true;
     // Drives on different devices wiped at the same time.
     bool WipeInParallel = true;
+    // A block wipe's transfers kept in flight at once, 1 to MaxTransfersInFlight (1: one at a
+    // time). No control shows it: it is read from the registry, never written there.
+    std::int32_t TransfersInFlight = DefaultTransfersInFlight;
+    static constexpr std::int32_t DefaultTransfersInFlight = 4;
+    static constexpr std::int32_t MaxTransfersInFlight = 16;
 
     void SetDefaults();
     // SetDefaults, then the values in their fixed order, each field assigned as it is read;

@@ -293,6 +293,7 @@ TWipeOptions WipeOptionsOf(const TWipeSettings& settings) {
     options.Unbuffered = settings.NoBuffering;
     options.BufferSize = settings.BufferBytes;
     options.QuickErase = settings.QuickEraseCDDVD;
+    options.TransfersInFlight = settings.TransfersInFlight;
     return options;
 }
 

@@ -37,6 +37,8 @@ struct TWipeSettings {
     bool NoBuffering = false;
     bool QuickEraseCDDVD = true;
     std::int32_t BufferBytes = 512 << 10;
+    // A block wipe's transfers kept in flight at once (1: one at a time).
+    std::int32_t TransfersInFlight = 4;
     // The report file: whether one is written, its style, appending, its name, its header.
     bool GenerateReportFile = false;
     bool UseDoDLogStyle = false;

@@ -203,6 +203,7 @@ TWipeSettings TFrmMain::WipeSettingsFromControls() const {
     settings.Unattended = Options->WipeWithoutIntervention;
     settings.UseIsaac = Options->UseIsaac;
     settings.NoBuffering = Options->NoBuffering;
+    settings.TransfersInFlight = Options->TransfersInFlight;
     settings.QuickEraseCDDVD = Options->QuickEraseCDDVD;
     settings.BufferBytes = BufferBytes(cbbBuffer.Text());
     settings.GenerateReportFile = Options->GenerateReportFile;

@@ -44,6 +44,7 @@ void TDisk::AddProperty(std::uint8_t id, TGenericProperty::ValueType value) {
 void TDisk::SetWipeOptions(const TWipeOptions& options) {
     Unbuffered = options.Unbuffered;
     BufferSize = options.BufferSize;
+    TransfersInFlight = options.TransfersInFlight;
 }
 
 void TCDDVDDisk::SetWipeOptions(const TWipeOptions& options) {

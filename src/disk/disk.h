@@ -71,6 +71,7 @@ struct TWipeOptions {
     bool Unbuffered = false;     // open for writing without system caching
     std::int32_t BufferSize = 0; // bytes per transfer wanted; 0 the default
     bool QuickErase = true;      // a rewritable disc: the quick blank rather than the full one
+    std::int32_t TransfersInFlight = 4; // a block wipe's transfers kept in flight; 1 one at a time
 };
 
 // Formatting wanted after a wipe. The wipe run passes 0, 0 and an empty label.
@@ -106,6 +107,9 @@ public:
     std::int32_t FormatPass = 0;      // 1 while a wipe to be followed by a format runs
     std::int32_t BufferSize = 0;      // bytes per transfer wanted; 0 the default
     bool Unbuffered = false;          // open for writing without system caching
+    // A block wipe's transfers kept in flight (1 to 16): a wipe run sets the run's depth; a
+    // disk used without one transfers one at a time.
+    std::int32_t TransfersInFlight = 1;
     // The run's generators, handed to each drive's wipe in turn so that the drives of a run
     // draw one sequence; not owned. Null: the wipe draws from its own, seeded from the clock.
     TGenerators* Generators = nullptr;
@@ -218,9 +222,31 @@ public:
     // Makes the device ready for a retry after a failed transfer (platforms reopen it).
     virtual void PrepareToRetry();
 
+    // One transfer handed to the device to run while the caller goes on.
+    struct TTransfer {
+        bool Write = false;
+        std::uint8_t* Buffer = nullptr; // only read by a write
+        std::int32_t Count = 0;
+        std::int64_t Block = 0;
+    };
+    // Transfers in flight, each in a slot of the caller's (0 to TransfersInFlight - 1): Start
+    // hands one over, Finish waits for a slot's and raises as ReadBlocks or WriteBlocks would,
+    // Cancel drops every one started and not finished and returns once none runs. A transfer
+    // may run at any moment between its Start and its Finish; a cancelled one may have run or
+    // not. The base class runs each at its Finish, in the caller's order: a device that starts
+    // a transfer only when asked for its result, which the platforms with asynchronous I/O
+    // override. Buffers stay untouched by the caller until their transfer is finished or
+    // cancelled.
+    virtual void StartTransfer(int Slot, const TTransfer& Transfer);
+    virtual void FinishTransfer(int Slot);
+    virtual void CancelTransfers() noexcept;
+
     // Blocks per transfer for the current BufferSize, never more than a buffer of
     // capacity bytes holds (at least 1 while a block fits).
     std::int32_t ChunkBlocks(std::int64_t capacity) const;
+
+private:
+    std::vector<TTransfer> started_; // the base class's transfers waiting for their Finish
 };
 
 class TLogicalDisk : public TRandomAccessDisk {

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace purgelet {
 
@@ -118,9 +119,7 @@ void TWipeRun::WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int
         return;
     } catch (const XDiskIO&) {
     }
-    RecoverBlockByBlock(
-        disk, owner, data, chunk, position, mkWrite,
-        [this](const std::uint8_t* block, std::int64_t at) { disk.WriteBlocks(block, 1, at); });
+    RecoverWrite(data, chunk, position);
 }
 
 bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
@@ -130,6 +129,16 @@ bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t po
         return false;
     } catch (const XDiskIO&) {
     }
+    return RecoverRead(data, chunk, position);
+}
+
+void TWipeRun::RecoverWrite(const std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
+    RecoverBlockByBlock(
+        disk, owner, data, chunk, position, mkWrite,
+        [this](const std::uint8_t* block, std::int64_t at) { disk.WriteBlocks(block, 1, at); });
+}
+
+bool TWipeRun::RecoverRead(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
     return RecoverBlockByBlock(
         disk, owner, data, chunk, position, mkRead,
         [this](std::uint8_t* block, std::int64_t at) { disk.ReadBlocks(block, 1, at); });
@@ -191,6 +200,25 @@ void RunPassesInline(TWipeRun& run, TWipeState& state) {
 
 void TRandomAccessDisk::PrepareToRetry() {}
 
+void TRandomAccessDisk::StartTransfer(int Slot, const TTransfer& Transfer) {
+    const auto index = static_cast<std::size_t>(Slot);
+    if (started_.size() <= index)
+        started_.resize(index + 1);
+    started_[index] = Transfer;
+}
+
+void TRandomAccessDisk::FinishTransfer(int Slot) {
+    const TTransfer transfer = std::exchange(started_.at(static_cast<std::size_t>(Slot)), {});
+    if (transfer.Write)
+        WriteBlocks(transfer.Buffer, transfer.Count, transfer.Block);
+    else
+        ReadBlocks(transfer.Buffer, transfer.Count, transfer.Block);
+}
+
+void TRandomAccessDisk::CancelTransfers() noexcept {
+    started_.clear();
+}
+
 std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity) const {
     const std::int64_t limit = capacity / BlockSize;
     const std::int64_t wanted = BufferSize > 0 ? BufferSize / BlockSize : limit;
@@ -238,7 +266,10 @@ void TRandomAccessDisk::Wipe() {
             // No thread to be had: the same wipe, without the overlap.
         }
     }
-    if (helper)
+    const int depth = std::clamp<std::int32_t>(TransfersInFlight, 1, wipe_engine::kMaxInFlight);
+    if (helper && depth > 1)
+        wipe_engine::RunPassesQueued(run, state, *helper, depth);
+    else if (helper)
         wipe_engine::RunPassesOverlapped(run, state, *helper);
     else
         wipe_engine::RunPassesInline(run, state);

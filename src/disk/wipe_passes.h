@@ -1,7 +1,8 @@
-// Inside the pass engine: what its two pass runners share. The inline runner does every
-// step on the calling thread with one buffer; the overlapped runner hands generation and
-// summing to a helper thread and alternates two buffers. Both make the same transfers, the
-// same bytes and the same calls to the owner.
+// Inside the pass engine: what its pass runners share. The inline runner does every step on
+// the calling thread with one buffer; the overlapped runner hands generation and summing to a
+// helper thread and alternates two buffers; the queued runner keeps several transfers in
+// flight, a buffer each. All make the same transfers, the same bytes and the same calls to
+// the owner.
 #pragma once
 
 #include "disk/disk.h"
@@ -42,6 +43,10 @@ struct TWipeRun {
     void WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int64_t position);
     // Reads chunk blocks at position into data, the same way; true when a block was skipped.
     bool ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position);
+    // A failed transfer of chunk blocks at position, redone block by block (each failing
+    // block put to the owner); the read's answer is true when a block was skipped.
+    void RecoverWrite(const std::uint8_t* data, std::int32_t chunk, std::int64_t position);
+    bool RecoverRead(std::uint8_t* data, std::int32_t chunk, std::int64_t position);
     // After a pass's read-back: a mismatch, or a block not read, is put to the owner.
     void EndReadBack(std::uint32_t checksum, bool unread);
 };
@@ -51,5 +56,11 @@ void RunPassesInline(TWipeRun& run, TWipeState& state);
 // Every pass with generation and summing overlapping the transfers; helper must have been
 // made for the same state.
 void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper);
+// The most transfers a wipe keeps in flight.
+inline constexpr int kMaxInFlight = 16;
+// Every pass with depth (2 to kMaxInFlight) transfers in flight through the disk's
+// StartTransfer and FinishTransfer, each with a buffer of its own, generation and summing on
+// the helper; the same transfers, bytes and owner calls as the runners above.
+void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int depth);
 
 } // namespace purgelet::wipe_engine

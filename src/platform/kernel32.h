@@ -69,6 +69,24 @@ public:
                            LPOVERLAPPED overlapped) = 0;
     virtual DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh,
                                  DWORD method) = 0;
+    // Overlapped transfers, on a handle opened with FILE_FLAG_OVERLAPPED: ReadFile and WriteFile
+    // given an OVERLAPPED take their offset from it and answer FALSE with ERROR_IO_PENDING
+    // while the transfer runs (TRUE when it ended at once); the OVERLAPPED and the buffer
+    // belong to the transfer until it has ended. GetOverlappedResult gives its outcome as the
+    // synchronous call would have (waiting for it when wait is set, else failing with
+    // ERROR_IO_INCOMPLETE while it runs), and sets its event. CancelIo cancels the calling
+    // thread's transfers on the handle: each still to end does so with ERROR_OPERATION_ABORTED,
+    // and is still to be collected. A back-end without them fails with
+    // ERROR_CALL_NOT_IMPLEMENTED.
+    virtual BOOL GetOverlappedResult(HANDLE /*file*/, LPOVERLAPPED /*overlapped*/,
+                                     LPDWORD /*transferred*/, BOOL /*wait*/) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    virtual BOOL CancelIo(HANDLE /*file*/) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
     virtual BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                  DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) = 0;
     virtual BOOL CloseHandle(HANDLE handle) = 0;

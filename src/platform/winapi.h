@@ -101,7 +101,20 @@ using PULARGE_INTEGER = ULARGE_INTEGER*;
 
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
-struct OVERLAPPED;
+// A transfer on a handle opened with FILE_FLAG_OVERLAPPED: where it starts, the event set when
+// it ends; Internal (its status) and InternalHigh (bytes moved) are the system's.
+struct OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union {
+        struct {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        };
+        LPVOID Pointer;
+    };
+    HANDLE hEvent;
+};
 using LPOVERLAPPED = OVERLAPPED*;
 
 struct SYSTEMTIME {
@@ -195,6 +208,9 @@ struct SHFILEINFOA {
 #define ERROR_NOT_LOCKED 158L
 #define ERROR_UNRECOGNIZED_VOLUME 1005L
 #define ERROR_NOACCESS 998L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_IO_PENDING 997L
 
 // ---- Files and devices.
 #define GENERIC_READ 0x80000000UL
@@ -217,6 +233,7 @@ struct SHFILEINFOA {
 #define MOVEFILE_WRITE_THROUGH 0x00000008UL
 #define FILE_FLAG_NO_BUFFERING 0x20000000UL
 #define FILE_FLAG_DELETE_ON_CLOSE 0x04000000UL
+#define FILE_FLAG_OVERLAPPED 0x40000000UL
 #define STD_INPUT_HANDLE (static_cast<DWORD>(-10))
 #define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
 #define STD_ERROR_HANDLE (static_cast<DWORD>(-12))
@@ -548,6 +565,10 @@ static_assert(FSCTL_DISMOUNT_VOLUME == 0x90020);
 static_assert((FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH) == 0xA0000000UL);
 static_assert(MOVEFILE_REPLACE_EXISTING == 1 && MOVEFILE_WRITE_THROUGH == 8);
 static_assert(FILE_FLAG_DELETE_ON_CLOSE == 0x04000000UL && ERROR_NOACCESS == 998);
+static_assert(FILE_FLAG_OVERLAPPED == 0x40000000UL && ERROR_OPERATION_ABORTED == 995 &&
+              ERROR_IO_INCOMPLETE == 996 && ERROR_IO_PENDING == 997);
+static_assert(sizeof(OVERLAPPED) == (sizeof(void*) == 4 ? 20 : 32));
+static_assert(offsetof(OVERLAPPED, hEvent) == 2 * sizeof(ULONG_PTR) + 8);
 static_assert(sizeof(DIOC_REGISTERS) == 28 && offsetof(DIOC_REGISTERS, reg_EAX) == 12 &&
               offsetof(DIOC_REGISTERS, reg_Flags) == 24);
 static_assert(sizeof(DISKIO) == 10 && offsetof(DISKIO, wSectors) == 4 &&

@@ -197,6 +197,39 @@ TEST(Options, WipingInParallelIsOnWhereAnOlderRegistryLacksItAndOffWhenStoredSo)
     EXPECT_EQ(pc.registry->ToJson()["HKEY_CURRENT_USER"][Key]["WipeInParallel"], "1");
 }
 
+TEST(Options, TransfersInFlightAreReadFromTheRegistryCheckedAndNeverWritten) {
+    {
+        SimPc pc(Stored(AllOn)); // a registry without the value: four
+        TPLOptions options;
+        EXPECT_EQ(options.TransfersInFlight, 4);
+    }
+    struct Case {
+        const char* stored;
+        std::int32_t depth;
+    };
+    for (Case c :
+         {Case{"1", 1}, Case{"2", 2}, Case{"16", 16}, Case{"17", 16}, Case{"100000", 16},
+          Case{"0", 4}, Case{"-3", 4}, Case{"four", 4}, Case{"", 4}, Case{"99999999999", 4}}) {
+        SCOPED_TRACE(c.stored);
+        nlohmann::json values = AllOn;
+        values["TransfersInFlight"] = c.stored;
+        SimPc pc(Stored(values));
+        ErrorLogCapture log;
+        {
+            TPLOptions options;
+            EXPECT_EQ(options.TransfersInFlight, c.depth);
+            EXPECT_TRUE(options.ShowAskDialog); // a bad depth does not end the load
+            EXPECT_EQ(log.Text().find("Error on loading options"), std::string::npos);
+            options.TransfersInFlight = 9;
+        }
+        // An administrator's value: the program leaves it as it was found.
+        EXPECT_EQ(pc.Stored("TransfersInFlight"), c.stored);
+    }
+    SimPc pc(Stored(AllOn));
+    { TPLOptions options; }
+    EXPECT_EQ(pc.Stored("TransfersInFlight"), "<none>");
+}
+
 TEST(Options, ValueNamesMatchWithoutRegardToCase) {
     nlohmann::json values = AllOn;
     values.erase("SHowAskDialog");

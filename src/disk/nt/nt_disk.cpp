@@ -3,6 +3,7 @@
 #include "disk/identity.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
+#include "methods/method.h"
 #include "platform/system.h"
 
 #include <cctype>
@@ -75,11 +76,15 @@ template <class X>
             ") : " + LastErrorText());
 }
 
-// Reads or writes Count blocks at the current position; a short transfer is the failure.
-bool Transfer(HANDLE handle, void* buffer, DWORD bytes, bool write) {
+// Reads or writes Count blocks at the current position (at offset on a handle opened for
+// overlapped transfers, which has none to use); a short transfer is the failure.
+bool Transfer(HANDLE handle, void* buffer, DWORD bytes, bool write, bool overlapped,
+              std::int64_t offset) {
     DWORD done = 0;
     if (bytes == 0)
         return false;
+    if (overlapped)
+        return TInFlight::Transfer(handle, buffer, bytes, offset, write);
     if (write)
         platform::k32().WriteFile(handle, buffer, bytes, &done, nullptr);
     else
@@ -226,8 +231,10 @@ void TNTLogicalDisk::TakeShellDisplayName(const std::string& root) {
 void TNTLogicalDisk::Open(bool readOnly) {
     ReadOnly = readOnly;
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    Overlapped = !readOnly && TransfersInFlight > 1;
     const DWORD flags =
-        (Unbuffered && !readOnly) ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH : 0;
+        ((Unbuffered && !readOnly) ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH : 0) |
+        (Overlapped ? FILE_FLAG_OVERLAPPED : 0);
     DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
                                                    OPEN_EXISTING, flags, nullptr));
     if (!DeviceHandle)
@@ -288,6 +295,7 @@ void TNTLogicalDisk::DisMount() {
 void TNTLogicalDisk::Close() {
     if (!DeviceHandle)
         return;
+    InFlight.Cancel(DeviceHandle.Get());
     if (!ReadOnly) {
         try {
             UnLock();
@@ -307,7 +315,8 @@ void TNTLogicalDisk::SetCurrentBlock(std::int64_t Block) {
 
 void TNTLogicalDisk::ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) {
     SetCurrentBlock(Block);
-    if (!Transfer(DeviceHandle.Get(), Buffer, TransferBytes(Count, BlockSize), false))
+    if (!Transfer(DeviceHandle.Get(), Buffer, TransferBytes(Count, BlockSize), false, Overlapped,
+                  Block * BlockSize))
         TransferFailed<XReadFile>("TNTLogicalDisk.ReadBlocks : (buff,", Block, Count);
 }
 
@@ -316,7 +325,7 @@ void TNTLogicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::in
         throw XReadOnly("Read only !!!");
     SetCurrentBlock(Block);
     if (!Transfer(DeviceHandle.Get(), const_cast<void*>(Buffer), TransferBytes(Count, BlockSize),
-                  true))
+                  true, Overlapped, Block * BlockSize))
         TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", Block, Count);
 }
 
@@ -392,8 +401,13 @@ void TNTPhysicalDisk::Open(bool readOnly) {
     if (!readOnly)
         Lock();
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    // The drive's own commands go as plain DeviceIoControl requests, which an overlapped handle
+    // would take without waiting for them: a wipe that sends one keeps one transfer at a time.
+    const bool firmware = Method != nullptr && Method->Firmware != TFirmwareStep::None;
+    Overlapped = !readOnly && TransfersInFlight > 1 && !firmware;
     DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
-                                                   OPEN_EXISTING, 0, nullptr));
+                                                   OPEN_EXISTING,
+                                                   Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
     if (!DeviceHandle) {
         const DWORD code = platform::k32().GetLastError();
         const std::string text = platform::k32().SysErrorMessage(code);
@@ -446,6 +460,7 @@ void TNTPhysicalDisk::ReleaseVolumes() noexcept {
 void TNTPhysicalDisk::Close() {
     if (!DeviceHandle)
         return;
+    InFlight.Cancel(DeviceHandle.Get());
     const bool wrote = !ReadOnly;
     if (!DeviceHandle.Close()) {
         const std::string text = "TNTPhysicalDisk.Close - CloseHandle : " + LastErrorText();
@@ -463,7 +478,8 @@ void TNTPhysicalDisk::SetCurrentBlock(std::int64_t Block) {
 
 void TNTPhysicalDisk::ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) {
     SetCurrentBlock(Block);
-    if (!Transfer(DeviceHandle.Get(), Buffer, TransferBytes(Count, BlockSize), false))
+    if (!Transfer(DeviceHandle.Get(), Buffer, TransferBytes(Count, BlockSize), false, Overlapped,
+                  Block * BlockSize))
         TransferFailed<XReadFile>("TNTPhysicalDisk.ReadBlocks(buff,", Block, Count);
 }
 
@@ -472,7 +488,7 @@ void TNTPhysicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::i
         throw XReadOnly("Read only !!!");
     SetCurrentBlock(Block);
     if (!Transfer(DeviceHandle.Get(), const_cast<void*>(Buffer), TransferBytes(Count, BlockSize),
-                  true))
+                  true, Overlapped, Block * BlockSize))
         TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", Block, Count);
 }
 
@@ -497,6 +513,60 @@ std::unique_ptr<TFirmwareDrive> TNTPhysicalDisk::OpenedFirmware() {
     if (!DeviceHandle || !FirmwareProbe)
         return nullptr;
     return FirmwareProbe(DeviceHandle.Get());
+}
+
+void TNTLogicalDisk::StartTransfer(int Slot, const TTransfer& Transfer) {
+    if (!Overlapped) {
+        TRandomAccessDisk::StartTransfer(Slot, Transfer);
+        return;
+    }
+    InFlight.Start(DeviceHandle.Get(), Slot, Transfer, BlockSize);
+}
+
+void TNTLogicalDisk::FinishTransfer(int Slot) {
+    if (!Overlapped) {
+        TRandomAccessDisk::FinishTransfer(Slot);
+        return;
+    }
+    if (InFlight.Finish(DeviceHandle.Get(), Slot))
+        return;
+    const TTransfer& transfer = InFlight.Of(Slot);
+    if (transfer.Write)
+        TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", transfer.Block,
+                                   transfer.Count);
+    TransferFailed<XReadFile>("TNTLogicalDisk.ReadBlocks : (buff,", transfer.Block, transfer.Count);
+}
+
+void TNTLogicalDisk::CancelTransfers() noexcept {
+    TRandomAccessDisk::CancelTransfers();
+    InFlight.Cancel(DeviceHandle.Get());
+}
+
+void TNTPhysicalDisk::StartTransfer(int Slot, const TTransfer& Transfer) {
+    if (!Overlapped) {
+        TRandomAccessDisk::StartTransfer(Slot, Transfer);
+        return;
+    }
+    InFlight.Start(DeviceHandle.Get(), Slot, Transfer, BlockSize);
+}
+
+void TNTPhysicalDisk::FinishTransfer(int Slot) {
+    if (!Overlapped) {
+        TRandomAccessDisk::FinishTransfer(Slot);
+        return;
+    }
+    if (InFlight.Finish(DeviceHandle.Get(), Slot))
+        return;
+    const TTransfer& transfer = InFlight.Of(Slot);
+    if (transfer.Write)
+        TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", transfer.Block,
+                                   transfer.Count);
+    TransferFailed<XReadFile>("TNTPhysicalDisk.ReadBlocks(buff,", transfer.Block, transfer.Count);
+}
+
+void TNTPhysicalDisk::CancelTransfers() noexcept {
+    TRandomAccessDisk::CancelTransfers();
+    InFlight.Cancel(DeviceHandle.Get());
 }
 
 } // namespace purgelet

@@ -5,6 +5,7 @@
 
 #include "disk/device_access.h"
 #include "disk/disk.h"
+#include "disk/nt/in_flight.h"
 #include "platform/handle.h"
 #include "platform/winapi.h"
 #include "report/exceptions.h"
@@ -41,6 +42,11 @@ public:
     void Close() override;
     void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
     void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
+    // Opened for writing with more than one transfer in flight, the device is opened for
+    // overlapped transfers and these run there; else as the base class runs them.
+    void StartTransfer(int Slot, const TTransfer& Transfer) override;
+    void FinishTransfer(int Slot) override;
+    void CancelTransfers() noexcept override;
     // Reopens the device in the mode it had (logged as a retry).
     void PrepareToRetry() override;
     // Formats the partition with FormatEx, offering the shell's dialog when that fails.
@@ -57,6 +63,8 @@ public:
 
 protected:
     platform::UniqueHandle DeviceHandle; // none while closed
+    bool Overlapped = false;             // DeviceHandle was opened with FILE_FLAG_OVERLAPPED
+    TInFlight InFlight;
 
     // The shell's name for the drive root replaces Description when the shell has one.
     void TakeShellDisplayName(const std::string& root);
@@ -89,6 +97,11 @@ public:
     void Close() override;
     void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
     void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
+    // Opened for writing with more than one transfer in flight, the device is opened for
+    // overlapped transfers and these run there; else as the base class runs them.
+    void StartTransfer(int Slot, const TTransfer& Transfer) override;
+    void FinishTransfer(int Slot) override;
+    void CancelTransfers() noexcept override;
 
     virtual void SetCurrentBlock(std::int64_t Block);
     // Where the drive's own erase commands go: handed the open device, it probes it. Tests
@@ -107,6 +120,8 @@ public:
 
 protected:
     platform::UniqueHandle DeviceHandle; // none while closed
+    bool Overlapped = false;             // DeviceHandle was opened with FILE_FLAG_OVERLAPPED
+    TInFlight InFlight;
 
     std::unique_ptr<TFirmwareDrive> OpenedFirmware() override;
 

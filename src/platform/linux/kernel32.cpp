@@ -260,6 +260,8 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
         return INVALID_HANDLE_VALUE;
     }
     file.fd = fd;
+    if (flags & FILE_FLAG_OVERLAPPED)
+        file.async = std::make_unique<AsyncIo>(fd);
     auto opened = std::make_shared<File>(std::move(file));
     HANDLE handle = nullptr;
     {
@@ -283,14 +285,17 @@ int LinuxKernel32::Descriptor(HANDLE handle) const {
 }
 
 BOOL LinuxKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
-                             LPOVERLAPPED /*overlapped*/) {
+                             LPOVERLAPPED overlapped) {
     if (read != nullptr)
         *read = 0;
-    int fd = Descriptor(file);
+    auto found = FileOf(file);
+    int fd = found ? found->fd : -1;
     if (fd < 0) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
+    if (found->async)
+        return StartOverlapped(*found, overlapped, buffer, toRead, read, false);
     DWORD done = 0;
     auto* bytes = static_cast<char*>(buffer);
     while (done < toRead) {
@@ -313,7 +318,7 @@ BOOL LinuxKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD r
 }
 
 BOOL LinuxKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                              LPOVERLAPPED /*overlapped*/) {
+                              LPOVERLAPPED overlapped) {
     if (written != nullptr)
         *written = 0;
     auto found = FileOf(file);
@@ -321,6 +326,9 @@ BOOL LinuxKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWOR
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
+    if (found->async)
+        return StartOverlapped(*found, overlapped, const_cast<void*>(buffer), toWrite, written,
+                               true);
     File& entry = *found; // looked up once, not at every piece written
     const int fd = entry.fd;
     DWORD done = 0;
@@ -422,6 +430,65 @@ DWORD LinuxKernel32::WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return result;
 }
 
+BOOL LinuxKernel32::StartOverlapped(File& file, LPOVERLAPPED overlapped, void* buffer, DWORD size,
+                                    LPDWORD done, bool write) {
+    // A handle opened for overlapped transfers has no file position to use instead.
+    if (overlapped == nullptr) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (overlapped->hEvent != nullptr)
+        ResetEvent(overlapped->hEvent);
+    if (write)
+        file.written = true;
+    if (const DWORD refused = file.async->Start(overlapped, buffer, size, write)) {
+        lastError = refused;
+        return FALSE;
+    }
+    if (!file.async->UsesRing()) {
+        // Ended already: told as Windows tells a transfer that did not need to wait.
+        DWORD moved = 0;
+        const DWORD error = file.async->Result(overlapped, true, &moved);
+        if (overlapped->hEvent != nullptr)
+            SetEvent(overlapped->hEvent);
+        if (done != nullptr)
+            *done = moved;
+        lastError = error;
+        return error == ERROR_SUCCESS ? TRUE : FALSE;
+    }
+    lastError = ERROR_IO_PENDING;
+    return FALSE;
+}
+
+BOOL LinuxKernel32::GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                        BOOL wait) {
+    auto found = FileOf(file);
+    if (!found || !found->async || overlapped == nullptr) {
+        lastError = found ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    DWORD moved = 0;
+    const DWORD error = found->async->Result(overlapped, wait != FALSE, &moved);
+    if (transferred != nullptr)
+        *transferred = moved;
+    if (error != ERROR_IO_INCOMPLETE && overlapped->hEvent != nullptr)
+        SetEvent(overlapped->hEvent);
+    lastError = error;
+    return error == ERROR_SUCCESS ? TRUE : FALSE;
+}
+
+BOOL LinuxKernel32::CancelIo(HANDLE file) {
+    auto found = FileOf(file);
+    if (!found) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (found->async)
+        found->async->Cancel();
+    lastError = ERROR_SUCCESS;
+    return TRUE;
+}
+
 BOOL LinuxKernel32::CloseHandle(HANDLE handle) {
     if (events_.Close(handle))
         return TRUE;
@@ -436,6 +503,8 @@ BOOL LinuxKernel32::CloseHandle(HANDLE handle) {
     }
     if (closed) {
         File& file = *closed;
+        if (file.async)
+            file.async->Cancel(); // nothing may still move into or out of a caller's buffer
         // A wipe reported as done must be on the medium, written through the cache or not.
         int flushError = 0;
         if (file.written && file.fd > 2 && fdatasync(file.fd) != 0 && errno != EINVAL &&

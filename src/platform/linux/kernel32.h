@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/kernel32.h"
+#include "platform/linux/async_io.h"
 #include "platform/linux/drive_map.h"
 #include "platform/local_events.h"
 
@@ -42,6 +43,10 @@ public:
     BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                    LPOVERLAPPED overlapped) override;
     DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) override;
+    // Overlapped transfers through io_uring (async_io.h).
+    BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                             BOOL wait) override;
+    BOOL CancelIo(HANDLE file) override;
     BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override;
     BOOL CloseHandle(HANDLE handle) override;
@@ -94,7 +99,11 @@ private:
         std::optional<Drive> drive; // opened as \\.\X:
         std::string node;
         dev_t device = 0;
+        std::unique_ptr<AsyncIo> async; // opened with FILE_FLAG_OVERLAPPED
     };
+    // An overlapped ReadFile or WriteFile.
+    BOOL StartOverlapped(File& file, LPOVERLAPPED overlapped, void* buffer, DWORD size,
+                         LPDWORD done, bool write);
     // With handlesMutex_ held.
     HANDLE NewHandle();
     // The open file behind a handle, null for none. The table is locked only for the look-up:

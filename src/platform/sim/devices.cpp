@@ -246,7 +246,8 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
         return Forwarded(host_->CloseHandle(handle));
     }
     DeviceHandle closed = *h;
-    handles_.erase(handle); // the handle is gone even when the close reports a failure
+    AbortOverlapped(handle, true); // a closed handle's transfers are cancelled
+    handles_.erase(handle);        // the handle is gone even when the close reports a failure
     if (closed.vwin32)
         ReleaseVwin32Locks(handle);
     Extent e;
@@ -461,6 +462,8 @@ BOOL SimKernel32::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD rea
         lock.unlock();
         return Forwarded(host_->ReadFile(file, buffer, toRead, read, overlapped));
     }
+    if (h->flags & FILE_FLAG_OVERLAPPED)
+        return StartOverlapped(file, *h, overlapped, buffer, toRead, read, false);
     return Transfer(lock, *h, buffer, toRead, read, false);
 }
 
@@ -472,6 +475,9 @@ BOOL SimKernel32::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD 
         lock.unlock();
         return Forwarded(host_->WriteFile(file, buffer, toWrite, written, overlapped));
     }
+    if (h->flags & FILE_FLAG_OVERLAPPED)
+        return StartOverlapped(file, *h, overlapped, const_cast<void*>(buffer), toWrite, written,
+                               true);
     return Transfer(lock, *h, const_cast<void*>(buffer), toWrite, written, true);
 }
 

@@ -4,9 +4,11 @@
 #include "platform/local_events.h"
 #include "platform/sim/machine.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace platform::sim {
 
@@ -74,6 +76,12 @@ public:
     BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                    LPOVERLAPPED overlapped) override;
     DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) override;
+    // Overlapped transfers run in the order they were started, each when its outcome (or a
+    // later one's on the same handle) is waited for: the latest a device may run them, with
+    // the pace and the faults of a synchronous transfer. A cancelled one never runs.
+    BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                             BOOL wait) override;
+    BOOL CancelIo(HANDLE file) override;
     BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override;
     BOOL CloseHandle(HANDLE handle) override;
@@ -162,6 +170,20 @@ private:
     // An emulated drive busy with a command that returns when done: the machine's clock
     // moves on, without the machine's lock.
     void DriveWorks(Lock& lock, DWORD milliseconds);
+    // An overlapped ReadFile or WriteFile, queued (overlapped.cpp).
+    BOOL StartOverlapped(HANDLE file, DeviceHandle& h, LPOVERLAPPED overlapped, void* buffer,
+                         DWORD size, LPDWORD done, bool write);
+    // Ends every queued transfer of file (of the calling thread only, unless anyThread) with
+    // ERROR_OPERATION_ABORTED.
+    void AbortOverlapped(HANDLE file, bool anyThread);
+    struct QueuedTransfer {
+        HANDLE file;
+        OVERLAPPED* overlapped;
+        void* buffer;
+        DWORD size;
+        bool write;
+        std::thread::id thread;
+    };
     // The bytes per second of the device's pace, 0 for none.
     std::int64_t PaceOf(const DeviceHandle& h);
     // Sleeps for the real time the pace gives the bytes moved.
@@ -197,7 +219,8 @@ private:
     std::shared_ptr<Machine> machine_;
     std::map<HANDLE, DeviceHandle> handles_;
     std::uintptr_t nextHandle_ = 0x5E000000;
-    DeviceFaults noFaults_; // of the virtual device, which has none of its own
+    DeviceFaults noFaults_;             // of the virtual device, which has none of its own
+    std::deque<QueuedTransfer> queued_; // overlapped transfers not yet run, in start order
 };
 
 } // namespace platform::sim

@@ -101,6 +101,13 @@ public:
                    LPOVERLAPPED overlapped) override {
         return ::WriteFile(file, buffer, toWrite, written, overlapped);
     }
+    BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                             BOOL wait) override {
+        return ::GetOverlappedResult(file, overlapped, transferred, wait);
+    }
+    BOOL CancelIo(HANDLE file) override {
+        return ::CancelIo(file);
+    }
     DWORD SetFilePointer(HANDLE file, LONG distanceLow, PLONG distanceHigh, DWORD method) override {
         return ::SetFilePointer(file, distanceLow, distanceHigh, method);
     }
