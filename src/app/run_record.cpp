@@ -27,6 +27,33 @@ bool IsVerifySlot(const method& m, std::size_t slot) {
            m.Steps[slot] != nullptr && m.Steps[slot]->Check;
 }
 
+std::string FirmwareStatusWord(TFirmwareStatus status) {
+    switch (status) {
+    case TFirmwareStatus::Completed:
+        return "completed";
+    case TFirmwareStatus::Failed:
+        return "failed";
+    case TFirmwareStatus::TimedOut:
+        return "timed out";
+    case TFirmwareStatus::NotAccepted:
+        break;
+    }
+    return "not accepted";
+}
+
+record::TFirmwareErase FirmwareErase(const TFirmwareRecord& done) {
+    record::TFirmwareErase erase;
+    erase.Command = done.Command;
+    erase.Status = FirmwareStatusWord(done.Status);
+    erase.DriveStatus = done.DriveStatus;
+    if (done.Verified)
+        erase.Verification =
+            record::TFirmwareErase::TCheck{done.Sampled, done.Changed, done.Blank, done.Unchanged};
+    if (done.PasswordSet)
+        erase.Password = done.PasswordRemoved ? "removed" : "not removed";
+    return erase;
+}
+
 } // namespace
 
 std::vector<record::TPass> RecordPasses(const method& m) {
@@ -133,6 +160,10 @@ std::size_t TRunRecorder::DriveStarting(TDisk& disk, std::size_t listIndex) {
         drive.Method = settings_.Method->Name;
         drive.Passes = RecordPasses(*settings_.Method);
         drive.Verification = VerificationKind(*settings_.Method);
+        // A whole disk's own erase reaches the blocks no overwrite can.
+        if (settings_.Method->Firmware != TFirmwareStep::None &&
+            dynamic_cast<TPhysicalDisk*>(&disk) != nullptr)
+            drive.NistCategory = "Purge";
     } else {
         // A disc is blanked by its drive: no passes of ours, nothing read back.
         drive.Method = CatalogueText("RECORDBLANKBYDRIVE");
@@ -177,6 +208,8 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
     }
     drive.Formatted =
         completed && settings_.FormatPartitions && dynamic_cast<TLogicalDisk*>(&disk) != nullptr;
+    if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk); whole && whole->Firmware)
+        drive.Firmware = FirmwareErase(*whole->Firmware);
 }
 
 std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::string& person,

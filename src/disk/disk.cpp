@@ -1,6 +1,6 @@
 #include "disk/disk.h"
 
-#include "lang/language.h"
+#include "lang/catalogue.h"
 #include "methods/method.h"
 #include "platform/system.h"
 #include "report/exceptions.h"
@@ -67,8 +67,7 @@ void TDisk::OpenWipeClose(method* Method) {
     if (Method != nullptr && Method->Firmware != TFirmwareStep::None &&
         dynamic_cast<TPhysicalDisk*>(this) == nullptr) {
         XFirmware error("TDisk.WipeDisk - firmware sanitize : not a whole disk");
-        error.ErrorText = GetLngText("Purgelet", "FIRMWARE_NOTWHOLE",
-                                     "not a whole disk: only whole disks can be sanitized");
+        error.ErrorText = CatalogueText("FIRMWARE_NOTWHOLE");
         throw error;
     }
     TOpenedDisk opened(*this, false);

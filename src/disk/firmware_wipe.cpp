@@ -2,7 +2,6 @@
 
 #include "disk/disk.h"
 #include "lang/catalogue.h"
-#include "lang/language.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,8 +13,9 @@ namespace {
 
 constexpr int kSpread = 64; // blocks spread evenly, besides the first and the last
 
-std::string Text(const char* key, const char* fallback, std::vector<std::string> values = {}) {
-    return FillIn(GetLngText("Purgelet", key, fallback), values);
+// The words are the catalogue's, so that a language file can give them.
+std::string Text(const char* key, std::vector<std::string> values = {}) {
+    return FillIn(CatalogueText(key), values);
 }
 
 XFirmware Failure(const std::string& where, const std::string& why) {
@@ -137,16 +137,12 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
     case TFirmwareStatus::Completed:
         break;
     case TFirmwareStatus::Failed:
-        throw Failure("failed",
-                      Text("FIRMWARE_FAILED", "the drive reported the sanitize as failed (%s)",
-                           {result.DriveStatus}));
+        throw Failure("failed", Text("FIRMWARE_FAILED", {result.DriveStatus}));
     case TFirmwareStatus::NotAccepted:
-        throw Failure("not accepted", Text("FIRMWARE_NOTACCEPTED",
-                                           "the drive refused the command %s", {record.Command}));
+        throw Failure("not accepted", Text("FIRMWARE_NOTACCEPTED", {record.Command}));
     case TFirmwareStatus::TimedOut:
         throw Failure("timed out",
-                      Text("FIRMWARE_TIMEDOUT", "the drive had not finished within %s seconds",
-                           {std::to_string(choice.LimitSeconds)}));
+                      Text("FIRMWARE_TIMEDOUT", {std::to_string(choice.LimitSeconds)}));
     }
 
     // Every sampled block read again: each must have changed, or have held no data before
@@ -170,13 +166,11 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
     owner.Progress = 1.0;
     update();
     if (record.Unchanged > 0)
-        throw Failure("verification",
-                      Text("FIRMWARE_OLDDATA", "%s of %s sampled blocks still hold their old data",
-                           {std::to_string(record.Unchanged), std::to_string(record.Sampled)}));
+        throw Failure("verification", Text("FIRMWARE_OLDDATA", {std::to_string(record.Unchanged),
+                                                                std::to_string(record.Sampled)}));
     if (record.NotErasedByte > 0)
         throw Failure("verification",
                       Text("FIRMWARE_NOTERASEDBYTE",
-                           "%s of %s sampled blocks do not hold the value the drive reports",
                            {std::to_string(record.NotErasedByte), std::to_string(record.Sampled)}));
     if (deferredAbort)
         throw XAbort(*deferredAbort);
@@ -187,16 +181,15 @@ std::string FirmwareRefusalText(TFirmwareRefusal refusal) {
     case TFirmwareRefusal::None:
         break;
     case TFirmwareRefusal::NoCommandSet:
-        return Text("FIRMWARE_NOCOMMANDSET", "answers no ATA or NVMe command");
+        return Text("FIRMWARE_NOCOMMANDSET");
     case TFirmwareRefusal::Unsupported:
-        return Text("FIRMWARE_UNSUPPORTED", "supports no command for this operation");
+        return Text("FIRMWARE_UNSUPPORTED");
     case TFirmwareRefusal::Frozen:
-        return Text("FIRMWARE_FROZEN", "its security is frozen: suspend and resume the "
-                                       "computer, or re-plug the drive, then try again");
+        return Text("FIRMWARE_FROZEN");
     case TFirmwareRefusal::Locked:
-        return Text("FIRMWARE_LOCKED", "it is locked by a password this program does not know");
+        return Text("FIRMWARE_LOCKED");
     case TFirmwareRefusal::PasswordSet:
-        return Text("FIRMWARE_PASSWORDSET", "its security password was set by someone else");
+        return Text("FIRMWARE_PASSWORDSET");
     }
     return {};
 }

@@ -184,6 +184,19 @@ std::vector<TCatalogueEntry> BuildTable() {
                                 "another method:");
     program("FIRMWARE_NOABORT", "The drive's own sanitize cannot be stopped: the drive finishes "
                                 "it even after a power cycle. Wait until it ends.");
+    // What the disk layer says of a drive's own erase: why it cannot be sent, how it failed.
+    program("FIRMWARE_NOCOMMANDSET", "answers no ATA or NVMe command");
+    program("FIRMWARE_UNSUPPORTED", "supports no command for this operation");
+    program("FIRMWARE_FROZEN", "its security is frozen: suspend and resume the computer, or "
+                               "re-plug the drive, then try again");
+    program("FIRMWARE_LOCKED", "it is locked by a password this program does not know");
+    program("FIRMWARE_PASSWORDSET", "its security password was set by someone else");
+    program("FIRMWARE_FAILED", "the drive reported the sanitize as failed (%s)");
+    program("FIRMWARE_NOTACCEPTED", "the drive refused the command %s");
+    program("FIRMWARE_TIMEDOUT", "the drive had not finished within %s seconds");
+    program("FIRMWARE_OLDDATA", "%s of %s sampled blocks still hold their old data");
+    program("FIRMWARE_NOTERASEDBYTE",
+            "%s of %s sampled blocks do not hold the value the drive reports");
     program("NOTHINGTOWIPE", "Nothing can be wiped on this computer.");
     program("DEVICESNOTOFFERED", "These devices were found and are not offered:");
     program("NODEVICEFOUND", "No drive and no disc was found.");
@@ -293,6 +306,19 @@ std::vector<TCatalogueEntry> BuildTable() {
     text("report", "INPUT_RESPONSIBLE_TEXT", "Responsible for wipe:");
     text("report", "INPUT_MEDIA_CAPTION", "Media Description");
     text("report", "INPUT_MEDIA_TEXT", "Media Description:");
+    // A drive's own erase, under its drive in the report.
+    text("report", "FIRMWARE_COMMAND", "Firmware sanitize command: %s");
+    text("report", "FIRMWARE_STATUS", "Drive's completion status: %s");
+    text("report", "FIRMWARE_COMPLETED", "completed");
+    text("report", "FIRMWARE_FAILED", "failed");
+    text("report", "FIRMWARE_TIMEDOUT", "not finished within the time limit");
+    text("report", "FIRMWARE_NOTACCEPTED", "not accepted by the drive");
+    text("report", "FIRMWARE_VERIFIED",
+         "Verification: %s blocks sampled, %s changed, %s held no data, %s still held old data");
+    text("report", "FIRMWARE_NOTVERIFIED", "Verification: not done");
+    text("report", "FIRMWARE_PASSWORDLEFT",
+         "The temporary security password set for the erase "
+         "could not be removed: the drive may ask for it.");
 
     // Looked up by their users when needed: the end of a wipe run, the block viewer.
     atUse("Purgelet", "lblTheSelected.Caption", "The selected operations were completed.");
@@ -383,6 +409,7 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"DRIVE_SPEED", "Average speed"},
              {"GROUP_ERASURE", "Erasure"},
              {"DRIVE_METHOD", "Method"},
+             {"DRIVE_SANITIZE", "Firmware sanitize command"},
              {"DRIVE_NIST", "NIST SP 800-88 category"},
              {"DRIVE_VERIFICATION", "Verification"},
              {"DRIVE_VERIFIED", "Blocks verified"},

@@ -214,13 +214,17 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
     std::vector<TField> outcome = {{Caption("DRIVE_OUTCOME"), Outcome(drive.Outcome)}};
     if (!drive.OutcomeText.empty())
         outcome.push_back({Caption("DRIVE_OUTCOMETEXT"), {drive.OutcomeText, std::nullopt, 12}});
-    canvas.FieldColumns(
-        {{Caption("GROUP_ERASURE"),
-          {Field("DRIVE_METHOD", drive.Method), Field("DRIVE_NIST", drive.NistCategory),
-           Field("DRIVE_VERIFICATION", Verification(drive.Verification)),
-           Field("DRIVE_VERIFIED", Number(drive.BlocksVerified)),
-           Field("DRIVE_FORMATTED", YesNo(drive.Formatted))}}},
-        {{Caption("GROUP_OUTCOME"), outcome}});
+    std::vector<TField> erasure = {Field("DRIVE_METHOD", drive.Method)};
+    // The drive's own erase, where the method had one: the command it was sent.
+    if (drive.Firmware)
+        erasure.push_back(Field("DRIVE_SANITIZE", drive.Firmware->Command));
+    for (TField field : {Field("DRIVE_NIST", drive.NistCategory),
+                         Field("DRIVE_VERIFICATION", Verification(drive.Verification)),
+                         Field("DRIVE_VERIFIED", Number(drive.BlocksVerified)),
+                         Field("DRIVE_FORMATTED", YesNo(drive.Formatted))})
+        erasure.push_back(std::move(field));
+    canvas.FieldColumns({{Caption("GROUP_ERASURE"), erasure}},
+                        {{Caption("GROUP_OUTCOME"), outcome}});
 
     canvas.Heading(
         FillIn(Caption("PASSES"), {Number(static_cast<std::int64_t>(drive.Passes.size()))}));

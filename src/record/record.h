@@ -45,6 +45,24 @@ struct TError {
     std::string Time; // ISO 8601 with the UTC offset
 };
 
+// A drive's own erase (its firmware sanitize), for a drive whose method asked for one.
+struct TFirmwareErase {
+    std::string Command;     // the command sent, in the drive's own terms
+    std::string Status;      // "completed", "failed", "not accepted", "timed out"
+    std::string DriveStatus; // the drive's own completion status
+    // The read-back of blocks sampled before the erase (absent when it did not run): how
+    // many changed, how many held no data before or after, how many kept their old data.
+    struct TCheck {
+        int Sampled = 0;
+        int Changed = 0;
+        int HeldNoData = 0;
+        int Unchanged = 0;
+    };
+    std::optional<TCheck> Verification;
+    // ATA security erase's temporary password: "none" (not set), "removed", "not removed".
+    std::string Password = "none";
+};
+
 struct TDrive {
     std::string Name;        // what the program calls it: a drive letter, a device path
     std::string Description; // as the drive list shows it
@@ -56,7 +74,8 @@ struct TDrive {
     std::int64_t BlockCount = 0;
     std::string Method;
     std::vector<TPass> Passes;
-    // NIST SP 800-88: "Clear" for overwriting the user-addressable blocks.
+    // NIST SP 800-88: "Clear" for overwriting the user-addressable blocks, "Purge" for a
+    // whole disk's own erase.
     std::string NistCategory = "Clear";
     // "none", "last pass", "every pass", "some passes".
     std::string Verification = "none";
@@ -69,6 +88,8 @@ struct TDrive {
     bool Formatted = false;
     std::string Outcome;     // "completed", "failed", "aborted", "not started"
     std::string OutcomeText; // the words told for a failure or an abort
+    // Absent for a drive without a firmware step: its record stays as it always was.
+    std::optional<TFirmwareErase> Firmware;
 };
 
 struct TRun {

@@ -55,6 +55,33 @@ platform::DeviceIdentity IdentityFrom(const json& object) {
     return identity;
 }
 
+json FirmwareJson(const TFirmwareErase& erase) {
+    json check = nullptr;
+    if (erase.Verification)
+        check = {{"sampled", erase.Verification->Sampled},
+                 {"changed", erase.Verification->Changed},
+                 {"heldNoData", erase.Verification->HeldNoData},
+                 {"unchanged", erase.Verification->Unchanged}};
+    return json{{"command", erase.Command},
+                {"status", erase.Status},
+                {"driveStatus", erase.DriveStatus},
+                {"verification", check},
+                {"password", erase.Password}};
+}
+
+TFirmwareErase FirmwareFrom(const json& object) {
+    TFirmwareErase erase;
+    erase.Command = Field<std::string>(object, "command");
+    erase.Status = Field<std::string>(object, "status");
+    erase.DriveStatus = Field<std::string>(object, "driveStatus");
+    if (auto check = object.find("verification"); check != object.end() && check->is_object())
+        erase.Verification = TFirmwareErase::TCheck{
+            Field<int>(*check, "sampled"), Field<int>(*check, "changed"),
+            Field<int>(*check, "heldNoData"), Field<int>(*check, "unchanged")};
+    erase.Password = Field<std::string>(object, "password", std::string("none"));
+    return erase;
+}
+
 json DriveJson(const TDrive& drive) {
     json passes = json::array();
     for (const TPass& pass : drive.Passes)
@@ -65,7 +92,7 @@ json DriveJson(const TDrive& drive) {
                           {"text", error.Text},
                           {"answer", error.Answer},
                           {"time", error.Time}});
-    return json{
+    json out{
         {"name", drive.Name},
         {"description", drive.Description},
         {"identity", IdentityJson(drive.Identity)},
@@ -86,6 +113,10 @@ json DriveJson(const TDrive& drive) {
         {"outcome", drive.Outcome},
         {"outcomeText", drive.OutcomeText},
     };
+    // Only where there was one, so that every other drive's record reads as before.
+    if (drive.Firmware)
+        out["firmware"] = FirmwareJson(*drive.Firmware);
+    return out;
 }
 
 TDrive DriveFrom(const json& object) {
@@ -118,6 +149,8 @@ TDrive DriveFrom(const json& object) {
     drive.Formatted = Field<bool>(object, "formatted");
     drive.Outcome = Field<std::string>(object, "outcome");
     drive.OutcomeText = Field<std::string>(object, "outcomeText");
+    if (auto firmware = object.find("firmware"); firmware != object.end() && firmware->is_object())
+        drive.Firmware = FirmwareFrom(*firmware);
     return drive;
 }
 

@@ -3,7 +3,6 @@
 #include "disk/disk.h"
 #include "disk/transfer_buffer.h"
 #include "lang/catalogue.h"
-#include "lang/language.h"
 #include "platform/system.h"
 #include "report/date_time.h"
 #include "report/exceptions.h"
@@ -320,42 +319,37 @@ void ReportWriteFirmware(TDisk& disk) {
     if (!CurrentReport || whole == nullptr || !whole->Firmware)
         return;
     const TFirmwareRecord& record = *whole->Firmware;
-    auto text = [](const char* key, const char* fallback, std::vector<std::string> values) {
-        return FillIn(GetLngText("report", key, fallback), values);
+    auto text = [](const char* key, std::vector<std::string> values = {}) {
+        return FillIn(CatalogueText(key, "report"), values);
     };
-    CurrentReport->WriteLine(text("FIRMWARE_COMMAND", "Firmware sanitize command: %s",
-                                  {record.Command.empty() ? "-" : record.Command}));
-    const char* status = "not accepted by the drive";
+    CurrentReport->WriteLine(
+        text("FIRMWARE_COMMAND", {record.Command.empty() ? "-" : record.Command}));
+    const char* status = "FIRMWARE_NOTACCEPTED";
     switch (record.Status) {
     case TFirmwareStatus::Completed:
-        status = "completed";
+        status = "FIRMWARE_COMPLETED";
         break;
     case TFirmwareStatus::Failed:
-        status = "failed";
+        status = "FIRMWARE_FAILED";
         break;
     case TFirmwareStatus::TimedOut:
-        status = "not finished within the time limit";
+        status = "FIRMWARE_TIMEDOUT";
         break;
     case TFirmwareStatus::NotAccepted:
         break;
     }
-    std::string drive = status;
+    std::string drive = text(status);
     if (!record.DriveStatus.empty())
         drive += " (" + record.DriveStatus + ")";
-    CurrentReport->WriteLine(text("FIRMWARE_STATUS", "Drive's completion status: %s", {drive}));
+    CurrentReport->WriteLine(text("FIRMWARE_STATUS", {drive}));
     if (record.Verified)
         CurrentReport->WriteLine(text(
-            "FIRMWARE_VERIFIED",
-            "Verification: %s blocks sampled, %s changed, %s held no data, %s still held old data",
-            {std::to_string(record.Sampled), std::to_string(record.Changed),
-             std::to_string(record.Blank), std::to_string(record.Unchanged)}));
+            "FIRMWARE_VERIFIED", {std::to_string(record.Sampled), std::to_string(record.Changed),
+                                  std::to_string(record.Blank), std::to_string(record.Unchanged)}));
     else
-        CurrentReport->WriteLine(text("FIRMWARE_NOTVERIFIED", "Verification: not done", {}));
+        CurrentReport->WriteLine(text("FIRMWARE_NOTVERIFIED"));
     if (record.PasswordSet && !record.PasswordRemoved)
-        CurrentReport->WriteLine(text("FIRMWARE_PASSWORDLEFT",
-                                      "The temporary security password set for the erase could "
-                                      "not be removed: the drive may ask for it.",
-                                      {}));
+        CurrentReport->WriteLine(text("FIRMWARE_PASSWORDLEFT"));
     CurrentReport->WriteLine("");
 }
 

@@ -225,9 +225,22 @@ TEST(SimImages, TheShippedDemoMachineRuns) {
     platform::ScopedSystem scope(sim::CreateSimSystem(m));
     auto& k = platform::k32();
 
-    ASSERT_EQ(m->disks.size(), 2u);
+    ASSERT_EQ(m->disks.size(), 3u);
     EXPECT_EQ(m->disks[0].friendlyName, "DEMO SYSTEM DISK");
     EXPECT_EQ(m->disks[1].geometry.MediaType, RemovableMedia);
+    // An NVMe drive of its own erase, with nothing on it that a drive letter shows.
+    const sim::PhysicalDisk& nvme = m->disks[2];
+    EXPECT_EQ(nvme.identity.busType, static_cast<DWORD>(BusTypeNvme));
+    EXPECT_EQ(nvme.identity.revision, "1B2QDEMO");
+    ASSERT_TRUE(nvme.firmware.has_value());
+    EXPECT_EQ(nvme.firmware->commandSet, sim::FirmwareDrive::CommandSet::Nvme);
+    EXPECT_TRUE(nvme.firmware->sanitizeCrypto && nvme.firmware->sanitizeBlock);
+    EXPECT_GT(nvme.firmware->polls, 1);
+    EXPECT_GT(nvme.firmware->estimatedSeconds, 0u);
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        if (const sim::Drive* drive = m->FindDrive(letter)) {
+            EXPECT_NE(drive->disk, 2) << letter;
+        }
     struct Expected {
         char letter;
         UINT type;

@@ -107,6 +107,44 @@ TEST_F(RecordFileTest, ARecordReadsBackAsItWasWrittenAndItsSealCoversEveryField)
     EXPECT_EQ(result.Unreadable, 0);
 }
 
+// A drive's own erase is recorded only for a drive that had one: a drive without keeps the
+// fields it always had, so its record's bytes (and digest) are those of before.
+TEST_F(RecordFileTest, TheDrivesOwnEraseIsRecordedOnlyWhereThereWasOne) {
+    TRecord plain = Sample("2026-12-09T10:05:00+01:00", "S1");
+    const nlohmann::json plainJson = ToJson(plain);
+    EXPECT_FALSE(plainJson["drives"][0].contains("firmware"));
+    EXPECT_FALSE(FromJson(plainJson).Drives[0].Firmware.has_value());
+
+    TRecord sanitized = plain;
+    TFirmwareErase erase;
+    erase.Command = "ATA SECURITY ERASE UNIT, normal (F4h)";
+    erase.Status = "completed";
+    erase.DriveStatus = "SECURITY ERASE UNIT done";
+    erase.Verification = TFirmwareErase::TCheck{66, 60, 5, 1};
+    erase.Password = "removed";
+    sanitized.Drives[0].Firmware = erase;
+    const nlohmann::json json = ToJson(sanitized);
+    EXPECT_EQ(json["drives"][0]["firmware"],
+              nlohmann::json::parse(R"J({"command": "ATA SECURITY ERASE UNIT, normal (F4h)",
+                  "status": "completed", "driveStatus": "SECURITY ERASE UNIT done",
+                  "verification": {"sampled": 66, "changed": 60, "heldNoData": 5, "unchanged": 1},
+                  "password": "removed"})J"));
+    EXPECT_EQ(ToJson(FromJson(json)), json);
+    Seal(plain);
+    Seal(sanitized);
+    EXPECT_NE(sanitized.Sha256, plain.Sha256); // the seal covers it
+
+    // A read-back that never ran is null, and reads back as none.
+    sanitized.Drives[0].Firmware->Verification.reset();
+    sanitized.Drives[0].Firmware->Password = "not removed";
+    const nlohmann::json unverified = ToJson(sanitized);
+    EXPECT_TRUE(unverified["drives"][0]["firmware"]["verification"].is_null());
+    const TRecord back = FromJson(unverified);
+    ASSERT_TRUE(back.Drives[0].Firmware.has_value());
+    EXPECT_FALSE(back.Drives[0].Firmware->Verification.has_value());
+    EXPECT_EQ(back.Drives[0].Firmware->Password, "not removed");
+}
+
 TEST_F(RecordFileTest, RunsInOneFolderFormAChainAndAGapOrAnEditBreaksIt) {
     const TRecord first = WriteRun("one.json", "2026-12-09T10:00:00+01:00");
     const TRecord second = WriteRun("two.json", "2026-12-09T11:00:00+01:00");

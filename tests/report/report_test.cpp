@@ -202,6 +202,68 @@ TEST_F(Report, AppendWithNoFileCreatesIt) {
     ExpectGolden(file, "normal.golden");
 }
 
+// A whole disk's own erase adds its lines under the drive: the command, the drive's status,
+// the verification's counts and, where it stayed, the temporary password; a run without one
+// writes exactly what it always wrote.
+TEST_F(Report, TheDrivesOwnEraseIsReportedUnderItsDriveAndNothingElseChanges) {
+    auto whole = MakeDisk<purgelet::testing::MemoryPhysicalDisk>("PhysicalDrive1", &owner, 100);
+    whole->Description = "SIM NVME 1";
+    TFirmwareRecord& erase = whole->Firmware.emplace();
+    erase.Command = "NVMe Sanitize, crypto erase (84h, SANACT 100b)";
+    erase.Status = TFirmwareStatus::Completed;
+    erase.DriveStatus = "SSTAT 0001h";
+    erase.Verified = true;
+    erase.Sampled = 66;
+    erase.Changed = 60;
+    erase.Blank = 5;
+    erase.Unchanged = 1;
+    erase.PasswordSet = true;
+    fs::path file = folder / "firmware.log";
+    CurrentReport = std::make_unique<TPLReport>(true, false, false, file.string(), PageSettings());
+    ReportWriteFirmware(*whole);
+    whole->Firmware->Status = TFirmwareStatus::TimedOut;
+    whole->Firmware->DriveStatus.clear();
+    whole->Firmware->Verified = false;
+    whole->Firmware->PasswordRemoved = true;
+    ReportWriteFirmware(*whole);
+    whole->Firmware->Status = TFirmwareStatus::NotAccepted;
+    whole->Firmware->Command.clear();
+    ReportWriteFirmware(*whole);
+    CurrentReport.reset();
+    const std::string text = Read(file);
+    EXPECT_NE(text.find("Firmware sanitize command: NVMe Sanitize, crypto erase (84h, SANACT "
+                        "100b)\r\n"
+                        "Drive's completion status: completed (SSTAT 0001h)\r\n"
+                        "Verification: 66 blocks sampled, 60 changed, 5 held no data, 1 still "
+                        "held old data\r\n"
+                        "The temporary security password set for the erase could not be "
+                        "removed: the drive may ask for it.\r\n\r\n"
+                        "Firmware sanitize command: NVMe Sanitize, crypto erase (84h, SANACT "
+                        "100b)\r\n"
+                        "Drive's completion status: not finished within the time limit\r\n"
+                        "Verification: not done\r\n\r\n"
+                        "Firmware sanitize command: -\r\n"
+                        "Drive's completion status: not accepted by the drive\r\n"
+                        "Verification: not done\r\n\r\n"),
+              std::string::npos)
+        << text;
+
+    // Neither a drive letter nor a whole disk without the step adds a line.
+    whole->Firmware.reset();
+    fs::path plain = folder / "normal.log";
+    CurrentReport = std::make_unique<TPLReport>(true, false, false, plain.string(), PageSettings());
+    ReportWriteFirmware(*whole);
+    CurrentReport->WriteDiskHeader(*disk);
+    ReportWriteFirmware(*disk);
+    ReportWriteFirmware(*whole);
+    CurrentReport->WriteLine(CatalogueText("Error_Write"));
+    CurrentReport->WriteLine(CatalogueText("DECISION") + ": " + CatalogueText("mrIgnore_TEXT"));
+    CurrentReport->BlockWarning(*disk);
+    CurrentReport->SetOutcome(TRunOutcome::Completed);
+    CurrentReport.reset();
+    ExpectGolden(plain, "normal.golden");
+}
+
 TEST_F(Report, NoReportTouchesNoFileAndEveryCallIsSilent) {
     fs::path file = folder / "none.log";
     Answer({"someone", "something"});

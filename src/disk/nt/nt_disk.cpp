@@ -502,7 +502,11 @@ const TFirmwareDrive* TNTPhysicalDisk::ProbedFirmware() {
     if (DeviceHandle) {
         probed_ = FirmwareProbe(DeviceHandle.Get());
     } else {
-        platform::UniqueHandle device = OpenReadOnly(DevicePath);
+        // The pass-through requests need a handle with write access, as Windows wants it;
+        // the probe only asks (identify, status), it writes nothing and locks nothing.
+        platform::UniqueHandle device(
+            platform::k32().CreateFileA(DevicePath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
         if (device)
             probed_ = FirmwareProbe(device.Get());
     }

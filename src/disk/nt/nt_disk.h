@@ -107,7 +107,8 @@ public:
     // Where the drive's own erase commands go: handed the open device, it probes it. Tests
     // hand a drive of their own.
     std::function<std::unique_ptr<TFirmwareDrive>(HANDLE)> FirmwareProbe = ProbeFirmwareDrive;
-    // Probed once, on a device opened for reading (the disk's own while it is open).
+    // Probed once, on the device opened with write access (the pass-through requests need
+    // it) but never written; the disk's own handle while it is open.
     const TFirmwareDrive* ProbedFirmware() override;
     // A whole disk has no volume of its own to dismount: its volumes are.
     virtual void DisMount() {}
