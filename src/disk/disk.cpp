@@ -6,6 +6,7 @@
 #include "report/exceptions.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace purgelet {
@@ -70,10 +71,20 @@ void TDisk::OpenWipeClose(method* Method) {
         error.ErrorText = CatalogueText("FIRMWARE_NOTWHOLE");
         throw error;
     }
-    TOpenedDisk opened(*this, false);
+    // Set before the open, which opens a whole disk differently for a method that sends the
+    // drive's own commands (the last wipe's method may be gone by now); a failed open leaves
+    // the disk's method as it was.
+    method* const before = this->Method;
     this->Method = Method;
+    std::optional<TOpenedDisk> opened;
+    try {
+        opened.emplace(*this, false);
+    } catch (...) {
+        this->Method = before;
+        throw;
+    }
     Wipe();
-    opened.Close();
+    opened->Close();
 }
 
 void TDisk::CloseAfterFailure() noexcept {
