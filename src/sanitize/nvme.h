@@ -1,5 +1,5 @@
-// The NVMe admin commands of a firmware erase, built in one place as the NVMe base
-// specification lays out the 64-byte submission queue entry: Identify, Get Log Page (the
+// The NVMe admin commands of a firmware erase, each built in this one place as the 64-byte
+// submission queue entry the controller reads: Identify, Get Log Page (the
 // Sanitize Status log), Sanitize and Format NVM; the parsing of what they return; and the
 // packing into the storage protocol command request (and back).
 #pragma once

@@ -1,5 +1,5 @@
-// The NVMe submission queue entries against their bytes as the NVMe base specification lays
-// them out, the storage protocol request around them, and the parsing of identify data and
+// The NVMe submission queue entries against the bytes a controller expects, written out here
+// by hand, the storage protocol request around them, and the parsing of identify data and
 // the Sanitize Status log built by hand.
 #include "sanitize/nvme.h"
 
