@@ -3,11 +3,11 @@
 // lists and the call record the devices share must hold (run under ThreadSanitizer).
 #include "platform/sim/kernel32.h"
 #include "support/sim_pc.h"
+#include "support/start_gate.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,10 +55,10 @@ struct Engine {
                 std::string(1, letter) + ": " + what + " (last error " + std::to_string(got) + ")";
     }
 
-    void Run(platform::Kernel32& k, std::latch& start) {
+    void Run(platform::Kernel32& k, purgelet::testing::StartGate& start) {
         const std::string device = std::string("\\\\.\\") + letter + ":";
         std::vector<char> out(kSector), in(kSector);
-        start.arrive_and_wait();
+        start.ArriveAndWait();
         for (int round = 0; round < kRounds && failure.empty(); ++round) {
             HANDLE h =
                 k.CreateFileA(device.c_str(), kRW, kShare, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -117,7 +117,7 @@ TEST(ConcurrentDevicesSim, TwoThreadsOnTwoPartitionsOfOneDiskEachKeepTheirOwnLas
     Engine f{'F', 11, false, ERROR_CRC, 0x20000002, k.SysErrorMessage(ERROR_CRC)};
     ASSERT_NE(e.expectedText, f.expectedText);
 
-    std::latch start(2);
+    purgelet::testing::StartGate start(2);
     std::thread first([&] { e.Run(k, start); });
     std::thread second([&] { f.Run(k, start); });
     first.join();

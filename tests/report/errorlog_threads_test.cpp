@@ -2,13 +2,12 @@
 // several drives at once. Each line must come out whole (run under ThreadSanitizer).
 #include "platform/sim/sim.h"
 #include "report/errorlog.h"
+#include "support/start_gate.h"
 
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -24,19 +23,9 @@ TEST(ConcurrentErrorLog, LinesFromTwoThreadsComeOutWholeAndAllOfThem) {
             .string();
     ASSERT_TRUE(OpenErrorLog(path));
     constexpr int kLines = 200;
-    // Both threads start together. A mutex and a condition variable rather than std::latch:
-    // the latch's atomic wait of mingw's libstdc++ 12 was seen to hang under Wine.
-    std::mutex gate;
-    std::condition_variable opened;
-    int arrived = 0;
+    purgelet::testing::StartGate gate(2);
     auto write = [&](const std::string& tag) {
-        {
-            std::unique_lock<std::mutex> hold(gate);
-            if (++arrived == 2)
-                opened.notify_all();
-            else
-                opened.wait(hold, [&] { return arrived == 2; });
-        }
+        gate.ArriveAndWait();
         for (int i = 0; i < kLines; ++i)
             LogError("TLogicalDisk.Wipe : " + tag + " " + std::string(40, tag[0]));
     };

@@ -4,12 +4,12 @@
 #include "loop_device.h"
 #include "platform/linux/kernel32.h"
 #include "platform/linux/system.h"
+#include "support/start_gate.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,10 +50,10 @@ struct Engine {
                              nullptr) == INVALID_HANDLE_VALUE;
     }
 
-    void Run(LinuxKernel32& k, std::latch& start) {
+    void Run(LinuxKernel32& k, purgelet::testing::StartGate& start) {
         const std::string device = std::string("\\\\.\\") + letter + ":";
         std::vector<char> out(kSector), in(kSector);
-        start.arrive_and_wait();
+        start.ArriveAndWait();
         for (int round = 0; round < kRounds && failure.empty(); ++round) {
             HANDLE h =
                 k.CreateFileA(device.c_str(), kRW, kShare, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -114,7 +114,7 @@ TEST(ConcurrentDevicesLinux, TwoThreadsOnTwoImageFilesEachKeepTheirOwnLastErrorA
 
         Engine g{'G', {}};
         Engine h{'H', {}};
-        std::latch start(2);
+        purgelet::testing::StartGate start(2);
         std::thread first([&] { g.Run(k, start); });
         std::thread second([&] { h.Run(k, start); });
         first.join();
