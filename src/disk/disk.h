@@ -240,6 +240,10 @@ public:
     virtual void StartTransfer(int Slot, const TTransfer& Transfer);
     virtual void FinishTransfer(int Slot);
     virtual void CancelTransfers() noexcept;
+    // Whether slot's transfer still runs on the device, so that its Finish would only wait:
+    // the caller may do other work first. The base class runs a transfer in its Finish, which
+    // is then work, not waiting: false.
+    virtual bool TransferPending(int Slot);
 
     // Blocks per transfer for the current BufferSize, never more than a buffer of
     // capacity bytes holds (at least 1 while a block fits).

@@ -58,7 +58,18 @@ void TPassHelper::Post(const Job& job) {
     sum_ = 0;
     error_ = nullptr;
     out_ = true;
+    drawn_.store(0, std::memory_order_relaxed); // published by the state's store below
     SetState(kPosted);
+}
+
+void TPassHelper::AwaitDrawn(int count) {
+    // Asleep at once: the caller waits for a draw while transfers run, and a waiter spinning
+    // beside the generator on a two-core machine slowed it more than a wake-up costs.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] {
+        return drawn_.load(std::memory_order_acquire) >= count ||
+               state_.load(std::memory_order_acquire) == kDone;
+    });
 }
 
 void TPassHelper::AwaitDone() {
@@ -99,6 +110,19 @@ void TPassHelper::Loop() {
             if (job_.fill != nullptr) {
                 before_ = wipe_.SaveFillState();
                 wipe_.FillBuffer(job_.fill, job_.bytes);
+            }
+            for (int i = 0; i < job_.drawCount; ++i) {
+                const Job::Draw& draw = job_.draws[static_cast<std::size_t>(i)];
+                if (draw.before != nullptr)
+                    *draw.before = wipe_.SaveFillState();
+                wipe_.FillBuffer(draw.buffer, draw.bytes);
+                // Handed back at once: the caller may start its transfer while the next is
+                // drawn. Stored under the mutex, as the state is, so that no sleeper misses it.
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    drawn_.store(i + 1, std::memory_order_release);
+                }
+                changed_.notify_all();
             }
             if (job_.sum != nullptr)
                 sum_ += ByteSum(job_.sum, job_.bytes);

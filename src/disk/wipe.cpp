@@ -219,6 +219,10 @@ void TRandomAccessDisk::CancelTransfers() noexcept {
     started_.clear();
 }
 
+bool TRandomAccessDisk::TransferPending(int) {
+    return false;
+}
+
 std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity) const {
     const std::int64_t limit = capacity / BlockSize;
     const std::int64_t wanted = BufferSize > 0 ? BufferSize / BlockSize : limit;

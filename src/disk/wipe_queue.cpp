@@ -1,6 +1,6 @@
 // The queued pass runner: several transfers in flight, each from a buffer of its own, while
-// the helper draws the next buffer (a random pass) or sums the last one read. A written
-// buffer is summed on this thread, which waits for the device most of the time. It makes the
+// the helper draws the next buffers (a random pass) or sums the last one read. A written
+// buffer is summed on this thread, and only when the pass is read back. It makes the
 // transfers, the bytes and the owner calls of the inline runner (wipe.cpp), the reference:
 //
 // - transfers are started in block order and finished in block order; the owner hears of
@@ -14,6 +14,11 @@
 //
 // A random pass draws transfer t into buffer t mod depth, once transfer t - depth is finished;
 // a fixed pattern is drawn once per pass and all its transfers come from the first buffer.
+// The helper is handed every buffer that is free at once and hands each back as soon as it is
+// drawn: it idles only when no buffer is free, not between every two buffers.
+//
+// A sum nobody compares is not taken: reading a written buffer here pulls it into this
+// core's cache, and the helper's next draw into it would have to take every line back.
 #include "disk/pass_helper.h"
 #include "disk/transfer_buffer.h"
 #include "disk/wipe_passes.h"
@@ -26,6 +31,8 @@
 
 namespace purgelet::wipe_engine {
 
+static_assert(kMaxInFlight <= TPassHelper::kMaxDraws, "a job draws every free buffer");
+
 namespace {
 
 // The transfers in flight and the draws ahead, undone at every way out of the runner. Its
@@ -36,18 +43,21 @@ public:
         : disk_(disk), state_(state), helper_(helper), before_(static_cast<std::size_t>(depth)) {}
     ~TQueueGuard() {
         disk_.CancelTransfers();
-        helper_.Discard();
+        helper_.Discard(); // waits for the draws out; which of them to undo is told here
         if (begun > reached + 1)
             state_.RestoreFillState(before_[static_cast<std::size_t>((reached + 1) % Depth())]);
     }
     TQueueGuard(const TQueueGuard&) = delete;
     TQueueGuard& operator=(const TQueueGuard&) = delete;
 
-    // Transfer t's buffer is about to be drawn: what the draw changes can be undone.
+    // Transfer t's buffer is about to be drawn here: what the draw changes can be undone.
     void Drawing(std::int64_t t) {
-        before_[static_cast<std::size_t>(t % Depth())] = state_.SaveFillState();
+        *Before(t) = state_.SaveFillState();
         begun = t + 1;
     }
+    // Where the fill state before transfer t's draw is kept: the helper saves it there when
+    // it draws t.
+    TFillState* Before(std::int64_t t) { return &before_[static_cast<std::size_t>(t % Depth())]; }
     // Of the pass under way: the last transfer the reference has drawn (the one being finished)
     // and the draws begun, those ahead of it included.
     std::int64_t reached = 0;
@@ -79,6 +89,7 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
         std::uint32_t checksum = 0;
         state.InvalidateBuffer();
         run.PassStarting(state, false);
+        const bool checks = state.CurrentPassChecks(); // read before the helper takes the state
         std::int32_t chunk = run.ChunkSize();
         std::int64_t count = (disk.BlockCount + chunk - 1) / chunk; // transfers of the pass
         auto blocksOf = [&](std::int64_t t) {
@@ -123,29 +134,37 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
             guard.reached = 0;
             guard.Drawing(0);
             state.FillBuffer(buffers[0], reusedBytes);
-            reusedSum = ByteSum(buffers[0], reusedBytes);
+            reusedSum = checks ? ByteSum(buffers[0], reusedBytes) : 0;
             pattern = !state.NeedsFill;
         }
         std::int64_t drawn = pattern ? count : 1; // transfers with their buffer drawn
         std::int64_t started = 0, finished = 0;
-        bool drawing = false; // the helper draws transfer `drawn`
-        auto collect = [&] {
-            helper.Wait();
-            drawing = false;
-            ++drawn;
+        bool drawing = false; // the helper draws transfers [jobFirst, jobEnd)
+        std::int64_t jobFirst = 0, jobEnd = 0;
+        // Takes the buffers the helper has drawn so far, and the job once it has ended.
+        auto takeDrawn = [&] {
+            if (!drawing)
+                return;
+            if (helper.Done()) {
+                helper.Wait();
+                drawing = false;
+                drawn = jobEnd;
+            } else {
+                drawn = jobFirst + helper.Drawn();
+            }
         };
         while (finished < count) {
             for (;;) {
-                if (drawing && helper.Done())
-                    collect();
+                takeDrawn();
                 // A buffer is drawn anew once the transfer that used it last is finished.
                 if (!drawing && drawn < count && drawn < finished + depth) {
-                    guard.Drawing(drawn);
                     TPassHelper::Job job;
-                    // Only the draw: the helper is the slower side of a random pass, so the
-                    // buffer's sum is taken here, while the transfers in flight run.
-                    job.fill = buffers[slotOf(drawn)];
-                    job.bytes = bytesOf(drawn);
+                    jobFirst = drawn;
+                    jobEnd = std::min(count, finished + depth);
+                    for (std::int64_t t = jobFirst; t < jobEnd; ++t)
+                        job.draws[static_cast<std::size_t>(job.drawCount++)] = {
+                            buffers[slotOf(t)], bytesOf(t), guard.Before(t)};
+                    guard.begun = jobEnd;
                     helper.Post(job);
                     drawing = true;
                 }
@@ -153,31 +172,36 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                     start(started, buffers[pattern ? 0 : slotOf(started)], true);
                     ++started;
                 }
-                // The draw is waited for only when the device is about to run dry (fewer than
-                // two transfers in flight); else the oldest transfer is, asleep in the system,
-                // and this thread leaves the processor to the helper that draws. A waiter
-                // spinning beside the generator on a busy two-core machine slowed it unevenly.
-                if (!(drawing && started == drawn && started < finished + std::min(depth, 2)))
+                // While the helper draws, this thread waits for its next buffer rather than for
+                // the device, and takes the transfers that have ended meanwhile: the helper is
+                // handed the buffers they free as soon as its job is done, instead of idling
+                // until the oldest transfer ends. With the helper idle, only the device is left
+                // to wait for.
+                if (!drawing || (started > finished && !disk.TransferPending(slotOf(finished))))
                     break;
-                collect();
+                helper.AwaitDrawn(static_cast<int>(drawn - jobFirst + 1));
             }
             guard.reached = finished;
             finish(finished, buffers[pattern ? 0 : slotOf(finished)], true, started);
-            if (pattern) {
+            if (checks && pattern) {
                 if (bytesOf(finished) != reusedBytes) { // the last, shorter transfer
                     reusedBytes = bytesOf(finished);
                     reusedSum = ByteSum(buffers[0], reusedBytes);
                 }
                 checksum += reusedSum;
-            } else {
+            } else if (checks) {
                 checksum += ByteSum(buffers[slotOf(finished)], bytesOf(finished));
             }
             ++finished;
             run.Report(blocksOf(finished - 1));
         }
+        // The last buffers may have been taken before the helper ended its job: it is collected
+        // before the next pass touches the state.
+        if (drawing)
+            helper.Wait();
         guard.reached = guard.begun = 0; // every draw of the pass was used
 
-        if (state.CurrentPassChecks()) {
+        if (checks) {
             bool unread = false;
             run.PassStarting(state, true);
             chunk = run.ChunkSize();

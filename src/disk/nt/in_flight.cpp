@@ -75,6 +75,20 @@ bool TInFlight::Finish(HANDLE handle, int slot) {
     return ok && moved == s.bytes;
 }
 
+bool TInFlight::Pending(HANDLE handle, int slot) {
+    Slot& s = At(slot);
+    if (!s.running)
+        return false;
+    auto& k = platform::k32();
+    const DWORD code = k.GetLastError();
+    DWORD moved = 0;
+    // A look without waiting; the result stays in the OVERLAPPED for Finish to take.
+    const bool pending = !k.GetOverlappedResult(handle, &s.overlapped, &moved, FALSE) &&
+                         k.GetLastError() == ERROR_IO_INCOMPLETE;
+    k.SetLastError(code);
+    return pending;
+}
+
 void TInFlight::Cancel(HANDLE handle) noexcept {
     auto& k = platform::k32();
     bool any = false;

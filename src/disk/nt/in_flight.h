@@ -28,6 +28,9 @@ public:
     // Waits for slot's transfer; false (the last error telling why) when it failed or moved
     // fewer bytes than asked, as a synchronous transfer fails.
     bool Finish(HANDLE handle, int slot);
+    // Whether slot's transfer runs still: started, not yet ended, not yet finished. Leaves the
+    // last error as it was.
+    bool Pending(HANDLE handle, int slot);
     // Cancels every transfer running on handle and waits until none runs.
     void Cancel(HANDLE handle) noexcept;
 

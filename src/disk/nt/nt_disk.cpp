@@ -546,6 +546,11 @@ void TNTLogicalDisk::CancelTransfers() noexcept {
     InFlight.Cancel(DeviceHandle.Get());
 }
 
+bool TNTLogicalDisk::TransferPending(int Slot) {
+    return Overlapped ? InFlight.Pending(DeviceHandle.Get(), Slot)
+                      : TRandomAccessDisk::TransferPending(Slot);
+}
+
 void TNTPhysicalDisk::StartTransfer(int Slot, const TTransfer& Transfer) {
     if (!Overlapped) {
         TRandomAccessDisk::StartTransfer(Slot, Transfer);
@@ -571,6 +576,11 @@ void TNTPhysicalDisk::FinishTransfer(int Slot) {
 void TNTPhysicalDisk::CancelTransfers() noexcept {
     TRandomAccessDisk::CancelTransfers();
     InFlight.Cancel(DeviceHandle.Get());
+}
+
+bool TNTPhysicalDisk::TransferPending(int Slot) {
+    return Overlapped ? InFlight.Pending(DeviceHandle.Get(), Slot)
+                      : TRandomAccessDisk::TransferPending(Slot);
 }
 
 } // namespace purgelet

@@ -47,6 +47,7 @@ public:
     void StartTransfer(int Slot, const TTransfer& Transfer) override;
     void FinishTransfer(int Slot) override;
     void CancelTransfers() noexcept override;
+    bool TransferPending(int Slot) override;
     // Reopens the device in the mode it had (logged as a retry).
     void PrepareToRetry() override;
     // Formats the partition with FormatEx, offering the shell's dialog when that fails.
@@ -102,6 +103,7 @@ public:
     void StartTransfer(int Slot, const TTransfer& Transfer) override;
     void FinishTransfer(int Slot) override;
     void CancelTransfers() noexcept override;
+    bool TransferPending(int Slot) override;
 
     virtual void SetCurrentBlock(std::int64_t Block);
     // Where the drive's own erase commands go: handed the open device, it probes it. Tests

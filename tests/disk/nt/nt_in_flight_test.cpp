@@ -3,6 +3,7 @@
 // the transfers the device saw, the questions, the progress and the generators come out the
 // same, with faults that fail a few times, for good, and in the read-back.
 #include "disk/disk_test_support.h"
+#include "disk/nt/in_flight.h"
 #include "disk/nt/nt_disk.h"
 #include "methods/generators.h"
 #include "methods/isaac.h"
@@ -118,6 +119,33 @@ TEST(NTInFlight, AnAbortLeavesTheBlocksOfTheSingleTransferEngine) {
         pc.drive('E').faults.writeBlocks.push_back({2000, sim::Fault::Always(ERROR_CRC)});
         owner.answers = {mrAbort};
     });
+}
+
+// A transfer runs from its start until it is finished or cancelled; a look at it waits for
+// nothing and leaves the caller's last error alone. The simulated device runs its queue when
+// a transfer is waited for.
+TEST(NTInFlight, ATransferIsPendingUntilFinishedAndALookKeepsTheLastError) {
+    SimPC pc{NtMachine()};
+    auto& k = platform::k32();
+    HANDLE h =
+        k.CreateFileA("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::vector<std::uint8_t> first(4096, 0x11), second(4096, 0x22);
+    TInFlight inFlight;
+    EXPECT_FALSE(inFlight.Pending(h, 0)) << "nothing started";
+    inFlight.Start(h, 0, {true, first.data(), 8, 0}, 512);
+    inFlight.Start(h, 1, {true, second.data(), 8, 8}, 512);
+    k.SetLastError(ERROR_CRC);
+    EXPECT_TRUE(inFlight.Pending(h, 0));
+    EXPECT_TRUE(inFlight.Pending(h, 1));
+    EXPECT_EQ(k.GetLastError(), static_cast<DWORD>(ERROR_CRC));
+    EXPECT_TRUE(inFlight.Finish(h, 0));
+    EXPECT_FALSE(inFlight.Pending(h, 0));
+    inFlight.Cancel(h);
+    EXPECT_FALSE(inFlight.Pending(h, 1)) << "a cancelled transfer runs no more";
+    k.CloseHandle(h);
+    EXPECT_EQ(pc.ReadImage("disk.img", testing::kNtPartE, 4096), first);
 }
 
 } // namespace
