@@ -173,8 +173,8 @@ void TNTFloppy::Open(bool readOnly) {
         for (;;) {
             std::memset(&g, 0, sizeof(g));
             DWORD returned = 0;
-            if (platform::k32().DeviceIoControl(DeviceHandle.Get(), IOCTL_DISK_GET_DRIVE_GEOMETRY,
-                                                nullptr, 0, &g, sizeof(g), &returned, nullptr))
+            if (TInFlight::Control(DeviceHandle.Get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0,
+                                   &g, sizeof(g), &returned))
                 break;
             const DWORD code = platform::k32().GetLastError();
             const std::string text = platform::k32().SysErrorMessage(code);

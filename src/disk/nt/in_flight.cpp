@@ -127,4 +127,20 @@ bool TInFlight::Transfer(HANDLE handle, void* buffer, DWORD bytes, std::int64_t 
     return ok && moved == bytes;
 }
 
+bool TInFlight::Control(HANDLE handle, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                        DWORD* returned) {
+    auto& k = platform::k32();
+    *returned = 0;
+    platform::UniqueHandle event(k.CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!event)
+        return false;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    if (k.DeviceIoControl(handle, code, in, inSize, out, outSize, returned, &overlapped))
+        return true;
+    if (k.GetLastError() != ERROR_IO_PENDING)
+        return false;
+    return k.GetOverlappedResult(handle, &overlapped, returned, TRUE) != FALSE;
+}
+
 } // namespace purgelet

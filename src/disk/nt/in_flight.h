@@ -37,6 +37,11 @@ public:
     // One transfer on an overlapped handle, waited for: what ReadFile or WriteFile does on a
     // handle opened without the flag. False with the last error set on failure or a short one.
     static bool Transfer(HANDLE handle, void* buffer, DWORD bytes, std::int64_t offset, bool write);
+    // A device control request on a handle that may be overlapped, waited for: with no
+    // OVERLAPPED, a request the driver completes later would write its status into a frame
+    // that is gone. On a handle opened without the flag the OVERLAPPED is ignored.
+    static bool Control(HANDLE handle, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+                        DWORD* returned);
 
 private:
     struct Slot {

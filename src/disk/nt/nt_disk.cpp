@@ -42,10 +42,10 @@ template <class T> bool Query(HANDLE handle, DWORD code, T* out) {
                                            nullptr) != FALSE;
 }
 
+// On the device handle of a wipe, which may be open for overlapped transfers.
 bool Control(HANDLE handle, DWORD code) {
     DWORD returned = 0;
-    return platform::k32().DeviceIoControl(handle, code, nullptr, 0, nullptr, 0, &returned,
-                                           nullptr) != FALSE;
+    return TInFlight::Control(handle, code, nullptr, 0, nullptr, 0, &returned);
 }
 
 // Moves the handle to Block × BlockSize. SetFilePointer answers 0xFFFFFFFF both for a

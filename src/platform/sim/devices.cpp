@@ -525,6 +525,12 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
     }
     if (returned != nullptr)
         *returned = 0;
+    // On a handle opened for overlapped transfers a request needs an OVERLAPPED: without one
+    // Windows may report it done while the driver still works, into a status that is gone.
+    if ((h->flags & FILE_FLAG_OVERLAPPED) && overlapped == nullptr) {
+        Record(*h, "DeviceIoControl", code, outSize, 0, false);
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
     if (h->vwin32)
         return Vwin32Control(*h, device, code, in, inSize, out, outSize, returned);
     DeviceFaults& faults = FaultsOf(*h);
@@ -646,6 +652,13 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
         LastError() = ERROR_SUCCESS;
         if (returned != nullptr)
             *returned = size;
+    }
+    // Every request ends at once here, as a driver may end one: the OVERLAPPED tells so too.
+    if (overlapped != nullptr) {
+        overlapped->Internal = ok ? ERROR_SUCCESS : LastError();
+        overlapped->InternalHigh = ok ? size : 0;
+        if (overlapped->hEvent != nullptr)
+            events_.Set(overlapped->hEvent);
     }
     Record(*h, "DeviceIoControl", code, outSize, 0, ok != FALSE);
     return ok;
