@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <fstream>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace purgelet {
@@ -68,24 +69,32 @@ TEST_F(NTOnWine, InitStopsAtTheGeometryIoctlWhichWineDoesNotImplement) {
     }
 }
 
+// At a depth above 1 the device is opened for overlapped transfers, and the lock, the unlock
+// and every transfer go with an OVERLAPPED.
 TEST_F(NTOnWine, ALockedVolumeIsWrittenAndReadBackThroughTheRawDevice) {
-    TNTLogicalDisk x("X", &owner); // constructed without init: Wine has no geometry to give
-    x.BlockSize = 512;
-    x.BlockCount = 2048;
-    x.Open(false); // locks
-    alignas(4096) static std::uint8_t data[1024];
-    std::fill(std::begin(data), std::end(data), 0x5C);
-    x.WriteBlocks(data, 2, 3);
-    alignas(4096) static std::uint8_t back[1024];
-    x.ReadBlocks(back, 2, 3);
-    x.Close(); // unlocks
-    EXPECT_TRUE(std::equal(std::begin(data), std::end(data), std::begin(back)));
-    EXPECT_TRUE(owner.questions.empty());
-    EXPECT_EQ(ImageBytes(3 * 512, 1024), std::vector<std::uint8_t>(1024, 0x5C));
+    for (std::int32_t depth : {1, 4}) {
+        SCOPED_TRACE(std::to_string(depth) + " in flight");
+        TNTLogicalDisk x("X", &owner); // constructed without init: Wine has no geometry to give
+        x.BlockSize = 512;
+        x.BlockCount = 2048;
+        x.TransfersInFlight = depth;
+        x.Open(false); // locks
+        const auto fill = static_cast<std::uint8_t>(0x50 + depth);
+        alignas(4096) static std::uint8_t data[1024];
+        std::fill(std::begin(data), std::end(data), fill);
+        x.WriteBlocks(data, 2, 3);
+        alignas(4096) static std::uint8_t back[1024];
+        std::fill(std::begin(back), std::end(back), 0);
+        x.ReadBlocks(back, 2, 3);
+        x.Close(); // unlocks
+        EXPECT_TRUE(std::equal(std::begin(data), std::end(data), std::begin(back)));
+        EXPECT_TRUE(owner.questions.empty());
+        EXPECT_EQ(ImageBytes(3 * 512, 1024), std::vector<std::uint8_t>(1024, fill));
 
-    x.Open(true);
-    EXPECT_THROW(x.WriteBlocks(data, 1, 0), XReadOnly);
-    x.Close();
+        x.Open(true);
+        EXPECT_THROW(x.WriteBlocks(data, 1, 0), XReadOnly);
+        x.Close();
+    }
 }
 
 } // namespace
