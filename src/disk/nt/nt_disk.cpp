@@ -76,6 +76,39 @@ template <class X>
             ") : " + LastErrorText());
 }
 
+// The transfers in flight of a disk whose device may be open for overlapped transfers: there
+// they run through the slots, else as the base class runs them. The logical and the physical
+// disk differ only in the names their failures carry.
+struct TransfersOn {
+    TRandomAccessDisk& disk;
+    TInFlight& inFlight;
+    HANDLE handle;
+    bool overlapped;
+
+    void Start(int slot, const TRandomAccessDisk::TTransfer& transfer) {
+        if (!overlapped)
+            disk.TRandomAccessDisk::StartTransfer(slot, transfer);
+        else
+            inFlight.Start(handle, slot, transfer, disk.BlockSize);
+    }
+    void Finish(int slot, const char* readName, const char* writeName) {
+        if (!overlapped) {
+            disk.TRandomAccessDisk::FinishTransfer(slot);
+            return;
+        }
+        if (inFlight.Finish(handle, slot))
+            return;
+        const TRandomAccessDisk::TTransfer& transfer = inFlight.Of(slot);
+        if (transfer.Write)
+            TransferFailed<XWriteFile>(writeName, transfer.Block, transfer.Count);
+        TransferFailed<XReadFile>(readName, transfer.Block, transfer.Count);
+    }
+    bool Pending(int slot) {
+        return overlapped ? inFlight.Pending(handle, slot)
+                          : disk.TRandomAccessDisk::TransferPending(slot);
+    }
+};
+
 // Reads or writes Count blocks at the current position (at offset on a handle opened for
 // overlapped transfers, which has none to use); a short transfer is the failure.
 bool Transfer(HANDLE handle, void* buffer, DWORD bytes, bool write, bool overlapped,
@@ -520,25 +553,12 @@ std::unique_ptr<TFirmwareDrive> TNTPhysicalDisk::OpenedFirmware() {
 }
 
 void TNTLogicalDisk::StartTransfer(int Slot, const TTransfer& Transfer) {
-    if (!Overlapped) {
-        TRandomAccessDisk::StartTransfer(Slot, Transfer);
-        return;
-    }
-    InFlight.Start(DeviceHandle.Get(), Slot, Transfer, BlockSize);
+    TransfersOn{*this, InFlight, DeviceHandle.Get(), Overlapped}.Start(Slot, Transfer);
 }
 
 void TNTLogicalDisk::FinishTransfer(int Slot) {
-    if (!Overlapped) {
-        TRandomAccessDisk::FinishTransfer(Slot);
-        return;
-    }
-    if (InFlight.Finish(DeviceHandle.Get(), Slot))
-        return;
-    const TTransfer& transfer = InFlight.Of(Slot);
-    if (transfer.Write)
-        TransferFailed<XWriteFile>("TNTLogicalDisk.WriteBlocks : (buff,", transfer.Block,
-                                   transfer.Count);
-    TransferFailed<XReadFile>("TNTLogicalDisk.ReadBlocks : (buff,", transfer.Block, transfer.Count);
+    TransfersOn{*this, InFlight, DeviceHandle.Get(), Overlapped}.Finish(
+        Slot, "TNTLogicalDisk.ReadBlocks : (buff,", "TNTLogicalDisk.WriteBlocks : (buff,");
 }
 
 void TNTLogicalDisk::CancelTransfers() noexcept {
@@ -547,30 +567,16 @@ void TNTLogicalDisk::CancelTransfers() noexcept {
 }
 
 bool TNTLogicalDisk::TransferPending(int Slot) {
-    return Overlapped ? InFlight.Pending(DeviceHandle.Get(), Slot)
-                      : TRandomAccessDisk::TransferPending(Slot);
+    return TransfersOn{*this, InFlight, DeviceHandle.Get(), Overlapped}.Pending(Slot);
 }
 
 void TNTPhysicalDisk::StartTransfer(int Slot, const TTransfer& Transfer) {
-    if (!Overlapped) {
-        TRandomAccessDisk::StartTransfer(Slot, Transfer);
-        return;
-    }
-    InFlight.Start(DeviceHandle.Get(), Slot, Transfer, BlockSize);
+    TransfersOn{*this, InFlight, DeviceHandle.Get(), Overlapped}.Start(Slot, Transfer);
 }
 
 void TNTPhysicalDisk::FinishTransfer(int Slot) {
-    if (!Overlapped) {
-        TRandomAccessDisk::FinishTransfer(Slot);
-        return;
-    }
-    if (InFlight.Finish(DeviceHandle.Get(), Slot))
-        return;
-    const TTransfer& transfer = InFlight.Of(Slot);
-    if (transfer.Write)
-        TransferFailed<XWriteFile>("TNTPhysicalDisk.WriteBlocks(buff,", transfer.Block,
-                                   transfer.Count);
-    TransferFailed<XReadFile>("TNTPhysicalDisk.ReadBlocks(buff,", transfer.Block, transfer.Count);
+    TransfersOn{*this, InFlight, DeviceHandle.Get(), Overlapped}.Finish(
+        Slot, "TNTPhysicalDisk.ReadBlocks(buff,", "TNTPhysicalDisk.WriteBlocks(buff,");
 }
 
 void TNTPhysicalDisk::CancelTransfers() noexcept {
@@ -579,8 +585,7 @@ void TNTPhysicalDisk::CancelTransfers() noexcept {
 }
 
 bool TNTPhysicalDisk::TransferPending(int Slot) {
-    return Overlapped ? InFlight.Pending(DeviceHandle.Get(), Slot)
-                      : TRandomAccessDisk::TransferPending(Slot);
+    return TransfersOn{*this, InFlight, DeviceHandle.Get(), Overlapped}.Pending(Slot);
 }
 
 } // namespace purgelet
