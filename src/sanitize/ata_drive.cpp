@@ -111,10 +111,6 @@ private:
                                  Hex(static_cast<std::uint32_t>(sent.Registers.Lba & 0xFF), 2);
             return;
         }
-        const DWORD start = Ticks();
-        result.Accepted = true;
-        if (observer.Accepted)
-            observer.Accepted();
         PollUntilDone(
             [&] {
                 TPollAnswer answer;
@@ -138,7 +134,7 @@ private:
                 }
                 return answer;
             },
-            start, choice.LimitSeconds, observer, result);
+            choice.LimitSeconds, observer, result);
     }
 
     // SET PASSWORD, ERASE PREPARE, ERASE UNIT; the temporary password disabled again on
@@ -164,36 +160,17 @@ private:
             Disable(password, result);
             return;
         }
-        // The command returns only when the erase is done, so the drive has it from the
-        // moment it is sent; its timeout is the limit.
-        if (observer.Accepted)
-            observer.Accepted();
-        const DWORD start = Ticks();
-        const TAnswer erase = Send(ata::SecurityEraseUnit(), ata::EraseUnitData(password, enhanced),
-                                   choice.LimitSeconds);
-        const std::uint32_t elapsed = SecondsSince(start);
-        if (erase.SystemError == ERROR_SEM_TIMEOUT) {
-            result.Accepted = true;
-            result.Status = TFirmwareStatus::TimedOut;
-            result.SystemError = erase.SystemError;
-        } else if (erase.SystemError != 0) {
-            result.SystemError = erase.SystemError;
-        } else if (erase.Aborted()) {
-            result.DriveStatus = "SECURITY ERASE UNIT aborted: " + RegistersText(erase.Registers);
-            if (elapsed >= kRefusalSeconds) {
-                result.Accepted = true;
-                result.Status = TFirmwareStatus::Failed;
-            }
-        } else {
-            result.Accepted = true;
-            result.Status = TFirmwareStatus::Completed;
-            result.DriveStatus = "SECURITY ERASE UNIT done: " + RegistersText(erase.Registers);
-        }
-        if (observer.Progress)
-            observer.Progress(result.Status == TFirmwareStatus::Completed
-                                  ? std::optional<double>(1.0)
-                                  : std::nullopt,
-                              elapsed);
+        RunBlockingCommand(
+            [&] {
+                const TAnswer erase =
+                    Send(ata::SecurityEraseUnit(), ata::EraseUnitData(password, enhanced),
+                         choice.LimitSeconds);
+                return TBlockingAnswer{erase.SystemError, erase.Aborted(),
+                                       std::string("SECURITY ERASE UNIT ") +
+                                           (erase.Aborted() ? "aborted: " : "done: ") +
+                                           RegistersText(erase.Registers)};
+            },
+            observer, result);
         if (result.Status == TFirmwareStatus::Completed) {
             // The erase removes the password; a drive that kept it has it disabled here.
             const TAnswer identify = Send(ata::IdentifyDevice());

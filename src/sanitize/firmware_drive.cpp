@@ -42,9 +42,12 @@ std::string Hex(std::uint32_t value, int digits) {
     return text;
 }
 
-void PollUntilDone(const std::function<TPollAnswer()>& poll, DWORD startTicks,
-                   std::uint32_t limitSeconds, const TFirmwareObserver& observer,
-                   TFirmwareResult& result) {
+void PollUntilDone(const std::function<TPollAnswer()>& poll, std::uint32_t limitSeconds,
+                   const TFirmwareObserver& observer, TFirmwareResult& result) {
+    const DWORD startTicks = Ticks();
+    result.Accepted = true;
+    if (observer.Accepted)
+        observer.Accepted();
     for (;;) {
         platform::k32().Sleep(1000);
         const TPollAnswer answer = poll();
@@ -68,6 +71,32 @@ void PollUntilDone(const std::function<TPollAnswer()>& poll, DWORD startTicks,
             return;
         }
     }
+}
+
+void RunBlockingCommand(const std::function<TBlockingAnswer()>& send,
+                        const TFirmwareObserver& observer, TFirmwareResult& result) {
+    if (observer.Accepted)
+        observer.Accepted();
+    const DWORD start = Ticks();
+    const TBlockingAnswer answer = send();
+    const std::uint32_t elapsed = SecondsSince(start);
+    if (answer.SystemError == ERROR_SEM_TIMEOUT) {
+        result.Accepted = true;
+        result.Status = TFirmwareStatus::TimedOut;
+        result.SystemError = answer.SystemError;
+    } else if (answer.SystemError != 0) {
+        result.SystemError = answer.SystemError;
+    } else {
+        result.DriveStatus = answer.DriveStatus;
+        if (!answer.Refused || elapsed >= kRefusalSeconds) {
+            result.Accepted = true;
+            result.Status = answer.Refused ? TFirmwareStatus::Failed : TFirmwareStatus::Completed;
+        }
+    }
+    if (observer.Progress)
+        observer.Progress(result.Status == TFirmwareStatus::Completed ? std::optional<double>(1.0)
+                                                                      : std::nullopt,
+                          elapsed);
 }
 
 } // namespace firmware

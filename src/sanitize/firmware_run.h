@@ -35,16 +35,27 @@ struct TPollAnswer {
     std::uint32_t SystemError = 0; // the poll itself failed (the drive is asked again)
 };
 
-// Polls once a second until the drive reports the end or limitSeconds have passed since
-// startTicks, telling the observer after each poll; fills Status and DriveStatus.
-void PollUntilDone(const std::function<TPollAnswer()>& poll, DWORD startTicks,
-                   std::uint32_t limitSeconds, const TFirmwareObserver& observer,
-                   TFirmwareResult& result);
+// The drive has accepted the command: marks the result so, tells the observer, then polls
+// once a second until the drive reports the end or limitSeconds have passed, telling the
+// observer after each poll; fills Status and DriveStatus.
+void PollUntilDone(const std::function<TPollAnswer()>& poll, std::uint32_t limitSeconds,
+                   const TFirmwareObserver& observer, TFirmwareResult& result);
 
-// How a command that returns only when its erase is done (ATA SECURITY ERASE UNIT, NVMe
-// Format NVM) ended: an error the drive gave within the first second is a refusal (it did
-// not start), a later one a failure.
+// What a command that returns only when its erase is done (ATA SECURITY ERASE UNIT, NVMe
+// Format NVM) gave back: the system's error, or whether the drive refused it, and the drive's
+// own words for either answer.
+struct TBlockingAnswer {
+    DWORD SystemError = 0;
+    bool Refused = false;
+    std::string DriveStatus;
+};
+// Sends such a command (the drive has the erase from the moment it is sent, and the request's
+// timeout is the limit) and fills the result: an error the drive gave within the first second
+// is a refusal (it did not start), a later one a failure. Tells the observer the acceptance
+// before and the end after.
 constexpr std::uint32_t kRefusalSeconds = 1;
+void RunBlockingCommand(const std::function<TBlockingAnswer()>& send,
+                        const TFirmwareObserver& observer, TFirmwareResult& result);
 
 std::string Hex(std::uint32_t value, int digits);
 

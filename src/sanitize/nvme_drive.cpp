@@ -99,10 +99,6 @@ private:
             result.DriveStatus = "refused: " + sent.StatusText();
             return;
         }
-        const DWORD start = Ticks();
-        result.Accepted = true;
-        if (observer.Accepted)
-            observer.Accepted();
         PollUntilDone(
             [&] {
                 TPollAnswer answer;
@@ -125,7 +121,7 @@ private:
                     answer.Fraction = s->Sprog / 65536.0;
                 return answer;
             },
-            start, choice.LimitSeconds, observer, result);
+            choice.LimitSeconds, observer, result);
     }
 
     // Format NVM returns only when the format is done: the drive has it from the moment it
@@ -133,35 +129,15 @@ private:
     void RunFormat(bool crypto, const TFirmwareChoice& choice, const TFirmwareObserver& observer,
                    TFirmwareResult& result) {
         const bool all = ctl_.FormatAllNamespaces || ctl_.EraseAllNamespaces;
-        if (observer.Accepted)
-            observer.Accepted();
-        const DWORD start = Ticks();
-        const TAnswer format =
-            Send(nvme::FormatNvm(crypto ? nvme::kSesCrypto : nvme::kSesUserData, *ns_, all),
-                 choice.LimitSeconds);
-        const std::uint32_t elapsed = SecondsSince(start);
-        if (format.SystemError == ERROR_SEM_TIMEOUT) {
-            result.Accepted = true;
-            result.Status = TFirmwareStatus::TimedOut;
-            result.SystemError = format.SystemError;
-        } else if (format.SystemError != 0) {
-            result.SystemError = format.SystemError;
-        } else if (!format.Ok()) {
-            result.DriveStatus = "Format NVM: " + format.StatusText();
-            if (elapsed >= kRefusalSeconds) {
-                result.Accepted = true;
-                result.Status = TFirmwareStatus::Failed;
-            }
-        } else {
-            result.Accepted = true;
-            result.Status = TFirmwareStatus::Completed;
-            result.DriveStatus = "Format NVM: " + format.StatusText();
-        }
-        if (observer.Progress)
-            observer.Progress(result.Status == TFirmwareStatus::Completed
-                                  ? std::optional<double>(1.0)
-                                  : std::nullopt,
-                              elapsed);
+        RunBlockingCommand(
+            [&] {
+                const TAnswer format =
+                    Send(nvme::FormatNvm(crypto ? nvme::kSesCrypto : nvme::kSesUserData, *ns_, all),
+                         choice.LimitSeconds);
+                return TBlockingAnswer{format.SystemError, !format.Ok(),
+                                       "Format NVM: " + format.StatusText()};
+            },
+            observer, result);
     }
 
     HANDLE handle_;
