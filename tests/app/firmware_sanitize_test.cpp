@@ -99,6 +99,13 @@ protected:
     }
     // Ticks the disk behind the test's drive and chooses the method by name, then goes to the
     // confirmation with a report.
+    // The whole run with the method: started from the confirmation, every question answered Ok.
+    void RunWith(const std::string& methodName) {
+        ScriptToConfirmation(methodName);
+        host_.Press(TWizardButton::Next);
+        host_.AnswerRest(mrOk);
+        Run();
+    }
     void ScriptToConfirmation(const std::string& methodName) {
         host_.Press(TWizardButton::Next); // the drive page
         host_.Then([this] {
@@ -114,14 +121,7 @@ protected:
                     list.UserToggle(i);
         });
         host_.Press(TWizardButton::Next);
-        host_.Then([this, methodName] {
-            auto& box = Main().cbxAlgorithm;
-            for (int i = 0; i < box.Count(); ++i)
-                if (box.Items(i).Text == methodName)
-                    box.SetItemIndex(i);
-            Main().cbxAlgorithmChange();
-            description_ = Main().lblMethodDescription.Caption;
-        });
+        ScriptChooseMethod(methodName, description_);
         host_.Press(TWizardButton::Next);
         host_.Toggle("cbGenerateReport").Type("edtLogFileName", report_);
         host_.Press(TWizardButton::Next);
@@ -161,10 +161,7 @@ TEST_F(FirmwareSanitizeTest, CryptoEraseIsNamedSentFollowedVerifiedAndReported) 
         pc_->WriteImage("data.img", 0, noise);
     };
     ASSERT_EQ(Start(), 0);
-    ScriptToConfirmation("Firmware sanitize: crypto erase");
-    host_.Press(TWizardButton::Next); // starts the run
-    host_.AnswerRest(mrOk);
-    Run();
+    RunWith("Firmware sanitize: crypto erase");
     EXPECT_NE(description_.find("Firmware sanitize on the selected drives:\nSIM NVME 1: " +
                                 std::string(kCrypto)),
               std::string::npos)
@@ -210,10 +207,7 @@ TEST_F(FirmwareSanitizeTest, ALyingDriveFailsTheVerificationAndAbortIsRefusedWhi
         EXPECT_FALSE(Main().btnPause.Enabled());
     };
     ASSERT_EQ(Start(), 0);
-    ScriptToConfirmation("Firmware sanitize: crypto erase");
-    host_.Press(TWizardButton::Next);
-    host_.AnswerRest(mrOk);
-    Run();
+    RunWith("Firmware sanitize: crypto erase");
     EXPECT_EQ(script_.runs, 1);
     EXPECT_TRUE(Same());
     EXPECT_TRUE(Told(CatalogueText("FIRMWARE_NOABORT")));
@@ -227,10 +221,7 @@ TEST_F(FirmwareSanitizeTest, ALyingDriveFailsTheVerificationAndAbortIsRefusedWhi
 TEST_F(FirmwareSanitizeTest, ADriveReportingFailureIsAFailedWipe) {
     script_.status = TFirmwareStatus::Failed;
     ASSERT_EQ(Start(), 0);
-    ScriptToConfirmation("Firmware sanitize: crypto erase");
-    host_.Press(TWizardButton::Next);
-    host_.AnswerRest(mrOk);
-    Run();
+    RunWith("Firmware sanitize: crypto erase");
     EXPECT_EQ(script_.runs, 1);
     EXPECT_TRUE(Told(CatalogueText("ErrorXFirmware")));
     EXPECT_TRUE(Told("the drive reported the sanitize as failed (SSTAT 0103h)"));
@@ -247,10 +238,7 @@ TEST_F(FirmwareSanitizeTest, FirmwareThenAZeroPassWithVerification) {
         pc_->WriteImage("data.img", 0, std::vector<std::uint8_t>(kDataDisk, 0x5A));
     };
     ASSERT_EQ(Start(), 0);
-    ScriptToConfirmation("Firmware sanitize, then one zero pass and verification");
-    host_.Press(TWizardButton::Next);
-    host_.AnswerRest(mrOk);
-    Run();
+    RunWith("Firmware sanitize, then one zero pass and verification");
     EXPECT_EQ(script_.runs, 1);
     EXPECT_TRUE(All("data.img", 0, kDataDisk, 0x00));
     const std::string text = ReadFile(report_);

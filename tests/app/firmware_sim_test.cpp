@@ -88,14 +88,7 @@ protected:
             }
         });
         host_.Press(TWizardButton::Next);
-        host_.Then([this, methodName] {
-            auto& box = Main().cbxAlgorithm;
-            for (int i = 0; i < box.Count(); ++i)
-                if (box.Items(i).Text == methodName)
-                    box.SetItemIndex(i);
-            Main().cbxAlgorithmChange();
-            description_ = Main().lblMethodDescription.Caption;
-        });
+        ScriptChooseMethod(methodName, description_);
         host_.Press(TWizardButton::Next);
         host_.Toggle("cbGenerateReport").Type("edtLogFileName", report_);
         host_.Press(TWizardButton::Next);

@@ -133,6 +133,18 @@ protected:
                 ASSERT_TRUE(Main().lwDisksList.UserToggle(row));
             });
     }
+    // Script: on the method page, the method shown as name chosen; its description is kept in
+    // description.
+    void ScriptChooseMethod(const std::string& name, std::string& description) {
+        host_.Then([this, name, &description] {
+            auto& box = Main().cbxAlgorithm;
+            for (int i = 0; i < box.Count(); ++i)
+                if (box.Items(i).Text == name)
+                    box.SetItemIndex(i);
+            Main().cbxAlgorithmChange();
+            description = Main().lblMethodDescription.Caption;
+        });
+    }
     // Script: Next through the method and options pages to the confirmation, with the format
     // after the wipe switched off and what options scripts on the options page, then into the
     // wipe.
