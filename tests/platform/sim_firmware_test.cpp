@@ -6,14 +6,13 @@
 #include "platform/system.h"
 #include "sanitize/ata.h"
 #include "sanitize/nvme.h"
+#include "support/image_bytes.h"
 #include "support/sim_pc.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <set>
 
 namespace {
 
@@ -21,7 +20,10 @@ using nlohmann::json;
 using purgelet::testing::SimPC;
 namespace ata = purgelet::ata;
 namespace nvme = purgelet::nvme;
-using Bytes = std::vector<std::uint8_t>;
+using purgelet::testing::AllAre;
+using purgelet::testing::Bytes;
+using purgelet::testing::LooksLikeNoise;
+using purgelet::testing::Pattern;
 constexpr std::int64_t kDiskBytes = 16 * 16 * 63 * 512;
 
 json Disk(const std::string& image, json firmware) {
@@ -73,23 +75,6 @@ private:
 
 bool Aborted(const ata::TTaskFile& r) {
     return (r.Command & 0x01) && (r.Feature & 0x04);
-}
-
-Bytes Pattern(std::size_t size) {
-    Bytes b(size);
-    for (std::size_t i = 0; i < size; ++i)
-        b[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    return b;
-}
-
-// Whether every byte of the image region holds value.
-bool AllAre(const Bytes& bytes, std::uint8_t value) {
-    return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == value; });
-}
-
-bool LooksLikeNoise(const Bytes& bytes) {
-    std::set<std::uint8_t> seen(bytes.begin(), bytes.end());
-    return seen.size() > 200;
 }
 
 json DocumentedFirmwareMachine() {

@@ -2,40 +2,28 @@
 // what they send, how they follow the drive, and what they report, faults included.
 #include "platform/system.h"
 #include "sanitize/firmware_drive.h"
+#include "support/image_bytes.h"
 #include "support/sim_pc.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 
 namespace purgelet {
 namespace {
 
 using nlohmann::json;
+using purgelet::testing::AllAre;
+using purgelet::testing::Bytes;
+using purgelet::testing::LooksLikeNoise;
+using purgelet::testing::Pattern;
 using testing::SimPC;
-using Bytes = std::vector<std::uint8_t>;
 constexpr std::int64_t kDiskBytes = 16 * 16 * 63 * 512;
 
 json Machine(json firmware) {
     return json{{"physicalDisks",
                  {{{"image", "d.img"}, {"model", "SIM DRIVE"}, {"firmware", std::move(firmware)}},
                   {{"image", "plain.img"}}}}};
-}
-
-Bytes Pattern(std::size_t size) {
-    Bytes b(size);
-    for (std::size_t i = 0; i < size; ++i)
-        b[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    return b;
-}
-
-bool AllAre(const Bytes& bytes, std::uint8_t value) {
-    return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == value; });
-}
-
-bool LooksLikeNoise(const Bytes& bytes) {
-    return std::set<std::uint8_t>(bytes.begin(), bytes.end()).size() > 200;
 }
 
 // A simulated PC with one emulated drive (disk 0, old data at its start and end) open.
