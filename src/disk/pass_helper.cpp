@@ -2,6 +2,7 @@
 
 #include "disk/wipe_passes.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -58,11 +59,42 @@ void TPassHelper::Post(const Job& job) {
     sum_ = 0;
     error_ = nullptr;
     out_ = true;
-    drawn_.store(0, std::memory_order_relaxed); // published by the state's store below
+    begun_ = 0;
+    // Published by the state's store below.
+    drawn_.store(0, std::memory_order_relaxed);
+    allowed_.store(job.allowed, std::memory_order_relaxed);
+    stop_.store(false, std::memory_order_relaxed);
     SetState(kPosted);
 }
 
-void TPassHelper::AwaitDrawn(int count) {
+void TPassHelper::Allow(std::int64_t draws) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (draws > allowed_.load(std::memory_order_relaxed))
+            allowed_.store(draws, std::memory_order_release);
+    }
+    changed_.notify_all();
+}
+
+bool TPassHelper::AwaitAllowed(std::int64_t i) {
+    const auto ready = [&] {
+        return stop_.load(std::memory_order_acquire) ||
+               allowed_.load(std::memory_order_acquire) > i;
+    };
+    // A buffer is let go as soon as its transfer ends: on a fast disk the wait is short.
+    const auto until = std::chrono::steady_clock::now() + kHelperSpin;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= until) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, ready);
+            break;
+        }
+        std::this_thread::yield();
+    }
+    return !stop_.load(std::memory_order_acquire);
+}
+
+void TPassHelper::AwaitDrawn(std::int64_t count) {
     // Asleep at once: the caller waits for a draw while transfers run, and a waiter spinning
     // beside the generator on a two-core machine slowed it more than a wake-up costs.
     std::unique_lock<std::mutex> lock(mutex_);
@@ -91,6 +123,11 @@ std::uint32_t TPassHelper::Wait() {
 void TPassHelper::Discard() noexcept {
     if (!out_)
         return;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_.store(true, std::memory_order_release);
+    }
+    changed_.notify_all();
     AwaitDone();
     error_ = nullptr;
     if (job_.fill != nullptr)
@@ -111,11 +148,15 @@ void TPassHelper::Loop() {
                 before_ = wipe_.SaveFillState();
                 wipe_.FillBuffer(job_.fill, job_.bytes);
             }
-            for (int i = 0; i < job_.drawCount; ++i) {
-                const Job::Draw& draw = job_.draws[static_cast<std::size_t>(i)];
+            for (std::int64_t i = 0; i < job_.draws && AwaitAllowed(i); ++i) {
+                const Job::Draw& draw = job_.ring[static_cast<std::size_t>(
+                    (job_.ringFirst + i) % std::max(job_.ringSize, 1))];
+                ++begun_;
                 if (draw.before != nullptr)
                     *draw.before = wipe_.SaveFillState();
-                wipe_.FillBuffer(draw.buffer, draw.bytes);
+                wipe_.FillBuffer(draw.buffer, i + 1 == job_.draws && job_.lastBytes != 0
+                                                  ? job_.lastBytes
+                                                  : draw.bytes);
                 // Handed back at once: the caller may start its transfer while the next is
                 // drawn. Stored under the mutex, as the state is, so that no sleeper misses it.
                 {

@@ -1,16 +1,17 @@
 // The pass engine's helper thread. It runs one job at a time: sum a buffer's old contents,
-// draw the buffer anew from the wipe's state, sum a buffer (each step optional); or draw
-// several buffers one after another, handing each back as soon as it is drawn. The calling
-// thread posts a job, goes on with its transfers and collects the result. Memory is fixed: no
-// allocation per job.
+// draw the buffer anew from the wipe's state, sum a buffer (each step optional); or draw a
+// pass's buffers one after another round a ring, each once the caller lets it (its transfer
+// before is finished) and handed back as soon as it is drawn. The calling thread posts a job,
+// goes on with its transfers and collects the result. Memory is fixed: no allocation per job.
 //
 // The invariant that makes this safe without a lock around the drawing: the per-wipe state
 // (TWipeState: its pass cursor, its fill flag and the generators it refers to, which may be
 // a whole run's) is touched by the helper only while a job is out, and while a job is out
 // only by the helper. From Post until Wait or Discard returns, the calling thread neither
-// reads nor changes that state, nor a buffer the job writes, nor a fill state it saves, except
-// the buffers Drawn() has handed back; nothing else may draw from those generators until the
-// wipe has ended. The method itself is only ever read.
+// reads nor changes that state, nor a buffer the job may still write, nor a fill state it
+// saves, except the buffers Drawn() has handed back and not yet let be drawn again; nothing
+// else may draw from those generators until the wipe has ended. The method itself is only
+// ever read.
 #pragma once
 
 #include "methods/wipe_state.h"
@@ -29,7 +30,7 @@ namespace purgelet::wipe_engine {
 
 class TPassHelper {
 public:
-    static constexpr int kMaxDraws = 16;
+    static constexpr int kMaxRing = 32;
 
     struct Job {
         const std::uint8_t* sumFirst = nullptr; // the byte sum of sumFirst[0, sumFirstBytes)
@@ -38,17 +39,24 @@ public:
         const std::uint8_t* sum = nullptr; // then the byte sum of sum[0, bytes), added
         std::size_t bytes = 0;
 
-        // Or, with fill null, draws[0, drawCount) in turn: the fill state before each is saved
-        // where its `before` points (when not null), then the buffer drawn and handed back.
-        // The caller may use some of these buffers before the job ends, so only it knows how
-        // many draws to undo: Discard leaves them, and the caller puts back a saved state.
+        // Or, with fill null, `draws` draws in turn, draw i into ring[(ringFirst + i) mod
+        // ringSize]: the fill state before it saved where that slot's `before` points (when
+        // not null), then `bytes` drawn (lastBytes for the last draw, when not 0) and the
+        // buffer handed back. Draw i waits until the caller allows more than i draws (`allowed`
+        // at first, then Allow). The caller may use some of these buffers before the job ends,
+        // so only it knows how many draws to undo: Discard stops the job after the draw under
+        // way and leaves what was drawn, and the caller puts back a saved state.
         struct Draw {
             std::uint8_t* buffer = nullptr;
             std::size_t bytes = 0;
             TFillState* before = nullptr;
         };
-        std::array<Draw, kMaxDraws> draws{};
-        int drawCount = 0;
+        std::array<Draw, kMaxRing> ring{};
+        int ringSize = 0;
+        int ringFirst = 0;
+        std::int64_t draws = 0;
+        std::int64_t allowed = 0;
+        std::size_t lastBytes = 0;
     };
 
     // Starts the thread; raises std::system_error when the system gives none. State must
@@ -63,15 +71,22 @@ public:
     void Post(const Job& job);
     // Whether the job out has ended (it is still to be collected by Wait).
     bool Done() const { return state_.load(std::memory_order_acquire) == kDone; }
-    // Of the job out's draws, how many are drawn: those buffers are the caller's again.
-    int Drawn() const { return drawn_.load(std::memory_order_acquire); }
+    // Of the job's draws, how many are drawn: those buffers are the caller's until it allows
+    // them to be drawn again.
+    std::int64_t Drawn() const { return drawn_.load(std::memory_order_acquire); }
+    // Of the job's draws, how many have begun (drawn, or failed or stopped midway); read once
+    // the job is collected.
+    std::int64_t Begun() const { return begun_; }
     // Until Drawn() reaches count or the job has ended (a failed draw ends it early).
-    void AwaitDrawn(int count);
+    void AwaitDrawn(std::int64_t count);
+    // Lets the job out draw its draws before `draws` (never fewer than it was let).
+    void Allow(std::int64_t draws);
     // Waits for the job and takes its sums, added; the job's own exception is raised here, where
     // the calling thread would have met it.
     std::uint32_t Wait();
-    // Drops the job that is out, if any: waits for it and, when it drew a buffer (fill), puts
-    // the generators back as they were before, as if it had never been drawn.
+    // Drops the job that is out, if any: stops its draws after the one under way, waits for it
+    // and, when it drew a buffer (fill), puts the generators back as they were before, as if it
+    // had never been drawn.
     void Discard() noexcept;
     bool Busy() const { return out_; }
 
@@ -84,6 +99,8 @@ private:
     void SetState(int state);
     // Until the state differs from value: looked at for spin, then slept on; returns it.
     int AwaitChange(int value, std::chrono::microseconds spin);
+    // Until draw i is allowed (true) or the job is stopped (false).
+    bool AwaitAllowed(std::int64_t i);
 
     TWipeState& wipe_;
     Job job_;
@@ -92,7 +109,10 @@ private:
     std::exception_ptr error_;
     bool out_ = false; // a job was posted and not yet collected (calling thread only)
     std::atomic<int> state_{kIdle};
-    std::atomic<int> drawn_{0};
+    std::atomic<std::int64_t> drawn_{0};
+    std::atomic<std::int64_t> allowed_{0};
+    std::atomic<bool> stop_{false};
+    std::int64_t begun_ = 0; // the helper's while a job is out
     std::mutex mutex_;
     std::condition_variable changed_;
     std::thread thread_;

@@ -12,10 +12,12 @@
 //   are cancelled and waited for, and the generators are put back to where the reference
 //   would have left them: buffers drawn ahead for transfers never finished are undone.
 //
-// A random pass draws transfer t into buffer t mod depth, once transfer t - depth is finished;
-// a fixed pattern is drawn once per pass and all its transfers come from the first buffer.
-// The helper is handed every buffer that is free at once and hands each back as soon as it is
-// drawn: it idles only when no buffer is free, not between every two buffers.
+// There is a buffer more than transfers in flight: the helper draws into it while the device
+// has its full queue. A random pass draws transfer t into buffer t mod buffers, once the
+// transfer before it in that buffer is finished; a fixed pattern is drawn once per pass and all
+// its transfers come from the first buffer. The helper draws the whole pass as one job, each
+// buffer as soon as it is free, and hands each back as soon as it is drawn: it idles only when
+// no buffer is free, never for a handover between two jobs.
 //
 // A sum nobody compares is not taken: reading a written buffer here pulls it into this
 // core's cache, and the helper's next draw into it would have to take every line back.
@@ -31,7 +33,10 @@
 
 namespace purgelet::wipe_engine {
 
-static_assert(kMaxInFlight <= TPassHelper::kMaxDraws, "a job draws every free buffer");
+// Buffers beyond the transfers in flight: the one the helper draws into meanwhile.
+constexpr int kSpareBuffers = 1;
+static_assert(kMaxInFlight + kSpareBuffers <= TPassHelper::kMaxRing,
+              "a pass's job holds every buffer");
 
 namespace {
 
@@ -39,13 +44,15 @@ namespace {
 // owner's buffers outlive it.
 class TQueueGuard {
 public:
-    TQueueGuard(TRandomAccessDisk& disk, TWipeState& state, TPassHelper& helper, int depth)
-        : disk_(disk), state_(state), helper_(helper), before_(static_cast<std::size_t>(depth)) {}
+    TQueueGuard(TRandomAccessDisk& disk, TWipeState& state, TPassHelper& helper, int buffers)
+        : disk_(disk), state_(state), helper_(helper), before_(static_cast<std::size_t>(buffers)) {}
     ~TQueueGuard() {
         disk_.CancelTransfers();
-        helper_.Discard(); // waits for the draws out; which of them to undo is told here
+        helper_.Discard(); // stops the draws out; which of them to undo is told here
+        if (jobFirst >= 0)
+            begun = std::max(begun, jobFirst + helper_.Begun());
         if (begun > reached + 1)
-            state_.RestoreFillState(before_[static_cast<std::size_t>((reached + 1) % Depth())]);
+            state_.RestoreFillState(before_[static_cast<std::size_t>((reached + 1) % Count())]);
     }
     TQueueGuard(const TQueueGuard&) = delete;
     TQueueGuard& operator=(const TQueueGuard&) = delete;
@@ -57,14 +64,16 @@ public:
     }
     // Where the fill state before transfer t's draw is kept: the helper saves it there when
     // it draws t.
-    TFillState* Before(std::int64_t t) { return &before_[static_cast<std::size_t>(t % Depth())]; }
+    TFillState* Before(std::int64_t t) { return &before_[static_cast<std::size_t>(t % Count())]; }
     // Of the pass under way: the last transfer the reference has drawn (the one being finished)
-    // and the draws begun, those ahead of it included.
+    // and the draws begun on this thread; the helper's job, when one is out, draws from
+    // transfer jobFirst on and tells how many it has begun.
     std::int64_t reached = 0;
     std::int64_t begun = 0;
+    std::int64_t jobFirst = -1;
 
 private:
-    std::int64_t Depth() const { return static_cast<std::int64_t>(before_.size()); }
+    std::int64_t Count() const { return static_cast<std::int64_t>(before_.size()); }
     TRandomAccessDisk& disk_;
     TWipeState& state_;
     TPassHelper& helper_;
@@ -78,12 +87,14 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
     const std::size_t alignment = TransferAlignment(disk.BlockSize);
     std::vector<std::unique_ptr<TTransferBuffer>> owned;
     std::vector<std::uint8_t*> buffers;
-    for (int i = 0; i < depth; ++i) {
+    const int nbuf = depth + kSpareBuffers;
+    for (int i = 0; i < nbuf; ++i) {
         owned.push_back(std::make_unique<TTransferBuffer>(run.BufferBytes(), alignment));
         buffers.push_back(owned.back()->data());
     }
-    TQueueGuard guard(disk, state, helper, depth);
+    TQueueGuard guard(disk, state, helper, nbuf);
     const auto slotOf = [depth](std::int64_t t) { return static_cast<std::size_t>(t % depth); };
+    const auto bufOf = [nbuf](std::int64_t t) { return static_cast<std::size_t>(t % nbuf); };
 
     do {
         std::uint32_t checksum = 0;
@@ -139,50 +150,48 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
         }
         std::int64_t drawn = pattern ? count : 1; // transfers with their buffer drawn
         std::int64_t started = 0, finished = 0;
-        bool drawing = false; // the helper draws transfers [jobFirst, jobEnd)
-        std::int64_t jobFirst = 0, jobEnd = 0;
-        // Takes the buffers the helper has drawn so far, and the job once it has ended.
-        auto takeDrawn = [&] {
-            if (!drawing)
-                return;
-            if (helper.Done()) {
-                helper.Wait();
-                drawing = false;
-                drawn = jobEnd;
-            } else {
-                drawn = jobFirst + helper.Drawn();
-            }
-        };
+        // The helper draws transfers 1 to count - 1, each once the one before it in its buffer
+        // is finished.
+        bool drawing = false;
+        const auto allowed = [&] { return std::min(count, finished + nbuf) - 1; };
+        if (drawn < count) {
+            TPassHelper::Job job;
+            for (int k = 0; k < nbuf; ++k)
+                job.ring[static_cast<std::size_t>(k)] = {buffers[static_cast<std::size_t>(k)],
+                                                         bytesOf(0), guard.Before(k)};
+            job.ringSize = nbuf;
+            job.ringFirst = 1;
+            job.draws = count - 1;
+            job.allowed = allowed();
+            job.lastBytes = bytesOf(count - 1);
+            guard.jobFirst = 1;
+            helper.Post(job);
+            drawing = true;
+        }
         while (finished < count) {
             for (;;) {
-                takeDrawn();
-                // A buffer is drawn anew once the transfer that used it last is finished.
-                if (!drawing && drawn < count && drawn < finished + depth) {
-                    TPassHelper::Job job;
-                    jobFirst = drawn;
-                    jobEnd = std::min(count, finished + depth);
-                    for (std::int64_t t = jobFirst; t < jobEnd; ++t)
-                        job.draws[static_cast<std::size_t>(job.drawCount++)] = {
-                            buffers[slotOf(t)], bytesOf(t), guard.Before(t)};
-                    guard.begun = jobEnd;
-                    helper.Post(job);
-                    drawing = true;
+                if (drawing) {
+                    if (helper.Done()) {
+                        helper.Wait(); // raises what the helper met
+                        drawing = false;
+                    }
+                    drawn = 1 + helper.Drawn();
                 }
                 while (started < count && started < finished + depth && started < drawn) {
-                    start(started, buffers[pattern ? 0 : slotOf(started)], true);
+                    start(started, buffers[pattern ? 0 : bufOf(started)], true);
                     ++started;
                 }
-                // While the helper draws, this thread waits for its next buffer rather than for
-                // the device, and takes the transfers that have ended meanwhile: the helper is
-                // handed the buffers they free as soon as its job is done, instead of idling
-                // until the oldest transfer ends. With the helper idle, only the device is left
-                // to wait for.
-                if (!drawing || (started > finished && !disk.TransferPending(slotOf(finished))))
+                // While the helper draws a buffer that can be started at once, this thread
+                // waits for it rather than for the device, and takes the transfers that have
+                // ended meanwhile. With the queue full or the helper done, only the device is
+                // left to wait for.
+                if (!drawing || started == count || started == finished + depth ||
+                    (started > finished && !disk.TransferPending(slotOf(finished))))
                     break;
-                helper.AwaitDrawn(static_cast<int>(drawn - jobFirst + 1));
+                helper.AwaitDrawn(drawn);
             }
             guard.reached = finished;
-            finish(finished, buffers[pattern ? 0 : slotOf(finished)], true, started);
+            finish(finished, buffers[pattern ? 0 : bufOf(finished)], true, started);
             if (checks && pattern) {
                 if (bytesOf(finished) != reusedBytes) { // the last, shorter transfer
                     reusedBytes = bytesOf(finished);
@@ -190,15 +199,19 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                 }
                 checksum += reusedSum;
             } else if (checks) {
-                checksum += ByteSum(buffers[slotOf(finished)], bytesOf(finished));
+                checksum += ByteSum(buffers[bufOf(finished)], bytesOf(finished));
             }
             ++finished;
+            // Its buffer is free: the helper may draw the transfer after the last one in it.
+            if (drawing)
+                helper.Allow(allowed());
             run.Report(blocksOf(finished - 1));
         }
         // The last buffers may have been taken before the helper ended its job: it is collected
         // before the next pass touches the state.
         if (drawing)
             helper.Wait();
+        guard.jobFirst = -1;
         guard.reached = guard.begun = 0; // every draw of the pass was used
 
         if (checks) {
@@ -218,8 +231,9 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                 for (;;) {
                     if (summing && helper.Done())
                         take();
-                    while (started < count && started < summed + depth) {
-                        start(started, buffers[slotOf(started)], false);
+                    while (started < count && started < summed + nbuf &&
+                           started < finished + depth) {
+                        start(started, buffers[bufOf(started)], false);
                         ++started;
                     }
                     // A sum that holds up a read is waited for only when the device is about to
@@ -228,13 +242,13 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
                         break;
                     take();
                 }
-                if (finish(finished, buffers[slotOf(finished)], false, started))
+                if (finish(finished, buffers[bufOf(finished)], false, started))
                     unread = true;
                 // The helper has one job at a time: the previous sum first.
                 if (summing)
                     take();
                 TPassHelper::Job job;
-                job.sum = buffers[slotOf(finished)];
+                job.sum = buffers[bufOf(finished)];
                 job.bytes = bytesOf(finished);
                 helper.Post(job);
                 summing = true;

@@ -1,6 +1,7 @@
 // The pass helper's jobs of several draws: each buffer handed back as soon as it is drawn,
-// the state before each saved where the caller asked, and a discarded job left as drawn, since
-// only the caller knows how many of its buffers were used.
+// the state before each saved where the caller asked, a buffer of the ring drawn again only
+// once the caller allows it, and a discarded job stopped and left as drawn, since only the
+// caller knows how many of its buffers were used.
 #include "disk/pass_helper.h"
 #include "disk_test_support.h"
 #include "methods/generators.h"
@@ -8,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 namespace purgelet::wipe_engine {
@@ -32,15 +36,18 @@ struct Fixture {
         for (auto& b : buffers)
             b.assign(kBytes, 0);
     }
-    TPassHelper::Job Job() {
+    // Draws into the first ringSize buffers in turn, all of them allowed unless told.
+    TPassHelper::Job Job(int ringSize = kDraws, std::int64_t allowed = kDraws) {
         TPassHelper::Job job;
-        for (int i = 0; i < kDraws; ++i)
-            job.draws[static_cast<std::size_t>(job.drawCount++)] = {
-                buffers[static_cast<std::size_t>(i)].data(), kBytes,
-                &before[static_cast<std::size_t>(i)]};
+        for (int i = 0; i < ringSize; ++i)
+            job.ring[static_cast<std::size_t>(i)] = {buffers[static_cast<std::size_t>(i)].data(),
+                                                     kBytes, &before[static_cast<std::size_t>(i)]};
+        job.ringSize = ringSize;
+        job.draws = kDraws;
+        job.allowed = allowed;
         return job;
     }
-    // What drawing the same buffers one after another on this thread gives.
+    // What drawing kDraws buffers one after another on this thread gives.
     std::vector<std::vector<std::uint8_t>> Reference() {
         TGenerators copy = generators;
         TWipeState again(*m, copy);
@@ -83,34 +90,95 @@ TEST(PassHelperDraws, EachBufferIsHandedBackInTurnWithTheStateBeforeItSaved) {
     }
 }
 
+TEST(PassHelperDraws, ARingBufferIsDrawnAgainOnlyOnceAllowedAndTheLastDrawMayBeShorter) {
+    Fixture f(true);
+    const auto expected = f.Reference();
+    TPassHelper helper(f.state);
+    auto job = f.Job(2, 2); // draws 0 and 2 go to buffer 0, 1 and 3 to buffer 1, 4 to buffer 0
+    job.lastBytes = 100;
+    helper.Post(job);
+    helper.AwaitDrawn(2);
+    EXPECT_EQ(f.buffers[0], expected[0]);
+    EXPECT_EQ(f.buffers[1], expected[1]);
+    // Not allowed further: the helper waits, and neither buffer, still the caller's, changes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(helper.Drawn(), 2);
+    EXPECT_FALSE(helper.Done());
+    EXPECT_EQ(f.buffers[0], expected[0]);
+
+    helper.Allow(3);
+    helper.AwaitDrawn(3);
+    EXPECT_EQ(f.buffers[0], expected[2]);
+    helper.Allow(1); // never takes back what was allowed
+    helper.Allow(kDraws);
+    helper.Wait();
+    EXPECT_EQ(helper.Drawn(), kDraws);
+    EXPECT_EQ(helper.Begun(), kDraws);
+    EXPECT_EQ(f.buffers[1], expected[3]);
+    // The last draw's 100 bytes are the start of what a whole buffer would have held; the rest
+    // of the buffer is left as draw 2 made it.
+    EXPECT_TRUE(std::equal(f.buffers[0].begin(), f.buffers[0].begin() + 100, expected[4].begin()));
+    EXPECT_TRUE(
+        std::equal(f.buffers[0].begin() + 100, f.buffers[0].end(), expected[2].begin() + 100));
+}
+
+TEST(PassHelperDraws, ADiscardWhileTheHelperAwaitsABufferStopsTheJobWithWhatItDrew) {
+    Fixture f(false);
+    const auto expected = f.Reference();
+    {
+        TPassHelper helper(f.state);
+        helper.Post(f.Job(2, 3));
+        helper.AwaitDrawn(3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5)); // asleep on the fourth
+        helper.Discard();
+        EXPECT_FALSE(helper.Busy());
+        EXPECT_EQ(helper.Drawn(), 3);
+        EXPECT_EQ(helper.Begun(), 3);
+    }
+    // Left after the third draw: the caller undoes from there if it must.
+    std::vector<std::uint8_t> next(kBytes);
+    f.state.FillBuffer(next.data(), kBytes);
+    EXPECT_EQ(next, expected[3]);
+}
+
 TEST(PassHelperDraws, ADiscardedJobOfDrawsIsLeftAsDrawnAndASingleFillIsUndone) {
     Fixture f(true);
     const auto expected = f.Reference();
+    std::int64_t begun = 0;
     {
         TPassHelper helper(f.state);
         helper.Post(f.Job());
         helper.AwaitDrawn(2); // two buffers used, as a runner that then meets an abort
         helper.Discard();
         EXPECT_FALSE(helper.Busy());
+        begun = helper.Begun();
     }
-    // Left after the last draw: the next value is the one after the job's five buffers.
+    // Stopped after the draw under way, or later: the generators stand right after the draws
+    // begun, and nothing is undone.
+    ASSERT_GE(begun, 2);
+    ASSERT_LE(begun, kDraws);
     std::vector<std::uint8_t> next(kBytes), after(kBytes);
     f.state.FillBuffer(next.data(), kBytes);
     {
         Fixture g(true);
         TWipeState& s = g.state;
-        for (int i = 0; i < kDraws; ++i) {
+        for (std::int64_t i = 0; i < begun; ++i) {
             std::vector<std::uint8_t> skip(kBytes);
             s.FillBuffer(skip.data(), kBytes);
         }
         s.FillBuffer(after.data(), kBytes);
     }
     EXPECT_EQ(next, after);
-    // The caller puts back what it did not use, from the state saved before the third draw.
-    f.state.RestoreFillState(f.before[2]);
-    std::vector<std::uint8_t> third(kBytes);
-    f.state.FillBuffer(third.data(), kBytes);
-    EXPECT_EQ(third, expected[2]);
+    // The caller puts back what it did not use, from the state saved before the third draw
+    // (when that draw was begun; else the generators already stand there).
+    if (begun > 2) {
+        f.state.RestoreFillState(f.before[2]);
+        std::vector<std::uint8_t> third(kBytes);
+        f.state.FillBuffer(third.data(), kBytes);
+        EXPECT_EQ(third, expected[2]);
+    } else {
+        EXPECT_EQ(next, expected[2]);
+    }
 
     // A single fill discarded is undone by the helper itself.
     Fixture h(true);
