@@ -28,30 +28,30 @@ TPassHelper::~TPassHelper() {
     thread_.join();
 }
 
-void TPassHelper::SetState(int state) {
+template <class T> void TPassHelper::Publish(std::atomic<T>& to, T value) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        state_.store(state, std::memory_order_release);
+        to.store(value, std::memory_order_release);
     }
     changed_.notify_all();
 }
 
-int TPassHelper::AwaitChange(int value, std::chrono::microseconds spin) {
-    int now = state_.load(std::memory_order_acquire);
-    if (now != value)
-        return now;
-    const auto until = std::chrono::steady_clock::now() + spin;
-    do {
-        for (int i = 0; i < 64; ++i) {
-            now = state_.load(std::memory_order_acquire);
-            if (now != value)
-                return now;
-        }
-        std::this_thread::yield();
-    } while (std::chrono::steady_clock::now() < until);
+template <class Ready> void TPassHelper::Await(Ready ready, std::chrono::microseconds spin) {
+    if (spin.count() > 0) {
+        const auto until = std::chrono::steady_clock::now() + spin;
+        do {
+            for (int i = 0; i < 64; ++i)
+                if (ready())
+                    return;
+            std::this_thread::yield();
+        } while (std::chrono::steady_clock::now() < until);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return (now = state_.load(std::memory_order_acquire)) != value; });
-    return now;
+    changed_.wait(lock, ready);
+}
+
+void TPassHelper::SetState(int state) {
+    Publish(state_, state);
 }
 
 void TPassHelper::Post(const Job& job) {
@@ -68,46 +68,35 @@ void TPassHelper::Post(const Job& job) {
 }
 
 void TPassHelper::Allow(std::int64_t draws) {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (draws > allowed_.load(std::memory_order_relaxed))
-            allowed_.store(draws, std::memory_order_release);
-    }
-    changed_.notify_all();
+    // Only this thread raises it: no lock needed to compare.
+    if (draws > allowed_.load(std::memory_order_relaxed))
+        Publish(allowed_, draws);
 }
 
 bool TPassHelper::AwaitAllowed(std::int64_t i) {
-    const auto ready = [&] {
-        return stop_.load(std::memory_order_acquire) ||
-               allowed_.load(std::memory_order_acquire) > i;
-    };
     // A buffer is let go as soon as its transfer ends: on a fast disk the wait is short.
-    const auto until = std::chrono::steady_clock::now() + kHelperSpin;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() >= until) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, ready);
-            break;
-        }
-        std::this_thread::yield();
-    }
+    Await(
+        [&] {
+            return stop_.load(std::memory_order_acquire) ||
+                   allowed_.load(std::memory_order_acquire) > i;
+        },
+        kHelperSpin);
     return !stop_.load(std::memory_order_acquire);
 }
 
 void TPassHelper::AwaitDrawn(std::int64_t count) {
     // Asleep at once: the caller waits for a draw while transfers run, and a waiter spinning
     // beside the generator on a two-core machine slowed it more than a wake-up costs.
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] {
-        return drawn_.load(std::memory_order_acquire) >= count ||
-               state_.load(std::memory_order_acquire) == kDone;
-    });
+    Await(
+        [&] {
+            return drawn_.load(std::memory_order_acquire) >= count ||
+                   state_.load(std::memory_order_acquire) == kDone;
+        },
+        std::chrono::microseconds(0));
 }
 
 void TPassHelper::AwaitDone() {
-    int now = state_.load(std::memory_order_acquire);
-    while (now != kDone)
-        now = AwaitChange(now, kCallerSpin);
+    Await([&] { return state_.load(std::memory_order_acquire) == kDone; }, kCallerSpin);
     // Nobody waits for the idle state: the helper sleeps until the next job or the stop.
     state_.store(kIdle, std::memory_order_relaxed);
     out_ = false;
@@ -123,11 +112,7 @@ std::uint32_t TPassHelper::Wait() {
 void TPassHelper::Discard() noexcept {
     if (!out_)
         return;
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        stop_.store(true, std::memory_order_release);
-    }
-    changed_.notify_all();
+    Publish(stop_, true);
     AwaitDone();
     error_ = nullptr;
     if (job_.fill != nullptr)
@@ -136,9 +121,13 @@ void TPassHelper::Discard() noexcept {
 
 void TPassHelper::Loop() {
     for (;;) {
-        int now = state_.load(std::memory_order_acquire);
-        while (now != kPosted && now != kStop)
-            now = AwaitChange(now, kHelperSpin);
+        int now = kIdle;
+        Await(
+            [&] {
+                now = state_.load(std::memory_order_acquire);
+                return now == kPosted || now == kStop;
+            },
+            kHelperSpin);
         if (now == kStop)
             return;
         try {
@@ -158,12 +147,8 @@ void TPassHelper::Loop() {
                                                   ? job_.lastBytes
                                                   : draw.bytes);
                 // Handed back at once: the caller may start its transfer while the next is
-                // drawn. Stored under the mutex, as the state is, so that no sleeper misses it.
-                {
-                    const std::lock_guard<std::mutex> lock(mutex_);
-                    drawn_.store(i + 1, std::memory_order_release);
-                }
-                changed_.notify_all();
+                // drawn.
+                Publish(drawn_, i + 1);
             }
             if (job_.sum != nullptr)
                 sum_ += ByteSum(job_.sum, job_.bytes);

@@ -94,11 +94,12 @@ private:
     enum : int { kIdle, kPosted, kDone, kStop };
     void Loop();
     void AwaitDone();
-    // The state as a handover: stored under the mutex (so that no sleeper misses it), then
-    // the sleepers woken.
+    // Every handover between the two threads: stored under the mutex (so that no sleeper
+    // misses it), then the sleepers woken.
+    template <class T> void Publish(std::atomic<T>& to, T value);
+    // Until ready(): looked at for spin, then slept on until a handover makes it true.
+    template <class Ready> void Await(Ready ready, std::chrono::microseconds spin);
     void SetState(int state);
-    // Until the state differs from value: looked at for spin, then slept on; returns it.
-    int AwaitChange(int value, std::chrono::microseconds spin);
     // Until draw i is allowed (true) or the job is stopped (false).
     bool AwaitAllowed(std::int64_t i);
 
