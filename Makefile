@@ -7,7 +7,7 @@
 #             linux (native), win32 (mingw-w64, tests under Wine; built for 64-bit Windows
 #             where this machine cannot run 32-bit programs), sanitize (ASan/UBSan + fuzz),
 #             tsan (ThreadSanitizer over the wipe engine's and the program's tests)
-.PHONY: demo demo-win dist host-tool test deps linux win32 win64 sanitize tsan bench clean
+.PHONY: demo demo-win dist host-tool test deps deps-linux linux win32 win64 sanitize tsan bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
 
@@ -23,10 +23,15 @@ endif
 
 test: deps linux win32 sanitize tsan
 
+# The terminal demo needs only the Linux build; the Windows tool chains and Wine come with the
+# targets that use them.
 deps:
-	bash .ci/install-deps
+	bash .ci/install-deps all
 
-demo: deps
+deps-linux:
+	bash .ci/install-deps linux
+
+demo: deps-linux
 	cmake --preset linux
 	cmake --build --preset linux --target purgelet
 	PURGELET_MACHINE=$(CURDIR)/machines/demo.json ./build/linux/bin/purgelet
