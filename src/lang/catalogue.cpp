@@ -70,7 +70,9 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("JvWizard.ButtonNext.Caption", "&Next >");
     control("JvWizard.ButtonStart.Caption", "To &Start Page");
     // Welcome and drive selection pages.
+    // The built-in default says its sentence twice; the shipped file says it once.
     control("lblWelcomeText.Caption", welcome + welcome);
+    placeholder();
     control("JvWIPDataSelection.Title.Text", "Data Selection");
     control("JvWIPDataSelection.Subtitle.Text",
             "Select data to be wiped without the possibly of recovery.");

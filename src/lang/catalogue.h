@@ -24,7 +24,8 @@ struct TCatalogueEntry {
     // the key, "cbAllowUserInterrupt.Caption" sets cbAllowUserAbort) and its property.
     std::string Component;
     std::string Property;
-    // The default is only a placeholder or the key name: the shipped language file words it.
+    // The default is only a placeholder, the key name or a slip (a sentence said twice): the
+    // shipped language file words it.
     bool Placeholder = false;
 };
 
