@@ -356,7 +356,8 @@ void ReportWriteFirmware(TDisk& disk) {
 std::string ReportTimeText() {
     SYSTEMTIME t{};
     platform::k32().GetSystemTime(&t);
-    return DateTimeText(t);
+    // Said, so that nobody reads it as the local time the record and the desktop show.
+    return DateTimeText(t) + " UTC";
 }
 
 std::string FormatBlockOf(const std::string& format, long long block, long long count) {

@@ -2,8 +2,10 @@
 // compared byte for byte with golden files.
 #include "lang/catalogue.h"
 #include "lang/language.h"
+#include "platform/sim/kernel32.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
+#include "record/record_file.h"
 #include "report/errorlog.h"
 #include "report/exceptions.h"
 #include "report/report.h"
@@ -296,13 +298,55 @@ TEST_F(Report, ACancelledPromptLeavesAClosedFileEndingAsAnAbortedRun) {
         }
         std::string stars = std::string(79, '*') + " ";
         EXPECT_EQ(Read(file), CatalogueText("REPORT00", "report") + "\r\n" +
-                                  "SANITIZING PERFORMED on  2026-01-01 11:00:00\r\n\r\n" +
-                                  "WIPE ABORTED at2026-01-01 11:00:00\r\n" + stars + "\r\n");
+                                  "SANITIZING PERFORMED on  2026-01-01 11:00:00 UTC\r\n\r\n" +
+                                  "WIPE ABORTED at2026-01-01 11:00:00 UTC\r\n" + stars + "\r\n");
         fs::rename(file, folder / "moved.log"); // closed: it can be moved away
         fs::remove(folder / "moved.log");
     }
     SetReportInputQuery(nullptr); // nothing connected counts as cancelled
     EXPECT_THROW(TPLReport(true, true, false, (folder / "x.log").string(), PageSettings()), XAbort);
+}
+
+// The report's times are UTC and say so: read as written, each is the very moment the record
+// gives in local time with its offset, on either side of UTC and across a date.
+TEST_F(Report, ItsTimesNameUtcAndAreTheMomentsTheRecordGivesInLocalTime) {
+    struct Moment {
+        SYSTEMTIME local, utc;
+        const char* record;
+    };
+    const Moment moments[] = {{{2026, 3, 2, 10, 17, 45, 30, 0},
+                               {2026, 3, 2, 10, 12, 15, 30, 0},
+                               "2026-03-10T17:45:30+05:30"},
+                              {{2026, 3, 1, 9, 23, 15, 0, 0},
+                               {2026, 3, 2, 10, 7, 15, 0, 0},
+                               "2026-03-09T23:15:00-08:00"}};
+    auto& kernel = dynamic_cast<platform::sim::SimKernel32&>(platform::k32());
+    for (const Moment& moment : moments) {
+        kernel.localTime = moment.local;
+        kernel.utcTime = moment.utc;
+        const fs::path file = folder / "moment.log";
+        {
+            TPLReport report(true, false, false, file.string(), PageSettings());
+            OneDiskRun(report);
+        }
+        const std::string text = Read(file);
+        const std::string performed = "SANITIZING PERFORMED on  ";
+        const std::size_t at = text.find(performed);
+        ASSERT_NE(at, std::string::npos) << text;
+        std::string shown = text.substr(at + performed.size());
+        shown.erase(shown.find("\r\n"));
+        // "2026-03-10 12:15:30 UTC" as ISO 8601.
+        ASSERT_EQ(shown.size(), 23u) << shown;
+        EXPECT_EQ(shown.substr(19), " UTC") << shown;
+        const std::string iso = shown.substr(0, 10) + "T" + shown.substr(11, 8) + "+00:00";
+        const std::string record = IsoTimeNow();
+        EXPECT_EQ(record, moment.record);
+        long long reportSeconds = 0, recordSeconds = 0;
+        ASSERT_TRUE(IsoTimeSeconds(iso, reportSeconds)) << iso;
+        ASSERT_TRUE(IsoTimeSeconds(record, recordSeconds)) << record;
+        EXPECT_EQ(reportSeconds, recordSeconds) << shown << " is not " << record;
+        fs::remove(file);
+    }
 }
 
 // The last line states how the run ended; only a completed run says "WIPE COMPLETED". The
@@ -318,7 +362,7 @@ TEST_F(Report, TheLastLineStatesTheOutcomeItWasTold) {
                                          {TRunOutcome::NotTold, "WIPE FAILED at"},
                                          {std::nullopt, "WIPE FAILED at"}};
     const std::string tail =
-        std::string("2026-01-01 11:00:00\r\n") + std::string(79, '*') + " \r\n";
+        std::string("2026-01-01 11:00:00 UTC\r\n") + std::string(79, '*') + " \r\n";
     for (const Ending& ending : endings) {
         fs::path file = folder / "outcome.log";
         {
@@ -355,7 +399,7 @@ TEST_F(Report, TheEndingComesFromTheLanguageTable) {
     }
     LanguageTable.Clear();
     LoadCatalogueTexts();
-    EXPECT_NE(Read(file).find("L\xD6SCHEN FEHLGESCHLAGEN um 2026-01-01 11:00:00\r\n"),
+    EXPECT_NE(Read(file).find("L\xD6SCHEN FEHLGESCHLAGEN um 2026-01-01 11:00:00 UTC\r\n"),
               std::string::npos);
 }
 

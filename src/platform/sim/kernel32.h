@@ -22,6 +22,8 @@ class SimKernel32 : public Kernel32 {
 public:
     SimKernel32(std::unique_ptr<Kernel32> host, std::shared_ptr<Machine> machine);
 
+    // Thursday 2026-01-01 12:00 in a zone one hour ahead of UTC (the third field is the day
+    // of the week, the fourth the day of the month).
     SYSTEMTIME localTime{2026, 1, 4, 1, 12, 0, 0, 0};
     SYSTEMTIME utcTime{2026, 1, 4, 1, 11, 0, 0, 0};
     DWORD platformId = VER_PLATFORM_WIN32_NT;
