@@ -21,8 +21,8 @@ void TFrmMain::cbxAlgorithmChange() {
     const auto* selected = static_cast<const method*>(cbxAlgorithm.SelectedObject());
     if (selected == nullptr)
         return;
-    for (const std::string& line : selected->Description)
-        lblMethodDescription.Caption += "\n" + line;
+    // After an empty first line, as the description has always begun; the label wraps it.
+    lblMethodDescription.Caption = "\n" + DescriptionParagraphs(*selected);
     // The drive's own erase: which of the ticked drives can take it, and with which command.
     // Each whole disk is probed once, when first asked, not per redraw.
     if (selected->Firmware != TFirmwareStep::None) {

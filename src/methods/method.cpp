@@ -394,4 +394,21 @@ std::unique_ptr<method> method::CreateFromFile(const std::string& path, TGenerat
     return result;
 }
 
+std::string DescriptionParagraphs(const method& m) {
+    std::string text;
+    bool paragraphEnded = false; // an empty line was met since the last words
+    for (const std::string& line : m.Description) {
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first == std::string::npos) {
+            paragraphEnded = !text.empty();
+            continue;
+        }
+        if (!text.empty())
+            text += paragraphEnded ? "\n\n" : " ";
+        paragraphEnded = false;
+        text.append(line, first, line.find_last_not_of(' ') - first + 1);
+    }
+    return text;
+}
+
 } // namespace purgelet

@@ -60,6 +60,11 @@ private:
     friend class MethodReader;
 };
 
+// The description as running text for a label that wraps it to its own width: the lines of
+// a paragraph joined by single spaces (a file line ends where the file's width did, not where
+// a sentence does), paragraphs, which an empty DESCRIPTION= line separates, by an empty line.
+std::string DescriptionParagraphs(const method& m);
+
 // The method list: entry 0 the internal zero method, 1..N the files sorted by MethodNr.
 extern std::string MethodsDir;
 extern std::vector<std::unique_ptr<method>> Methods;

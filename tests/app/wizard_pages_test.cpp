@@ -156,18 +156,21 @@ TEST_F(WizardPagesTest, RefreshForgetsTheRowsCheckStates) {
     EXPECT_TRUE(Main().JvWizard.NavButton(TWizardButton::Next).Enabled());
 }
 
-TEST_F(WizardPagesTest, TheDescriptionFollowsTheMethodLineByLine) {
+// The description follows the method; its file lines are one paragraph, which the label
+// wraps to its own width, after the empty line it has always begun with.
+TEST_F(WizardPagesTest, TheDescriptionFollowsTheMethodAsParagraphs) {
     Boot();
     ASSERT_EQ(Start(), 0);
     EXPECT_EQ(Main().cbxAlgorithm.Count(), static_cast<int>(Methods.size()) - 1);
     EXPECT_EQ(Main().cbxAlgorithm.Text(), "Zero fill");
+    EXPECT_EQ(Main().lblMethodDescription.Caption,
+              "\nA single pass that writes zero bytes over the whole medium. Fast; enough against "
+              "software recovery on modern drives.");
     host_.Then([this] { Main().JvWizard.SetActivePage(Main().JvWIPAlgorithmSelection); });
     host_.Choose("cbxAlgorithm", 5);
     Run();
-    std::string expected;
-    for (const auto& line : Methods[6]->Description)
-        expected += "\n" + line;
-    EXPECT_EQ(Main().lblMethodDescription.Caption, expected);
+    EXPECT_EQ(Main().lblMethodDescription.Caption, "\n" + DescriptionParagraphs(*Methods[6]));
+    EXPECT_EQ(Main().lblMethodDescription.Caption.find('\n', 1), std::string::npos);
 }
 
 TEST_F(WizardPagesTest, TheConfirmationListsDrivesOptionsAndTheReportWhenItIsOn) {

@@ -74,6 +74,21 @@ TEST(MethodReader, PassesOnlyGiveDefaults) {
     EXPECT_DOUBLE_EQ(m->MethodNr, 3); // verification slots counted
 }
 
+// The description is kept line by line as the file has it; shown, a paragraph is one run of
+// text whatever the file's line width, and an empty DESCRIPTION= line starts a new one.
+TEST(MethodReader, TheDescriptionShowsAsParagraphsWhereTheFileHasEmptyLines) {
+    MetFolder folder;
+    auto m = Load(folder, {"DESCRIPTION=", "DESCRIPTION=The drive's own erase of every block,",
+                           "DESCRIPTION=  spare flash included.  ", "DESCRIPTION=", "DESCRIPTION= ",
+                           "DESCRIPTION=Whole disks only.", "DESCRIPTION=", "HEXA=$00"});
+    EXPECT_EQ(m->DescriptionCount, 7);
+    EXPECT_EQ(DescriptionParagraphs(*m),
+              "The drive's own erase of every block, spare flash included.\n\nWhole disks only.");
+    EXPECT_EQ(DescriptionParagraphs(*Load(folder, {"HEXA=$00"})), ""); // one empty line
+    EXPECT_EQ(DescriptionParagraphs(*Load(folder, {"DESCRIPTION=One\tline", "HEXA=$00"})),
+              "One\tline");
+}
+
 TEST(MethodReader, LinesAreTrimmedOfBlanksOnlyAndPrefixesMatchInOrder) {
     MetFolder folder;
     auto m = Load(folder, {"   # indented comment", "", "  NAME= spaced name  ", "DESCRIPTION=a=b",
