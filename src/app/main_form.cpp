@@ -204,7 +204,8 @@ void TFrmMain::BuildPages() {
     lwDisksList.TabOrder = 0; // the list first, the functions after it
     JvXPBarFunctions.TabOrder = 1;
     JvXPBarDetails.SetVisible(false);
-    lwDisksList.Columns = {{"Name", 34}, {"Size", 16}};
+    // Names as long as the window allows: two disks of one model differ only at the end.
+    lwDisksList.Columns = {{"Name", 34, true}, {"Size", 16}};
     lwDisksList.OnChange = [this](int index) { lwDisksListChange(index); };
     lwDisksList.OnCustomDraw = [this](const ui::TListItem& item) {
         return lwDisksListCustomDraw(item);

@@ -4,6 +4,26 @@
 
 namespace purgelet::ui {
 
+std::vector<int> TListView::ColumnWidths(int width) const {
+    std::vector<int> widths;
+    int spare = width;
+    int stretching = 0;
+    for (const TListColumn& column : Columns) {
+        widths.push_back(column.Width);
+        spare -= column.Width;
+        stretching += column.AutoSize ? 1 : 0;
+    }
+    if (spare <= 0 || stretching == 0)
+        return widths;
+    int extra = spare % stretching; // one more for each of the first ones
+    for (std::size_t i = 0; i < Columns.size(); ++i)
+        if (Columns[i].AutoSize) {
+            widths[i] += spare / stretching + (extra > 0 ? 1 : 0);
+            --extra;
+        }
+    return widths;
+}
+
 TListItem& TListView::AddItem(TListItem item) {
     items_.push_back(std::move(item));
     return items_.back();

@@ -14,6 +14,9 @@ namespace purgelet::ui {
 struct TListColumn {
     std::string Caption;
     int Width = 10; // layout units
+    // Takes what the other columns leave of the list's width (shared with the other such
+    // columns), never less than Width: a name column that shows whole names in a wide window.
+    bool AutoSize = false;
 };
 
 struct TListItem {
@@ -49,6 +52,11 @@ public:
     bool CheckBoxes = true;
     std::function<void(int index)> OnChange;
     std::function<TListItemDraw(const TListItem&)> OnCustomDraw;
+
+    // The width of each column when width units are there for all of them: each its Width,
+    // the AutoSize columns sharing what is left over (the first ones one more where it does
+    // not divide).
+    std::vector<int> ColumnWidths(int width) const;
 
     int Count() const { return static_cast<int>(items_.size()); }
     TListItem& Items(int index) { return items_.at(static_cast<std::size_t>(index)); }

@@ -81,6 +81,21 @@ TEST(FormModel, TheListViewReportsChecksAndSelectionsWithTheirRow) {
     EXPECT_EQ(list.Selected(), -1);
 }
 
+// Columns keep their widths; those that size themselves share what the others leave, and a
+// list narrower than its columns keeps them as they are (the renderer cuts them).
+TEST(FormModel, TheListViewsAutoSizeColumnsShareTheWidthLeftOver) {
+    TListView list("list", TRect{0, 0, 40, 5});
+    EXPECT_TRUE(list.ColumnWidths(80).empty());
+    list.Columns = {{"Name", 34}, {"Size", 16}};
+    EXPECT_EQ(list.ColumnWidths(155), (std::vector<int>{34, 16}));
+    list.Columns[0].AutoSize = true;
+    EXPECT_EQ(list.ColumnWidths(155), (std::vector<int>{139, 16}));
+    EXPECT_EQ(list.ColumnWidths(50), (std::vector<int>{34, 16}));
+    EXPECT_EQ(list.ColumnWidths(30), (std::vector<int>{34, 16}));
+    list.Columns = {{"A", 10, true}, {"B", 5}, {"C", 10, true}};
+    EXPECT_EQ(list.ColumnWidths(30), (std::vector<int>{13, 5, 12}));
+}
+
 TEST(FormModel, VerticalKeysPageTheListViewAndScrollTheMemo) {
     ScriptedHost host;
     TForm form("F", host, TForm::OuterFor(40, 10));

@@ -207,11 +207,14 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
     }
     case TControlKind::ListView: {
         auto& list = static_cast<TListView&>(c);
-        // The column header, then the rows from TopIndex.
-        int x = r.Left + (list.CheckBoxes ? 4 : 0);
-        for (const auto& column : list.Columns) {
-            s.PutText(x, r.Top, column.Caption, attr | atBold, column.Width - 1);
-            x += column.Width;
+        // The column header, then the rows from TopIndex. The columns have the list's width
+        // but for the check boxes and the last cell, kept for the scroll marks.
+        const int boxes = list.CheckBoxes ? 4 : 0;
+        const std::vector<int> widths = list.ColumnWidths(r.Width - boxes - 1);
+        int x = r.Left + boxes;
+        for (std::size_t k = 0; k < list.Columns.size(); ++k) {
+            s.PutText(x, r.Top, list.Columns[k].Caption, attr | atBold, widths[k] - 1);
+            x += widths[k];
         }
         // The keyboard's row in reverse while the list has the focus, the selection in bold
         // when it has not.
@@ -247,14 +250,14 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
                     s.PutText(cx, y, item.Checked ? "[x]" : "[ ]", rowAttr);
                     cx += 4;
                 }
-                const int first = list.Columns.empty() ? r.Width : list.Columns[0].Width;
+                const int first = widths.empty() ? r.Width : widths[0];
                 s.PutText(cx, y, item.Caption, rowAttr, first - 1);
                 cx += first;
                 if (draw.ShowCells)
-                    for (std::size_t k = 0; k < item.SubItems.size() && k + 1 < list.Columns.size();
+                    for (std::size_t k = 0; k < item.SubItems.size() && k + 1 < widths.size();
                          ++k) {
-                        s.PutText(cx, y, item.SubItems[k], rowAttr, list.Columns[k + 1].Width - 1);
-                        cx += list.Columns[k + 1].Width;
+                        s.PutText(cx, y, item.SubItems[k], rowAttr, widths[k + 1] - 1);
+                        cx += widths[k + 1];
                     }
                 break;
             }

@@ -378,10 +378,12 @@ void TFormWindow::SyncCombo(Native& n) {
 void TFormWindow::SyncList(Native& n) {
     auto& list = static_cast<TListView&>(*n.Control);
     const TTheme& theme = host_.Theme();
-    // Columns: captions and widths, set again when either changed.
+    // Columns: captions and widths, set again when either changed. The list's border and
+    // its vertical scroll bar take about two units of its width.
+    const std::vector<int> widths = list.ColumnWidths(list.Bounds().Width - 2);
     std::vector<std::string> columns;
-    for (const auto& column : list.Columns)
-        columns.push_back(column.Caption + "\x1f" + std::to_string(column.Width));
+    for (std::size_t i = 0; i < list.Columns.size(); ++i)
+        columns.push_back(list.Columns[i].Caption + "\x1f" + std::to_string(widths[i]));
     if (columns != n.Columns) {
         while (SendMessageA(n.Hwnd, LVM_DELETECOLUMN, 0, 0)) {
         }
@@ -389,7 +391,7 @@ void TFormWindow::SyncList(Native& n) {
             LVCOLUMNA column{};
             column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
             column.pszText = const_cast<char*>(list.Columns[i].Caption.c_str());
-            column.cx = list.Columns[i].Width * theme.Units.X;
+            column.cx = widths[i] * theme.Units.X;
             column.iSubItem = static_cast<int>(i);
             SendMessageA(n.Hwnd, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
         }
