@@ -4,6 +4,7 @@
 #include "methods/wipe_state.h"
 #include "report/exceptions.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace purgelet {
@@ -82,7 +83,9 @@ std::string HexLines(const std::uint8_t* bytes, std::size_t count) {
 }
 
 std::vector<std::uint8_t> PreviewPass(const std::string& path, std::int32_t pass, std::size_t count,
-                                      bool isaac, std::uint32_t seed) {
+                                      bool isaac, std::uint32_t seed, std::size_t transfer) {
+    if (transfer == 0)
+        throw XException("a transfer of 0 bytes writes nothing");
     TGenerators generators;
     generators.RandSeed = seed;
     auto m = method::CreateFromFile(path, generators);
@@ -94,9 +97,18 @@ std::vector<std::uint8_t> PreviewPass(const std::string& path, std::int32_t pass
     state.ResetPasses();
     state.CurrentPass = pass;
     state.InvalidateBuffer();
-    std::vector<std::uint8_t> buffer(count);
-    state.FillBuffer(buffer.data(), buffer.size());
-    return buffer;
+    // One buffer for every transfer, as the engine has: a pattern drawn into it once is
+    // written again from its start by each transfer. Random bytes are drawn for the whole
+    // transfer, as on a disk that goes on after the bytes shown.
+    std::vector<std::uint8_t> buffer(transfer);
+    std::vector<std::uint8_t> written;
+    written.reserve(count);
+    while (written.size() < count) {
+        state.FillBuffer(buffer.data(), buffer.size());
+        const std::size_t part = std::min(buffer.size(), count - written.size());
+        written.insert(written.end(), buffer.begin(), buffer.begin() + static_cast<long>(part));
+    }
+    return written;
 }
 
 } // namespace purgelet

@@ -20,12 +20,18 @@ std::string DescribeMethod(const method& m);
 // Upper-case two-digit hex, one space between bytes, 16 bytes a line, each line ended "\n".
 std::string HexLines(const std::uint8_t* bytes, std::size_t count);
 
-// What slot `pass` of the method file writes at the start of a disk: the standard generator
+// The bytes of one transfer when none is given: the options' default overwrite buffer.
+inline constexpr std::size_t kPreviewTransferBytes = 512 * 1024;
+
+// What slot `pass` of the method file writes over the first `count` bytes of a disk, as the
+// engine writes it, one transfer of `transfer` bytes after the other: the standard generator
 // is seeded with `seed` before the file is read, the switch set to ISAAC when isaac, then a
-// wipe's ResetPasses, the cursor moved to the slot without drawing, and one FillBuffer of
-// `count` bytes (starting from zeros). Raises XException for a file error or a slot
-// outside 1..PassCount.
+// wipe's ResetPasses and the cursor moved to the slot without drawing. Each transfer is a
+// FillBuffer of a whole transfer, of which the part before `count` is kept; a fixed pattern
+// is drawn once and so starts again with every transfer, random bytes are drawn afresh.
+// Raises XException for a file error, a slot outside 1..PassCount or a transfer of 0 bytes.
 std::vector<std::uint8_t> PreviewPass(const std::string& path, std::int32_t pass, std::size_t count,
-                                      bool isaac, std::uint32_t seed);
+                                      bool isaac, std::uint32_t seed,
+                                      std::size_t transfer = kPreviewTransferBytes);
 
 } // namespace purgelet

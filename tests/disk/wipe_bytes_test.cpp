@@ -3,6 +3,7 @@
 // runner. A change to how the generators are held or handed over must not move one byte.
 #include "disk/disk.h"
 #include "methods/generators.h"
+#include "methods/listing.h"
 #include "methods/method.h"
 #include "support/memory_disk.h"
 #include "support/recording_owner.h"
@@ -158,6 +159,49 @@ TEST_F(WipeBytes, TheDisksOfARunGetDifferentRandomData) {
         EXPECT_NE(contents[0], contents[1]) << isaac;
         EXPECT_NE(contents[1], contents[2]) << isaac;
     }
+}
+
+// purgelet-tool's preview shows what the engine writes: the first disk of a run wiped with a
+// one-pass method, with either generator and either runner, in transfers of three blocks that
+// a seven-byte pattern does not divide (it starts again with each), the last one shorter.
+TEST_F(WipeBytes, ThePreviewShowsWhatTheEngineWritesTransferByTransfer) {
+    const auto folder = std::filesystem::temp_directory_path() / "purgelet-wipe-bytes";
+    std::filesystem::create_directories(folder);
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto path = folder / ("preview-" + std::to_string(stamp) + ".met");
+    constexpr std::int32_t kTransfer = 3 * 512;
+    for (const char* pass : {"HEXA=$01$02$03$04$05$06$07", "RNDCH=065090066091067092", "INV",
+                             "RAND=000255", "RAND=048057"}) {
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            if (std::string(pass) == "INV")
+                out << "HEXA=$01$02$03$04$05$06$07\r\nCHECK\r\n";
+            out << pass << "\r\n";
+        }
+        for (bool isaac : {true, false})
+            for (bool overlap : {true, false}) {
+                SCOPED_TRACE(std::string(pass) + (isaac ? ", isaac" : ", standard") +
+                             (overlap ? ", overlapped" : ", inline"));
+                TGenerators generators;
+                generators.RandSeed = kSeed;
+                generators.UseIsaac = isaac;
+                auto m = method::CreateFromFile(path.string(), generators);
+                RecordingOwner owner;
+                auto disk = MakeDisk<MemoryDisk>("E", &owner, 13, 512, 0xEE);
+                disk->BufferSize = kTransfer;
+                disk->OverlapTransfers = overlap;
+                disk->Generators = &generators;
+                disk->WipeDisk(m.get(), false, 0, 0, "");
+                const auto preview =
+                    PreviewPass(path.string(), m->PassCount, disk->medium.bytes.size(), isaac,
+                                kSeed, kTransfer);
+                EXPECT_EQ(preview, disk->medium.bytes);
+                // The pattern starts again with the second transfer.
+                if (std::string(pass).rfind("HEXA", 0) == 0)
+                    EXPECT_EQ(preview[kTransfer], 0x01);
+            }
+    }
+    std::filesystem::remove(path);
 }
 
 } // namespace

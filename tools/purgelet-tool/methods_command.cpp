@@ -1,5 +1,5 @@
 // "methods" lists method files as the program's own reader sees them; "preview" shows what
-// one slot would write at the start of a disk.
+// one slot writes at the start of a disk, transfer by transfer as the engine writes it.
 #include "commands.h"
 
 #include "methods/listing.h"
@@ -25,7 +25,7 @@ template <class T> bool ParseNumber(const std::string& text, T& value) {
 int PreviewUsage(const char* problem) {
     std::cerr << "preview: " << problem << "\n"
               << "usage: purgelet-tool preview METHOD.met --pass N --bytes K [--isaac] "
-                 "[--seed S]\n";
+                 "[--seed S] [--transfer T]\n";
     return 2;
 }
 
@@ -73,6 +73,7 @@ int RunPreview(const Args& args) {
     bool haveBytes = false;
     bool isaac = false;
     std::uint32_t seed = 0;
+    std::size_t transfer = kPreviewTransferBytes;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         bool hasValue = i + 1 < args.size();
@@ -89,6 +90,10 @@ int RunPreview(const Args& args) {
         } else if (arg == "--seed") {
             if (!hasValue || !ParseNumber(args[++i], seed))
                 return PreviewUsage("--seed needs a number from 0 to 4294967295");
+        } else if (arg == "--transfer") {
+            if (!hasValue || !ParseNumber(args[++i], transfer) || transfer == 0 ||
+                transfer > kMaxPreviewBytes)
+                return PreviewUsage("--transfer needs a byte count from 1 to 67108864");
         } else if (path.empty() && arg.rfind("--", 0) != 0) {
             path = arg;
         } else {
@@ -98,7 +103,7 @@ int RunPreview(const Args& args) {
     if (path.empty() || !havePass || !haveBytes)
         return PreviewUsage("METHOD.met, --pass and --bytes are required");
     try {
-        auto buffer = PreviewPass(path, pass, bytes, isaac, seed);
+        auto buffer = PreviewPass(path, pass, bytes, isaac, seed, transfer);
         std::cout << HexLines(buffer.data(), buffer.size());
     } catch (const XException& error) {
         std::cout << error.what() << "\n";
