@@ -9,10 +9,12 @@
 #include "platform/linux/kernel32.h"
 #include "platform/linux/system.h"
 #include "platform/registry.h"
+#include "support/test_part.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -148,28 +151,62 @@ std::string ReasonFor(platform::Kernel32& k, const std::string& device) {
     return "";
 }
 
-// Without the rights to the devices the list is empty, and each device left out says why;
-// the "no rights" reason is given only where the rights are what is missing.
-TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndEachDeviceSaysWhy) {
-    fs::permissions(folder / "stick.img", fs::perms::none);
+// The part of the next test that runs without the rights to the image, in a process of its
+// own: the map file and the image in folder. 0 when the list is empty and the image is left
+// out for the rights, and the program's detection keeps that for the drive page; else the
+// first of these that failed, 11 to 13.
+int DrivesWithoutRights(const std::string& folder) {
+    auto system = CreateLinuxSystem(std::make_shared<DriveMap>(DriveMapOptions{
+        (fs::path(folder) / "config").string(), (fs::path(folder) / "drives.map").string()}));
     auto& k = *system->kernel32;
-    EXPECT_EXIT(
-        {
-            if (geteuid() == 0 && setuid(65534) != 0) // root reads everything: become nobody
-                std::_Exit(3);
-            if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_SUCCESS)
-                std::_Exit(1);
-            const auto why = ReasonFor(k, (folder / "stick.img").string());
-            if (why.find("disk group") == std::string::npos)
-                std::_Exit(2);
-            // The program's detection keeps the list for the drive page.
-            platform::ScopedSystem scope(std::move(system));
-            purgelet::TDiskManager manager(purgelet::DiskClassesForPlatform(VER_PLATFORM_WIN32_NT),
-                                           [] { return purgelet::CreateOpticalDevices(); });
-            manager.Detect();
-            std::_Exit(manager.NotOffered.empty() ? 4 : 0);
-        },
-        ::testing::ExitedWithCode(0), "");
+    if (k.GetLogicalDrives() != 0 || k.GetLastError() != ERROR_SUCCESS)
+        return 11;
+    const auto why = ReasonFor(k, (fs::path(folder) / "stick.img").string());
+    if (why.find("disk group") == std::string::npos) {
+        std::fprintf(stderr, "left out for: %s\n", why.c_str());
+        return 12;
+    }
+    platform::ScopedSystem scope(std::move(system));
+    purgelet::TDiskManager manager(purgelet::DiskClassesForPlatform(VER_PLATFORM_WIN32_NT),
+                                   [] { return purgelet::CreateOpticalDevices(); });
+    manager.Detect();
+    return manager.NotOffered.empty() ? 13 : 0;
+}
+const bool kDrivesWithoutRights =
+    purgelet::testing::RegisterTestPart("drives-without-rights", &DrivesWithoutRights);
+
+// Without the rights to the devices the list is empty, and each device left out says why;
+// the "no rights" reason is given only where the rights are what is missing. Root reads
+// everything, so the part runs as nobody, from a copy of this program beside the image:
+// nobody may not reach the build folder (under /root, say), and a program whose own file
+// cannot be followed to its device leaves every device in doubt, for another reason.
+TEST_F(ImageDrives, WithoutRightsTheListIsEmptyAndEachDeviceSaysWhy) {
+    ASSERT_TRUE(kDrivesWithoutRights);
+    fs::permissions(folder / "stick.img", fs::perms::none);
+    const fs::path program = folder / "program";
+    fs::copy_file(fs::read_symlink("/proc/self/exe"), program);
+    const auto everyone = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(program, everyone);
+    fs::permissions(folder, everyone);
+    std::string programText = program.string(),
+                flag = purgelet::testing::TestPartFlag("drives-without-rights"),
+                folderText = folder.string();
+    char* const argv[] = {programText.data(), flag.data(), folderText.data(), nullptr};
+    const bool root = geteuid() == 0;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (root && setuid(65534) != 0) // become nobody
+            _exit(3);
+        execv(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
     fs::permissions(folder / "stick.img", fs::perms::owner_all);
     Install("only\n" + (folder / "stick.img").string() + "\n");
     EXPECT_NE(system->kernel32->GetLogicalDrives(), 0u);
