@@ -8,6 +8,7 @@
 #include "ui/standard_dialogs.h"
 #include "ui/tui/renderer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -67,6 +68,27 @@ TEST_F(ScreensTest, EveryWizardPage) {
     Run();
     EXPECT_TRUE(drawn);
     EXPECT_EQ(host_.unexpectedDialogs(), 0);
+}
+
+// The shipped language file says the welcome sentence once, at every size.
+TEST_F(ScreensTest, TheWelcomePageSaysItsSentenceOnce) {
+    Boot();
+    ASSERT_EQ(Start(), 0);
+    for (auto [width, height] : kSizes) {
+        Main().SetBounds({0, 0, width, height});
+        TScreen screen(width, height, false);
+        TuiRenderer().Draw(screen, {&Main()});
+        std::string words; // the screen's text, its frames and runs of blanks taken out
+        for (char c : screen.Text())
+            if (c != '|' && c != '\n' && !(c == ' ' && (words.empty() || words.back() == ' ')))
+                words.push_back(c);
+        const std::string sentence =
+            "This wizard will guide you throught secure data destruction on your disk(s).";
+        const std::size_t first = words.find(sentence);
+        EXPECT_NE(first, std::string::npos) << screen.Text();
+        EXPECT_EQ(words.find("This wizard", first + 1), std::string::npos) << screen.Text();
+    }
+    Main().SetBounds(ui::TForm::OuterFor(78, 23));
 }
 
 // With the whole disks shown, their group follows the drive letters' groups; the disk of
@@ -213,6 +235,43 @@ TEST_F(ScreensTest, TheDetailsBarWrapsAValueTooLongForIt) {
             // Everything below moved down a line: the last detail is whole.
             EXPECT_GE(LineOf(screen, "| Total Space:   1.00 MB"), line + 1);
         });
+    Run();
+    Main().SetBounds(ui::TForm::OuterFor(78, 23));
+}
+
+// Two partitions of one model differ only at the end of their names: a wide terminal shows
+// the names whole, sizes beside them; a narrow one cuts them, and the details bar of the row
+// selected says the whole name.
+TEST_F(ScreensTest, AWideTerminalShowsWholeDriveNamesAndTheDetailsBarAlwaysDoes) {
+    const std::string model = "Samsung SSD 870 EVO 1TB S5Y1NJ0R81234";
+    auto machine = ProgramMachine();
+    machine["drives"][0]["displayName"] = model + "5 Partition 1 (C:)";
+    machine["drives"][1]["displayName"] = model + "6 Partition 2 (D:)";
+    Boot(machine);
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next).Then([&] {
+        Main().SetBounds({0, 0, 160, 43});
+        TScreen wide(160, 43, false);
+        TuiRenderer().Draw(wide, {&Main()});
+        for (const char* end : {"5 Partition 1 (C:)", "6 Partition 2 (D:)"}) {
+            const int line = LineOf(wide, model + end, 25);
+            ASSERT_GE(line, 0) << wide.Text();
+            EXPECT_NE(wide.Lines()[static_cast<std::size_t>(line)].find("1.00 MB"),
+                      std::string::npos)
+                << wide.Text();
+        }
+
+        Main().SetBounds(ui::TForm::OuterFor(78, 23));
+        const TScreen narrow = Draw(Main());
+        EXPECT_EQ(LineOf(narrow, "5 Partition 1 (C:)"), -1) << narrow.Text();
+        ASSERT_TRUE(Main().lwDisksList.UserSelect(RowOf("D")));
+        std::vector<std::string> details;
+        for (int i = 0; i < Main().JvXPBarDetails.Count(); ++i)
+            details.push_back(Main().JvXPBarDetails.Items(i).Caption);
+        EXPECT_NE(std::find(details.begin(), details.end(),
+                            CatalogueText("PROPERTY_NAME") + model + "6 Partition 2 (D:)"),
+                  details.end());
+    });
     Run();
     Main().SetBounds(ui::TForm::OuterFor(78, 23));
 }
