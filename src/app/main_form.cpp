@@ -331,7 +331,8 @@ void TFrmMain::FormClose() {
 void TFrmMain::SaveAndRelease() {
     if (options_) {
         try {
-            options_->Save();
+            if (options_->SavesOnRelease())
+                options_->Save();
         } catch (const XException&) {
             // Recorded in the error log as it was raised; the program still ends.
         }

@@ -127,6 +127,8 @@ TPLOptions::TPLOptions() : registry_(std::make_unique<TSaveToReg>()) {
 }
 
 TPLOptions::~TPLOptions() {
+    if (!saveOnRelease_)
+        return;
     try {
         Save();
     } catch (const XException&) {

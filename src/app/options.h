@@ -50,7 +50,8 @@ public:
     // Opens the registry and loads; a failing load is recorded in the error log ("Error on
     // loading options") and leaves the fields from the failing value on at their defaults.
     TPLOptions();
-    // Saves. A failing save is recorded in the error log; call Save first to handle it.
+    // Saves, unless told to leave the stored options alone. A failing save is recorded in the
+    // error log; call Save first to handle it.
     ~TPLOptions();
     TPLOptions(const TPLOptions&) = delete;
     TPLOptions& operator=(const TPLOptions&) = delete;
@@ -92,8 +93,15 @@ public:
     // The text of the selected buffer size ("512 KB" by default).
     std::string BufferSizeText() const;
 
+    // Nothing is written back on release: a run whose options come from its command line
+    // with no one to see them (an unattended run) leaves the user's stored options as they
+    // were, also the ones a failed load left at their defaults.
+    void LeaveStored() { saveOnRelease_ = false; }
+    bool SavesOnRelease() const { return saveOnRelease_; }
+
 private:
     std::unique_ptr<TSaveToReg> registry_;
+    bool saveOnRelease_ = true;
 };
 
 // The one options object, owned by the main window; null while there is none.

@@ -206,8 +206,7 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
             drive.AverageBytesPerSecond =
                 static_cast<double>(disk.Size) * settings_.Method->PassCount / (elapsed / 1000.0);
     }
-    drive.Formatted =
-        completed && settings_.FormatPartitions && dynamic_cast<TLogicalDisk*>(&disk) != nullptr;
+    drive.Formatted = completed && FormatsAfterWipe(disk, settings_);
     if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk); whole && whole->Firmware)
         drive.Firmware = FirmwareErase(*whole->Firmware);
 }

@@ -10,6 +10,7 @@
 #include "report/exceptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <functional>
 #include <iterator>
@@ -21,6 +22,15 @@ namespace {
 
 template <class E> bool Is(const XException& error) {
     return dynamic_cast<const E*>(&error) != nullptr;
+}
+
+// The names a volume without a file system goes by: none answered, or the system's words for
+// one it does not recognise.
+bool NoFileSystem(const std::string& name) {
+    std::string upper;
+    for (char c : name)
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper.empty() || upper == "UNKNOWN" || upper == "RAW";
 }
 
 } // namespace
@@ -59,12 +69,21 @@ std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& di
     return groups;
 }
 
+bool FormatsAfterWipe(const TDisk& disk, const TWipeSettings& settings) {
+    const auto* letter = dynamic_cast<const TLogicalDisk*>(&disk);
+    return settings.FormatPartitions && letter != nullptr && !NoFileSystem(letter->FileSystem);
+}
+
+void ReportFormatSkipped(const TDisk& disk, const TWipeSettings& settings) {
+    if (settings.FormatPartitions && dynamic_cast<const TLogicalDisk*>(&disk) != nullptr &&
+        !FormatsAfterWipe(disk, settings))
+        ReportWriteLine(CatalogueText("FORMAT_SKIPPED", "report"));
+}
+
 std::int32_t TransferRounds(const TDisk& disk, const TWipeSettings& settings) {
     if (!disk.TakesMethod() || settings.Method == nullptr)
         return 0;
-    const bool formats =
-        settings.FormatPartitions && dynamic_cast<const TLogicalDisk*>(&disk) != nullptr;
-    return settings.Method->PassCount + (formats ? 1 : 0);
+    return settings.Method->PassCount + (FormatsAfterWipe(disk, settings) ? 1 : 0);
 }
 
 TDriveState EndedState(const TDriveResult& result) {
@@ -84,6 +103,16 @@ TWipeOutcome ErasureOutcome(const TDriveResult& result) {
     return result.Outcome == TWipeOutcome::woCompleted && result.BlocksPassedOver > 0
                ? TWipeOutcome::woFailed
                : result.Outcome;
+}
+
+bool ErasedBeforeAbort(const TDisk& disk, const method* wiped) {
+    const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
+    return whole != nullptr && wiped != nullptr && wiped->Firmware != TFirmwareStep::None &&
+           wiped->PassCount < 1 && whole->Firmware && whole->Firmware->Passed();
+}
+
+std::string ReportWriteFailedText(const std::string& fileName) {
+    return FillIn(CatalogueText("ErrorReportWrite"), {"\"" + fileName + "\""});
 }
 
 const char* OutcomeWord(TWipeOutcome outcome) {
@@ -116,6 +145,8 @@ std::string TWipeJob::ErrorText(const XException& error, std::vector<std::string
     };
     static const Choice kChoices[] = {
         {Is<XAbort>, "ErrorXAbort"},
+        // Before the read and write failures it derives from: the wipe itself completed.
+        {Is<XFormatError>, "ErrorXFormat", true},
         {Is<XDiskIO>, "ErrorXDiskIO"},
         {Is<XVWin32NotFound>, "ErrorXVWin32NotFound"},
         {Is<XNotOpened>, "ErrorXNotOpened"},
@@ -242,9 +273,23 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         if (chainedUpdate.previous)
             chainedUpdate.previous();
     };
-    const TWipeOutcome outcome = settings_.WipeInParallel && disks_.size() > 1
-                                     ? RunInParallel(view, recorder)
-                                     : RunDrives(view, recorder);
+    TWipeOutcome outcome = TWipeOutcome::woNone;
+    try {
+        outcome = settings_.WipeInParallel && disks_.size() > 1 ? RunInParallel(view, recorder)
+                                                                : RunDrives(view, recorder);
+    } catch (...) {
+        // What ends the run unforeseen still leaves its record, failed, before it passes on.
+        try {
+            FinishRecord(view, recorder, TWipeOutcome::woFailed);
+        } catch (...) {
+        }
+        throw;
+    }
+    // A report that lost lines cannot stand for the run: the run fails, and says why.
+    if (CurrentReport && CurrentReport->WriteFailed()) {
+        view.Tell(ReportWriteFailedText(settings_.LogFileName), TMsgDlgType::mtError);
+        outcome = TWipeOutcome::woFailed;
+    }
     FinishRecord(view, recorder, outcome);
     return outcome;
 }
@@ -326,18 +371,25 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             disk->Generators = &generators_;
             view.DriveStarting(*disk, settings_);
             disk->WipeDisk(disk->TakesMethod() ? settings_.Method : nullptr,
-                           settings_.FormatPartitions, 0, 0, "");
+                           FormatsAfterWipe(*disk, settings_), 0, 0, "");
+            ReportFormatSkipped(*disk, settings_);
         } catch (const XAbort& error) {
-            results_.back().Outcome = TWipeOutcome::woAborted;
+            const bool erased = ErasedBeforeAbort(*disk, settings_.Method);
+            results_.back().Outcome = erased ? TWipeOutcome::woCompleted : TWipeOutcome::woAborted;
             status_.SetState(index, TDriveState::dsAborted);
             for (std::size_t later = index + 1; later < disks_.size(); ++later)
                 status_.SetState(later, TDriveState::dsAborted);
             if (outcome != TWipeOutcome::woFailed)
                 outcome = TWipeOutcome::woAborted;
-            TellError(view, error, index);
+            // The abort is the run's; an erased drive's result keeps no words of a failure.
+            TellError(view, error, erased ? kNoDrive : index);
             ReportWriteFirmware(*disk);
+            if (erased)
+                PublishEnded(index);
             recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
             current_ = asking_ = kNoDrive;
+            if (erased)
+                view.DriveEnded(*disk);
             return outcome;
         } catch (const XException& error) {
             results_.back().Outcome = TWipeOutcome::woFailed;

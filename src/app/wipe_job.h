@@ -10,6 +10,7 @@
 #include "report/report.h"
 #include "ui/dialogs.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -71,11 +72,23 @@ TWipeOutcome ErasureOutcome(const TDriveResult& result);
 // slot of the method (its write passes and read-backs), and one more for the format that
 // follows a partition's wipe. 0 for a disc blanked by its drive.
 std::int32_t TransferRounds(const TDisk& disk, const TWipeSettings& settings);
+// Whether a drive is formatted after its wipe: a drive letter's, when the run formats, unless
+// the drive held no file system (there is none to make again, and the format library could
+// only refuse after a wipe that went well).
+bool FormatsAfterWipe(const TDisk& disk, const TWipeSettings& settings);
+// Writes the report's line for a drive whose format was left out for that reason.
+void ReportFormatSkipped(const TDisk& disk, const TWipeSettings& settings);
 // A drive's row once its wipe is over: a wipe that passed blocks over is no erasure, though
 // its passes ran to their end.
 TDriveState EndedState(const TDriveResult& result);
 // The outcome in the words of the record and of the unattended run's output.
 const char* OutcomeWord(TWipeOutcome outcome);
+// Whether an abort met a drive whose own erase had completed and passed its verification,
+// with nothing after it in the method (an abort asked while the drive worked waits for its
+// end): the drive is erased and counts as completed; the run is still aborted.
+bool ErasedBeforeAbort(const TDisk& disk, const method* wiped);
+// What the user is told about a report file whose writes failed.
+std::string ReportWriteFailedText(const std::string& fileName);
 
 // What a job tells whoever shows it. Every call comes from the thread that runs the job, also
 // while drives are wiped on threads of their own.
@@ -133,6 +146,10 @@ public:
     const std::vector<TDriveResult>& Results() const { return results_; }
     // Every drive of the run, in list order, as it stands now; readable from any thread.
     const TRunStatus& Status() const { return status_; }
+    // The run's abort is not to wait for the drives it would let finish (a disc being blanked
+    // by its drive): asked to stop a second time, the run ends at once. From the job's thread.
+    void ForceAbort() { abortForced_.store(true, std::memory_order_release); }
+    bool AbortForced() const { return abortForced_.load(std::memory_order_acquire); }
     // The record of the last run (also when no file was written), and its files.
     const record::TRecord& Record() const { return record_; }
     const std::string& RecordFile() const { return recordFile_; }
@@ -177,6 +194,7 @@ private:
     record::TRecord record_;
     std::string recordFile_;
     std::string certificateFile_;
+    std::atomic<bool> abortForced_{false};
 };
 
 } // namespace purgelet

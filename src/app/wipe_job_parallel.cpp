@@ -7,6 +7,7 @@
 #include "app/run_record.h"
 
 #include "disk/disk_manager.h"
+#include "lang/catalogue.h"
 #include "methods/method.h"
 #include "report/exceptions.h"
 
@@ -99,6 +100,10 @@ private:
     void TellAbort(std::size_t index, const XException& error);
     void Flush(bool all);
     void Settle(TWipeOutcome outcome);
+    // After the loop failed: every request is answered as for an abort until no thread is left.
+    void Drain() noexcept;
+    // A drive its thread left unfinished (a handover that failed, a start that failed).
+    void Unfinished(std::size_t index);
 
     TWipeJob& job_;
     TWipeJobView& view_;
@@ -149,6 +154,7 @@ TWipeOutcome TWipeJob::TParallel::Run() {
     // ended its own.
     std::vector<std::thread> threads;
     const std::size_t wanted = devices_.size();
+    threads.reserve(wanted); // no allocation that could fail while a thread runs unjoined
     for (std::size_t i = 0; i < wanted; ++i) {
         try {
             const std::lock_guard<std::mutex> hold(lock_);
@@ -163,9 +169,19 @@ TWipeOutcome TWipeJob::TParallel::Run() {
         job_.driveGenerators_.clear();
         return job_.RunDrives(view_, recorder_); // no thread to be had: one after another
     }
-    Loop();
+    // Whatever leaves the loop, the threads are stopped and joined before it goes on.
+    try {
+        Loop();
+    } catch (...) {
+        if (!escaped_)
+            escaped_ = std::current_exception();
+        Drain();
+    }
     for (std::thread& thread : threads)
         thread.join();
+    for (std::size_t i = 0; i < count; ++i)
+        if (!finished_[i])
+            Unfinished(i);
     Flush(true);
     job_.asking_ = kNoDrive;
     job_.manager_.ReportDisk = nullptr;
@@ -242,7 +258,8 @@ void TWipeJob::TParallel::WipeDrive(std::size_t index) {
         disk.Generators = &generators;
         try {
             disk.WipeDisk(disk.TakesMethod() ? job_.settings_.Method : nullptr,
-                          job_.settings_.FormatPartitions, 0, 0, "");
+                          FormatsAfterWipe(disk, job_.settings_), 0, 0, "");
+            ReportFormatSkipped(disk, job_.settings_);
         } catch (const XAbort&) {
             ended.Outcome = TWipeOutcome::woAborted;
             ended.Error = std::current_exception();
@@ -282,7 +299,9 @@ void TWipeJob::TParallel::Heed(std::size_t index, TDriveSink& sink) {
     // A disc blanked by its drive cannot be stopped halfway: it ends its blank, as the wipe
     // page would not let the user press Abort or Pause while one runs.
     // Nor does a drive working on its own erase: it finishes it whatever we do.
-    if (job_.disks_[index]->Interruptible() && !job_.disks_[index]->FirmwareBusy()) {
+    // Unless the run is to end at once.
+    const TDisk& disk = *job_.disks_[index];
+    if ((disk.Interruptible() && !disk.FirmwareBusy()) || job_.AbortForced()) {
         CheckAbort();
         if (paused_.load(std::memory_order_acquire)) {
             std::unique_lock<std::mutex> hold(lock_);
@@ -489,6 +508,12 @@ void TWipeJob::TParallel::End(TRequest& request) {
         } catch (const XAbort& error) {
             job_.status_.SetState(index, TDriveState::dsAborted);
             TellAbort(index, error);
+            if (ErasedBeforeAbort(disk, job_.settings_.Method)) {
+                Settle(TWipeOutcome::woAborted); // the run's abort, not the drive's
+                result.Outcome = TWipeOutcome::woCompleted;
+                result.Error.clear();
+                job_.PublishEnded(index);
+            }
         } catch (const XException& error) {
             job_.status_.SetState(index, TDriveState::dsFailed);
             job_.TellError(view_, error, index, &disk);
@@ -529,6 +554,50 @@ void TWipeJob::TParallel::Settle(TWipeOutcome outcome) {
         outcome_ = TWipeOutcome::woFailed;
     else if (outcome == TWipeOutcome::woAborted && outcome_ != TWipeOutcome::woFailed)
         outcome_ = TWipeOutcome::woAborted;
+}
+
+void TWipeJob::TParallel::Drain() noexcept {
+    std::unique_lock<std::mutex> hold(lock_);
+    abort_.store(true, std::memory_order_release);
+    for (;;) {
+        while (!queue_.empty()) {
+            TRequest& request = *queue_.front();
+            queue_.pop_front();
+            request.Go = false;
+            if (request.Kind == TRequest::TKind::Question && !request.Raise)
+                request.Raise = std::make_exception_ptr(XAbort(std::string()));
+            request.Done = true;
+        }
+        answered_.notify_all();
+        if (workers_ == 0)
+            return;
+        posted_.wait(hold);
+    }
+}
+
+void TWipeJob::TParallel::Unfinished(std::size_t index) {
+    finished_[index] = true;
+    TDisk& disk = *job_.disks_[index];
+    TDriveResult& result = job_.results_[index];
+    if (result.Outcome == TWipeOutcome::woNone) {
+        // Not started: after an abort it is one the run did not reach, as one at a time.
+        if (abort_.load(std::memory_order_acquire)) {
+            job_.status_.SetState(index, TDriveState::dsAborted);
+            return;
+        }
+        job_.recordDrive_[index] = recorder_.DriveStarting(disk, index);
+    }
+    // Started (and maybe taken for completed) or never reached: either way not wiped as told.
+    result.Outcome = TWipeOutcome::woFailed;
+    if (result.Error.empty())
+        result.Error = CatalogueText("ErrorUnexpected");
+    job_.status_.SetState(index, TDriveState::dsFailed);
+    {
+        TReportRedirect redirect(sections_[index].get());
+        ReportWriteLine(result.Error);
+    }
+    Settle(TWipeOutcome::woFailed);
+    recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
 }
 
 void TWipeJob::TParallel::Flush(bool all) {

@@ -265,6 +265,10 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("ErrorUnexpected", "The drive could not be wiped:");
     program("ErrorXFirmware", "The drive's own sanitize did not erase it, so the drive was not "
                               "wiped:");
+    program("ErrorReportWrite", "The report file %s could not be written completely (the disk "
+                                "may be full), so it does not tell the whole run.");
+    program("ErrorXFormat", "The drive was wiped, but formatting it afterwards failed, so it "
+                            "has no file system now:");
 
     // Question texts of the disk manager's dialogs, and the answer names.
     for (const char* key : {"Unknown error", "Error_generic", "Error_Write", "Error_Read",
@@ -321,6 +325,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     text("report", "FIRMWARE_PASSWORDLEFT",
          "The temporary security password set for the erase "
          "could not be removed: the drive may ask for it.");
+    text("report", "FORMAT_SKIPPED",
+         "Not formatted after the wipe: the drive held no file system to make again.");
 
     // Looked up by their users when needed: the end of a wipe run, the block viewer.
     atUse("Purgelet", "lblTheSelected.Caption", "The selected operations were completed.");

@@ -271,6 +271,7 @@ void TPLReport::Finish() {
                                                          : "SANITIZEFAILEDAT";
     WriteLine(ReportText(key) + ReportTimeText());
     WriteLine(ReportText("STARS"));
+    writeFailed_ = WriteFailed();
     stream_.reset();
 }
 

@@ -138,6 +138,11 @@ public:
 
     // The run's outcome, told before the report is released; the last one told counts.
     void SetOutcome(TRunOutcome Outcome) { outcome_ = Outcome; }
+    // Writes the closing lines for the outcome told so far and closes the file, before the
+    // report is released, so that whether they reached it can be asked.
+    void Close() { Finish(); }
+    // Whether a write to the file failed (a full disk): the file does not hold the whole run.
+    bool WriteFailed() const { return writeFailed_ || (stream_ && stream_->WriteFailed()); }
 
     // The DoD report's responsible person and description of the media, as answered; empty
     // for the other styles.
@@ -160,6 +165,7 @@ private:
     std::unique_ptr<TReportFunctions> style_;
     TRunOutcome outcome_ = TRunOutcome::NotTold;
     bool finished_ = false;
+    bool writeFailed_ = false; // kept once the file is closed
     std::string responsible_;
     std::string media_;
 };

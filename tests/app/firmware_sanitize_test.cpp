@@ -218,6 +218,29 @@ TEST_F(FirmwareSanitizeTest, ALyingDriveFailsTheVerificationAndAbortIsRefusedWhi
     EXPECT_EQ(text.find("Wipe Completed"), std::string::npos);
 }
 
+// An abort that reaches the run while the drive erases itself (a stop request from outside,
+// which does not ask the wipe page) waits for the drive: once its erase completed and passed
+// the verification the drive is erased, and so recorded; the run is aborted.
+TEST_F(FirmwareSanitizeTest, AnAbortMetAfterAVerifiedEraseLeavesTheDriveCompleted) {
+    script_.during = [this] {
+        Main().DiskManager().RequestAbort(CatalogueText("USERABORTMESSAGE"));
+    };
+    script_.effect = [this] {
+        pc_->WriteImage("data.img", 0, std::vector<std::uint8_t>(kDataDisk, 0x5A));
+    };
+    ASSERT_EQ(Start(), 0);
+    RunWith("Firmware sanitize: crypto erase");
+    EXPECT_EQ(script_.runs, 1);
+    EXPECT_TRUE(All("data.img", 0, kDataDisk, 0x5A));
+    const auto runs = nlohmann::json::parse(ReadFile(report_ + ".json"));
+    EXPECT_EQ(runs[0]["drives"][0]["outcome"], "completed") << runs.dump(2);
+    EXPECT_EQ(runs[0]["run"]["outcome"], "aborted");
+    const std::string text = ReadFile(report_);
+    EXPECT_NE(text.find("66 changed, 0 held no data, 0 still held old data"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(CatalogueText("SANITIZEABORTEDAT", "report")), std::string::npos) << text;
+}
+
 TEST_F(FirmwareSanitizeTest, ADriveReportingFailureIsAFailedWipe) {
     script_.status = TFirmwareStatus::Failed;
     ASSERT_EQ(Start(), 0);

@@ -78,6 +78,7 @@ TEST_F(RunRecordTest, ARunWithABlockPassedOverIsRecordedDriveByDriveAndNotAsEras
     first->Description = "Data (E:)";
     first->medium.FailWrites(16, testing::MemoryMedium::kAlways);
     auto second = MakeDisk<MemoryDisk>("G", &manager_, 32);
+    first->FileSystem = second->FileSystem = "FAT16"; // one to make again after the wipe
     TWipeSettings settings = Settings();
     settings.FormatPartitions = true;
     settings.BufferBytes = 8192;

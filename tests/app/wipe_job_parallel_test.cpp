@@ -292,6 +292,36 @@ TEST_F(WipeInParallelTest, TwoDrivesOfOneDeviceFollowEachOtherInListOrder) {
     EXPECT_EQ(physical->medium.openCount, 0);
 }
 
+// The view fails one drive's start with what is no program exception: it leaves the run once
+// every thread is joined, and that drive, never wiped, is failed in its result, its row and
+// the run's record, never taken for a completed one.
+TEST_F(WipeInParallelTest, ADriveWhoseStartFailedIsFailedAndTheRecordIsWritten) {
+    struct FailingView : RecordingView {
+        void DriveStarting(TDisk& disk, const TWipeSettings& settings) override {
+            if (disk.Name == "F")
+                throw std::runtime_error("the window is gone");
+            RecordingView::DriveStarting(disk, settings);
+        }
+    } view;
+    auto e = Disk("E");
+    auto f = Disk("F");
+    TWipeJob job(manager_, {e.get(), f.get()}, Settings());
+    EXPECT_THROW(job.Run(view), std::runtime_error);
+
+    EXPECT_FALSE(AllZero(*f));
+    const auto found = std::find_if(job.Results().begin(), job.Results().end(),
+                                    [&](const TDriveResult& r) { return r.Disk == f.get(); });
+    ASSERT_NE(found, job.Results().end());
+    EXPECT_EQ(found->Outcome, TWipeOutcome::woFailed);
+    EXPECT_EQ(job.Status().Get(1).State, TDriveState::dsFailed);
+    EXPECT_EQ(job.Record().Run.Outcome, "failed");
+    const auto& drives = job.Record().Drives;
+    const auto recorded = std::find_if(drives.begin(), drives.end(),
+                                       [](const record::TDrive& d) { return d.Name == "F"; });
+    ASSERT_NE(recorded, drives.end());
+    EXPECT_EQ(recorded->Outcome, "failed");
+}
+
 TEST_F(WipeInParallelTest, QuestionsFromTwoDrivesReachTheUserOneAtATimeEachForItsDrive) {
     auto e = Disk("E");
     auto f = Disk("F");

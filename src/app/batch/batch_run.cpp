@@ -51,43 +51,6 @@ std::optional<char> LetterOf(const std::string& path) {
     return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
 }
 
-// The stored options as the main window loaded them, put back before it saves them on its
-// way out: the switches of an unattended run are for that run, not for the next start.
-class TStoredOptions {
-public:
-    explicit TStoredOptions(TPLOptions& options)
-        : options_(options), logFileName_(options.LogFileName),
-          overwriteBuffer_(options.OverwriteBuffer) {
-        for (std::size_t i = 0; i < std::size(kFlags); ++i)
-            flags_[i] = options.*kFlags[i];
-    }
-    ~TStoredOptions() {
-        for (std::size_t i = 0; i < std::size(kFlags); ++i)
-            options_.*kFlags[i] = flags_[i];
-        options_.LogFileName = logFileName_;
-        options_.OverwriteBuffer = overwriteBuffer_;
-    }
-    TStoredOptions(const TStoredOptions&) = delete;
-    TStoredOptions& operator=(const TStoredOptions&) = delete;
-
-private:
-    static constexpr bool TPLOptions::*kFlags[] = {&TPLOptions::GenerateReportFile,
-                                                   &TPLOptions::UseDoDLogStyle,
-                                                   &TPLOptions::AppendLog,
-                                                   &TPLOptions::AllowUserAbort,
-                                                   &TPLOptions::WipeWithoutIntervention,
-                                                   &TPLOptions::UseIsaac,
-                                                   &TPLOptions::NoBuffering,
-                                                   &TPLOptions::QuickEraseCDDVD,
-                                                   &TPLOptions::FormatPartitions,
-                                                   &TPLOptions::ShowAskDialog};
-
-    TPLOptions& options_;
-    bool flags_[std::size(kFlags)] = {};
-    std::string logFileName_;
-    std::int32_t overwriteBuffer_;
-};
-
 class TBatchRun {
 public:
     TBatchRun(const TBatchRequest& request, const TConsole& console)
@@ -110,7 +73,9 @@ public:
         if (app_.StartUnattended() != 0)
             return kExitFailed; // the host has said why
         TFrmMain& form = *app_.FrmMain;
-        stored_.emplace(*Options);
+        // The switches are for this run, and what the load could not read stays unread: the
+        // user's stored options are not written back.
+        Options->LeaveStored();
         TGUIDiskManager& manager = form.DiskManager();
         // Questions asked while the drives are found are answered unattended too.
         manager.SetUnattended(true);
@@ -271,10 +236,21 @@ private:
         // A block left unwritten is a failure, which outranks an abort as the job ranks them.
         if (escaped || outcome == TWipeOutcome::woNone || PassedOver(job))
             outcome = TWipeOutcome::woFailed;
-        // The report is closed with the outcome before the run's end is told.
-        if (CurrentReport)
+        // The report is closed with the outcome before the run's end is told. Its closing
+        // lines may be the ones that do not fit: the run then fails too (the job told a
+        // failure met before).
+        bool reportLost = false;
+        if (CurrentReport) {
+            const bool told = CurrentReport->WriteFailed();
             CurrentReport->SetOutcome(ReportOutcome(outcome));
+            CurrentReport->Close();
+            reportLost = !told && CurrentReport->WriteFailed();
+        }
         CurrentReport.reset();
+        if (reportLost) {
+            out_.Error("", ReportWriteFailedText(settings.LogFileName), false);
+            outcome = TWipeOutcome::woFailed;
+        }
         manager.ReportDisk = nullptr;
         stops_.RunEnded();
         view.Finish(escaped ? "failed" : "aborted");
@@ -304,8 +280,7 @@ private:
     TBatchHost host_;
     TPurgeletApp app_;
     TBatchOutput out_;
-    std::optional<TStoredOptions> stored_; // put back before the main window goes
-    TBatchView* view_ = nullptr;           // the view of the wipe under way
+    TBatchView* view_ = nullptr; // the view of the wipe under way
 };
 
 } // namespace

@@ -26,7 +26,7 @@ double SecondsSince(std::uint32_t start) {
 
 } // namespace
 
-TBatchView::TBatchView(TBatchOutput& out, const TWipeJob& job, TGUIDiskManager& manager,
+TBatchView::TBatchView(TBatchOutput& out, TWipeJob& job, TGUIDiskManager& manager,
                        TStopRequests& stops, bool allowUserAbort, bool askAfterEveryDrive)
     : out_(out), job_(job), manager_(manager), stops_(stops), allowUserAbort_(allowUserAbort),
       askAfterEveryDrive_(askAfterEveryDrive) {}
@@ -97,13 +97,22 @@ void TBatchView::Finish(const std::string& outcome) {
 void TBatchView::HeedStops() {
     while (const auto request = stops_.Take()) {
         out_.StopRequested(StopReason(*request), allowUserAbort_);
-        stopAccepted_ = stopAccepted_ || allowUserAbort_;
+        if (allowUserAbort_)
+            ++stopsAccepted_;
     }
-    if (!stopAccepted_ || abortRequested_)
+    // Whoever asks again (a second Ctrl+C, a service manager about to kill) will not wait for
+    // a drive to finish on its own: the abort reaches it at its next update.
+    const bool now = stopsAccepted_ > 1;
+    if (stopsAccepted_ == 0 || abortForced_ || (abortRequested_ && !now))
         return;
-    for (const TShown& shown : shown_)
-        if (!shown.Disk->Interruptible())
-            return;
+    if (now) {
+        job_.ForceAbort();
+        abortForced_ = true;
+    } else {
+        for (const TShown& shown : shown_)
+            if (!shown.Disk->Interruptible())
+                return;
+    }
     manager_.RequestAbort(CatalogueText("USERABORTMESSAGE"));
     manager_.SetPaused(false);
     abortRequested_ = true;

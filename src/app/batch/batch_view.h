@@ -20,8 +20,8 @@ class TStopRequests;
 
 class TBatchView : public TWipeJobView {
 public:
-    TBatchView(TBatchOutput& out, const TWipeJob& job, TGUIDiskManager& manager,
-               TStopRequests& stops, bool allowUserAbort, bool askAfterEveryDrive);
+    TBatchView(TBatchOutput& out, TWipeJob& job, TGUIDiskManager& manager, TStopRequests& stops,
+               bool allowUserAbort, bool askAfterEveryDrive);
 
     void RunStarting(const TWipeSettings& settings) override;
     void DriveStarting(TDisk& disk, const TWipeSettings& settings) override;
@@ -33,7 +33,8 @@ public:
     // the run looks at the window: a request to stop, each drive's progress.
     void Update();
     // Takes a request to stop: told, and with user abort allowed made the run's abort, once
-    // the drives being wiped may be interrupted (a disc blanked by its drive is not).
+    // the drives being wiped may be interrupted (a disc blanked by its drive is not). A second
+    // one does not wait: the run ends at once, a disc being blanked too.
     void HeedStops();
     // The run is over: the drives it left in the middle (an abort) end with outcome.
     void Finish(const std::string& outcome);
@@ -57,14 +58,15 @@ private:
     void ShowProgress(TShown& shown, double progress);
 
     TBatchOutput& out_;
-    const TWipeJob& job_;
+    TWipeJob& job_;
     TGUIDiskManager& manager_;
     TStopRequests& stops_;
     bool allowUserAbort_;
     bool askAfterEveryDrive_;
     bool runStarted_ = false;
-    bool stopAccepted_ = false;
+    int stopsAccepted_ = 0;
     bool abortRequested_ = false;
+    bool abortForced_ = false;
     TDisk* current_ = nullptr;  // the drive started last and not ended; not owned
     std::vector<TShown> shown_; // the drives being wiped, in the order they started
 };

@@ -51,8 +51,12 @@ std::optional<DWORD> TStopRequests::Take() {
     if (!pending_.load(std::memory_order_acquire))
         return std::nullopt;
     std::lock_guard<std::mutex> lock(g_lock);
-    pending_.store(false, std::memory_order_relaxed);
-    return event_;
+    if (events_.empty())
+        return std::nullopt;
+    const DWORD event = events_.front();
+    events_.pop_front();
+    pending_.store(!events_.empty(), std::memory_order_relaxed);
+    return event;
 }
 
 void TStopRequests::RunEnded() {
@@ -68,7 +72,9 @@ BOOL WINAPI TStopRequests::Routine(DWORD ctrlType) {
     TStopRequests* requests = g_active;
     if (requests == nullptr)
         return FALSE; // no run: the system's default (the process ends)
-    requests->event_ = ctrlType;
+    // A few are kept: more than that tell nothing more.
+    if (requests->events_.size() < 8)
+        requests->events_.push_back(ctrlType);
     requests->pending_.store(true, std::memory_order_release);
     if (EndsProcess(ctrlType))
         g_ended.wait_for(lock, kCloseWait, [] { return g_active == nullptr || g_active->ended_; });

@@ -7,6 +7,7 @@
 #include "platform/winapi.h"
 
 #include <atomic>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -23,7 +24,8 @@ public:
 
     bool Installed() const { return installed_; }
 
-    // The request not yet taken (a CTRL_* event), cleared.
+    // The oldest request not yet taken (a CTRL_* event); each is taken once, so that a second
+    // request made before the run looked is not lost in the first.
     std::optional<DWORD> Take();
     // The run has ended and its report is closed: a request that must see that before it
     // returns (the console closing, after which the system ends the process) may return.
@@ -35,7 +37,7 @@ public:
 private:
     bool installed_ = false;
     std::atomic<bool> pending_{false};
-    DWORD event_ = 0; // under the routine's lock
+    std::deque<DWORD> events_; // under the routine's lock
     bool ended_ = false;
 };
 

@@ -18,7 +18,7 @@ namespace platform::linux_backend {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::size_t kSignalCount = std::size(kSignals);
 
 // The pipe's write end, read by the signal handler: -1 until the handlers are installed.
@@ -125,7 +125,9 @@ private:
             routines = routines_;
         }
         // Called without the lock, so that a routine may add or remove routines.
-        const DWORD type = signal == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT;
+        const DWORD type = signal == SIGINT   ? CTRL_C_EVENT
+                           : signal == SIGHUP ? CTRL_CLOSE_EVENT
+                                              : CTRL_BREAK_EVENT;
         for (auto routine = routines.rbegin(); routine != routines.rend(); ++routine)
             if ((*routine)(type))
                 return;

@@ -1,7 +1,10 @@
 // SetConsoleCtrlHandler on Linux. SIGINT is Ctrl+C (CTRL_C_EVENT); SIGTERM, the request to
 // stop that service managers and kill send, is told as CTRL_BREAK_EVENT, which a routine may
-// take as Ctrl+C and which does not end the process by itself once handled (CTRL_CLOSE_EVENT
-// would). As on Windows the routines run on a thread of their own, the newest first, until
+// take as Ctrl+C and which does not end the process by itself once handled. SIGHUP, the
+// terminal gone, is the console window closing: CTRL_CLOSE_EVENT, whose routine may keep the
+// process until its run has ended (nothing ends it afterwards here, as Windows would; the
+// run ends by itself). As on Windows the routines run on a thread of their own, the newest
+// first, until
 // one returns TRUE; when none does the signal does what it did before any routine was added
 // (by default, the end of the process). The signal handler only writes to a pipe.
 #pragma once

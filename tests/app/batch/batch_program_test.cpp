@@ -223,6 +223,34 @@ TEST_F(BatchProgram, ProgressIsToldAndSigtermAbortsTheRun) {
     EXPECT_FALSE(AllBytes(folder_ / "stick.img", '\0'));
 }
 
+// SIGHUP (the terminal that started the run has gone) stops the run as SIGTERM does: the
+// program ends by itself, and its report, record and certificate say aborted.
+TEST_F(BatchProgram, SighupAbortsTheRunAsSigtermDoes) {
+    const std::string machine = WriteMachine(128 << 10);
+    const fs::path report = folder_ / "run.log";
+    const pid_t pid = Start(machine, "--batch /M0 /B5 /R'" + report.string() + "' R D");
+    ASSERT_GT(pid, 0);
+    const bool progressed = AwaitLine("drive R progress: ", std::chrono::seconds(20));
+    kill(pid, SIGHUP);
+    const Outcome run = Wait(pid);
+    ASSERT_TRUE(progressed) << run.out << run.err;
+    ASSERT_TRUE(run.exited) << "killed by the signal, not aborted: " << run.out;
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    const std::vector<std::string> lines = LinesOf(run.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "stop requested (console closed): the run is aborted"),
+              lines.end())
+        << run.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "run ended: aborted, exit status 2; report: " + report.string() +
+                                "; record: " + report.string() +
+                                ".json; certificate: " + report.string() + ".pdf");
+    EXPECT_NE(ReadAll(report.string() + ".json").find("\"outcome\": \"aborted\""),
+              std::string::npos);
+    EXPECT_NE(ReadAll(report).find("WIPE ABORTED at"), std::string::npos);
+    EXPECT_TRUE(AllBytes(folder_ / "d.img", '\xAA'));
+}
+
 TEST_F(BatchProgram, JsonLinesOfARunOnTheDemoPcShapedMachine) {
     const std::string machine = WriteMachine(0);
     const Outcome run = Run(machine, "--batch --json --method 'zero FILL' D");

@@ -6,13 +6,16 @@
 
 #include "app/batch/stop_requests.h"
 #include "app/program_fixture.h"
+#include "app/wipe_job.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
 #include "platform/system.h"
 #include "record/certificate.h"
 #include "record/record_file.h"
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -135,6 +138,78 @@ TEST_F(BatchRunTest, TwoDrivesAreWipedWithALineForEachEventAndTheReport) {
     EXPECT_EQ(Stored("GenerateReportFile"), "0");
     EXPECT_EQ(Stored("LogFileName"), "");
     EXPECT_EQ(Stored("WipeWithoutIntervention"), "0");
+}
+
+// Stored options the load could not read to their end (a buffer index that is no number stops
+// it; what follows takes its default) are left as the user stored them: the run's switches,
+// and the defaults the run started from, are never written over them.
+TEST_F(BatchRunTest, StoredOptionsAreLeftAsTheyWereAlsoWhereTheLoadFellBackToDefaults) {
+    json machine = Machine();
+    json& stored = machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey];
+    stored["OverwriteBuffer"] = "abc";
+    stored["QuickEraseCDDVD"] = "1";
+    stored["UseIsaac"] = "true"; // reads as off; stays as written
+    Boot(machine);
+    const json before = stored;
+    const Outcome run = Batch({"--batch", "/M0", "/F", "/I", "/B3", "/R" + ReportPath(), "d:"});
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    app_.reset();
+    for (const auto& [name, value] : before.items())
+        EXPECT_EQ(Stored(name), value.get<std::string>()) << name;
+}
+
+// The format after the wipe: a stick that held no file system gets none, and the report says
+// why; a format the library fails is told as a failed format, not as a failed wipe.
+TEST_F(BatchRunTest, AFormatIsSkippedWithoutAFileSystemAndAFailedOneIsToldAsAFormat) {
+    json machine = Machine();
+    // Never formatted: no file system answers, and no partition type names one.
+    machine["drives"][2]["volume"] = nullptr;
+    machine["drives"][2]["partitionType"] = 0;
+    machine["drives"][1]["format"] = {{"fails", true}, {"error", 31}}; // ERROR_GEN_FAILURE
+    Boot(machine);
+    const Outcome run = Batch({"--batch", "/M0", "/F", "/R" + ReportPath(), "d:", "R"});
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
+    const auto has = [&](const std::string& start, const std::string& part) {
+        return std::any_of(run.lines.begin(), run.lines.end(), [&](const std::string& line) {
+            return line.rfind(start, 0) == 0 && line.find(part) != std::string::npos;
+        });
+    };
+    const std::string formatFailed = CatalogueText("ErrorXFormat");
+    EXPECT_TRUE(has("drive D error: ", formatFailed.substr(0, 40))) << formatFailed;
+    EXPECT_FALSE(has("drive D error: ", CatalogueText("ErrorXDiskIO").substr(0, 30)));
+    EXPECT_TRUE(has("drive R ended: ", "completed"));
+    EXPECT_FALSE(has("drive R error: ", ""));
+    const auto& formats = pc_->machine().formats;
+    EXPECT_EQ(std::count_if(formats.begin(), formats.end(),
+                            [](const auto& call) { return call.root == "R:"; }),
+              0);
+
+    const std::string report = ReadFile(ReportPath());
+    const std::size_t stick = report.find("(R:)\r\n"); // no volume: no label either
+    ASSERT_NE(stick, std::string::npos) << report;
+    EXPECT_NE(report.find(R("FORMAT_SKIPPED"), stick), std::string::npos) << report;
+    EXPECT_EQ(report.find(R("FORMAT_SKIPPED")), report.find(R("FORMAT_SKIPPED"), stick));
+}
+
+// A report whose writes fail (a full disk) cannot stand for the run: the drive is wiped, but
+// the run is told failed, with an error line and the failure's exit status.
+TEST_F(BatchRunTest, AReportThatCouldNotBeWrittenIsAFailedRun) {
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "needs /dev/full";
+    Boot(Machine());
+    const Outcome run = Batch({"--batch", "/M0", "/R/dev/full", "d:"});
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0x00));
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_EQ(run.lines.back().rfind("run ended: failed, exit status 1", 0), 0u)
+        << run.lines.back();
+    const std::string told = "error: " + ReportWriteFailedText("/dev/full");
+    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), told), 1) << told;
 }
 
 // Drives on different devices wiped at once: each line whole, each drive's start before its
@@ -317,6 +392,42 @@ TEST_F(BatchRunTest, ASignalAbortsTheRunCleanly) {
     EXPECT_FALSE(All("disk.img", kPartD, kPartLength, 0x00)); // stopped midway
     EXPECT_TRUE(All("stick.img", 0, kStickSize, 0xAA));
     EXPECT_EQ(pc_->machine().CountCalls("\\\\.\\R:", "WriteFile"), 0);
+    const std::string report = ReadFile(ReportPath());
+    EXPECT_NE(report.find(R("SANITIZEABORTEDAT")), std::string::npos) << report;
+}
+
+// A disc blanked by its drive is let finish after one request to stop; asked a second time
+// the run does not wait for it: the disc's wait ends at once, the report and the exit status
+// say aborted, and the next drive is never opened.
+TEST_F(BatchRunTest, ASecondRequestToStopEndsTheRunWithoutWaitingForTheDisc) {
+    auto machine = Machine();
+    machine["opticalDrives"] = {{{"letter", "E"},
+                                 {"vendor", "SIMDISC"},
+                                 {"product", "RW-5240"},
+                                 {"displayName", "CD-RW Drive (E:)"},
+                                 {"disc", {{"type", "CD-RW"}, {"state", "complete"}}},
+                                 {"blank", {{"polls", 50}}}}};
+    Boot(machine);
+    bool raised = false;
+    const auto stop = [] { std::thread([] { TStopRequests::Routine(CTRL_C_EVENT); }).join(); };
+    const Outcome run =
+        Batch({"--batch", "/M0", "/R" + ReportPath(), "E", "R"}, [&](const std::string& line) {
+            if (!raised && line.rfind("drive E started", 0) == 0) {
+                raised = true;
+                stop();
+                stop();
+            }
+        });
+
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(),
+                         "stop requested (interrupt): the run is aborted"),
+              2);
+    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), "drive E ended: aborted in 0:00:00"),
+              run.lines.end());
+    EXPECT_TRUE(All("stick.img", 0, kStickSize, 0xAA));
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
     const std::string report = ReadFile(ReportPath());
     EXPECT_NE(report.find(R("SANITIZEABORTEDAT")), std::string::npos) << report;
 }

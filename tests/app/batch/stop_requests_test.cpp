@@ -33,6 +33,14 @@ TEST(ConcurrentStopRequests, TheSystemsThreadHandsEachRequestToTheRunOnce) {
         EXPECT_EQ(taken, static_cast<DWORD>(CTRL_BREAK_EVENT));
         EXPECT_FALSE(requests.Take()); // taken once
 
+        // Two requests before the run looks: both are taken, in their order (the second is
+        // the one that does not wait).
+        std::thread([] { TStopRequests::Routine(CTRL_C_EVENT); }).join();
+        std::thread([] { TStopRequests::Routine(CTRL_BREAK_EVENT); }).join();
+        EXPECT_EQ(requests.Take(), static_cast<DWORD>(CTRL_C_EVENT));
+        EXPECT_EQ(requests.Take(), static_cast<DWORD>(CTRL_BREAK_EVENT));
+        EXPECT_FALSE(requests.Take());
+
         // The console closing: the system's thread waits for the run's end.
         std::atomic<bool> returned{false};
         std::thread closing([&] {

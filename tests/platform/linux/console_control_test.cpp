@@ -1,6 +1,7 @@
-// SetConsoleCtrlHandler on Linux: SIGINT and SIGTERM reach the routines as Windows' Ctrl+C
-// and Ctrl+Break, on a thread of their own, the newest routine first until one handles them;
-// Ctrl+C can be ignored; a signal nobody handles does what it did before (ends the process).
+// SetConsoleCtrlHandler on Linux: SIGINT, SIGTERM and SIGHUP reach the routines as Windows'
+// Ctrl+C, Ctrl+Break and console close, on a thread of their own, the newest routine first until
+// one handles them; Ctrl+C can be ignored; a signal nobody handles does what it did before (ends
+// the process).
 #include "platform/linux/kernel32.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,12 @@ TEST(ConcurrentConsoleControl, SignalsReachTheNewestRoutineFirstOnAThreadOfTheir
     Clear();
     std::raise(SIGINT);
     EXPECT_EQ(Seen(Await(1)), (Seq{{'A', kC}}));
+
+    // SIGHUP, the terminal gone, is the console window closing: a routine may stop its run
+    // as for the others, where by default the process would end on the spot.
+    Clear();
+    std::raise(SIGHUP);
+    EXPECT_EQ(Seen(Await(1)), (Seq{{'A', static_cast<DWORD>(CTRL_CLOSE_EVENT)}}));
 
     ASSERT_TRUE(kernel.SetConsoleCtrlHandler(&First, FALSE));
 }
