@@ -197,8 +197,9 @@ TEST_F(WipeBytes, ThePreviewShowsWhatTheEngineWritesTransferByTransfer) {
                                 kSeed, kTransfer);
                 EXPECT_EQ(preview, disk->medium.bytes);
                 // The pattern starts again with the second transfer.
-                if (std::string(pass).rfind("HEXA", 0) == 0)
+                if (std::string(pass).rfind("HEXA", 0) == 0) {
                     EXPECT_EQ(preview[kTransfer], 0x01);
+                }
             }
     }
     std::filesystem::remove(path);

@@ -339,12 +339,12 @@ TEST_F(Report, ItsTimesNameUtcAndAreTheMomentsTheRecordGivesInLocalTime) {
         ASSERT_EQ(shown.size(), 23u) << shown;
         EXPECT_EQ(shown.substr(19), " UTC") << shown;
         const std::string iso = shown.substr(0, 10) + "T" + shown.substr(11, 8) + "+00:00";
-        const std::string record = IsoTimeNow();
-        EXPECT_EQ(record, moment.record);
+        const std::string recorded = record::IsoTimeNow();
+        EXPECT_EQ(recorded, moment.record);
         long long reportSeconds = 0, recordSeconds = 0;
-        ASSERT_TRUE(IsoTimeSeconds(iso, reportSeconds)) << iso;
-        ASSERT_TRUE(IsoTimeSeconds(record, recordSeconds)) << record;
-        EXPECT_EQ(reportSeconds, recordSeconds) << shown << " is not " << record;
+        ASSERT_TRUE(record::IsoTimeSeconds(iso, reportSeconds)) << iso;
+        ASSERT_TRUE(record::IsoTimeSeconds(recorded, recordSeconds)) << recorded;
+        EXPECT_EQ(reportSeconds, recordSeconds) << shown << " is not " << recorded;
         fs::remove(file);
     }
 }
