@@ -357,8 +357,9 @@ void ReportWriteFirmware(TDisk& disk) {
 std::string ReportTimeText() {
     SYSTEMTIME t{};
     platform::k32().GetSystemTime(&t);
-    // Said, so that nobody reads it as the local time the record and the desktop show.
-    return DateTimeText(t) + " UTC";
+    // UTC as the report has always given it; the record gives the same moment in local time
+    // with its offset.
+    return DateTimeText(t);
 }
 
 std::string FormatBlockOf(const std::string& format, long long block, long long count) {

@@ -180,7 +180,7 @@ void ReportBlockWarning(TDisk& disk);
 // verification, a password left set); nothing for a wipe without one.
 void ReportWriteFirmware(TDisk& disk);
 
-// The current UTC time as every report line shows it, named as such ("2026-01-01 11:00:00 UTC").
+// The current UTC time as every report line shows it, named as such ("2026-01-01 11:00:00").
 std::string ReportTimeText();
 // "Block %d of %d" with the two numbers put in; any other % sequence is left as it is,
 // so a language file cannot make the program read arguments that are not there.
