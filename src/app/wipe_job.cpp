@@ -206,6 +206,8 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
 
     view.RunStarting(settings_);
     manager_.SetUnattended(settings_.Unattended);
+    // The questions of this run are answered on the thread that runs it.
+    manager_.BindToThisThread();
     // The questions of this run go into its record, and on to whoever else listens; the hook
     // does not outlive the run.
     struct TChained {
