@@ -160,6 +160,16 @@ void TWipeJob::TellError(TWipeJobView& view, const XException& error, std::size_
         view.Tell(text, type);
 }
 
+void TWipeJob::TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about) {
+    const std::string text = PasswordLeftMessage(disk);
+    if (text.empty())
+        return;
+    if (about != nullptr)
+        view.TellAbout(*about, text, TMsgDlgType::mtWarning);
+    else
+        view.Tell(text, TMsgDlgType::mtWarning);
+}
+
 TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     results_.clear();
     driveGenerators_.clear();
@@ -338,6 +348,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
                 outcome = TWipeOutcome::woAborted;
             TellError(view, error, index);
             ReportWriteFirmware(*disk);
+            TellPasswordLeft(view, *disk);
             recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
             current_ = asking_ = kNoDrive;
             return outcome;
@@ -348,6 +359,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             TellError(view, error, index);
         }
         ReportWriteFirmware(*disk);
+        TellPasswordLeft(view, *disk);
         if (results_.back().Outcome == TWipeOutcome::woCompleted)
             PublishEnded(index);
         recorder.DriveEnded(recordDrive_[index], *disk, results_.back());

@@ -544,6 +544,7 @@ void TWipeJob::TParallel::End(TRequest& request) {
     } else {
         job_.PublishEnded(index);
     }
+    TellPasswordLeft(view_, disk, &disk);
     Settle(result.Outcome);
     recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
     if (result.Outcome != TWipeOutcome::woAborted)
