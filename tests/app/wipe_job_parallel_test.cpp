@@ -506,17 +506,17 @@ TEST_F(WipeInParallelOnAPCTest, PausedNoDriveTransfersResumedEveryDriveFinishes)
 
 // ---- Questions of a drive that are not the engine's: a whole disk's volumes and the format.
 
-// A whole disk (SIM DISK 1, holding E:) and a stick R: on a simulated PC, with the faults
+// A whole disk (SIM DISK 0, holding E:) and a stick R: on a simulated PC, with the faults
 // the test asks for.
 class WipeInParallelQuestionsTest : public ::testing::Test {
 protected:
     void Boot(bool lockRefused, bool formatFails) {
         auto machine = nlohmann::json::parse(R"J({
-          "physicalDisks": [{"friendlyName": "SIM DISK 1", "deviceNumber": 1, "image": "data.img",
+          "physicalDisks": [{"friendlyName": "SIM DISK 0", "deviceNumber": 0, "image": "data.img",
                              "geometry": {"cylinders": 16, "tracksPerCylinder": 16,
                                           "sectorsPerTrack": 64, "bytesPerSector": 512}}],
           "drives": [
-            {"letter": "E", "disk": 1, "offset": 32768, "length": 1048576, "partitionNumber": 1,
+            {"letter": "E", "disk": 0, "offset": 32768, "length": 1048576, "partitionNumber": 1,
              "displayName": "PHOTOS (E:)", "volume": {"label": "PHOTOS", "fileSystem": "NTFS"}},
             {"letter": "R", "kind": "removable", "image": "R.img", "size": 1048576,
              "displayName": "STICK (R:)", "volume": {"label": "STICK", "fileSystem": "FAT16"}}
