@@ -38,4 +38,12 @@ std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines) {
     return refused.empty() ? refused : CatalogueText("FIRMWARE_REFUSED") + refused;
 }
 
+std::string PasswordLeftMessage(const TDisk& disk) {
+    const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
+    if (whole == nullptr || !whole->Firmware || !whole->Firmware->PasswordLeft())
+        return {};
+    return FillIn(CatalogueText("FIRMWARE_PASSWORDLEFT"),
+                  {disk.Description, whole->Firmware->Password});
+}
+
 } // namespace purgelet

@@ -29,4 +29,8 @@ std::string FirmwareLineText(const TFirmwareLine& line);
 // drive can.
 std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines);
 
+// The words for a whole disk whose erase left its temporary security password on the drive,
+// with the password (the user needs it to unlock the drive); empty when none is left.
+std::string PasswordLeftMessage(const TDisk& disk);
+
 } // namespace purgelet

@@ -93,8 +93,10 @@ public:
     void WMStartWipe();
     // Tells the drives that cannot take the chosen method's firmware step; true when any.
     bool FirmwareRefusedBeforeRun();
-    // A ticked drive works on its own erase, which cannot be paused or stopped.
-    bool FirmwareBusy() const;
+    // Every drive being wiped works on its own erase, which cannot be paused or stopped, so
+    // Pause and Abort reach none. In a run of several drives a drive busy so holds only
+    // itself: the others may still be paused and aborted (it finishes its erase first).
+    bool FirmwareHoldsRun() const;
     // The run's settings as the controls and options say now.
     TWipeSettings WipeSettingsFromControls() const;
     // The gauges, the run's figures and the drive rows as the running job has them now.

@@ -51,6 +51,8 @@ record::TFirmwareErase FirmwareErase(const TFirmwareRecord& done) {
             record::TFirmwareErase::TCheck{done.Sampled, done.Changed, done.Blank, done.Unchanged};
     if (done.PasswordSet)
         erase.Password = done.PasswordRemoved ? "removed" : "not removed";
+    if (done.PasswordLeft())
+        erase.PasswordLeft = done.Password;
     return erase;
 }
 

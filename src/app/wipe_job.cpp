@@ -191,6 +191,16 @@ void TWipeJob::TellError(TWipeJobView& view, const XException& error, std::size_
         view.Tell(text, type);
 }
 
+void TWipeJob::TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about) {
+    const std::string text = PasswordLeftMessage(disk);
+    if (text.empty())
+        return;
+    if (about != nullptr)
+        view.TellAbout(*about, text, TMsgDlgType::mtWarning);
+    else
+        view.Tell(text, TMsgDlgType::mtWarning);
+}
+
 TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     results_.clear();
     driveGenerators_.clear();
@@ -237,6 +247,8 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
 
     view.RunStarting(settings_);
     manager_.SetUnattended(settings_.Unattended);
+    // The questions of this run are answered on the thread that runs it.
+    manager_.BindToThisThread();
     // The questions of this run go into its record, and on to whoever else listens; the hook
     // does not outlive the run.
     struct TChained {
@@ -384,6 +396,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             // The abort is the run's; an erased drive's result keeps no words of a failure.
             TellError(view, error, erased ? kNoDrive : index);
             ReportWriteFirmware(*disk);
+            TellPasswordLeft(view, *disk);
             if (erased)
                 PublishEnded(index);
             recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
@@ -398,6 +411,7 @@ TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
             TellError(view, error, index);
         }
         ReportWriteFirmware(*disk);
+        TellPasswordLeft(view, *disk);
         if (results_.back().Outcome == TWipeOutcome::woCompleted)
             PublishEnded(index);
         recorder.DriveEnded(recordDrive_[index], *disk, results_.back());

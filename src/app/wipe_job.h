@@ -168,6 +168,9 @@ private:
     // and to the view (TellAbout with about, for a run in parallel).
     void TellError(TWipeJobView& view, const XException& error, std::size_t index,
                    TDisk* about = nullptr);
+    // Tells a temporary security password the drive's erase left on it, however the drive's
+    // wipe ended: without it the drive cannot be unlocked (TellAbout with about, in parallel).
+    static void TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about = nullptr);
     TWipeOutcome RunDrives(TWipeJobView& view, TRunRecorder& recorder);
     // The run in parallel (wipe_job_parallel.cpp).
     TWipeOutcome RunInParallel(TWipeJobView& view, TRunRecorder& recorder);

@@ -32,7 +32,7 @@ constexpr std::chrono::milliseconds kLookAgain{20};
 
 // What a drive's thread hands over, and the answer it waits for.
 struct TRequest {
-    enum class TKind : std::uint8_t { Start, Question, Ended };
+    enum class TKind : std::uint8_t { Start, Question, Dialog, Ended };
     TKind Kind = TKind::Start;
     std::size_t Index = 0;
     // A question.
@@ -40,6 +40,8 @@ struct TRequest {
     std::string Detail;
     TMsgDlgType DlgType = TMsgDlgType::mtError;
     TMsgDlgButtons Buttons;
+    // A dialog of the system's own, shown on the user-interface thread.
+    const std::function<void()>* Show = nullptr;
     // The end of a drive's wipe.
     TWipeOutcome Outcome = TWipeOutcome::woCompleted;
     std::exception_ptr Error;
@@ -72,6 +74,9 @@ private:
             return run_.Ask(index_, Kind, Detail, DlgType, Buttons);
         }
         void Update() override { run_.Heed(index_, *this); }
+        void ShowDialog(const std::function<void()>& Show) override {
+            run_.ShowDialog(index_, Show);
+        }
 
     private:
         TParallel& run_;
@@ -85,6 +90,7 @@ private:
     void Hand(TRequest& request);
     int Ask(std::size_t index, MessageKind kind, const std::string& detail, TMsgDlgType type,
             TMsgDlgButtons buttons);
+    void ShowDialog(std::size_t index, const std::function<void()>& show);
     void Heed(std::size_t index, TDriveSink& sink);
     void CheckAbort();
 
@@ -96,6 +102,9 @@ private:
     void Handle(TRequest& request);
     void Start(TRequest& request);
     void AskUser(TRequest& request);
+    void Show(TRequest& request);
+    // The run's abort, to be raised on a drive's thread.
+    std::exception_ptr AbortError();
     void End(TRequest& request);
     void TellAbort(std::size_t index, const XException& error);
     void Flush(bool all);
@@ -295,6 +304,17 @@ int TWipeJob::TParallel::Ask(std::size_t index, MessageKind kind, const std::str
     return question.Answer;
 }
 
+void TWipeJob::TParallel::ShowDialog(std::size_t index, const std::function<void()>& show) {
+    CheckAbort();
+    TRequest dialog;
+    dialog.Kind = TRequest::TKind::Dialog;
+    dialog.Index = index;
+    dialog.Show = &show;
+    Hand(dialog);
+    if (dialog.Raise)
+        std::rethrow_exception(dialog.Raise);
+}
+
 void TWipeJob::TParallel::Heed(std::size_t index, TDriveSink& sink) {
     // A disc blanked by its drive cannot be stopped halfway: it ends its blank, as the wipe
     // page would not let the user press Abort or Pause while one runs.
@@ -407,6 +427,9 @@ void TWipeJob::TParallel::Handle(TRequest& request) {
         case TRequest::TKind::Question:
             AskUser(request);
             break;
+        case TRequest::TKind::Dialog:
+            Show(request);
+            break;
         case TRequest::TKind::Ended:
             End(request);
             break;
@@ -418,7 +441,9 @@ void TWipeJob::TParallel::Handle(TRequest& request) {
             escaped_ = std::current_exception();
         Abort(std::string());
         request.Go = false;
-        if (request.Kind == TRequest::TKind::Question && !request.Raise)
+        if ((request.Kind == TRequest::TKind::Question ||
+             request.Kind == TRequest::TKind::Dialog) &&
+            !request.Raise)
             request.Raise = std::make_exception_ptr(XAbort(std::string()));
     }
 }
@@ -462,12 +487,7 @@ void TWipeJob::TParallel::AskUser(TRequest& request) {
     const std::size_t index = request.Index;
     if (abort_.load(std::memory_order_acquire) || escaped_) {
         // Raised on the drive's thread as its sink would have met it at its next update.
-        std::string text;
-        {
-            const std::lock_guard<std::mutex> hold(lock_);
-            text = abortText_;
-        }
-        request.Raise = std::make_exception_ptr(XAbort(text));
+        request.Raise = AbortError();
         return;
     }
     TGUIDiskManager& manager = job_.manager_;
@@ -490,6 +510,28 @@ void TWipeJob::TParallel::AskUser(TRequest& request) {
         // The manager raised an abort asked for meanwhile: every drive's.
         Abort(error.what());
         request.Raise = std::current_exception();
+    } catch (const XException&) {
+        request.Raise = std::current_exception();
+    }
+}
+
+std::exception_ptr TWipeJob::TParallel::AbortError() {
+    std::string text;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        text = abortText_;
+    }
+    return std::make_exception_ptr(XAbort(text));
+}
+
+void TWipeJob::TParallel::Show(TRequest& request) {
+    if (abort_.load(std::memory_order_acquire) || escaped_) {
+        request.Raise = AbortError();
+        return;
+    }
+    // What the dialog raises is the drive's, as when the drive is wiped alone.
+    try {
+        (*request.Show)();
     } catch (const XException&) {
         request.Raise = std::current_exception();
     }
@@ -527,6 +569,7 @@ void TWipeJob::TParallel::End(TRequest& request) {
     } else {
         job_.PublishEnded(index);
     }
+    TellPasswordLeft(view_, disk, &disk);
     Settle(result.Outcome);
     recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
     if (result.Outcome != TWipeOutcome::woAborted)

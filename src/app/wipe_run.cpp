@@ -297,9 +297,10 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
 void TFrmMain::RefreshProgress() {
     if (runningJob_ == nullptr)
         return;
-    // A drive's own erase cannot be paused: Pause is off while one runs, and back after.
-    const bool busy = FirmwareBusy();
-    if (busy && btnPause.Enabled()) {
+    // A drive's own erase cannot be paused: Pause is off while only such drives run, and back
+    // after (never while paused: Resume must stay).
+    const bool busy = FirmwareHoldsRun();
+    if (busy && btnPause.Enabled() && !FDiskManager->Paused) {
         btnPause.SetEnabled(false);
         pauseHeldByFirmware_ = true;
     } else if (!busy && pauseHeldByFirmware_) {
@@ -383,17 +384,27 @@ void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
     }
 }
 
-bool TFrmMain::FirmwareBusy() const {
+bool TFrmMain::FirmwareHoldsRun() const {
     if (runningJob_ == nullptr)
         return false;
     const auto& disks = runningJob_->Disks();
-    return std::any_of(disks.begin(), disks.end(),
-                       [](const TDisk* disk) { return disk->FirmwareBusy(); });
+    const std::vector<TDriveStatus> drives = runningJob_->Status().Snapshot();
+    bool busy = false;
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        if (disks[i]->FirmwareBusy()) {
+            busy = true;
+            continue;
+        }
+        const TDriveState state = i < drives.size() ? drives[i].State : TDriveState::dsWaiting;
+        if (state == TDriveState::dsWiping || state == TDriveState::dsVerifying)
+            return false; // this one stops at its next transfer
+    }
+    return busy;
 }
 
 void TFrmMain::btnAbortClick() {
     // Once the drive took its erase command nothing stops it: say so rather than pretend.
-    if (FirmwareBusy()) {
+    if (FirmwareHoldsRun()) {
         GetHost().MessageDialog(CatalogueText("FIRMWARE_NOABORT"), TMsgDlgType::mtInformation,
                                 mbOKButton, 0);
         return;
@@ -417,7 +428,7 @@ void TFrmMain::InterruptRequested() {
     if (!Options->AllowUserAbort ||
         (FDiskManager->ReportDisk != nullptr && !FDiskManager->ReportDisk->Interruptible()))
         return;
-    if (FirmwareBusy()) {
+    if (FirmwareHoldsRun()) {
         GetHost().MessageDialog(CatalogueText("FIRMWARE_NOABORT"), TMsgDlgType::mtInformation,
                                 mbOKButton, 0);
         return;
@@ -432,7 +443,7 @@ void TFrmMain::InterruptRequested() {
 }
 
 void TFrmMain::btnPauseClick() {
-    if (FirmwareBusy() && !FDiskManager->Paused)
+    if (FirmwareHoldsRun() && !FDiskManager->Paused)
         return;
     FDiskManager->SetPaused(!FDiskManager->Paused);
     if (FDiskManager->Paused) {

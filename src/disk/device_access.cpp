@@ -50,10 +50,10 @@ void TakeShellDisplayName(std::string& Description, const std::string& root) {
         shell.DestroyIcon(info.hIcon);
 }
 
-void ShellFormatDrive(const std::string& Name) {
+void ShellFormatDrive(TMessageObject& sink, const std::string& Name) {
     const UINT drive = static_cast<UINT>(
         std::toupper(static_cast<unsigned char>(Name.empty() ? 'A' : Name[0])) - 'A');
-    platform::sys().shell32->SHFormatDrive(nullptr, drive, 0, 0);
+    sink.ShowDialog([drive] { platform::sys().shell32->SHFormatDrive(nullptr, drive, 0, 0); });
 }
 
 } // namespace purgelet

@@ -3,6 +3,7 @@
 // dialog.
 #pragma once
 
+#include "disk/message_object.h"
 #include "platform/winapi.h"
 
 #include <cstdint>
@@ -22,8 +23,9 @@ std::uint8_t DriveTypeOf(const std::string& Name, const std::string& where);
 // one. The icon the call hands out is released.
 void TakeShellDisplayName(std::string& Description, const std::string& root);
 
-// The shell's interactive format dialog for the drive letter Name (A = drive 0); whatever
-// the user does there, nothing is reported back.
-void ShellFormatDrive(const std::string& Name);
+// The shell's interactive format dialog for the drive letter Name (A = drive 0), shown through
+// the sink of the wipe (on the thread that owns the windows); whatever the user does there,
+// nothing is reported back.
+void ShellFormatDrive(TMessageObject& sink, const std::string& Name);
 
 } // namespace purgelet

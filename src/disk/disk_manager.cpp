@@ -7,6 +7,7 @@
 #include "platform/system.h"
 #include "report/report.h"
 
+#include <cassert>
 #include <cctype>
 #include <exception>
 #include <utility>
@@ -283,6 +284,7 @@ void TGUIDiskManager::RequestAbort(const std::string& Text) {
 }
 
 void TGUIDiskManager::CheckAbort() {
+    assert(OnOwnThread() && "the manager's abort is read on the job's thread only");
     if (!PendingAbort)
         return;
     const std::string text = std::move(*PendingAbort);
@@ -316,6 +318,9 @@ std::string TGUIDiskManager::ModalResultText(int Result) {
 
 int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
                              TMsgDlgButtons Buttons) {
+    // A drive wiped on a thread of its own asks through its own sink, which hands the
+    // question over: a dialog drawn here from that thread would be off the windows' thread.
+    assert(OnOwnThread() && "a question reaches the manager on the job's thread only");
     CheckAbort();
     const std::string key = MessageKindKey(Kind);
     const std::string text = GetLngText("Purgelet", key, key); // the defaults are the keys

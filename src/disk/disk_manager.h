@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace purgelet {
@@ -126,6 +127,11 @@ public:
     // The host the questions go through, for a run that keeps the window alive while the
     // drives are wiped on threads of their own.
     ui::Host& GetHost() { return host_; }
+    // The thread the questions are asked on: the one that made the manager, until a run binds
+    // the one it runs on. Message, Update and CheckAbort belong to it (its dialogs, and
+    // PendingAbort read without a lock); a debug build checks every call.
+    void BindToThisThread() { thread_ = std::this_thread::get_id(); }
+    bool OnOwnThread() const { return std::this_thread::get_id() == thread_; }
 
     int Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
                 TMsgDlgButtons Buttons) override;
@@ -139,6 +145,7 @@ public:
 
 private:
     ui::Host& host_;
+    std::thread::id thread_ = std::this_thread::get_id();
 };
 
 } // namespace purgelet

@@ -133,6 +133,7 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
     record.Accepted = result.Accepted;
     record.PasswordSet = result.PasswordSet;
     record.PasswordRemoved = result.PasswordRemoved;
+    record.Password = result.Password;
     switch (result.Status) {
     case TFirmwareStatus::Completed:
         break;
@@ -190,6 +191,8 @@ std::string FirmwareRefusalText(TFirmwareRefusal refusal) {
         return Text("FIRMWARE_LOCKED");
     case TFirmwareRefusal::PasswordSet:
         return Text("FIRMWARE_PASSWORDSET");
+    case TFirmwareRefusal::TooLong:
+        return Text("FIRMWARE_TOOLONG");
     }
     return {};
 }

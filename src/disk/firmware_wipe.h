@@ -39,6 +39,7 @@ struct TFirmwareRecord {
     bool Accepted = false;
     bool PasswordSet = false;
     bool PasswordRemoved = false;
+    std::string Password; // the temporary password, as the user types it to unlock the drive
     // The verification: blocks sampled before, how many changed, how many held one repeated
     // byte before and after (no data either way), how many still hold their old data, and
     // for block erase with a reported byte how many do not hold it.
@@ -49,6 +50,9 @@ struct TFirmwareRecord {
     int Unchanged = 0;
     int NotErasedByte = 0;
     std::optional<std::uint8_t> ErasedByte;
+
+    // The temporary password stays on the drive: the user needs it to unlock the drive.
+    bool PasswordLeft() const { return PasswordSet && !PasswordRemoved; }
 
     bool Passed() const {
         return Status == TFirmwareStatus::Completed && Verified && Unchanged == 0 &&

@@ -37,4 +37,8 @@ int TMessageObject::Message(MessageKind, const std::string&, TMsgDlgType, TMsgDl
 
 void TMessageObject::Update() {}
 
+void TMessageObject::ShowDialog(const std::function<void()>& Show) {
+    Show();
+}
+
 } // namespace purgelet

@@ -7,6 +7,7 @@
 #include "ui/dialogs.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace purgelet {
@@ -54,6 +55,10 @@ public:
                         TMsgDlgButtons Buttons);
     // Progress has changed. The base class does nothing; descendants may raise XAbort here.
     virtual void Update();
+    // Shows a dialog of the system's own (the shell's format dialog) where this sink's
+    // questions are answered: a window belongs to the thread that owns the others. The base
+    // class runs it on the calling thread; what it raises leaves here.
+    virtual void ShowDialog(const std::function<void()>& Show);
 
     // Field setters that tolerate a missing sink (a disk's Owner may be null outside a wipe).
     static void SetFlag(TMessageObject* sink, std::uint8_t value) {

@@ -193,6 +193,12 @@ std::vector<TCatalogueEntry> BuildTable() {
                                "re-plug the drive, then try again");
     program("FIRMWARE_LOCKED", "it is locked by a password this program does not know");
     program("FIRMWARE_PASSWORDSET", "its security password was set by someone else");
+    program("FIRMWARE_TOOLONG", "its erase is one command that takes longer than the system "
+                                "lets a command to a drive run");
+    program("FIRMWARE_PASSWORDLEFT",
+            "%s: the temporary security password set for its erase could not be removed, and "
+            "the drive may be locked at its next start. Unlock it with the user password "
+            "\"%s\".");
     program("FIRMWARE_FAILED", "the drive reported the sanitize as failed (%s)");
     program("FIRMWARE_NOTACCEPTED", "the drive refused the command %s");
     program("FIRMWARE_TIMEDOUT", "the drive had not finished within %s seconds");
@@ -323,8 +329,8 @@ std::vector<TCatalogueEntry> BuildTable() {
          "Verification: %s blocks sampled, %s changed, %s held no data, %s still held old data");
     text("report", "FIRMWARE_NOTVERIFIED", "Verification: not done");
     text("report", "FIRMWARE_PASSWORDLEFT",
-         "The temporary security password set for the erase "
-         "could not be removed: the drive may ask for it.");
+         "The temporary security password set for the erase could not be removed: the drive "
+         "may ask for it. Unlock it with the user password \"%s\".");
     text("report", "FORMAT_SKIPPED",
          "Not formatted after the wipe: the drive held no file system to make again.");
 

@@ -59,6 +59,13 @@ struct SCSI_PASS_THROUGH_DIRECT {
 
 namespace platform {
 
+// The longest a pass-through request (ATA, NVMe or SCSI) may be given to run, in seconds
+// (TimeOutValue). The kernels carry it in 32-bit milliseconds (SG_IO, the NVMe admin ioctl)
+// and reset the device when it runs out, an erase in progress with it: every back-end
+// refuses a longer one with ERROR_INVALID_PARAMETER, and work that may take longer is sent
+// as a short command and followed with short polls.
+inline constexpr DWORD kMaxPassThroughSeconds = 24 * 60 * 60;
+
 // The pass-through request with room for 128 bytes of sense and 512 of data after its
 // header (684 bytes on 32-bit builds: sense at 44, data at 172).
 struct ScsiPassThroughRequest {

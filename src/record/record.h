@@ -61,6 +61,8 @@ struct TFirmwareErase {
     std::optional<TCheck> Verification;
     // ATA security erase's temporary password: "none" (not set), "removed", "not removed".
     std::string Password = "none";
+    // The password itself while it stays on the drive ("not removed"), to unlock the drive.
+    std::string PasswordLeft;
 };
 
 struct TDrive {

@@ -62,11 +62,14 @@ json FirmwareJson(const TFirmwareErase& erase) {
                  {"changed", erase.Verification->Changed},
                  {"heldNoData", erase.Verification->HeldNoData},
                  {"unchanged", erase.Verification->Unchanged}};
-    return json{{"command", erase.Command},
+    json object{{"command", erase.Command},
                 {"status", erase.Status},
                 {"driveStatus", erase.DriveStatus},
                 {"verification", check},
                 {"password", erase.Password}};
+    if (!erase.PasswordLeft.empty())
+        object["passwordLeft"] = erase.PasswordLeft;
+    return object;
 }
 
 TFirmwareErase FirmwareFrom(const json& object) {
@@ -79,6 +82,7 @@ TFirmwareErase FirmwareFrom(const json& object) {
             Field<int>(*check, "sampled"), Field<int>(*check, "changed"),
             Field<int>(*check, "heldNoData"), Field<int>(*check, "unchanged")};
     erase.Password = Field<std::string>(object, "password", std::string("none"));
+    erase.PasswordLeft = Field<std::string>(object, "passwordLeft", std::string());
     return erase;
 }
 

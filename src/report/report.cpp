@@ -349,8 +349,8 @@ void ReportWriteFirmware(TDisk& disk) {
                                   std::to_string(record.Blank), std::to_string(record.Unchanged)}));
     else
         CurrentReport->WriteLine(text("FIRMWARE_NOTVERIFIED"));
-    if (record.PasswordSet && !record.PasswordRemoved)
-        CurrentReport->WriteLine(text("FIRMWARE_PASSWORDLEFT"));
+    if (record.PasswordLeft())
+        CurrentReport->WriteLine(text("FIRMWARE_PASSWORDLEFT", {record.Password}));
     CurrentReport->WriteLine("");
 }
 

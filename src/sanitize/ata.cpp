@@ -94,6 +94,11 @@ TPassword TemporaryPassword() {
     return password;
 }
 
+std::string PasswordText(const TPassword& password) {
+    const auto end = std::find(password.begin(), password.end(), std::uint8_t{0});
+    return std::string(password.begin(), end);
+}
+
 // Word 0: bit 0 the identifier (0: user password), bit 8 the master password capability
 // (0: high), bit 1 of ERASE UNIT's the mode (1: enhanced).
 std::vector<std::uint8_t> SetUserPasswordData(const TPassword& password) {

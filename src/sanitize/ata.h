@@ -67,6 +67,9 @@ using TPassword = std::array<std::uint8_t, 32>;
 // The password the security erase sets for the time of the erase: recognisable in a drive
 // left with it ("Purgelet temporary erase pwd", zero-filled).
 TPassword TemporaryPassword();
+// A password as the user types it to unlock a drive (its bytes up to the first zero, as tools
+// that take a text password fill the rest with zeros).
+std::string PasswordText(const TPassword& password);
 // SECURITY SET PASSWORD's block: the user password, high master-password capability.
 std::vector<std::uint8_t> SetUserPasswordData(const TPassword& password);
 // SECURITY ERASE UNIT's block: the user password, normal or enhanced erase.

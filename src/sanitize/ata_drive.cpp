@@ -5,6 +5,8 @@
 #include "sanitize/ata.h"
 #include "sanitize/firmware_run.h"
 
+#include <algorithm>
+
 namespace purgelet::firmware {
 
 namespace {
@@ -62,10 +64,17 @@ public:
             c.Refusal = TFirmwareRefusal::PasswordSet;
         if (!c.Possible())
             return c;
+        c.EstimatedSeconds = crypto ? id_.EnhancedEraseSeconds : id_.NormalEraseSeconds;
+        // ERASE UNIT returns only when the erase is done, and a request cannot wait longer
+        // than the system lets it (the device is reset when it runs out, mid-erase): a drive
+        // that says it needs that long is not sent it.
+        if (c.EstimatedSeconds >= platform::kMaxPassThroughSeconds) {
+            c.Refusal = TFirmwareRefusal::TooLong;
+            return c;
+        }
         c.Command = crypto ? "ATA SECURITY ERASE UNIT, enhanced (F4h)"
                            : "ATA SECURITY ERASE UNIT, normal (F4h)";
-        c.EstimatedSeconds = crypto ? id_.EnhancedEraseSeconds : id_.NormalEraseSeconds;
-        c.LimitSeconds = LimitFor(c.EstimatedSeconds);
+        c.LimitSeconds = std::min(LimitFor(c.EstimatedSeconds), platform::kMaxPassThroughSeconds);
         return c;
     }
 
@@ -151,6 +160,7 @@ private:
             return;
         }
         result.PasswordSet = true;
+        result.Password = ata::PasswordText(password);
         const TAnswer prepare = Send(ata::SecurityErasePrepare());
         if (!prepare.Ok()) {
             result.SystemError = prepare.SystemError;

@@ -25,7 +25,9 @@ std::uint32_t LimitFor(std::uint32_t estimateSeconds) {
     if (estimateSeconds == 0)
         return kNoEstimateLimitSeconds;
     const std::uint64_t limit = 2ull * estimateSeconds + 300;
-    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(limit, 600, 0x7FFFFFFF));
+    // Never as long as the machine's millisecond clock takes to wrap (49.7 days): the polls
+    // would not see the limit pass.
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(limit, 600, kLongestLimitSeconds));
 }
 
 DWORD Ticks() {

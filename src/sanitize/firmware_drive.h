@@ -33,6 +33,7 @@ enum class TFirmwareRefusal {
     Frozen,       // ATA: the security or sanitize feature is frozen until a power cycle
     Locked,       // ATA: the drive is locked by a password we do not know
     PasswordSet,  // ATA: security is enabled with a password we do not know (no fallback)
+    TooLong,      // the drive's erase is one command that would outlast what a request may wait
 };
 
 // The command an operation would send to one drive.
@@ -69,6 +70,9 @@ struct TFirmwareResult {
     // gone again (the erase removes it; after a failure we disable it ourselves).
     bool PasswordSet = false;
     bool PasswordRemoved = false;
+    // The temporary password as the user types it, set with PasswordSet: a drive left with it
+    // asks for it at its next start.
+    std::string Password;
     std::uint32_t SystemError = 0; // when a request failed in the system
 };
 

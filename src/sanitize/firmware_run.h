@@ -21,7 +21,9 @@ constexpr std::uint32_t kNoEstimateLimitSeconds = 12 * 3600;
 // With an estimate: twice the estimate plus five minutes, and never under ten minutes
 // (estimates are rough, and a drive's last percent can be slow).
 std::uint32_t LimitFor(std::uint32_t estimateSeconds);
-// A poll or a short command must not hang: the request's own timeout.
+constexpr std::uint32_t kLongestLimitSeconds = 30 * 24 * 3600;
+// A poll or a short command must not hang: the request's own timeout (a command whose work
+// is longer is followed by polls; no request waits more than platform::kMaxPassThroughSeconds).
 constexpr std::uint32_t kCommandTimeoutSeconds = 30;
 
 // The machine's clock in whole seconds since start (tick count, wrapping).

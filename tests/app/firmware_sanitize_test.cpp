@@ -9,7 +9,10 @@
 #include "sanitize/firmware_drive.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 namespace purgelet::testing {
 namespace {
@@ -266,6 +269,120 @@ TEST_F(FirmwareSanitizeTest, FirmwareThenAZeroPassWithVerification) {
     EXPECT_TRUE(All("data.img", 0, kDataDisk, 0x00));
     const std::string text = ReadFile(report_);
     EXPECT_NE(text.find("66 changed"), std::string::npos) << text;
+}
+
+// ---- Two drives sanitized at once: one working on its own erase holds only itself.
+
+class FirmwareTwoDrivesTest : public ProgramTest {
+protected:
+    void SetUp() override {
+        auto machine = FirmwareMachine();
+        machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]
+               ["WipeInParallel"] = "1";
+        machine["physicalDisks"].push_back(nlohmann::json::parse(R"J(
+            {"friendlyName": "SIM NVME 2", "deviceNumber": 2, "image": "data2.img",
+             "geometry": {"cylinders": 16, "tracksPerCylinder": 16, "sectorsPerTrack": 64,
+                          "bytesPerSector": 512}})J"));
+        Boot(machine);
+        Fill("data.img", 0xAA);
+        Fill("data2.img", 0xAA);
+        report_ = (pc_->folder() / "run.log").string();
+    }
+    // Releases both drives' threads.
+    void Release() {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            released_ = true;
+        }
+        changed_.notify_all();
+    }
+    void WaitForRelease() {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return released_; });
+    }
+    bool Told(const std::string& part) const {
+        return std::any_of(host_.dialogs().begin(), host_.dialogs().end(),
+                           [&](const auto& d) { return d.text.find(part) != std::string::npos; });
+    }
+
+    TScript first_, second_;
+    std::atomic<bool> firstBusy_{false}, secondProbing_{false};
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    std::string report_, description_;
+};
+
+// SIM NVME 1 has taken its command and works on it while SIM NVME 2 has not sent its own yet:
+// Pause and Abort stay for SIM NVME 2, Abort is asked for as usual (not refused), and stops
+// SIM NVME 2 before its command while SIM NVME 1 finishes its erase.
+TEST_F(FirmwareTwoDrivesTest, ADriveBusyWithItsEraseHoldsOnlyItselfFromPauseAndAbort) {
+    first_.effect = [this] {
+        pc_->WriteImage("data.img", 0, std::vector<std::uint8_t>(kDataDisk, 0x00));
+    };
+    first_.during = [this] {
+        firstBusy_ = true;
+        WaitForRelease();
+    };
+    ASSERT_EQ(Start(), 0);
+    host_.Press(TWizardButton::Next); // the drive page
+    host_.Then([this] {
+        auto& list = Main().lwDisksList;
+        for (int i = 0; i < list.Count(); ++i) {
+            auto* whole = dynamic_cast<TNTPhysicalDisk*>(TFrmMain::WholeDiskOf(list.Items(i)));
+            if (whole == nullptr || whole->Description.rfind("SIM NVME", 0) != 0)
+                continue;
+            const bool first = whole->Description == "SIM NVME 1";
+            TScript& script = first ? first_ : second_;
+            whole->FirmwareProbe = [this, &script, first](HANDLE) {
+                // The second drive's probe on its device opened for writing waits for the
+                // test: its command is not sent while the first drive works.
+                if (++script.probes == 2 && !first) {
+                    secondProbing_ = true;
+                    WaitForRelease();
+                }
+                return std::make_unique<ScriptedDrive>(script);
+            };
+            list.UserToggle(i);
+        }
+    });
+    host_.Press(TWizardButton::Next);
+    ScriptChooseMethod("Firmware sanitize: crypto erase", description_);
+    host_.Press(TWizardButton::Next);
+    host_.Toggle("cbGenerateReport").Type("edtLogFileName", report_);
+    host_.Press(TWizardButton::Next);
+    host_.Press(TWizardButton::Next);
+    bool pauseEnabled = false, abortEnabled = false, clicked = false;
+    int looks = 0;
+    // A few looks at the window after both drives are where the test holds them, so that the
+    // progress refresh has seen the first drive busy.
+    host_.When([&] { return firstBusy_ && secondProbing_ && ++looks > 3; },
+               [&] {
+                   pauseEnabled = Main().btnPause.Enabled();
+                   abortEnabled = Main().btnAbort.Enabled();
+                   host_.Answer(mrYes);
+                   Main().btnAbortClick();
+                   clicked = true;
+               });
+    // Once the run has taken the abort over, the drives go on.
+    host_.When([&] { return clicked && !Main().DiskManager().PendingAbort.has_value(); },
+               [&] { Release(); });
+    host_.AnswerRest(mrOk);
+    Run();
+
+    EXPECT_TRUE(pauseEnabled);
+    EXPECT_TRUE(abortEnabled);
+    EXPECT_TRUE(Told(CatalogueText("ABORT_CONFIRM")));
+    EXPECT_FALSE(Told(CatalogueText("FIRMWARE_NOABORT")));
+    // The busy drive finished its erase; the other never got its command.
+    EXPECT_EQ(first_.runs, 1);
+    EXPECT_TRUE(All("data.img", 0, kDataDisk, 0x00));
+    EXPECT_EQ(second_.runs, 0);
+    EXPECT_TRUE(All("data2.img", 0, kDataDisk, 0xAA));
+    const auto runs = nlohmann::json::parse(ReadFile(report_ + ".json"));
+    ASSERT_EQ(runs[0]["drives"].size(), 2u) << runs.dump(2);
+    EXPECT_EQ(runs[0]["drives"][1]["outcome"], "aborted");
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
 }
 
 } // namespace

@@ -340,6 +340,29 @@ TEST_F(FirmwareOnSimTest, WithoutSanitizeAnAtaDriveIsSecurityErasedAndItsPasswor
     EXPECT_EQ(drive["firmware"]["password"], "removed");
 }
 
+// A drive that keeps the temporary password and refuses to disable it: its media is erased,
+// and the user is given the password to unlock it in a box, the report and the record.
+TEST_F(FirmwareOnSimTest, APasswordTheDriveKeptIsShownSoTheDriveCanBeUnlocked) {
+    Ata() = {{"commandSet", "ata"},
+             {"securityErase", true},
+             {"keepsPassword", true},
+             {"refusesDisable", true}};
+    BootMachine();
+    Wipe(kBlockMethod, {kAta});
+    EXPECT_TRUE(All("ata.img", 0, kDisk, 0x00));
+    EXPECT_TRUE(pc_->machine().disks[2].firmware->passwordSet);
+    const std::string password = "Purgelet temporary erase pwd";
+    EXPECT_TRUE(Told(std::string(kAta) + ": the temporary security password set for its erase "
+                                         "could not be removed"));
+    EXPECT_TRUE(Told("Unlock it with the user password \"" + password + "\""));
+    EXPECT_TRUE(Reported("could not be removed: the drive may ask for it. Unlock it with the "
+                         "user password \"" +
+                         password + "\""));
+    const json drive = Record()["drives"][0];
+    EXPECT_EQ(drive["firmware"]["password"], "not removed");
+    EXPECT_EQ(drive["firmware"]["passwordLeft"], password);
+}
+
 TEST_F(FirmwareOnSimTest, FirmwareThenAZeroPassLeavesZerosReadBack) {
     BootMachine();
     Wipe("Firmware sanitize, then one zero pass and verification", {kNvme});

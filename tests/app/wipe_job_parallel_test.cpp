@@ -534,5 +534,133 @@ TEST_F(WipeInParallelOnAPCTest, PausedNoDriveTransfersResumedEveryDriveFinishes)
     EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
 }
 
+// ---- Questions of a drive that are not the engine's: a whole disk's volumes and the format.
+
+// A whole disk (SIM DISK 0, holding E:) and a stick R: on a simulated PC, with the faults
+// the test asks for.
+class WipeInParallelQuestionsTest : public ::testing::Test {
+protected:
+    void Boot(bool lockRefused, bool formatFails) {
+        auto machine = nlohmann::json::parse(R"J({
+          "physicalDisks": [{"friendlyName": "SIM DISK 0", "deviceNumber": 0, "image": "data.img",
+                             "geometry": {"cylinders": 16, "tracksPerCylinder": 16,
+                                          "sectorsPerTrack": 64, "bytesPerSector": 512}}],
+          "drives": [
+            {"letter": "E", "disk": 0, "offset": 32768, "length": 1048576, "partitionNumber": 1,
+             "displayName": "PHOTOS (E:)", "volume": {"label": "PHOTOS", "fileSystem": "NTFS"}},
+            {"letter": "R", "kind": "removable", "image": "R.img", "size": 1048576,
+             "displayName": "STICK (R:)", "volume": {"label": "STICK", "fileSystem": "FAT16"}}
+          ]})J");
+        if (lockRefused)
+            machine["drives"][0]["faults"] = {{"lock", true}};
+        if (formatFails)
+            machine["drives"][1]["format"] = {{"fails", true}};
+        pc_ = std::make_unique<testing::SimPC>(machine);
+        manager_ = std::make_unique<TGUIDiskManager>(host_);
+        manager_->Detect();
+    }
+    ~WipeInParallelQuestionsTest() override { CurrentReport.reset(); }
+
+    TDisk* WholeDisk() { return manager_->PhysicalDisks.Items(0); }
+    TDisk* Letter(const std::string& name) {
+        for (int i = 0; i < manager_->LogicalDisks.Count(); ++i)
+            if (manager_->LogicalDisks.Items(i)->Name == name)
+                return manager_->LogicalDisks.Items(i);
+        return nullptr;
+    }
+    TWipeSettings Settings() {
+        TWipeSettings settings;
+        settings.Method = zero_.get();
+        settings.WipeInParallel = true;
+        settings.BufferBytes = 65536;
+        return settings;
+    }
+    // The questions of a drive in the record, as "question: answer".
+    static std::vector<std::string> Questions(const record::TDrive& drive) {
+        std::vector<std::string> questions;
+        for (const auto& error : drive.Errors)
+            questions.push_back(error.Text + ": " + error.Answer);
+        return questions;
+    }
+
+    std::unique_ptr<testing::SimPC> pc_;
+    WatchingHost host_;
+    std::unique_ptr<TGUIDiskManager> manager_;
+    std::unique_ptr<method> zero_ = method::CreateFromFile("");
+    RecordingView view_;
+};
+
+// E:'s lock is refused while the whole disk is wiped beside R:: the question whether to force
+// a dismount is put to the user on the job's thread, filed under the whole disk, and its
+// answer (No) fails that disk alone.
+TEST_F(WipeInParallelQuestionsTest, AWholeDisksVolumeIsAskedAboutOnTheJobsThreadUnderItsDrive) {
+    Boot(/*lockRefused=*/true, /*formatFails=*/false);
+    TDisk* whole = WholeDisk();
+    TDisk* stick = Letter("R");
+    ASSERT_NE(stick, nullptr);
+    host_.answer = [](const std::string&) { return mrNo; };
+    TWipeJob job(*manager_, {whole, stick}, Settings());
+    EXPECT_EQ(job.Run(view_), TWipeOutcome::woFailed);
+
+    ASSERT_EQ(host_.shown.size(), 1u);
+    EXPECT_EQ(host_.shown[0].thread, std::this_thread::get_id());
+    EXPECT_NE(host_.shown[0].text.find("PHOTOS (E:)"), std::string::npos) << host_.shown[0].text;
+    EXPECT_FALSE(view_.otherThread);
+    ASSERT_EQ(job.Results().size(), 2u);
+    EXPECT_EQ(job.Results()[0].Outcome, TWipeOutcome::woFailed);
+    EXPECT_EQ(job.Results()[0].Error, CatalogueText("ErrorXlock"));
+    EXPECT_EQ(job.Results()[1].Outcome, TWipeOutcome::woCompleted);
+    const std::string question =
+        GetLngText("Purgelet", "Error_QueryForceDisMount", "Error_QueryForceDisMount");
+    const record::TRecord& record = job.Record();
+    ASSERT_EQ(record.Drives.size(), 2u);
+    EXPECT_EQ(Questions(record.Drives[0]),
+              (std::vector<std::string>{
+                  question + ": PHOTOS (E:): " + TGUIDiskManager::ModalResultText(mrNo)}));
+    EXPECT_TRUE(record.Drives[1].Errors.empty());
+    // The volume is the manager's again, and nothing stays open.
+    EXPECT_EQ(Letter("E")->Owner, manager_.get());
+    EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
+}
+
+// R:'s format fails after its wipe while the whole disk is wiped beside it: the question is
+// R:'s, and the shell's format dialog it leads to is drawn on the job's thread.
+TEST_F(WipeInParallelQuestionsTest, TheFormatDialogAfterAFailedFormatIsDrawnOnTheJobsThread) {
+    Boot(/*lockRefused=*/false, /*formatFails=*/true);
+    TDisk* stick = Letter("R");
+    ASSERT_NE(stick, nullptr);
+    host_.answer = [](const std::string&) { return mrYes; };
+    TWipeSettings settings = Settings();
+    settings.FormatPartitions = true;
+    TWipeJob job(*manager_, {WholeDisk(), stick}, settings);
+    EXPECT_EQ(job.Run(view_), TWipeOutcome::woCompleted);
+
+    ASSERT_EQ(host_.shown.size(), 1u);
+    EXPECT_EQ(host_.shown[0].thread, std::this_thread::get_id());
+    const auto& shell = pc_->machine().shellFormats;
+    ASSERT_EQ(shell.size(), 1u);
+    EXPECT_EQ(shell[0].drive, static_cast<UINT>('R' - 'A'));
+    EXPECT_EQ(shell[0].thread, std::this_thread::get_id());
+    const record::TRecord& record = job.Record();
+    ASSERT_EQ(record.Drives.size(), 2u);
+    EXPECT_TRUE(record.Drives[0].Errors.empty());
+    ASSERT_EQ(record.Drives[1].Errors.size(), 1u);
+    EXPECT_EQ(record.Drives[1].Errors[0].Answer, TGUIDiskManager::ModalResultText(mrYes));
+}
+
+// The manager's own check: a question or an update from a thread other than the one that
+// runs the job is told as such (a debug build stops there).
+TEST_F(WipeInParallelQuestionsTest, TheManagerKnowsTheThreadItsQuestionsBelongTo) {
+    Boot(false, false);
+    EXPECT_TRUE(manager_->OnOwnThread());
+    bool other = true;
+    std::thread([&] { other = manager_->OnOwnThread(); }).join();
+    EXPECT_FALSE(other);
+    std::thread([&] { manager_->BindToThisThread(); }).join();
+    EXPECT_FALSE(manager_->OnOwnThread());
+    manager_->BindToThisThread();
+    EXPECT_TRUE(manager_->OnOwnThread());
+}
+
 } // namespace
 } // namespace purgelet

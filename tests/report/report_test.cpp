@@ -220,6 +220,7 @@ TEST_F(Report, TheDrivesOwnEraseIsReportedUnderItsDriveAndNothingElseChanges) {
     erase.Blank = 5;
     erase.Unchanged = 1;
     erase.PasswordSet = true;
+    erase.Password = "Purgelet temporary erase pwd";
     fs::path file = folder / "firmware.log";
     CurrentReport = std::make_unique<TPLReport>(true, false, false, file.string(), PageSettings());
     ReportWriteFirmware(*whole);
@@ -239,7 +240,8 @@ TEST_F(Report, TheDrivesOwnEraseIsReportedUnderItsDriveAndNothingElseChanges) {
                         "Verification: 66 blocks sampled, 60 changed, 5 held no data, 1 still "
                         "held old data\r\n"
                         "The temporary security password set for the erase could not be "
-                        "removed: the drive may ask for it.\r\n\r\n"
+                        "removed: the drive may ask for it. Unlock it with the user password "
+                        "\"Purgelet temporary erase pwd\".\r\n\r\n"
                         "Firmware sanitize command: NVMe Sanitize, crypto erase (84h, SANACT "
                         "100b)\r\n"
                         "Drive's completion status: not finished within the time limit\r\n"

@@ -1,5 +1,6 @@
 // The drive classes on simulated PCs with emulated ATA and NVMe drives: what they choose,
 // what they send, how they follow the drive, and what they report, faults included.
+#include "platform/scsi.h"
 #include "platform/system.h"
 #include "sanitize/firmware_drive.h"
 #include "support/image_bytes.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 namespace purgelet {
 namespace {
@@ -139,6 +141,59 @@ TEST(AtaDrive, AFailedOrEndlessSecurityEraseStillRemovesThePassword) {
         EXPECT_TRUE(r.Accepted && r.PasswordSet && r.PasswordRemoved);
         EXPECT_EQ(rig.Received().back().command[14], 0xF6); // DISABLE PASSWORD
         EXPECT_FALSE(rig.pc.machine().disks[0].firmware->passwordSet);
+    }
+}
+
+// A drive that keeps the temporary password after its erase and refuses to disable it: the
+// result says the password stays, and which it is, so that the user can unlock the drive.
+TEST(AtaDrive, APasswordTheDriveKeepsIsGivenBackInWords) {
+    Rig rig({{"commandSet", "ata"},
+             {"securityErase", true},
+             {"keepsPassword", true},
+             {"refusesDisable", true}});
+    TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+    EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
+    EXPECT_TRUE(r.PasswordSet);
+    EXPECT_FALSE(r.PasswordRemoved);
+    EXPECT_EQ(r.Password, "Purgelet temporary erase pwd");
+    const auto& drive = *rig.pc.machine().disks[0].firmware;
+    EXPECT_TRUE(drive.passwordSet);
+    // What the user types is what the drive holds: the text, zero-filled to 32 bytes.
+    std::array<std::uint8_t, 32> typed{};
+    std::copy(r.Password.begin(), r.Password.end(), typed.begin());
+    EXPECT_EQ(drive.password, typed);
+    EXPECT_EQ(rig.Received().back().command[14], 0xF6); // DISABLE PASSWORD was tried
+    EXPECT_TRUE(rig.Received().back().aborted);
+}
+
+// SECURITY ERASE UNIT returns only when the erase is done: its request never asks to wait
+// longer than the system lets one, and a drive whose own estimate is longer than that is
+// not sent it (the device would be reset mid-erase, its password still set).
+TEST(AtaDrive, NoRequestAsksToWaitLongerThanTheSystemAllows) {
+    {
+        Rig rig({{"commandSet", "ata"}, {"securityErase", true}, {"estimatedSeconds", 50000}});
+        const TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::BlockErase);
+        ASSERT_TRUE(c.Possible());
+        EXPECT_EQ(c.EstimatedSeconds, 50040u); // 417 two-minute units
+        EXPECT_EQ(c.LimitSeconds, platform::kMaxPassThroughSeconds);
+        TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
+        EXPECT_TRUE(AllAre(rig.Start(), 0));
+        const auto& got = rig.Received();
+        ASSERT_GT(got.size(), rig.sentAtProbe + 2);
+        EXPECT_EQ(got[rig.sentAtProbe + 2].command[14], 0xF4);
+        EXPECT_EQ(got[rig.sentAtProbe + 2].timeout, platform::kMaxPassThroughSeconds);
+        for (const auto& received : got)
+            EXPECT_LE(received.timeout, platform::kMaxPassThroughSeconds);
+    }
+    {
+        Rig rig({{"commandSet", "ata"}, {"securityErase", true}, {"estimatedSeconds", 90000}});
+        const TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::BlockErase);
+        EXPECT_EQ(c.Refusal, TFirmwareRefusal::TooLong);
+        EXPECT_TRUE(c.Command.empty());
+        EXPECT_EQ(rig.Run(TFirmwareOperation::BlockErase).Status, TFirmwareStatus::NotAccepted);
+        EXPECT_EQ(rig.Received().size(), rig.sentAtProbe);
+        EXPECT_EQ(rig.Start(), Pattern(4096));
     }
 }
 

@@ -182,7 +182,7 @@ void TNTLogicalDisk::FormatOrOfferShell(const TFormatParams& Params, int Media) 
             Sink().Message(mkQueryWinFormat, Description, TMsgDlgType::mtError, mbYesNo);
         if (answer != mrYes)
             throw;
-        ShellFormatDrive(Name);
+        ShellFormatDrive(Sink(), Name);
     }
 }
 

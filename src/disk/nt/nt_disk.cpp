@@ -454,8 +454,19 @@ void TNTPhysicalDisk::Open(bool readOnly) {
 void TNTPhysicalDisk::Lock() {
     std::size_t locked = 0;
     try {
-        for (; locked < Volumes.size(); ++locked)
-            Volumes[locked]->Open(false);
+        for (; locked < Volumes.size(); ++locked) {
+            // A volume's question (force a dismount?) is this wipe's: it goes to the sink the
+            // disk is wiped with, the drive's own in a run of several, not to the volume's
+            // owner from this thread.
+            TLogicalDisk& volume = *Volumes[locked];
+            struct TLent {
+                TDisk& volume;
+                TMessageObject* owner;
+                ~TLent() { volume.Owner = owner; }
+            } lent{volume, volume.Owner};
+            volume.Owner = &Sink();
+            volume.Open(false);
+        }
     } catch (...) {
         TLogicalDisk* refused = Volumes[locked];
         if (refused->LockRefusedForGood) {

@@ -289,7 +289,7 @@ void T9xLogicalDisk::Format(const TFormatParams&) {
     const int answer =
         Sink().Message(mkQueryWinFormat9x, Description, TMsgDlgType::mtError, mbYesNo);
     if (answer == mrYes)
-        ShellFormatDrive(Name);
+        ShellFormatDrive(Sink(), Name);
 }
 
 int T9xLogicalDisk::getPropertiesCount() {

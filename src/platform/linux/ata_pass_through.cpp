@@ -171,9 +171,11 @@ DWORD AtaPassThrough(int fd, const void* in, DWORD inSize, void* out, DWORD outS
     header.dxfer_direction = length == 0  ? SG_DXFER_NONE
                              : fromDevice ? SG_DXFER_FROM_DEV
                                           : SG_DXFER_TO_DEV;
+    if (request.TimeOutValue > kMaxPassThroughSeconds)
+        return ERROR_INVALID_PARAMETER;
     const unsigned seconds =
         request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    header.timeout = std::min(seconds, 3600u * 24u) * 1000u;
+    header.timeout = seconds * 1000u;
     if (call(fd, &header) != 0)
         return errno == ENOTTY || errno == EINVAL ? ERROR_INVALID_FUNCTION
                                                   : Win32ErrorFromErrno(errno);

@@ -106,9 +106,11 @@ DWORD NvmeAdmin(int fd, const void* in, DWORD inSize, void* out, DWORD outSize, 
         command.addr = reinterpret_cast<std::uintptr_t>(base + request.DataFromDeviceBufferOffset);
         command.data_len = fromDevice;
     }
+    if (request.TimeOutValue > kMaxPassThroughSeconds)
+        return ERROR_INVALID_PARAMETER;
     const unsigned seconds =
         request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    command.timeout_ms = std::min(seconds, 3600u * 24u) * 1000u;
+    command.timeout_ms = seconds * 1000u;
 
     const int status = call(fd, &command);
     if (status < 0)

@@ -39,9 +39,11 @@ DWORD Carry(int fd, const Request& request, std::uint8_t* base, DWORD size, std:
     header.dxfer_direction = request.DataTransferLength == 0        ? SG_DXFER_NONE
                              : request.DataIn == SCSI_IOCTL_DATA_IN ? SG_DXFER_FROM_DEV
                                                                     : SG_DXFER_TO_DEV;
+    if (request.TimeOutValue > kMaxPassThroughSeconds)
+        return ERROR_INVALID_PARAMETER;
     const unsigned seconds =
         request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    header.timeout = std::min(seconds, 3600u * 24u) * 1000u;
+    header.timeout = seconds * 1000u;
     if (call(fd, &header) != 0)
         return Win32ErrorFromErrno(errno);
     if (header.host_status == kDidTimeOut)

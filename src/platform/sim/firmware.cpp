@@ -17,7 +17,7 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     static const char* const kKeys[] = {
         "commandSet",   "sanitize", "securityErase", "enhancedErase", "formatNvm",
         "cryptoFormat", "frozen",   "locked",        "polls",         "estimatedSeconds",
-        "erasedByte",   "fault",    "revision"};
+        "erasedByte",   "fault",    "revision",      "keepsPassword", "refusesDisable"};
     for (const auto& [key, unused] : value.items())
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return key == k; }) == std::end(kKeys))
@@ -55,12 +55,16 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     f.cryptoFormat = flag("cryptoFormat", !ata);
     f.frozen = flag("frozen", ata);
     f.locked = flag("locked", ata);
+    f.keepsPassword = flag("keepsPassword", ata);
+    f.refusesDisable = flag("refusesDisable", ata);
     if (f.enhancedErase && !f.securityErase)
         Bad(at + ".enhancedErase", "needs securityErase");
     if (f.cryptoFormat && !f.formatNvm)
         Bad(at + ".cryptoFormat", "needs formatNvm");
     if (f.locked && !f.securityErase)
         Bad(at + ".locked", "needs securityErase");
+    if ((f.keepsPassword || f.refusesDisable) && !f.securityErase)
+        Bad(at + (f.keepsPassword ? ".keepsPassword" : ".refusesDisable"), "needs securityErase");
     const std::int64_t polls = Get<std::int64_t>(value, "polls", 3, at);
     if (polls < 0 || polls > 1000000)
         Bad(at + ".polls", "must be 0 to 1000000");

@@ -28,6 +28,9 @@ struct FirmwareDrive {
     bool securityErase = false, enhancedErase = false; // ATA
     bool formatNvm = false, cryptoFormat = false;      // NVMe
     bool frozen = false, locked = false;               // ATA
+    // ATA: the erase leaves the user password set (drives that do exist), and SECURITY
+    // DISABLE PASSWORD is aborted: the password stays on the drive.
+    bool keepsPassword = false, refusesDisable = false;
     int polls = 3;                          // status polls that find an erase in progress
     std::uint32_t estimatedSeconds = 0;     // 0: the drive gives no estimate
     std::optional<std::uint8_t> erasedByte; // NVMe DLFEAT; the media reads 0 when absent
@@ -49,6 +52,7 @@ struct FirmwareDrive {
     // (64 bytes); and the data sent with it.
     struct Received {
         std::vector<std::uint8_t> command, data;
+        DWORD timeout = 0;    // the request's TimeOutValue, in seconds
         bool aborted = false; // the drive refused it
     };
     std::vector<Received> received;

@@ -145,6 +145,8 @@ BOOL SimKernel32::AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWOR
         a.DataTransferLength > size - a.DataBufferOffset ||
         ((a.AtaFlags & ATA_FLAGS_DATA_IN) && (a.AtaFlags & ATA_FLAGS_DATA_OUT)))
         return Fail(ERROR_INVALID_PARAMETER);
+    if (a.TimeOutValue > kMaxPassThroughSeconds)
+        return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
     FirmwareDrive& f = *disk.firmware;
     const Registers r = Read(a);
     BYTE* data = request + a.DataBufferOffset;
@@ -157,6 +159,7 @@ BOOL SimKernel32::AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWOR
     FirmwareDrive::Received got;
     got.command.assign(a.PreviousTaskFile, a.PreviousTaskFile + 8);
     got.command.insert(got.command.end(), a.CurrentTaskFile, a.CurrentTaskFile + 8);
+    got.timeout = a.TimeOutValue;
     if (dataOut)
         got.data.assign(data, data + a.DataTransferLength);
 
@@ -244,7 +247,7 @@ BOOL SimKernel32::AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWOR
         } else if (r.command == 0xF3) {
             f.erasePrepared = true;
         } else if (r.command == 0xF6) {
-            if ((data[0] & 1) != 0 || !passwordMatches())
+            if ((data[0] & 1) != 0 || !passwordMatches() || f.refusesDisable)
                 abort();
             else
                 f.passwordSet = false;
@@ -272,7 +275,7 @@ BOOL SimKernel32::AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWOR
             } else {
                 if (f.fault != FirmwareDrive::Fault::Lies)
                     EraseMedia(*disk.image, op, f.erasedByte.value_or(0), false);
-                f.passwordSet = false;
+                f.passwordSet = f.keepsPassword;
             }
         }
         break;

@@ -85,6 +85,8 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
         (p.DataFromDeviceTransferLength != 0 &&
          p.DataFromDeviceBufferOffset < kHeader + STORAGE_PROTOCOL_COMMAND_LENGTH_NVME))
         return Fail(ERROR_INVALID_PARAMETER);
+    if (p.TimeOutValue > kMaxPassThroughSeconds)
+        return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
     FirmwareDrive& f = *disk.firmware;
     const BYTE* sqe = request + kHeader;
     const BYTE opcode = sqe[0];
@@ -96,6 +98,7 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
 
     FirmwareDrive::Received got;
     got.command.assign(sqe, sqe + 64);
+    got.timeout = p.TimeOutValue;
     DWORD status = 0, dw0 = 0;
     const bool sanitizing = f.running != FirmwareDrive::Operation::None;
 

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace platform::sim {
@@ -201,6 +202,9 @@ struct FormatCall {
 
 struct ShellFormatCall {
     UINT drive = 0, formatId = 0, options = 0;
+    // The dialog is a window: the thread that drew it, which must be the one that owns the
+    // program's windows.
+    std::thread::id thread;
 };
 
 class Machine {

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 namespace platform::sim {
 
@@ -36,7 +37,8 @@ BOOL SimShell32::DestroyIcon(HICON icon) {
 
 DWORD SimShell32::SHFormatDrive(HWND /*owner*/, UINT drive, UINT formatId, UINT options) {
     std::lock_guard<std::recursive_mutex> lock(machine_->mutex); // the record is shared
-    machine_->shellFormats.push_back(ShellFormatCall{drive, formatId, options});
+    machine_->shellFormats.push_back(
+        ShellFormatCall{drive, formatId, options, std::this_thread::get_id()});
     return machine_->shellFormatResult;
 }
 

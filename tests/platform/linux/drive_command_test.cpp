@@ -295,5 +295,45 @@ TEST(NvmeAdmin, TheControllerNodeIsFoundFromTheNamespacesSysfsFolder) {
     EXPECT_EQ(NvmeControllerNode(""), "");
 }
 
+// A request's time limit travels in 32-bit milliseconds and the kernel resets the device
+// when it runs out: up to the longest the program allows it goes as given, a longer one is
+// refused without reaching the device (never cut short or wrapped round).
+TEST(DriveCommandTimeLimit, UpToTheLongestAllowedItIsCarriedBeyondItTheRequestIsRefused) {
+    {
+        AtaRequest r = Ata(0, 0);
+        r.header.CurrentTaskFile[6] = 0xF4;
+        r.header.TimeOutValue = kMaxPassThroughSeconds;
+        FakeSat sat;
+        sat.sense = StatusReturn(false, 0x00, 0, 0, 0xA0, 0x50);
+        DWORD returned = 0;
+        ASSERT_EQ(AtaPassThrough(4, &r, sizeof r, &r, sizeof r, &returned, sat.Call()),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(sat.timeout, kMaxPassThroughSeconds * 1000u);
+        r.header.TimeOutValue = kMaxPassThroughSeconds + 1;
+        FakeSat unused;
+        EXPECT_EQ(AtaPassThrough(4, &r, sizeof r, &r, sizeof r, &returned, unused.Call()),
+                  static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_TRUE(unused.cdb.empty());
+    }
+    {
+        NvmeRequest r = Nvme(0x80, 1, 0, 0); // Format NVM
+        r.header.TimeOutValue = kMaxPassThroughSeconds;
+        unsigned seen = 0;
+        int calls = 0;
+        auto call = [&](int, void* raw) {
+            ++calls;
+            seen = static_cast<nvme_admin_cmd*>(raw)->timeout_ms;
+            return 0;
+        };
+        DWORD returned = 0;
+        ASSERT_EQ(NvmeAdmin(9, &r, sizeof r, &r, sizeof r, &returned, call), ERROR_SUCCESS);
+        EXPECT_EQ(seen, kMaxPassThroughSeconds * 1000u);
+        r.header.TimeOutValue = kMaxPassThroughSeconds + 1;
+        EXPECT_EQ(NvmeAdmin(9, &r, sizeof r, &r, sizeof r, &returned, call),
+                  static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(calls, 1);
+    }
+}
+
 } // namespace
 } // namespace platform::linux_backend
