@@ -429,24 +429,55 @@ void TNTPhysicalDisk::init() {
 
 void TNTPhysicalDisk::Open(bool readOnly) {
     ReadOnly = readOnly;
-    // Writing the whole disk writes every volume on it: each is locked (and dismounted when
-    // the user agrees) before the disk is opened, so that no file system works on it meanwhile.
-    if (!readOnly)
+    if (!readOnly) {
+        // The drive list is not the only way here (a command line names disks too), and what
+        // the system rests on may have changed since it was drawn: asked again at the open.
+        std::string why = LockRefused ? std::string() : NotWipeable;
+        if (why.empty() && DeviceNumber >= 0)
+            why = platform::k32().WhyDiskRefused(static_cast<DWORD>(DeviceNumber)).value_or("");
+        if (!why.empty()) {
+            platform::k32().SetLastError(ERROR_ACCESS_DENIED);
+            throw XNTCreateFile("TNTPhysicalDisk.Open - " + Description + " (" + DevicePath +
+                                ") cannot be wiped: " + why);
+        }
+        // Writing the whole disk writes every volume on it: each is locked (and dismounted
+        // when the user agrees) before the disk is opened, so that no file system works on it
+        // meanwhile.
         Lock();
+    }
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     // The drive's own commands go as plain DeviceIoControl requests, which an overlapped handle
     // would take without waiting for them: a wipe that sends one keeps one transfer at a time.
     const bool firmware = Method != nullptr && Method->Firmware != TFirmwareStep::None;
     Overlapped = !readOnly && TransfersInFlight > 1 && !firmware;
-    DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
-                                                   OPEN_EXISTING,
-                                                   Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
-    if (!DeviceHandle) {
+    for (int dismounts = 0;; ++dismounts) {
+        DeviceHandle.Reset(platform::k32().CreateFileA(
+            DevicePath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+            Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
+        if (DeviceHandle)
+            return;
         const DWORD code = platform::k32().GetLastError();
         const std::string text = platform::k32().SysErrorMessage(code);
+        // A system that refuses the disk while a volume without a drive letter is mounted on
+        // it: the same question as a drive letter's, then every volume of the disk goes.
+        if (!readOnly && code == ERROR_BUSY && dismounts < TNTLogicalDisk::kMaxForcedDismounts &&
+            Sink().Message(mkQueryForceDisMount, Description + "\r\n" + text,
+                           TMsgDlgType::mtConfirmation, mbYesNo) == mrYes) {
+            platform::UniqueHandle whole = OpenReadOnly(DevicePath);
+            if (whole && Control(whole.Get(), FSCTL_DISMOUNT_VOLUME))
+                continue;
+            const std::string failure = LastErrorText();
+            const DWORD failed = platform::k32().GetLastError();
+            ReleaseVolumes();
+            platform::k32().SetLastError(failed); // what the exception tells the user
+            throw XDisMount("TNTPhysicalDisk.Open - DeviceIoControl(FSCTL_DISMOUNT_VOLUME) : " +
+                            failure);
+        }
         if (!readOnly)
             ReleaseVolumes();
         platform::k32().SetLastError(code);
+        if (code == ERROR_BUSY)
+            throw Xlock("TNTPhysicalDisk.Open - CreateFile(" + DevicePath + ") : " + text);
         throw XNTCreateFile("TNTPhysicalDisk.Open - CreateFile(" + DevicePath + ") : " + text);
     }
 }
@@ -551,6 +582,10 @@ const TFirmwareDrive* TNTPhysicalDisk::ProbedFirmware() {
         platform::UniqueHandle device(
             platform::k32().CreateFileA(DevicePath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
+        // A system that opens a disk for writing only while none of its volumes is mounted
+        // still answers the requests on a handle opened for reading.
+        if (!device)
+            device = OpenReadOnly(DevicePath);
         if (device)
             probed_ = FirmwareProbe(device.Get());
     }

@@ -471,6 +471,12 @@ void DriveMap::Detect() {
         }
         if (disk.model.empty())
             disk.model = node;
+        // An image file names itself; a device disk must be named as a whole.
+        const dev_t devno = DevnoOf(node);
+        disk.offered = !map.only || devno == 0 || namedDevices.count(devno) != 0;
+        if (!disk.offered)
+            leaveOut(node,
+                     "the map file " + MapFile() + " names partitions of it, not the whole disk");
         disk.model = platform::Utf8ToCp1252(disk.model); // sysfs and paths are UTF-8
         disks_.push_back(std::move(disk));
     }

@@ -37,6 +37,10 @@ struct PhysicalDisk {
     std::string node;
     std::string model;
     std::uint32_t number = 0; // the Windows device number, in disk order
+    // Whether it may be opened as a whole: not when the map file lists only its own devices
+    // and names partitions of this disk but not the disk itself. Its partitions still tell
+    // its number, as Windows tells the disk a volume lies on.
+    bool offered = true;
 };
 
 struct DriveMapOptions {

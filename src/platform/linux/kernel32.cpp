@@ -252,9 +252,18 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
     // without a device cache flush after every transfer (O_DSYNC made wipes 8 times slower).
     if ((flags & FILE_FLAG_WRITE_THROUGH) && !(flags & FILE_FLAG_NO_BUFFERING))
         mode |= O_DSYNC;
-    int fd = open(path.c_str(), mode | O_CLOEXEC, 0644);
+    // A whole disk is written only while the kernel gives it to this program alone: never
+    // while a partition on it is mounted or held, lettered or not.
+    const bool wholeForWriting = file.physical && file.device != 0 && (access & GENERIC_WRITE);
+    int fd =
+        wholeForWriting ? ClaimWholeDisk(file, mode) : open(path.c_str(), mode | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EINVAL && (mode & O_DIRECT) && file.device == 0)
         fd = open(path.c_str(), (mode & ~O_DIRECT) | O_CLOEXEC, 0644); // a file system without it
+    if (fd < 0 && wholeForWriting && errno == EBUSY) {
+        SetLastErrorText(ERROR_BUSY, WhyDiskBusy(file.node, file.device)
+                                         .value_or(file.node + " is in use by another program"));
+        return INVALID_HANDLE_VALUE;
+    }
     if (fd < 0) {
         FailWithErrno();
         return INVALID_HANDLE_VALUE;

@@ -94,6 +94,8 @@ private:
         int fd = -1;
         int lockFd = -1;     // the exclusive open that is the volume lock
         bool locked = false; // an image file's lock (flock on fd)
+        // A partition's lock handed over to the exclusive open of its whole disk.
+        bool coveredByDisk = false;
         bool written = false;
         bool physical = false;      // \\.\PhysicalDriveN
         std::optional<Drive> drive; // opened as \\.\X:
@@ -125,6 +127,15 @@ private:
                       LPDWORD returned);
     BOOL LockImage(File& file);
     BOOL Dismount(File& file);
+    // The partitions of disk this program holds locked (their volumes' files).
+    std::vector<std::shared_ptr<File>> OwnLocksOn(dev_t disk) const;
+    // What keeps the whole disk from being opened exclusively: its partitions that are
+    // mounted or held (those this program locked aside), else the disk itself; nothing when
+    // free.
+    std::optional<std::string> WhyDiskBusy(const std::string& node, dev_t disk) const;
+    // The exclusive open of a whole disk for writing (mode without O_EXCL); -1 with errno
+    // set (EBUSY while a partition is mounted or held).
+    int ClaimWholeDisk(const File& file, int mode);
     // A copy of the drive of a root, taken under the lock: a detection on another thread may
     // replace the list meanwhile.
     std::optional<Drive> DriveOfRoot(LPCSTR root);

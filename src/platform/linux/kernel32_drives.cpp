@@ -105,6 +105,9 @@ std::optional<std::string> LinuxKernel32::WhyDiskRefused(DWORD deviceNumber) {
         const PhysicalDisk* disk = drives_->DiskByNumber(deviceNumber);
         if (disk == nullptr)
             return std::nullopt;
+        if (!disk->offered)
+            return "the map file " + drives_->MapFile() +
+                   " names partitions of it, not the whole disk";
         node = disk->node;
     }
     return WhyNotWritable(node);
@@ -147,7 +150,7 @@ bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
                          [](unsigned char c) { return std::isdigit(c) != 0; }))
             return false;
         disk = drives_->DiskByNumber(static_cast<std::uint32_t>(std::stoul(digits)));
-        if (disk == nullptr)
+        if (disk == nullptr || !disk->offered)
             return false;
         file.physical = true;
         file.node = disk->node;
@@ -265,7 +268,7 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         return answered(number);
     }
     case FSCTL_LOCK_VOLUME: {
-        if (file.lockFd >= 0 || file.locked)
+        if (file.lockFd >= 0 || file.locked || file.coveredByDisk)
             return fail(ERROR_ACCESS_DENIED);
         if (!block)
             return LockImage(file);
@@ -285,6 +288,8 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         } else if (file.locked) {
             flock(file.fd, LOCK_UN);
             file.locked = false;
+        } else if (file.coveredByDisk) {
+            file.coveredByDisk = false; // the disk's own open is released with its handle
         } else {
             return fail(ERROR_NOT_LOCKED);
         }
@@ -380,13 +385,78 @@ BOOL LinuxKernel32::Dismount(File& file) {
             SetLastError(Win32ErrorFromErrno(error));
             return FALSE;
         }
-        if (auto why = WhyBusy(node, device)) {
+        if (file.physical) {
+            if (auto why = WhyDiskBusy(node, device)) {
+                SetLastErrorText(ERROR_BUSY, *why);
+                return FALSE;
+            }
+        } else if (auto why = WhyBusy(node, device)) {
             SetLastErrorText(ERROR_BUSY, node + " is " + *why);
             return FALSE;
         }
     }
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+std::vector<std::shared_ptr<LinuxKernel32::File>> LinuxKernel32::OwnLocksOn(dev_t disk) const {
+    std::vector<std::shared_ptr<File>> locks;
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    for (const auto& [handle, file] : files_)
+        if ((file->lockFd >= 0 || file->coveredByDisk) && file->device != 0 &&
+            DiskOfPartition(drives_->Sysfs(), file->device) == disk)
+            locks.push_back(file);
+    return locks;
+}
+
+std::optional<std::string> LinuxKernel32::WhyDiskBusy(const std::string& node, dev_t disk) const {
+    const auto own = OwnLocksOn(disk);
+    std::string text;
+    for (const auto& partition : PartitionsOf(drives_->Sysfs(), disk)) {
+        const bool ours = std::any_of(own.begin(), own.end(), [&](const auto& file) {
+            return file->device == partition.devno;
+        });
+        if (ours)
+            continue; // locked for this very wipe
+        if (auto why = WhyBusy(partition.node, partition.devno))
+            text += (text.empty() ? "" : "; ") + partition.node + " is " + *why;
+    }
+    if (!text.empty())
+        return text;
+    if (!own.empty())
+        return std::nullopt; // the disk cannot be tried as a whole while its volumes are ours
+    if (auto why = WhyBusy(node, disk))
+        return node + " is " + *why;
+    return std::nullopt;
+}
+
+int LinuxKernel32::ClaimWholeDisk(const File& file, int mode) {
+    // The volume locks of this program are exclusive opens of the partitions, which keep the
+    // kernel from giving the whole disk to anyone, this program included: they are handed
+    // over to the disk's exclusive open, which keeps every partition from being mounted.
+    const auto own = OwnLocksOn(file.device);
+    int fd = open(file.node.c_str(), mode | O_EXCL | O_CLOEXEC);
+    if (fd >= 0 || errno != EBUSY || own.empty())
+        return fd;
+    std::lock_guard<std::mutex> lock(handlesMutex_);
+    for (const auto& volume : own)
+        if (volume->lockFd >= 0) {
+            close(volume->lockFd);
+            volume->lockFd = -1;
+            volume->coveredByDisk = true;
+        }
+    fd = open(file.node.c_str(), mode | O_EXCL | O_CLOEXEC);
+    const int error = errno;
+    if (fd < 0) {
+        // Taken back; one lost meanwhile to another program leaves that volume unlocked,
+        // which its close then reports.
+        for (const auto& volume : own) {
+            volume->coveredByDisk = false;
+            volume->lockFd = open(volume->node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+        }
+    }
+    errno = error;
+    return fd;
 }
 
 std::optional<Drive> LinuxKernel32::DriveOfRoot(LPCSTR root) {

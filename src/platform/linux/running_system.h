@@ -2,8 +2,12 @@
 // The root file system, /usr, /boot, active swap and the file system of the running program
 // are followed down to the devices under them: loop devices to the device that holds their
 // backing file, overlay mounts to every layer, btrfs to every device of the file system,
-// device-mapper and RAID devices to their parts, partitions to their disks. A file system this
-// cannot follow to devices leaves it in doubt, and then no device is written.
+// device-mapper and RAID devices to their parts, zram to its backing device, partitions to
+// their disks, an automount point not mounted yet to what fstab mounts there, a FUSE mount of
+// an image file to that file. They are looked up both as this program sees them and as
+// process 1 does: a chroot or a mount namespace of its own hides the host's mounts. A disk
+// seen on two paths (the same WWID) is refused on both. A file system this cannot follow to
+// devices leaves it in doubt, and then no device is written.
 #pragma once
 
 #include <map>
@@ -16,6 +20,12 @@ namespace platform::linux_backend {
 
 struct RunningSystemSources {
     std::string mountInfo = "/proc/self/mountinfo"; // empty: no mounts
+    // Process 1's mounts and root directory, the host system's when this program runs in a
+    // chroot or a mount namespace of its own; either empty or unreadable: not looked at.
+    std::string hostMountInfo = "/proc/1/mountinfo";
+    std::string hostRoot = "/proc/1/root";
+    std::string fstab = "/etc/fstab"; // what an automount point mounts once it is used
+    std::string dev = "/dev";         // where UUID= and LABEL= are found (dev/disk/by-uuid)
     std::string sysfs = "/sys";
     std::vector<std::string> paths = {"/", "/usr", "/boot", "/boot/efi"};
     std::string executable = "/proc/self/exe"; // empty: none
@@ -43,7 +53,13 @@ public:
 
 private:
     class Resolver;
+    struct SameDisk {
+        std::string name; // the system's device with this WWID ("sda")
+        std::string role;
+        dev_t disk = 0;
+    };
     std::map<dev_t, std::string> devices_;
+    std::map<std::string, SameDisk> wwids_; // the WWIDs of the disks found
     std::vector<std::string> doubts_;
     std::string sysfs_;
 };

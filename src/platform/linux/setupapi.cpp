@@ -15,7 +15,11 @@ public:
     HDEVINFO SetupDiGetClassDevsA(const GUID*, PCSTR, HWND, DWORD) override {
         // A set is what the last detection found; the disk manager detects drives first.
         auto handle = reinterpret_cast<HDEVINFO>(next_++);
-        sets_[handle] = kernel32_.Drives().Disks();
+        // Only the disks that may be opened as a whole are enumerated.
+        auto& disks = sets_[handle];
+        for (const auto& disk : kernel32_.Drives().Disks())
+            if (disk.offered)
+                disks.push_back(disk);
         return handle;
     }
     BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* data) override {

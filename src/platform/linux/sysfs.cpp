@@ -55,4 +55,25 @@ bool IsBlockDevice(const std::string& sysfs, dev_t devno) {
     return devno != 0 && !SysDirOf(sysfs, devno).empty();
 }
 
+std::vector<PartitionNode> PartitionsOf(const std::string& sysfs, dev_t disk) {
+    std::vector<PartitionNode> partitions;
+    const std::string dir = SysDirOf(sysfs, disk);
+    std::error_code error;
+    if (dir.empty() || fs::exists(fs::path(dir) / "partition", error))
+        return partitions;
+    for (const auto& child : fs::directory_iterator(dir, error))
+        if (fs::exists(child.path() / "partition", error))
+            partitions.push_back(PartitionNode{"/dev/" + child.path().filename().string(),
+                                               DevnoOfSysDir(child.path())});
+    return partitions;
+}
+
+dev_t DiskOfPartition(const std::string& sysfs, dev_t devno) {
+    const std::string dir = SysDirOf(sysfs, devno);
+    std::error_code error;
+    if (dir.empty() || !fs::exists(fs::path(dir) / "partition", error))
+        return 0;
+    return DevnoOfSysDir(fs::path(dir).parent_path());
+}
+
 } // namespace platform::linux_backend

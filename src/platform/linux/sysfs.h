@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace platform::linux_backend {
 
@@ -20,5 +21,15 @@ std::string SysDirOf(const std::string& sysfs, dev_t devno);
 dev_t DevnoOfSysDir(const std::filesystem::path& dir);
 // Whether a device number is a block device sysfs knows.
 bool IsBlockDevice(const std::string& sysfs, dev_t devno);
+
+// A partition of a disk: its node (/dev/loop3p2) and device number.
+struct PartitionNode {
+    std::string node;
+    dev_t devno = 0;
+};
+// The partitions the kernel knows on a whole disk, in sysfs order; none for a partition.
+std::vector<PartitionNode> PartitionsOf(const std::string& sysfs, dev_t disk);
+// The whole disk a partition lies on, 0 when devno is no partition.
+dev_t DiskOfPartition(const std::string& sysfs, dev_t devno);
 
 } // namespace platform::linux_backend

@@ -60,9 +60,10 @@ Table MountTable() {
 bool OnDevice(dev_t mounted, dev_t device, bool partitionsToo) {
     if (mounted == device)
         return true;
-    if (!partitionsToo || major(mounted) != major(device))
+    if (!partitionsToo || mounted == 0)
         return false;
-    // A partition of the disk: its sysfs entry lies in the disk's.
+    // A partition of the disk: its sysfs entry lies in the disk's. Its major number may differ
+    // from the disk's (a loop device's partitions are numbered by the extended major).
     char link[64];
     std::snprintf(link, sizeof(link), "/sys/dev/block/%u:%u/partition", major(mounted),
                   minor(mounted));

@@ -222,6 +222,40 @@ TEST_F(WholeDisk, ALockRefusedForGoodMarksTheDiskFromThenOn) {
     EXPECT_TRUE(Physical(1).LockRefused);
 }
 
+// What the drive list marks is refused again by the disk itself when it is opened for
+// writing: a run that reaches the disk some other way (a command line, a list drawn before
+// the system changed) writes nothing, locks nothing, and says why.
+TEST_F(WholeDisk, ADiskThatCannotBeWipedIsRefusedAtTheWriteOpenNotOnlyInTheList) {
+    constexpr std::int64_t kSystemBytes = 4 * 16 * 64 * 512;
+    pc.WriteImage("system.img", 0,
+                  std::vector<std::uint8_t>(static_cast<std::size_t>(kSystemBytes), 0xEE));
+    manager.Detect();
+    ASSERT_EQ(Physical(0).NotWipeable, "holds the running system (C:\\WINDOWS)");
+    auto m = testing::MethodFromLines({"HEXA=$00"});
+    try {
+        Physical(0).WipeDisk(m.get(), false, 0, 0, "");
+        FAIL() << "the system's disk was opened for writing";
+    } catch (const XNTCreateFile& error) {
+        EXPECT_NE(std::string(error.what()).find("holds the running system"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(CallIndex("\\\\.\\C:", "DeviceIoControl", FSCTL_LOCK_VOLUME), -1);
+    EXPECT_EQ(CallIndex(DiskPath(0), "WriteFile"), -1);
+    EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
+    EXPECT_TRUE(host.dialogs().empty());
+    const auto system = pc.ReadImage("system.img", 0, kSystemBytes);
+    EXPECT_EQ(std::count(system.begin(), system.end(), 0xEE),
+              static_cast<std::ptrdiff_t>(kSystemBytes));
+
+    // A disk object made without the list (no mark of its own): the system still says no.
+    pc.machine().disks[1].runningSystem = true;
+    auto direct = MakeDisk<TNTPhysicalDisk>(DiskPath(1), &manager, "DATA DISK");
+    ASSERT_EQ(direct->NotWipeable, "");
+    EXPECT_THROW(direct->WipeDisk(m.get(), false, 0, 0, ""), XNTCreateFile);
+    EXPECT_EQ(CallIndex(DiskPath(1), "WriteFile"), -1);
+    EXPECT_TRUE(ImageIs({0xEE}));
+}
+
 TEST_F(WholeDisk, AReadOnlyOpenLocksNoVolume) {
     manager.Detect();
     TPhysicalDisk& data = Physical(1);
