@@ -7,27 +7,38 @@ namespace purgelet {
 
 std::vector<TFirmwareLine> FirmwareLines(const std::vector<TDisk*>& disks, TFirmwareStep step) {
     std::vector<TFirmwareLine> lines;
+    const std::vector<std::string> wholeDrives =
+        step != TFirmwareStep::None ? WholeFirmwareDrives(disks) : std::vector<std::string>();
     for (TDisk* disk : disks) {
         TFirmwareLine line;
         line.Disk = disk;
-        const TFirmwarePlan plan = PlanFirmware(*disk, step);
+        const TFirmwarePlan plan = PlanFirmware(*disk, step, wholeDrives);
         if (!plan.WholeDisk) {
             line.Reason = CatalogueText("FIRMWARE_NOTWHOLE");
         } else if (plan.Choice.Possible()) {
             line.Possible = true;
             line.Command = plan.Choice.Command;
+            line.DriveNamespaces = plan.Choice.DriveNamespaces;
         } else {
-            line.Reason = FirmwareRefusalText(plan.Choice.Refusal);
+            line.Reason = FirmwareRefusalText(plan.Choice.Refusal, plan.Choice.DriveNamespaces);
         }
         lines.push_back(std::move(line));
     }
     return lines;
 }
 
+std::string FirmwareCommandText(const TFirmwareLine& line) {
+    if (line.DriveNamespaces == 0)
+        return line.Command;
+    return FillIn(CatalogueText("FIRMWARE_WHOLEDRIVE"),
+                  {line.Command, std::to_string(line.DriveNamespaces)});
+}
+
 std::string FirmwareLineText(const TFirmwareLine& line) {
     const std::string name = line.Disk != nullptr ? line.Disk->Description : std::string();
-    return line.Possible ? FillIn(CatalogueText("FIRMWARE_SENDS"), {name, line.Command})
-                         : FillIn(CatalogueText("FIRMWARE_CANNOT"), {name, line.Reason});
+    return line.Possible
+               ? FillIn(CatalogueText("FIRMWARE_SENDS"), {name, FirmwareCommandText(line)})
+               : FillIn(CatalogueText("FIRMWARE_CANNOT"), {name, line.Reason});
 }
 
 std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines) {

@@ -5,6 +5,7 @@
 
 #include "methods/method.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,18 @@ struct TFirmwareLine {
     bool Possible = false;
     std::string Command; // empty when refused
     std::string Reason;  // empty when possible
+    // The command reaches every namespace of the drive, this many; 0: the disk's own only.
+    std::uint32_t DriveNamespaces = 0;
 };
 
-// One entry per disk, in order; probes each whole disk once (the disk keeps the probe).
+// One entry per disk, in order, each in the scope the whole selection holds of its drive;
+// probes each whole disk once (the disk keeps the probe).
 std::vector<TFirmwareLine> FirmwareLines(const std::vector<TDisk*>& disks, TFirmwareStep step);
 
-// "<drive>: <command>" or "<drive>: cannot be sanitized: <reason>".
+// The command, and for one that reaches the drive's other namespaces "<command>: the whole
+// drive, N namespaces".
+std::string FirmwareCommandText(const TFirmwareLine& line);
+// "<drive>: <command text>" or "<drive>: cannot be sanitized: <reason>".
 std::string FirmwareLineText(const TFirmwareLine& line);
 
 // The drives that cannot take the step, worded as one message for the user; empty when every

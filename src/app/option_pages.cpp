@@ -144,14 +144,21 @@ void TFrmMain::BuildConfirmation() {
     lines.push_back(CatalogueText("CONFIRMATION_DRIVESTOWIPE"));
     const auto* chosen = static_cast<const method*>(cbxAlgorithm.SelectedObject());
     const TFirmwareStep firmware = chosen != nullptr ? chosen->Firmware : TFirmwareStep::None;
-    for (TDisk* disk : CheckedDisks()) {
+    // Each drive in the scope the whole selection holds of it: a namespace's drive is whole
+    // only with its other namespaces.
+    const std::vector<TDisk*> checked = CheckedDisks();
+    const std::vector<TFirmwareLine> firmwareLines = firmware != TFirmwareStep::None
+                                                         ? FirmwareLines(checked, firmware)
+                                                         : std::vector<TFirmwareLine>();
+    for (std::size_t i = 0; i < checked.size(); ++i) {
+        TDisk* disk = checked[i];
         lines.push_back("  - " + disk->Description);
         lines.push_back("      " + CatalogueText("CONFIRMATION_SIZE") + FormatSize(disk->Size));
-        if (firmware != TFirmwareStep::None) {
-            const TFirmwareLine line = FirmwareLines({disk}, firmware).front();
-            lines.push_back("      " + (line.Possible
-                                            ? CatalogueText("FIRMWARE_COMMAND") + line.Command
-                                            : FirmwareLineText(line)));
+        if (i < firmwareLines.size()) {
+            const TFirmwareLine& line = firmwareLines[i];
+            lines.push_back("      " + (line.Possible ? CatalogueText("FIRMWARE_COMMAND") +
+                                                            FirmwareCommandText(line)
+                                                      : FirmwareLineText(line)));
         }
         if (auto* whole = dynamic_cast<TPhysicalDisk*>(disk)) {
             // Everything on it goes, whether its drive letters were ticked or not.

@@ -53,11 +53,26 @@ const TDisk* DeviceOf(const TDisk& disk) {
     return disk.OwnerDisk != nullptr ? disk.OwnerDisk : &disk;
 }
 
-std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& disks) {
+std::vector<std::vector<std::size_t>>
+DeviceGroups(const std::vector<TDisk*>& disks,
+             const std::vector<std::string>& wholeFirmwareDrives) {
     std::vector<std::vector<std::size_t>> groups;
     std::vector<const TDisk*> devices;
+    std::vector<std::pair<std::string, const TDisk*>> drives; // a whole drive's first namespace
     for (std::size_t i = 0; i < disks.size(); ++i) {
         const TDisk* device = DeviceOf(*disks[i]);
+        const TFirmwareDrive* firmware =
+            wholeFirmwareDrives.empty() ? nullptr : disks[i]->ProbedFirmware();
+        if (firmware != nullptr &&
+            ScopeOf(*firmware, wholeFirmwareDrives) == TFirmwareScope::WholeDrive) {
+            const std::string controller = firmware->Unit().Controller;
+            const auto first = std::find_if(drives.begin(), drives.end(),
+                                            [&](const auto& d) { return d.first == controller; });
+            if (first != drives.end())
+                device = first->second;
+            else
+                drives.emplace_back(controller, device);
+        }
         const auto found = std::find(devices.begin(), devices.end(), device);
         if (found == devices.end()) {
             devices.push_back(device);
@@ -354,9 +369,16 @@ TWipeOptions WipeOptionsOf(const TWipeSettings& settings) {
     return options;
 }
 
+TWipeOptions WipeOptionsOf(const TWipeSettings& settings, const std::vector<TDisk*>& disks) {
+    TWipeOptions options = WipeOptionsOf(settings);
+    if (settings.Method != nullptr && settings.Method->Firmware != TFirmwareStep::None)
+        options.WholeFirmwareDrives = WholeFirmwareDrives(disks);
+    return options;
+}
+
 TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
     TWipeOutcome outcome = TWipeOutcome::woNone;
-    const TWipeOptions options = WipeOptionsOf(settings_);
+    const TWipeOptions options = WipeOptionsOf(settings_, disks_);
 
     for (TDisk* disk : disks_) {
         const std::size_t index = results_.size();

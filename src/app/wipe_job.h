@@ -112,13 +112,19 @@ public:
 
 // The settings of the run that are each disk's to apply.
 TWipeOptions WipeOptionsOf(const TWipeSettings& settings);
+// The same for a run of disks: with a firmware step, the drives every namespace of which the
+// run holds.
+TWipeOptions WipeOptionsOf(const TWipeSettings& settings, const std::vector<TDisk*>& disks);
 
 // The device a drive lies on: its physical disk, or the drive itself when it has none (a
 // physical disk, a floppy, a disc, a stick).
 const TDisk* DeviceOf(const TDisk& disk);
 // The drives' indexes grouped by device, each group in list order, the groups in the order of
-// their first drive.
-std::vector<std::vector<std::size_t>> DeviceGroups(const std::vector<TDisk*>& disks);
+// their first drive. The namespaces of a whole NVMe drive of the run (wholeFirmwareDrives) are
+// one device: the drive's own erase of one reaches the others.
+std::vector<std::vector<std::size_t>>
+DeviceGroups(const std::vector<TDisk*>& disks,
+             const std::vector<std::string>& wholeFirmwareDrives = {});
 
 // How the report's last line states a run that ended so.
 TRunOutcome ReportOutcome(TWipeOutcome outcome);

@@ -57,7 +57,8 @@ struct TRequest {
 class TWipeJob::TParallel {
 public:
     TParallel(TWipeJob& job, TWipeJobView& view, TRunRecorder& recorder)
-        : job_(job), view_(view), recorder_(recorder), options_(WipeOptionsOf(job.settings_)) {}
+        : job_(job), view_(view), recorder_(recorder),
+          options_(WipeOptionsOf(job.settings_, job.disks_)) {}
     TParallel(const TParallel&) = delete;
     TParallel& operator=(const TParallel&) = delete;
 
@@ -156,7 +157,7 @@ TWipeOutcome TWipeJob::TParallel::Run() {
         sections_.push_back(std::make_unique<TReportSection>());
     }
     finished_.assign(count, false);
-    for (auto& group : DeviceGroups(job_.disks_))
+    for (auto& group : DeviceGroups(job_.disks_, options_.WholeFirmwareDrives))
         devices_.push_back(std::move(group));
 
     // A thread per device; a device whose thread cannot be had is wiped by a thread that has

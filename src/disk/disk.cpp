@@ -48,6 +48,11 @@ void TDisk::SetWipeOptions(const TWipeOptions& options) {
     TransfersInFlight = options.TransfersInFlight;
 }
 
+void TPhysicalDisk::SetWipeOptions(const TWipeOptions& options) {
+    TRandomAccessDisk::SetWipeOptions(options);
+    WholeFirmwareDrives = options.WholeFirmwareDrives;
+}
+
 void TCDDVDDisk::SetWipeOptions(const TWipeOptions& options) {
     TSecvencialAccessDisk::SetWipeOptions(options);
     QuickErase = options.QuickErase;

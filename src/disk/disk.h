@@ -72,6 +72,9 @@ struct TWipeOptions {
     std::int32_t BufferSize = 0; // bytes per transfer wanted; 0 the default
     bool QuickErase = true;      // a rewritable disc: the quick blank rather than the full one
     std::int32_t TransfersInFlight = 4; // a block wipe's transfers kept in flight; 1 one at a time
+    // The NVMe drives every namespace of which the run holds (WholeFirmwareDrives): the only
+    // ones a firmware command reaching beyond one namespace may be sent to.
+    std::vector<std::string> WholeFirmwareDrives;
 };
 
 // Formatting wanted after a wipe. The wipe run passes 0, 0 and an empty label.
@@ -288,6 +291,9 @@ public:
     bool LockRefused = false;
     // What the drive's own erase of the last wipe did; none when the method asked for none.
     std::optional<TFirmwareRecord> Firmware;
+    // The run's whole NVMe drives (TWipeOptions), set with its other options.
+    std::vector<std::string> WholeFirmwareDrives;
+    void SetWipeOptions(const TWipeOptions& options) override;
 
     // A method with a firmware step: the step first, then its overwrite passes if any.
     void Wipe() override;

@@ -48,14 +48,15 @@ TFirmwareOperation OperationOf(TFirmwareStep step) {
                                              : TFirmwareOperation::CryptoErase;
 }
 
-TFirmwarePlan PlanFirmware(TDisk& disk, TFirmwareStep step) {
+TFirmwarePlan PlanFirmware(TDisk& disk, TFirmwareStep step,
+                           const std::vector<std::string>& wholeDrives) {
     TFirmwarePlan plan;
     plan.Choice.Refusal = TFirmwareRefusal::NoCommandSet;
     plan.WholeDisk = dynamic_cast<TPhysicalDisk*>(&disk) != nullptr;
     if (!plan.WholeDisk || step == TFirmwareStep::None)
         return plan;
     if (const TFirmwareDrive* drive = disk.ProbedFirmware())
-        plan.Choice = drive->Choose(OperationOf(step));
+        plan.Choice = drive->Choose(OperationOf(step), ScopeOf(*drive, wholeDrives));
     return plan;
 }
 
@@ -81,12 +82,14 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
     owner.PassCount = 0;
     owner.Verifying = false;
     const TFirmwareOperation operation = OperationOf(step);
-    const TFirmwareChoice choice = drive.Choose(operation);
+    const TFirmwareScope scope = ScopeOf(drive, disk.WholeFirmwareDrives);
+    const TFirmwareChoice choice = drive.Choose(operation, scope);
     TFirmwareRecord& record = disk.Firmware.emplace();
     record.Command = choice.Command;
     record.ErasedByte = choice.ErasedByte;
     if (!choice.Possible())
-        throw Failure("refused before sending", FirmwareRefusalText(choice.Refusal));
+        throw Failure("refused before sending",
+                      FirmwareRefusalText(choice.Refusal, choice.DriveNamespaces));
 
     // What the disk holds before: the proof that the drive changed it.
     const std::vector<std::int64_t> blocks = SampleBlocks(disk.BlockCount);
@@ -124,7 +127,7 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
     TFirmwareResult result;
     {
         TBusy busy{disk};
-        result = drive.Run(operation, observer);
+        result = drive.Run(operation, scope, observer);
     }
     if (!result.Command.empty())
         record.Command = result.Command;
@@ -177,7 +180,7 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
         throw XAbort(*deferredAbort);
 }
 
-std::string FirmwareRefusalText(TFirmwareRefusal refusal) {
+std::string FirmwareRefusalText(TFirmwareRefusal refusal, std::uint32_t driveNamespaces) {
     switch (refusal) {
     case TFirmwareRefusal::None:
         break;
@@ -193,6 +196,8 @@ std::string FirmwareRefusalText(TFirmwareRefusal refusal) {
         return Text("FIRMWARE_PASSWORDSET");
     case TFirmwareRefusal::TooLong:
         return Text("FIRMWARE_TOOLONG");
+    case TFirmwareRefusal::OtherNamespaces:
+        return Text("FIRMWARE_OTHERNAMESPACES", {std::to_string(driveNamespaces)});
     }
     return {};
 }

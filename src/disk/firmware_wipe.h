@@ -28,8 +28,9 @@ public:
 
 TFirmwareOperation OperationOf(TFirmwareStep step);
 
-// Why a drive cannot take an operation, in the user's words (frozen says what to do).
-std::string FirmwareRefusalText(TFirmwareRefusal refusal);
+// Why a drive cannot take an operation, in the user's words (frozen says what to do; other
+// namespaces says how many the drive has).
+std::string FirmwareRefusalText(TFirmwareRefusal refusal, std::uint32_t driveNamespaces = 0);
 
 // What was done to one drive by its own erase, for the report and the record.
 struct TFirmwareRecord {
@@ -60,20 +61,29 @@ struct TFirmwareRecord {
     }
 };
 
-// What a drive would be sent for a step, without touching it: refused NoCommandSet for a
-// disk that is no whole disk (a drive letter, a disc).
+// The NVMe drives (their TFirmwareUnit::Controller) every active namespace of which is among
+// disks as a whole disk that may be written, each once: the drives a command may be sent to
+// that reaches all of their namespaces. Probes each whole disk once (the disk keeps it).
+std::vector<std::string> WholeFirmwareDrives(const std::vector<TDisk*>& disks);
+// The scope a run holds of drive, given its whole drives.
+TFirmwareScope ScopeOf(const TFirmwareDrive& drive, const std::vector<std::string>& wholeDrives);
+
+// What a drive would be sent for a step in a run of whole drives, without touching it:
+// refused NoCommandSet for a disk that is no whole disk (a drive letter, a disc).
 struct TFirmwarePlan {
     bool WholeDisk = false;
     TFirmwareChoice Choice;
 };
-TFirmwarePlan PlanFirmware(TDisk& disk, TFirmwareStep step);
+TFirmwarePlan PlanFirmware(TDisk& disk, TFirmwareStep step,
+                           const std::vector<std::string>& wholeDrives);
 
 // The block numbers sampled on a disk of count blocks: 64 spread evenly, the first and the
 // last, each once, in ascending order.
 std::vector<std::int64_t> SampleBlocks(std::int64_t count);
 
-// Runs the step on the open whole disk (called from its Wipe): samples, sends, follows the
-// drive's progress into the disk's sink, verifies. Fills disk.Firmware's record; raises
+// Runs the step on the open whole disk (called from its Wipe), in the scope its
+// WholeFirmwareDrives give: samples, sends, follows the drive's progress into the disk's
+// sink, verifies. Fills disk.Firmware's record; raises
 // XFirmware for every way it failed, XAbort for an abort asked before the drive took the
 // command (or, deferred, after it finished).
 void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep step);

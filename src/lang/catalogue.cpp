@@ -180,6 +180,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("FIRMWARE_SENDS", "%s: %s");
     program("FIRMWARE_CANNOT", "%s: cannot be sanitized: %s");
     program("FIRMWARE_COMMAND", "Command: ");
+    program("FIRMWARE_WHOLEDRIVE", "%s: the whole drive, %s namespaces");
     program("FIRMWARE_NOTWHOLE", "not a whole disk: only whole disks can be sanitized");
     program("FIRMWARE_REFUSED", "These drives cannot take the method's firmware sanitize. "
                                 "Nothing was written; go back and choose other drives or "
@@ -199,6 +200,9 @@ std::vector<TCatalogueEntry> BuildTable() {
             "%s: the temporary security password set for its erase could not be removed, and "
             "the drive may be locked at its next start. Unlock it with the user password "
             "\"%s\".");
+    program("FIRMWARE_OTHERNAMESPACES",
+            "its only command for this erases the whole drive, %s namespaces: tick every one "
+            "of them as a whole disk (none may hold the running system)");
     program("FIRMWARE_FAILED", "the drive reported the sanitize as failed (%s)");
     program("FIRMWARE_NOTACCEPTED", "the drive refused the command %s");
     program("FIRMWARE_TIMEDOUT", "the drive had not finished within %s seconds");

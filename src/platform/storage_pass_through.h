@@ -53,6 +53,35 @@ enum STORAGE_PROTOCOL_TYPE {
 
 #define IOCTL_STORAGE_PROTOCOL_COMMAND 0x002DD3C0UL
 
+// The storage property query of protocol data (StorageDeviceProtocolSpecificProperty): the
+// query's AdditionalParameters hold this block, and the answer gives it back after a
+// descriptor header with the data ProtocolDataOffset bytes from its start.
+enum STORAGE_PROTOCOL_NVME_DATA_TYPE {
+    NVMeDataTypeUnknown = 0,
+    NVMeDataTypeIdentify,
+    NVMeDataTypeLogPage,
+    NVMeDataTypeFeature
+};
+
+struct STORAGE_PROTOCOL_SPECIFIC_DATA {
+    STORAGE_PROTOCOL_TYPE ProtocolType;
+    DWORD DataType;
+    DWORD ProtocolDataRequestValue;    // NVMe Identify: the CNS
+    DWORD ProtocolDataRequestSubValue; // NVMe Identify: the namespace id, 0 the handle's
+    DWORD ProtocolDataOffset;
+    DWORD ProtocolDataLength;
+    DWORD FixedProtocolReturnData;
+    DWORD ProtocolDataRequestSubValue2;
+    DWORD ProtocolDataRequestSubValue3;
+    DWORD ProtocolDataRequestSubValue4;
+};
+
+struct STORAGE_PROTOCOL_DATA_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    STORAGE_PROTOCOL_SPECIFIC_DATA ProtocolSpecificData;
+};
+
 #endif // _WIN32
 
 // Not in mingw's headers: the same names and values on every build.
@@ -109,6 +138,10 @@ static_assert(ATA_FLAGS_DRDY_REQUIRED == 1 && ATA_FLAGS_DATA_IN == 2 && ATA_FLAG
 static_assert(IOCTL_STORAGE_PROTOCOL_COMMAND == 0x2DD3C0);
 static_assert(ProtocolTypeNvme == 3 && ProtocolTypeAta == 2);
 static_assert(sizeof(STORAGE_PROTOCOL_TYPE) == 4);
+static_assert(StorageDeviceProtocolSpecificProperty == 50 && NVMeDataTypeIdentify == 1);
+static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == 40 &&
+              sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) == 48 &&
+              offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataOffset) == 16);
 static_assert(STORAGE_PROTOCOL_STRUCTURE_VERSION == 1 &&
               STORAGE_PROTOCOL_COMMAND_FLAG_ADAPTER_REQUEST == 0x80000000UL);
 static_assert(STORAGE_PROTOCOL_STATUS_SUCCESS == 1 && STORAGE_PROTOCOL_STATUS_ERROR == 2 &&

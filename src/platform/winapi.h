@@ -341,7 +341,11 @@ struct STORAGE_DEVICE_NUMBER {
 // descriptor's start (0: the device has none).
 #define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400UL
 
-enum STORAGE_PROPERTY_ID { StorageDeviceProperty = 0, StorageDeviceSeekPenaltyProperty = 7 };
+enum STORAGE_PROPERTY_ID {
+    StorageDeviceProperty = 0,
+    StorageDeviceSeekPenaltyProperty = 7,
+    StorageDeviceProtocolSpecificProperty = 50
+};
 enum STORAGE_QUERY_TYPE { PropertyStandardQuery = 0, PropertyExistsQuery = 1 };
 
 struct STORAGE_PROPERTY_QUERY {

@@ -37,7 +37,8 @@ public:
     TCommandSet CommandSet() const override { return TCommandSet::Ata; }
     std::string Model() const override { return id_.Model; }
 
-    TFirmwareChoice Choose(TFirmwareOperation operation) const override {
+    // An ATA drive is one device: every command reaches the disk and nothing else.
+    TFirmwareChoice Choose(TFirmwareOperation operation, TFirmwareScope) const override {
         TFirmwareChoice c;
         const bool crypto = operation == TFirmwareOperation::CryptoErase;
         if (crypto ? id_.CryptoScramble : id_.BlockErase) {
@@ -78,8 +79,9 @@ public:
         return c;
     }
 
-    TFirmwareResult Run(TFirmwareOperation operation, const TFirmwareObserver& observer) override {
-        const TFirmwareChoice choice = Choose(operation);
+    TFirmwareResult Run(TFirmwareOperation operation, TFirmwareScope scope,
+                        const TFirmwareObserver& observer) override {
+        const TFirmwareChoice choice = Choose(operation, scope);
         TFirmwareResult result;
         result.Command = choice.Command;
         if (!choice.Possible())

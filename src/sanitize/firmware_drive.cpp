@@ -110,12 +110,14 @@ class TNoFirmware : public TFirmwareDrive {
 public:
     TCommandSet CommandSet() const override { return TCommandSet::None; }
     std::string Model() const override { return {}; }
-    TFirmwareChoice Choose(TFirmwareOperation) const override {
+    TFirmwareChoice Choose(TFirmwareOperation, TFirmwareScope) const override {
         TFirmwareChoice choice;
         choice.Refusal = TFirmwareRefusal::NoCommandSet;
         return choice;
     }
-    TFirmwareResult Run(TFirmwareOperation, const TFirmwareObserver&) override { return {}; }
+    TFirmwareResult Run(TFirmwareOperation, TFirmwareScope, const TFirmwareObserver&) override {
+        return {};
+    }
 };
 
 } // namespace

@@ -34,6 +34,22 @@ enum class TFirmwareRefusal {
     Locked,       // ATA: the drive is locked by a password we do not know
     PasswordSet,  // ATA: security is enabled with a password we do not know (no fallback)
     TooLong,      // the drive's erase is one command that would outlast what a request may wait
+    // NVMe: the only command for the operation reaches every namespace of the drive, and not
+    // all of them are in the run as whole disks that may be written
+    OtherNamespaces,
+};
+
+// What of a drive a run holds: the disk's own namespace only, or the whole drive (every
+// namespace of its controller ticked as a whole disk, none holding the running system). A
+// drive with one namespace is whole either way.
+enum class TFirmwareScope { Namespace, WholeDrive };
+
+// Where a disk lies on its drive: an NVMe namespace of a controller. ATA drives and devices
+// without a command set are each a drive of their own (Controller empty).
+struct TFirmwareUnit {
+    std::string Controller;            // the controller's vendor id, serial and model
+    std::uint32_t Namespace = 0;       // the disk's namespace id; 0 when it cannot be told
+    std::vector<std::uint32_t> Active; // the controller's active namespace ids
 };
 
 // The command an operation would send to one drive.
@@ -50,6 +66,10 @@ struct TFirmwareChoice {
     // What the drive says a block reads after the operation: one byte value repeated
     // (block erase where the drive reports it), else none (crypto erase: noise).
     std::optional<std::uint8_t> ErasedByte;
+    // The namespaces the command reaches where it reaches beyond the disk's own (NVMe
+    // Sanitize, or Format NVM on a controller that formats every namespace at once); 0 when
+    // it reaches the disk's namespace only. With OtherNamespaces: the drive's namespaces.
+    std::uint32_t DriveNamespaces = 0;
 
     bool Possible() const { return Refusal == TFirmwareRefusal::None; }
 };
@@ -91,11 +111,15 @@ public:
     virtual TCommandSet CommandSet() const = 0;
     // The device's model as its identify data gives it (may be empty).
     virtual std::string Model() const = 0;
-    virtual TFirmwareChoice Choose(TFirmwareOperation operation) const = 0;
+    // Where the disk lies on its drive.
+    virtual TFirmwareUnit Unit() const { return {}; }
+    // The command the operation sends to a run that holds scope of the drive: a command that
+    // reaches other namespaces only for the whole drive.
+    virtual TFirmwareChoice Choose(TFirmwareOperation operation, TFirmwareScope scope) const = 0;
     // Sends the chosen command and polls the drive (on the machine's clock: Sleep and
     // GetTickCount) until it reports the end or the limit passes. Never throws for a drive
     // that fails; the result says how it went.
-    virtual TFirmwareResult Run(TFirmwareOperation operation,
+    virtual TFirmwareResult Run(TFirmwareOperation operation, TFirmwareScope scope,
                                 const TFirmwareObserver& observer) = 0;
 };
 

@@ -56,6 +56,9 @@ TCommand IdentifyController() {
 TCommand IdentifyNamespace(std::uint32_t nsid) {
     return Identify(0x00, nsid);
 }
+TCommand IdentifyActiveNamespaces() {
+    return Identify(0x02, 0); // the ids above 0: all of them, up to 1024
+}
 
 TCommand GetSanitizeStatusLog() {
     TCommand c;
@@ -78,10 +81,10 @@ TCommand Sanitize(std::uint32_t sanact) {
     return c;
 }
 
-TCommand FormatNvm(std::uint32_t ses, const TNamespace& ns, bool allNamespaces) {
+TCommand FormatNvm(std::uint32_t ses, const TNamespace& ns, std::uint32_t nsid) {
     TCommand c;
     c.Opcode = kFormatNvm;
-    c.Nsid = allNamespaces ? kAllNamespaces : kDiskNamespace;
+    c.Nsid = nsid;
     // CDW10: LBAF 3:0, MSET 4, PI 7:5, PIL 8, SES 11:9, LBAFU 13:12: the format unchanged.
     const std::uint32_t lbaf = ns.Flbas & 0x0F;
     const std::uint32_t lbafu = (ns.Flbas >> 5) & 0x03;
@@ -96,7 +99,10 @@ std::optional<TController> ParseController(const std::vector<std::uint8_t>& data
     if (data.size() < kIdentifyBytes)
         return std::nullopt;
     TController c;
+    c.VendorId = static_cast<std::uint16_t>(Le(data, 0, 2));
+    c.Serial = Ascii(data, 4, 24);
     c.Model = Ascii(data, 24, 64);
+    c.Namespaces = Le(data, 516, 4);
     const std::uint32_t oacs = Le(data, 256, 2);
     c.FormatNvm = (oacs >> 1) & 1;
     const std::uint8_t fna = data[524];
@@ -129,6 +135,26 @@ std::optional<TNamespace> ParseNamespace(const std::vector<std::uint8_t>& data) 
         break; // not reported
     }
     return n;
+}
+
+std::vector<std::uint32_t> ParseNamespaceList(const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint32_t> ids;
+    for (std::size_t at = 0; at + 4 <= data.size(); at += 4) {
+        const std::uint32_t id = Le(data, at, 4);
+        if (id == 0)
+            break;
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+bool SameNamespace(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() < kIdentifyBytes || b.size() < kIdentifyBytes)
+        return false;
+    // NSZE and NCAP (0-15); from NSFEAT to the end of the LBA formats (24-383), which holds
+    // NGUID (104-119) and EUI64 (120-127). NUSE (16-23) stays out.
+    return std::equal(a.begin(), a.begin() + 16, b.begin()) &&
+           std::equal(a.begin() + 24, a.begin() + 384, b.begin() + 24);
 }
 
 std::optional<TSanitizeLog> ParseSanitizeLog(const std::vector<std::uint8_t>& data) {
@@ -186,6 +212,46 @@ TReturned ReadReturned(const std::vector<std::uint8_t>& request) {
                       request.begin() + static_cast<std::ptrdiff_t>(offset + length));
     }
     return r;
+}
+
+// ---- The protocol-specific property query.
+
+namespace {
+constexpr std::size_t kQueryHeader = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
+constexpr std::size_t kQueryData = kQueryHeader + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
+} // namespace
+
+std::vector<std::uint8_t> PackNamespaceQuery() {
+    std::vector<std::uint8_t> query(kQueryData + kIdentifyBytes, 0);
+    const STORAGE_PROPERTY_ID property = StorageDeviceProtocolSpecificProperty;
+    const STORAGE_QUERY_TYPE type = PropertyStandardQuery;
+    std::memcpy(query.data(), &property, sizeof property);
+    std::memcpy(query.data() + sizeof property, &type, sizeof type);
+    STORAGE_PROTOCOL_SPECIFIC_DATA data{};
+    data.ProtocolType = ProtocolTypeNvme;
+    data.DataType = NVMeDataTypeIdentify;
+    data.ProtocolDataRequestValue = 0x00;  // CNS 00h: Identify Namespace
+    data.ProtocolDataRequestSubValue = 0;  // the namespace of the handle
+    data.ProtocolDataOffset = sizeof data; // the data right after the block
+    data.ProtocolDataLength = kIdentifyBytes;
+    std::memcpy(query.data() + kQueryHeader, &data, sizeof data);
+    return query;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadNamespaceQuery(const std::vector<std::uint8_t>& answer,
+                                                            std::uint32_t returned) {
+    if (returned > answer.size() || returned < sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR))
+        return std::nullopt;
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR d;
+    std::memcpy(&d, answer.data(), sizeof d);
+    const std::size_t at = offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData) +
+                           d.ProtocolSpecificData.ProtocolDataOffset;
+    if (d.ProtocolSpecificData.ProtocolDataLength < kIdentifyBytes || at > returned ||
+        returned - at < kIdentifyBytes)
+        return std::nullopt;
+    return std::vector<std::uint8_t>(answer.begin() + static_cast<std::ptrdiff_t>(at),
+                                     answer.begin() +
+                                         static_cast<std::ptrdiff_t>(at + kIdentifyBytes));
 }
 
 } // namespace purgelet::nvme

@@ -18,9 +18,6 @@ constexpr std::uint8_t kSanitize = 0x84;
 constexpr std::uint8_t kFormatNvm = 0x80;
 constexpr std::uint8_t kSanitizeStatusLog = 0x81;
 constexpr std::uint32_t kAllNamespaces = 0xFFFFFFFF;
-// The namespace a whole disk is: Windows gives each namespace a disk of its own, and a
-// drive with one namespace numbers it 1.
-constexpr std::uint32_t kDiskNamespace = 1;
 constexpr std::uint32_t kIdentifyBytes = 4096;
 constexpr std::uint32_t kSanitizeLogBytes = 512;
 constexpr std::uint32_t kNoEstimate = 0xFFFFFFFF;
@@ -44,16 +41,21 @@ struct TCommand {
 
 TCommand IdentifyController();
 TCommand IdentifyNamespace(std::uint32_t nsid);
+// The active namespace ids (CNS 02h), in ascending order, from the first.
+TCommand IdentifyActiveNamespaces();
 TCommand GetSanitizeStatusLog();
 TCommand Sanitize(std::uint32_t sanact);
 
 struct TNamespace; // below
-// Format NVM of the namespace (or every namespace when allNamespaces) with ses, keeping its
+// Format NVM of namespace nsid (kAllNamespaces: every namespace) with ses, keeping ns's
 // current LBA format, metadata and protection settings.
-TCommand FormatNvm(std::uint32_t ses, const TNamespace& ns, bool allNamespaces);
+TCommand FormatNvm(std::uint32_t ses, const TNamespace& ns, std::uint32_t nsid);
 
 struct TController {
+    std::uint16_t VendorId = 0;       // bytes 0-1
+    std::string Serial;               // bytes 4-23
     std::string Model;                // bytes 24-63
+    std::uint32_t Namespaces = 0;     // NN, bytes 516-519: the highest namespace id it may have
     bool FormatNvm = false;           // OACS bit 1
     bool FormatAllNamespaces = false; // FNA bit 0
     bool EraseAllNamespaces = false;  // FNA bit 1
@@ -72,6 +74,12 @@ struct TNamespace {
     std::optional<std::uint8_t> ErasedByte; // DLFEAT bits 2:0: 1 = 00h, 2 = FFh
 };
 std::optional<TNamespace> ParseNamespace(const std::vector<std::uint8_t>& data);
+// The ids of an active namespace list, up to its first zero.
+std::vector<std::uint32_t> ParseNamespaceList(const std::vector<std::uint8_t>& data);
+// Whether two Identify Namespace answers describe the same namespace: the same size,
+// capacity, format and, where the controller gives them, the same unique ids (NGUID, EUI64).
+// The blocks in use, which change as the namespace is written, are left out.
+bool SameNamespace(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
 
 struct TSanitizeLog {
     std::uint16_t Sprog = 0; // of 65536
@@ -104,5 +112,12 @@ struct TReturned {
     bool Success() const;
 };
 TReturned ReadReturned(const std::vector<std::uint8_t>& request);
+
+// ---- The storage property query for the Identify Namespace data of the namespace a disk
+// handle stands for (StorageDeviceProtocolSpecificProperty, the namespace implicit in the
+// handle): the query, then the data read back from the same buffer (none when it has none).
+std::vector<std::uint8_t> PackNamespaceQuery();
+std::optional<std::vector<std::uint8_t>> ReadNamespaceQuery(const std::vector<std::uint8_t>& answer,
+                                                            std::uint32_t returned);
 
 } // namespace purgelet::nvme

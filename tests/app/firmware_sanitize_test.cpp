@@ -48,7 +48,7 @@ public:
     explicit ScriptedDrive(TScript& script) : script_(script) {}
     TCommandSet CommandSet() const override { return TCommandSet::Nvme; }
     std::string Model() const override { return "SIM NVME 1"; }
-    TFirmwareChoice Choose(TFirmwareOperation) const override {
+    TFirmwareChoice Choose(TFirmwareOperation, TFirmwareScope) const override {
         TFirmwareChoice choice;
         choice.Refusal = script_.refusal;
         if (choice.Possible())
@@ -57,7 +57,8 @@ public:
         choice.LimitSeconds = 60;
         return choice;
     }
-    TFirmwareResult Run(TFirmwareOperation, const TFirmwareObserver& observer) override {
+    TFirmwareResult Run(TFirmwareOperation, TFirmwareScope,
+                        const TFirmwareObserver& observer) override {
         ++script_.runs;
         TFirmwareResult result;
         result.Command = kCrypto;

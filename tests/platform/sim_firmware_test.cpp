@@ -314,16 +314,16 @@ TEST(SimFirmware, NvmeSanitizeAndFormat) {
     nvme::TCommand unknown = nvme::IdentifyController();
     unknown.Opcode = 0x7F;
     EXPECT_EQ(disk.Nvme(unknown).ErrorCode, 0x001u);
-    EXPECT_EQ(disk.Nvme(nvme::FormatNvm(nvme::kSesUserData, {}, false)).ErrorCode, 0x001u);
+    EXPECT_EQ(disk.Nvme(nvme::FormatNvm(nvme::kSesUserData, {}, 1)).ErrorCode, 0x001u);
 
     pc.WriteImage("f.img", 0, Pattern(4096));
     Device format("\\\\.\\PhysicalDrive1");
     nvme::TNamespace ns = *nvme::ParseNamespace(format.Nvme(nvme::IdentifyNamespace(1)).Data);
     nvme::TNamespace otherFormat = ns;
     otherFormat.Flbas = 1;
-    EXPECT_EQ(format.Nvme(nvme::FormatNvm(nvme::kSesCrypto, otherFormat, false)).ErrorCode, 0x10Au);
+    EXPECT_EQ(format.Nvme(nvme::FormatNvm(nvme::kSesCrypto, otherFormat, 1)).ErrorCode, 0x10Au);
     const DWORD before = pc.kernel().MachineTicks();
-    EXPECT_TRUE(format.Nvme(nvme::FormatNvm(nvme::kSesCrypto, ns, false)).Success());
+    EXPECT_TRUE(format.Nvme(nvme::FormatNvm(nvme::kSesCrypto, ns, 1)).Success());
     EXPECT_EQ(pc.kernel().MachineTicks() - before, 2000u);
     EXPECT_TRUE(LooksLikeNoise(pc.ReadImage("f.img", 0, 4096)));
     EXPECT_EQ(pc.machine().disks[1].firmware->received.back().command[40], 0x00);
@@ -331,7 +331,7 @@ TEST(SimFirmware, NvmeSanitizeAndFormat) {
 
     Device refused("\\\\.\\PhysicalDrive2");
     EXPECT_EQ(refused.Nvme(nvme::Sanitize(nvme::kSanactCryptoErase)).ErrorCode, 0x006u);
-    EXPECT_EQ(refused.Nvme(nvme::FormatNvm(nvme::kSesUserData, ns, false)).ErrorCode, 0x006u);
+    EXPECT_EQ(refused.Nvme(nvme::FormatNvm(nvme::kSesUserData, ns, 1)).ErrorCode, 0x006u);
     // A request for another protocol, or a command that is not an admin command.
     Bytes request = nvme::PackRequest(nvme::IdentifyController(), 10);
     request[8] = 2;
@@ -351,9 +351,104 @@ TEST(SimFirmware, BlockingEraseThatNeverFinishesRunsOutTheRequestsTime) {
     Device disk("\\\\.\\PhysicalDrive0");
     const DWORD before = pc.kernel().MachineTicks();
     DWORD error = 0;
-    disk.Nvme(nvme::FormatNvm(nvme::kSesUserData, {}, false), &error);
+    disk.Nvme(nvme::FormatNvm(nvme::kSesUserData, {}, 1), &error);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_SEM_TIMEOUT));
     EXPECT_EQ(pc.kernel().MachineTicks() - before, 60000u);
+}
+
+// Disk 0 a drive's namespace 1, disk 1 its namespace 3 ("nsid"), the drive up to 4 ("namespaces").
+json TwoNamespaceMachine(json firmware) {
+    firmware["namespaces"] = 4;
+    return json{{"physicalDisks",
+                 {Disk("a.img", std::move(firmware)),
+                  {{"image", "b.img"}, {"namespaceOf", 0}, {"nsid", 3}}}}};
+}
+
+TEST(SimFirmware, NvmeNamespacesAreDisksOfOneDrive) {
+    SimPC pc(TwoNamespaceMachine(
+        {{"commandSet", "nvme"}, {"sanitize", {"block"}}, {"formatNvm", true}, {"polls", 1}}));
+    pc.WriteImage("a.img", 0, Pattern(4096));
+    pc.WriteImage("b.img", 0, Pattern(4096));
+    Device second("\\\\.\\PhysicalDrive1");
+    // The drive answers on either disk: its count, its active list, each namespace, an
+    // inactive one as zeros and one beyond its count not at all.
+    const auto ctl = nvme::ParseController(second.Nvme(nvme::IdentifyController()).Data);
+    ASSERT_TRUE(ctl);
+    EXPECT_EQ(ctl->Namespaces, 4u);
+    EXPECT_FALSE(ctl->FormatAllNamespaces || ctl->EraseAllNamespaces);
+    EXPECT_EQ(nvme::ParseNamespaceList(second.Nvme(nvme::IdentifyActiveNamespaces()).Data),
+              (std::vector<std::uint32_t>{1, 3}));
+    const Bytes one = second.Nvme(nvme::IdentifyNamespace(1)).Data;
+    const Bytes three = second.Nvme(nvme::IdentifyNamespace(3)).Data;
+    EXPECT_EQ(nvme::ParseNamespace(three)->Size, static_cast<std::uint64_t>(kDiskBytes / 512));
+    EXPECT_FALSE(nvme::SameNamespace(one, three)); // their NGUIDs differ
+    EXPECT_TRUE(AllAre(second.Nvme(nvme::IdentifyNamespace(2)).Data, 0));
+    EXPECT_EQ(second.Nvme(nvme::IdentifyNamespace(5)).ErrorCode, 0x00Bu);
+    // The disk's own namespace through the storage property query.
+    Bytes query = nvme::PackNamespaceQuery();
+    DWORD returned = 0;
+    ASSERT_TRUE(platform::k32().DeviceIoControl(second.handle(), IOCTL_STORAGE_QUERY_PROPERTY,
+                                                query.data(), static_cast<DWORD>(query.size()),
+                                                query.data(), static_cast<DWORD>(query.size()),
+                                                &returned, nullptr));
+    const auto own = nvme::ReadNamespaceQuery(query, returned);
+    ASSERT_TRUE(own);
+    EXPECT_TRUE(nvme::SameNamespace(*own, three));
+
+    // Format NVM of namespace 3 erases its disk only; an inactive id is refused.
+    nvme::TNamespace ns = *nvme::ParseNamespace(three);
+    EXPECT_EQ(second.Nvme(nvme::FormatNvm(nvme::kSesUserData, ns, 2)).ErrorCode, 0x00Bu);
+    EXPECT_TRUE(second.Nvme(nvme::FormatNvm(nvme::kSesUserData, ns, 3)).Success());
+    EXPECT_EQ(pc.ReadImage("a.img", 0, 4096), Pattern(4096));
+    EXPECT_TRUE(AllAre(pc.ReadImage("b.img", 0, 4096), 0x00));
+    // Sanitize, sent through the first disk, erases both.
+    pc.WriteImage("b.img", 0, Pattern(4096));
+    Device first("\\\\.\\PhysicalDrive0");
+    EXPECT_TRUE(first.Nvme(nvme::Sanitize(nvme::kSanactBlockErase)).Success());
+    EXPECT_TRUE(second.Nvme(nvme::GetSanitizeStatusLog()).Success());
+    EXPECT_TRUE(AllAre(pc.ReadImage("a.img", 0, 4096), 0x00));
+    EXPECT_TRUE(AllAre(pc.ReadImage("b.img", 0, 4096), 0x00));
+}
+
+TEST(SimFirmware, ADriveThatFormatsAllNamespacesAtOnce) {
+    for (const char* fna : {"formatAllNamespaces", "eraseAllNamespaces"}) {
+        SimPC pc(TwoNamespaceMachine({{"commandSet", "nvme"}, {"formatNvm", true}, {fna, true}}));
+        pc.WriteImage("a.img", 0, Pattern(4096));
+        Device second("\\\\.\\PhysicalDrive1");
+        const auto ctl = nvme::ParseController(second.Nvme(nvme::IdentifyController()).Data);
+        EXPECT_TRUE(ctl->FormatAllNamespaces || ctl->EraseAllNamespaces);
+        nvme::TNamespace ns = *nvme::ParseNamespace(second.Nvme(nvme::IdentifyNamespace(3)).Data);
+        EXPECT_TRUE(second.Nvme(nvme::FormatNvm(nvme::kSesUserData, ns, 3)).Success());
+        EXPECT_TRUE(AllAre(pc.ReadImage("a.img", 0, 4096), 0x00)) << fna;
+    }
+}
+
+TEST(SimFirmware, BadNamespaceKeysAreNamed) {
+    auto error = [](json disks) {
+        try {
+            SimPC pc(json{{"physicalDisks", std::move(disks)}});
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const json nvmeDisk = Disk("a.img", {{"commandSet", "nvme"}});
+    const json ataDisk = Disk("a.img", {{"commandSet", "ata"}});
+    EXPECT_NE(error({ataDisk, {{"image", "b.img"}, {"namespaceOf", 0}}})
+                  .find("physicalDisks[1].namespaceOf"),
+              std::string::npos);
+    EXPECT_NE(error({nvmeDisk, {{"image", "b.img"}, {"namespaceOf", 1}}}).find("namespaceOf"),
+              std::string::npos);
+    EXPECT_NE(error({nvmeDisk, {{"image", "b.img"}, {"namespaceOf", 0}, {"nsid", 1}}})
+                  .find("physicalDisks[1].nsid"),
+              std::string::npos);
+    EXPECT_NE(error({{{"image", "b.img"}, {"nsid", 2}}}).find("physicalDisks[0].nsid"),
+              std::string::npos);
+    json small = nvmeDisk;
+    small["firmware"]["namespaces"] = 1;
+    EXPECT_NE(error({small, {{"image", "b.img"}, {"namespaceOf", 0}}}).find("firmware.namespaces"),
+              std::string::npos);
+    EXPECT_EQ(error({nvmeDisk, {{"image", "b.img"}, {"namespaceOf", 0}}}), "");
 }
 
 TEST(SimFirmware, BadFirmwareKeysAreNamed) {

@@ -50,7 +50,7 @@ struct Rig {
             progress.push_back(fraction);
             elapsed.push_back(seconds);
         };
-        return drive->Run(operation, observer);
+        return drive->Run(operation, TFirmwareScope::Namespace, observer);
     }
     Bytes Start() { return pc.ReadImage("d.img", 0, 4096); }
     Bytes End() { return pc.ReadImage("d.img", kDiskBytes - 4096, 4096); }
@@ -70,13 +70,14 @@ TEST(AtaDrive, SanitizeCryptoScrambleIsSentPolledAndCompleted) {
     Rig rig({{"commandSet", "ata"}, {"sanitize", {"crypto", "block"}}, {"securityErase", true}});
     ASSERT_EQ(rig.drive->CommandSet(), TCommandSet::Ata);
     EXPECT_EQ(rig.drive->Model(), "SIM DRIVE");
-    TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::CryptoErase);
+    TFirmwareChoice c =
+        rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace);
     ASSERT_TRUE(c.Possible());
     EXPECT_EQ(c.Command, "ATA SANITIZE CRYPTO SCRAMBLE EXT (B4h, feature 0011h)");
     EXPECT_EQ(c.EstimatedSeconds, 0u);
     EXPECT_EQ(c.LimitSeconds, 12u * 3600); // no estimate: the fixed limit
     EXPECT_FALSE(c.ErasedByte);
-    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase).Command,
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace).Command,
               "ATA SANITIZE BLOCK ERASE EXT (B4h, feature 0012h)");
 
     TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
@@ -103,11 +104,12 @@ TEST(AtaDrive, SecurityEraseUnderATemporaryPasswordThatIsRemoved) {
              {"enhancedErase", true},
              {"estimatedSeconds", 240},
              {"polls", 2}});
-    TFirmwareChoice block = rig.drive->Choose(TFirmwareOperation::BlockErase);
+    TFirmwareChoice block =
+        rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace);
     EXPECT_EQ(block.Command, "ATA SECURITY ERASE UNIT, normal (F4h)");
     EXPECT_EQ(block.EstimatedSeconds, 240u);
     EXPECT_EQ(block.LimitSeconds, 2u * 240 + 300);
-    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::CryptoErase).Command,
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace).Command,
               "ATA SECURITY ERASE UNIT, enhanced (F4h)");
 
     TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
@@ -221,8 +223,11 @@ TEST(AtaDrive, RefusalsSendNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.firmware.dump());
         Rig rig(c.firmware);
-        EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::CryptoErase).Refusal, c.refusal);
-        EXPECT_TRUE(rig.drive->Choose(TFirmwareOperation::CryptoErase).Command.empty());
+        EXPECT_EQ(
+            rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace).Refusal,
+            c.refusal);
+        EXPECT_TRUE(rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace)
+                        .Command.empty());
         TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted);
         EXPECT_FALSE(r.Accepted);
@@ -273,12 +278,14 @@ TEST(NvmeDrive, SanitizeWithTheDrivesEstimate) {
              {"erasedByte", 255}});
     ASSERT_EQ(rig.drive->CommandSet(), TCommandSet::Nvme);
     EXPECT_EQ(rig.drive->Model(), "SIM DRIVE");
-    TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::CryptoErase);
+    TFirmwareChoice c =
+        rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace);
     EXPECT_EQ(c.Command, "NVMe Sanitize, crypto erase (84h, SANACT 100b)");
     EXPECT_EQ(c.EstimatedSeconds, 120u);
     EXPECT_EQ(c.LimitSeconds, 600u); // the floor
     EXPECT_FALSE(c.ErasedByte);
-    TFirmwareChoice b = rig.drive->Choose(TFirmwareOperation::BlockErase);
+    TFirmwareChoice b =
+        rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace);
     EXPECT_EQ(b.Command, "NVMe Sanitize, block erase (84h, SANACT 010b)");
     EXPECT_EQ(b.ErasedByte, std::optional<std::uint8_t>(0xFF));
 
@@ -296,10 +303,11 @@ TEST(NvmeDrive, SanitizeWithTheDrivesEstimate) {
 
 TEST(NvmeDrive, FormatWhereSanitizeIsMissing) {
     Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}});
-    TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::CryptoErase);
+    TFirmwareChoice c =
+        rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace);
     EXPECT_EQ(c.Command, "NVMe Format NVM, crypto erase (80h, SES 010b)");
     EXPECT_EQ(c.LimitSeconds, 12u * 3600);
-    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase).Command,
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace).Command,
               "NVMe Format NVM, user data erase (80h, SES 001b)");
     TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
     EXPECT_EQ(r.Status, TFirmwareStatus::Completed);
@@ -313,8 +321,9 @@ TEST(NvmeDrive, FormatWhereSanitizeIsMissing) {
     EXPECT_EQ(sent[41], 0x04); // SES 010b in CDW10 bits 11:9
 
     Rig noCrypto({{"commandSet", "nvme"}, {"formatNvm", true}});
-    EXPECT_EQ(noCrypto.drive->Choose(TFirmwareOperation::CryptoErase).Refusal,
-              TFirmwareRefusal::Unsupported);
+    EXPECT_EQ(
+        noCrypto.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace).Refusal,
+        TFirmwareRefusal::Unsupported);
     EXPECT_EQ(noCrypto.Run(TFirmwareOperation::CryptoErase).Status, TFirmwareStatus::NotAccepted);
     EXPECT_EQ(noCrypto.Received().size(), noCrypto.sentAtProbe);
 }
@@ -362,9 +371,10 @@ TEST(FirmwareProbe, ADiskWithoutAnEmulatedDriveHasNoCommandSet) {
         nullptr, OPEN_EXISTING, 0, nullptr);
     auto drive = ProbeFirmwareDrive(handle);
     EXPECT_EQ(drive->CommandSet(), TCommandSet::None);
-    EXPECT_EQ(drive->Choose(TFirmwareOperation::BlockErase).Refusal,
+    EXPECT_EQ(drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace).Refusal,
               TFirmwareRefusal::NoCommandSet);
-    EXPECT_EQ(drive->Run(TFirmwareOperation::BlockErase, {}).Status, TFirmwareStatus::NotAccepted);
+    EXPECT_EQ(drive->Run(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace, {}).Status,
+              TFirmwareStatus::NotAccepted);
     platform::k32().CloseHandle(handle);
 }
 

@@ -46,14 +46,14 @@ TEST(NvmeCommands, FormatKeepsTheNamespaceFormatAndSetsTheEraseSetting) {
     TNamespace plain;
     plain.Flbas = 0x01; // format 1, no metadata
     // CDW10 = LBAF 1 | SES 001b << 9 = 0201h, the disk's namespace.
-    EXPECT_EQ(NonZero(FormatNvm(kSesUserData, plain, false)),
+    EXPECT_EQ(NonZero(FormatNvm(kSesUserData, plain, 1)),
               (Pairs{{0, 0x80}, {4, 0x01}, {40, 0x01}, {41, 0x02}}));
     TNamespace rich;
     rich.Flbas = 0x32; // format 2 (bits 3:0) + 1 << 4 (bits 6:5), metadata at the end
     rich.Dps = 0x09;   // protection type 1, in the first bytes
     // LBAF 2 | MSET 1<<4 | PI 1<<5 | PIL 1<<8 | SES 010b<<9 | LBAFU 1<<12 = 1532h, all namespaces.
     EXPECT_EQ(
-        NonZero(FormatNvm(kSesCrypto, rich, true)),
+        NonZero(FormatNvm(kSesCrypto, rich, kAllNamespaces)),
         (Pairs{{0, 0x80}, {4, 0xFF}, {5, 0xFF}, {6, 0xFF}, {7, 0xFF}, {40, 0x32}, {41, 0x15}}));
 }
 

@@ -326,6 +326,26 @@ BOOL LinuxKernel32::DriveCommand(const File& file, DWORD code, LPVOID in, DWORD 
 // Image files and what is no block device have no hardware to tell of.
 BOOL LinuxKernel32::StorageQuery(const File& file, LPVOID in, DWORD inSize, LPVOID out,
                                  DWORD outSize, LPDWORD returned) {
+    STORAGE_PROPERTY_QUERY query{};
+    if (in != nullptr && inSize >= sizeof query)
+        std::memcpy(&query, in, sizeof query);
+    if (query.PropertyId == StorageDeviceProtocolSpecificProperty) {
+        // An NVMe namespace's own data: its id from its node, the data from its controller.
+        DWORD count = 0;
+        DWORD error = ERROR_NOT_SUPPORTED;
+        const std::string controller =
+            file.device != 0 ? NvmeControllerNode(SysDirOf(drives_->Sysfs(), file.device)) : "";
+        const int fd = controller.empty() ? -1 : open(controller.c_str(), O_RDONLY | O_CLOEXEC);
+        if (!controller.empty())
+            error = NvmeNamespaceQuery(file.fd, fd >= 0 ? fd : file.fd, in, inSize, out, outSize,
+                                       &count);
+        if (fd >= 0)
+            close(fd);
+        if (returned != nullptr)
+            *returned = count;
+        SetLastError(error);
+        return error == ERROR_SUCCESS ? TRUE : FALSE;
+    }
     const std::optional<StorageDeviceFacts> facts =
         file.device != 0 ? ReadStorageFacts(drives_->Sysfs(), file.device) : std::nullopt;
     if (!facts) {

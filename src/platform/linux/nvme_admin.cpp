@@ -10,6 +10,7 @@
 #include <linux/nvme_ioctl.h>
 #include <sys/ioctl.h>
 #include <system_error>
+#include <vector>
 
 namespace platform::linux_backend {
 
@@ -126,6 +127,61 @@ DWORD NvmeAdmin(int fd, const void* in, DWORD inSize, void* out, DWORD outSize, 
     std::memcpy(base, &answer, sizeof answer);
     if (returned != nullptr)
         *returned = inSize;
+    return ERROR_SUCCESS;
+}
+
+int SystemNvmeId(int fd) {
+    return ioctl(fd, NVME_IOCTL_ID);
+}
+
+DWORD NvmeNamespaceQuery(int namespaceFd, int controllerFd, const void* in, DWORD inSize, void* out,
+                         DWORD outSize, DWORD* returned, const NvmeAdminCall& call,
+                         const NvmeIdCall& id) {
+    if (returned != nullptr)
+        *returned = 0;
+    constexpr DWORD header = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
+    constexpr DWORD identifyBytes = 4096;
+    if (in == nullptr || inSize < header + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA))
+        return ERROR_INVALID_PARAMETER;
+    STORAGE_PROTOCOL_SPECIFIC_DATA asked;
+    std::memcpy(&asked, static_cast<const BYTE*>(in) + header, sizeof asked);
+    if (asked.ProtocolType != ProtocolTypeNvme || asked.DataType != NVMeDataTypeIdentify ||
+        asked.ProtocolDataRequestValue != 0)
+        return ERROR_NOT_SUPPORTED; // of the protocol data, only this one is asked for
+    const DWORD need = sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + identifyBytes;
+    if (out == nullptr || outSize < need)
+        return ERROR_INSUFFICIENT_BUFFER;
+    const int nsid = id(namespaceFd);
+    if (nsid <= 0)
+        return nsid < 0 && errno != ENOTTY && errno != EINVAL ? Win32ErrorFromErrno(errno)
+                                                              : ERROR_NOT_SUPPORTED;
+    if (asked.ProtocolDataRequestSubValue != 0 &&
+        asked.ProtocolDataRequestSubValue != static_cast<DWORD>(nsid))
+        return ERROR_NOT_SUPPORTED; // another namespace than the handle's
+    std::vector<BYTE> data(identifyBytes, 0);
+    nvme_admin_cmd command{};
+    command.opcode = 0x06; // Identify, CNS 00h
+    command.nsid = static_cast<std::uint32_t>(nsid);
+    command.addr = reinterpret_cast<std::uintptr_t>(data.data());
+    command.data_len = identifyBytes;
+    command.timeout_ms = kDefaultTimeoutSeconds * 1000u;
+    const int status = call(controllerFd, &command);
+    if (status < 0)
+        return errno == ENOTTY || errno == EINVAL ? ERROR_NOT_SUPPORTED
+                                                  : Win32ErrorFromErrno(errno);
+    if (status != 0)
+        return ERROR_IO_DEVICE;
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR answer{};
+    answer.Version = sizeof answer;
+    answer.Size = sizeof answer;
+    answer.ProtocolSpecificData = asked;
+    answer.ProtocolSpecificData.ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
+    answer.ProtocolSpecificData.ProtocolDataLength = identifyBytes;
+    auto* base = static_cast<BYTE*>(out);
+    std::memcpy(base, &answer, sizeof answer);
+    std::memcpy(base + sizeof answer, data.data(), identifyBytes);
+    if (returned != nullptr)
+        *returned = need;
     return ERROR_SUCCESS;
 }
 

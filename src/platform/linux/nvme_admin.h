@@ -27,4 +27,18 @@ std::string NvmeControllerNode(const std::string& sysDir);
 DWORD NvmeAdmin(int fd, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
                 const NvmeAdminCall& call = SystemNvmeAdmin);
 
+// The namespace id of a namespace's block device open as fd: ioctl(fd, NVME_IOCTL_ID), the
+// id, or -1 with errno set. Tests give their own.
+using NvmeIdCall = std::function<int(int fd)>;
+int SystemNvmeId(int fd);
+
+// Answers the storage property query for the NVMe Identify Namespace data of the namespace
+// open as namespaceFd (StorageDeviceProtocolSpecificProperty, the namespace implicit in the
+// handle, as Windows answers it on a disk): its id from the block device, the data from the
+// controller open as controllerFd. ERROR_SUCCESS with *returned bytes written, else why not.
+DWORD NvmeNamespaceQuery(int namespaceFd, int controllerFd, const void* in, DWORD inSize, void* out,
+                         DWORD outSize, DWORD* returned,
+                         const NvmeAdminCall& call = SystemNvmeAdmin,
+                         const NvmeIdCall& id = SystemNvmeId);
+
 } // namespace platform::linux_backend

@@ -14,10 +14,24 @@ using nlohmann::json;
 FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     if (!value.is_object())
         Bad(at, "must be an object");
-    static const char* const kKeys[] = {
-        "commandSet",   "sanitize", "securityErase", "enhancedErase", "formatNvm",
-        "cryptoFormat", "frozen",   "locked",        "polls",         "estimatedSeconds",
-        "erasedByte",   "fault",    "revision",      "keepsPassword", "refusesDisable"};
+    static const char* const kKeys[] = {"commandSet",
+                                        "sanitize",
+                                        "securityErase",
+                                        "enhancedErase",
+                                        "formatNvm",
+                                        "cryptoFormat",
+                                        "frozen",
+                                        "locked",
+                                        "polls",
+                                        "estimatedSeconds",
+                                        "erasedByte",
+                                        "fault",
+                                        "revision",
+                                        "keepsPassword",
+                                        "refusesDisable",
+                                        "formatAllNamespaces",
+                                        "eraseAllNamespaces",
+                                        "namespaces"};
     for (const auto& [key, unused] : value.items())
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return key == k; }) == std::end(kKeys))
@@ -53,6 +67,8 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     f.enhancedErase = flag("enhancedErase", ata);
     f.formatNvm = flag("formatNvm", !ata);
     f.cryptoFormat = flag("cryptoFormat", !ata);
+    f.formatAllNamespaces = flag("formatAllNamespaces", !ata);
+    f.eraseAllNamespaces = flag("eraseAllNamespaces", !ata);
     f.frozen = flag("frozen", ata);
     f.locked = flag("locked", ata);
     f.keepsPassword = flag("keepsPassword", ata);
@@ -65,6 +81,14 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
         Bad(at + ".locked", "needs securityErase");
     if ((f.keepsPassword || f.refusesDisable) && !f.securityErase)
         Bad(at + (f.keepsPassword ? ".keepsPassword" : ".refusesDisable"), "needs securityErase");
+    if (value.contains("namespaces")) {
+        if (ata)
+            Bad(at + ".namespaces", "is not a key of an ATA drive");
+        const std::int64_t nn = Get<std::int64_t>(value, "namespaces", 0, at);
+        if (nn < 1 || nn > 1024)
+            Bad(at + ".namespaces", "must be 1 to 1024");
+        f.maxNamespaces = static_cast<std::uint32_t>(nn);
+    }
     const std::int64_t polls = Get<std::int64_t>(value, "polls", 3, at);
     if (polls < 0 || polls > 1000000)
         Bad(at + ".polls", "must be 0 to 1000000");
@@ -94,10 +118,58 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     return f;
 }
 
+void ParseNamespaces(const json& list, std::vector<PhysicalDisk>& disks) {
+    auto where = [](std::size_t i) { return "physicalDisks[" + std::to_string(i) + "]"; };
+    auto nvme = [&](std::size_t i) {
+        return disks[i].firmware &&
+               disks[i].firmware->commandSet == FirmwareDrive::CommandSet::Nvme;
+    };
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        const json& d = list[i];
+        if (!d.contains("namespaceOf"))
+            continue;
+        const std::int64_t of = Get<std::int64_t>(d, "namespaceOf", -1, where(i));
+        if (of < 0 || static_cast<std::size_t>(of) >= disks.size() ||
+            static_cast<std::size_t>(of) == i || !nvme(static_cast<std::size_t>(of)) ||
+            list[static_cast<std::size_t>(of)].contains("namespaceOf"))
+            Bad(where(i) + ".namespaceOf", "must be the index of a disk with an NVMe drive");
+        if (d.contains("firmware"))
+            Bad(where(i) + ".firmware", "a namespace has its drive's firmware");
+        disks[i].namespaceOf = static_cast<int>(of);
+    }
+    for (std::size_t c = 0; c < disks.size(); ++c) {
+        if (!nvme(c) || disks[c].namespaceOf >= 0)
+            continue;
+        FirmwareDrive& f = *disks[c].firmware;
+        std::vector<std::uint32_t> taken;
+        for (std::size_t i = c; i < disks.size(); ++i) {
+            if (i != c && disks[i].namespaceOf != static_cast<int>(c))
+                continue;
+            const std::uint32_t next =
+                taken.empty() ? 1 : *std::max_element(taken.begin(), taken.end()) + 1;
+            const std::int64_t nsid = Get<std::int64_t>(list[i], "nsid", next, where(i));
+            if (nsid < 1 || nsid > 1024 ||
+                std::find(taken.begin(), taken.end(), nsid) != taken.end())
+                Bad(where(i) + ".nsid", "must be 1 to 1024, once on a drive");
+            taken.push_back(static_cast<std::uint32_t>(nsid));
+            disks[i].nsid = static_cast<std::uint32_t>(nsid);
+            f.media.push_back(disks[i].image);
+        }
+        const std::uint32_t highest = *std::max_element(taken.begin(), taken.end());
+        if (f.maxNamespaces == 0)
+            f.maxNamespaces = highest;
+        else if (f.maxNamespaces < highest)
+            Bad(where(c) + ".firmware.namespaces", "must be at least the highest nsid");
+    }
+    for (std::size_t i = 0; i < disks.size(); ++i)
+        if (list[i].contains("nsid") && !nvme(i) && disks[i].namespaceOf < 0)
+            Bad(where(i) + ".nsid", "belongs to a namespace of an NVMe drive");
+}
+
 void EraseMedia(Image& image, FirmwareDrive::Operation operation, std::uint8_t erasedByte,
-                bool half) {
+                bool half, std::uint32_t key) {
     const std::int64_t end = half ? image.size() / 2 : image.size();
-    std::mt19937 noise(0x5A17C0DEu); // the same noise every run, never the old data
+    std::mt19937 noise(0x5A17C0DEu + key); // the same noise every run, never the old data
     std::vector<std::uint8_t> chunk;
     for (std::int64_t at = 0; at < end;) {
         const auto size = static_cast<std::size_t>(std::min<std::int64_t>(1 << 20, end - at));
@@ -123,8 +195,13 @@ void StartSanitize(PhysicalDisk& disk, FirmwareDrive::Operation operation, std::
 void FinishSanitize(PhysicalDisk& disk) {
     FirmwareDrive& f = *disk.firmware;
     const bool failed = f.fault == FirmwareDrive::Fault::Failure;
-    if (f.fault != FirmwareDrive::Fault::Lies)
-        EraseMedia(*disk.image, f.running, f.erasedByte.value_or(0), failed);
+    if (f.fault != FirmwareDrive::Fault::Lies) {
+        const std::uint32_t key = f.running == FirmwareDrive::Operation::Crypto ? ++f.mediaKey : 0;
+        if (f.media.empty())
+            EraseMedia(*disk.image, f.running, f.erasedByte.value_or(0), failed, key);
+        for (Image* image : f.media)
+            EraseMedia(*image, f.running, f.erasedByte.value_or(0), failed, key);
+    }
     f.lastSanitize = failed ? 3 : 1;
     f.running = FirmwareDrive::Operation::None;
 }

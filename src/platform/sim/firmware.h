@@ -27,7 +27,11 @@ struct FirmwareDrive {
     bool sanitizeCrypto = false, sanitizeBlock = false;
     bool securityErase = false, enhancedErase = false; // ATA
     bool formatNvm = false, cryptoFormat = false;      // NVMe
-    bool frozen = false, locked = false;               // ATA
+    // NVMe FNA bits 0 and 1: a format, or the erase of a format, of any namespace is one of
+    // every namespace.
+    bool formatAllNamespaces = false, eraseAllNamespaces = false;
+    std::uint32_t maxNamespaces = 0;     // NVMe NN; 0: the highest namespace id it has
+    bool frozen = false, locked = false; // ATA
     // ATA: the erase leaves the user password set (drives that do exist), and SECURITY
     // DISABLE PASSWORD is aborted: the password stays on the drive.
     bool keepsPassword = false, refusesDisable = false;
@@ -35,6 +39,9 @@ struct FirmwareDrive {
     std::uint32_t estimatedSeconds = 0;     // 0: the drive gives no estimate
     std::optional<std::uint8_t> erasedByte; // NVMe DLFEAT; the media reads 0 when absent
     Fault fault = Fault::None;
+    // The media of every namespace (NVMe; the disk's own first), as the machine declared
+    // them: what a sanitize reaches.
+    std::vector<Image*> media;
 
     // The state the drive keeps.
     bool passwordSet = false; // the user password below (security enabled)
@@ -46,6 +53,7 @@ struct FirmwareDrive {
     // The last sanitize: 0 never, 1 completed, 3 failed (the NVMe SSTAT values).
     int lastSanitize = 0;
     std::uint32_t lastSanitizeCdw10 = 0;
+    std::uint32_t mediaKey = 0; // crypto erases so far: each one a new key
 
     // Every command the drive received, for tests: the ATA registers as the request's task
     // files held them (previous then current, 16 bytes), or the NVMe submission queue entry
@@ -60,15 +68,27 @@ struct FirmwareDrive {
 
 // The "firmware" object of a physical disk.
 FirmwareDrive ParseFirmware(const nlohmann::json& value, const std::string& where);
+// The namespaces of the NVMe drives ("namespaceOf", "nsid") of the parsed physical disks,
+// declared in the list: each namespace's media is its drive's too.
+void ParseNamespaces(const nlohmann::json& list, std::vector<PhysicalDisk>& disks);
 
 // What an erase leaves on the media: noise for a crypto erase (from a seeded generator), the
 // erased byte for a block erase; half of it when the drive fails, none of it when it lies.
+// A crypto erase's noise comes from its new key: each key gives other noise, as a drive's new
+// media key does.
 void EraseMedia(Image& image, FirmwareDrive::Operation operation, std::uint8_t erasedByte,
-                bool half);
+                bool half, std::uint32_t key = 0);
+
+// Answers the storage property query for the NVMe Identify Namespace data of the namespace
+// behind a handle of disk (StorageDeviceProtocolSpecificProperty, the namespace implicit in
+// the handle, as Windows gives it); ERROR_SUCCESS with *returned bytes written, else why not.
+DWORD AnswerNamespaceQuery(const PhysicalDisk& disk, const PhysicalDisk& controller, LPCVOID in,
+                           DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned);
 
 // A sanitize the drive took: in progress for its polls (at once done with none).
 void StartSanitize(PhysicalDisk& disk, FirmwareDrive::Operation operation, std::uint32_t cdw10);
-// The last in-progress poll has passed: the media changes as the operation and the fault say.
+// The last in-progress poll has passed: the media changes as the operation and the fault say,
+// on every namespace of an NVMe drive.
 void FinishSanitize(PhysicalDisk& disk);
 
 } // namespace platform::sim

@@ -113,7 +113,10 @@ BOOL SimKernel32::FirmwareControl(Lock& lock, DeviceHandle& h, DWORD code, LPVOI
                                   LPVOID out, DWORD outSize, DWORD* size) {
     if (h.disk < 0)
         return Fail(ERROR_INVALID_FUNCTION); // volumes pass no commands to the drive
-    PhysicalDisk& disk = machine_->disks[static_cast<std::size_t>(h.disk)];
+    // A namespace's commands go to its drive's controller.
+    PhysicalDisk& own = machine_->disks[static_cast<std::size_t>(h.disk)];
+    PhysicalDisk& disk =
+        own.namespaceOf >= 0 ? machine_->disks[static_cast<std::size_t>(own.namespaceOf)] : own;
     if (!disk.firmware)
         return Fail(ERROR_INVALID_FUNCTION);
     const bool ata = disk.firmware->commandSet == FirmwareDrive::CommandSet::Ata;

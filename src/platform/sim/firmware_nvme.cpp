@@ -1,11 +1,16 @@
-// The emulated NVMe drive: Identify (controller and its one namespace), the Sanitize Status
-// log, Sanitize and Format NVM, answered through the storage protocol command as the NVMe
-// driver hands a drive's completion back (an error's NVMe status in ErrorCode).
+// The emulated NVMe drive: Identify (controller, namespaces, the active namespace list), the
+// Sanitize Status log, Sanitize and Format NVM, answered through the storage protocol command
+// as the NVMe driver hands a drive's completion back (an error's NVMe status in ErrorCode),
+// and the Identify Namespace data of a disk's own namespace through the storage property
+// query. A drive may have several namespaces, each a physical disk of its own: Sanitize
+// reaches all of them, Format NVM the one it names unless the drive formats all at once.
 #include "platform/sim/kernel32.h"
 #include "platform/storage_pass_through.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace platform::sim {
 
@@ -38,6 +43,8 @@ void PutText(BYTE* at, std::size_t size, const std::string& text) {
 }
 
 void IdentifyController(const PhysicalDisk& disk, const FirmwareDrive& f, BYTE* data) {
+    const BYTE fna = (f.formatAllNamespaces ? 0x01 : 0x00) | (f.eraseAllNamespaces ? 0x02 : 0x00) |
+                     (f.cryptoFormat ? 0x04 : 0x00);
     std::memset(data, 0, 4096);
     data[0] = 0x5A; // PCI vendor id of no one in particular
     PutText(data + 4, 20, disk.identity.serial);
@@ -45,12 +52,18 @@ void IdentifyController(const PhysicalDisk& disk, const FirmwareDrive& f, BYTE* 
     PutText(data + 64, 8, disk.identity.revision);
     data[256] = f.formatNvm ? 0x02 : 0x00;                                             // OACS
     Put32(data + 328, (f.sanitizeCrypto ? 0x1u : 0u) | (f.sanitizeBlock ? 0x2u : 0u)); // SANICAP
-    Put32(data + 516, 1);                                                              // NN
-    data[524] = f.cryptoFormat ? 0x04 : 0x00;                                          // FNA
+    Put32(data + 516, std::max<std::uint32_t>(f.maxNamespaces, 1));                    // NN
+    data[524] = fna;                                                                   // FNA
 }
 
-void IdentifyNamespace(const PhysicalDisk& disk, const FirmwareDrive& f, BYTE* data) {
+// The namespace's data; its NGUID (bytes 104-119) tells it from its drive's other namespaces
+// of the same size, as a real drive's does.
+void IdentifyNamespace(const PhysicalDisk& disk, const PhysicalDisk& controller, BYTE* data) {
+    const FirmwareDrive& f = *controller.firmware;
     std::memset(data, 0, 4096);
+    data[104] = 0x5A;
+    Put32(data + 108, controller.deviceNumber);
+    Put32(data + 116, disk.nsid);
     const auto blocks = static_cast<std::uint64_t>(disk.size) / disk.geometry.BytesPerSector;
     for (int i = 0; i < 3; ++i) { // NSZE, NCAP, NUSE
         Put32(data + 8 * i, static_cast<std::uint32_t>(blocks));
@@ -67,6 +80,38 @@ void IdentifyNamespace(const PhysicalDisk& disk, const FirmwareDrive& f, BYTE* d
 }
 
 } // namespace
+
+DWORD AnswerNamespaceQuery(const PhysicalDisk& disk, const PhysicalDisk& controller, LPCVOID in,
+                           DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned) {
+    constexpr DWORD header = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
+    if (in == nullptr || inSize < header + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA))
+        return ERROR_INVALID_PARAMETER;
+    if (!controller.firmware || controller.firmware->commandSet != FirmwareDrive::CommandSet::Nvme)
+        return ERROR_NOT_SUPPORTED; // no NVMe device behind the disk
+    STORAGE_PROTOCOL_SPECIFIC_DATA asked;
+    std::memcpy(&asked, static_cast<const BYTE*>(in) + header, sizeof asked);
+    // Identify Namespace of the handle's own namespace; the other data types are not modelled.
+    if (asked.ProtocolType != ProtocolTypeNvme || asked.DataType != NVMeDataTypeIdentify ||
+        asked.ProtocolDataRequestValue != 0 ||
+        (asked.ProtocolDataRequestSubValue != 0 && asked.ProtocolDataRequestSubValue != disk.nsid))
+        return ERROR_NOT_SUPPORTED;
+    const DWORD need = sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + 4096;
+    if (asked.ProtocolDataOffset < sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) ||
+        asked.ProtocolDataLength < 4096 || out == nullptr || outSize < need)
+        return ERROR_INSUFFICIENT_BUFFER;
+    std::vector<BYTE> answer(need, 0);
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR d{};
+    d.Version = sizeof d;
+    d.Size = sizeof d;
+    d.ProtocolSpecificData = asked;
+    d.ProtocolSpecificData.ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
+    d.ProtocolSpecificData.ProtocolDataLength = 4096;
+    std::memcpy(answer.data(), &d, sizeof d);
+    IdentifyNamespace(disk, controller, answer.data() + sizeof d);
+    std::memcpy(out, answer.data(), need);
+    *returned = need;
+    return ERROR_SUCCESS;
+}
 
 BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size,
                               DWORD* returned) {
@@ -88,6 +133,14 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
     if (p.TimeOutValue > kMaxPassThroughSeconds)
         return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
     FirmwareDrive& f = *disk.firmware;
+    // The drive's namespaces: this disk and the disks declared namespaces of it.
+    const auto self = static_cast<int>(&disk - machine_->disks.data());
+    auto nsDisk = [&](std::uint32_t id) -> PhysicalDisk* {
+        for (PhysicalDisk& d : machine_->disks)
+            if (d.nsid == id && (&d == &disk || d.namespaceOf == self))
+                return &d;
+        return nullptr;
+    };
     const BYTE* sqe = request + kHeader;
     const BYTE opcode = sqe[0];
     const std::uint32_t nsid = Le32(sqe + 4);
@@ -109,11 +162,23 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
             status = kInvalidField;
         else if (cns == 0x01 && nsid == 0)
             IdentifyController(disk, f, data);
-        else if (cns == 0x00 && nsid == 1)
-            IdentifyNamespace(disk, f, data);
+        else if (cns == 0x00 && nsDisk(nsid) != nullptr)
+            IdentifyNamespace(*nsDisk(nsid), disk, data);
+        else if (cns == 0x00 && nsid >= 1 && nsid <= f.maxNamespaces)
+            std::memset(data, 0, 4096); // an inactive namespace: all zeros
         else if (cns == 0x00)
             status = kInvalidNamespace;
-        else
+        else if (cns == 0x02 && nsid >= 0xFFFFFFFE)
+            status = kInvalidNamespace;
+        else if (cns == 0x02) {
+            std::memset(data, 0, 4096);
+            BYTE* at = data;
+            for (std::uint32_t id = nsid + 1; id <= f.maxNamespaces; ++id)
+                if (nsDisk(id) != nullptr) {
+                    Put32(at, id);
+                    at += 4;
+                }
+        } else
             status = kInvalidField;
         break;
     }
@@ -182,7 +247,7 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
             status = kInvalidOpcode;
         } else if (sanitizing) {
             status = kSanitizeInProgress;
-        } else if (nsid != 1 && nsid != 0xFFFFFFFF) {
+        } else if (nsid != 0xFFFFFFFF && nsDisk(nsid) == nullptr) {
             status = kInvalidNamespace;
         } else if (lbaf != 0 || (cdw10 & 0x1F0) != 0) {
             status = kInvalidFormat; // only format 0, no metadata, no protection
@@ -199,9 +264,14 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
             DriveWorks(lock, static_cast<DWORD>(std::max(f.polls, 1)) * 1000);
             const auto op =
                 ses == 2 ? FirmwareDrive::Operation::Crypto : FirmwareDrive::Operation::Block;
+            // One namespace, or every one: named so, or a drive that formats (or erases)
+            // all of them whatever the command names.
+            const bool all = nsid == 0xFFFFFFFF || f.formatAllNamespaces || f.eraseAllNamespaces;
+            const std::uint32_t key = op == FirmwareDrive::Operation::Crypto ? ++f.mediaKey : 0;
             if (f.fault != FirmwareDrive::Fault::Lies)
-                EraseMedia(*disk.image, op, f.erasedByte.value_or(0),
-                           f.fault == FirmwareDrive::Fault::Failure);
+                for (Image* image : all ? f.media : std::vector<Image*>{nsDisk(nsid)->image})
+                    EraseMedia(*image, op, f.erasedByte.value_or(0),
+                               f.fault == FirmwareDrive::Fault::Failure, key);
             if (f.fault == FirmwareDrive::Fault::Failure)
                 status = kInternalError;
         }

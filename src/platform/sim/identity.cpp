@@ -4,9 +4,11 @@
 
 #include "platform/sim/kernel32.h"
 #include "platform/sim/machine_file.h"
+#include "platform/storage_pass_through.h"
 #include "platform/windows_version.h"
 
 #include <cctype>
+#include <cstring>
 #include <optional>
 
 namespace platform::sim {
@@ -111,6 +113,19 @@ BOOL SimKernel32::StorageQuery(const DeviceHandle& h, LPVOID in, DWORD inSize, L
     }
     if (disk < 0)
         return Fail(ERROR_INVALID_FUNCTION);
+    // The protocol data of a disk's own NVMe namespace; a volume has none to give.
+    STORAGE_PROPERTY_QUERY query{};
+    if (in != nullptr && inSize >= sizeof query)
+        std::memcpy(&query, in, sizeof query);
+    if (query.PropertyId == StorageDeviceProtocolSpecificProperty) {
+        if (h.disk < 0)
+            return Fail(ERROR_NOT_SUPPORTED);
+        const PhysicalDisk& own = machine_->disks[static_cast<std::size_t>(disk)];
+        const PhysicalDisk& controller =
+            own.namespaceOf >= 0 ? machine_->disks[static_cast<std::size_t>(own.namespaceOf)] : own;
+        const DWORD error = AnswerNamespaceQuery(own, controller, in, inSize, out, outSize, size);
+        return error == ERROR_SUCCESS ? TRUE : Fail(error);
+    }
     const DWORD error = AnswerStorageQuery(machine_->disks[static_cast<std::size_t>(disk)].identity,
                                            in, inSize, out, outSize, size);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);

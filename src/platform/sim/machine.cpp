@@ -541,6 +541,7 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
             disk.firmware = ParseFirmware(d["firmware"], at + ".firmware");
         m->disks.push_back(std::move(disk));
     }
+    ParseNamespaces(disks, m->disks);
 
     const json drives = file.value("drives", json::array());
     if (!drives.is_array())

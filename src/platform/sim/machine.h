@@ -119,6 +119,10 @@ struct PhysicalDisk {
     bool runningSystem = false;
     // The drive's own command set ("firmware"): none when absent.
     std::optional<FirmwareDrive> firmware;
+    // Another namespace of the NVMe drive of the disk at this index ("namespaceOf"), whose
+    // firmware answers for both; -1: the disk is a drive of its own.
+    int namespaceOf = -1;
+    std::uint32_t nsid = 1; // its NVMe namespace id ("nsid")
 };
 
 enum class DriveKind { Fixed, Removable, Floppy, CdRom, RamDisk, Network, NoRootDir };
