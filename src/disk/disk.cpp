@@ -5,6 +5,7 @@
 #include "platform/system.h"
 #include "report/exceptions.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -81,6 +82,10 @@ void TDisk::OpenWipeClose(method* Method) {
     // the disk's method as it was.
     method* const before = this->Method;
     this->Method = Method;
+    ReadBack = Method != nullptr &&
+               (Method->Firmware != TFirmwareStep::None ||
+                std::any_of(Method->Steps.begin(), Method->Steps.end(),
+                            [](const steptype* step) { return step != nullptr && step->Check; }));
     std::optional<TOpenedDisk> opened;
     try {
         opened.emplace(*this, false);

@@ -110,6 +110,10 @@ public:
     std::int32_t FormatPass = 0;      // 1 while a wipe to be followed by a format runs
     std::int32_t BufferSize = 0;      // bytes per transfer wanted; 0 the default
     bool Unbuffered = false;          // open for writing without system caching
+    // The wipe being opened reads back what it writes (a verifying pass, a firmware erase's
+    // samples): opened for writing, the device bypasses the system cache, so that the reads
+    // see the medium and not a cached copy of what was written or of what it held before.
+    bool ReadBack = false;
     // A block wipe's transfers kept in flight (1 to 16): a wipe run sets the run's depth; a
     // disk used without one transfers one at a time.
     std::int32_t TransfersInFlight = 1;

@@ -1,6 +1,7 @@
 #include "disk/firmware_wipe.h"
 
 #include "disk/disk.h"
+#include "disk/transfer_buffer.h"
 #include "lang/catalogue.h"
 
 #include <algorithm>
@@ -94,7 +95,9 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
     // What the disk holds before: the proof that the drive changed it.
     const std::vector<std::int64_t> blocks = SampleBlocks(disk.BlockCount);
     const std::size_t size = static_cast<std::size_t>(disk.BlockSize);
-    std::vector<std::uint8_t> before(blocks.size() * size);
+    // Read as the device is open, without the system's cache (ReadBack): aligned.
+    TTransferBuffer before(std::max<std::size_t>(blocks.size(), 1) * size,
+                           TransferAlignment(disk.BlockSize));
     for (std::size_t i = 0; i < blocks.size(); ++i)
         disk.ReadBlocks(before.data() + i * size, 1, blocks[i]);
 
@@ -151,7 +154,7 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
 
     // Every sampled block read again: each must have changed, or have held no data before
     // and hold none now; after a block erase whose value the drive reports, hold that value.
-    std::vector<std::uint8_t> after(size);
+    TTransferBuffer after(size, TransferAlignment(disk.BlockSize));
     record.Sampled = static_cast<int>(blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         disk.ReadBlocks(after.data(), 1, blocks[i]);
@@ -163,7 +166,7 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
         else
             ++record.Unchanged;
         if (record.ErasedByte && step == TFirmwareStep::BlockErase &&
-            !(Uniform(after.data(), size) && after[0] == *record.ErasedByte))
+            !(Uniform(after.data(), size) && after.data()[0] == *record.ErasedByte))
             ++record.NotErasedByte;
     }
     record.Verified = true;

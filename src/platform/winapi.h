@@ -275,6 +275,7 @@ using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD ctrlType);
 #define IOCTL_DISK_GET_DRIVE_GEOMETRY 0x00070000UL
 #define IOCTL_DISK_GET_PARTITION_INFO 0x00074004UL
 #define IOCTL_DISK_GET_MEDIA_TYPES 0x00070C00UL
+#define IOCTL_DISK_GET_LENGTH_INFO 0x0007405CUL
 #define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x002D1080UL
 #define FSCTL_LOCK_VOLUME 0x00090018UL
 #define FSCTL_UNLOCK_VOLUME 0x0009001CUL
@@ -315,6 +316,10 @@ struct DISK_GEOMETRY {
     DWORD TracksPerCylinder;
     DWORD SectorsPerTrack;
     DWORD BytesPerSector;
+};
+
+struct GET_LENGTH_INFORMATION {
+    LARGE_INTEGER Length;
 };
 
 struct PARTITION_INFORMATION {
@@ -531,6 +536,7 @@ static_assert(sizeof(LARGE_INTEGER) == 8);
 static_assert(sizeof(SYSTEMTIME) == 16);
 static_assert(sizeof(DISK_GEOMETRY) == 24);
 static_assert(sizeof(PARTITION_INFORMATION) == 32);
+static_assert(sizeof(GET_LENGTH_INFORMATION) == 8);
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);
 static_assert(sizeof(WIN32_FIND_DATAA) == 320);
 static_assert(sizeof(OSVERSIONINFOA) == 148);
@@ -540,6 +546,7 @@ static_assert(sizeof(SHFILEINFOA) == 352);
 static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000);
 static_assert(IOCTL_DISK_GET_PARTITION_INFO == 0x74004);
 static_assert(IOCTL_DISK_GET_MEDIA_TYPES == 0x70C00);
+static_assert(IOCTL_DISK_GET_LENGTH_INFO == 0x7405C);
 static_assert(IOCTL_STORAGE_GET_DEVICE_NUMBER == 0x2D1080);
 static_assert(IOCTL_STORAGE_QUERY_PROPERTY == 0x2D1400);
 static_assert(StorageDeviceProperty == 0 && StorageDeviceSeekPenaltyProperty == 7 &&

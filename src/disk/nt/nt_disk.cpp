@@ -48,6 +48,18 @@ bool Control(HANDLE handle, DWORD code) {
     return TInFlight::Control(handle, code, nullptr, 0, nullptr, 0, &returned);
 }
 
+// The flags of a device opened for a wipe: no system buffering when the run asks for none or
+// the wipe reads back (which must see the medium, not the cache); the run's choice writes
+// through the device's cache as well.
+DWORD OpenFlags(const TDisk& disk, bool readOnly, bool overlapped) {
+    DWORD flags = overlapped ? FILE_FLAG_OVERLAPPED : 0;
+    if (!readOnly && (disk.Unbuffered || disk.ReadBack))
+        flags |= FILE_FLAG_NO_BUFFERING;
+    if (!readOnly && disk.Unbuffered)
+        flags |= FILE_FLAG_WRITE_THROUGH;
+    return flags;
+}
+
 // Moves the handle to Block × BlockSize. SetFilePointer answers 0xFFFFFFFF both for a
 // failure and for an offset whose low part is 0xFFFFFFFF; the last error tells them apart.
 void Seek(HANDLE handle, std::int64_t Block, std::int32_t BlockSize, const char* cls) {
@@ -265,11 +277,9 @@ void TNTLogicalDisk::Open(bool readOnly) {
     ReadOnly = readOnly;
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     Overlapped = !readOnly && TransfersInFlight > 1;
-    const DWORD flags =
-        ((Unbuffered && !readOnly) ? FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH : 0) |
-        (Overlapped ? FILE_FLAG_OVERLAPPED : 0);
-    DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
-                                                   OPEN_EXISTING, flags, nullptr));
+    DeviceHandle.Reset(
+        platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                    OpenFlags(*this, readOnly, Overlapped), nullptr));
     if (!DeviceHandle)
         throw XNTCreateFile("TNTLogicalDisk.Open - CreateFile(" + DevicePath +
                             ") : " + LastErrorText());
@@ -400,8 +410,22 @@ void TNTPhysicalDisk::init() {
             LastErrorText());
     StartingOffset = 0;
     BlockSize = static_cast<std::int32_t>(geometry.BytesPerSector);
-    BlockCount = static_cast<std::int64_t>(geometry.SectorsPerTrack) * geometry.TracksPerCylinder *
-                 geometry.Cylinders.QuadPart;
+    // The geometry counts whole cylinders only, which leaves up to a cylinder (about 8 MiB,
+    // where the backup GPT lives) out of the disk: the length is the device's own. A system
+    // that does not answer for it (before Windows XP) has only the cylinders to go by.
+    GET_LENGTH_INFORMATION length;
+    const bool lengthKnown = BlockSize > 0 && Query(handle, IOCTL_DISK_GET_LENGTH_INFO, &length) &&
+                             length.Length.QuadPart > 0;
+    if (lengthKnown) {
+        BlockCount = length.Length.QuadPart / BlockSize;
+    } else {
+        if (BlockSize > 0)
+            LogSilently<XDeviceIOControl>(
+                "NTPhysicalDisk.init - DeviceIoControl(IOCTL_DISK_GET_LENGTH_INFO) : " +
+                LastErrorText());
+        BlockCount = static_cast<std::int64_t>(geometry.SectorsPerTrack) *
+                     geometry.TracksPerCylinder * geometry.Cylinders.QuadPart;
+    }
     Size = BlockCount * BlockSize;
     switch (geometry.MediaType) {
     case Unknown:
@@ -453,7 +477,7 @@ void TNTPhysicalDisk::Open(bool readOnly) {
     for (int dismounts = 0;; ++dismounts) {
         DeviceHandle.Reset(platform::k32().CreateFileA(
             DevicePath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-            Overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
+            OpenFlags(*this, readOnly, Overlapped), nullptr));
         if (DeviceHandle)
             return;
         const DWORD code = platform::k32().GetLastError();
@@ -497,6 +521,16 @@ void TNTPhysicalDisk::Lock() {
             } lent{volume, volume.Owner};
             volume.Owner = &Sink();
             volume.Open(false);
+            // The lock only keeps others out: the file system still holds its metadata and
+            // would write it back over the wiped disk. Dismounted, it has none left.
+            if (auto* nt = dynamic_cast<TNTLogicalDisk*>(&volume)) {
+                try {
+                    nt->DisMount();
+                } catch (...) {
+                    nt->CloseAfterFailure();
+                    throw;
+                }
+            }
         }
     } catch (...) {
         TLogicalDisk* refused = Volumes[locked];

@@ -115,8 +115,9 @@ public:
     // A whole disk has no volume of its own to dismount: its volumes are.
     virtual void DisMount() {}
     // Opens each of Volumes for writing, which locks it through the drive letter's own path
-    // (asking whether to force a dismount when it is in use). A refusal releases the volumes
-    // locked so far and leaves; one refused for good marks the disk NotWipeable.
+    // (asking whether to force a dismount when it is in use), then dismounts it. A refusal
+    // or a failed dismount releases the volumes locked so far and leaves; a lock refused for
+    // good marks the disk NotWipeable.
     virtual void Lock();
     // Closes (unlocks) every one of Volumes; raises the first failure after all are closed.
     virtual void UnLock();

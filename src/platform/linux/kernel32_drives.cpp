@@ -226,6 +226,16 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
                                                                      : FixedMedia;
         return answered(geometry);
     }
+    case IOCTL_DISK_GET_LENGTH_INFO: {
+        std::uint64_t bytes = 0;
+        if (!SizeOf(file.fd, block, bytes))
+            return fail(Win32ErrorFromErrno(errno));
+        if (bytes == 0)
+            return fail(ERROR_NOT_READY); // no medium
+        GET_LENGTH_INFORMATION length{};
+        length.Length.QuadPart = static_cast<LONGLONG>(bytes);
+        return answered(length);
+    }
     case IOCTL_DISK_GET_PARTITION_INFO: {
         PARTITION_INFORMATION partition{};
         std::uint64_t bytes = 0;
@@ -296,6 +306,13 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     case FSCTL_DISMOUNT_VOLUME:
+        // Locked through an exclusive open of its node, which the kernel grants only while
+        // nothing is mounted from it or holds it: there is nothing to dismount (and the
+        // check for holders would find our own lock).
+        if (file.lockFd >= 0) {
+            SetLastError(ERROR_SUCCESS);
+            return TRUE;
+        }
         return Dismount(file);
     default:
         return fail(ERROR_INVALID_FUNCTION);

@@ -248,6 +248,10 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
     DeviceHandle closed = *h;
     AbortOverlapped(handle, true); // a closed handle's transfers are cancelled
     handles_.erase(handle);        // the handle is gone even when the close reports a failure
+    if (!closed.vwin32 && std::none_of(handles_.begin(), handles_.end(), [&](const auto& other) {
+            return other.second.drive == closed.drive && other.second.disk == closed.disk;
+        }))
+        DropCache(closed); // the device's last handle takes its cache with it
     if (closed.vwin32)
         ReleaseVwin32Locks(handle);
     Extent e;
@@ -424,10 +428,13 @@ BOOL SimKernel32::Transfer(Lock& lock, DeviceHandle& h, void* buffer, DWORD size
             return fail(f->fault.error); // a failed transfer moves nothing
         count = static_cast<DWORD>(at - absolute);
     }
-    // The image guards its own stream: other devices' calls need not wait for these bytes.
+    ReadCache* cache = (h.flags & FILE_FLAG_NO_BUFFERING) ? nullptr : &CacheOf(h);
+    const auto lost = write ? LostSectors(e.image, absolute, count)
+                            : std::vector<std::pair<std::int64_t, DWORD>>{};
+    // The image and the cache guard their own state: other devices' calls need not wait for
+    // these bytes.
     lock.unlock();
-    bool ok =
-        write ? e.image->Write(absolute, buffer, count) : e.image->Read(absolute, buffer, count);
+    bool ok = MoveBytes(e, cache, position, absolute, buffer, count, write, lost);
     lock.lock();
     if (!ok)
         return fail(write ? ERROR_WRITE_FAULT : ERROR_READ_FAULT);
@@ -497,6 +504,7 @@ BOOL SimKernel32::VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code) {
         if (d.inUse && !d.dismounted)
             return Fail(ERROR_ACCESS_DENIED); // another process has files open on it
         h.locked = true;
+        DropCache(h); // the system purges a volume's cache when it is locked
         return TRUE;
     }
     if (code == FSCTL_UNLOCK_VOLUME) {
@@ -511,6 +519,7 @@ BOOL SimKernel32::VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code) {
         return Fail(faults.dismount.error);
     d.dismounted = true;
     d.inUse = false; // the other process's files are gone with the file system
+    DropCache(h);    // and its cached pages with it
     return TRUE;
 }
 
@@ -574,6 +583,21 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
             p.RecognizedPartition = drive != nullptr ? TRUE : FALSE;
             p.RewritePartition = FALSE;
             ok = answer(&p, sizeof(p));
+        }
+        break;
+    }
+    case IOCTL_DISK_GET_LENGTH_INFO: {
+        // The device's length in bytes, however many cylinders its geometry counts; the
+        // request needs read access.
+        GET_LENGTH_INFORMATION length{};
+        Extent e;
+        if (!(h->access & GENERIC_READ))
+            ok = Fail(ERROR_ACCESS_DENIED);
+        else if (outSize < sizeof(length) || out == nullptr)
+            ok = Fail(ERROR_INSUFFICIENT_BUFFER);
+        else if (ExtentOf(*h, &e)) {
+            length.Length.QuadPart = e.length;
+            ok = answer(&length, sizeof(length));
         }
         break;
     }

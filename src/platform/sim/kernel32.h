@@ -3,12 +3,15 @@
 #include "platform/kernel32.h"
 #include "platform/local_events.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/read_cache.h"
 
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace platform::sim {
 
@@ -199,6 +202,22 @@ private:
     // Marks every drive whose sectors [absolute, absolute + size) of image touch as written.
     void MarkWritten(Image* image, std::int64_t absolute, std::int64_t size);
 
+    // The system cache of a device's buffered handles, and what goes through it
+    // (cached_io.cpp). Caches are made on first use and never freed before the kernel.
+    ReadCache& CacheOf(const DeviceHandle& h);
+    // Drops the cache of the device h is open on.
+    void DropCache(const DeviceHandle& h);
+    // The sectors (image byte offset, bytes) of [absolute, absolute + size) whose write the
+    // drive will drop, each lost-write fault counted as it fires.
+    std::vector<std::pair<std::int64_t, DWORD>> LostSectors(Image* image, std::int64_t absolute,
+                                                            std::int64_t size);
+    // Moves count bytes between buffer and the device at position (absolute on the image):
+    // through cache when there is one, else straight to the medium; a write keeps the lost
+    // sectors as the medium held them. Without the machine's lock.
+    static bool MoveBytes(const Extent& e, ReadCache* cache, std::int64_t position,
+                          std::int64_t absolute, void* buffer, DWORD count, bool write,
+                          const std::vector<std::pair<std::int64_t, DWORD>>& lost);
+
     // "\\.\vwin32" (vwin32.cpp): the register packets of the 9x disk services.
     HANDLE OpenVwin32(const std::string& path, DWORD access, DWORD share, DWORD flags);
     BOOL Vwin32Control(DeviceHandle& h, HANDLE handle, DWORD code, LPVOID in, DWORD inSize,
@@ -223,6 +242,8 @@ private:
     std::uintptr_t nextHandle_ = 0x5E000000;
     DeviceFaults noFaults_;             // of the virtual device, which has none of its own
     std::deque<QueuedTransfer> queued_; // overlapped transfers not yet run, in start order
+    // The system cache of each device, by (drive, disk) index.
+    std::map<std::pair<int, int>, std::unique_ptr<ReadCache>> caches_;
 };
 
 } // namespace platform::sim

@@ -225,6 +225,8 @@ DeviceFaults ParseFaults(const json& object, const std::string& where) {
         ParseBlockFaults(object.value("readBlocks", json()), ERROR_CRC, where + ".readBlocks");
     f.writeBlocks = ParseBlockFaults(object.value("writeBlocks", json()), ERROR_WRITE_FAULT,
                                      where + ".writeBlocks");
+    f.lostWrites =
+        ParseBlockFaults(object.value("lostWrites", json()), ERROR_SUCCESS, where + ".lostWrites");
     return f;
 }
 

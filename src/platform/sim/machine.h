@@ -56,6 +56,8 @@ struct DeviceFaults {
     // IOCTL_STORAGE_QUERY_PROPERTY: the device does not tell who it is.
     Fault storageQuery;
     std::vector<BlockFault> readBlocks, writeBlocks;
+    // Blocks whose writes the drive acknowledges and drops: the medium keeps what it held.
+    std::vector<BlockFault> lostWrites;
 };
 
 // How FormatEx behaves on a drive.

@@ -1,7 +1,7 @@
 // A whole physical disk wiped through the disk manager on a simulated PC: every block of the
-// disk from block 0 as the method says, its volumes locked (and dismounted when in use and
-// the user agrees) before the disk is opened and released after it on every way out, and the
-// disks that must not be wiped as a whole marked by detection.
+// disk from block 0 as the method says, its volumes locked (after a forced dismount when in
+// use and the user agrees) and dismounted before the disk is opened and released after it on every
+// way out, and the disks that must not be wiped as a whole marked by detection.
 #include "disk/disk_manager.h"
 #include "disk/disk_test_support.h"
 #include "disk/nt/nt_disk.h"
@@ -155,8 +155,11 @@ TEST_F(WholeDisk, WipesEveryBlockOfTheDiskWithTheVolumesLockedMeanwhile) {
             EXPECT_GT(unlocked, LastCallIndex(disk, "CloseHandle")) << volume;
             EXPECT_GT(closed, unlocked) << volume;
         }
-        EXPECT_GE(CallIndex("\\\\.\\E:", "DeviceIoControl", FSCTL_DISMOUNT_VOLUME), 0);
-        EXPECT_EQ(CallIndex("\\\\.\\F:", "DeviceIoControl", FSCTL_DISMOUNT_VOLUME), -1);
+        // Each volume dismounted once locked, E: besides before its lock was granted.
+        EXPECT_EQ(pc.machine().CountCalls("\\\\.\\E:", "DeviceIoControl", FSCTL_DISMOUNT_VOLUME),
+                  2);
+        EXPECT_EQ(pc.machine().CountCalls("\\\\.\\F:", "DeviceIoControl", FSCTL_DISMOUNT_VOLUME),
+                  1);
         EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
         // Never formatted, whatever the run asked.
         EXPECT_TRUE(pc.machine().formats.empty());
