@@ -174,7 +174,8 @@ TEST(AtaDrive, APasswordTheDriveKeepsIsGivenBackInWords) {
 TEST(AtaDrive, NoRequestAsksToWaitLongerThanTheSystemAllows) {
     {
         Rig rig({{"commandSet", "ata"}, {"securityErase", true}, {"estimatedSeconds", 50000}});
-        const TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::BlockErase);
+        const TFirmwareChoice c =
+            rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace);
         ASSERT_TRUE(c.Possible());
         EXPECT_EQ(c.EstimatedSeconds, 50040u); // 417 two-minute units
         EXPECT_EQ(c.LimitSeconds, platform::kMaxPassThroughSeconds);
@@ -190,7 +191,8 @@ TEST(AtaDrive, NoRequestAsksToWaitLongerThanTheSystemAllows) {
     }
     {
         Rig rig({{"commandSet", "ata"}, {"securityErase", true}, {"estimatedSeconds", 90000}});
-        const TFirmwareChoice c = rig.drive->Choose(TFirmwareOperation::BlockErase);
+        const TFirmwareChoice c =
+            rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace);
         EXPECT_EQ(c.Refusal, TFirmwareRefusal::TooLong);
         EXPECT_TRUE(c.Command.empty());
         EXPECT_EQ(rig.Run(TFirmwareOperation::BlockErase).Status, TFirmwareStatus::NotAccepted);

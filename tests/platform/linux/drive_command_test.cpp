@@ -333,64 +333,63 @@ TEST(DriveCommandTimeLimit, UpToTheLongestAllowedItIsCarriedBeyondItTheRequestIs
                   static_cast<DWORD>(ERROR_INVALID_PARAMETER));
         EXPECT_EQ(calls, 1);
     }
-    // The property query for a disk's own namespace: the id from the namespace's node, the
-    // Identify Namespace of that id from the controller, the data after the descriptor.
-    TEST(NvmeAdmin, TheNamespaceQueryAsksTheControllerForTheNodesOwnNamespace) {
-        constexpr DWORD header = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
-        std::vector<BYTE> query(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + 4096, 0);
-        STORAGE_PROTOCOL_SPECIFIC_DATA asked{};
-        asked.ProtocolType = ProtocolTypeNvme;
-        asked.DataType = NVMeDataTypeIdentify;
-        asked.ProtocolDataOffset = sizeof asked;
-        asked.ProtocolDataLength = 4096;
-        std::memcpy(query.data() + header, &asked, sizeof asked);
-        const auto size = static_cast<DWORD>(query.size());
-        std::vector<int> idFds, adminFds;
-        nvme_admin_cmd sent{};
-        auto id = [&](int fd) {
-            idFds.push_back(fd);
-            return 2;
-        };
-        auto call = [&](int fd, void* command) {
-            adminFds.push_back(fd);
-            sent = *static_cast<nvme_admin_cmd*>(command);
-            std::memset(reinterpret_cast<void*>(static_cast<std::uintptr_t>(sent.addr)), 0x5A,
-                        4096);
-            return 0;
-        };
-        DWORD returned = 0;
-        ASSERT_EQ(
-            NvmeNamespaceQuery(7, 9, query.data(), size, query.data(), size, &returned, call, id),
-            static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(idFds, std::vector<int>{7});
-        EXPECT_EQ(adminFds, std::vector<int>{9});
-        EXPECT_EQ(sent.opcode, 0x06);
-        EXPECT_EQ(sent.nsid, 2u);
-        EXPECT_EQ(sent.cdw10, 0u); // CNS 00h
-        EXPECT_EQ(returned, size);
-        STORAGE_PROTOCOL_DATA_DESCRIPTOR answer;
-        std::memcpy(&answer, query.data(), sizeof answer);
-        EXPECT_EQ(answer.ProtocolSpecificData.ProtocolDataOffset, sizeof(asked));
-        EXPECT_EQ(query[sizeof answer], 0x5A);
-        EXPECT_EQ(query.back(), 0x5A);
+}
 
-        // A node that is no namespace, and another namespace than the node's, are not answered.
-        std::memcpy(query.data() + header, &asked, sizeof asked);
-        auto none = [](int) {
-            errno = ENOTTY;
-            return -1;
-        };
-        EXPECT_EQ(
-            NvmeNamespaceQuery(7, 9, query.data(), size, query.data(), size, &returned, call, none),
-            static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-        asked.ProtocolDataRequestSubValue = 3;
-        std::memcpy(query.data() + header, &asked, sizeof asked);
-        adminFds.clear();
-        EXPECT_EQ(
-            NvmeNamespaceQuery(7, 9, query.data(), size, query.data(), size, &returned, call, id),
-            static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-        EXPECT_TRUE(adminFds.empty());
-    }
+// The property query for a disk's own namespace: the id from the namespace's node, the
+// Identify Namespace of that id from the controller, the data after the descriptor.
+TEST(NvmeAdmin, TheNamespaceQueryAsksTheControllerForTheNodesOwnNamespace) {
+    constexpr DWORD header = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
+    std::vector<BYTE> query(sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + 4096, 0);
+    STORAGE_PROTOCOL_SPECIFIC_DATA asked{};
+    asked.ProtocolType = ProtocolTypeNvme;
+    asked.DataType = NVMeDataTypeIdentify;
+    asked.ProtocolDataOffset = sizeof asked;
+    asked.ProtocolDataLength = 4096;
+    std::memcpy(query.data() + header, &asked, sizeof asked);
+    const auto size = static_cast<DWORD>(query.size());
+    std::vector<int> idFds, adminFds;
+    nvme_admin_cmd sent{};
+    auto id = [&](int fd) {
+        idFds.push_back(fd);
+        return 2;
+    };
+    auto call = [&](int fd, void* command) {
+        adminFds.push_back(fd);
+        sent = *static_cast<nvme_admin_cmd*>(command);
+        std::memset(reinterpret_cast<void*>(static_cast<std::uintptr_t>(sent.addr)), 0x5A, 4096);
+        return 0;
+    };
+    DWORD returned = 0;
+    ASSERT_EQ(NvmeNamespaceQuery(7, 9, query.data(), size, query.data(), size, &returned, call, id),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(idFds, std::vector<int>{7});
+    EXPECT_EQ(adminFds, std::vector<int>{9});
+    EXPECT_EQ(sent.opcode, 0x06);
+    EXPECT_EQ(sent.nsid, 2u);
+    EXPECT_EQ(sent.cdw10, 0u); // CNS 00h
+    EXPECT_EQ(returned, size);
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR answer;
+    std::memcpy(&answer, query.data(), sizeof answer);
+    EXPECT_EQ(answer.ProtocolSpecificData.ProtocolDataOffset, sizeof(asked));
+    EXPECT_EQ(query[sizeof answer], 0x5A);
+    EXPECT_EQ(query.back(), 0x5A);
+
+    // A node that is no namespace, and another namespace than the node's, are not answered.
+    std::memcpy(query.data() + header, &asked, sizeof asked);
+    auto none = [](int) {
+        errno = ENOTTY;
+        return -1;
+    };
+    EXPECT_EQ(
+        NvmeNamespaceQuery(7, 9, query.data(), size, query.data(), size, &returned, call, none),
+        static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    asked.ProtocolDataRequestSubValue = 3;
+    std::memcpy(query.data() + header, &asked, sizeof asked);
+    adminFds.clear();
+    EXPECT_EQ(NvmeNamespaceQuery(7, 9, query.data(), size, query.data(), size, &returned, call, id),
+              static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(adminFds.empty());
+}
 
 } // namespace
 } // namespace platform::linux_backend
