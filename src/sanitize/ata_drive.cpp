@@ -75,7 +75,8 @@ public:
         }
         c.Command = crypto ? "ATA SECURITY ERASE UNIT, enhanced (F4h)"
                            : "ATA SECURITY ERASE UNIT, normal (F4h)";
-        c.LimitSeconds = std::min(LimitFor(c.EstimatedSeconds), platform::kMaxPassThroughSeconds);
+        c.LimitSeconds =
+            std::min<std::uint32_t>(LimitFor(c.EstimatedSeconds), platform::kMaxPassThroughSeconds);
         return c;
     }
 
