@@ -304,15 +304,15 @@ private:
 
     // A device by a name fstab or sysfs gives: a node, a link to one, or UUID=, LABEL=,
     // PARTUUID=, PARTLABEL=; found in sysfs by its kernel name when there is no node.
-    dev_t DeviceNamed(const std::string& spec) {
+    dev_t DeviceNamed(const std::string& given) {
         static const std::pair<const char*, const char*> kTags[] = {{"UUID=", "by-uuid"},
                                                                     {"LABEL=", "by-label"},
                                                                     {"PARTUUID=", "by-partuuid"},
                                                                     {"PARTLABEL=", "by-partlabel"}};
-        fs::path path = spec;
+        fs::path path = given;
         for (const auto& [tag, folder] : kTags)
-            if (spec.rfind(tag, 0) == 0) {
-                std::string value = spec.substr(std::strlen(tag));
+            if (given.rfind(tag, 0) == 0) {
+                std::string value = given.substr(std::strlen(tag));
                 if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
                     value = value.substr(1, value.size() - 2);
                 path = fs::path(sources_.dev) / "disk" / folder / value;
