@@ -145,7 +145,7 @@ std::string TRunRecorder::RecordPathFor(const TWipeSettings& settings) {
 
 std::size_t TRunRecorder::DriveStarting(TDisk& disk, std::size_t listIndex) {
     record::TDrive drive;
-    drive.Name = disk.Name;
+    drive.Name = DriveName(disk); // a whole disk by its device, not an internal path
     drive.Description = disk.Description;
     drive.Identity = disk.Identity;
     if (drive.Identity.Model.empty())
@@ -215,7 +215,6 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
 
 std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::string& person,
                                               const std::string& media) {
-    std::vector<std::string> problems;
     record_.Run.End = record::IsoTimeNow();
     record_.Run.Outcome = OutcomeWord(outcome);
     // In the run's order: drives wiped at once were reached in the order they started.
@@ -232,6 +231,31 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
     record_.Drives = std::move(drives);
     listIndex_.clear();
     driveStartTicks_.clear();
+    return Write(person, media, true);
+}
+
+std::vector<std::string>
+TRunRecorder::Refuse(const std::string& reason,
+                     const std::vector<std::pair<TDisk*, std::string>>& drives,
+                     const std::string& person, const std::string& media) {
+    for (const auto& [disk, why] : drives) {
+        const std::size_t index = DriveStarting(*disk, listIndex_.size());
+        record::TDrive& drive = record_.Drives[index];
+        drive.Start.clear(); // never started
+        drive.Outcome = OutcomeWord(TWipeOutcome::woNone);
+        drive.OutcomeText = why;
+    }
+    listIndex_.clear();
+    driveStartTicks_.clear();
+    record_.Run.End = record::IsoTimeNow();
+    record_.Run.Outcome = "refused";
+    record_.Run.OutcomeText = reason;
+    return Write(person, media, false);
+}
+
+std::vector<std::string> TRunRecorder::Write(const std::string& person, const std::string& media,
+                                             bool certificate) {
+    std::vector<std::string> problems;
     record_.Operator = {person, media};
     const std::string path = RecordPathFor(settings_);
     if (path.empty())
@@ -245,7 +269,7 @@ std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::s
         return problems;
     }
     recordFile_ = writtenTo;
-    if (!settings_.Certificate || !record::CertificatesAvailable())
+    if (!certificate || !settings_.Certificate || !record::CertificatesAvailable())
         return problems;
     // The certificate is named after the report, as the record is.
     const std::string pdf = path.substr(0, path.size() - 5) + ".pdf";

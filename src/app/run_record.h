@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace purgelet {
@@ -40,6 +41,12 @@ public:
     // be written, worded for the user (nothing lost: the wipe's result stands).
     std::vector<std::string> Finish(TWipeOutcome outcome, const std::string& person,
                                     const std::string& media);
+    // Ends the record of a run refused before it wrote anything: the run "refused" with the
+    // reason, each drive it named "not started" with its own reason where it has one; then
+    // writes it as Finish does, without a certificate.
+    std::vector<std::string> Refuse(const std::string& reason,
+                                    const std::vector<std::pair<TDisk*, std::string>>& drives,
+                                    const std::string& person, const std::string& media);
 
     const record::TRecord& Record() const { return record_; }
     // The files written by Finish; empty when not written.
@@ -47,6 +54,11 @@ public:
     const std::string& CertificateFile() const { return certificateFile_; }
 
 private:
+    // certificate: drawn too where the settings ask for one (a refused run erased nothing
+    // and gets none).
+    std::vector<std::string> Write(const std::string& person, const std::string& media,
+                                   bool certificate);
+
     const TWipeSettings& settings_;
     record::TRecord record_;
     std::vector<std::size_t> listIndex_;         // of each of record_.Drives

@@ -229,6 +229,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     record_ = record::TRecord();
     recordFile_.clear();
     certificateFile_.clear();
+    refused_ = false;
     if (disks_.empty())
         return TWipeOutcome::woNone;
     if (settings_.Method == nullptr)
@@ -236,12 +237,26 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     // A drive that cannot take the method's own erase is told before anything is written,
     // not half-way through the run.
     if (settings_.Method->Firmware != TFirmwareStep::None) {
-        const std::string refused =
-            FirmwareRefusalMessage(FirmwareLines(disks_, settings_.Method->Firmware));
+        const std::vector<TFirmwareLine> lines =
+            FirmwareLines(disks_, settings_.Method->Firmware);
+        const std::string refused = FirmwareRefusalMessage(lines);
         if (!refused.empty()) {
             for (std::size_t i = 0; i < disks_.size(); ++i)
                 status_.SetState(i, TDriveState::dsFailed);
+            refused_ = true;
             view.Tell(refused, TMsgDlgType::mtError);
+            // The refusal is on record too: which drive could not take the erase, and why.
+            std::vector<std::pair<TDisk*, std::string>> drives;
+            for (const TFirmwareLine& line : lines)
+                drives.emplace_back(line.Disk, line.Reason);
+            TRunRecorder recorder(settings_);
+            const std::vector<std::string> problems =
+                recorder.Refuse(CatalogueText("FIRMWARE_RUNREFUSED"), drives, "", "");
+            record_ = recorder.Record();
+            recordFile_ = recorder.RecordFile();
+            certificateFile_ = recorder.CertificateFile();
+            for (const std::string& problem : problems)
+                view.Tell(problem, TMsgDlgType::mtWarning);
             return TWipeOutcome::woFailed;
         }
     }

@@ -159,6 +159,9 @@ public:
     // The record of the last run (also when no file was written), and its files.
     const record::TRecord& Record() const { return record_; }
     const std::string& RecordFile() const { return recordFile_; }
+    // Whether the last run was refused before anything was written (a drive could not take
+    // the method's own erase): it opened no report.
+    bool Refused() const { return refused_; }
     const std::string& CertificateFile() const { return certificateFile_; }
 
     // The words for a failure: the text for its class (followed by the system's reason where
@@ -203,6 +206,7 @@ private:
     record::TRecord record_;
     std::string recordFile_;
     std::string certificateFile_;
+    bool refused_ = false;
     std::atomic<bool> abortForced_{false};
 };
 

@@ -162,6 +162,12 @@ int TLogicalDisk::getPropertiesCount() {
     return static_cast<int>(Properties.size());
 }
 
+const std::string& DriveName(const TDisk& disk) {
+    if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk); whole && !whole->Device.empty())
+        return whole->Device;
+    return disk.Name;
+}
+
 TPhysicalDisk::TPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description)
     : TRandomAccessDisk(std::move(Name), Owner) {
     this->Description = std::move(Description);

@@ -284,6 +284,9 @@ public:
     using TRandomAccessDisk::TRandomAccessDisk;
     TPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description);
 
+    // The name a user knows the disk by (\\.\PhysicalDrive1, /dev/sdb), set by detection;
+    // Name is the path the program opens it by, which may be the system's internal one.
+    std::string Device;
     // The drive letters on this disk (their OwnerDisk is it), set by detection; not owned. A
     // write open locks and dismounts each of them first and releases them at its close.
     std::vector<TLogicalDisk*> Volumes;
@@ -311,6 +314,9 @@ protected:
 private:
     std::atomic<bool> firmwareBusy_{false};
 };
+
+// What the user names a drive by: a drive letter, a disc drive's name, a whole disk's device.
+const std::string& DriveName(const TDisk& disk);
 
 class TSecvencialAccessDisk : public TDisk {
 public:

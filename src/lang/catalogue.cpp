@@ -185,6 +185,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("FIRMWARE_REFUSED", "These drives cannot take the method's firmware sanitize. "
                                 "Nothing was written; go back and choose other drives or "
                                 "another method:");
+    program("FIRMWARE_RUNREFUSED", "A drive of the run cannot take the method's firmware "
+                                   "sanitize; nothing was written.");
     program("FIRMWARE_NOABORT", "The drive's own sanitize cannot be stopped: the drive finishes "
                                 "it even after a power cycle. Wait until it ends.");
     // What the disk layer says of a drive's own erase: why it cannot be sent, how it failed.
@@ -322,6 +324,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     text("report", "INPUT_RESPONSIBLE_TEXT", "Responsible for wipe:");
     text("report", "INPUT_MEDIA_CAPTION", "Media Description");
     text("report", "INPUT_MEDIA_TEXT", "Media Description:");
+    // Under a whole disk's name: which device it is, as an auditor matches it.
+    text("report", "WHOLEDISK_IDENTITY", "Model: %s, serial number: %s, device: %s");
     // A drive's own erase, under its drive in the report.
     text("report", "FIRMWARE_COMMAND", "Firmware sanitize command: %s");
     text("report", "FIRMWARE_STATUS", "Drive's completion status: %s");
@@ -454,6 +458,7 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"OUTCOME_FAILED", "failed"},
              {"OUTCOME_ABORTED", "aborted"},
              {"OUTCOME_NOTSTARTED", "not started"},
+             {"OUTCOME_REFUSED", "refused"},
              {"VERIFY_NONE", "none"},
              {"VERIFY_LAST", "last pass"},
              {"VERIFY_EVERY", "every pass"},

@@ -130,6 +130,17 @@ public:
     virtual std::optional<std::string> WhyDiskRefused(DWORD /*deviceNumber*/) {
         return std::nullopt;
     }
+    // The name a user knows a physical disk by: "\\.\PhysicalDrive1" on Windows, its device
+    // node (/dev/sdb) where the system has one.
+    virtual std::string DiskDeviceName(DWORD deviceNumber) {
+        return "\\\\.\\PhysicalDrive" + std::to_string(deviceNumber);
+    }
+    // The device number of the physical disk a path of the system's own names (a block device
+    // node, or a link to one such as /dev/disk/by-id/...); nothing when it names no whole
+    // disk. Windows names its disks \\.\PhysicalDriveN only, which the program reads itself.
+    virtual std::optional<DWORD> DiskNumberOfPath(const std::string& /*path*/) {
+        return std::nullopt;
+    }
 };
 
 } // namespace platform

@@ -78,6 +78,7 @@ TValue Outcome(const std::string& outcome) {
         {"failed", "OUTCOME_FAILED", {0.80, 0.08, 0.08}},
         {"aborted", "OUTCOME_ABORTED", {0.88, 0.55, 0.00}},
         {"not started", "OUTCOME_NOTSTARTED", {0.45, 0.45, 0.45}},
+        {"refused", "OUTCOME_REFUSED", {0.80, 0.08, 0.08}},
     };
     for (const Known& k : known)
         if (outcome == k.word)
@@ -147,6 +148,8 @@ void Summary(TCanvas& canvas, const TRecord& record) {
                                Field("RUN_END", record.Run.End),
                                {Caption("RUN_OUTCOME"), Outcome(record.Run.Outcome)},
                                Field("RUN_UNATTENDED", YesNo(record.Run.Unattended))};
+    if (!record.Run.OutcomeText.empty())
+        run.push_back({Caption("DRIVE_OUTCOMETEXT"), {record.Run.OutcomeText, std::nullopt, 12}});
     std::vector<TField> seal;
     if (!record.PreviousSha256.empty())
         seal.push_back(Field("PREVIOUS_DIGEST", record.PreviousSha256));

@@ -100,7 +100,10 @@ struct TRun {
     // Each option as the run used it: name and value, in the order the options page has them.
     std::vector<std::pair<std::string, std::string>> Options;
     bool Unattended = false;
-    std::string Outcome; // "completed", "failed", "aborted"
+    std::string Outcome; // "completed", "failed", "aborted", "refused"
+    // Why a run was refused before it wrote anything; empty otherwise (and then not written,
+    // so that every earlier record reads and seals as it did).
+    std::string OutcomeText;
 };
 
 struct TRecord {

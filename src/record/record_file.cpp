@@ -318,6 +318,8 @@ json ToJson(const TRecord& record) {
         {"previousSha256", record.PreviousSha256},
         {"sha256", record.Sha256},
     };
+    if (!record.Run.OutcomeText.empty())
+        object["run"]["outcomeText"] = record.Run.OutcomeText;
     if (!record.SealError.empty())
         object["sealError"] = record.SealError;
     return object;
@@ -344,6 +346,7 @@ TRecord FromJson(const json& object) {
                                         Field<std::string>(option, "value"));
     record.Run.Unattended = Field<bool>(run, "unattended");
     record.Run.Outcome = Field<std::string>(run, "outcome");
+    record.Run.OutcomeText = Field<std::string>(run, "outcomeText");
     for (const json& drive : object.value("drives", json::array()))
         record.Drives.push_back(DriveFrom(drive));
     record.PreviousSha256 = Field<std::string>(object, "previousSha256");

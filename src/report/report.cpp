@@ -283,6 +283,12 @@ void TPLReport::WriteLine(const std::string& text) {
 void TPLReport::WriteDiskHeader(TDisk& disk) {
     WriteLine(ReportText("STARS"));
     WriteLine(disk.Description);
+    if (dynamic_cast<const TPhysicalDisk*>(&disk) != nullptr) {
+        const auto known = [](const std::string& text) { return text.empty() ? "-" : text; };
+        WriteLine(FillIn(ReportText("WHOLEDISK_IDENTITY"),
+                         {known(disk.Identity.Model), known(disk.Identity.Serial),
+                          known(DriveName(disk))}));
+    }
     WriteLine(ReportText("TOTALNUMBEROFSECTORS") + std::to_string(disk.BlockCount));
     WriteLine(ReportText("SANITIZINGSTARTEDAT") + ReportTimeText());
     WriteLine(ReportText("LINES"));

@@ -406,8 +406,13 @@ TEST_F(FirmwareOnSimTest, AnUnattendedRunRefusesTheFirmwareMethodOnADriveLetter)
     const int status = RunBatch(line.Batch, {[&](const std::string& text) { out += text; },
                                              [&](const std::string& text) { err += text; }});
     EXPECT_NE(status, 0);
-    EXPECT_NE(out.find("cannot be sanitized: not a whole disk"), std::string::npos) << out;
-    EXPECT_NE(out.find("run ended: failed"), std::string::npos) << out;
+    EXPECT_NE(out.find("drive D error: DATA (D:): cannot be sanitized: not a whole disk"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("go back"), std::string::npos) << out;
+    EXPECT_NE(out.find("run ended: refused, exit status 1"), std::string::npos) << out;
+    // Nothing was written, so no report: no word of one that could not be written.
+    EXPECT_EQ(out.find("report file"), std::string::npos) << out;
     EXPECT_TRUE(All("disk.img", kPartD, kPartLength, 0xAA));
     EXPECT_TRUE(OldData("nvme.img"));
     EXPECT_TRUE(OldData("ata.img"));

@@ -35,6 +35,15 @@ std::optional<char> DriveLetter(const std::string& argument) {
     return std::nullopt;
 }
 
+bool StartsWithNoCase(const std::string& text, const std::string& start) {
+    if (text.size() < start.size())
+        return false;
+    for (std::size_t i = 0; i < start.size(); ++i)
+        if (Upper(text[i]) != Upper(start[i]))
+            return false;
+    return true;
+}
+
 // Digits only, within 32 bits (a sign is not a number of a list).
 std::optional<std::int32_t> ListIndex(const std::string& text) {
     std::int32_t value = 0;
@@ -52,6 +61,36 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+// A whole disk by its number, its device or its serial number; nothing for another argument.
+std::optional<TDriveSelector> DiskSelector(const std::string& argument) {
+    using TKind = TDriveSelector::TKind;
+    TDriveSelector selector;
+    selector.Given = argument;
+    for (const char* prefix : {"disk", "\\\\.\\PhysicalDrive"}) {
+        const std::string start = prefix;
+        if (!StartsWithNoCase(argument, start))
+            continue;
+        const auto number = ListIndex(argument.substr(start.size()));
+        if (!number)
+            return std::nullopt;
+        selector.Kind = TKind::DiskNumber;
+        selector.Number = static_cast<std::uint32_t>(*number);
+        return selector;
+    }
+    if (StartsWithNoCase(argument, "serial:")) {
+        selector.Kind = TKind::Serial;
+        selector.Value = argument.substr(7);
+        return selector;
+    }
+    // A device of the system's own (/dev/sdb): never read as the switch /D with a value.
+    if (argument.rfind("/dev/", 0) == 0) {
+        selector.Kind = TKind::DevicePath;
+        selector.Value = argument;
+        return selector;
+    }
+    return std::nullopt;
+}
+
 class TParser {
 public:
     TParser(const std::vector<std::string>& arguments, bool utf8Texts)
@@ -64,10 +103,10 @@ public:
         if (result_.Mode == TCommandMode::UsageError)
             return result_;
         TBatchRequest& r = result_.Batch;
-        if (r.AllDrives && !r.Letters.empty())
-            Fail("give drive letters or --all, not both");
-        else if (!r.AllDrives && r.Letters.empty())
-            Fail("no drives: give the drive letters to wipe, or --all");
+        if (r.All != TAllDrives::None && !r.Drives.empty())
+            Fail("give drives or " + std::string(AllName(r.All)) + ", not both");
+        else if (r.All == TAllDrives::None && r.Drives.empty())
+            Fail("no drives: give the drives to wipe (letters, disks), or --all");
         return result_;
     }
 
@@ -77,8 +116,12 @@ private:
         TBatchRequest& r = result_.Batch;
         if (argument == "--batch")
             return;
-        if (argument == "--all") {
-            r.AllDrives = true;
+        if (argument == "--all" || argument == "--all-letters") {
+            const TAllDrives all =
+                argument == "--all" ? TAllDrives::WholeDisksFirst : TAllDrives::LettersOnly;
+            if (r.All != TAllDrives::None && r.All != all)
+                return Fail("give --all or --all-letters, not both");
+            r.All = all;
         } else if (argument == "--json") {
             r.Json = true;
         } else if (auto value = Value(i, "--method")) {
@@ -92,14 +135,36 @@ private:
             // a value was missing
         } else if (IsOption(argument)) {
             Fail("unknown option " + Quoted(argument));
+        } else if (auto disk = DiskSelector(argument)) {
+            if (disk->Kind == TDriveSelector::TKind::Serial && disk->Value.empty())
+                return Fail("serial: needs the disk's serial number: " + Quoted(argument));
+            Select(std::move(*disk));
         } else if (argument.size() >= 1 && argument[0] == '/') {
             Switch(argument);
         } else if (auto letter = DriveLetter(argument)) {
-            if (r.Letters.find(*letter) == std::string::npos)
-                r.Letters += *letter;
+            TDriveSelector selector;
+            selector.Given = argument;
+            selector.Letter = *letter;
+            Select(std::move(selector));
         } else {
-            Fail("not a drive letter or a switch: " + Quoted(argument));
+            Fail("not a drive (a letter, diskN, a device, serial:S) or a switch: " +
+                 Quoted(argument));
         }
+    }
+
+    static const char* AllName(TAllDrives all) {
+        return all == TAllDrives::LettersOnly ? "--all-letters" : "--all";
+    }
+
+    // Each drive once: the same letter, disk number, device or serial given twice is one.
+    void Select(TDriveSelector selector) {
+        auto& drives = result_.Batch.Drives;
+        const auto same = [&](const TDriveSelector& other) {
+            return other.Kind == selector.Kind && other.Letter == selector.Letter &&
+                   other.Number == selector.Number && other.Value == selector.Value;
+        };
+        if (std::none_of(drives.begin(), drives.end(), same))
+            drives.push_back(std::move(selector));
     }
 
     // The value of "--name VALUE" or "--name=VALUE"; nothing when argument i is another.
@@ -201,8 +266,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool ut
         return {TCommandMode::Version, {}, {}};
     if (!has("--batch")) {
         const std::string first = *std::find_if(arguments.begin(), arguments.end(), IsOption);
-        static const char* const kBatchOnly[] = {"--all", "--json", "--method", "--operator",
-                                                 "--media"};
+        static const char* const kBatchOnly[] = {"--all",      "--all-letters", "--json",
+                                                 "--method",   "--operator",    "--media"};
         const std::string name = first.substr(0, first.find('='));
         const bool batchOnly =
             std::find(std::begin(kBatchOnly), std::end(kBatchOnly), name) != std::end(kBatchOnly);
@@ -224,12 +289,23 @@ std::string UsageText() {
     return "Usage:\n"
            "  purgelet [switches] [drive letters]     the wizard, at its confirmation page\n"
            "                                          when drive letters are given\n"
-           "  purgelet --batch [switches] [options] (drive letters | --all)\n"
+           "  purgelet --batch [switches] [options] (drives | --all | --all-letters)\n"
            "                                          wipes with no one at the keyboard\n"
            "  purgelet --help | --version\n"
            "\n"
-           "Drives: letters such as D or D: (several may be given), or --all for every drive\n"
-           "the drive list offers, except the one the running system and this program are on.\n"
+           "Drives (several may be given, each is wiped once):\n"
+           "  D or D:             a drive letter\n"
+           "  disk1               a whole disk by its number (also \\\\.\\PhysicalDrive1)\n"
+           "  /dev/sdb            a whole disk by its device (Linux; also /dev/disk/by-id/...)\n"
+           "  serial:S3Z9NB01     a whole disk by its serial number (every namespace of an\n"
+           "                      NVMe drive carries the drive's)\n"
+           "A whole disk is wiped from its first byte to its last, its partitions with it; a\n"
+           "disk named with one of its letters is wiped once, as the disk.\n"
+           "  --all              every whole disk the drive list offers, then the drives on no\n"
+           "                     listed disk (floppies, sticks, discs); never the disks of the\n"
+           "                     running system and of this program\n"
+           "  --all-letters      every drive letter and disc the drive list offers, except\n"
+           "                     those of the running system and of this program\n"
            "\n"
            "Switches (the stored options apply; each switch changes one for this run):\n"
            "  /A         append to the report file\n"
@@ -251,6 +327,12 @@ std::string UsageText() {
            "  --operator NAME   the person responsible, for a DoD-style report\n"
            "  --media TEXT      the description of the media, for a DoD-style report\n"
            "  --json            one JSON object a line, with an \"event\" field, instead of text\n"
+           "\n"
+           "A method that uses the drive's own erase (firmware sanitize) takes whole disks\n"
+           "only; a drive that cannot take it (a drive letter, a frozen drive, one without\n"
+           "the command) is named with the reason and nothing is written (exit status 1).\n"
+           "A run refused before it starts still writes its record (outcome \"refused\")\n"
+           "when records are switched on.\n"
            "\n"
            "An unattended run prints one line for each event: the run's start, each drive's\n"
            "start, its progress (at most once a second), every question with the answer given\n"

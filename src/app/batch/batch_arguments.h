@@ -13,11 +13,31 @@ namespace purgelet {
 
 enum class TCommandMode : std::uint8_t { Wizard, Help, Version, Batch, UsageError };
 
+// A drive named on the command line; the run finds it in the drive list.
+struct TDriveSelector {
+    enum class TKind : std::uint8_t {
+        Letter,     // "D", "d:", "D:\"
+        DiskNumber, // "disk1", "\\.\PhysicalDrive1": the whole disk of that device number
+        DevicePath, // "/dev/sdb", "/dev/disk/by-id/...": the whole disk the system names so
+        Serial,     // "serial:S3Z9NB0K123456": the whole disk (or disks) of that serial number
+    };
+    TKind Kind = TKind::Letter;
+    std::string Given;        // as written, for what is told about it
+    char Letter = 0;          // Letter: upper case
+    std::uint32_t Number = 0; // DiskNumber
+    std::string Value;        // DevicePath: the path; Serial: the serial number
+    bool operator==(const TDriveSelector&) const = default;
+};
+
+// --all: every whole disk the list offers, then the drives on no listed disk; --all-letters:
+// every drive letter and disc the list offers, as unattended runs always took them.
+enum class TAllDrives : std::uint8_t { None, WholeDisksFirst, LettersOnly };
+
 struct TBatchRequest {
     // The "/" switches other than /M, in their order, each checked ("/B3", "/R<path>").
     std::vector<std::string> Switches;
-    std::string Letters; // upper-case drive letters, each once, in the order given
-    bool AllDrives = false;
+    std::vector<TDriveSelector> Drives; // each once, in the order given
+    TAllDrives All = TAllDrives::None;
     // The method by number (/M<n>, an index of the method list) or by name (--method); the
     // last one given counts.
     std::optional<std::int32_t> MethodIndex;

@@ -93,14 +93,23 @@ void TBatchOutput::RunStarted(const std::string& method, const std::vector<std::
 }
 
 void TBatchOutput::DriveStarted(const std::string& drive, const std::string& description,
-                                std::int64_t bytes) {
-    Emit(write_, json_,
-         {{"event", "drive_start"},
-          {"drive", Utf8(drive)},
-          {"description", Utf8(description)},
-          {"bytes", bytes}},
-         DriveLabel(drive) + "started: " + Flat(description) + ", " + std::to_string(bytes) +
-             " bytes");
+                                std::int64_t bytes, const std::optional<TDevice>& device) {
+    json event = {{"event", "drive_start"},
+                  {"drive", Utf8(drive)},
+                  {"description", Utf8(description)},
+                  {"bytes", bytes}};
+    std::string named = Flat(description);
+    if (device) {
+        const auto known = [](const std::string& text) {
+            return text.empty() ? json(nullptr) : json(Utf8(text));
+        };
+        event["model"] = known(device->Model);
+        event["serial"] = known(device->Serial);
+        named += " (model " + (device->Model.empty() ? "unknown" : Flat(device->Model)) +
+                 ", serial " + (device->Serial.empty() ? "unknown" : Flat(device->Serial)) + ")";
+    }
+    Emit(write_, json_, event,
+         DriveLabel(drive) + "started: " + named + ", " + std::to_string(bytes) + " bytes");
 }
 
 void TBatchOutput::Progress(const std::string& drive, const TProgress& progress) {
@@ -114,6 +123,12 @@ void TBatchOutput::Progress(const std::string& drive, const TProgress& progress)
         {"seconds_left", progress.SecondsLeft ? json(std::llround(std::ceil(*progress.SecondsLeft)))
                                               : json(nullptr)}};
     std::string text = DriveLabel(drive) + "progress: " + Fixed(percent, 1) + "%, ";
+    if (progress.Firmware) {
+        // The drive works alone: no bytes of ours to time, the fraction as the drive tells it.
+        event["firmware"] = true;
+        Emit(write_, json_, event, text + "the drive's own erase");
+        return;
+    }
     text += progress.BytesPerSecond ? Fixed(*progress.BytesPerSecond / 1e6, 1) + " MB/s"
                                     : std::string("speed unknown");
     text += progress.SecondsLeft ? ", " + DurationText(std::ceil(*progress.SecondsLeft)) + " left"
@@ -168,7 +183,7 @@ void TBatchOutput::DriveEnded(const std::string& drive, const std::string& outco
 }
 
 void TBatchOutput::RunEnded(const std::string& outcome, int exitStatus,
-                            const std::vector<TFile>& files) {
+                            const std::vector<TFile>& files, const std::string& reason) {
     json written = json::array();
     std::string text = "run ended: " + outcome + ", exit status " + std::to_string(exitStatus);
     for (const TFile& file : files) {
@@ -177,12 +192,13 @@ void TBatchOutput::RunEnded(const std::string& outcome, int exitStatus,
     }
     if (files.empty())
         text += "; no files written";
-    Emit(write_, json_,
-         {{"event", "run_end"},
-          {"outcome", outcome},
-          {"exit_status", exitStatus},
-          {"files", written}},
-         text);
+    json event = {{"event", "run_end"},
+                  {"outcome", outcome},
+                  {"exit_status", exitStatus},
+                  {"files", written}};
+    if (!reason.empty())
+        event["reason"] = Lines(reason);
+    Emit(write_, json_, event, text);
 }
 
 } // namespace purgelet

@@ -24,6 +24,12 @@ public:
         std::optional<double> SecondsLeft;    // none while unknown
         int Pass = 0;                         // 1..Passes; 0: the drive has no passes
         int Passes = 0;
+        bool Firmware = false; // the drive's own erase: the fraction is the drive's
+    };
+    // Which device a whole disk is, as an auditor matches it: its model and serial number.
+    struct TDevice {
+        std::string Model;
+        std::string Serial;
     };
     // A file the run wrote, by what it is ("report") and its path.
     struct TFile {
@@ -32,7 +38,9 @@ public:
     };
 
     void RunStarted(const std::string& method, const std::vector<std::string>& drives);
-    void DriveStarted(const std::string& drive, const std::string& description, std::int64_t bytes);
+    // device: for a whole disk, which one it is; none for a drive letter or a disc.
+    void DriveStarted(const std::string& drive, const std::string& description, std::int64_t bytes,
+                      const std::optional<TDevice>& device = std::nullopt);
     void Progress(const std::string& drive, const TProgress& progress);
     // A question and the answer given for no one at the keyboard; drive is empty for one
     // asked outside a drive's wipe (while the drives are found).
@@ -44,7 +52,9 @@ public:
     // run aborts as soon as the drive allows; or refused, user abort being switched off.
     void StopRequested(const std::string& reason, bool accepted);
     void DriveEnded(const std::string& drive, const std::string& outcome, double seconds);
-    void RunEnded(const std::string& outcome, int exitStatus, const std::vector<TFile>& files);
+    // reason: why a run was refused before it wrote anything (outcome "refused").
+    void RunEnded(const std::string& outcome, int exitStatus, const std::vector<TFile>& files,
+                  const std::string& reason = {});
 
 private:
     Writer write_;

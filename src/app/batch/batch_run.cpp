@@ -4,10 +4,14 @@
 #include "app/batch/batch_output.h"
 #include "app/batch/batch_view.h"
 #include "app/batch/stop_requests.h"
+#include "app/firmware_lines.h"
 #include "app/main_form.h"
 #include "app/options.h"
 #include "app/program.h"
+#include "app/run_record.h"
+#include "disk/disk.h"
 #include "lang/catalogue.h"
+#include "methods/method.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
 #include "report/report.h"
@@ -81,8 +85,8 @@ public:
         manager.SetUnattended(true);
         manager.OnAnswered = [this, &manager](MessageKind, const std::string& text,
                                               const std::string& detail, int answer) {
-            out_.Question(manager.ReportDisk != nullptr ? manager.ReportDisk->Name : "", text,
-                          detail, TGUIDiskManager::ModalResultText(answer));
+            out_.Question(manager.ReportDisk != nullptr ? DriveName(*manager.ReportDisk) : "",
+                          text, detail, TGUIDiskManager::ModalResultText(answer));
         };
 
         for (const std::string& argument : request_.Switches)
@@ -91,16 +95,18 @@ public:
         Options->WipeWithoutIntervention = true;
         form.ApplyOptionsToControls();
         if (std::string error = SelectMethod(form); !error.empty())
-            return Usage(error);
+            return Refuse(form, error);
         form.cbxAlgorithmChange();
         if ((request_.DoDReport || (Options->GenerateReportFile && Options->UseDoDLogStyle)) &&
             (!request_.Operator || !request_.Media))
-            return Usage("a DoD-style report names the person responsible and the media: give "
-                         "--operator NAME and --media TEXT");
+            return Refuse(form, "a DoD-style report names the person responsible and the media: "
+                                "give --operator NAME and --media TEXT");
 
         std::vector<TDisk*> disks;
         if (std::string error = SelectDrives(form, disks); !error.empty())
-            return Usage(error);
+            return Refuse(form, error);
+        if (int status = RefuseFirmware(form, disks); status >= 0)
+            return status;
         return Wipe(form, std::move(disks));
     }
 
@@ -114,9 +120,50 @@ private:
         if (console_.Err)
             console_.Err("purgelet: " + platform::Cp1252ToUtf8(text) + "\n");
     }
-    int Usage(const std::string& error) const {
-        Say(error);
-        return kExitUsage;
+    // A run refused before it wrote anything: why, on the error stream (a usage error) or
+    // told per drive before; its record, where records are kept; and its end.
+    int Refuse(TFrmMain& form, const std::string& reason, int status = kExitUsage,
+               const std::vector<std::pair<TDisk*, std::string>>& drives = {}) {
+        if (status == kExitUsage)
+            Say(reason);
+        TWipeSettings settings = form.WipeSettingsFromControls();
+        settings.Unattended = true;
+        std::vector<TBatchOutput::TFile> files;
+        if (settings.RecordFile) {
+            TRunRecorder recorder(settings);
+            for (const std::string& problem :
+                 recorder.Refuse(reason, drives, request_.Operator.value_or(""),
+                                 request_.Media.value_or("")))
+                out_.Error("", problem, true);
+            if (!recorder.RecordFile().empty())
+                files.push_back({"record", recorder.RecordFile()});
+            if (!recorder.CertificateFile().empty())
+                files.push_back({"certificate", recorder.CertificateFile()});
+        }
+        out_.RunEnded("refused", status, files, reason);
+        return status;
+    }
+
+    // A method with the drive's own erase, as the method page checks it: each drive that
+    // cannot take it is told with the reason, and the run is refused (exit status 1). -1
+    // when every drive can.
+    int RefuseFirmware(TFrmMain& form, const std::vector<TDisk*>& disks) {
+        const auto* chosen = static_cast<const method*>(form.cbxAlgorithm.SelectedObject());
+        if (chosen == nullptr || chosen->Firmware == TFirmwareStep::None)
+            return -1;
+        const std::vector<TFirmwareLine> lines = FirmwareLines(disks, chosen->Firmware);
+        std::vector<std::pair<TDisk*, std::string>> drives;
+        bool refused = false;
+        for (const TFirmwareLine& line : lines) {
+            drives.emplace_back(line.Disk, line.Reason);
+            if (!line.Possible) {
+                out_.Error(DriveName(*line.Disk), FirmwareLineText(line), false);
+                refused = true;
+            }
+        }
+        if (!refused)
+            return -1;
+        return Refuse(form, CatalogueText("FIRMWARE_RUNREFUSED"), kExitFailed, drives);
     }
 
     // The method box's selection, by name or number; what is wrong, else empty.
@@ -149,44 +196,183 @@ private:
 
     // The drives of the drive list the request names, in its order; what is wrong, else empty.
     std::string SelectDrives(TFrmMain& form, std::vector<TDisk*>& disks) const {
+        // The whole disks are listed for this run whatever the wizard's option says (it is
+        // not stored: the options are left as they were).
+        Options->ShowWholeDisks = true;
         form.RefreshDriveList();
-        std::vector<TDisk*> offered;
-        std::string listed;
+        TListed listed;
         for (int i = 0; i < form.lwDisksList.Count(); ++i) {
-            // Drive letters and discs: a whole disk is chosen on the drive page only.
             const ui::TListItem& row = form.lwDisksList.Items(i);
-            if (auto* disk = static_cast<TDisk*>(row.Data); disk && !TFrmMain::WholeDiskOf(row)) {
-                offered.push_back(disk);
-                listed += " " + disk->Name;
+            if (TPhysicalDisk* whole = TFrmMain::WholeDiskOf(row))
+                listed.Wholes.push_back(whole);
+            else if (auto* disk = static_cast<TDisk*>(row.Data))
+                listed.Letters.push_back(disk);
+        }
+        std::string error = request_.All != TAllDrives::None ? SelectAll(listed, disks)
+                                                             : SelectNamed(listed, disks);
+        if (!error.empty())
+            return error;
+        // A disk named with one of its letters is wiped once, as the disk.
+        disks.erase(std::remove_if(disks.begin(), disks.end(),
+                                   [&disks](TDisk* disk) {
+                                       return disk->OwnerDisk != nullptr &&
+                                              std::find(disks.begin(), disks.end(),
+                                                        disk->OwnerDisk) != disks.end();
+                                   }),
+                    disks.end());
+        return {};
+    }
+
+    // The drive list's rows: whole disks and the rest (letters, discs), in list order.
+    struct TListed {
+        std::vector<TPhysicalDisk*> Wholes;
+        std::vector<TDisk*> Letters;
+
+        std::string Names() const {
+            std::string names;
+            for (const TDisk* disk : Letters)
+                names += " " + disk->Name;
+            for (const TPhysicalDisk* whole : Wholes)
+                names += " " + WholeName(*whole);
+            return names.empty() ? "it is empty" : "it has" + names;
+        }
+    };
+
+    // "disk1 (\\.\PhysicalDrive1, SIM DISK 1)": how a whole disk is told in a refusal.
+    static std::string WholeName(const TPhysicalDisk& whole) {
+        return "disk" + std::to_string(whole.DeviceNumber) + " (" + DriveName(whole) + ", " +
+               whole.Description + ")";
+    }
+
+    // The letters of the drives the running system and this program are on.
+    static std::string SystemLetters() {
+        std::string system;
+        auto& k = platform::k32();
+        for (const std::string& path : {k.GetWindowsDirectoryA(), k.GetModuleFileNameA()})
+            if (auto letter = LetterOf(path))
+                system += *letter;
+        return system;
+    }
+
+    // --all and --all-letters. Never the running system, nor the drive this program runs
+    // from: the first would be refused at best, the second would lose the program under the
+    // run.
+    std::string SelectAll(const TListed& listed, std::vector<TDisk*>& disks) const {
+        const std::string system = SystemLetters();
+        const bool wholeDisks = request_.All == TAllDrives::WholeDisksFirst;
+        std::string refused; // the whole disks that cannot be wiped, and why
+        if (wholeDisks) {
+            for (TPhysicalDisk* whole : listed.Wholes) {
+                if (whole->NotWipeable.empty())
+                    disks.push_back(whole);
+                else
+                    refused += "; " + WholeName(*whole) + " " + whole->NotWipeable;
             }
         }
-        if (request_.AllDrives) {
-            // Never the running system, nor the drive this program runs from: the first would
-            // be refused at best, the second would lose the program under the run.
-            std::string system;
-            auto& k = platform::k32();
-            for (const std::string& path : {k.GetWindowsDirectoryA(), k.GetModuleFileNameA()})
-                if (auto letter = LetterOf(path))
-                    system += *letter;
-            for (TDisk* disk : offered)
-                if (disk->Name.size() != 1 || system.find(disk->Name[0]) == std::string::npos)
-                    disks.push_back(disk);
-            if (disks.empty())
-                return "no drives to wipe: the drive list offers none" +
-                       (offered.empty() ? std::string()
-                                        : " but the running system's (" + system + ")");
-            return {};
+        for (TDisk* disk : listed.Letters) {
+            if (disk->Name.size() == 1 && system.find(disk->Name[0]) != std::string::npos)
+                continue;
+            // Whole disks first: a drive on a listed disk is that disk's (wiped with it, or
+            // kept with it when the disk holds the system).
+            if (wholeDisks && disk->OwnerDisk != nullptr &&
+                std::find(listed.Wholes.begin(), listed.Wholes.end(), disk->OwnerDisk) !=
+                    listed.Wholes.end())
+                continue;
+            disks.push_back(disk);
         }
-        for (char letter : request_.Letters) {
-            const auto found = std::find_if(offered.begin(), offered.end(), [&](TDisk* disk) {
-                return disk->Name == std::string(1, letter);
-            });
-            if (found == offered.end())
-                return "no drive " + std::string(1, letter) + ": in the drive list (" +
-                       (listed.empty() ? std::string("it is empty") : "it has" + listed) + ")";
-            disks.push_back(*found);
+        if (!disks.empty())
+            return {};
+        if (listed.Letters.empty() && listed.Wholes.empty())
+            return "no drives to wipe: the drive list is empty";
+        std::string why = "no drives to wipe: the drive list offers none";
+        if (!refused.empty())
+            why += " that may be wiped" + refused;
+        else if (!system.empty())
+            why += " but the running system's (" + system + ")";
+        return why;
+    }
+
+    // The drives named on the command line, in the order given.
+    std::string SelectNamed(const TListed& listed, std::vector<TDisk*>& disks) const {
+        using TKind = TDriveSelector::TKind;
+        const auto add = [&disks](TDisk* disk) {
+            if (std::find(disks.begin(), disks.end(), disk) == disks.end())
+                disks.push_back(disk);
+        };
+        const auto byNumber = [&listed](std::uint32_t number) -> TPhysicalDisk* {
+            for (TPhysicalDisk* whole : listed.Wholes)
+                if (whole->DeviceNumber >= 0 &&
+                    static_cast<std::uint32_t>(whole->DeviceNumber) == number)
+                    return whole;
+            return nullptr;
+        };
+        for (const TDriveSelector& selector : request_.Drives) {
+            std::vector<TPhysicalDisk*> wholes;
+            switch (selector.Kind) {
+            case TKind::Letter: {
+                const auto found =
+                    std::find_if(listed.Letters.begin(), listed.Letters.end(), [&](TDisk* disk) {
+                        return disk->Name == std::string(1, selector.Letter);
+                    });
+                if (found == listed.Letters.end())
+                    return "no drive " + std::string(1, selector.Letter) +
+                           ": in the drive list (" + listed.Names() + ")";
+                add(*found);
+                continue;
+            }
+            case TKind::DiskNumber:
+                if (TPhysicalDisk* whole = byNumber(selector.Number))
+                    wholes.push_back(whole);
+                else
+                    return "no disk " + std::to_string(selector.Number) + " in the drive list (" +
+                           listed.Names() + ")";
+                break;
+            case TKind::DevicePath: {
+                const auto number = platform::k32().DiskNumberOfPath(selector.Value);
+                TPhysicalDisk* whole = number ? byNumber(*number) : nullptr;
+                if (whole == nullptr)
+                    return "\"" + selector.Value + "\" is no whole disk in the drive list (" +
+                           listed.Names() + ")";
+                wholes.push_back(whole);
+                break;
+            }
+            case TKind::Serial:
+                // Every namespace of an NVMe drive carries the drive's serial number: each
+                // is taken.
+                for (TPhysicalDisk* whole : listed.Wholes)
+                    if (SameSerial(whole->Identity.Serial, selector.Value))
+                        wholes.push_back(whole);
+                if (wholes.empty()) {
+                    std::string serials;
+                    for (const TPhysicalDisk* whole : listed.Wholes)
+                        if (!whole->Identity.Serial.empty())
+                            serials += " " + Trimmed(whole->Identity.Serial);
+                    return "no disk with serial number " + selector.Value +
+                           " in the drive list (" +
+                           (serials.empty() ? std::string("no disk tells its serial number")
+                                            : "the serial numbers are" + serials) +
+                           ")";
+                }
+                break;
+            }
+            for (TPhysicalDisk* whole : wholes) {
+                if (!whole->NotWipeable.empty())
+                    return WholeName(*whole) + " cannot be wiped: " + whole->NotWipeable;
+                add(whole);
+            }
         }
         return {};
+    }
+
+    static std::string Trimmed(const std::string& text) {
+        const auto first = text.find_first_not_of(' ');
+        if (first == std::string::npos)
+            return {};
+        return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    }
+    // Serial numbers as drives report them: padded with spaces, in any letter case.
+    static bool SameSerial(const std::string& reported, const std::string& given) {
+        return !given.empty() && Lower(Trimmed(reported)) == Lower(Trimmed(given));
     }
 
     int Wipe(TFrmMain& form, std::vector<TDisk*> disks) {
@@ -259,7 +445,7 @@ private:
         if (settings.GenerateReportFile) {
             if (view.ReportOpened())
                 files.push_back({"report", settings.LogFileName});
-            else if (outcome == TWipeOutcome::woFailed)
+            else if (outcome == TWipeOutcome::woFailed && !job.Refused())
                 out_.Error("",
                            "the report file \"" + settings.LogFileName +
                                "\" cannot be written (the error log tells why)",
@@ -270,7 +456,7 @@ private:
         if (!job.CertificateFile().empty())
             files.push_back({"certificate", job.CertificateFile()});
         const int status = ExitStatusOf(outcome);
-        out_.RunEnded(OutcomeWord(outcome), status, files);
+        out_.RunEnded(job.Refused() ? "refused" : OutcomeWord(outcome), status, files);
         return status;
     }
 

@@ -35,7 +35,7 @@ void TBatchView::RunStarting(const TWipeSettings& settings) {
     runStarted_ = true;
     std::vector<std::string> names;
     for (const TDisk* disk : job_.Disks())
-        names.push_back(disk->Name);
+        names.push_back(DriveName(*disk));
     out_.RunStarted(settings.Report.MethodName, names);
 }
 
@@ -48,7 +48,10 @@ void TBatchView::DriveStarting(TDisk& disk, const TWipeSettings&) {
         static_cast<std::size_t>(std::find(disks.begin(), disks.end(), &disk) - disks.begin());
     shown.Start = shown.LastShown = Now();
     shown_.push_back(std::move(shown));
-    out_.DriveStarted(disk.Name, disk.Description, disk.Size);
+    std::optional<TBatchOutput::TDevice> device;
+    if (dynamic_cast<const TPhysicalDisk*>(&disk) != nullptr)
+        device = TBatchOutput::TDevice{disk.Identity.Model, disk.Identity.Serial};
+    out_.DriveStarted(DriveName(disk), disk.Description, disk.Size, device);
     HeedStops();
 }
 
@@ -60,7 +63,7 @@ void TBatchView::DriveEnded(TDisk& disk) {
     const TDriveResult& result = found == results.end() ? none : *found;
     const TWipeOutcome outcome = ErasureOutcome(result);
     if (outcome != result.Outcome)
-        out_.Error(disk.Name,
+        out_.Error(DriveName(disk),
                    std::to_string(result.BlocksPassedOver) +
                        (result.BlocksPassedOver == 1 ? " block was" : " blocks were") +
                        " not written (the write failed and was given up): old data may remain",
@@ -68,28 +71,28 @@ void TBatchView::DriveEnded(TDisk& disk) {
     const auto shown = std::find_if(shown_.begin(), shown_.end(),
                                     [&disk](const TShown& s) { return s.Disk == &disk; });
     const std::uint32_t start = shown != shown_.end() ? shown->Start : Now();
-    out_.DriveEnded(disk.Name, OutcomeWord(outcome), SecondsSince(start));
+    out_.DriveEnded(DriveName(disk), OutcomeWord(outcome), SecondsSince(start));
     if (shown != shown_.end())
         shown_.erase(shown);
     current_ = shown_.empty() ? nullptr : shown_.back().Disk;
     if (askAfterEveryDrive_) // the ask dialog, answered for no one at the keyboard
-        out_.Question(disk.Name, CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
+        out_.Question(DriveName(disk), CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
                       CatalogueText("txtContinue"));
     HeedStops(); // one held back while the drive could not be interrupted
 }
 
 void TBatchView::Tell(const std::string& text, TMsgDlgType type) {
-    out_.Error(current_ != nullptr ? current_->Name : std::string(), text,
+    out_.Error(current_ != nullptr ? DriveName(*current_) : std::string(), text,
                type == TMsgDlgType::mtWarning);
 }
 
 void TBatchView::TellAbout(TDisk& disk, const std::string& text, TMsgDlgType type) {
-    out_.Error(disk.Name, text, type == TMsgDlgType::mtWarning);
+    out_.Error(DriveName(disk), text, type == TMsgDlgType::mtWarning);
 }
 
 void TBatchView::Finish(const std::string& outcome) {
     for (const TShown& shown : shown_)
-        out_.DriveEnded(shown.Disk->Name, outcome, SecondsSince(shown.Start));
+        out_.DriveEnded(DriveName(*shown.Disk), outcome, SecondsSince(shown.Start));
     shown_.clear();
     current_ = nullptr;
 }
@@ -168,7 +171,12 @@ void TBatchView::ShowProgress(TShown& shown, double progress) {
         figures.Pass =
             std::min(shown.Passes, static_cast<int>(std::floor(fraction * shown.Steps)) + 1);
     }
-    out_.Progress(shown.Disk->Name, figures);
+    if (shown.Disk->FirmwareBusy()) {
+        figures = {};
+        figures.Fraction = fraction;
+        figures.Firmware = true;
+    }
+    out_.Progress(DriveName(*shown.Disk), figures);
 }
 
 } // namespace purgelet

@@ -448,6 +448,7 @@ void TNTPhysicalDisk::init() {
             LastErrorText());
     PartitionNumber = 0;
     DeviceNumber = static_cast<std::int32_t>(number.DeviceNumber);
+    Device = platform::k32().DiskDeviceName(number.DeviceNumber);
     Identity = QueryDeviceIdentity(handle);
 }
 

@@ -79,6 +79,8 @@ public:
     std::vector<DeviceNotOffered> DevicesNotOffered() override;
     // The disk numbered so is refused as a whole when the running system rests on it.
     std::optional<std::string> WhyDiskRefused(DWORD deviceNumber) override;
+    std::string DiskDeviceName(DWORD deviceNumber) override;
+    std::optional<DWORD> DiskNumberOfPath(const std::string& path) override;
 
     // The decision that keeps the running system safe: whether the device may be opened
     // for writing, locked and dismounted. Never for the devices the system runs from.

@@ -113,6 +113,29 @@ std::optional<std::string> LinuxKernel32::WhyDiskRefused(DWORD deviceNumber) {
     return WhyNotWritable(node);
 }
 
+std::string LinuxKernel32::DiskDeviceName(DWORD deviceNumber) {
+    std::lock_guard<std::mutex> lock(drivesMutex_);
+    DetectOnce();
+    const PhysicalDisk* disk = drives_->DiskByNumber(deviceNumber);
+    return disk != nullptr ? disk->node : Kernel32::DiskDeviceName(deviceNumber);
+}
+
+std::optional<DWORD> LinuxKernel32::DiskNumberOfPath(const std::string& path) {
+    // By the device the path leads to, so that a link (/dev/disk/by-id/...) names its disk.
+    struct stat wanted {};
+    if (stat(path.c_str(), &wanted) != 0 || !S_ISBLK(wanted.st_mode))
+        return std::nullopt;
+    std::lock_guard<std::mutex> lock(drivesMutex_);
+    DetectOnce();
+    for (const PhysicalDisk& disk : drives_->Disks()) {
+        struct stat st {};
+        if (stat(disk.node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) &&
+            st.st_rdev == wanted.st_rdev)
+            return disk.number;
+    }
+    return std::nullopt;
+}
+
 std::vector<Kernel32::DeviceNotOffered> LinuxKernel32::DevicesNotOffered() {
     std::lock_guard<std::mutex> lock(drivesMutex_);
     return drives_->LeftOut();

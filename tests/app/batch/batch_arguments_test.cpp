@@ -45,8 +45,10 @@ TEST(BatchArguments, AnUnattendedRunTakesLettersSwitchesAndOptions) {
                "--operator", "Jo Smith", "--media=Two disks", "/d", "F:\\"});
     ASSERT_EQ(line.Mode, TCommandMode::Batch) << line.Error;
     const TBatchRequest& r = line.Batch;
-    EXPECT_EQ(r.Letters, "DEF"); // upper case, each once, in order
-    EXPECT_FALSE(r.AllDrives);
+    // Upper case, each once, in order.
+    ASSERT_EQ(r.Drives.size(), 3u);
+    EXPECT_EQ(std::string({r.Drives[0].Letter, r.Drives[1].Letter, r.Drives[2].Letter}), "DEF");
+    EXPECT_EQ(r.All, TAllDrives::None);
     EXPECT_EQ(r.Switches, (Args{"/r/tmp/x.log", "/B3", "/W", "/d"}));
     EXPECT_EQ(r.MethodIndex, 2);
     EXPECT_FALSE(r.MethodName);
@@ -58,12 +60,38 @@ TEST(BatchArguments, AnUnattendedRunTakesLettersSwitchesAndOptions) {
     // The last method given counts, by number or by name.
     const TCommandLine byName = Parse({"--batch", "--all", "/M1", "--method", "zero"});
     ASSERT_EQ(byName.Mode, TCommandMode::Batch) << byName.Error;
-    EXPECT_TRUE(byName.Batch.AllDrives);
+    EXPECT_EQ(byName.Batch.All, TAllDrives::WholeDisksFirst);
     EXPECT_EQ(byName.Batch.MethodName, "zero");
     EXPECT_FALSE(byName.Batch.MethodIndex);
     const TCommandLine byNumber = Parse({"--batch", "--all", "--method=zero", "/m4"});
     EXPECT_EQ(byNumber.Batch.MethodIndex, 4);
     EXPECT_FALSE(byNumber.Batch.MethodName);
+}
+
+TEST(BatchArguments, WholeDisksAreNamedByNumberDeviceOrSerialAndNeverReadAsSwitches) {
+    using TKind = TDriveSelector::TKind;
+    const TCommandLine line =
+        Parse({"--batch", "/M0", "disk2", "\\\\.\\physicaldrive2", "/dev/sdb", "DISK10",
+               "serial:S3Z9NB0K123456", "/dev/disk/by-id/nvme-X_1", "e:", "/dev/sdb"});
+    ASSERT_EQ(line.Mode, TCommandMode::Batch) << line.Error;
+    const auto& d = line.Batch.Drives;
+    // The same disk by number twice is one; the order is the first mention's.
+    ASSERT_EQ(d.size(), 6u);
+    EXPECT_EQ(d[0].Kind, TKind::DiskNumber);
+    EXPECT_EQ(d[0].Number, 2u);
+    // /dev/sdb is a device, never the switch /D with a value.
+    EXPECT_EQ(d[1].Kind, TKind::DevicePath);
+    EXPECT_EQ(d[1].Value, "/dev/sdb");
+    EXPECT_FALSE(line.Batch.DoDReport);
+    EXPECT_EQ(d[2].Kind, TKind::DiskNumber);
+    EXPECT_EQ(d[2].Number, 10u);
+    EXPECT_EQ(d[3].Kind, TKind::Serial);
+    EXPECT_EQ(d[3].Value, "S3Z9NB0K123456");
+    EXPECT_EQ(d[4].Value, "/dev/disk/by-id/nvme-X_1");
+    EXPECT_EQ(d[5].Kind, TKind::Letter);
+    EXPECT_EQ(d[5].Letter, 'E');
+
+    EXPECT_EQ(Parse({"--batch", "/M0", "--all-letters"}).Batch.All, TAllDrives::LettersOnly);
 }
 
 TEST(BatchArguments, TextsForTheReportAreTakenIntoTheProgramsCodePage) {
@@ -78,6 +106,7 @@ TEST(BatchArguments, TextsForTheReportAreTakenIntoTheProgramsCodePage) {
 }
 
 TEST(BatchArguments, EachMistakeIsAUsageErrorThatSaysWhat) {
+    const std::string kNotADrive = "not a drive (a letter, diskN, a device, serial:S) or a switch: ";
     struct Case {
         Args arguments;
         std::string error;
@@ -97,11 +126,17 @@ TEST(BatchArguments, EachMistakeIsAUsageErrorThatSaysWhat) {
         {{"--batch", "D", "/R"}, "/R needs the report file's path: /R<path>"},
         {{"--batch", "D", "--method"}, "--method needs a value"},
         {{"--batch", "D", "--operator="}, "--operator needs a value"},
-        {{"--batch", "cdrom"}, "not a drive letter or a switch: \"cdrom\""},
-        {{"--batch", "-x"}, "not a drive letter or a switch: \"-x\""},
-        {{"--batch", "7"}, "not a drive letter or a switch: \"7\""},
-        {{"--batch", "/W"}, "no drives: give the drive letters to wipe, or --all"},
-        {{"--batch", "--all", "D"}, "give drive letters or --all, not both"},
+        {{"--batch", "cdrom"}, kNotADrive + "\"cdrom\""},
+        {{"--batch", "-x"}, kNotADrive + "\"-x\""},
+        {{"--batch", "7"}, kNotADrive + "\"7\""},
+        {{"--batch", "disk"}, kNotADrive + "\"disk\""},
+        {{"--batch", "disk-1"}, kNotADrive + "\"disk-1\""},
+        {{"--batch", "\\\\.\\PhysicalDriveX"}, kNotADrive + "\"\\\\.\\PhysicalDriveX\""},
+        {{"--batch", "serial:"}, "serial: needs the disk's serial number: \"serial:\""},
+        {{"--batch", "/W"}, "no drives: give the drives to wipe (letters, disks), or --all"},
+        {{"--batch", "--all", "D"}, "give drives or --all, not both"},
+        {{"--batch", "disk0", "--all-letters"}, "give drives or --all-letters, not both"},
+        {{"--batch", "--all", "--all-letters"}, "give --all or --all-letters, not both"},
     };
     for (const Case& c : cases) {
         const TCommandLine line = Parse(c.arguments);

@@ -162,20 +162,26 @@ TEST_F(BatchProgram, UsageErrorsEndWithStatusThreeAndSayWhatIsWrong) {
     struct Case {
         std::string arguments;
         std::string err;
+        std::string out; // the start of the output
     };
     const Case cases[] = {
-        {"--bogus", "purgelet: unknown option \"--bogus\"\nTry \"purgelet --help\".\n"},
-        {"--batch /M0 /X D", "purgelet: unknown switch \"/X\"\nTry \"purgelet --help\".\n"},
-        {"--batch /M0", "purgelet: no drives: give the drive letters to wipe, or --all\n"
-                        "Try \"purgelet --help\".\n"},
-        {"--batch /M0 Q", "purgelet: no drive Q: in the drive list (it has D R)\n"},
+        {"--bogus", "purgelet: unknown option \"--bogus\"\nTry \"purgelet --help\".\n", ""},
+        {"--batch /M0 /X D", "purgelet: unknown switch \"/X\"\nTry \"purgelet --help\".\n", ""},
+        {"--batch /M0",
+         "purgelet: no drives: give the drives to wipe (letters, disks), or --all\n"
+         "Try \"purgelet --help\".\n",
+         ""},
+        // Refused by the run, which tells its end.
+        {"--batch /M0 Q", "purgelet: no drive Q: in the drive list (it has D R)\n",
+         "run ended: refused, exit status 3"},
     };
     for (const Case& c : cases) {
         const Outcome run = Run(machine, c.arguments);
         ASSERT_TRUE(run.exited) << c.arguments;
         EXPECT_EQ(run.status, 3) << c.arguments;
         EXPECT_EQ(run.err, c.err) << c.arguments;
-        EXPECT_EQ(run.out, "") << c.arguments;
+        EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << c.arguments << ": " << run.out;
+        EXPECT_EQ(c.out.empty(), run.out.empty()) << c.arguments;
     }
     EXPECT_TRUE(AllBytes(folder_ / "d.img", '\xAA'));
 
@@ -268,9 +274,11 @@ TEST_F(BatchProgram, JsonLinesOfARunOnTheDemoPcShapedMachine) {
     EXPECT_TRUE(AllBytes(folder_ / "stick.img", '\xAA'));
 }
 
-// --batch --all on this machine's real devices: a loop device with two partitions that the
-// map file names is wiped whole; a second loop device it does not name stays as it was.
-TEST_F(BatchProgram, AllDrivesOnLoopDevicesAreOnlyTheOnesTheMapFileNames) {
+// Unattended runs on this machine's real devices: a loop device with two partitions that the
+// map file names, and a second one it does not name, which stays as it was throughout. With
+// a partition mounted, the disk named by its device is refused with nothing written; then
+// --all-letters wipes the partitions, the table kept; then --all wipes the disk from byte 0.
+TEST_F(BatchProgram, WholeDisksOnLoopDevicesAreOnlyTheOnesTheMapFileNames) {
     const std::string reason = testing::LoopDevicesUnavailable();
     if (!reason.empty())
         GTEST_SKIP() << reason;
@@ -298,20 +306,48 @@ TEST_F(BatchProgram, AllDrivesOnLoopDevicesAreOnlyTheOnesTheMapFileNames) {
                                     "' XDG_CONFIG_HOME='" + config.string() + "' HOME='" +
                                     folder_.string() + "'";
 
-    const Outcome run = Run(environment, "--batch --all /M0");
+    // A partition mounted: the disk named by its device is not written under it.
+    const std::string before = ReadAll(disk.image());
+    const fs::path mountPoint = folder_ / "mnt";
+    fs::create_directories(mountPoint);
+    int mounted = -1;
+    Shell("mount " + disk.Partition(2) + " '" + mountPoint.string() + "'", &mounted);
+    if (mounted == 0) {
+        const Outcome refused = Run(environment, "--batch /M0 " + disk.node());
+        Shell("umount '" + mountPoint.string() + "'");
+        ASSERT_TRUE(refused.exited);
+        EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+        EXPECT_NE(refused.out.find("drive " + disk.node() + " ended: failed"), std::string::npos)
+            << refused.out;
+        // The table and the partition not mounted are as they were (the mount itself writes
+        // to its own partition).
+        EXPECT_TRUE(ReadAll(disk.image()).substr(0, 25 * kMiB) == before.substr(0, 25 * kMiB))
+            << "written while a partition was mounted";
+    }
+
+    // The letters alone: the partitions, the table kept.
+    const Outcome run = Run(environment, "--batch --all-letters /M0");
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     const std::vector<std::string> lines = LinesOf(run.out);
     ASSERT_FALSE(lines.empty()) << run.err;
     EXPECT_EQ(lines[0], "run started: method \"Zero fill\", drives C D");
     EXPECT_EQ(lines.back(), "run ended: completed, exit status 0; no files written");
-
     const std::string image = ReadAll(disk.image());
     EXPECT_EQ(image.substr(0, kMiB), table);
     for (std::int64_t start : {1 * kMiB, 25 * kMiB}) {
         const std::string partition = image.substr(start, 24 * kMiB);
         EXPECT_EQ(partition.find_first_not_of('\0'), std::string::npos) << start;
     }
+
+    // Whole disks first: the disk from its first byte to its last.
+    const Outcome all = Run(environment, "--batch --all /M0");
+    ASSERT_TRUE(all.exited);
+    EXPECT_EQ(all.status, 0) << all.out << all.err;
+    const std::vector<std::string> allLines = LinesOf(all.out);
+    ASSERT_FALSE(allLines.empty()) << all.err;
+    EXPECT_EQ(allLines[0], "run started: method \"Zero fill\", drives " + disk.node());
+    EXPECT_EQ(ReadAll(disk.image()).find_first_not_of('\0'), std::string::npos);
     EXPECT_EQ(ReadAll(other.image()), std::string(16 * kMiB, '\x5A'));
 }
 

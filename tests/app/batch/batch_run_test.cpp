@@ -5,7 +5,7 @@
 #include "app/batch/batch_run.h"
 
 #include "app/batch/stop_requests.h"
-#include "app/program_fixture.h"
+#include "app/batch/batch_fixture.h"
 #include "app/wipe_job.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
@@ -25,8 +25,6 @@ namespace {
 
 using nlohmann::json;
 
-const char* const kOptionsKey = "Software\\Quillon\\Purgelet 2005";
-
 // A request to stop as the system delivers it: a signal where signals are its way (the
 // routine then runs on the console control's thread of the host under the simulated PC),
 // else the routine called on a thread of its own, as Windows calls it.
@@ -37,71 +35,6 @@ void RequestStop(DWORD ctrlType) {
     std::raise(ctrlType == CTRL_C_EVENT ? SIGINT : SIGTERM);
 #endif
 }
-
-std::string R(const char* key) {
-    return CatalogueText(key, "report");
-}
-
-// The stored options: the report off, no format after the wipe (so that the images show the
-// wipe alone), user abort allowed, no record (its own test turns it on), one drive after the
-// other (the lines' order is the drives'; a test of its own wipes them at once).
-json StoredOptions() {
-    return {
-        {"GenerateReportFile", "0"}, {"UseDoDLogStyle", "0"},   {"AppendLog", "0"},
-        {"LogFileName", ""},         {"AllowUserAbort", "1"},   {"WipeWithoutIntervention", "0"},
-        {"UseIsaac", "0"},           {"NoBuffering", "1"},      {"OverwriteBuffer", "10"},
-        {"QuickEraseCDDVD", "0"},    {"FormatPartitions", "0"}, {"SHowAskDialog", "0"},
-        {"RecordFile", "0"},         {"Certificate", "0"},      {"WipeInParallel", "0"}};
-}
-
-json Machine() {
-    json machine = ProgramMachine();
-    machine["registry"] = {{"HKEY_CURRENT_USER", {{kOptionsKey, StoredOptions()}}}};
-    return machine;
-}
-
-class BatchRunTest : public ProgramTest {
-protected:
-    struct Outcome {
-        int status = -1;
-        std::vector<std::string> lines; // standard output, line by line
-        std::string err;
-    };
-
-    // purgelet with arguments on the simulated PC; onLine sees each line as it is written.
-    Outcome Batch(const std::vector<std::string>& arguments,
-                  const std::function<void(const std::string&)>& onLine = {}) {
-        const TCommandLine line = ParseCommandLine(arguments, true);
-        EXPECT_EQ(line.Mode, TCommandMode::Batch) << line.Error;
-        Outcome outcome;
-        std::string out;
-        const TConsole console{[&](const std::string& text) {
-                                   out += text;
-                                   if (onLine)
-                                       onLine(text);
-                               },
-                               [&](const std::string& text) { outcome.err += text; }};
-        outcome.status = RunBatch(line.Batch, console);
-        std::istringstream stream(out);
-        for (std::string text; std::getline(stream, text);)
-            outcome.lines.push_back(text);
-        return outcome;
-    }
-
-    std::string ReportPath() const { return (pc_->folder() / "batch.log").string(); }
-    std::string Stored(const std::string& name) {
-        std::unique_ptr<platform::RegistryKey> key;
-        std::string value = "<none>";
-        if (platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser, kOptionsKey,
-                                              false, key) == ERROR_SUCCESS)
-            key->QueryString(name, value);
-        return value;
-    }
-    bool Untouched() const {
-        return All("disk.img", 0, 4 << 20, 0xAA) && All("stick.img", 0, kStickSize, 0xAA) &&
-               All("floppy.img", 0, 1474560, 0xAA);
-    }
-};
 
 TEST_F(BatchRunTest, TwoDrivesAreWipedWithALineForEachEventAndTheReport) {
     Boot(Machine());
@@ -452,9 +385,9 @@ TEST_F(BatchRunTest, WithUserAbortOffASignalIsRefused) {
     EXPECT_TRUE(All("stick.img", 0, kStickSize, 0x00));
 }
 
-TEST_F(BatchRunTest, AllDrivesAreTheDriveListsButTheRunningSystems) {
+TEST_F(BatchRunTest, AllLettersAreTheDriveListsButTheRunningSystems) {
     Boot(Machine());
-    const Outcome run = Batch({"--batch", "--all", "/M0"});
+    const Outcome run = Batch({"--batch", "--all-letters", "/M0"});
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_FALSE(run.lines.empty());
     // C: holds the simulated Windows (C:\WINDOWS); the network drive is not in the list.
@@ -465,12 +398,12 @@ TEST_F(BatchRunTest, AllDrivesAreTheDriveListsButTheRunningSystems) {
     EXPECT_EQ(pc_->machine().CountCalls("\\\\.\\C:", "WriteFile"), 0);
 }
 
-TEST_F(BatchRunTest, AllDrivesLeaveOutWhereverWindowsIs) {
+TEST_F(BatchRunTest, AllLettersLeaveOutWhereverWindowsIs) {
     auto machine = Machine();
     machine["windowsDirectory"] = "r:\\winnt";
     machine["drives"].erase(3); // no floppy drive
     Boot(machine);
-    const Outcome run = Batch({"--batch", "--all", "/M0"});
+    const Outcome run = Batch({"--batch", "--all-letters", "/M0"});
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_FALSE(run.lines.empty());
     // C: is offered now, unless the program itself runs from it (the machine file's folder
@@ -510,7 +443,9 @@ TEST_F(BatchRunTest, WhatTheMachineCannotDoIsAUsageErrorAndNothingIsWritten) {
         std::string error; // the start of what is said
     };
     const Case cases[] = {
-        {{"--batch", "/M0", "Z"}, "purgelet: no drive Z: in the drive list (it has C D A R)\n"},
+        {{"--batch", "/M0", "Z"},
+         "purgelet: no drive Z: in the drive list (it has C D A R disk0 (\\\\.\\PhysicalDrive0, "
+         "SIM DISK 0))\n"},
         {{"--batch", "/M0", "N"}, "purgelet: no drive N: in the drive list"},
         {{"--batch", "D"}, "purgelet: no method: give /M<n> or --method NAME; the methods are:"},
         {{"--batch", "/M99", "D"}, "purgelet: no method number 99; the methods are:"},
@@ -524,7 +459,10 @@ TEST_F(BatchRunTest, WhatTheMachineCannotDoIsAUsageErrorAndNothingIsWritten) {
         const Outcome run = Batch(c.arguments);
         EXPECT_EQ(run.status, 3) << c.error;
         EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
-        EXPECT_TRUE(run.lines.empty());
+        // Said once, and the run's end told (records are off here).
+        EXPECT_EQ(run.err.find("purgelet: ", 1), std::string::npos) << run.err;
+        EXPECT_EQ(run.lines, std::vector<std::string>{"run ended: refused, exit status 3; no files "
+                                                      "written"});
         const bool aboutMethods = c.error.find("the methods are") != std::string::npos;
         if (aboutMethods) {
             EXPECT_NE(run.err.find(firstMethod), std::string::npos) << run.err;
