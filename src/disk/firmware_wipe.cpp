@@ -124,7 +124,9 @@ void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep s
             value = *fraction;
         else if (choice.EstimatedSeconds > 0)
             value = std::min(0.99, static_cast<double>(elapsed) / choice.EstimatedSeconds);
-        owner.Progress = std::clamp(value, 0.0, 1.0);
+        // Never backwards: a poll without the drive's figure (its last, as it completes) falls
+        // back on the estimate, which may lie behind what the drive told before.
+        owner.Progress = std::max(owner.Progress, std::clamp(value, 0.0, 1.0));
         update();
     };
     TFirmwareResult result;

@@ -28,8 +28,8 @@ json WholeDiskMachine() {
          "model": "SIM NVME 970", "serial": "NV-0001", "bus": "NVMe",
          "geometry": {"cylinders": 16, "tracksPerCylinder": 16, "sectorsPerTrack": 64,
                       "bytesPerSector": 512},
-         "firmware": {"commandSet": "nvme", "sanitize": ["crypto", "block"], "polls": 3,
-                      "erasedByte": 255}})J"));
+         "firmware": {"commandSet": "nvme", "sanitize": ["crypto", "block"], "polls": 4,
+                      "estimatedSeconds": 60, "erasedByte": 255}})J"));
     machine["physicalDisks"].push_back(json::parse(R"J(
         {"friendlyName": "SIM SATA 2", "deviceNumber": 2, "image": "ata.img",
          "model": "SIM SATA SSD 860", "serial": "SA-0002   ", "bus": "SATA",
@@ -202,6 +202,17 @@ TEST_F(BatchWholeDisksTest, TheDrivesOwnEraseSanitizesEachDiskAndNamesItsDevice)
                                   {"bytes", kDisk},
                                   {"model", "SIM NVME 970"},
                                   {"serial", "NV-0001"}}));
+        // The drive's own progress, as the drive reports it: never backwards.
+        double last = 0;
+        int told = 0;
+        for (const json& e : events)
+            if (e["event"] == "progress" && e["drive"] == "\\\\.\\PhysicalDrive1" &&
+                e.value("firmware", false)) {
+                EXPECT_GE(e["percent"].get<double>(), last) << e;
+                last = e["percent"].get<double>();
+                ++told;
+            }
+        EXPECT_GT(told, 0);
         if (method == kCrypto) {
             EXPECT_TRUE(Noise("nvme.img"));
             EXPECT_TRUE(Noise("ata.img"));
