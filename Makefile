@@ -23,6 +23,12 @@ endif
 
 test: deps linux win32 sanitize tsan
 
+# The tests of real devices (loop devices, mounts), of the program started as a process and of
+# the terminal driven through tmux run one at a time, after the others, which run side by side
+# (each is a process of its own with its own scratch folder).
+SERIAL_TESTS := ^(BatchProgram|Linux|RunningSystem|MountedImage|ImageDrives|SystemDecision|ConcurrentDevicesLinux|ProgramEntry|FakeSysfs|e2e_)
+TEST_JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
 # The terminal demo needs only the Linux build; the Windows tool chains and Wine come with the
 # targets that use them.
 deps:
@@ -57,7 +63,8 @@ dist: deps host-tool
 linux:
 	cmake --preset linux
 	cmake --build --preset linux
-	ctest --preset linux
+	ctest --preset linux -j$(TEST_JOBS) -E '$(SERIAL_TESTS)'
+	ctest --preset linux -R '$(SERIAL_TESTS)'
 
 # The Windows tests run under Wine: the 32-bit program's, where this machine runs 32-bit
 # programs; where it cannot (a kernel with IA-32 emulation off), the same tests built for
@@ -79,7 +86,8 @@ win64: host-tool
 sanitize:
 	cmake --preset sanitize
 	cmake --build --preset sanitize
-	ctest --preset sanitize
+	ctest --preset sanitize -j$(TEST_JOBS) -E '$(SERIAL_TESTS)'
+	ctest --preset sanitize -R '$(SERIAL_TESTS)'
 
 tsan:
 	cmake --preset tsan
