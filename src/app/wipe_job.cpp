@@ -237,8 +237,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     // A drive that cannot take the method's own erase is told before anything is written,
     // not half-way through the run.
     if (settings_.Method->Firmware != TFirmwareStep::None) {
-        const std::vector<TFirmwareLine> lines =
-            FirmwareLines(disks_, settings_.Method->Firmware);
+        const std::vector<TFirmwareLine> lines = FirmwareLines(disks_, settings_.Method->Firmware);
         const std::string refused = FirmwareRefusalMessage(lines);
         if (!refused.empty()) {
             for (std::size_t i = 0; i < disks_.size(); ++i)

@@ -163,7 +163,8 @@ int TLogicalDisk::getPropertiesCount() {
 }
 
 const std::string& DriveName(const TDisk& disk) {
-    if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk); whole && !whole->Device.empty())
+    if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
+        whole && !whole->Device.empty())
         return whole->Device;
     return disk.Name;
 }

@@ -285,9 +285,9 @@ void TPLReport::WriteDiskHeader(TDisk& disk) {
     WriteLine(disk.Description);
     if (dynamic_cast<const TPhysicalDisk*>(&disk) != nullptr) {
         const auto known = [](const std::string& text) { return text.empty() ? "-" : text; };
-        WriteLine(FillIn(ReportText("WHOLEDISK_IDENTITY"),
-                         {known(disk.Identity.Model), known(disk.Identity.Serial),
-                          known(DriveName(disk))}));
+        WriteLine(FillIn(
+            ReportText("WHOLEDISK_IDENTITY"),
+            {known(disk.Identity.Model), known(disk.Identity.Serial), known(DriveName(disk))}));
     }
     WriteLine(ReportText("TOTALNUMBEROFSECTORS") + std::to_string(disk.BlockCount));
     WriteLine(ReportText("SANITIZINGSTARTEDAT") + ReportTimeText());

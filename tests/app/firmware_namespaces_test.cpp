@@ -92,11 +92,6 @@ protected:
     bool Confirms(const std::string& line) const {
         return std::find(confirmation_.begin(), confirmation_.end(), line) != confirmation_.end();
     }
-    bool Told(const std::string& part) const {
-        return std::any_of(host_.dialogs().begin(), host_.dialogs().end(), [&](const auto& dialog) {
-            return dialog.text.find(part) != std::string::npos;
-        });
-    }
     // The erasing commands the drive got: (opcode, namespace id).
     std::vector<std::pair<int, std::uint32_t>> Erases() {
         std::vector<std::pair<int, std::uint32_t>> erases;

@@ -138,18 +138,6 @@ protected:
                 return false;
         return true;
     }
-    std::vector<std::string> DialogTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& dialog : host_.dialogs())
-            texts.push_back(dialog.text);
-        return texts;
-    }
-    bool Told(const std::string& part) const {
-        const auto texts = DialogTexts();
-        return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
-            return text.find(part) != std::string::npos;
-        });
-    }
 
     TScript script_;
     std::string report_;
@@ -300,10 +288,6 @@ protected:
     void WaitForRelease() {
         std::unique_lock<std::mutex> hold(lock_);
         changed_.wait(hold, [this] { return released_; });
-    }
-    bool Told(const std::string& part) const {
-        return std::any_of(host_.dialogs().begin(), host_.dialogs().end(),
-                           [&](const auto& d) { return d.text.find(part) != std::string::npos; });
     }
 
     TScript first_, second_;

@@ -105,11 +105,6 @@ protected:
     bool Confirms(const std::string& line) const {
         return std::find(confirmation_.begin(), confirmation_.end(), line) != confirmation_.end();
     }
-    bool Told(const std::string& part) const {
-        return std::any_of(host_.dialogs().begin(), host_.dialogs().end(), [&](const auto& dialog) {
-            return dialog.text.find(part) != std::string::npos;
-        });
-    }
     bool Reported(const std::string& part) const {
         return ReadFile(report_).find(part) != std::string::npos;
     }

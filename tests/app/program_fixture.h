@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,6 +116,19 @@ protected:
     }
 
     TFrmMain& Main() { return *app_->FrmMain; }
+    // The texts of the dialogs the program showed, in order.
+    std::vector<std::string> DialogTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& dialog : host_.dialogs())
+            texts.push_back(dialog.text);
+        return texts;
+    }
+    // Whether a dialog the program showed holds part.
+    bool Told(const std::string& part) const {
+        return std::any_of(host_.dialogs().begin(), host_.dialogs().end(), [&](const auto& dialog) {
+            return dialog.text.find(part) != std::string::npos;
+        });
+    }
     // The drive list row of a disk by its name ("C"); -1 when it has none.
     int RowOf(const std::string& name) {
         auto& list = Main().lwDisksList;

@@ -76,12 +76,6 @@ protected:
                "\r\n" + R("LINES") + "\r\n\r\n";
     }
     std::string End(const char* key) { return R(key) + kTime + "\r\n" + R("STARS") + "\r\n"; }
-    std::vector<std::string> DialogTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& dialog : host_.dialogs())
-            texts.push_back(dialog.text);
-        return texts;
-    }
 };
 
 TEST_F(WipeRunTest, AFailingFirstDriveIsToldOnceAndTheOthersAreWipedWholly) {

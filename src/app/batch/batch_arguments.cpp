@@ -266,8 +266,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool ut
         return {TCommandMode::Version, {}, {}};
     if (!has("--batch")) {
         const std::string first = *std::find_if(arguments.begin(), arguments.end(), IsOption);
-        static const char* const kBatchOnly[] = {"--all",      "--all-letters", "--json",
-                                                 "--method",   "--operator",    "--media"};
+        static const char* const kBatchOnly[] = {"--all",    "--all-letters", "--json",
+                                                 "--method", "--operator",    "--media"};
         const std::string name = first.substr(0, first.find('='));
         const bool batchOnly =
             std::find(std::begin(kBatchOnly), std::end(kBatchOnly), name) != std::end(kBatchOnly);

@@ -85,8 +85,8 @@ public:
         manager.SetUnattended(true);
         manager.OnAnswered = [this, &manager](MessageKind, const std::string& text,
                                               const std::string& detail, int answer) {
-            out_.Question(manager.ReportDisk != nullptr ? DriveName(*manager.ReportDisk) : "",
-                          text, detail, TGUIDiskManager::ModalResultText(answer));
+            out_.Question(manager.ReportDisk != nullptr ? DriveName(*manager.ReportDisk) : "", text,
+                          detail, TGUIDiskManager::ModalResultText(answer));
         };
 
         for (const std::string& argument : request_.Switches)
@@ -131,9 +131,8 @@ private:
         std::vector<TBatchOutput::TFile> files;
         if (settings.RecordFile) {
             TRunRecorder recorder(settings);
-            for (const std::string& problem :
-                 recorder.Refuse(reason, drives, request_.Operator.value_or(""),
-                                 request_.Media.value_or("")))
+            for (const std::string& problem : recorder.Refuse(
+                     reason, drives, request_.Operator.value_or(""), request_.Media.value_or("")))
                 out_.Error("", problem, true);
             if (!recorder.RecordFile().empty())
                 files.push_back({"record", recorder.RecordFile()});
@@ -315,8 +314,8 @@ private:
                         return disk->Name == std::string(1, selector.Letter);
                     });
                 if (found == listed.Letters.end())
-                    return "no drive " + std::string(1, selector.Letter) +
-                           ": in the drive list (" + listed.Names() + ")";
+                    return "no drive " + std::string(1, selector.Letter) + ": in the drive list (" +
+                           listed.Names() + ")";
                 add(*found);
                 continue;
             }
@@ -347,8 +346,7 @@ private:
                     for (const TPhysicalDisk* whole : listed.Wholes)
                         if (!whole->Identity.Serial.empty())
                             serials += " " + Trimmed(whole->Identity.Serial);
-                    return "no disk with serial number " + selector.Value +
-                           " in the drive list (" +
+                    return "no disk with serial number " + selector.Value + " in the drive list (" +
                            (serials.empty() ? std::string("no disk tells its serial number")
                                             : "the serial numbers are" + serials) +
                            ")";

@@ -106,7 +106,8 @@ TEST(BatchArguments, TextsForTheReportAreTakenIntoTheProgramsCodePage) {
 }
 
 TEST(BatchArguments, EachMistakeIsAUsageErrorThatSaysWhat) {
-    const std::string kNotADrive = "not a drive (a letter, diskN, a device, serial:S) or a switch: ";
+    const std::string kNotADrive =
+        "not a drive (a letter, diskN, a device, serial:S) or a switch: ";
     struct Case {
         Args arguments;
         std::string error;

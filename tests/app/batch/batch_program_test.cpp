@@ -282,10 +282,8 @@ TEST_F(BatchProgram, WholeDisksOnLoopDevicesAreOnlyTheOnesTheMapFileNames) {
     const std::string reason = testing::LoopDevicesUnavailable();
     if (!reason.empty())
         GTEST_SKIP() << reason;
-    constexpr std::int64_t kMiB = 1 << 20;
-    LoopDevice disk(folder_ / "a.img", 64,
-                    "label: dos\\nstart=2048, size=49152, type=e\\n"
-                    "start=51200, size=49152, type=83\\n");
+    using testing::kMiB;
+    LoopDevice disk(folder_ / "a.img", 64, testing::kTwoPartitionTable);
     LoopDevice other(folder_ / "b.img", 16, "");
     ASSERT_TRUE(disk.attached() && other.attached()) << "losetup could not attach the images";
     ASSERT_TRUE(fs::exists(disk.Partition(2))) << "the partition table was not read";

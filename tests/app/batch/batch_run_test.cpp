@@ -4,8 +4,8 @@
 // that needs the machine to be told.
 #include "app/batch/batch_run.h"
 
-#include "app/batch/stop_requests.h"
 #include "app/batch/batch_fixture.h"
+#include "app/batch/stop_requests.h"
 #include "app/wipe_job.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"

@@ -77,9 +77,9 @@ json RecordOn() {
 
 TEST_F(BatchWholeDisksTest, EachWayOfNamingADiskWipesItFromItsFirstByteOnce) {
     const std::vector<std::vector<std::string>> namings = {
-        {"disk1", "E", "serial: sa-0002"},                      // a disk with one of its letters
-        {"\\\\.\\PhysicalDrive1", "\\\\.\\physicaldrive2"},     // the Windows names
-        {"serial:NV-0001", "disk2", "disk1", "e:"},             // the same disk twice
+        {"disk1", "E", "serial: sa-0002"},                  // a disk with one of its letters
+        {"\\\\.\\PhysicalDrive1", "\\\\.\\physicaldrive2"}, // the Windows names
+        {"serial:NV-0001", "disk2", "disk1", "e:"},         // the same disk twice
     };
     for (const auto& naming : namings) {
         BootDisks();
@@ -152,11 +152,13 @@ TEST_F(BatchWholeDisksTest, ARefusedRunSaysWhyOnceAndLeavesARefusedRecord) {
         std::string reason;
     };
     const Case cases[] = {
-        {{"disk0"}, "disk0 (\\\\.\\PhysicalDrive0, SIM DISK 0) cannot be wiped: holds the running "
-                    "system (C:\\WINDOWS)"},
+        {{"disk0"},
+         "disk0 (\\\\.\\PhysicalDrive0, SIM DISK 0) cannot be wiped: holds the running "
+         "system (C:\\WINDOWS)"},
         {{"disk1", "disk7"}, "no disk 7 in the drive list (it has C D E A R disk0 "},
-        {{"serial:XYZ"}, "no disk with serial number XYZ in the drive list (the serial numbers "
-                         "are NV-0001 SA-0002)"},
+        {{"serial:XYZ"},
+         "no disk with serial number XYZ in the drive list (the serial numbers "
+         "are NV-0001 SA-0002)"},
     };
     for (const Case& c : cases) {
         BootDisks(RecordOn());
@@ -166,8 +168,9 @@ TEST_F(BatchWholeDisksTest, ARefusedRunSaysWhyOnceAndLeavesARefusedRecord) {
         EXPECT_EQ(run.status, 3);
         EXPECT_EQ(run.err.rfind("purgelet: " + c.reason, 0), 0u) << run.err;
         EXPECT_EQ(run.err.find("purgelet: ", 1), std::string::npos) << run.err;
-        EXPECT_EQ(run.lines, std::vector<std::string>{"run ended: refused, exit status 3; record: " +
-                                                      ReportPath() + ".json"});
+        EXPECT_EQ(run.lines,
+                  std::vector<std::string>{
+                      "run ended: refused, exit status 3; record: " + ReportPath() + ".json"});
         // No report: the run never started.
         EXPECT_FALSE(std::filesystem::exists(ReportPath()));
         const json record = Record();
@@ -246,12 +249,12 @@ TEST_F(BatchWholeDisksTest, AFrozenDriveIsRefusedAsALineAndNothingIsSentToAnyDri
     const Outcome run = Batch(WithRecord({"--batch", "--method", kCrypto, "disk1", "disk2"}));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.lines, (std::vector<std::string>{
-                             "drive \\\\.\\PhysicalDrive2 error: SIM SATA 2: cannot be sanitized: "
-                             "its security is frozen: suspend and resume the computer, or "
-                             "re-plug the drive, then try again",
-                             "run ended: refused, exit status 1; record: " + ReportPath() +
-                                 ".json"}));
+    EXPECT_EQ(run.lines,
+              (std::vector<std::string>{
+                  "drive \\\\.\\PhysicalDrive2 error: SIM SATA 2: cannot be sanitized: "
+                  "its security is frozen: suspend and resume the computer, or "
+                  "re-plug the drive, then try again",
+                  "run ended: refused, exit status 1; record: " + ReportPath() + ".json"}));
     EXPECT_TRUE(Old("nvme.img"));
     EXPECT_TRUE(Old("ata.img"));
     for (const auto& received : pc_->machine().disks[1].firmware->received)

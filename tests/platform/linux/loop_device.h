@@ -3,13 +3,40 @@
 // fails). A test names only these devices to the back-end, through its own map file.
 #pragma once
 
+#include "platform/linux/volume.h"
+
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace purgelet::testing {
+
+inline constexpr std::int64_t kMiB = 1024 * 1024;
+// Two partitions of 24 MiB at 1 MiB and 25 MiB on a 64 MiB disk, as sfdisk reads it.
+inline constexpr char kTwoPartitionTable[] = "label: dos\\nstart=2048, size=49152, type=e\\n"
+                                             "start=51200, size=49152, type=83\\n";
+
+// size bytes of an image file from offset.
+inline std::vector<char> ImageBytes(const std::filesystem::path& image, std::int64_t offset,
+                                    std::int64_t size) {
+    std::ifstream in(image, std::ios::binary);
+    in.seekg(offset);
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    in.read(bytes.data(), size);
+    return bytes;
+}
+
+// Whether the device is mounted anywhere.
+inline bool Mounted(const std::string& node) {
+    struct stat st {};
+    return stat(node.c_str(), &st) == 0 &&
+           platform::linux_backend::MountPointOf(st.st_rdev).has_value();
+}
 
 // Runs a shell command; its standard output, without the last line break.
 inline std::string Shell(const std::string& command, int* status = nullptr) {

@@ -26,27 +26,11 @@ namespace fs = std::filesystem;
 using platform::linux_backend::DriveMap;
 using platform::linux_backend::DriveMapOptions;
 using platform::linux_backend::LinuxKernel32;
+using testing::ImageBytes;
+using testing::kMiB;
 using testing::LoopDevice;
+using testing::Mounted;
 using testing::Shell;
-
-constexpr std::int64_t kMiB = 1024 * 1024;
-// Two partitions of 24 MiB at 1 MiB and 25 MiB on a 64 MiB disk.
-const char kTable[] = "label: dos\\nstart=2048, size=49152, type=e\\n"
-                      "start=51200, size=49152, type=83\\n";
-
-std::vector<char> ImageBytes(const fs::path& image, std::int64_t offset, std::int64_t size) {
-    std::ifstream in(image, std::ios::binary);
-    in.seekg(offset);
-    std::vector<char> bytes(static_cast<std::size_t>(size));
-    in.read(bytes.data(), size);
-    return bytes;
-}
-
-bool Mounted(const std::string& node) {
-    struct stat st {};
-    return stat(node.c_str(), &st) == 0 &&
-           platform::linux_backend::MountPointOf(st.st_rdev).has_value();
-}
 
 std::ptrdiff_t CountOf(const std::vector<char>& bytes, unsigned char value) {
     return std::count(bytes.begin(), bytes.end(), static_cast<char>(value));
@@ -58,7 +42,7 @@ protected:
         const std::string reason = testing::LoopDevicesUnavailable();
         if (!reason.empty())
             GTEST_SKIP() << reason;
-        disk = std::make_unique<LoopDevice>(folder / "a.img", 64, kTable);
+        disk = std::make_unique<LoopDevice>(folder / "a.img", 64, testing::kTwoPartitionTable);
         ASSERT_TRUE(disk->attached()) << "losetup could not attach the image";
         ASSERT_TRUE(fs::exists(disk->Partition(2))) << "the partition table was not read";
         Shell("mkfs.vfat -F 16 -n PURGETEST " + disk->Partition(1));
