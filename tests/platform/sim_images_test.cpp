@@ -158,6 +158,23 @@ TEST(SimImages, FreshImagesAreSparse) {
     }
 }
 
+// An image smaller than its disk (a machine file whose disk grew) keeps its bytes and is
+// given the rest.
+TEST(SimImages, AShortImageKeepsItsBytesAndGrowsToItsDisk) {
+    Scratch scratch;
+    const fs::path image = scratch.path() / "short.img";
+    std::ofstream(image, std::ios::binary) << std::string(4096, '\x5A');
+    json machine = json::parse(R"({"physicalDisks": [{"image": "short.img",
+        "geometry": {"cylinders": 2, "tracksPerCylinder": 16, "sectorsPerTrack": 64}}],
+        "drives": [{"letter": "C", "disk": 0}]})");
+    auto m = sim::Machine::Parse(machine, scratch.path());
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(image)), 2 * 16 * 64 * 512);
+    std::ifstream in(image, std::ios::binary);
+    std::string head(4096, '\0');
+    in.read(head.data(), 4096);
+    EXPECT_EQ(head.substr(1024), std::string(3072, '\x5A')); // past the table it writes
+}
+
 // Reads size bytes from a device of the installed machine, returning the real time taken.
 std::chrono::duration<double> TimedRead(const char* device, DWORD size) {
     auto& k = platform::k32();

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 #ifndef _WIN32
@@ -418,8 +419,18 @@ Image* Machine::ImageFor(const std::string& name, std::int64_t size) {
     // only plain files back its disks.
     if (!fs::is_regular_file(path, ec))
         throw std::runtime_error("machine file: image \"" + name + "\" is not a plain file");
-    if (static_cast<std::int64_t>(fs::file_size(path, ec)) < size)
-        fs::resize_file(path, static_cast<std::uintmax_t>(size), ec); // a truncate: no zeros
+    // Grown by its last byte, written past the end: what lay before is untouched and the gap
+    // is a hole where the host has them. (Not resize_file: mingw's ftruncate64 walks the
+    // system's volumes first, and under Wine that walk can fault while Wine starts.)
+    if (const auto now = static_cast<std::int64_t>(fs::file_size(path, ec)); !ec && now < size) {
+        std::fstream grow(path, std::ios::binary | std::ios::in | std::ios::out);
+        grow.seekp(size - 1);
+        grow.put('\0');
+        grow.close();
+        if (!grow)
+            throw std::runtime_error("machine file: image \"" + name + "\" cannot be given " +
+                                     std::to_string(size) + " bytes");
+    }
     if (ec)
         throw std::runtime_error("machine file: image \"" + name + "\": " + ec.message());
     auto image = std::make_unique<Image>(path, size, fresh);
