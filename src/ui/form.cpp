@@ -259,10 +259,25 @@ bool TForm::ControlKey(TControl& control, const TKeyEvent& e) {
         if (e.Key == TKey::Space)
             return static_cast<TCheckBox&>(control).UserToggle();
         return false;
-    case TControlKind::RadioButton:
+    case TControlKind::RadioButton: {
         if (e.Key == TKey::Space)
             return static_cast<TRadioButton&>(control).UserSelect();
-        return false;
+        if (e.Key != TKey::Up && e.Key != TKey::Down && e.Key != TKey::Left && e.Key != TKey::Right)
+            return false;
+        // The arrows choose the next radio button of the group, as in a dialog.
+        std::vector<TRadioButton*> group;
+        for (auto& sibling : control.Parent()->Children())
+            if (sibling->Kind() == TControlKind::RadioButton && sibling->Usable())
+                group.push_back(static_cast<TRadioButton*>(sibling.get()));
+        const auto at = std::find(group.begin(), group.end(), &control);
+        if (at == group.end())
+            return false;
+        const bool back = e.Key == TKey::Up || e.Key == TKey::Left;
+        const auto index = static_cast<std::size_t>(at - group.begin());
+        TRadioButton* next = group[(index + (back ? group.size() - 1 : 1)) % group.size()];
+        SetFocus(next);
+        return next->UserSelect();
+    }
     case TControlKind::Edit: {
         auto& edit = static_cast<TEdit&>(control);
         if (e.Key == TKey::Char && !e.Alt)

@@ -1,5 +1,6 @@
 #include "ui/wizard.h"
 
+#include "ui/controls.h"
 #include "ui/form.h"
 #include "ui/host.h"
 
@@ -108,6 +109,12 @@ void TWizard::SetActivePage(TWizardPage& page) {
             if (first != nullptr)
                 break;
         }
+        // In a group of radio buttons the keyboard starts on the chosen one, as in a dialog.
+        if (first != nullptr && first->Kind() == TControlKind::RadioButton)
+            for (auto& sibling : first->Parent()->Children())
+                if (sibling->Kind() == TControlKind::RadioButton && sibling->Usable() &&
+                    static_cast<TRadioButton&>(*sibling).Checked())
+                    first = sibling.get();
         for (TWizardButton b : {TWizardButton::Next, TWizardButton::Finish})
             if (first == nullptr && NavButton(b).Usable())
                 first = &NavButton(b);

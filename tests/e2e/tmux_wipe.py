@@ -197,7 +197,8 @@ def run_interrupted(program, folder, machine_file):
         data = image(folder)
         assert data[C_OFFSET:C_OFFSET + C_LENGTH] != bytes(C_LENGTH), "the abort came too late"
         # Restart the wizard and wipe the same drive again: its device and lock were freed.
-        t.keys("Space", "M-f")
+        # The keyboard is on the chosen "Exit Program"; Up chooses "Restart Wizard".
+        t.keys("Up", "M-f")
         t.wait_for("Name: SYSTEM (C:)")
         t.keys("M-n", "M-n", "M-n")
         t.wait_for("Drives to Wipe:")

@@ -187,7 +187,8 @@ TEST_F(ScreensTest, EnterOnTheFinishedPagePressesFinishWhichIsDrawnAsTheDefault)
     host_.Answer(mrOk); // the run's end
     host_.Then([this] {
         ASSERT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPFinished);
-        ASSERT_EQ(Main().ActiveControl(), &Main().rbRestartWizard);
+        // The keyboard is on the chosen radio button, as in a dialog.
+        ASSERT_EQ(Main().ActiveControl(), &Main().rbExitProgram);
         const TScreen screen = Draw(Main());
         const int line = LineOf(screen, "[ Finish ]");
         ASSERT_GE(line, 0);
@@ -196,8 +197,14 @@ TEST_F(ScreensTest, EnterOnTheFinishedPagePressesFinishWhichIsDrawnAsTheDefault)
         EXPECT_NE(screen.At(column, line).Attr & ui::tui::atBold, 0);
         EXPECT_EQ(screen.At(column, line).Attr & ui::tui::atReverse, 0);
     });
-    // Restart, from the radio button with the focus: Enter goes back to the drive list.
-    host_.Key({ui::TKey::Space}).Enter();
+    // Up chooses Restart Wizard and takes the focus there; Enter goes back to the drive list.
+    host_.Key({ui::TKey::Up});
+    host_.Then([this] {
+        EXPECT_TRUE(Main().rbRestartWizard.Checked());
+        EXPECT_FALSE(Main().rbExitProgram.Checked());
+        EXPECT_EQ(Main().ActiveControl(), &Main().rbRestartWizard);
+    });
+    host_.Enter();
     host_.Then([this] { EXPECT_EQ(Main().JvWizard.ActivePage(), &Main().JvWIPDataSelection); });
     Run();
     EXPECT_FALSE(Main().IsClosed());
