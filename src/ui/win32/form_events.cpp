@@ -335,8 +335,10 @@ LRESULT TFormWindow::OnNotify(const NMHDR& header) {
                 host_.Call([] {});
         }
         if ((change.uNewState & LVIS_SELECTED) != 0 && (change.uOldState & LVIS_SELECTED) == 0 &&
-            list.Selected() != row)
+            list.Selected() != row) {
             host_.Call([&list, row] { list.UserSelect(row); });
+            n.Index = -2; // the window shows the model's choice again, a refused one undone
+        }
         return 0;
     }
     default:
@@ -391,6 +393,33 @@ LRESULT TFormWindow::ListCustomDraw(Native& n, LPARAM lParam) {
 
 // ---- Keys the form handles itself
 
+namespace {
+
+TKey NavigationKey(WPARAM key) {
+    switch (key) {
+    case VK_UP:
+        return TKey::Up;
+    case VK_DOWN:
+        return TKey::Down;
+    case VK_LEFT:
+        return TKey::Left;
+    case VK_RIGHT:
+        return TKey::Right;
+    case VK_PRIOR:
+        return TKey::PageUp;
+    case VK_NEXT:
+        return TKey::PageDown;
+    case VK_HOME:
+        return TKey::Home;
+    case VK_END:
+        return TKey::End;
+    default:
+        return TKey::Space;
+    }
+}
+
+} // namespace
+
 bool TFormWindow::PreTranslate(const MSG& msg) {
     TKeyEvent key;
     if (msg.message == WM_KEYDOWN) {
@@ -399,7 +428,30 @@ bool TFormWindow::PreTranslate(const MSG& msg) {
         GetClassNameA(focus, className, sizeof(className));
         const bool dropped = lstrcmpiA(className, "ComboBox") == 0 &&
                              SendMessageA(focus, CB_GETDROPPEDSTATE, 0, 0) != 0;
+        // A list's rows are the model's: it moves over the header rows and ticks the row the
+        // keyboard is on, as the terminal's list does. The arrows in a group of radio buttons
+        // choose the next one, as in a dialog.
+        const auto found = byWindow_.find(focus);
+        const TControlKind kind =
+            found != byWindow_.end() ? found->second->Control->Kind() : TControlKind::Form;
         switch (msg.wParam) {
+        case VK_UP:
+        case VK_DOWN:
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_PRIOR:
+        case VK_NEXT:
+        case VK_HOME:
+        case VK_END:
+        case VK_SPACE: {
+            const bool arrow = msg.wParam >= VK_LEFT && msg.wParam <= VK_DOWN;
+            const bool list =
+                kind == TControlKind::ListView && msg.wParam != VK_LEFT && msg.wParam != VK_RIGHT;
+            if (!list && !(kind == TControlKind::RadioButton && arrow))
+                return false;
+            key.Key = NavigationKey(msg.wParam);
+            break;
+        }
         case VK_TAB:
             key.Key = (GetKeyState(VK_SHIFT) & 0x8000) != 0 ? TKey::BackTab : TKey::Tab;
             break;
@@ -511,13 +563,17 @@ LRESULT CALLBACK TFormWindow::AnimationProc(HWND hwnd, UINT message, WPARAM wPar
 void TFormWindow::ClickSideBar(Native& native, int y) {
     auto& bar = static_cast<TSideBar&>(*native.Control);
     const int line = y / host_.Theme().Units.Y - 1; // below the title
-    const std::vector<int> shown = bar.VisibleItems();
-    if (line < 0 || line >= static_cast<int>(shown.size()))
+    const std::vector<TSideBarLine> lines = bar.Lines();
+    if (line < 0 || line >= static_cast<int>(lines.size()))
         return;
-    host_.Call([&bar, line, index = shown[static_cast<std::size_t>(line)]] {
-        bar.Focused = line;
-        bar.UserClickItem(index);
-    });
+    const int item = lines[static_cast<std::size_t>(line)].Item;
+    const std::vector<int> shown = bar.VisibleItems();
+    host_.Call(
+        [&bar, item,
+         focused = static_cast<int>(std::find(shown.begin(), shown.end(), item) - shown.begin())] {
+            bar.Focused = focused;
+            bar.UserClickItem(item);
+        });
 }
 
 void TFormWindow::PaintSideBar(Native& native, HDC dc) {
@@ -539,16 +595,21 @@ void TFormWindow::PaintSideBar(Native& native, HDC dc) {
     DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &title,
               DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     SelectObject(dc, theme.Normal);
+    // The model's lines: an item too wide for the bar goes on over further lines.
     const std::vector<int> shown = bar.VisibleItems();
-    const bool focused = GetFocus() == native.Hwnd;
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const TSideBarItem& item = bar.Items(shown[i]);
-        RECT line{theme.Units.X, uy * static_cast<int>(i + 1), client.right - 2,
+    const int focusedItem = GetFocus() == native.Hwnd && bar.Focused >= 0 &&
+                                    bar.Focused < static_cast<int>(shown.size())
+                                ? shown[static_cast<std::size_t>(bar.Focused)]
+                                : -1;
+    const std::vector<TSideBarLine> lines = bar.Lines();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const TSideBarLine& text = lines[i];
+        RECT line{text.Indent * theme.Units.X, uy * static_cast<int>(i + 1), client.right - 2,
                   uy * static_cast<int>(i + 2)};
-        SetTextColor(dc, item.OnClick ? RGB(33, 93, 198) : RGB(0, 0, 0));
-        DrawTextA(dc, item.Caption.c_str(), static_cast<int>(item.Caption.size()), &line,
+        SetTextColor(dc, bar.Items(text.Item).OnClick ? RGB(33, 93, 198) : RGB(0, 0, 0));
+        DrawTextA(dc, text.Text.c_str(), static_cast<int>(text.Text.size()), &line,
                   DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-        if (focused && static_cast<int>(i) == bar.Focused) {
+        if (text.Item == focusedItem) {
             RECT mark = line;
             mark.left -= 2;
             DrawFocusRect(dc, &mark);

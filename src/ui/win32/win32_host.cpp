@@ -97,7 +97,6 @@ Win32Host::~Win32Host() {
 // ---- Handlers
 
 void Win32Host::Call(const std::function<void()>& action) {
-    dirty_ = true;
     // A window procedure must not let an exception through the window system: one that
     // leaves the loop is kept and raised again when the message has been handled.
     try {
@@ -106,6 +105,9 @@ void Win32Host::Call(const std::function<void()>& action) {
         if (!pending_)
             pending_ = std::current_exception();
     }
+    // Marked after the handler: a sync it ran itself (processing messages halfway) has not
+    // seen what it changed after that.
+    dirty_ = true;
 }
 
 void Win32Host::RethrowPending() {
