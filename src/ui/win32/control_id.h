@@ -46,6 +46,12 @@ struct TUnits {
     int RowsIn(int pixels) const { return Y > 0 ? pixels / Y : 0; }
 };
 
+// A dialog's client area is half a row higher than its cells: the buttons on its last row
+// stand clear of its bottom edge, as a dialog's do.
+inline int DialogBottomMargin(const TUnits& units) {
+    return units.Y / 2;
+}
+
 // Where a model control stands in pixels of its form's client area: its cells, with single-row
 // fields and buttons kept off their neighbours' rows by a small gap.
 inline TRect NativeRect(TControlKind kind, const TRect& cells, const TUnits& units) {

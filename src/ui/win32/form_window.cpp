@@ -109,7 +109,9 @@ TFormWindow::TFormWindow(TFormHost& host, TForm& form, HWND owner, HICON icon)
         style |= WS_POPUP;
         exStyle |= WS_EX_DLGMODALFRAME;
     }
-    RECT outer{0, 0, client.Width * theme.Units.X, client.Height * theme.Units.Y};
+    RECT outer{0, 0, client.Width * theme.Units.X,
+               client.Height * theme.Units.Y +
+                   (form.Resizable ? 0 : DialogBottomMargin(theme.Units))};
     AdjustWindowRectEx(&outer, style, FALSE, exStyle);
     const int width = outer.right - outer.left, height = outer.bottom - outer.top;
     RECT area{};
@@ -246,7 +248,13 @@ void TFormWindow::SyncNative(Native& n) {
         SyncWizard(n, showing);
     if (n.Hwnd == nullptr)
         return;
-    Place(n.Hwnd, NativeRect(c.Kind(), c.FormRect(), theme.Units), n.Rect);
+    const TRect placed = n.Rect;
+    const HFONT fontBefore = n.Font;
+    const bool textSet = n.TextSet;
+    TRect place = NativeRect(c.Kind(), c.FormRect(), theme.Units);
+    if (c.Kind() == TControlKind::ComboBox)
+        place.Height += DroppedHeight(n.Hwnd, static_cast<TComboBox&>(c).Count());
+    Place(n.Hwnd, place, n.Rect);
     if (n.Visible != static_cast<int>(showing)) {
         n.Visible = showing;
         ShowWindow(n.Hwnd, showing ? SW_SHOWNA : SW_HIDE);
@@ -263,7 +271,11 @@ void TFormWindow::SyncNative(Native& n) {
         n.Font = font;
         SendMessageA(n.Hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
+    const std::string shownText = n.Text;
     SetTextIfChanged(n, NativeText(c));
+    if (c.Kind() == TControlKind::Memo &&
+        (!(placed == n.Rect) || fontBefore != n.Font || shownText != n.Text || !textSet))
+        FitScrollBars(n);
 
     switch (c.Kind()) {
     case TControlKind::CheckBox:
@@ -324,7 +336,9 @@ void TFormWindow::SyncWizard(Native& n, bool showing) {
     TWizardPage* page = wizard.ActivePage();
     const bool header = showing && page != nullptr && page->HeaderVisible;
     const int ux = theme.Units.X, uy = theme.Units.Y;
-    const int ruleHeight = std::max(theme.Scale(2), 2);
+    // An etched line is two pixels at any resolution: a shadow and a highlight. A taller
+    // control would leave its middle unpainted, showing what the page before drew there.
+    const int ruleHeight = 2;
     const TRect title{r.Left + 2 * ux, r.Top + uy / 3, r.Width - 3 * ux, uy};
     const TRect subtitle{r.Left + 4 * ux, r.Top + uy + uy / 3, r.Width - 5 * ux, uy};
     const TRect topRule{r.Left, r.Top + TWizard::HeaderHeight * uy - ruleHeight, r.Width,
@@ -421,14 +435,17 @@ void TFormWindow::SyncList(Native& n) {
         cached = rows[static_cast<std::size_t>(i)];
         WriteRow(n.Hwnd, list, i);
     }
-    if (n.Index != list.Selected()) {
-        if (n.Index >= 0 && n.Index < list.Count()) {
-            LVITEMA clear{};
-            clear.stateMask = LVIS_SELECTED;
-            SendMessageA(n.Hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(n.Index),
-                         reinterpret_cast<LPARAM>(&clear));
-        }
-        n.Index = list.Selected();
+    // The row the keyboard is on shows as the selected one while the list has the focus,
+    // before any key, as the terminal's list shows it.
+    const int shown = list.Selected() >= 0             ? list.Selected()
+                      : form_.ActiveControl() == &list ? list.FocusedRow()
+                                                       : -1;
+    if (n.Index != shown) {
+        LVITEMA clear{};
+        clear.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(n.Hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(&clear));
+        n.Index = shown;
         if (n.Index >= 0) {
             LVITEMA select{};
             select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;

@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace purgelet::ui::win32 {
 
 namespace {
@@ -43,7 +45,8 @@ HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme) {
         return Make("EDIT", ES_AUTOHSCROLL | tab, WS_EX_CLIENTEDGE, id, parent, theme);
     case TControlKind::ComboBox: {
         HWND combo = Make("COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL | tab, 0, id, parent, theme);
-        // The drop-down list shows up to ten items below the field.
+        // The drop-down list shows up to ten items below the field (the window's height for
+        // the classic control, this for the themed one).
         SendMessageA(combo, CB_SETMINVISIBLE, 10, 0);
         return combo;
     }
@@ -58,6 +61,7 @@ HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme) {
             style |= WS_VSCROLL;
         if (!memo.WordWrap || memo.FixedPitch)
             style |= WS_HSCROLL | ES_AUTOHSCROLL;
+        native.ScrollBars = style & (WS_VSCROLL | WS_HSCROLL);
         return Make("EDIT", style, textBlock ? 0 : WS_EX_CLIENTEDGE, id, parent, theme);
     }
     case TControlKind::ListView: {
@@ -95,6 +99,14 @@ HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme) {
     return nullptr;
 }
 
+int DroppedHeight(HWND combo, int items) {
+    // A drop-down list's window is as high as its field and its open list together: the
+    // system keeps the field's height and opens the list in the rest. Up to ten items show,
+    // and an empty list still opens one row.
+    const auto row = static_cast<int>(SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0));
+    return std::max(row, 1) * std::clamp(items, 1, 10) + 2 * GetSystemMetrics(SM_CYBORDER) + 2;
+}
+
 void CreateWizardDecorations(TNative& native, HWND parent, const TTheme& theme) {
     native.Decorations[0] =
         Make("STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, HeaderTitleId, parent, theme);
@@ -129,6 +141,13 @@ std::string NativeText(TControl& control) {
     }
     case TControlKind::Label:
         return WithCrLf(control.Caption);
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton:
+        // A space after a one-line caption: the button sizes its focus frame and its greyed
+        // text to the measured caption, and glyphs that come out a pixel wider (Wine's) would
+        // lose the last letter to it.
+        return control.WordWrap || control.Caption.empty() ? control.Caption
+                                                           : control.Caption + ' ';
     default:
         return control.Caption;
     }
@@ -151,6 +170,56 @@ void SetTextIfChanged(TNative& native, const std::string& text) {
         if (top > 0)
             SendMessageA(native.Hwnd, EM_LINESCROLL, 0, top);
     }
+}
+
+void FitScrollBars(TNative& native) {
+    HWND edit = native.Hwnd;
+    if (edit == nullptr || native.ScrollBars == 0)
+        return;
+    RECT window;
+    GetWindowRect(edit, &window);
+    const bool edged = (GetWindowLongA(edit, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0;
+    const int border = edged ? 2 * GetSystemMetrics(SM_CXEDGE) : 0;
+    const auto margins = static_cast<DWORD>(SendMessageA(edit, EM_GETMARGINS, 0, 0));
+    const int width = window.right - window.left - border - LOWORD(margins) - HIWORD(margins) - 2;
+    const int height = window.bottom - window.top - border;
+
+    HDC dc = GetDC(edit);
+    HGDIOBJ old = SelectObject(dc, native.Font != nullptr ? static_cast<HGDIOBJ>(native.Font)
+                                                          : GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    int widest = 0;
+    std::size_t start = 0;
+    const std::string& text = native.Text;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::size_t length = end - start;
+        if (length > 0 && text[start + length - 1] == '\r')
+            --length;
+        SIZE extent{};
+        GetTextExtentPoint32A(dc, text.c_str() + start, static_cast<int>(length), &extent);
+        widest = std::max<int>(widest, extent.cx);
+        start = end + 1;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+
+    // The edit's own count of lines, wrapped where it wraps.
+    const auto lines = static_cast<int>(SendMessageA(edit, EM_GETLINECOUNT, 0, 0));
+    const int lineHeight = std::max<int>(metrics.tmHeight, 1);
+    const bool canV = (native.ScrollBars & WS_VSCROLL) != 0;
+    const bool canH = (native.ScrollBars & WS_HSCROLL) != 0;
+    bool needV = canV && lines * lineHeight > height;
+    const bool needH = canH && widest > width - (needV ? GetSystemMetrics(SM_CXVSCROLL) : 0);
+    if (canV && !needV && needH)
+        needV = lines * lineHeight > height - GetSystemMetrics(SM_CYHSCROLL);
+    if (canV)
+        ShowScrollBar(edit, SB_VERT, needV);
+    if (canH)
+        ShowScrollBar(edit, SB_HORZ, needH);
 }
 
 std::string CustomSignature(TControl& control, bool focused) {

@@ -34,6 +34,7 @@ struct TFormWindow::Native {
     bool TextSet = false;
     std::string Signature;
     bool SignatureSet = false;
+    DWORD ScrollBars = 0; // the scroll bars a memo may show (WS_VSCROLL, WS_HSCROLL)
     std::vector<std::string> Items;
     std::vector<std::string> Columns;
 };
@@ -43,6 +44,8 @@ using TNative = TFormWindow::Native;
 // have no window of their own (form, panel, tool bar, wizard, wizard page).
 HWND CreateNativeWindow(TNative& native, HWND parent, const TTheme& theme);
 void CreateWizardDecorations(TNative& native, HWND parent, const TTheme& theme);
+// What a drop-down list's window adds below its field for its open list of items.
+int DroppedHeight(HWND combo, int items);
 
 // The text a control's window holds: a caption, an edit's text, a memo's lines with CR LF.
 std::string NativeText(TControl& control);
@@ -52,6 +55,10 @@ std::string CustomSignature(TControl& control, bool focused);
 // A list row's text, style and check state.
 std::string RowSignature(const TListView& list, int index);
 void WriteRow(HWND list, const TListView& model, int index);
+
+// Shows a memo's scroll bars only where its text does not fit (an edit control shows a bar
+// its style names whether it is needed or not).
+void FitScrollBars(TNative& native);
 
 // Line feeds as an edit control needs them: CR LF.
 std::string WithCrLf(const std::string& text);
