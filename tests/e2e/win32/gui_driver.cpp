@@ -371,6 +371,82 @@ void Type(HWND edit, const std::string& text) {
     SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// ---- Real input
+
+bool Activate(HWND window) {
+    return WaitUntil(
+        [window] {
+            if (GetForegroundWindow() == window)
+                return true;
+            SetForegroundWindow(window);
+            return false;
+        },
+        5000);
+}
+
+namespace {
+
+INPUT KeyInput(WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+} // namespace
+
+void PressKey(WORD key, bool shift, bool alt) {
+    std::vector<INPUT> inputs;
+    if (shift)
+        inputs.push_back(KeyInput(VK_SHIFT, false));
+    if (alt)
+        inputs.push_back(KeyInput(VK_MENU, false));
+    inputs.push_back(KeyInput(key, false));
+    inputs.push_back(KeyInput(key, true));
+    if (alt)
+        inputs.push_back(KeyInput(VK_MENU, true));
+    if (shift)
+        inputs.push_back(KeyInput(VK_SHIFT, true));
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    Sleep(100); // the program takes the key before the next one
+}
+
+void ClickAt(HWND window, int x, int y) {
+    POINT point{x, y};
+    ClientToScreen(window, &point);
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = MulDiv(point.x, 65536, width) + 1;
+        input.mi.dy = MulDiv(point.y, 65536, height) + 1;
+        input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    }
+    inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+    inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+    SendInput(3, inputs, sizeof(INPUT));
+    Sleep(100);
+}
+
+void ParkPointer() {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = 65535;
+    input.mi.dy = 65535;
+    input.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
 std::vector<TChild> VisibleChildren(HWND form) {
     std::vector<TChild> children;
     EnumChildWindows(form, CollectChild, reinterpret_cast<LPARAM>(&children));

@@ -74,6 +74,19 @@ void Click(HWND button);
 void Choose(HWND combo, int index);
 // Replaces an edit's text as typing would (the edit tells its parent).
 void Type(HWND edit, const std::string& text);
+// ---- Real input, as a user's keyboard and mouse make it (SendInput): it goes to the window
+// with the keyboard focus of the foreground window, or under the pointer.
+// Brings the window to the front and waits until it is the foreground window.
+bool Activate(HWND window);
+// One key pressed and released, with Shift or Alt held when asked.
+void PressKey(WORD key, bool shift = false, bool alt = false);
+// The left button pressed and released at a point of the window's client area.
+void ClickAt(HWND window, int x, int y);
+// The pointer to the screen's bottom right corner, where it hovers over nothing.
+void ParkPointer();
+// The window that has the keyboard focus in the thread that owns window.
+HWND FocusOf(HWND window);
+
 // Visible child windows with their rectangles on the screen.
 struct TChild {
     HWND Window;

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -266,6 +268,23 @@ protected:
             << "waited for " << page;
     }
 
+    std::string TitleAfter() {
+        Sleep(200);
+        return Title();
+    }
+    // A dialog's buttons stand inside its client area with a margin below them.
+    void CheckButtonsInside(HWND dialog) {
+        RECT client;
+        GetClientRect(dialog, &client);
+        for (const TChild& child : VisibleChildren(dialog)) {
+            if (lstrcmpiA(child.ClassName.c_str(), "Button") != 0)
+                continue;
+            RECT r = child.Rect;
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+            EXPECT_GE(client.bottom - r.bottom, 4) << TextOf(child.Window) << " touches the edge";
+        }
+    }
+
     std::vector<std::uint8_t> Image() {
         const std::string data = ReadFile(folder_ + "disk.img");
         return {data.begin(), data.end()};
@@ -400,6 +419,96 @@ TEST_F(WizardWipe, KeysMoveThroughTheWizard) {
     WaitForPage("Data Selection");
     Click(ChildByName(main_, "ButtonCancel"));
     EXPECT_EQ(process_->Wait(20000), 0);
+}
+
+// A user without a mouse: every page with real keys (SendInput) only, to the end of a wipe.
+TEST_F(WizardWipe, EveryPageWithTheKeyboardAlone) {
+    ParkPointer(); // an open list follows the pointer over it
+    Start();
+    ASSERT_TRUE(Activate(main_));
+    EXPECT_EQ(FocusOf(main_), ChildByName(main_, "ButtonNext"));
+    PressKey(VK_RETURN);
+    WaitForPage("Data Selection");
+    HWND list = ChildByName(main_, "lwDisksList");
+    ASSERT_TRUE(WaitUntil([&] { return Row(list, "SYSTEM (C:)") >= 0; }));
+    auto selected = [&] {
+        return static_cast<int>(
+            SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    };
+    // The list has the keyboard, on its first drive row.
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(main_) == list; }));
+    ASSERT_TRUE(WaitUntil([&] { return selected() == Row(list, "SYSTEM (C:)"); }));
+    Screenshot(main_, "17-drives-keyboard.png");
+    // Down passes to the next drive row and the details bar shows it; Space ticks it.
+    HWND details = ChildByName(main_, "JvXPBarDetails");
+    PressKey(VK_DOWN);
+    ASSERT_TRUE(WaitUntil([&] { return selected() == Row(list, "DATA (D:)"); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        RECT r;
+        return IsWindowVisible(details) && GetWindowRect(details, &r) &&
+               r.bottom - r.top > 3 * ui::win32::TUnits{}.Y / 2;
+    })) << "the details bar shows no lines";
+    PressKey(VK_SPACE);
+    ASSERT_TRUE(WaitUntil([&] { return process_->ListChecked(list, Row(list, "DATA (D:)")); }));
+    EXPECT_FALSE(process_->ListChecked(list, Row(list, "SYSTEM (C:)")));
+    // Up passes back over the header rows, and the ends go to the first and last drive rows.
+    PressKey(VK_END);
+    ASSERT_TRUE(WaitUntil([&] { return selected() == Row(list, "GUI DISK (cannot be wiped)"); }));
+    PressKey(VK_HOME);
+    ASSERT_TRUE(WaitUntil([&] { return selected() == Row(list, "SYSTEM (C:)"); }));
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(ChildByName(main_, "ButtonNext")); }));
+    Screenshot(main_, "18-drives-details.png");
+
+    PressKey(VK_RETURN);
+    WaitForPage("Algorithm Selection");
+    // The method list has the keyboard; Alt+Down opens it, Down and Enter choose.
+    HWND methods = ChildByName(main_, "cbxAlgorithm");
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(main_) == methods; }));
+    const auto first = SendMessageA(methods, CB_GETCURSEL, 0, 0);
+    PressKey(VK_DOWN, false, true);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageA(methods, CB_GETDROPPEDSTATE, 0, 0) != 0; }));
+    Screenshot(main_, "19-method-list-open.png");
+    PressKey(VK_DOWN);
+    PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageA(methods, CB_GETDROPPEDSTATE, 0, 0) == 0; }));
+    EXPECT_EQ(SendMessageA(methods, CB_GETCURSEL, 0, 0), first + 1);
+    // Back to the first method, a single pass of zeros.
+    PressKey(VK_UP);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageA(methods, CB_GETCURSEL, 0, 0) == first; }));
+    EXPECT_EQ(TitleAfter(), "Algorithm Selection");
+
+    PressKey(VK_RETURN);
+    WaitForPage("Wipe Options");
+    Screenshot(main_, "20-options-keyboard.png");
+    // Tab to "Format Partitions" and Space unticks it: the drive is left all zeros.
+    HWND format = ChildByName(main_, "cbFormarPartitions");
+    for (int i = 0; i < 20 && FocusOf(main_) != format; ++i)
+        PressKey(VK_TAB);
+    ASSERT_EQ(FocusOf(main_), format);
+    if (SendMessageA(format, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        PressKey(VK_SPACE);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageA(format, BM_GETCHECK, 0, 0) == 0; }));
+    PressKey(VK_RETURN);
+    WaitForPage("Confirmation");
+    Screenshot(main_, "21-confirmation-keyboard.png");
+    PressKey(VK_RETURN);
+    // The end of the run is told in a message box; Enter presses its OK.
+    ASSERT_TRUE(WaitUntil([this] { return process_->Dialog() != nullptr; }, 60000));
+    HWND box = process_->Dialog();
+    Screenshot(box, "22-end-of-run.png");
+    CheckButtonsInside(box);
+    ASSERT_TRUE(Activate(box));
+    PressKey(VK_RETURN);
+    WaitForPage("Finished");
+    // The keyboard is on the chosen way out, and Enter takes it.
+    HWND exit = ChildByName(main_, "rbExitProgram");
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(main_) == exit; }));
+    EXPECT_EQ(SendMessageA(exit, BM_GETCHECK, 0, 0), BST_CHECKED);
+    Screenshot(main_, "23-finished-keyboard.png");
+    PressKey(VK_RETURN);
+    ASSERT_EQ(process_->Wait(20000), 0);
+    EXPECT_TRUE(All(Image(), D_Offset, D_Length, 0)) << "D: is not all zeros";
+    EXPECT_TRUE(All(Image(), C_Offset, C_Length, Fill)) << "C: changed";
 }
 
 TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
@@ -563,6 +672,36 @@ std::vector<std::string> Overlaps(HWND form) {
     return found;
 }
 
+// Pixels of the form's own background, between its controls and under its etched rules,
+// that are neither grey nor white: what an earlier page drew there and nothing painted over.
+int StalePixels(HWND form) {
+    const TPicture picture = Capture(form);
+    RECT window;
+    GetWindowRect(form, &window);
+    RECT client;
+    GetClientRect(form, &client);
+    POINT origin{0, 0};
+    ClientToScreen(form, &origin);
+    std::vector<RECT> controls;
+    for (const TChild& child : VisibleChildren(form))
+        if (!(lstrcmpiA(child.ClassName.c_str(), "Static") == 0 &&
+              (child.Style & SS_TYPEMASK) == SS_ETCHEDHORZ))
+            controls.push_back(child.Rect);
+    int stale = 0;
+    for (int y = origin.y; y < origin.y + client.bottom; ++y)
+        for (int x = origin.x; x < origin.x + client.right; ++x) {
+            const POINT point{x, y};
+            if (std::any_of(controls.begin(), controls.end(),
+                            [&](const RECT& r) { return PtInRect(&r, point) != FALSE; }))
+                continue;
+            const COLORREF colour = picture.At(x - window.left, y - window.top);
+            const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
+            if (std::max({r, g, b}) - std::min({r, g, b}) > 24)
+                ++stale;
+        }
+    return stale;
+}
+
 TEST_F(WizardWipe, At144DpiEveryPageIsLargerAndItsControlsDoNotOverlap) {
     Start();
     RECT normal;
@@ -586,6 +725,10 @@ TEST_F(WizardWipe, At144DpiEveryPageIsLargerAndItsControlsDoNotOverlap) {
     process_->ListSetChecked(list, Row(list, "SYSTEM (C:)"), true);
     ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(ChildByName(main_, "ButtonNext")); }));
     EXPECT_EQ(Overlaps(main_), std::vector<std::string>{}) << "drives";
+    // Nothing of the welcome page's blue banner is left under the header.
+    Sleep(300);
+    EXPECT_EQ(StalePixels(main_), 0);
+    Screenshot(main_, "12-drives-144dpi.png");
     for (const char* page : {"Algorithm Selection", "Wipe Options", "Confirmation"}) {
         Next();
         WaitForPage(page);

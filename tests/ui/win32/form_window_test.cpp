@@ -1,6 +1,7 @@
 // The window renderer on real windows (under Wine on the test display): each model control
 // becomes the native control of its kind at its cells in pixels, the model's changes reach the
 // windows at the next sync, and the user's actions on the windows reach the model.
+#include "e2e/win32/gui_driver.h"
 #include "ui/controls.h"
 #include "ui/list_view.h"
 #include "ui/scripted_host.h"
@@ -134,7 +135,8 @@ TEST_F(FormWindowTest, EachKindBecomesItsNativeControlAtItsCells) {
     RECT client;
     GetClientRect(window->Handle(), &client);
     EXPECT_EQ(client.right, 60 * u.X);
-    EXPECT_EQ(client.bottom, 20 * u.Y);
+    // A dialog keeps half a row below its last row of cells.
+    EXPECT_EQ(client.bottom, 20 * u.Y + DialogBottomMargin(u));
 }
 
 TEST_F(FormWindowTest, ModelChangesReachTheWindowsAtTheNextSync) {
@@ -202,6 +204,94 @@ TEST_F(FormWindowTest, UserActionsOnTheWindowsReachTheModel) {
     SendMessageA(window->Handle(), WM_COMMAND, MAKEWPARAM(ControlIdOf("Button"), BN_CLICKED),
                  reinterpret_cast<LPARAM>(Native("Button")));
     EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(FormWindowTest, ADropDownListOpensWithRoomForItsItems) {
+    auto& combo = form->Add<TComboBox>("Combo", TRect{1, 1, 20, 1});
+    form->Add<TButton>("Below", TRect{1, 3, 10, 1});
+    for (const char* item : {"Zero fill", "Random", "Three passes", "Seven passes"})
+        combo.AddItem(item);
+    combo.SetItemIndex(0);
+    Show();
+    HWND native = Native("Combo");
+    // The field keeps its row: it does not cover the button below it.
+    RECT field, below;
+    GetWindowRect(native, &field);
+    GetWindowRect(Native("Below"), &below);
+    EXPECT_LE(field.bottom, below.top);
+
+    SendMessageA(native, CB_SHOWDROPDOWN, TRUE, 0);
+    Pump();
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof(info);
+    ASSERT_TRUE(GetComboBoxInfo(native, &info));
+    ASSERT_NE(info.hwndList, nullptr);
+    EXPECT_TRUE(IsWindowVisible(info.hwndList));
+    RECT list;
+    GetWindowRect(info.hwndList, &list);
+    const auto row = static_cast<int>(SendMessageA(native, CB_GETITEMHEIGHT, 0, 0));
+    EXPECT_GE(list.bottom - list.top, 4 * row) << "the open list has no room for its items";
+    EXPECT_GE(list.right - list.left, field.right - field.left - 2);
+    SendMessageA(native, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
+TEST_F(FormWindowTest, AMemoShowsAScrollBarOnlyWhereItsTextDoesNotFit) {
+    auto& memo = form->Add<TMemo>("Memo", TRect{1, 1, 40, 8});
+    memo.Lines = {"Drives to Wipe:", "  - DATA (D:)"};
+    Show();
+    HWND native = Native("Memo");
+    auto bars = [&] { return GetWindowLongA(native, GWL_STYLE) & (WS_VSCROLL | WS_HSCROLL); };
+    EXPECT_EQ(bars(), 0) << "a short text shows scroll bars";
+
+    memo.Lines.assign(40, "a line");
+    window->Sync();
+    EXPECT_EQ(bars(), WS_VSCROLL);
+
+    memo.Lines = {std::string(300, 'w')};
+    window->Sync();
+    EXPECT_EQ(bars(), WS_HSCROLL);
+
+    memo.Lines.assign(40, std::string(300, 'w'));
+    window->Sync();
+    EXPECT_EQ(bars(), WS_VSCROLL | WS_HSCROLL);
+}
+
+// The rightmost column left of before where a window's pixels are neither its background nor
+// white (a greyed caption's embossing).
+int RightmostInk(HWND hwnd, int before = 1 << 20) {
+    const testing::gui::TPicture picture = testing::gui::Capture(hwnd);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    for (int x = std::min(before, picture.Width) - 1; x >= 0; --x)
+        for (int y = 0; y < picture.Height; ++y) {
+            const COLORREF pixel = picture.At(x, y);
+            if (!testing::gui::Near(pixel, face, 24) &&
+                !testing::gui::Near(pixel, RGB(255, 255, 255), 24))
+                return x;
+        }
+    return -1;
+}
+
+TEST_F(FormWindowTest, ACheckBoxShowsItsWholeCaptionFocusedOrGreyed) {
+    auto& plain = form->Add<TCheckBox>("Plain", TRect{1, 1, 40, 1});
+    auto& focused = form->Add<TCheckBox>("Focused", TRect{1, 3, 40, 1});
+    auto& greyed = form->Add<TCheckBox>("Greyed", TRect{1, 5, 40, 1});
+    for (TCheckBox* box : {&plain, &focused, &greyed})
+        box->Caption = "Allow user abort";
+    greyed.SetEnabled(false);
+    Show();
+    form->SetFocus(&focused);
+    window->Sync();
+    for (int i = 0; i < 5; ++i) {
+        Pump();
+        Sleep(20);
+    }
+    ASSERT_EQ(GetFocus(), Native("Focused"));
+    const int letters = RightmostInk(Native("Plain"));
+    ASSERT_GT(letters, 20);
+    // The focus frame is the rightmost ink; the whole caption stands inside it.
+    const int frame = RightmostInk(Native("Focused"));
+    EXPECT_GE(RightmostInk(Native("Focused"), frame), letters) << "the last letter is cut";
+    EXPECT_GE(RightmostInk(Native("Greyed")), letters - 1) << "the last letter is cut";
 }
 
 TEST_F(FormWindowTest, ListTicksGoThroughTheModelWhichRefusesRowsWithoutABox) {
