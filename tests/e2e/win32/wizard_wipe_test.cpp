@@ -1,9 +1,12 @@
 // purgelet.exe under Wine on a simulated PC, driven through its windows as a user would: the
-// whole wizard with two drives wiped and a report, a wipe aborted midway, the main window's
-// close refusal, a damaged machine file, and the pages at 144 DPI. Screenshots of every page
-// and of message dialogs go to build/win32/screens/.
+// whole wizard with two drives wiped and a report, every page with the keyboard alone, real
+// clicks on the drive list and the method list, a wipe aborted midway, the main window's close
+// refusal, a damaged machine file, and the pages at 144 DPI. Screenshots of every page and of
+// message dialogs go to build/win32/screens/ (build/win64/screens/ where the tests run as
+// 64-bit programs).
 #include "e2e/win32/gui_driver.h"
 #include "ui/win32/control_id.h"
+#include "ui/win32/form_window.h"
 
 #include <gtest/gtest.h>
 
@@ -509,6 +512,70 @@ TEST_F(WizardWipe, EveryPageWithTheKeyboardAlone) {
     ASSERT_EQ(process_->Wait(20000), 0);
     EXPECT_TRUE(All(Image(), D_Offset, D_Length, 0)) << "D: is not all zeros";
     EXPECT_TRUE(All(Image(), C_Offset, C_Length, Fill)) << "C: changed";
+}
+
+// The mouse: a click on a row shows its details and "View Disk", a click on a box ticks it, and
+// a click on the method list opens it with the methods in view.
+TEST_F(WizardWipe, ClicksShowTheDetailsAndOpenTheMethodList) {
+    ParkPointer();
+    Start();
+    ASSERT_TRUE(Activate(main_));
+    Next();
+    WaitForPage("Data Selection");
+    HWND list = ChildByName(main_, "lwDisksList");
+    ASSERT_TRUE(WaitUntil([&] { return Row(list, "KEEP (F:)") >= 0; }));
+    const int rowHeight = ui::win32::TTheme().Units.Y; // the program's, at this DPI
+    auto rows = [](HWND bar) {
+        RECT r{};
+        return IsWindowVisible(bar) && GetWindowRect(bar, &r) ? r.bottom - r.top : 0;
+    };
+    HWND details = ChildByName(main_, "JvXPBarDetails");
+    HWND functions = ChildByName(main_, "JvXPBarFunctions");
+    RECT keep = process_->ListItemRect(list, Row(list, "KEEP (F:)"));
+    ClickAt(list, keep.left + 80, (keep.top + keep.bottom) / 2);
+    ASSERT_TRUE(WaitUntil([&] { return rows(details) > 3 * rowHeight; }))
+        << "the details bar shows no lines after a click on a row";
+    EXPECT_GE(rows(functions), 3 * rowHeight) << "no View Disk";
+    EXPECT_FALSE(process_->ListChecked(list, Row(list, "KEEP (F:)")));
+
+    // The box of another row: ticked, and its details shown.
+    RECT data = process_->ListItemRect(list, Row(list, "DATA (D:)"));
+    ClickAt(list, data.left + 9, (data.top + data.bottom) / 2);
+    ASSERT_TRUE(WaitUntil([&] { return process_->ListChecked(list, Row(list, "DATA (D:)")); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED) ==
+               Row(list, "DATA (D:)");
+    }));
+    EXPECT_GT(rows(details), 3 * rowHeight);
+    Screenshot(main_, "24-drives-clicked.png");
+
+    Next();
+    WaitForPage("Algorithm Selection");
+    HWND methods = ChildByName(main_, "cbxAlgorithm");
+    RECT field;
+    GetClientRect(methods, &field);
+    ClickAt(methods, field.right - 5, field.bottom / 2);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageA(methods, CB_GETDROPPEDSTATE, 0, 0) != 0; }));
+    // The open list: a window of its own on the desktop.
+    HWND dropped = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto lists = process_->Windows("ComboLBox");
+        dropped = lists.empty() ? nullptr : lists.front();
+        return dropped != nullptr;
+    }));
+    RECT open;
+    GetWindowRect(dropped, &open);
+    const auto itemHeight = static_cast<int>(SendMessageA(methods, CB_GETITEMHEIGHT, 0, 0));
+    const auto count = static_cast<int>(SendMessageA(methods, CB_GETCOUNT, 0, 0));
+    ASSERT_GT(count, 3);
+    EXPECT_GE(open.bottom - open.top, std::min(count, 10) * itemHeight)
+        << "the open list has no room for the methods";
+    Screenshot(main_, "25-method-list-clicked.png");
+    PressKey(VK_ESCAPE);
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageA(methods, CB_GETDROPPEDSTATE, 0, 0) == 0; }));
+    EXPECT_EQ(Title(), "Algorithm Selection");
+    Click(ChildByName(main_, "ButtonCancel"));
+    EXPECT_EQ(process_->Wait(20000), 0);
 }
 
 TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
