@@ -65,7 +65,6 @@ std::string Quoted(const std::string& text) {
 std::optional<TDriveSelector> DiskSelector(const std::string& argument) {
     using TKind = TDriveSelector::TKind;
     TDriveSelector selector;
-    selector.Given = argument;
     for (const char* prefix : {"disk", "\\\\.\\PhysicalDrive"}) {
         const std::string start = prefix;
         if (!StartsWithNoCase(argument, start))
@@ -143,7 +142,6 @@ private:
             Switch(argument);
         } else if (auto letter = DriveLetter(argument)) {
             TDriveSelector selector;
-            selector.Given = argument;
             selector.Letter = *letter;
             Select(std::move(selector));
         } else {
@@ -159,11 +157,7 @@ private:
     // Each drive once: the same letter, disk number, device or serial given twice is one.
     void Select(TDriveSelector selector) {
         auto& drives = result_.Batch.Drives;
-        const auto same = [&](const TDriveSelector& other) {
-            return other.Kind == selector.Kind && other.Letter == selector.Letter &&
-                   other.Number == selector.Number && other.Value == selector.Value;
-        };
-        if (std::none_of(drives.begin(), drives.end(), same))
+        if (std::find(drives.begin(), drives.end(), selector) == drives.end())
             drives.push_back(std::move(selector));
     }
 

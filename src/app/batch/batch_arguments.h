@@ -22,7 +22,6 @@ struct TDriveSelector {
         Serial,     // "serial:S3Z9NB0K123456": the whole disk (or disks) of that serial number
     };
     TKind Kind = TKind::Letter;
-    std::string Given;        // as written, for what is told about it
     char Letter = 0;          // Letter: upper case
     std::uint32_t Number = 0; // DiskNumber
     std::string Value;        // DevicePath: the path; Serial: the serial number

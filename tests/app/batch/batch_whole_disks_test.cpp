@@ -129,6 +129,29 @@ TEST_F(BatchWholeDisksTest, AllTakesTheWholeDisksFirstThenTheDrivesOnNoListedDis
     EXPECT_TRUE(All("nvme.img", 0, kPartE, 0xAA));
 }
 
+TEST_F(BatchWholeDisksTest, ASerialNumberTakesEveryNamespaceOfItsDriveAndNothingElse) {
+    // Disk 3: the NVMe drive's second namespace, which reports the drive's serial number.
+    json machine = WholeDiskMachine();
+    json second = machine["physicalDisks"][1];
+    second["friendlyName"] = "SIM NVME 1 NS2";
+    second["deviceNumber"] = 3;
+    second["image"] = "ns2.img";
+    second.erase("firmware");
+    second["namespaceOf"] = 1;
+    machine["physicalDisks"].push_back(second);
+    BootDisks(machine);
+    Fill("ns2.img", 0xAA);
+    const Outcome run = Batch({"--batch", "/M0", "serial:nv-0001"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_FALSE(run.lines.empty()) << run.err;
+    EXPECT_EQ(run.lines[0], "run started: method \"Zero fill\", drives \\\\.\\PhysicalDrive1 "
+                            "\\\\.\\PhysicalDrive3");
+    EXPECT_TRUE(All("nvme.img", 0, kDisk, 0x00));
+    EXPECT_TRUE(All("ns2.img", 0, kDisk, 0x00));
+    EXPECT_TRUE(Old("ata.img"));
+    EXPECT_TRUE(Old("disk.img"));
+}
+
 TEST_F(BatchWholeDisksTest, AllFindsADiskWithoutPartitionsWhereItIsTheOnlyOneToWipe) {
     json machine = WholeDiskMachine();
     machine["physicalDisks"].erase(1); // no NVMe drive, so no E:
