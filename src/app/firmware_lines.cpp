@@ -41,6 +41,14 @@ std::string FirmwareLineText(const TFirmwareLine& line) {
                : FillIn(CatalogueText("FIRMWARE_CANNOT"), {name, line.Reason});
 }
 
+std::vector<std::pair<TDisk*, std::string>>
+FirmwareReasons(const std::vector<TFirmwareLine>& lines) {
+    std::vector<std::pair<TDisk*, std::string>> drives;
+    for (const TFirmwareLine& line : lines)
+        drives.emplace_back(line.Disk, line.Reason);
+    return drives;
+}
+
 std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines) {
     std::string refused;
     for (const TFirmwareLine& line : lines)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace purgelet {
@@ -31,6 +32,11 @@ std::vector<TFirmwareLine> FirmwareLines(const std::vector<TDisk*>& disks, TFirm
 std::string FirmwareCommandText(const TFirmwareLine& line);
 // "<drive>: <command text>" or "<drive>: cannot be sanitized: <reason>".
 std::string FirmwareLineText(const TFirmwareLine& line);
+
+// Each drive with why it cannot take the step (empty where it can), as a refused run's record
+// names them.
+std::vector<std::pair<TDisk*, std::string>>
+FirmwareReasons(const std::vector<TFirmwareLine>& lines);
 
 // The drives that cannot take the step, worded as one message for the user; empty when every
 // drive can.

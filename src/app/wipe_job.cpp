@@ -245,12 +245,9 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
             refused_ = true;
             view.Tell(refused, TMsgDlgType::mtError);
             // The refusal is on record too: which drive could not take the erase, and why.
-            std::vector<std::pair<TDisk*, std::string>> drives;
-            for (const TFirmwareLine& line : lines)
-                drives.emplace_back(line.Disk, line.Reason);
             TRunRecorder recorder(settings_);
-            const std::vector<std::string> problems =
-                recorder.Refuse(CatalogueText("FIRMWARE_RUNREFUSED"), drives, "", "");
+            const std::vector<std::string> problems = recorder.Refuse(
+                CatalogueText("FIRMWARE_RUNREFUSED"), FirmwareReasons(lines), "", "");
             record_ = recorder.Record();
             recordFile_ = recorder.RecordFile();
             certificateFile_ = recorder.CertificateFile();

@@ -149,13 +149,6 @@ void TDiskManager::Detect() {
 
 namespace {
 
-// The letter of a path "C:\...", upper case; 0 when the path has none.
-char DriveLetterOf(const std::string& path) {
-    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
-        return 0;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-}
-
 // The NT device name of the system partition (the one the computer starts from), as Setup
 // recorded it ("\Device\HarddiskVolume1"); empty when the registry does not tell it.
 std::string SystemPartitionDevice() {

@@ -78,7 +78,9 @@ std::optional<TDriveSelector> DiskSelector(const std::string& argument) {
     }
     if (StartsWithNoCase(argument, "serial:")) {
         selector.Kind = TKind::Serial;
-        selector.Value = argument.substr(7);
+        const std::size_t first = argument.find_first_not_of(' ', 7);
+        if (first != std::string::npos)
+            selector.Value = argument.substr(first, argument.find_last_not_of(' ') - first + 1);
         return selector;
     }
     // A device of the system's own (/dev/sdb): never read as the switch /D with a value.

@@ -48,13 +48,6 @@ int ExitStatusOf(TWipeOutcome outcome) {
     }
 }
 
-// The letter of a path's drive ("C:\WINDOWS" gives C), none for a path without one.
-std::optional<char> LetterOf(const std::string& path) {
-    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
-        return std::nullopt;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-}
-
 class TBatchRun {
 public:
     TBatchRun(const TBatchRequest& request, const TConsole& console)
@@ -151,18 +144,16 @@ private:
         if (chosen == nullptr || chosen->Firmware == TFirmwareStep::None)
             return -1;
         const std::vector<TFirmwareLine> lines = FirmwareLines(disks, chosen->Firmware);
-        std::vector<std::pair<TDisk*, std::string>> drives;
         bool refused = false;
-        for (const TFirmwareLine& line : lines) {
-            drives.emplace_back(line.Disk, line.Reason);
+        for (const TFirmwareLine& line : lines)
             if (!line.Possible) {
                 out_.Error(DriveName(*line.Disk), FirmwareLineText(line), false);
                 refused = true;
             }
-        }
         if (!refused)
             return -1;
-        return Refuse(form, CatalogueText("FIRMWARE_RUNREFUSED"), kExitFailed, drives);
+        return Refuse(form, CatalogueText("FIRMWARE_RUNREFUSED"), kExitFailed,
+                      FirmwareReasons(lines));
     }
 
     // The method box's selection, by name or number; what is wrong, else empty.
@@ -248,8 +239,8 @@ private:
         std::string system;
         auto& k = platform::k32();
         for (const std::string& path : {k.GetWindowsDirectoryA(), k.GetModuleFileNameA()})
-            if (auto letter = LetterOf(path))
-                system += *letter;
+            if (const char letter = DriveLetterOf(path))
+                system += letter;
         return system;
     }
 
@@ -345,7 +336,7 @@ private:
                     std::string serials;
                     for (const TPhysicalDisk* whole : listed.Wholes)
                         if (!whole->Identity.Serial.empty())
-                            serials += " " + Trimmed(whole->Identity.Serial);
+                            serials += " " + whole->Identity.Serial;
                     return "no disk with serial number " + selector.Value + " in the drive list (" +
                            (serials.empty() ? std::string("no disk tells its serial number")
                                             : "the serial numbers are" + serials) +
@@ -362,15 +353,10 @@ private:
         return {};
     }
 
-    static std::string Trimmed(const std::string& text) {
-        const auto first = text.find_first_not_of(' ');
-        if (first == std::string::npos)
-            return {};
-        return text.substr(first, text.find_last_not_of(' ') - first + 1);
-    }
-    // Serial numbers as drives report them: padded with spaces, in any letter case.
+    // In any letter case. The identity layer trims the drive's padding, the command line's
+    // reader the argument's.
     static bool SameSerial(const std::string& reported, const std::string& given) {
-        return !given.empty() && Lower(Trimmed(reported)) == Lower(Trimmed(given));
+        return !given.empty() && Lower(reported) == Lower(given);
     }
 
     int Wipe(TFrmMain& form, std::vector<TDisk*> disks) {
