@@ -45,12 +45,22 @@ void TRadioButton::SetChecked(bool value) {
     if (checked_ == value)
         return;
     checked_ = value;
-    if (value && Parent() != nullptr)
-        for (auto& sibling : Parent()->Children())
-            if (sibling.get() != this && sibling->Kind() == TControlKind::RadioButton)
-                static_cast<TRadioButton&>(*sibling).SetChecked(false);
+    if (value)
+        for (TRadioButton* other : Group())
+            if (other != this)
+                other->SetChecked(false);
     if (OnClick)
         OnClick();
+}
+
+std::vector<TRadioButton*> TRadioButton::Group() const {
+    if (Parent() == nullptr)
+        return {const_cast<TRadioButton*>(this)};
+    std::vector<TRadioButton*> group;
+    for (auto& sibling : Parent()->Children())
+        if (sibling->Kind() == TControlKind::RadioButton)
+            group.push_back(static_cast<TRadioButton*>(sibling.get()));
+    return group;
 }
 
 bool TRadioButton::UserSelect() {

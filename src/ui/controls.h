@@ -84,6 +84,8 @@ public:
     bool Checked() const { return checked_; }
     void SetChecked(bool value);
     bool UserSelect();
+    // The radio buttons of its group (those of its parent, itself among them), in order.
+    std::vector<TRadioButton*> Group() const;
 
 private:
     bool checked_ = false;

@@ -265,10 +265,10 @@ bool TForm::ControlKey(TControl& control, const TKeyEvent& e) {
         if (e.Key != TKey::Up && e.Key != TKey::Down && e.Key != TKey::Left && e.Key != TKey::Right)
             return false;
         // The arrows choose the next radio button of the group, as in a dialog.
-        std::vector<TRadioButton*> group;
-        for (auto& sibling : control.Parent()->Children())
-            if (sibling->Kind() == TControlKind::RadioButton && sibling->Usable())
-                group.push_back(static_cast<TRadioButton*>(sibling.get()));
+        std::vector<TRadioButton*> group = static_cast<TRadioButton&>(control).Group();
+        std::erase_if(group, [&control](const TRadioButton* radio) {
+            return radio != &control && !radio->Usable();
+        });
         const auto at = std::find(group.begin(), group.end(), &control);
         if (at == group.end())
             return false;

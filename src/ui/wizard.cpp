@@ -111,10 +111,9 @@ void TWizard::SetActivePage(TWizardPage& page) {
         }
         // In a group of radio buttons the keyboard starts on the chosen one, as in a dialog.
         if (first != nullptr && first->Kind() == TControlKind::RadioButton)
-            for (auto& sibling : first->Parent()->Children())
-                if (sibling->Kind() == TControlKind::RadioButton && sibling->Usable() &&
-                    static_cast<TRadioButton&>(*sibling).Checked())
-                    first = sibling.get();
+            for (TRadioButton* radio : static_cast<TRadioButton*>(first)->Group())
+                if (radio->Usable() && radio->Checked())
+                    first = radio;
         for (TWizardButton b : {TWizardButton::Next, TWizardButton::Finish})
             if (first == nullptr && NavButton(b).Usable())
                 first = &NavButton(b);

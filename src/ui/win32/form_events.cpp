@@ -395,27 +395,16 @@ LRESULT TFormWindow::ListCustomDraw(Native& n, LPARAM lParam) {
 
 namespace {
 
+// The keys that move within a control, as the model names them; None for any other.
 TKey NavigationKey(WPARAM key) {
-    switch (key) {
-    case VK_UP:
-        return TKey::Up;
-    case VK_DOWN:
-        return TKey::Down;
-    case VK_LEFT:
-        return TKey::Left;
-    case VK_RIGHT:
-        return TKey::Right;
-    case VK_PRIOR:
-        return TKey::PageUp;
-    case VK_NEXT:
-        return TKey::PageDown;
-    case VK_HOME:
-        return TKey::Home;
-    case VK_END:
-        return TKey::End;
-    default:
-        return TKey::Space;
-    }
+    static constexpr std::pair<WPARAM, TKey> keys[] = {
+        {VK_UP, TKey::Up},       {VK_DOWN, TKey::Down},    {VK_LEFT, TKey::Left},
+        {VK_RIGHT, TKey::Right}, {VK_PRIOR, TKey::PageUp}, {VK_NEXT, TKey::PageDown},
+        {VK_HOME, TKey::Home},   {VK_END, TKey::End},      {VK_SPACE, TKey::Space}};
+    for (const auto& [virtualKey, model] : keys)
+        if (virtualKey == key)
+            return model;
+    return TKey::None;
 }
 
 } // namespace
@@ -434,43 +423,35 @@ bool TFormWindow::PreTranslate(const MSG& msg) {
         const auto found = byWindow_.find(focus);
         const TControlKind kind =
             found != byWindow_.end() ? found->second->Control->Kind() : TControlKind::Form;
-        switch (msg.wParam) {
-        case VK_UP:
-        case VK_DOWN:
-        case VK_LEFT:
-        case VK_RIGHT:
-        case VK_PRIOR:
-        case VK_NEXT:
-        case VK_HOME:
-        case VK_END:
-        case VK_SPACE: {
-            const bool arrow = msg.wParam >= VK_LEFT && msg.wParam <= VK_DOWN;
-            const bool list =
-                kind == TControlKind::ListView && msg.wParam != VK_LEFT && msg.wParam != VK_RIGHT;
-            if (!list && !(kind == TControlKind::RadioButton && arrow))
+        const TKey moving = NavigationKey(msg.wParam);
+        const bool sideways = moving == TKey::Left || moving == TKey::Right;
+        const bool arrow = sideways || moving == TKey::Up || moving == TKey::Down;
+        if ((kind == TControlKind::ListView && moving != TKey::None && !sideways) ||
+            (kind == TControlKind::RadioButton && arrow)) {
+            key.Key = moving;
+        } else {
+            switch (msg.wParam) {
+            case VK_TAB:
+                key.Key = (GetKeyState(VK_SHIFT) & 0x8000) != 0 ? TKey::BackTab : TKey::Tab;
+                break;
+            case VK_RETURN:
+                if (dropped)
+                    return false;
+                // A multi-line field the user types into keeps its Enter.
+                if (lstrcmpiA(className, "Edit") == 0 &&
+                    (GetWindowLongA(focus, GWL_STYLE) & (ES_MULTILINE | ES_READONLY)) ==
+                        ES_MULTILINE)
+                    return false;
+                key.Key = TKey::Enter;
+                break;
+            case VK_ESCAPE:
+                if (dropped)
+                    return false;
+                key.Key = TKey::Escape;
+                break;
+            default:
                 return false;
-            key.Key = NavigationKey(msg.wParam);
-            break;
-        }
-        case VK_TAB:
-            key.Key = (GetKeyState(VK_SHIFT) & 0x8000) != 0 ? TKey::BackTab : TKey::Tab;
-            break;
-        case VK_RETURN:
-            if (dropped)
-                return false;
-            // A multi-line field the user types into keeps its Enter.
-            if (lstrcmpiA(className, "Edit") == 0 &&
-                (GetWindowLongA(focus, GWL_STYLE) & (ES_MULTILINE | ES_READONLY)) == ES_MULTILINE)
-                return false;
-            key.Key = TKey::Enter;
-            break;
-        case VK_ESCAPE:
-            if (dropped)
-                return false;
-            key.Key = TKey::Escape;
-            break;
-        default:
-            return false;
+            }
         }
     } else if (msg.message == WM_SYSCHAR) {
         const auto letter = static_cast<unsigned char>(msg.wParam);
@@ -531,20 +512,9 @@ LRESULT CustomControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
         return 0;
     case WM_KEYDOWN: {
         TKeyEvent key;
-        switch (wParam) {
-        case VK_UP:
-            key.Key = TKey::Up;
-            break;
-        case VK_DOWN:
-            key.Key = TKey::Down;
-            break;
-        case VK_SPACE:
-            key.Key = TKey::Space;
-            break;
-        default:
-            return 0;
-        }
-        owner.host_.Call([&owner, key] { owner.form_.HandleKey(key); });
+        key.Key = NavigationKey(wParam);
+        if (key.Key != TKey::None)
+            owner.host_.Call([&owner, key] { owner.form_.HandleKey(key); });
         return 0;
     }
     default:

@@ -190,12 +190,13 @@ void TFormWindow::CreateNative(TControl& control) {
 
 // ---- Model to window
 
-void TFormWindow::Place(HWND hwnd, const TRect& pixels, TRect& cached) {
+bool TFormWindow::Place(HWND hwnd, const TRect& pixels, TRect& cached) {
     if (hwnd == nullptr || pixels == cached)
-        return;
+        return false;
     cached = pixels;
     SetWindowPos(hwnd, nullptr, pixels.Left, pixels.Top, pixels.Width, pixels.Height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    return true;
 }
 
 void TFormWindow::Sync() {
@@ -248,13 +249,10 @@ void TFormWindow::SyncNative(Native& n) {
         SyncWizard(n, showing);
     if (n.Hwnd == nullptr)
         return;
-    const TRect placed = n.Rect;
-    const HFONT fontBefore = n.Font;
-    const bool textSet = n.TextSet;
     TRect place = NativeRect(c.Kind(), c.FormRect(), theme.Units);
     if (c.Kind() == TControlKind::ComboBox)
         place.Height += DroppedHeight(n.Hwnd, static_cast<TComboBox&>(c).Count());
-    Place(n.Hwnd, place, n.Rect);
+    bool refit = Place(n.Hwnd, place, n.Rect); // a memo's scroll bars, as its text fits
     if (n.Visible != static_cast<int>(showing)) {
         n.Visible = showing;
         ShowWindow(n.Hwnd, showing ? SW_SHOWNA : SW_HIDE);
@@ -270,11 +268,10 @@ void TFormWindow::SyncNative(Native& n) {
     if (n.Font != font) {
         n.Font = font;
         SendMessageA(n.Hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        refit = true;
     }
-    const std::string shownText = n.Text;
-    SetTextIfChanged(n, NativeText(c));
-    if (c.Kind() == TControlKind::Memo &&
-        (!(placed == n.Rect) || fontBefore != n.Font || shownText != n.Text || !textSet))
+    refit = SetTextIfChanged(n, NativeText(c)) || refit;
+    if (refit && c.Kind() == TControlKind::Memo)
         FitScrollBars(n);
 
     switch (c.Kind()) {

@@ -93,7 +93,8 @@ private:
     void SyncWizard(Native& native, bool showing);
     void SyncList(Native& native);
     void SyncCombo(Native& native);
-    void Place(HWND hwnd, const TRect& pixels, TRect& cached);
+    // Whether the window moved or changed size.
+    bool Place(HWND hwnd, const TRect& pixels, TRect& cached);
     void OnCommand(WPARAM wParam, LPARAM lParam);
     LRESULT OnNotify(const NMHDR& header);
     LRESULT ListCustomDraw(Native& native, LPARAM lParam);

@@ -153,14 +153,14 @@ std::string NativeText(TControl& control) {
     }
 }
 
-void SetTextIfChanged(TNative& native, const std::string& text) {
+bool SetTextIfChanged(TNative& native, const std::string& text) {
     if (native.TextSet && native.Text == text)
-        return;
+        return false;
     const TControlKind kind = native.Control->Kind();
     if (kind == TControlKind::ListView || kind == TControlKind::ComboBox ||
         kind == TControlKind::Gauge || kind == TControlKind::StatusBar ||
         kind == TControlKind::Animation)
-        return;
+        return false;
     native.Text = text;
     native.TextSet = true;
     SetWindowTextA(native.Hwnd, text.c_str());
@@ -170,6 +170,7 @@ void SetTextIfChanged(TNative& native, const std::string& text) {
         if (top > 0)
             SendMessageA(native.Hwnd, EM_LINESCROLL, 0, top);
     }
+    return true;
 }
 
 void FitScrollBars(TNative& native) {

@@ -49,7 +49,8 @@ int DroppedHeight(HWND combo, int items);
 
 // The text a control's window holds: a caption, an edit's text, a memo's lines with CR LF.
 std::string NativeText(TControl& control);
-void SetTextIfChanged(TNative& native, const std::string& text);
+// Whether the text was written.
+bool SetTextIfChanged(TNative& native, const std::string& text);
 // What a custom-drawn control shows, to repaint only when it changed.
 std::string CustomSignature(TControl& control, bool focused);
 // A list row's text, style and check state.
