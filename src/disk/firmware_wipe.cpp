@@ -203,6 +203,8 @@ std::string FirmwareRefusalText(TFirmwareRefusal refusal, std::uint32_t driveNam
         return Text("FIRMWARE_TOOLONG");
     case TFirmwareRefusal::OtherNamespaces:
         return Text("FIRMWARE_OTHERNAMESPACES", {std::to_string(driveNamespaces)});
+    case TFirmwareRefusal::NotThisSystem:
+        return Text("FIRMWARE_NOTTHISSYSTEM");
     }
     return {};
 }

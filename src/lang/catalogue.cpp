@@ -205,6 +205,10 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("FIRMWARE_OTHERNAMESPACES",
             "its only command for this erases the whole drive, %s namespaces: tick every one "
             "of them as a whole disk (none may hold the running system)");
+    program("FIRMWARE_NOTTHISSYSTEM",
+            "this Windows cannot send its command to the drive: Windows' own NVMe driver sends "
+            "a Sanitize from Windows 10 21H1 on and never a Format NVM; a vendor's NVMe "
+            "driver sends both");
     program("FIRMWARE_FAILED", "the drive reported the sanitize as failed (%s)");
     program("FIRMWARE_NOTACCEPTED", "the drive refused the command %s");
     program("FIRMWARE_TIMEDOUT", "the drive had not finished within %s seconds");

@@ -107,6 +107,33 @@ struct STORAGE_PROTOCOL_COMMAND {
     BYTE Command[1]; // CommandLength bytes: the 64-byte submission queue entry
 };
 
+// Erasing a disk's media through its own driver (ntddstor.h). From Windows 10 21H1 and Server
+// 2022 the request may carry STORAGE_REINITIALIZE_MEDIA naming the sanitize method, which
+// the NVMe driver sends as a Sanitize command; before that it takes no method. mingw's
+// winioctl.h has the code but not the structure.
+#ifndef IOCTL_STORAGE_REINITIALIZE_MEDIA
+#define IOCTL_STORAGE_REINITIALIZE_MEDIA 0x002D9640UL
+#endif
+enum STORAGE_SANITIZE_METHOD {
+    StorageSanitizeMethodDefault = 0,
+    StorageSanitizeMethodBlockErase,
+    StorageSanitizeMethodCryptoErase
+};
+struct STORAGE_REINITIALIZE_MEDIA {
+    DWORD Version; // sizeof(STORAGE_REINITIALIZE_MEDIA)
+    DWORD Size;    // sizeof(STORAGE_REINITIALIZE_MEDIA)
+    DWORD TimeoutInSeconds;
+    struct {
+        DWORD SanitizeMethod : 4; // STORAGE_SANITIZE_METHOD
+        // Set: a failed sanitize leaves the drive in restricted completion mode (NVMe AUSE 0).
+        DWORD DisallowUnrestrictedSanitizeExit : 1;
+        DWORD Reserved : 27;
+    } SanitizeOption;
+};
+// The first builds whose driver reads the sanitize method: Windows 10 21H1 (19043); Server
+// 2022 (20348) and Windows 11 come after it.
+inline constexpr DWORD kFirstBuildWithSanitizeMethod = 19043;
+
 #ifndef STORAGE_PROTOCOL_STRUCTURE_VERSION
 #define STORAGE_PROTOCOL_STRUCTURE_VERSION 0x1
 #endif
@@ -138,7 +165,11 @@ static_assert(ATA_FLAGS_DRDY_REQUIRED == 1 && ATA_FLAGS_DATA_IN == 2 && ATA_FLAG
 static_assert(IOCTL_STORAGE_PROTOCOL_COMMAND == 0x2DD3C0);
 static_assert(ProtocolTypeNvme == 3 && ProtocolTypeAta == 2);
 static_assert(sizeof(STORAGE_PROTOCOL_TYPE) == 4);
-static_assert(StorageDeviceProtocolSpecificProperty == 50 && NVMeDataTypeIdentify == 1);
+static_assert(StorageDeviceProtocolSpecificProperty == 50 &&
+              StorageAdapterProtocolSpecificProperty == 49);
+static_assert(NVMeDataTypeIdentify == 1 && NVMeDataTypeLogPage == 2);
+static_assert(IOCTL_STORAGE_REINITIALIZE_MEDIA == 0x2D9640); // CTL_CODE(2Dh, 590h, buffered, write)
+static_assert(sizeof(STORAGE_REINITIALIZE_MEDIA) == 16 && StorageSanitizeMethodCryptoErase == 2);
 static_assert(sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) == 40 &&
               sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) == 48 &&
               offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, ProtocolDataOffset) == 16);

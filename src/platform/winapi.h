@@ -349,6 +349,7 @@ struct STORAGE_DEVICE_NUMBER {
 enum STORAGE_PROPERTY_ID {
     StorageDeviceProperty = 0,
     StorageDeviceSeekPenaltyProperty = 7,
+    StorageAdapterProtocolSpecificProperty = 49,
     StorageDeviceProtocolSpecificProperty = 50
 };
 enum STORAGE_QUERY_TYPE { PropertyStandardQuery = 0, PropertyExistsQuery = 1 };

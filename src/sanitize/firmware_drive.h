@@ -37,6 +37,9 @@ enum class TFirmwareRefusal {
     // NVMe: the only command for the operation reaches every namespace of the drive, and not
     // all of them are in the run as whole disks that may be written
     OtherNamespaces,
+    // The drive has the command, but this system's storage driver cannot send it (Windows'
+    // own NVMe driver before 21H1, or Format NVM, which it never passes)
+    NotThisSystem,
 };
 
 // What of a drive a run holds: the disk's own namespace only, or the whole drive (every

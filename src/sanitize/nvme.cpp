@@ -164,6 +164,7 @@ std::optional<TSanitizeLog> ParseSanitizeLog(const std::vector<std::uint8_t>& da
     log.Sprog = static_cast<std::uint16_t>(Le(data, 0, 2));
     log.Sstat = static_cast<std::uint16_t>(Le(data, 2, 2));
     log.State = static_cast<std::uint8_t>(log.Sstat & 0x07);
+    log.Cdw10 = Le(data, 4, 4);
     log.BlockEraseSeconds = Le(data, 12, 4);
     log.CryptoEraseSeconds = Le(data, 16, 4);
     return log;
@@ -221,37 +222,66 @@ constexpr std::size_t kQueryHeader = offsetof(STORAGE_PROPERTY_QUERY, Additional
 constexpr std::size_t kQueryData = kQueryHeader + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
 } // namespace
 
-std::vector<std::uint8_t> PackNamespaceQuery() {
-    std::vector<std::uint8_t> query(kQueryData + kIdentifyBytes, 0);
-    const STORAGE_PROPERTY_ID property = StorageDeviceProtocolSpecificProperty;
+std::optional<std::vector<std::uint8_t>> PackQuery(const TCommand& command, bool ownNamespace) {
+    STORAGE_PROTOCOL_SPECIFIC_DATA data{};
+    data.ProtocolType = ProtocolTypeNvme;
+    if (command.Opcode == kIdentify) {
+        data.DataType = NVMeDataTypeIdentify;
+        data.ProtocolDataRequestValue = command.Cdw[0] & 0xFF; // CNS
+        data.ProtocolDataRequestSubValue = ownNamespace ? 0 : command.Nsid;
+    } else if (command.Opcode == kGetLogPage && !ownNamespace) {
+        // From the log's first byte: offset (SubValue, SubValue2), log specific id
+        // (SubValue3) and retain-event bits (SubValue4) all 0.
+        data.DataType = NVMeDataTypeLogPage;
+        data.ProtocolDataRequestValue = command.Cdw[0] & 0xFF; // LID
+    } else {
+        return std::nullopt;
+    }
+    data.ProtocolDataOffset = sizeof data; // the data right after the block
+    data.ProtocolDataLength = command.DataLength;
+    std::vector<std::uint8_t> query(kQueryData + command.DataLength, 0);
+    const STORAGE_PROPERTY_ID property = ownNamespace ? StorageDeviceProtocolSpecificProperty
+                                                      : StorageAdapterProtocolSpecificProperty;
     const STORAGE_QUERY_TYPE type = PropertyStandardQuery;
     std::memcpy(query.data(), &property, sizeof property);
     std::memcpy(query.data() + sizeof property, &type, sizeof type);
-    STORAGE_PROTOCOL_SPECIFIC_DATA data{};
-    data.ProtocolType = ProtocolTypeNvme;
-    data.DataType = NVMeDataTypeIdentify;
-    data.ProtocolDataRequestValue = 0x00;  // CNS 00h: Identify Namespace
-    data.ProtocolDataRequestSubValue = 0;  // the namespace of the handle
-    data.ProtocolDataOffset = sizeof data; // the data right after the block
-    data.ProtocolDataLength = kIdentifyBytes;
     std::memcpy(query.data() + kQueryHeader, &data, sizeof data);
     return query;
 }
 
-std::optional<std::vector<std::uint8_t>> ReadNamespaceQuery(const std::vector<std::uint8_t>& answer,
-                                                            std::uint32_t returned) {
+std::vector<std::uint8_t> PackNamespaceQuery() {
+    return *PackQuery(IdentifyNamespace(0), true);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadQuery(const std::vector<std::uint8_t>& answer,
+                                                   std::uint32_t returned, std::uint32_t length) {
     if (returned > answer.size() || returned < sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR))
         return std::nullopt;
     STORAGE_PROTOCOL_DATA_DESCRIPTOR d;
     std::memcpy(&d, answer.data(), sizeof d);
     const std::size_t at = offsetof(STORAGE_PROTOCOL_DATA_DESCRIPTOR, ProtocolSpecificData) +
-                           d.ProtocolSpecificData.ProtocolDataOffset;
-    if (d.ProtocolSpecificData.ProtocolDataLength < kIdentifyBytes || at > returned ||
-        returned - at < kIdentifyBytes)
+                           std::size_t{d.ProtocolSpecificData.ProtocolDataOffset};
+    if (d.ProtocolSpecificData.ProtocolDataLength < length || at > returned ||
+        returned - at < length)
         return std::nullopt;
     return std::vector<std::uint8_t>(answer.begin() + static_cast<std::ptrdiff_t>(at),
-                                     answer.begin() +
-                                         static_cast<std::ptrdiff_t>(at + kIdentifyBytes));
+                                     answer.begin() + static_cast<std::ptrdiff_t>(at + length));
+}
+
+// ---- The media reinitialization request.
+
+std::vector<std::uint8_t> PackReinitialize(std::uint32_t sanact, std::uint32_t timeoutSeconds) {
+    STORAGE_REINITIALIZE_MEDIA r{};
+    r.Version = sizeof r;
+    r.Size = sizeof r;
+    r.TimeoutInSeconds = timeoutSeconds;
+    r.SanitizeOption.SanitizeMethod = (sanact & 0x7) == kSanactCryptoErase
+                                          ? StorageSanitizeMethodCryptoErase
+                                          : StorageSanitizeMethodBlockErase;
+    r.SanitizeOption.DisallowUnrestrictedSanitizeExit = 1; // as Sanitize(): AUSE 0
+    std::vector<std::uint8_t> bytes(sizeof r);
+    std::memcpy(bytes.data(), &r, sizeof r);
+    return bytes;
 }
 
 } // namespace purgelet::nvme

@@ -85,6 +85,7 @@ struct TSanitizeLog {
     std::uint16_t Sprog = 0; // of 65536
     std::uint8_t State = 0;  // SSTAT bits 2:0
     std::uint16_t Sstat = 0;
+    std::uint32_t Cdw10 = 0; // SCDW10: the last Sanitize command's CDW10 (its action in 2:0)
     std::uint32_t BlockEraseSeconds = kNoEstimate;
     std::uint32_t CryptoEraseSeconds = kNoEstimate;
 
@@ -113,11 +114,20 @@ struct TReturned {
 };
 TReturned ReadReturned(const std::vector<std::uint8_t>& request);
 
-// ---- The storage property query for the Identify Namespace data of the namespace a disk
-// handle stands for (StorageDeviceProtocolSpecificProperty, the namespace implicit in the
-// handle): the query, then the data read back from the same buffer (none when it has none).
+// ---- The storage property query: Windows' own NVMe driver hands out Identify data and log
+// pages this way, not through the protocol command. The adapter's property answers for the
+// controller (Identify with CNS and namespace id, a log page by its id); the device's for the
+// namespace the disk handle stands for (Identify Namespace with namespace id 0). A command
+// with no such form (Sanitize, Format NVM) gives no query.
+std::optional<std::vector<std::uint8_t>> PackQuery(const TCommand& command, bool ownNamespace);
+// The data read back from the same buffer: command.DataLength bytes, or none.
+std::optional<std::vector<std::uint8_t>> ReadQuery(const std::vector<std::uint8_t>& answer,
+                                                   std::uint32_t returned, std::uint32_t length);
+// The Identify Namespace query of the disk's own namespace.
 std::vector<std::uint8_t> PackNamespaceQuery();
-std::optional<std::vector<std::uint8_t>> ReadNamespaceQuery(const std::vector<std::uint8_t>& answer,
-                                                            std::uint32_t returned);
+
+// ---- The media reinitialization request carrying a Sanitize (STORAGE_REINITIALIZE_MEDIA):
+// the action (block or crypto erase), restricted completion as Sanitize() sends it.
+std::vector<std::uint8_t> PackReinitialize(std::uint32_t sanact, std::uint32_t timeoutSeconds);
 
 } // namespace purgelet::nvme

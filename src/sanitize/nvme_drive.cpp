@@ -1,6 +1,13 @@
 // An NVMe drive's own erase: Sanitize where the controller has the action, else Format NVM
 // with its Secure Erase Setting, sent to the disk's own namespace; a command that reaches the
 // drive's other namespaces only where the run holds them all.
+//
+// How a command reaches the drive is the system's driver's to say. Windows' own NVMe driver
+// hands out Identify data and log pages through the storage property query, sends a Sanitize
+// for the media reinitialization request (Windows 10 21H1 on), and passes no standard admin
+// command through the protocol command; a vendor's driver, and Linux, pass them all. The probe
+// finds which ways this driver takes, so that a command no way can carry is refused on the
+// method page, never during the run.
 #include "platform/storage_pass_through.h"
 #include "platform/system.h"
 #include "sanitize/firmware_run.h"
@@ -17,19 +24,100 @@ struct TAnswer {
     nvme::TReturned Returned;
     bool Ok() const { return SystemError == 0 && Returned.Success(); }
     std::string StatusText() const {
+        if (SystemError != 0)
+            return "system error " + std::to_string(SystemError);
         return "NVMe status " + Hex(Returned.ErrorCode, 3) + " (return status " +
                Hex(Returned.ReturnStatus, 2) + ")";
     }
 };
 
-TAnswer SendCommand(HANDLE handle, const nvme::TCommand& command, std::uint32_t timeout) {
-    std::vector<std::uint8_t> request = nvme::PackRequest(command, timeout);
-    TAnswer a;
-    a.SystemError = Send(handle, IOCTL_STORAGE_PROTOCOL_COMMAND, request);
-    if (a.SystemError == 0)
-        a.Returned = nvme::ReadReturned(request);
-    return a;
+DWORD ErrorOrFailure(DWORD error) {
+    return error != 0 ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
 }
+
+// The request is not one this driver knows: nothing reached the drive.
+bool NotThere(DWORD error) {
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+}
+
+// Whether the storage driver reads a sanitize method in the media reinitialization request.
+// A program not manifested for Windows 10 is told 6.2 and takes the protocol command alone.
+bool SanitizeMethodKnown() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    return platform::k32().GetVersionExA(&version) &&
+           version.dwPlatformId == VER_PLATFORM_WIN32_NT && version.dwMajorVersion >= 10 &&
+           version.dwBuildNumber >= kFirstBuildWithSanitizeMethod;
+}
+
+// The ways to one controller behind a disk handle.
+class TLink {
+public:
+    explicit TLink(HANDLE handle) : handle_(handle), reinitialize_(SanitizeMethodKnown()) {}
+
+    // A command through the storage protocol command.
+    TAnswer Command(const nvme::TCommand& command,
+                    std::uint32_t timeout = kCommandTimeoutSeconds) const {
+        std::vector<std::uint8_t> request = nvme::PackRequest(command, timeout);
+        TAnswer a;
+        a.SystemError = Send(handle_, IOCTL_STORAGE_PROTOCOL_COMMAND, request);
+        if (a.SystemError == 0)
+            a.Returned = nvme::ReadReturned(request);
+        return a;
+    }
+
+    // Data the driver hands out (Identify, a log page) through the property query.
+    TAnswer Query(const nvme::TCommand& command, bool ownNamespace = false) const {
+        TAnswer a;
+        auto query = nvme::PackQuery(command, ownNamespace);
+        if (!query) {
+            a.SystemError = ERROR_NOT_SUPPORTED;
+            return a;
+        }
+        DWORD returned = 0;
+        const auto size = static_cast<DWORD>(query->size());
+        if (!platform::k32().DeviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, query->data(),
+                                             size, query->data(), size, &returned, nullptr)) {
+            a.SystemError = ErrorOrFailure(platform::k32().GetLastError());
+            return a;
+        }
+        auto data = nvme::ReadQuery(*query, returned, command.DataLength);
+        if (!data) {
+            a.SystemError = ERROR_INVALID_DATA;
+            return a;
+        }
+        a.Returned.ReturnStatus = STORAGE_PROTOCOL_STATUS_SUCCESS;
+        a.Returned.Data = std::move(*data);
+        return a;
+    }
+
+    // The property query, else the protocol command where the driver passes it.
+    TAnswer Read(const nvme::TCommand& command) const {
+        TAnswer a = Query(command);
+        return !a.Ok() && passThrough_ ? Command(command) : a;
+    }
+
+    // A Sanitize through the media reinitialization request (its structure in, nothing
+    // out); 0, or the system's error.
+    DWORD Reinitialize(std::uint32_t sanact, std::uint32_t timeout) const {
+        std::vector<std::uint8_t> request = nvme::PackReinitialize(sanact, timeout);
+        DWORD returned = 0;
+        if (platform::k32().DeviceIoControl(handle_, IOCTL_STORAGE_REINITIALIZE_MEDIA,
+                                            request.data(), static_cast<DWORD>(request.size()),
+                                            nullptr, 0, &returned, nullptr))
+            return 0;
+        return ErrorOrFailure(platform::k32().GetLastError());
+    }
+
+    bool PassThrough() const { return passThrough_; }
+    void SetPassThrough(bool passes) { passThrough_ = passes; }
+    bool ReinitializeSanitizes() const { return reinitialize_; }
+
+private:
+    HANDLE handle_;
+    bool reinitialize_;
+    bool passThrough_ = false;
+};
 
 std::uint32_t Estimate(std::uint32_t seconds) {
     return seconds == nvme::kNoEstimate ? 0 : seconds;
@@ -43,15 +131,12 @@ struct TPlace {
 
 class TNvmeDrive : public TFirmwareDrive {
 public:
-    TNvmeDrive(HANDLE handle, nvme::TController controller, TPlace place,
+    TNvmeDrive(TLink link, nvme::TController controller, TPlace place,
                std::optional<nvme::TNamespace> ns)
-        : handle_(handle), ctl_(std::move(controller)), place_(std::move(place)),
+        : link_(link), ctl_(std::move(controller)), place_(std::move(place)),
           ns_(std::move(ns)) {
-        if (ctl_.SanitizeCrypto || ctl_.SanitizeBlock) {
-            const TAnswer log = Send(nvme::GetSanitizeStatusLog());
-            if (log.Ok())
-                log_ = nvme::ParseSanitizeLog(log.Returned.Data);
-        }
+        if (ctl_.SanitizeCrypto || ctl_.SanitizeBlock)
+            log_ = ReadLog();
     }
 
     TCommandSet CommandSet() const override { return TCommandSet::Nvme; }
@@ -92,7 +177,8 @@ private:
 
     // Sanitize reaches every namespace of the controller; Format NVM the namespace it is sent
     // to, unless the controller formats or erases all of them at once (FNA bits 0 and 1).
-    // Either goes beyond the disk's namespace only to a run that holds the whole drive.
+    // Either goes beyond the disk's namespace only to a run that holds the whole drive. A
+    // command the drive has but this system's driver cannot send is refused as such.
     TPlan Plan(TFirmwareOperation operation, TFirmwareScope scope) const {
         TPlan plan;
         TFirmwareChoice& c = plan.Choice;
@@ -101,8 +187,12 @@ private:
             place_.Active.size() == 1 && place_.Nsid != 0 && place_.Nsid == place_.Active[0];
         const bool whole = scope == TFirmwareScope::WholeDrive || onlyNamespace;
         const auto reach = static_cast<std::uint32_t>(onlyNamespace ? 0 : place_.Active.size());
+        const bool hasSanitize = crypto ? ctl_.SanitizeCrypto : ctl_.SanitizeBlock;
+        const bool hasFormat = ctl_.FormatNvm && ns_ && (!crypto || ctl_.CryptoFormat);
+        const bool canSanitize =
+            hasSanitize && (link_.ReinitializeSanitizes() || link_.PassThrough());
         bool beyond = false;
-        if (crypto ? ctl_.SanitizeCrypto : ctl_.SanitizeBlock) {
+        if (canSanitize) {
             if (whole) {
                 plan.Sanitize = true;
                 c.Command = crypto ? "NVMe Sanitize, crypto erase (84h, SANACT 100b)"
@@ -115,7 +205,7 @@ private:
             beyond = !whole;
         }
         const bool allAtOnce = ctl_.FormatAllNamespaces || ctl_.EraseAllNamespaces;
-        if (!plan.Sanitize && ctl_.FormatNvm && ns_ && (!crypto || ctl_.CryptoFormat)) {
+        if (!plan.Sanitize && hasFormat && link_.PassThrough()) {
             if (allAtOnce && !whole) {
                 beyond = true;
             } else {
@@ -126,7 +216,9 @@ private:
             }
         }
         if (c.Command.empty()) {
-            c.Refusal = beyond ? TFirmwareRefusal::OtherNamespaces : TFirmwareRefusal::Unsupported;
+            c.Refusal = beyond                      ? TFirmwareRefusal::OtherNamespaces
+                        : hasSanitize || hasFormat ? TFirmwareRefusal::NotThisSystem
+                                                   : TFirmwareRefusal::Unsupported;
             c.DriveNamespaces = beyond ? static_cast<std::uint32_t>(place_.Active.size()) : 0;
             return plan;
         }
@@ -136,28 +228,50 @@ private:
         return plan;
     }
 
-    TAnswer Send(const nvme::TCommand& command,
-                 std::uint32_t timeout = kCommandTimeoutSeconds) const {
-        return SendCommand(handle_, command, timeout);
+    std::optional<nvme::TSanitizeLog> ReadLog() const {
+        const TAnswer log = link_.Read(nvme::GetSanitizeStatusLog());
+        return log.Ok() ? nvme::ParseSanitizeLog(log.Returned.Data) : std::nullopt;
+    }
+
+    // Sends the Sanitize: through the media reinitialization request where the system's
+    // driver reads its method, else (or where this driver does not take that request) through
+    // the protocol command. Whether the drive took it: 0, a system error, or the drive's
+    // refusal in its own words (refused).
+    DWORD SendSanitize(std::uint32_t sanact, std::string& refused) const {
+        if (link_.ReinitializeSanitizes()) {
+            const DWORD error = link_.Reinitialize(sanact, kCommandTimeoutSeconds);
+            if (error == 0)
+                return 0;
+            if (!NotThere(error) || !link_.PassThrough()) {
+                // The driver may have waited for the drive and given up while it works on:
+                // the drive's log tells whether our sanitize is running.
+                const auto log = ReadLog();
+                if (log && log->InProgress() && (log->Cdw10 & 0x7) == sanact)
+                    return 0;
+                return error;
+            }
+        }
+        const TAnswer sent = link_.Command(nvme::Sanitize(sanact));
+        if (sent.SystemError == 0 && !sent.Ok())
+            refused = "refused: " + sent.StatusText();
+        return sent.SystemError;
     }
 
     void RunSanitize(bool crypto, const TFirmwareChoice& choice, const TFirmwareObserver& observer,
                      TFirmwareResult& result) {
-        const TAnswer sent =
-            Send(nvme::Sanitize(crypto ? nvme::kSanactCryptoErase : nvme::kSanactBlockErase));
-        if (sent.SystemError != 0) {
-            result.SystemError = sent.SystemError;
-            return;
-        }
-        if (!sent.Ok()) {
-            result.DriveStatus = "refused: " + sent.StatusText();
+        std::string refused;
+        const DWORD error =
+            SendSanitize(crypto ? nvme::kSanactCryptoErase : nvme::kSanactBlockErase, refused);
+        if (error != 0 || !refused.empty()) {
+            result.SystemError = error;
+            result.DriveStatus = refused;
             return;
         }
         PollUntilDone(
             [&] {
                 TPollAnswer answer;
-                const TAnswer log = Send(nvme::GetSanitizeStatusLog());
-                if (log.SystemError != 0 || !log.Ok()) {
+                const TAnswer log = link_.Read(nvme::GetSanitizeStatusLog());
+                if (!log.Ok()) {
                     answer.SystemError = log.SystemError;
                     if (log.SystemError == 0)
                         answer.DriveStatus = "Sanitize Status log: " + log.StatusText();
@@ -184,44 +298,44 @@ private:
                    TFirmwareResult& result) {
         RunBlockingCommand(
             [&] {
-                const TAnswer format =
-                    Send(nvme::FormatNvm(crypto ? nvme::kSesCrypto : nvme::kSesUserData, *ns_,
-                                         plan.FormatNsid),
-                         plan.Choice.LimitSeconds);
+                const TAnswer format = link_.Command(
+                    nvme::FormatNvm(crypto ? nvme::kSesCrypto : nvme::kSesUserData, *ns_,
+                                    plan.FormatNsid),
+                    plan.Choice.LimitSeconds);
                 return TBlockingAnswer{format.SystemError, !format.Ok(),
                                        "Format NVM: " + format.StatusText()};
             },
             observer, result);
     }
 
-    HANDLE handle_;
+    TLink link_;
     nvme::TController ctl_;
     TPlace place_;
     std::optional<nvme::TNamespace> ns_;
     std::optional<nvme::TSanitizeLog> log_;
 };
 
+// Whether an Identify Namespace answer is of an active namespace: an inactive one is all
+// zeros, its size 0.
+bool Active(const TAnswer& ns) {
+    const auto parsed = ns.Ok() ? nvme::ParseNamespace(ns.Returned.Data) : std::nullopt;
+    return parsed && parsed->Size != 0;
+}
+
 // The namespace behind the handle. Windows gives each namespace a disk of its own and does not
-// tell its id: the disk's own Identify Namespace data (the storage property query) is matched
+// tell its id: the disk's own Identify Namespace data (the device's property query) is matched
 // against each active namespace's; only one alike is an answer. A controller with one active
 // namespace has no other to be.
-std::uint32_t NamespaceOf(HANDLE handle, const std::vector<std::uint32_t>& active) {
+std::uint32_t NamespaceOf(const TLink& link, const std::vector<std::uint32_t>& active) {
     if (active.size() == 1)
         return active.front();
-    std::vector<std::uint8_t> query = nvme::PackNamespaceQuery();
-    DWORD returned = 0;
-    const auto size = static_cast<DWORD>(query.size());
-    if (!platform::k32().DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, query.data(), size,
-                                         query.data(), size, &returned, nullptr))
-        return 0;
-    const auto own = nvme::ReadNamespaceQuery(query, returned);
-    if (!own)
+    const TAnswer own = link.Query(nvme::IdentifyNamespace(0), true);
+    if (!own.Ok())
         return 0;
     std::uint32_t found = 0;
     for (const std::uint32_t nsid : active) {
-        const TAnswer ns =
-            SendCommand(handle, nvme::IdentifyNamespace(nsid), kCommandTimeoutSeconds);
-        if (!ns.Ok() || !nvme::SameNamespace(*own, ns.Returned.Data))
+        const TAnswer ns = link.Read(nvme::IdentifyNamespace(nsid));
+        if (!ns.Ok() || !nvme::SameNamespace(own.Returned.Data, ns.Returned.Data))
             continue;
         if (found != 0)
             return 0; // two alike: it cannot be told which
@@ -230,40 +344,44 @@ std::uint32_t NamespaceOf(HANDLE handle, const std::vector<std::uint32_t>& activ
     return found;
 }
 
-// The controller's active namespaces: its list where it keeps one (NVMe 1.1 on), else every
-// id up to its count.
-std::vector<std::uint32_t> ActiveNamespaces(HANDLE handle, const nvme::TController& ctl) {
-    const TAnswer list =
-        SendCommand(handle, nvme::IdentifyActiveNamespaces(), kCommandTimeoutSeconds);
+// The controller's active namespaces: its list where it gives one (NVMe 1.1 on, and where the
+// driver hands it out), else every id up to its count whose Identify Namespace is not empty.
+std::vector<std::uint32_t> ActiveNamespaces(const TLink& link, const nvme::TController& ctl) {
+    const TAnswer list = link.Read(nvme::IdentifyActiveNamespaces());
     if (list.Ok())
         return nvme::ParseNamespaceList(list.Returned.Data);
     std::vector<std::uint32_t> ids;
     for (std::uint32_t id = 1; id <= std::min<std::uint32_t>(ctl.Namespaces, 1024); ++id)
-        ids.push_back(id);
+        if (Active(link.Read(nvme::IdentifyNamespace(id))))
+            ids.push_back(id);
     return ids;
 }
 
 } // namespace
 
+// Identify Controller through the property query, and once through the protocol command to
+// learn whether the driver passes standard admin commands (reading changes nothing).
 std::unique_ptr<TFirmwareDrive> ProbeNvme(HANDLE handle) {
-    const TAnswer controller =
-        SendCommand(handle, nvme::IdentifyController(), kCommandTimeoutSeconds);
+    TLink link(handle);
+    const TAnswer queried = link.Query(nvme::IdentifyController());
+    const TAnswer passed = link.Command(nvme::IdentifyController());
+    link.SetPassThrough(passed.Ok());
+    const TAnswer& controller = queried.Ok() ? queried : passed;
     if (!controller.Ok())
         return nullptr;
     auto ctl = nvme::ParseController(controller.Returned.Data);
     if (!ctl)
         return nullptr;
     TPlace place;
-    place.Active = ActiveNamespaces(handle, *ctl);
-    place.Nsid = NamespaceOf(handle, place.Active);
+    place.Active = ActiveNamespaces(link, *ctl);
+    place.Nsid = NamespaceOf(link, place.Active);
     std::optional<nvme::TNamespace> parsed;
     if (place.Nsid != 0) {
-        const TAnswer ns =
-            SendCommand(handle, nvme::IdentifyNamespace(place.Nsid), kCommandTimeoutSeconds);
+        const TAnswer ns = link.Read(nvme::IdentifyNamespace(place.Nsid));
         if (ns.Ok())
             parsed = nvme::ParseNamespace(ns.Returned.Data);
     }
-    return std::make_unique<TNvmeDrive>(handle, std::move(*ctl), std::move(place),
+    return std::make_unique<TNvmeDrive>(link, std::move(*ctl), std::move(place),
                                         std::move(parsed));
 }
 

@@ -52,6 +52,7 @@ class FirmwareNamespacesTest : public ProgramTest {
 protected:
     void BootWith(json firmware) {
         firmware["commandSet"] = "nvme";
+        firmware["driver"] = "vendor"; // it passes Format NVM
         firmware["polls"] = 1;
         firmware["erasedByte"] = 255;
         Boot(NamespacesMachine(std::move(firmware)));

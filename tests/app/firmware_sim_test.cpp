@@ -58,8 +58,21 @@ std::uint8_t Old(std::size_t i) {
     return static_cast<std::uint8_t>(i * 7 % 251);
 }
 
-class FirmwareOnSimTest : public ProgramTest {
+// Every run on both drivers an NVMe drive may have on Windows: Windows' own on Windows 10
+// 22H2 (Sanitize by the media reinitialization, polls by the property query) and a vendor's
+// on Windows XP (every command by the protocol command).
+struct TNvmeDriver {
+    const char* Name;
+    const char* Driver;
+    int Build;
+};
+
+class FirmwareOnSimTest : public ProgramTest, public ::testing::WithParamInterface<TNvmeDriver> {
 protected:
+    FirmwareOnSimTest() {
+        machine_["build"] = GetParam().Build;
+        Nvme()["driver"] = GetParam().Driver;
+    }
     json& Nvme() { return machine_["physicalDisks"][1]["firmware"]; }
     json& Ata() { return machine_["physicalDisks"][2]["firmware"]; }
     // The machine as the test set it up, both drives' media full of old data.
@@ -144,7 +157,12 @@ protected:
     std::vector<std::string> confirmation_;
 };
 
-TEST_F(FirmwareOnSimTest, NvmeCryptoEraseLeavesNoiseAndIsNamedReportedAndRecorded) {
+INSTANTIATE_TEST_SUITE_P(Drivers, FirmwareOnSimTest,
+                         ::testing::Values(TNvmeDriver{"Inbox", "inbox", 19045},
+                                           TNvmeDriver{"Vendor", "vendor", 2600}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_P(FirmwareOnSimTest, NvmeCryptoEraseLeavesNoiseAndIsNamedReportedAndRecorded) {
     BootMachine();
     Wipe(kCryptoMethod, {kNvme});
     EXPECT_NE(description_.find("Firmware sanitize on the selected drives:\nSIM NVME 1: " +
@@ -177,7 +195,7 @@ TEST_F(FirmwareOnSimTest, NvmeCryptoEraseLeavesNoiseAndIsNamedReportedAndRecorde
     EXPECT_EQ(pc_->kernel().OpenDeviceHandles(), 0u);
 }
 
-TEST_F(FirmwareOnSimTest, NvmeBlockEraseLeavesTheByteTheDriveReports) {
+TEST_P(FirmwareOnSimTest, NvmeBlockEraseLeavesTheByteTheDriveReports) {
     BootMachine();
     Wipe(kBlockMethod, {kNvme});
     EXPECT_TRUE(Confirms("      Command: " + std::string(kNvmeBlock)));
@@ -187,7 +205,7 @@ TEST_F(FirmwareOnSimTest, NvmeBlockEraseLeavesTheByteTheDriveReports) {
     EXPECT_EQ(Record()["drives"][0]["outcome"], "completed");
 }
 
-TEST_F(FirmwareOnSimTest, AtaCryptoScrambleLeavesNoise) {
+TEST_P(FirmwareOnSimTest, AtaCryptoScrambleLeavesNoise) {
     BootMachine();
     Wipe(kCryptoMethod, {kAta});
     EXPECT_NE(description_.find("SIM SATA 2: " + std::string(kAtaCrypto)), std::string::npos)
@@ -201,7 +219,7 @@ TEST_F(FirmwareOnSimTest, AtaCryptoScrambleLeavesNoise) {
     EXPECT_EQ(Record()["drives"][0]["firmware"]["status"], "completed");
 }
 
-TEST_F(FirmwareOnSimTest, AtaBlockEraseLeavesZerosWithoutAReportedByte) {
+TEST_P(FirmwareOnSimTest, AtaBlockEraseLeavesZerosWithoutAReportedByte) {
     BootMachine();
     Wipe(kBlockMethod, {kAta});
     EXPECT_TRUE(Confirms("      Command: " + std::string(kAtaBlock)));
@@ -210,7 +228,7 @@ TEST_F(FirmwareOnSimTest, AtaBlockEraseLeavesZerosWithoutAReportedByte) {
     EXPECT_EQ(Record()["drives"][0]["outcome"], "completed");
 }
 
-TEST_F(FirmwareOnSimTest, AFrozenAtaDriveIsToldOnTheMethodPageAndRefusedBeforeTheRun) {
+TEST_P(FirmwareOnSimTest, AFrozenAtaDriveIsToldOnTheMethodPageAndRefusedBeforeTheRun) {
     Ata()["frozen"] = true;
     BootMachine();
     ASSERT_EQ(Start(), 0);
@@ -233,7 +251,7 @@ TEST_F(FirmwareOnSimTest, AFrozenAtaDriveIsToldOnTheMethodPageAndRefusedBeforeTh
             << int(received.command[14]);
 }
 
-TEST_F(FirmwareOnSimTest, ADriveWithNoCommandForTheOperationIsRefusedBeforeTheRun) {
+TEST_P(FirmwareOnSimTest, ADriveWithNoCommandForTheOperationIsRefusedBeforeTheRun) {
     Nvme() = {{"commandSet", "nvme"}};
     BootMachine();
     ASSERT_EQ(Start(), 0);
@@ -257,7 +275,29 @@ TEST_F(FirmwareOnSimTest, ADriveWithNoCommandForTheOperationIsRefusedBeforeTheRu
         EXPECT_FALSE(received.command[14] == 0xB4 && received.command[8] != 0x00);
 }
 
-TEST_F(FirmwareOnSimTest, ADriveReportingFailureIsAFailedWipe) {
+// A drive with the command this Windows cannot send to it (Windows' own driver before 21H1):
+// told so on the method page and in the confirmation, and nothing sent to any drive.
+TEST_P(FirmwareOnSimTest, ACommandThisWindowsCannotSendIsToldOnTheMethodPage) {
+    machine_["build"] = 19042; // Windows 10 20H2
+    Nvme()["driver"] = "inbox";
+    BootMachine();
+    ASSERT_EQ(Start(), 0);
+    ScriptRun(kCryptoMethod, {kNvme, kAta});
+    host_.AnswerRest(mrOk);
+    Run();
+    const std::string reason = "SIM NVME 1: cannot be sanitized: this Windows cannot send its "
+                               "command to the drive";
+    EXPECT_NE(description_.find(reason), std::string::npos) << description_;
+    EXPECT_TRUE(std::any_of(confirmation_.begin(), confirmation_.end(), [&](const auto& line) {
+        return line.find(reason) != std::string::npos;
+    }));
+    EXPECT_TRUE(Told("These drives cannot take the method's firmware sanitize"));
+    EXPECT_TRUE(OldData("nvme.img"));
+    EXPECT_TRUE(OldData("ata.img"));
+    EXPECT_FALSE(Got(1, 0x84));
+}
+
+TEST_P(FirmwareOnSimTest, ADriveReportingFailureIsAFailedWipe) {
     Nvme()["fault"] = "failure";
     BootMachine();
     Wipe(kCryptoMethod, {kNvme});
@@ -272,7 +312,7 @@ TEST_F(FirmwareOnSimTest, ADriveReportingFailureIsAFailedWipe) {
     EXPECT_TRUE(drive["firmware"]["verification"].is_null());
 }
 
-TEST_F(FirmwareOnSimTest, ALyingDriveIsCaughtByTheVerification) {
+TEST_P(FirmwareOnSimTest, ALyingDriveIsCaughtByTheVerification) {
     Ata()["fault"] = "lies";
     BootMachine();
     Wipe(kBlockMethod, {kAta});
@@ -286,7 +326,7 @@ TEST_F(FirmwareOnSimTest, ALyingDriveIsCaughtByTheVerification) {
     EXPECT_EQ(drive["firmware"]["verification"]["unchanged"], 66);
 }
 
-TEST_F(FirmwareOnSimTest, ARefusedCommandIsAFailedWipeWithTheMediaUntouched) {
+TEST_P(FirmwareOnSimTest, ARefusedCommandIsAFailedWipeWithTheMediaUntouched) {
     Nvme()["fault"] = "refused";
     BootMachine();
     Wipe(kCryptoMethod, {kNvme});
@@ -298,7 +338,7 @@ TEST_F(FirmwareOnSimTest, ARefusedCommandIsAFailedWipeWithTheMediaUntouched) {
     EXPECT_EQ(Record()["drives"][0]["outcome"], "failed");
 }
 
-TEST_F(FirmwareOnSimTest, ADriveThatNeverFinishesFailsAtTheLimitChosenFromItsEstimate) {
+TEST_P(FirmwareOnSimTest, ADriveThatNeverFinishesFailsAtTheLimitChosenFromItsEstimate) {
     Nvme()["fault"] = "neverFinishes";
     BootMachine();
     const DWORD before = pc_->kernel().GetTickCount();
@@ -315,7 +355,7 @@ TEST_F(FirmwareOnSimTest, ADriveThatNeverFinishesFailsAtTheLimitChosenFromItsEst
     EXPECT_TRUE(OldData("nvme.img"));
 }
 
-TEST_F(FirmwareOnSimTest, WithoutSanitizeAnAtaDriveIsSecurityErasedAndItsPasswordIsGone) {
+TEST_P(FirmwareOnSimTest, WithoutSanitizeAnAtaDriveIsSecurityErasedAndItsPasswordIsGone) {
     Ata() = {{"commandSet", "ata"}, {"securityErase", true}, {"estimatedSeconds", 240}};
     BootMachine();
     Wipe(kBlockMethod, {kAta});
@@ -337,7 +377,7 @@ TEST_F(FirmwareOnSimTest, WithoutSanitizeAnAtaDriveIsSecurityErasedAndItsPasswor
 
 // A drive that keeps the temporary password and refuses to disable it: its media is erased,
 // and the user is given the password to unlock it in a box, the report and the record.
-TEST_F(FirmwareOnSimTest, APasswordTheDriveKeptIsShownSoTheDriveCanBeUnlocked) {
+TEST_P(FirmwareOnSimTest, APasswordTheDriveKeptIsShownSoTheDriveCanBeUnlocked) {
     Ata() = {{"commandSet", "ata"},
              {"securityErase", true},
              {"keepsPassword", true},
@@ -358,7 +398,7 @@ TEST_F(FirmwareOnSimTest, APasswordTheDriveKeptIsShownSoTheDriveCanBeUnlocked) {
     EXPECT_EQ(drive["firmware"]["passwordLeft"], password);
 }
 
-TEST_F(FirmwareOnSimTest, FirmwareThenAZeroPassLeavesZerosReadBack) {
+TEST_P(FirmwareOnSimTest, FirmwareThenAZeroPassLeavesZerosReadBack) {
     BootMachine();
     Wipe("Firmware sanitize, then one zero pass and verification", {kNvme});
     EXPECT_TRUE(Got(1, 0x84));
@@ -370,7 +410,7 @@ TEST_F(FirmwareOnSimTest, FirmwareThenAZeroPassLeavesZerosReadBack) {
     EXPECT_EQ(drive["firmware"]["status"], "completed");
 }
 
-TEST_F(FirmwareOnSimTest, TwoDrivesSanitizedAtOnce) {
+TEST_P(FirmwareOnSimTest, TwoDrivesSanitizedAtOnce) {
     machine_["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]
             ["WipeInParallel"] = "1";
     BootMachine();
@@ -391,7 +431,7 @@ TEST_F(FirmwareOnSimTest, TwoDrivesSanitizedAtOnce) {
 
 // The unattended run names drive letters only, and a drive letter is no whole disk: the
 // firmware method is refused before anything is written, and the run fails.
-TEST_F(FirmwareOnSimTest, AnUnattendedRunRefusesTheFirmwareMethodOnADriveLetter) {
+TEST_P(FirmwareOnSimTest, AnUnattendedRunRefusesTheFirmwareMethodOnADriveLetter) {
     BootMachine();
     Fill("disk.img", 0xAA);
     const TCommandLine line =

@@ -67,6 +67,26 @@ public:
             *error = e;
         return nvme::ReadReturned(request);
     }
+    // A protocol-data query (adapter or device) for command's data: the system's error, 0 and
+    // the data when it went through.
+    DWORD Query(const nvme::TCommand& command, bool ownNamespace, Bytes* data) {
+        Bytes query = *nvme::PackQuery(command, ownNamespace);
+        DWORD returned = 0;
+        const auto size = static_cast<DWORD>(query.size());
+        if (!platform::k32().DeviceIoControl(handle_, IOCTL_STORAGE_QUERY_PROPERTY, query.data(),
+                                             size, query.data(), size, &returned, nullptr))
+            return platform::k32().GetLastError();
+        *data = nvme::ReadQuery(query, returned, command.DataLength).value_or(Bytes{});
+        return 0;
+    }
+    DWORD Reinitialize(Bytes request) {
+        DWORD returned = 0;
+        if (platform::k32().DeviceIoControl(handle_, IOCTL_STORAGE_REINITIALIZE_MEDIA,
+                                            request.data(), static_cast<DWORD>(request.size()),
+                                            nullptr, 0, &returned, nullptr))
+            return 0;
+        return platform::k32().GetLastError();
+    }
     HANDLE handle() const { return handle_; }
 
 private:
@@ -291,10 +311,10 @@ TEST(SimFirmware, NvmeSanitizeAndFormat) {
         {"physicalDisks",
          {Disk(
               "n.img",
-              {{"commandSet", "nvme"}, {"sanitize", {"block"}}, {"polls", 2}, {"erasedByte", 255}}),
+              {{"commandSet", "nvme"}, {"driver", "vendor"}, {"sanitize", {"block"}}, {"polls", 2}, {"erasedByte", 255}}),
           Disk("f.img",
-               {{"commandSet", "nvme"}, {"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}}),
-          Disk("r.img", {{"commandSet", "nvme"},
+               {{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}}),
+          Disk("r.img", {{"commandSet", "nvme"}, {"driver", "vendor"},
                          {"sanitize", {"crypto"}},
                          {"formatNvm", true},
                          {"fault", "refused"}})}}});
@@ -347,13 +367,101 @@ TEST(SimFirmware, BlockingEraseThatNeverFinishesRunsOutTheRequestsTime) {
     SimPC pc(
         json{{"physicalDisks",
               {Disk("n.img",
-                    {{"commandSet", "nvme"}, {"formatNvm", true}, {"fault", "neverFinishes"}})}}});
+                    {{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {"fault", "neverFinishes"}})}}});
     Device disk("\\\\.\\PhysicalDrive0");
     const DWORD before = pc.kernel().MachineTicks();
     DWORD error = 0;
     disk.Nvme(nvme::FormatNvm(nvme::kSesUserData, {}, 1), &error);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_SEM_TIMEOUT));
     EXPECT_EQ(pc.kernel().MachineTicks() - before, 60000u);
+}
+
+// Windows' own NVMe driver: no standard command through the protocol command; Identify and
+// the Sanitize Status log through the property query; a Sanitize through the media
+// reinitialization, only where Windows reads its method and never on the system's disk.
+TEST(SimFirmware, WindowsOwnNvmeDriverTakesOnlyItsDocumentedRequests) {
+    json machine = {{"build", 19045},
+                    {"drives", {{{"letter", "C"}, {"disk", 1}, {"offset", 32768}, {"length", 1048576}}}},
+                    {"physicalDisks",
+                     {Disk("a.img", {{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"polls", 1}}),
+                      Disk("sys.img", {{"commandSet", "nvme"}, {"sanitize", {"crypto"}}})}}};
+    SimPC pc(machine);
+    pc.WriteImage("a.img", 0, Pattern(4096));
+    Device disk("\\\\.\\PhysicalDrive0");
+    auto& received = pc.machine().disks[0].firmware->received;
+    DWORD error = 0;
+    disk.Nvme(nvme::IdentifyController(), &error);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    disk.Nvme(nvme::Sanitize(nvme::kSanactCryptoErase), &error);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    nvme::TCommand vendor;
+    vendor.Opcode = 0xC1;
+    EXPECT_EQ(disk.Nvme(vendor, &error).ErrorCode, 0x001u); // passed on: the drive has none
+    EXPECT_EQ(received.size(), 1u);                         // only the vendor command
+
+    Bytes data;
+    ASSERT_EQ(disk.Query(nvme::IdentifyController(), false, &data), 0u);
+    EXPECT_EQ(nvme::ParseController(data)->Model, "SIM a.img");
+    ASSERT_EQ(disk.Query(nvme::IdentifyNamespace(1), false, &data), 0u);
+    EXPECT_EQ(nvme::ParseNamespace(data)->Size, static_cast<std::uint64_t>(kDiskBytes / 512));
+    EXPECT_EQ(disk.Query(nvme::IdentifyNamespace(2), false, &data),
+              static_cast<DWORD>(ERROR_IO_DEVICE)); // the drive's invalid namespace
+    EXPECT_EQ(disk.Query(nvme::IdentifyActiveNamespaces(), false, &data),
+              static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    ASSERT_EQ(disk.Query(nvme::GetSanitizeStatusLog(), false, &data), 0u);
+    EXPECT_TRUE(nvme::ParseSanitizeLog(data)->NeverSanitized());
+
+    // The reinitialization: refused for another method, a handle without write access, the
+    // system's disk, or a Windows before 21H1; else the drive's Sanitize, restricted.
+    Bytes block = nvme::PackReinitialize(nvme::kSanactBlockErase, 30);
+    EXPECT_EQ(disk.Reinitialize(block), static_cast<DWORD>(ERROR_IO_DEVICE)); // no block erase
+    Bytes crypto = nvme::PackReinitialize(nvme::kSanactCryptoErase, 30);
+    Bytes defaultMethod = crypto;
+    defaultMethod[12] = 0;
+    EXPECT_EQ(disk.Reinitialize(defaultMethod), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    HANDLE readOnly = platform::k32().CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr);
+    DWORD returned = 0;
+    EXPECT_FALSE(platform::k32().DeviceIoControl(readOnly, IOCTL_STORAGE_REINITIALIZE_MEDIA,
+                                                 crypto.data(), 16, nullptr, 0, &returned,
+                                                 nullptr));
+    EXPECT_EQ(platform::k32().GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    platform::k32().CloseHandle(readOnly);
+    Device system("\\\\.\\PhysicalDrive1");
+    EXPECT_EQ(system.Reinitialize(crypto), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(pc.machine().disks[1].firmware->received.empty());
+
+    ASSERT_EQ(disk.Reinitialize(crypto), 0u);
+    EXPECT_EQ(received.back().command[0], 0x84);
+    EXPECT_EQ(received.back().command[40], 0x04); // SANACT 100b, AUSE clear
+    EXPECT_EQ(pc.ReadImage("a.img", 0, 4096), Pattern(4096));
+    ASSERT_EQ(disk.Query(nvme::GetSanitizeStatusLog(), false, &data), 0u);
+    EXPECT_TRUE(nvme::ParseSanitizeLog(data)->InProgress()); // for its one poll
+    ASSERT_EQ(disk.Query(nvme::GetSanitizeStatusLog(), false, &data), 0u);
+    EXPECT_TRUE(nvme::ParseSanitizeLog(data)->Completed());
+    EXPECT_TRUE(LooksLikeNoise(pc.ReadImage("a.img", 0, 4096)));
+
+    machine["build"] = 19042; // 20H2
+    SimPC older(machine);
+    Device old("\\\\.\\PhysicalDrive0");
+    EXPECT_EQ(old.Reinitialize(crypto), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+}
+
+// A vendor's driver passes every command and takes no reinitialization.
+TEST(SimFirmware, AVendorsNvmeDriverTakesNoReinitialization) {
+    SimPC pc(json{{"build", 19045},
+                  {"physicalDisks",
+                   {Disk("a.img", {{"commandSet", "nvme"}, {"driver", "vendor"},
+                                   {"sanitize", {"crypto"}}})}}});
+    Device disk("\\\\.\\PhysicalDrive0");
+    EXPECT_TRUE(disk.Nvme(nvme::IdentifyController()).Success());
+    Bytes data;
+    EXPECT_EQ(disk.Query(nvme::IdentifyController(), false, &data),
+              static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(disk.Query(nvme::IdentifyNamespace(0), true, &data), 0u); // its own namespace
+    EXPECT_EQ(disk.Reinitialize(nvme::PackReinitialize(nvme::kSanactCryptoErase, 30)),
+              static_cast<DWORD>(ERROR_INVALID_FUNCTION));
 }
 
 // Disk 0 a drive's namespace 1, disk 1 its namespace 3 ("nsid"), the drive up to 4 ("namespaces").
@@ -366,7 +474,7 @@ json TwoNamespaceMachine(json firmware) {
 
 TEST(SimFirmware, NvmeNamespacesAreDisksOfOneDrive) {
     SimPC pc(TwoNamespaceMachine(
-        {{"commandSet", "nvme"}, {"sanitize", {"block"}}, {"formatNvm", true}, {"polls", 1}}));
+        {{"commandSet", "nvme"}, {"driver", "vendor"}, {"sanitize", {"block"}}, {"formatNvm", true}, {"polls", 1}}));
     pc.WriteImage("a.img", 0, Pattern(4096));
     pc.WriteImage("b.img", 0, Pattern(4096));
     Device second("\\\\.\\PhysicalDrive1");
@@ -391,7 +499,7 @@ TEST(SimFirmware, NvmeNamespacesAreDisksOfOneDrive) {
                                                 query.data(), static_cast<DWORD>(query.size()),
                                                 query.data(), static_cast<DWORD>(query.size()),
                                                 &returned, nullptr));
-    const auto own = nvme::ReadNamespaceQuery(query, returned);
+    const auto own = nvme::ReadQuery(query, returned, nvme::kIdentifyBytes);
     ASSERT_TRUE(own);
     EXPECT_TRUE(nvme::SameNamespace(*own, three));
 
@@ -412,7 +520,7 @@ TEST(SimFirmware, NvmeNamespacesAreDisksOfOneDrive) {
 
 TEST(SimFirmware, ADriveThatFormatsAllNamespacesAtOnce) {
     for (const char* fna : {"formatAllNamespaces", "eraseAllNamespaces"}) {
-        SimPC pc(TwoNamespaceMachine({{"commandSet", "nvme"}, {"formatNvm", true}, {fna, true}}));
+        SimPC pc(TwoNamespaceMachine({{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {fna, true}}));
         pc.WriteImage("a.img", 0, Pattern(4096));
         Device second("\\\\.\\PhysicalDrive1");
         const auto ctl = nvme::ParseController(second.Nvme(nvme::IdentifyController()).Data);
@@ -432,7 +540,7 @@ TEST(SimFirmware, BadNamespaceKeysAreNamed) {
         }
         return std::string();
     };
-    const json nvmeDisk = Disk("a.img", {{"commandSet", "nvme"}});
+    const json nvmeDisk = Disk("a.img", {{"commandSet", "nvme"}, {"driver", "vendor"}});
     const json ataDisk = Disk("a.img", {{"commandSet", "ata"}});
     EXPECT_NE(error({ataDisk, {{"image", "b.img"}, {"namespaceOf", 0}}})
                   .find("physicalDisks[1].namespaceOf"),
@@ -468,7 +576,7 @@ TEST(SimFirmware, BadFirmwareKeysAreNamed) {
     EXPECT_NE(error({{"commandSet", "ata"}, {"sanitize", {"overwrite"}}}).find("firmware.sanitize"),
               std::string::npos);
     EXPECT_NE(
-        error({{"commandSet", "nvme"}, {"securityErase", true}}).find("firmware.securityErase"),
+        error({{"commandSet", "nvme"}, {"driver", "vendor"}, {"securityErase", true}}).find("firmware.securityErase"),
         std::string::npos);
     EXPECT_NE(error({{"commandSet", "ata"}, {"erasedByte", 7}}).find("firmware.erasedByte"),
               std::string::npos);

@@ -82,7 +82,7 @@ TEST(SimIdentity, TheComputerHasDefaultsThatNameItsSystem) {
         EXPECT_FALSE(info.LetterPaper());
         // The system it plays, as GetVersionExA tells it now.
         pc.kernel().buildNumber = 7601;
-        EXPECT_EQ(info.Computer().OperatingSystem, "Windows Vista (6.0.7601)");
+        EXPECT_EQ(info.Computer().OperatingSystem, "Windows 7 (6.1.7601)");
     }
     {
         SimPC pc(json::parse(R"J({"platform": "9x", "build": 2222})J"));

@@ -1,6 +1,7 @@
 // The drive classes on simulated PCs with emulated ATA and NVMe drives: what they choose,
 // what they send, how they follow the drive, and what they report, faults included.
 #include "platform/scsi.h"
+#include "platform/storage_pass_through.h"
 #include "platform/system.h"
 #include "sanitize/firmware_drive.h"
 #include "support/image_bytes.h"
@@ -22,15 +23,16 @@ using purgelet::testing::Pattern;
 using testing::SimPC;
 constexpr std::int64_t kDiskBytes = 16 * 16 * 63 * 512;
 
-json Machine(json firmware) {
-    return json{{"physicalDisks",
+json Machine(json firmware, int build = 2600) {
+    return json{{"build", build},
+                {"physicalDisks",
                  {{{"image", "d.img"}, {"model", "SIM DRIVE"}, {"firmware", std::move(firmware)}},
                   {{"image", "plain.img"}}}}};
 }
 
 // A simulated PC with one emulated drive (disk 0, old data at its start and end) open.
 struct Rig {
-    explicit Rig(json firmware) : pc(Machine(std::move(firmware))) {
+    explicit Rig(json firmware, int build = 2600) : pc(Machine(std::move(firmware), build)) {
         pc.WriteImage("d.img", 0, Pattern(4096));
         pc.WriteImage("d.img", kDiskBytes - 4096, Pattern(4096));
         handle = platform::k32().CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
@@ -38,6 +40,7 @@ struct Rig {
                                              OPEN_EXISTING, 0, nullptr);
         drive = ProbeFirmwareDrive(handle);
         sentAtProbe = Received().size();
+        callsAtProbe = pc.machine().calls.size();
     }
     ~Rig() { platform::k32().CloseHandle(handle); }
     std::vector<platform::sim::FirmwareDrive::Received>& Received() {
@@ -54,11 +57,21 @@ struct Rig {
     }
     Bytes Start() { return pc.ReadImage("d.img", 0, 4096); }
     Bytes End() { return pc.ReadImage("d.img", kDiskBytes - 4096, 4096); }
+    // The outcomes of the requests of one code made since the probe.
+    std::vector<bool> Requests(DWORD code) {
+        const auto& calls = pc.machine().calls;
+        std::vector<bool> ok;
+        for (std::size_t i = callsAtProbe; i < calls.size(); ++i)
+            if (calls[i].name == "DeviceIoControl" && calls[i].a == code)
+                ok.push_back(calls[i].ok);
+        return ok;
+    }
 
     SimPC pc;
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::unique_ptr<TFirmwareDrive> drive;
     std::size_t sentAtProbe = 0;
+    std::size_t callsAtProbe = 0;
     int accepted = 0;
     std::vector<std::optional<double>> progress;
     std::vector<std::uint32_t> elapsed;
@@ -272,12 +285,41 @@ TEST(AtaDrive, SanitizeFaults) {
     }
 }
 
-TEST(NvmeDrive, SanitizeWithTheDrivesEstimate) {
-    Rig rig({{"commandSet", "nvme"},
-             {"sanitize", {"crypto", "block"}},
-             {"polls", 1},
-             {"estimatedSeconds", 120},
-             {"erasedByte", 255}});
+// The NVMe drive behind the drivers a Windows may have: its own from 21H1 on (Identify and
+// log pages by the property query, Sanitize by the media reinitialization, no Format NVM), and
+// a vendor's (every command by the protocol command; the reinitialization, which it does not
+// take, tried first on this Windows).
+struct TDriver {
+    const char* Name;
+    const char* Driver;
+    bool Formats;
+};
+std::string DriverName(const ::testing::TestParamInfo<TDriver>& info) {
+    return info.param.Name;
+}
+
+class NvmeDrive : public ::testing::TestWithParam<TDriver> {
+protected:
+    static json Nvme(json firmware) {
+        firmware["commandSet"] = "nvme";
+        firmware["driver"] = GetParam().Driver;
+        return firmware;
+    }
+    static constexpr int kBuild = 19045; // Windows 10 22H2
+    bool Formats() const { return GetParam().Formats; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Drivers, NvmeDrive,
+                         ::testing::Values(TDriver{"Inbox", "inbox", false},
+                                           TDriver{"Vendor", "vendor", true}),
+                         DriverName);
+
+TEST_P(NvmeDrive, SanitizeWithTheDrivesEstimate) {
+    Rig rig(Nvme({{"sanitize", {"crypto", "block"}},
+                  {"polls", 1},
+                  {"estimatedSeconds", 120},
+                  {"erasedByte", 255}}),
+            kBuild);
     ASSERT_EQ(rig.drive->CommandSet(), TCommandSet::Nvme);
     EXPECT_EQ(rig.drive->Model(), "SIM DRIVE");
     TFirmwareChoice c =
@@ -298,15 +340,31 @@ TEST(NvmeDrive, SanitizeWithTheDrivesEstimate) {
     EXPECT_EQ(rig.progress, (Progress{0.5, std::nullopt}));
     EXPECT_TRUE(AllAre(rig.Start(), 0xFF));
     EXPECT_TRUE(AllAre(rig.End(), 0xFF));
+    // The same command reached the drive either way: block erase, restricted completion.
     auto& sent = rig.Received()[rig.sentAtProbe].command;
     EXPECT_EQ(sent[0], 0x84);
     EXPECT_EQ(sent[40], 0x02);
+    // Windows' own driver took the reinitialization and no protocol command; a vendor's
+    // refused the reinitialization, and the protocol command carried the Sanitize and polls.
+    EXPECT_EQ(rig.Requests(IOCTL_STORAGE_REINITIALIZE_MEDIA),
+              (std::vector<bool>{!Formats()}));
+    const std::vector<bool> sanitizeAndPolls(Formats() ? 3 : 0, true);
+    EXPECT_EQ(rig.Requests(IOCTL_STORAGE_PROTOCOL_COMMAND), sanitizeAndPolls);
 }
 
-TEST(NvmeDrive, FormatWhereSanitizeIsMissing) {
-    Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}});
+TEST_P(NvmeDrive, FormatWhereSanitizeIsMissing) {
+    Rig rig(Nvme({{"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}}), kBuild);
     TFirmwareChoice c =
         rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace);
+    if (!Formats()) {
+        // Windows' own driver sends no Format NVM: told before the run, nothing sent.
+        EXPECT_EQ(c.Refusal, TFirmwareRefusal::NotThisSystem);
+        EXPECT_TRUE(c.Command.empty());
+        EXPECT_EQ(rig.Run(TFirmwareOperation::BlockErase).Status, TFirmwareStatus::NotAccepted);
+        EXPECT_EQ(rig.Received().size(), rig.sentAtProbe);
+        EXPECT_EQ(rig.Start(), Pattern(4096));
+        return;
+    }
     EXPECT_EQ(c.Command, "NVMe Format NVM, crypto erase (80h, SES 010b)");
     EXPECT_EQ(c.LimitSeconds, 12u * 3600);
     EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace).Command,
@@ -322,7 +380,7 @@ TEST(NvmeDrive, FormatWhereSanitizeIsMissing) {
     EXPECT_EQ(sent[4], 0x01);  // the disk's namespace
     EXPECT_EQ(sent[41], 0x04); // SES 010b in CDW10 bits 11:9
 
-    Rig noCrypto({{"commandSet", "nvme"}, {"formatNvm", true}});
+    Rig noCrypto(Nvme({{"formatNvm", true}}), kBuild);
     EXPECT_EQ(
         noCrypto.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace).Refusal,
         TFirmwareRefusal::Unsupported);
@@ -330,39 +388,60 @@ TEST(NvmeDrive, FormatWhereSanitizeIsMissing) {
     EXPECT_EQ(noCrypto.Received().size(), noCrypto.sentAtProbe);
 }
 
-TEST(NvmeDrive, Faults) {
+TEST_P(NvmeDrive, Faults) {
     {
-        Rig rig({{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"fault", "refused"}});
+        Rig rig(Nvme({{"sanitize", {"crypto"}}, {"fault", "refused"}}), kBuild);
         TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted);
         EXPECT_EQ(rig.accepted, 0);
+        EXPECT_EQ(rig.Start(), Pattern(4096));
     }
-    {
-        Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"fault", "refused"}});
+    if (Formats()) {
+        Rig rig(Nvme({{"formatNvm", true}, {"fault", "refused"}}), kBuild);
         TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::NotAccepted); // aborted at once
         EXPECT_FALSE(r.Accepted);
     }
     {
-        Rig rig({{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"fault", "failure"}});
+        Rig rig(Nvme({{"sanitize", {"crypto"}}, {"fault", "failure"}}), kBuild);
         TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::Failed);
         EXPECT_EQ(r.DriveStatus, "SSTAT 0003h");
     }
     {
-        Rig rig({{"commandSet", "nvme"},
-                 {"sanitize", {"block"}},
-                 {"estimatedSeconds", 1000},
-                 {"fault", "neverFinishes"}});
+        Rig rig(Nvme({{"sanitize", {"block"}}, {"estimatedSeconds", 1000}, {"fault", "neverFinishes"}}),
+                kBuild);
         TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::TimedOut);
         EXPECT_EQ(rig.elapsed.back(), 2300u);
     }
-    {
-        Rig rig({{"commandSet", "nvme"}, {"formatNvm", true}, {"fault", "neverFinishes"}});
+    if (Formats()) {
+        Rig rig(Nvme({{"formatNvm", true}, {"fault", "neverFinishes"}}), kBuild);
         TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::TimedOut);
         EXPECT_TRUE(r.Accepted);
+    }
+}
+
+// Before 21H1 Windows' own driver carries no Sanitize and never a Format NVM: the drive is
+// still found and named, and every erase is refused as this system's, with nothing sent.
+TEST(NvmeDriveOnOlderWindows, EveryEraseIsRefusedAsThisSystemsBeforeAnythingIsSent) {
+    for (const int build : {2600, 19042}) {
+        Rig rig({{"commandSet", "nvme"},
+                 {"sanitize", {"crypto", "block"}},
+                 {"formatNvm", true},
+                 {"cryptoFormat", true}},
+                build);
+        ASSERT_EQ(rig.drive->CommandSet(), TCommandSet::Nvme) << build;
+        EXPECT_EQ(rig.drive->Model(), "SIM DRIVE");
+        for (const auto op : {TFirmwareOperation::CryptoErase, TFirmwareOperation::BlockErase}) {
+            EXPECT_EQ(rig.drive->Choose(op, TFirmwareScope::WholeDrive).Refusal,
+                      TFirmwareRefusal::NotThisSystem);
+            EXPECT_EQ(rig.Run(op).Status, TFirmwareStatus::NotAccepted);
+        }
+        EXPECT_EQ(rig.Received().size(), rig.sentAtProbe);
+        EXPECT_TRUE(rig.Requests(IOCTL_STORAGE_REINITIALIZE_MEDIA).empty());
+        EXPECT_EQ(rig.Start(), Pattern(4096));
     }
 }
 

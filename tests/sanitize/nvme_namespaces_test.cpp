@@ -19,15 +19,23 @@ using purgelet::testing::Pattern;
 using testing::SimPC;
 constexpr std::int64_t kDiskBytes = 16 * 16 * 63 * 512;
 
+json WithDriver(json firmware) {
+    if (!firmware.contains("driver"))
+        firmware["driver"] = "vendor";
+    return firmware;
+}
+
 // Disk 0 the drive's namespace 1, disk 1 its namespace 2 (the same size: only their ids tell
-// them apart), both full of old data; the second open.
+// them apart), both full of old data; the second open. A vendor's driver, which passes every
+// command, unless the firmware names Windows' own (on Windows 10 22H2).
 struct TwoNamespaces {
     explicit TwoNamespaces(json firmware)
-        : pc(json{{"physicalDisks",
+        : pc(json{{"build", 19045},
+                  {"physicalDisks",
                    {{{"image", "ns1.img"},
                      {"model", "SIM NVME"},
                      {"serial", "N1"},
-                     {"firmware", std::move(firmware)}},
+                     {"firmware", WithDriver(std::move(firmware))}},
                     {{"image", "ns2.img"},
                      {"model", "SIM NVME"},
                      {"serial", "N1"},
@@ -132,6 +140,32 @@ TEST(NvmeNamespaces, WhatReachesTheOtherNamespaceNeedsTheWholeDrive) {
     TwoNamespaces both({{"commandSet", "nvme"}, {"sanitize", {"block"}}, {"formatNvm", true}});
     EXPECT_EQ(both.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace).Command,
               "NVMe Format NVM, user data erase (80h, SES 001b)");
+}
+
+// Windows' own driver: the namespace told apart through the property query alone (which
+// hands out no active namespace list, so every id up to the drive's count is asked), the
+// Sanitize through the media reinitialization for the whole drive only, and no Format NVM.
+TEST(NvmeNamespaces, WindowsOwnDriverTellsTheNamespaceAndSanitizesOnlyTheWholeDrive) {
+    TwoNamespaces rig({{"commandSet", "nvme"},
+                       {"driver", "inbox"},
+                       {"namespaces", 4},
+                       {"sanitize", {"crypto"}},
+                       {"formatNvm", true}});
+    const TFirmwareUnit unit = rig.drive->Unit();
+    EXPECT_EQ(unit.Namespace, 2u);
+    EXPECT_EQ(unit.Active, (std::vector<std::uint32_t>{1, 2})); // 3 and 4 inactive
+    EXPECT_EQ(rig.drive->Choose(TFirmwareOperation::BlockErase, TFirmwareScope::Namespace).Refusal,
+              TFirmwareRefusal::NotThisSystem); // the Format NVM it has
+    const TFirmwareChoice one =
+        rig.drive->Choose(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace);
+    EXPECT_EQ(one.Refusal, TFirmwareRefusal::OtherNamespaces);
+    EXPECT_EQ(one.DriveNamespaces, 2u);
+    EXPECT_EQ(rig.Run(TFirmwareOperation::CryptoErase, TFirmwareScope::Namespace).Status,
+              TFirmwareStatus::NotAccepted);
+    EXPECT_FALSE(rig.Erased());
+    EXPECT_EQ(rig.Run(TFirmwareOperation::CryptoErase, TFirmwareScope::WholeDrive).Status,
+              TFirmwareStatus::Completed);
+    EXPECT_FALSE(rig.Old("ns1.img") || rig.Old("ns2.img"));
 }
 
 } // namespace

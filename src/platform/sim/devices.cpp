@@ -656,13 +656,16 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
         ok = VolumeControl(*h, device, code);
         break;
     case IOCTL_STORAGE_QUERY_PROPERTY:
-        ok = StorageQuery(*h, in, inSize, out, outSize, &size);
+        ok = StorageQuery(lock, *h, in, inSize, out, outSize, &size);
         break;
     case IOCTL_SCSI_PASS_THROUGH:
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
     case IOCTL_STORAGE_MEDIA_REMOVAL:
     case IOCTL_STORAGE_EJECT_MEDIA:
         ok = OpticalControl(*h, code, in, inSize, out, outSize, &size);
+        break;
+    case IOCTL_STORAGE_REINITIALIZE_MEDIA:
+        ok = ReinitializeMedia(lock, *h, in, inSize);
         break;
     case IOCTL_ATA_PASS_THROUGH:
     case IOCTL_STORAGE_PROTOCOL_COMMAND:

@@ -31,7 +31,8 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
                                         "refusesDisable",
                                         "formatAllNamespaces",
                                         "eraseAllNamespaces",
-                                        "namespaces"};
+                                        "namespaces",
+                                        "driver"};
     for (const auto& [key, unused] : value.items())
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return key == k; }) == std::end(kKeys))
@@ -81,6 +82,14 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
         Bad(at + ".locked", "needs securityErase");
     if ((f.keepsPassword || f.refusesDisable) && !f.securityErase)
         Bad(at + (f.keepsPassword ? ".keepsPassword" : ".refusesDisable"), "needs securityErase");
+    if (value.contains("driver")) {
+        const std::string driver = Get<std::string>(value, "driver", "", at);
+        if (ata)
+            Bad(at + ".driver", "is not a key of an ATA drive");
+        if (driver != "inbox" && driver != "vendor")
+            Bad(at + ".driver", "must be \"inbox\" or \"vendor\"");
+        f.vendorDriver = driver == "vendor";
+    }
     if (value.contains("namespaces")) {
         if (ata)
             Bad(at + ".namespaces", "is not a key of an ATA drive");

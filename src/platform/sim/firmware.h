@@ -31,6 +31,9 @@ struct FirmwareDrive {
     // every namespace.
     bool formatAllNamespaces = false, eraseAllNamespaces = false;
     std::uint32_t maxNamespaces = 0;     // NVMe NN; 0: the highest namespace id it has
+    // NVMe: a vendor's driver ("driver": "vendor") passes every admin command through the
+    // protocol command; Windows' own (the default) only vendor-specific ones (nvme_driver.cpp).
+    bool vendorDriver = false;
     bool frozen = false, locked = false; // ATA
     // ATA: the erase leaves the user password set (drives that do exist), and SECURITY
     // DISABLE PASSWORD is aborted: the password stays on the drive.
@@ -78,12 +81,6 @@ void ParseNamespaces(const nlohmann::json& list, std::vector<PhysicalDisk>& disk
 // media key does.
 void EraseMedia(Image& image, FirmwareDrive::Operation operation, std::uint8_t erasedByte,
                 bool half, std::uint32_t key = 0);
-
-// Answers the storage property query for the NVMe Identify Namespace data of the namespace
-// behind a handle of disk (StorageDeviceProtocolSpecificProperty, the namespace implicit in
-// the handle, as Windows gives it); ERROR_SUCCESS with *returned bytes written, else why not.
-DWORD AnswerNamespaceQuery(const PhysicalDisk& disk, const PhysicalDisk& controller, LPCVOID in,
-                           DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned);
 
 // A sanitize the drive took: in progress for its polls (at once done with none).
 void StartSanitize(PhysicalDisk& disk, FirmwareDrive::Operation operation, std::uint32_t cdw10);

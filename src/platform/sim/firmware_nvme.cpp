@@ -1,9 +1,18 @@
 // The emulated NVMe drive: Identify (controller, namespaces, the active namespace list), the
-// Sanitize Status log, Sanitize and Format NVM, answered through the storage protocol command
-// as the NVMe driver hands a drive's completion back (an error's NVMe status in ErrorCode),
-// and the Identify Namespace data of a disk's own namespace through the storage property
-// query. A drive may have several namespaces, each a physical disk of its own: Sanitize
-// reaches all of them, Format NVM the one it names unless the drive formats all at once.
+// Sanitize Status log, Sanitize and Format NVM. A drive may have several namespaces, each a
+// physical disk of its own: Sanitize reaches all of them, Format NVM the one it names unless
+// the drive formats all at once.
+//
+// The driver between the program and the drive is Windows' own ("inbox") unless the machine
+// names a vendor's ("driver": "vendor"), and each takes the requests its documentation says:
+// - Windows' own hands out Identify Controller and Identify Namespace (adapter: any id;
+//   device: the handle's own) and log pages through the storage property query; sends a
+//   Sanitize for IOCTL_STORAGE_REINITIALIZE_MEDIA with a sanitize method (build 19043 on, a
+//   disk that does not hold the running system); and passes only vendor-specific admin
+//   commands (C0h-FFh) through the protocol command.
+// - A vendor's passes every admin command through the protocol command (an error's NVMe
+//   status in ErrorCode) and answers only the device's Identify Namespace query, as the Linux
+//   back-end does.
 #include "platform/sim/kernel32.h"
 #include "platform/storage_pass_through.h"
 
@@ -81,38 +90,6 @@ void IdentifyNamespace(const PhysicalDisk& disk, const PhysicalDisk& controller,
 
 } // namespace
 
-DWORD AnswerNamespaceQuery(const PhysicalDisk& disk, const PhysicalDisk& controller, LPCVOID in,
-                           DWORD inSize, LPVOID out, DWORD outSize, DWORD* returned) {
-    constexpr DWORD header = offsetof(STORAGE_PROPERTY_QUERY, AdditionalParameters);
-    if (in == nullptr || inSize < header + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA))
-        return ERROR_INVALID_PARAMETER;
-    if (!controller.firmware || controller.firmware->commandSet != FirmwareDrive::CommandSet::Nvme)
-        return ERROR_NOT_SUPPORTED; // no NVMe device behind the disk
-    STORAGE_PROTOCOL_SPECIFIC_DATA asked;
-    std::memcpy(&asked, static_cast<const BYTE*>(in) + header, sizeof asked);
-    // Identify Namespace of the handle's own namespace; the other data types are not modelled.
-    if (asked.ProtocolType != ProtocolTypeNvme || asked.DataType != NVMeDataTypeIdentify ||
-        asked.ProtocolDataRequestValue != 0 ||
-        (asked.ProtocolDataRequestSubValue != 0 && asked.ProtocolDataRequestSubValue != disk.nsid))
-        return ERROR_NOT_SUPPORTED;
-    const DWORD need = sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + 4096;
-    if (asked.ProtocolDataOffset < sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA) ||
-        asked.ProtocolDataLength < 4096 || out == nullptr || outSize < need)
-        return ERROR_INSUFFICIENT_BUFFER;
-    std::vector<BYTE> answer(need, 0);
-    STORAGE_PROTOCOL_DATA_DESCRIPTOR d{};
-    d.Version = sizeof d;
-    d.Size = sizeof d;
-    d.ProtocolSpecificData = asked;
-    d.ProtocolSpecificData.ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
-    d.ProtocolSpecificData.ProtocolDataLength = 4096;
-    std::memcpy(answer.data(), &d, sizeof d);
-    IdentifyNamespace(disk, controller, answer.data() + sizeof d);
-    std::memcpy(out, answer.data(), need);
-    *returned = need;
-    return ERROR_SUCCESS;
-}
-
 BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size,
                               DWORD* returned) {
     STORAGE_PROTOCOL_COMMAND p;
@@ -132,6 +109,26 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
         return Fail(ERROR_INVALID_PARAMETER);
     if (p.TimeOutValue > kMaxPassThroughSeconds)
         return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
+    const BYTE* sqe = request + kHeader;
+    if (!disk.firmware->vendorDriver && sqe[0] < 0xC0)
+        return Fail(ERROR_INVALID_FUNCTION); // Windows' own driver: vendor commands only
+    DWORD dw0 = 0;
+    const NvmeAnswer answer = NvmeCommand(lock, disk, sqe, request + p.DataFromDeviceBufferOffset,
+                                          p.DataFromDeviceTransferLength, p.TimeOutValue, &dw0);
+    if (answer.systemError != 0)
+        return Fail(answer.systemError);
+    p.ReturnStatus =
+        answer.status == 0 ? STORAGE_PROTOCOL_STATUS_SUCCESS : STORAGE_PROTOCOL_STATUS_ERROR;
+    p.ErrorCode = answer.status;
+    p.FixedProtocolReturnData = dw0;
+    std::memcpy(request, &p, kHeader);
+    *returned = size;
+    return TRUE;
+}
+
+SimKernel32::NvmeAnswer SimKernel32::NvmeCommand(Lock& lock, PhysicalDisk& disk, const BYTE* sqe,
+                                                 BYTE* data, DWORD dataLength, DWORD timeout,
+                                                 DWORD* dw0Out) {
     FirmwareDrive& f = *disk.firmware;
     // The drive's namespaces: this disk and the disks declared namespaces of it.
     const auto self = static_cast<int>(&disk - machine_->disks.data());
@@ -141,17 +138,13 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
                 return &d;
         return nullptr;
     };
-    const BYTE* sqe = request + kHeader;
     const BYTE opcode = sqe[0];
     const std::uint32_t nsid = Le32(sqe + 4);
     const std::uint32_t cdw10 = Le32(sqe + 40);
     const std::uint32_t cdw11 = Le32(sqe + 44);
-    BYTE* data = request + p.DataFromDeviceBufferOffset;
-    const DWORD dataLength = p.DataFromDeviceTransferLength;
-
     FirmwareDrive::Received got;
     got.command.assign(sqe, sqe + 64);
-    got.timeout = p.TimeOutValue;
+    got.timeout = timeout;
     DWORD status = 0, dw0 = 0;
     const bool sanitizing = f.running != FirmwareDrive::Operation::None;
 
@@ -257,9 +250,9 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
             status = kInternalError;
         } else if (f.fault == FirmwareDrive::Fault::NeverFinishes) {
             // The command returns when the format is done, which it never is.
-            DriveWorks(lock, p.TimeOutValue * 1000);
+            DriveWorks(lock, timeout * 1000);
             f.received.push_back(std::move(got));
-            return Fail(ERROR_SEM_TIMEOUT);
+            return {0, ERROR_SEM_TIMEOUT};
         } else {
             DriveWorks(lock, static_cast<DWORD>(std::max(f.polls, 1)) * 1000);
             const auto op =
@@ -283,12 +276,8 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
     }
     got.aborted = status != 0;
     f.received.push_back(std::move(got));
-    p.ReturnStatus = status == 0 ? STORAGE_PROTOCOL_STATUS_SUCCESS : STORAGE_PROTOCOL_STATUS_ERROR;
-    p.ErrorCode = status;
-    p.FixedProtocolReturnData = dw0;
-    std::memcpy(request, &p, kHeader);
-    *returned = size;
-    return TRUE;
+    *dw0Out = dw0;
+    return {status, 0};
 }
 
 } // namespace platform::sim

@@ -101,8 +101,8 @@ std::unique_ptr<SystemInfo> CreateSimSystemInfo(std::shared_ptr<Machine> machine
 
 // A partition answers for the disk it lies on, as a Windows volume does; drives with an
 // image of their own and floppy drives have no disk to tell of.
-BOOL SimKernel32::StorageQuery(const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out,
-                               DWORD outSize, DWORD* size) {
+BOOL SimKernel32::StorageQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize,
+                               LPVOID out, DWORD outSize, DWORD* size) {
     DeviceFaults& faults = FaultsOf(h);
     if (faults.storageQuery.Fire())
         return Fail(faults.storageQuery.error);
@@ -113,19 +113,14 @@ BOOL SimKernel32::StorageQuery(const DeviceHandle& h, LPVOID in, DWORD inSize, L
     }
     if (disk < 0)
         return Fail(ERROR_INVALID_FUNCTION);
-    // The protocol data of a disk's own NVMe namespace; a volume has none to give.
+    // A drive's protocol data; a volume has none to give.
     STORAGE_PROPERTY_QUERY query{};
     if (in != nullptr && inSize >= sizeof query)
         std::memcpy(&query, in, sizeof query);
-    if (query.PropertyId == StorageDeviceProtocolSpecificProperty) {
-        if (h.disk < 0)
-            return Fail(ERROR_NOT_SUPPORTED);
-        const PhysicalDisk& own = machine_->disks[static_cast<std::size_t>(disk)];
-        const PhysicalDisk& controller =
-            own.namespaceOf >= 0 ? machine_->disks[static_cast<std::size_t>(own.namespaceOf)] : own;
-        const DWORD error = AnswerNamespaceQuery(own, controller, in, inSize, out, outSize, size);
-        return error == ERROR_SUCCESS ? TRUE : Fail(error);
-    }
+    if (query.PropertyId == StorageDeviceProtocolSpecificProperty ||
+        query.PropertyId == StorageAdapterProtocolSpecificProperty)
+        return h.disk < 0 ? Fail(ERROR_NOT_SUPPORTED)
+                          : NvmeQuery(lock, h, in, inSize, out, outSize, size);
     const DWORD error = AnswerStorageQuery(machine_->disks[static_cast<std::size_t>(disk)].identity,
                                            in, inSize, out, outSize, size);
     return error == ERROR_SUCCESS ? TRUE : Fail(error);

@@ -24,8 +24,16 @@ BOOL SimKernel32::GetVersionExA(OSVERSIONINFOA* info) {
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     info->dwMajorVersion = platformId == VER_PLATFORM_WIN32_NT ? 5 : 4;
     info->dwMinorVersion = platformId == VER_PLATFORM_WIN32_NT ? 1 : 10;
-    if (platformId == VER_PLATFORM_WIN32_NT && buildNumber >= 6000)
-        info->dwMajorVersion = 6, info->dwMinorVersion = 0;
+    // NT 6.0 (Vista) from build 6000, 6.1 from 7600, 6.2 from 9200, 6.3 from 9600 and 10.0
+    // from 10240: what a program manifested for Windows 10 is told.
+    if (platformId == VER_PLATFORM_WIN32_NT && buildNumber >= 6000) {
+        info->dwMajorVersion = buildNumber >= 10240 ? 10 : 6;
+        info->dwMinorVersion = buildNumber >= 10240 ? 0
+                               : buildNumber >= 9600 ? 3
+                               : buildNumber >= 9200 ? 2
+                               : buildNumber >= 7600 ? 1
+                                                     : 0;
+    }
     info->dwBuildNumber = buildNumber;
     if (platformId != VER_PLATFORM_WIN32_NT) {
         // Windows 95 (up to build 1998), 98 (up to 3000) and ME; the 9x family reports the

@@ -153,9 +153,10 @@ private:
     // (optical_io.cpp).
     BOOL OpticalControl(DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                         DWORD outSize, DWORD* size);
+    using Lock = std::unique_lock<std::recursive_mutex>;
     // IOCTL_STORAGE_QUERY_PROPERTY on a disk or partition (identity.cpp).
-    BOOL StorageQuery(const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
-                      DWORD* size);
+    BOOL StorageQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out,
+                      DWORD outSize, DWORD* size);
     DeviceFaults& FaultsOf(const DeviceHandle& h);
     bool ExtentOf(const DeviceHandle& h, Extent* extent);
     // The extent of drive letter i, asked on the machine's behalf: the last error stays.
@@ -163,7 +164,6 @@ private:
     bool Geometry(const DeviceHandle& h, DISK_GEOMETRY* geometry);
     HANDLE OpenDevice(const std::string& name, int drive, int disk, DWORD access, DWORD share,
                       DWORD disposition, DWORD flags);
-    using Lock = std::unique_lock<std::recursive_mutex>;
     // With the machine's lock, which it lets go while the bytes move and while it paces.
     BOOL Transfer(Lock& lock, DeviceHandle& h, void* buffer, DWORD size, LPDWORD done, bool write);
     // The ATA pass-through and the storage protocol command on a physical disk with an
@@ -172,6 +172,19 @@ private:
                          LPVOID out, DWORD outSize, DWORD* size);
     BOOL AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size, DWORD* returned);
     BOOL NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size, DWORD* returned);
+    // One admin command as the NVMe drive of disk (the controller's disk) takes it, whichever
+    // way it came: its NVMe status, or the system's error where it never completed.
+    struct NvmeAnswer {
+        DWORD status = 0;
+        DWORD systemError = 0;
+    };
+    NvmeAnswer NvmeCommand(Lock& lock, PhysicalDisk& disk, const BYTE* sqe, BYTE* data,
+                           DWORD dataLength, DWORD timeout, DWORD* dw0);
+    // The ways Windows' own NVMe driver carries commands (nvme_driver.cpp): the storage
+    // property query of protocol data (adapter or device) and the media reinitialization.
+    BOOL NvmeQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out,
+                   DWORD outSize, DWORD* size);
+    BOOL ReinitializeMedia(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize);
     // An emulated drive busy with a command that returns when done: the machine's clock
     // moves on, without the machine's lock.
     void DriveWorks(Lock& lock, DWORD milliseconds);

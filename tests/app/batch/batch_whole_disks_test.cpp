@@ -20,9 +20,11 @@ constexpr const char* kCrypto = "Firmware sanitize: crypto erase";
 constexpr const char* kBlock = "Firmware sanitize: block erase";
 
 // The program's machine (disk 0 holds C:, where Windows lives, and D:) with two more disks:
-// disk 1 an NVMe drive holding E:, disk 2 a SATA drive with no partition at all.
+// disk 1 an NVMe drive holding E:, disk 2 a SATA drive with no partition at all. Windows 10
+// 22H2, whose own NVMe driver sends the Sanitize.
 json WholeDiskMachine() {
     json machine = Machine();
+    machine["build"] = 19045;
     machine["physicalDisks"].push_back(json::parse(R"J(
         {"friendlyName": "SIM NVME 1", "deviceNumber": 1, "image": "nvme.img",
          "model": "SIM NVME 970", "serial": "NV-0001", "bus": "NVMe",

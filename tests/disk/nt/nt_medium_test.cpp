@@ -36,7 +36,8 @@ nlohmann::json Machine() {
          "geometry": {"cylinders": 4, "tracksPerCylinder": 16, "sectorsPerTrack": 64}},
         {"friendlyName": "DATA DISK", "deviceNumber": 1, "image": "data.img",
          "geometry": {"cylinders": 16, "tracksPerCylinder": 16, "sectorsPerTrack": 63},
-         "bus": "NVMe", "firmware": {"commandSet": "nvme", "sanitize": ["crypto", "block"], "polls": 2}}],
+         "bus": "NVMe", "firmware": {"commandSet": "nvme", "driver": "vendor",
+                      "sanitize": ["crypto", "block"], "polls": 2}}],
       "drives": [
         {"letter": "C", "disk": 0, "offset": 32768, "length": 1048576,
          "volume": {"label": "SYSTEM"}},
