@@ -198,3 +198,22 @@ static_assert(sizeof(ATA_PASS_THROUGH_EX) == 48);
 static_assert(offsetof(ATA_PASS_THROUGH_EX, DataBufferOffset) == 24 &&
               offsetof(ATA_PASS_THROUGH_EX, CurrentTaskFile) == 40);
 #endif
+
+namespace platform {
+
+// The header of a protocol-data query's answer as a driver writes it: the block asked for,
+// with its data (length bytes) right after the block.
+inline STORAGE_PROTOCOL_DATA_DESCRIPTOR
+ProtocolDataAnswer(const STORAGE_PROTOCOL_SPECIFIC_DATA& asked, DWORD length,
+                   DWORD returnData = 0) {
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR answer{};
+    answer.Version = sizeof answer;
+    answer.Size = sizeof answer;
+    answer.ProtocolSpecificData = asked;
+    answer.ProtocolSpecificData.ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
+    answer.ProtocolSpecificData.ProtocolDataLength = length;
+    answer.ProtocolSpecificData.FixedProtocolReturnData = returnData;
+    return answer;
+}
+
+} // namespace platform

@@ -133,8 +133,7 @@ class TNvmeDrive : public TFirmwareDrive {
 public:
     TNvmeDrive(TLink link, nvme::TController controller, TPlace place,
                std::optional<nvme::TNamespace> ns)
-        : link_(link), ctl_(std::move(controller)), place_(std::move(place)),
-          ns_(std::move(ns)) {
+        : link_(link), ctl_(std::move(controller)), place_(std::move(place)), ns_(std::move(ns)) {
         if (ctl_.SanitizeCrypto || ctl_.SanitizeBlock)
             log_ = ReadLog();
     }
@@ -216,7 +215,7 @@ private:
             }
         }
         if (c.Command.empty()) {
-            c.Refusal = beyond                      ? TFirmwareRefusal::OtherNamespaces
+            c.Refusal = beyond                     ? TFirmwareRefusal::OtherNamespaces
                         : hasSanitize || hasFormat ? TFirmwareRefusal::NotThisSystem
                                                    : TFirmwareRefusal::Unsupported;
             c.DriveNamespaces = beyond ? static_cast<std::uint32_t>(place_.Active.size()) : 0;
@@ -298,10 +297,10 @@ private:
                    TFirmwareResult& result) {
         RunBlockingCommand(
             [&] {
-                const TAnswer format = link_.Command(
-                    nvme::FormatNvm(crypto ? nvme::kSesCrypto : nvme::kSesUserData, *ns_,
-                                    plan.FormatNsid),
-                    plan.Choice.LimitSeconds);
+                const TAnswer format =
+                    link_.Command(nvme::FormatNvm(crypto ? nvme::kSesCrypto : nvme::kSesUserData,
+                                                  *ns_, plan.FormatNsid),
+                                  plan.Choice.LimitSeconds);
                 return TBlockingAnswer{format.SystemError, !format.Ok(),
                                        "Format NVM: " + format.StatusText()};
             },
@@ -381,8 +380,7 @@ std::unique_ptr<TFirmwareDrive> ProbeNvme(HANDLE handle) {
         if (ns.Ok())
             parsed = nvme::ParseNamespace(ns.Returned.Data);
     }
-    return std::make_unique<TNvmeDrive>(link, std::move(*ctl), std::move(place),
-                                        std::move(parsed));
+    return std::make_unique<TNvmeDrive>(link, std::move(*ctl), std::move(place), std::move(parsed));
 }
 
 } // namespace purgelet::firmware

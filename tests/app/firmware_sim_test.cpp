@@ -67,6 +67,10 @@ struct TNvmeDriver {
     int Build;
 };
 
+void PrintTo(const TNvmeDriver& driver, std::ostream* out) {
+    *out << driver.Name;
+}
+
 class FirmwareOnSimTest : public ProgramTest, public ::testing::WithParamInterface<TNvmeDriver> {
 protected:
     FirmwareOnSimTest() {

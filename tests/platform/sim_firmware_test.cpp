@@ -307,17 +307,22 @@ TEST(SimFirmware, AtaSecurityStateBehavesAsTheDrives) {
 }
 
 TEST(SimFirmware, NvmeSanitizeAndFormat) {
-    SimPC pc(json{
-        {"physicalDisks",
-         {Disk(
-              "n.img",
-              {{"commandSet", "nvme"}, {"driver", "vendor"}, {"sanitize", {"block"}}, {"polls", 2}, {"erasedByte", 255}}),
-          Disk("f.img",
-               {{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {"cryptoFormat", true}, {"polls", 2}}),
-          Disk("r.img", {{"commandSet", "nvme"}, {"driver", "vendor"},
-                         {"sanitize", {"crypto"}},
-                         {"formatNvm", true},
-                         {"fault", "refused"}})}}});
+    SimPC pc(json{{"physicalDisks",
+                   {Disk("n.img", {{"commandSet", "nvme"},
+                                   {"driver", "vendor"},
+                                   {"sanitize", {"block"}},
+                                   {"polls", 2},
+                                   {"erasedByte", 255}}),
+                    Disk("f.img", {{"commandSet", "nvme"},
+                                   {"driver", "vendor"},
+                                   {"formatNvm", true},
+                                   {"cryptoFormat", true},
+                                   {"polls", 2}}),
+                    Disk("r.img", {{"commandSet", "nvme"},
+                                   {"driver", "vendor"},
+                                   {"sanitize", {"crypto"}},
+                                   {"formatNvm", true},
+                                   {"fault", "refused"}})}}});
     pc.WriteImage("n.img", 0, Pattern(4096));
     Device disk("\\\\.\\PhysicalDrive0");
     EXPECT_EQ(disk.Nvme(nvme::Sanitize(nvme::kSanactCryptoErase)).ErrorCode, 0x002u); // unsupported
@@ -364,10 +369,11 @@ TEST(SimFirmware, NvmeSanitizeAndFormat) {
 }
 
 TEST(SimFirmware, BlockingEraseThatNeverFinishesRunsOutTheRequestsTime) {
-    SimPC pc(
-        json{{"physicalDisks",
-              {Disk("n.img",
-                    {{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {"fault", "neverFinishes"}})}}});
+    SimPC pc(json{{"physicalDisks",
+                   {Disk("n.img", {{"commandSet", "nvme"},
+                                   {"driver", "vendor"},
+                                   {"formatNvm", true},
+                                   {"fault", "neverFinishes"}})}}});
     Device disk("\\\\.\\PhysicalDrive0");
     const DWORD before = pc.kernel().MachineTicks();
     DWORD error = 0;
@@ -380,11 +386,12 @@ TEST(SimFirmware, BlockingEraseThatNeverFinishesRunsOutTheRequestsTime) {
 // the Sanitize Status log through the property query; a Sanitize through the media
 // reinitialization, only where Windows reads its method and never on the system's disk.
 TEST(SimFirmware, WindowsOwnNvmeDriverTakesOnlyItsDocumentedRequests) {
-    json machine = {{"build", 19045},
-                    {"drives", {{{"letter", "C"}, {"disk", 1}, {"offset", 32768}, {"length", 1048576}}}},
-                    {"physicalDisks",
-                     {Disk("a.img", {{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"polls", 1}}),
-                      Disk("sys.img", {{"commandSet", "nvme"}, {"sanitize", {"crypto"}}})}}};
+    json machine = {
+        {"build", 19045},
+        {"drives", {{{"letter", "C"}, {"disk", 1}, {"offset", 32768}, {"length", 1048576}}}},
+        {"physicalDisks",
+         {Disk("a.img", {{"commandSet", "nvme"}, {"sanitize", {"crypto"}}, {"polls", 1}}),
+          Disk("sys.img", {{"commandSet", "nvme"}, {"sanitize", {"crypto"}}})}}};
     SimPC pc(machine);
     pc.WriteImage("a.img", 0, Pattern(4096));
     Device disk("\\\\.\\PhysicalDrive0");
@@ -450,10 +457,11 @@ TEST(SimFirmware, WindowsOwnNvmeDriverTakesOnlyItsDocumentedRequests) {
 
 // A vendor's driver passes every command and takes no reinitialization.
 TEST(SimFirmware, AVendorsNvmeDriverTakesNoReinitialization) {
-    SimPC pc(json{{"build", 19045},
-                  {"physicalDisks",
-                   {Disk("a.img", {{"commandSet", "nvme"}, {"driver", "vendor"},
-                                   {"sanitize", {"crypto"}}})}}});
+    SimPC pc(
+        json{{"build", 19045},
+             {"physicalDisks",
+              {Disk("a.img",
+                    {{"commandSet", "nvme"}, {"driver", "vendor"}, {"sanitize", {"crypto"}}})}}});
     Device disk("\\\\.\\PhysicalDrive0");
     EXPECT_TRUE(disk.Nvme(nvme::IdentifyController()).Success());
     Bytes data;
@@ -473,8 +481,11 @@ json TwoNamespaceMachine(json firmware) {
 }
 
 TEST(SimFirmware, NvmeNamespacesAreDisksOfOneDrive) {
-    SimPC pc(TwoNamespaceMachine(
-        {{"commandSet", "nvme"}, {"driver", "vendor"}, {"sanitize", {"block"}}, {"formatNvm", true}, {"polls", 1}}));
+    SimPC pc(TwoNamespaceMachine({{"commandSet", "nvme"},
+                                  {"driver", "vendor"},
+                                  {"sanitize", {"block"}},
+                                  {"formatNvm", true},
+                                  {"polls", 1}}));
     pc.WriteImage("a.img", 0, Pattern(4096));
     pc.WriteImage("b.img", 0, Pattern(4096));
     Device second("\\\\.\\PhysicalDrive1");
@@ -520,7 +531,8 @@ TEST(SimFirmware, NvmeNamespacesAreDisksOfOneDrive) {
 
 TEST(SimFirmware, ADriveThatFormatsAllNamespacesAtOnce) {
     for (const char* fna : {"formatAllNamespaces", "eraseAllNamespaces"}) {
-        SimPC pc(TwoNamespaceMachine({{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {fna, true}}));
+        SimPC pc(TwoNamespaceMachine(
+            {{"commandSet", "nvme"}, {"driver", "vendor"}, {"formatNvm", true}, {fna, true}}));
         pc.WriteImage("a.img", 0, Pattern(4096));
         Device second("\\\\.\\PhysicalDrive1");
         const auto ctl = nvme::ParseController(second.Nvme(nvme::IdentifyController()).Data);
@@ -575,9 +587,9 @@ TEST(SimFirmware, BadFirmwareKeysAreNamed) {
               std::string::npos);
     EXPECT_NE(error({{"commandSet", "ata"}, {"sanitize", {"overwrite"}}}).find("firmware.sanitize"),
               std::string::npos);
-    EXPECT_NE(
-        error({{"commandSet", "nvme"}, {"driver", "vendor"}, {"securityErase", true}}).find("firmware.securityErase"),
-        std::string::npos);
+    EXPECT_NE(error({{"commandSet", "nvme"}, {"driver", "vendor"}, {"securityErase", true}})
+                  .find("firmware.securityErase"),
+              std::string::npos);
     EXPECT_NE(error({{"commandSet", "ata"}, {"erasedByte", 7}}).find("firmware.erasedByte"),
               std::string::npos);
     EXPECT_NE(error({{"commandSet", "ata"}, {"polls", -1}}).find("firmware.polls"),

@@ -294,6 +294,9 @@ struct TDriver {
     const char* Driver;
     bool Formats;
 };
+void PrintTo(const TDriver& driver, std::ostream* out) {
+    *out << driver.Name;
+}
 std::string DriverName(const ::testing::TestParamInfo<TDriver>& info) {
     return info.param.Name;
 }
@@ -346,8 +349,7 @@ TEST_P(NvmeDrive, SanitizeWithTheDrivesEstimate) {
     EXPECT_EQ(sent[40], 0x02);
     // Windows' own driver took the reinitialization and no protocol command; a vendor's
     // refused the reinitialization, and the protocol command carried the Sanitize and polls.
-    EXPECT_EQ(rig.Requests(IOCTL_STORAGE_REINITIALIZE_MEDIA),
-              (std::vector<bool>{!Formats()}));
+    EXPECT_EQ(rig.Requests(IOCTL_STORAGE_REINITIALIZE_MEDIA), (std::vector<bool>{!Formats()}));
     const std::vector<bool> sanitizeAndPolls(Formats() ? 3 : 0, true);
     EXPECT_EQ(rig.Requests(IOCTL_STORAGE_PROTOCOL_COMMAND), sanitizeAndPolls);
 }
@@ -409,8 +411,9 @@ TEST_P(NvmeDrive, Faults) {
         EXPECT_EQ(r.DriveStatus, "SSTAT 0003h");
     }
     {
-        Rig rig(Nvme({{"sanitize", {"block"}}, {"estimatedSeconds", 1000}, {"fault", "neverFinishes"}}),
-                kBuild);
+        Rig rig(
+            Nvme({{"sanitize", {"block"}}, {"estimatedSeconds", 1000}, {"fault", "neverFinishes"}}),
+            kBuild);
         TFirmwareResult r = rig.Run(TFirmwareOperation::BlockErase);
         EXPECT_EQ(r.Status, TFirmwareStatus::TimedOut);
         EXPECT_EQ(rig.elapsed.back(), 2300u);

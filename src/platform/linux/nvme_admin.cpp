@@ -171,12 +171,7 @@ DWORD NvmeNamespaceQuery(int namespaceFd, int controllerFd, const void* in, DWOR
                                                   : Win32ErrorFromErrno(errno);
     if (status != 0)
         return ERROR_IO_DEVICE;
-    STORAGE_PROTOCOL_DATA_DESCRIPTOR answer{};
-    answer.Version = sizeof answer;
-    answer.Size = sizeof answer;
-    answer.ProtocolSpecificData = asked;
-    answer.ProtocolSpecificData.ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
-    answer.ProtocolSpecificData.ProtocolDataLength = identifyBytes;
+    const STORAGE_PROTOCOL_DATA_DESCRIPTOR answer = ProtocolDataAnswer(asked, identifyBytes);
     auto* base = static_cast<BYTE*>(out);
     std::memcpy(base, &answer, sizeof answer);
     std::memcpy(base + sizeof answer, data.data(), identifyBytes);

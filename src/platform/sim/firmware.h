@@ -30,7 +30,7 @@ struct FirmwareDrive {
     // NVMe FNA bits 0 and 1: a format, or the erase of a format, of any namespace is one of
     // every namespace.
     bool formatAllNamespaces = false, eraseAllNamespaces = false;
-    std::uint32_t maxNamespaces = 0;     // NVMe NN; 0: the highest namespace id it has
+    std::uint32_t maxNamespaces = 0; // NVMe NN; 0: the highest namespace id it has
     // NVMe: a vendor's driver ("driver": "vendor") passes every admin command through the
     // protocol command; Windows' own (the default) only vendor-specific ones (nvme_driver.cpp).
     bool vendorDriver = false;

@@ -28,7 +28,7 @@ BOOL SimKernel32::GetVersionExA(OSVERSIONINFOA* info) {
     // from 10240: what a program manifested for Windows 10 is told.
     if (platformId == VER_PLATFORM_WIN32_NT && buildNumber >= 6000) {
         info->dwMajorVersion = buildNumber >= 10240 ? 10 : 6;
-        info->dwMinorVersion = buildNumber >= 10240 ? 0
+        info->dwMinorVersion = buildNumber >= 10240  ? 0
                                : buildNumber >= 9600 ? 3
                                : buildNumber >= 9200 ? 2
                                : buildNumber >= 7600 ? 1

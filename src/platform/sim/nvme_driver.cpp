@@ -63,8 +63,8 @@ DWORD QueryCommand(const STORAGE_PROTOCOL_SPECIFIC_DATA& asked, bool adapter, bo
 
 } // namespace
 
-BOOL SimKernel32::NvmeQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize,
-                            LPVOID out, DWORD outSize, DWORD* size) {
+BOOL SimKernel32::NvmeQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out,
+                            DWORD outSize, DWORD* size) {
     if (in == nullptr || inSize < kQueryHeader + sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA))
         return Fail(ERROR_INVALID_PARAMETER);
     PhysicalDisk& own = machine_->disks[static_cast<std::size_t>(h.disk)];
@@ -80,9 +80,8 @@ BOOL SimKernel32::NvmeQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD 
         return Fail(ERROR_NOT_SUPPORTED);
     std::array<BYTE, 64> sqe{};
     DWORD length = 0;
-    const DWORD refused =
-        QueryCommand(asked, property == StorageAdapterProtocolSpecificProperty,
-                     controller.firmware->vendorDriver, own.nsid, sqe, length);
+    const DWORD refused = QueryCommand(asked, property == StorageAdapterProtocolSpecificProperty,
+                                       controller.firmware->vendorDriver, own.nsid, sqe, length);
     if (refused != ERROR_SUCCESS)
         return Fail(refused);
     const DWORD need = sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR) + length;
@@ -91,20 +90,14 @@ BOOL SimKernel32::NvmeQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD 
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::vector<BYTE> answer(need, 0);
     DWORD dw0 = 0;
-    const NvmeAnswer done = NvmeCommand(lock, controller, sqe.data(),
-                                        answer.data() + sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR),
-                                        length, 30, &dw0);
+    const NvmeAnswer done =
+        NvmeCommand(lock, controller, sqe.data(),
+                    answer.data() + sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR), length, 30, &dw0);
     if (done.systemError != 0)
         return Fail(done.systemError);
     if (done.status != 0)
         return Fail(ERROR_IO_DEVICE); // the drive's error: the driver tells no more
-    STORAGE_PROTOCOL_DATA_DESCRIPTOR d{};
-    d.Version = sizeof d;
-    d.Size = sizeof d;
-    d.ProtocolSpecificData = asked;
-    d.ProtocolSpecificData.ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA);
-    d.ProtocolSpecificData.ProtocolDataLength = length;
-    d.ProtocolSpecificData.FixedProtocolReturnData = dw0;
+    const STORAGE_PROTOCOL_DATA_DESCRIPTOR d = ProtocolDataAnswer(asked, length, dw0);
     std::memcpy(answer.data(), &d, sizeof d);
     std::memcpy(out, answer.data(), need);
     *size = need;
@@ -120,7 +113,8 @@ BOOL SimKernel32::ReinitializeMedia(Lock& lock, const DeviceHandle& h, LPVOID in
     PhysicalDisk& own = machine_->disks[static_cast<std::size_t>(h.disk)];
     PhysicalDisk& controller =
         own.namespaceOf >= 0 ? machine_->disks[static_cast<std::size_t>(own.namespaceOf)] : own;
-    if (!controller.firmware || controller.firmware->commandSet != FirmwareDrive::CommandSet::Nvme ||
+    if (!controller.firmware ||
+        controller.firmware->commandSet != FirmwareDrive::CommandSet::Nvme ||
         controller.firmware->vendorDriver)
         return Fail(ERROR_INVALID_FUNCTION);
     if ((h.access & GENERIC_WRITE) == 0)
@@ -147,8 +141,8 @@ BOOL SimKernel32::ReinitializeMedia(Lock& lock, const DeviceHandle& h, LPVOID in
     const std::uint32_t ause = r.SanitizeOption.DisallowUnrestrictedSanitizeExit ? 0 : 1u << 3;
     Put32(&sqe[40], sanact | ause);
     DWORD dw0 = 0;
-    const NvmeAnswer done = NvmeCommand(lock, controller, sqe.data(), nullptr, 0,
-                                        r.TimeoutInSeconds, &dw0);
+    const NvmeAnswer done =
+        NvmeCommand(lock, controller, sqe.data(), nullptr, 0, r.TimeoutInSeconds, &dw0);
     if (done.systemError != 0)
         return Fail(done.systemError);
     return done.status == 0 ? TRUE : Fail(ERROR_IO_DEVICE);
