@@ -426,6 +426,25 @@ TEST_P(NvmeDrive, Faults) {
     }
 }
 
+// Where Windows' own driver waits for the sanitize's end: a short one comes back done; a long
+// one outlasts the request's 30 seconds, and the drive's log, which shows our sanitize running,
+// has it followed to its end all the same.
+TEST(NvmeDriveWindowsOwnDriver, AReinitializationThatWaitsIsFollowedWhateverItsRequestSays) {
+    for (const int polls : {3, 40}) {
+        Rig rig({{"commandSet", "nvme"},
+                 {"sanitize", {"crypto"}},
+                 {"polls", polls},
+                 {"reinitializeWaits", true}},
+                19045);
+        const TFirmwareResult r = rig.Run(TFirmwareOperation::CryptoErase);
+        EXPECT_EQ(r.Status, TFirmwareStatus::Completed) << polls;
+        EXPECT_TRUE(r.Accepted);
+        EXPECT_EQ(rig.accepted, 1);
+        EXPECT_EQ(rig.Requests(IOCTL_STORAGE_REINITIALIZE_MEDIA), (std::vector<bool>{polls < 30}));
+        EXPECT_TRUE(LooksLikeNoise(rig.Start()));
+    }
+}
+
 // Before 21H1 Windows' own driver carries no Sanitize and never a Format NVM: the drive is
 // still found and named, and every erase is refused as this system's, with nothing sent.
 TEST(NvmeDriveOnOlderWindows, EveryEraseIsRefusedAsThisSystemsBeforeAnythingIsSent) {

@@ -32,7 +32,8 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
                                         "formatAllNamespaces",
                                         "eraseAllNamespaces",
                                         "namespaces",
-                                        "driver"};
+                                        "driver",
+                                        "reinitializeWaits"};
     for (const auto& [key, unused] : value.items())
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return key == k; }) == std::end(kKeys))
@@ -68,6 +69,7 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     f.enhancedErase = flag("enhancedErase", ata);
     f.formatNvm = flag("formatNvm", !ata);
     f.cryptoFormat = flag("cryptoFormat", !ata);
+    f.reinitializeWaits = flag("reinitializeWaits", !ata);
     f.formatAllNamespaces = flag("formatAllNamespaces", !ata);
     f.eraseAllNamespaces = flag("eraseAllNamespaces", !ata);
     f.frozen = flag("frozen", ata);

@@ -34,6 +34,9 @@ struct FirmwareDrive {
     // NVMe: a vendor's driver ("driver": "vendor") passes every admin command through the
     // protocol command; Windows' own (the default) only vendor-specific ones (nvme_driver.cpp).
     bool vendorDriver = false;
+    // NVMe, Windows' own driver: the media reinitialization returns when the sanitize has
+    // ended, not when the drive took it ("reinitializeWaits").
+    bool reinitializeWaits = false;
     bool frozen = false, locked = false; // ATA
     // ATA: the erase leaves the user password set (drives that do exist), and SECURITY
     // DISABLE PASSWORD is aborted: the password stays on the drive.

@@ -145,7 +145,25 @@ BOOL SimKernel32::ReinitializeMedia(Lock& lock, const DeviceHandle& h, LPVOID in
         NvmeCommand(lock, controller, sqe.data(), nullptr, 0, r.TimeoutInSeconds, &dw0);
     if (done.systemError != 0)
         return Fail(done.systemError);
-    return done.status == 0 ? TRUE : Fail(ERROR_IO_DEVICE);
+    if (done.status != 0)
+        return Fail(ERROR_IO_DEVICE);
+    FirmwareDrive& f = *controller.firmware;
+    if (!f.reinitializeWaits)
+        return TRUE;
+    // The driver follows the sanitize itself, a status poll a second, until it ends or the
+    // request's time is up; the drive works on either way.
+    std::array<BYTE, 64> poll{};
+    poll[0] = 0x02;
+    Put32(&poll[4], 0xFFFFFFFF);
+    Put32(&poll[40], 0x81 | (512 / 4 - 1) << 16);
+    std::array<BYTE, 512> log{};
+    for (DWORD waited = 0; f.running != FirmwareDrive::Operation::None; ++waited) {
+        if (waited >= r.TimeoutInSeconds)
+            return Fail(ERROR_SEM_TIMEOUT);
+        DriveWorks(lock, 1000);
+        NvmeCommand(lock, controller, poll.data(), log.data(), 512, 30, &dw0);
+    }
+    return f.lastSanitize == 1 ? TRUE : Fail(ERROR_IO_DEVICE);
 }
 
 } // namespace platform::sim
