@@ -152,10 +152,14 @@ BOOL SimKernel32::ReinitializeMedia(Lock& lock, const DeviceHandle& h, LPVOID in
         return TRUE;
     // The driver follows the sanitize itself, a status poll a second, until it ends or the
     // request's time is up; the drive works on either way.
+    STORAGE_PROTOCOL_SPECIFIC_DATA sanitizeLog{};
+    sanitizeLog.ProtocolType = ProtocolTypeNvme;
+    sanitizeLog.DataType = NVMeDataTypeLogPage;
+    sanitizeLog.ProtocolDataRequestValue = 0x81;
+    sanitizeLog.ProtocolDataLength = 512;
     std::array<BYTE, 64> poll{};
-    poll[0] = 0x02;
-    Put32(&poll[4], 0xFFFFFFFF);
-    Put32(&poll[40], 0x81 | (512 / 4 - 1) << 16);
+    DWORD length = 0;
+    QueryCommand(sanitizeLog, true, false, own.nsid, poll, length); // as its own query would
     std::array<BYTE, 512> log{};
     for (DWORD waited = 0; f.running != FirmwareDrive::Operation::None; ++waited) {
         if (waited >= r.TimeoutInSeconds)
