@@ -103,6 +103,20 @@ public:
     virtual BOOL FlushFileBuffers(HANDLE file) = 0;
     virtual BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) = 0;
     virtual BOOL DeleteFileA(LPCSTR name) = 0;
+    // An exclusive lock (LOCKFILE_EXCLUSIVE_LOCK) on an ordinary file, held by the handle until
+    // UnlockFileEx or its close, excluding every other handle, of this process or another.
+    // LOCKFILE_FAIL_IMMEDIATELY fails with ERROR_LOCK_VIOLATION rather than waiting. Only as a
+    // lock file's lock: on Linux it covers the whole file whatever the range.
+    virtual BOOL LockFileEx(HANDLE /*file*/, DWORD /*flags*/, DWORD /*reserved*/,
+                            DWORD /*bytesLow*/, DWORD /*bytesHigh*/, LPOVERLAPPED /*overlapped*/) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    virtual BOOL UnlockFileEx(HANDLE /*file*/, DWORD /*reserved*/, DWORD /*bytesLow*/,
+                              DWORD /*bytesHigh*/, LPOVERLAPPED /*overlapped*/) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
 
     // Drives and volumes.
     virtual DWORD GetLogicalDrives() = 0;

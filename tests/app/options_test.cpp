@@ -561,21 +561,31 @@ TEST_F(NativeRegistry, WrongShapesAreDamageToo) {
     }
 }
 
-TEST_F(NativeRegistry, TheDesktopComesFromTheUserDirectories) {
+// The desktop the user directories name, where it is a folder; a fresh account without one
+// has the report, the record and the certificate in its home folder.
+TEST_F(NativeRegistry, TheDesktopComesFromTheUserDirectoriesAndIsTheHomeWhereItIsMissing) {
     if (!LinuxBackend())
         GTEST_SKIP() << "the XDG user directories are a Linux matter";
     const char* home = std::getenv("HOME");
     ASSERT_NE(home, nullptr);
     Install();
     purgelet::ReadDesktopFolder();
-    EXPECT_EQ(purgelet::DesktopFolder(), std::string(home) + "/Desktop");
-    EXPECT_EQ(purgelet::DefaultReportPath(), std::string(home) + "/Desktop/Purgelet.log");
+    const std::string desktop = std::string(home) + "/Desktop";
+    const std::string expected = fs::is_directory(desktop) ? desktop : std::string(home);
+    EXPECT_EQ(purgelet::DesktopFolder(), expected);
+    EXPECT_EQ(purgelet::DefaultReportPath(), expected + "/Purgelet.log");
+
+    const fs::path named = folder / "Schreibtisch";
     std::ofstream(folder / "user-dirs.dirs")
         << "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
-           "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+           "XDG_DESKTOP_DIR=\""
+        << named.string() << "\"\n";
     Install();
     purgelet::ReadDesktopFolder();
-    EXPECT_EQ(purgelet::DesktopFolder(), std::string(home) + "/Schreibtisch");
+    EXPECT_EQ(purgelet::DesktopFolder(), home);
+    fs::create_directories(named);
+    purgelet::ReadDesktopFolder();
+    EXPECT_EQ(purgelet::DesktopFolder(), named.string());
 }
 
 TEST(DesktopFolder, OneEnvironmentReferenceIsExpanded) {

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <map>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -648,6 +649,44 @@ DWORD LinuxKernel32::GetFileAttributesA(LPCSTR name) {
     return attributes;
 }
 
+// flock: held by the open file description, so two handles exclude each other even within
+// one process, as on Windows; a range is not kept (the whole file is the lock).
+BOOL LinuxKernel32::LockFileEx(HANDLE handle, DWORD flags, DWORD /*reserved*/, DWORD /*bytesLow*/,
+                               DWORD /*bytesHigh*/, LPOVERLAPPED /*overlapped*/) {
+    auto file = FileOf(handle);
+    if (!file || file->fd < 0) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    const int operation = ((flags & LOCKFILE_EXCLUSIVE_LOCK) != 0 ? LOCK_EX : LOCK_SH) |
+                          ((flags & LOCKFILE_FAIL_IMMEDIATELY) != 0 ? LOCK_NB : 0);
+    int result = 0;
+    while ((result = flock(file->fd, operation)) != 0 && errno == EINTR) {
+    }
+    if (result != 0) {
+        if (errno == EWOULDBLOCK)
+            lastError = ERROR_LOCK_VIOLATION;
+        else
+            FailWithErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL LinuxKernel32::UnlockFileEx(HANDLE handle, DWORD /*reserved*/, DWORD /*bytesLow*/,
+                                 DWORD /*bytesHigh*/, LPOVERLAPPED /*overlapped*/) {
+    auto file = FileOf(handle);
+    if (!file || file->fd < 0) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (flock(file->fd, LOCK_UN) != 0) {
+        FailWithErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL LinuxKernel32::FlushFileBuffers(HANDLE handle) {
     auto file = FileOf(handle);
     if (!file || file->fd < 0) {
@@ -667,15 +706,24 @@ BOOL LinuxKernel32::MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
         return FALSE;
     }
     // rename() replaces the target in one step; without the replace flag the target must not
-    // exist, as on Windows.
+    // exist, as on Windows: the kernel checks that in the same step where the file system can,
+    // so a file made meanwhile by someone else is never replaced.
+    bool moved = false;
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-        struct stat existing {};
-        if (::stat(to, &existing) == 0) {
+        if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+            moved = true;
+        } else if (errno != EINVAL && errno != ENOSYS) {
+            if (errno == EEXIST)
+                lastError = ERROR_ALREADY_EXISTS;
+            else
+                FailWithErrno();
+            return FALSE;
+        } else if (struct stat existing{}; ::stat(to, &existing) == 0) {
             lastError = ERROR_ALREADY_EXISTS;
             return FALSE;
         }
     }
-    if (::rename(from, to) != 0) {
+    if (!moved && ::rename(from, to) != 0) {
         FailWithErrno();
         return FALSE;
     }

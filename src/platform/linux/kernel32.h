@@ -57,6 +57,10 @@ public:
     DWORD GetFileAttributesA(LPCSTR name) override;
     BOOL FlushFileBuffers(HANDLE file) override;
     BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) override;
+    BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                    LPOVERLAPPED overlapped) override;
+    BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                      LPOVERLAPPED overlapped) override;
     BOOL DeleteFileA(LPCSTR name) override;
     DWORD GetLogicalDrives() override;
     UINT GetDriveTypeA(LPCSTR root) override;

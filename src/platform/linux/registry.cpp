@@ -228,8 +228,18 @@ std::optional<std::string> LinuxRegistry::BuiltInValue(RegistryRoot root, const 
     return std::nullopt;
 }
 
-// XDG_DESKTOP_DIR of user-dirs.dirs ("$HOME/Desktop" or an absolute path), else ~/Desktop.
+// XDG_DESKTOP_DIR of user-dirs.dirs ("$HOME/Desktop" or an absolute path), else ~/Desktop;
+// a desktop folder that is not there (a fresh account, a server) is the home folder, as the
+// user directories fall back to it.
 std::string LinuxRegistry::DesktopFolder() {
+    std::string desktop = NamedDesktopFolder();
+    struct stat folder {};
+    if (::stat(desktop.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return HomeFolder();
+    return desktop;
+}
+
+std::string LinuxRegistry::NamedDesktopFolder() {
     std::string home = HomeFolder();
     std::ifstream dirs(ConfigFolder() + "/user-dirs.dirs");
     std::string line;

@@ -28,6 +28,7 @@ protected:
 private:
     std::string ConfigFolder();
     std::string DesktopFolder();
+    std::string NamedDesktopFolder(); // as the user directories name it, there or not
 
     std::string configFolder_;
     bool loaded_ = false;

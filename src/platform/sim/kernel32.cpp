@@ -126,6 +126,31 @@ BOOL SimKernel32::MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     return Forwarded(host_->MoveFileExA(from, to, flags));
 }
 
+// A lock file is the host's; a simulated device takes no file locks.
+BOOL SimKernel32::LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow,
+                             DWORD bytesHigh, LPOVERLAPPED overlapped) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
+        if (Find(file) != nullptr) {
+            LastError() = ERROR_INVALID_FUNCTION;
+            return FALSE;
+        }
+    }
+    return Forwarded(host_->LockFileEx(file, flags, reserved, bytesLow, bytesHigh, overlapped));
+}
+
+BOOL SimKernel32::UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                               LPOVERLAPPED overlapped) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(machine_->mutex);
+        if (Find(file) != nullptr) {
+            LastError() = ERROR_INVALID_FUNCTION;
+            return FALSE;
+        }
+    }
+    return Forwarded(host_->UnlockFileEx(file, reserved, bytesLow, bytesHigh, overlapped));
+}
+
 BOOL SimKernel32::DeleteFileA(LPCSTR name) {
     return Forwarded(host_->DeleteFileA(name));
 }

@@ -140,6 +140,14 @@ public:
     BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) override {
         return ::MoveFileExA(from, to, flags);
     }
+    BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                    LPOVERLAPPED overlapped) override {
+        return ::LockFileEx(file, flags, reserved, bytesLow, bytesHigh, overlapped);
+    }
+    BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                      LPOVERLAPPED overlapped) override {
+        return ::UnlockFileEx(file, reserved, bytesLow, bytesHigh, overlapped);
+    }
     BOOL DeleteFileA(LPCSTR name) override {
         return ::DeleteFileA(name);
     }
