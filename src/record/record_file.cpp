@@ -1,5 +1,8 @@
 #include "record/record_file.h"
 
+#include "record/record_chain.h"
+
+#include "platform/codepage.h"
 #include "platform/handle.h"
 #include "platform/system.h"
 
@@ -9,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace purgelet::record {
 
@@ -120,6 +124,8 @@ json DriveJson(const TDrive& drive) {
     // Only where there was one, so that every other drive's record reads as before.
     if (drive.Firmware)
         out["firmware"] = FirmwareJson(*drive.Firmware);
+    if (!drive.Blank.empty())
+        out["blank"] = drive.Blank;
     return out;
 }
 
@@ -155,6 +161,7 @@ TDrive DriveFrom(const json& object) {
     drive.OutcomeText = Field<std::string>(object, "outcomeText");
     if (auto firmware = object.find("firmware"); firmware != object.end() && firmware->is_object())
         drive.Firmware = FirmwareFrom(*firmware);
+    drive.Blank = Field<std::string>(object, "blank");
     return drive;
 }
 
@@ -210,15 +217,6 @@ std::string DigestOf(const json& record) {
     return platform::HexText(platform::sys().crypto->Sha256(CanonicalBody(record)));
 }
 
-long long EndSeconds(const json& record) {
-    long long seconds = 0;
-    const json run = record.value("run", json::object());
-    if (!run.is_object() || !run.contains("end") || !run["end"].is_string() ||
-        !IsoTimeSeconds(run["end"].get<std::string>(), seconds))
-        return 0;
-    return seconds;
-}
-
 // Seconds since 1970 of a date and time of the proleptic Gregorian calendar.
 long long CivilSeconds(int year, int month, int day, int hour, int minute, int second) {
     using namespace std::chrono;
@@ -248,6 +246,16 @@ platform::UniqueHandle CreateTemporary(const std::string& path, std::string& nam
     return {};
 }
 
+// Every string of a record converted, at the one edge between the program's Windows-1252
+// texts and the file's UTF-8. Member names are the format's own and stay ASCII.
+void ConvertStrings(json& value, std::string (*convert)(std::string_view)) {
+    if (value.is_string())
+        value = convert(value.get_ref<const std::string&>());
+    else if (value.is_structured())
+        for (json& member : value)
+            ConvertStrings(member, convert);
+}
+
 std::string Text(const json& object, const char* key) {
     auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : "";
@@ -255,7 +263,8 @@ std::string Text(const json& object, const char* key) {
 
 } // namespace
 
-bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why) {
+bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why,
+                 bool replace) {
     std::string temporary;
     platform::UniqueHandle file = CreateTemporary(path, temporary, why);
     if (!file)
@@ -281,11 +290,56 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, std::string&
     if (!file.Close() && done)
         done = failed();
     if (done && !platform::k32().MoveFileExA(temporary.c_str(), path.c_str(),
-                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                                             (replace ? MOVEFILE_REPLACE_EXISTING : 0) |
+                                                 MOVEFILE_WRITE_THROUGH))
         done = failed();
     if (!done)
         platform::k32().DeleteFileA(temporary.c_str());
     return done;
+}
+
+std::string FreeName(const std::string& base, const std::string& extension) {
+    for (int n = 1; n < 1000; ++n) {
+        const std::string candidate = base + (n == 1 ? "" : "." + std::to_string(n)) + extension;
+        if (platform::k32().GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            platform::k32().GetLastError() != ERROR_ACCESS_DENIED)
+            return candidate;
+    }
+    return "";
+}
+
+TRecordFolderLock::TRecordFolderLock(const std::string& folder, std::string& why, DWORD timeoutMs) {
+    const std::string path =
+        (std::filesystem::path(folder.empty() ? "." : folder) / kRecordLockFile).string();
+    platform::UniqueHandle file(platform::k32().CreateFileA(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_ALWAYS, 0, nullptr));
+    if (!file) {
+        why = platform::k32().SysErrorMessage(platform::k32().GetLastError());
+        return;
+    }
+    // Polled rather than waited on, so that a run stuck elsewhere holding the lock costs this
+    // one its record only after a while, with a reason, never forever. The wait is the
+    // world's: another program holds the lock, whatever clock this one runs on.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        OVERLAPPED whole{};
+        if (platform::k32().LockFileEx(
+                file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+            file_ = std::move(file);
+            return;
+        }
+        const DWORD error = platform::k32().GetLastError();
+        if (error != ERROR_LOCK_VIOLATION) {
+            why = platform::k32().SysErrorMessage(error);
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            why = "another run held the records folder's lock (" + path + ") for too long";
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 json ToJson(const TRecord& record) {
@@ -322,10 +376,13 @@ json ToJson(const TRecord& record) {
         object["run"]["outcomeText"] = record.Run.OutcomeText;
     if (!record.SealError.empty())
         object["sealError"] = record.SealError;
+    ConvertStrings(object, &platform::Cp1252ToUtf8);
     return object;
 }
 
-TRecord FromJson(const json& object) {
+TRecord FromJson(const json& stored) {
+    json object = stored;
+    ConvertStrings(object, &platform::Utf8ToCp1252);
     TRecord record;
     record.FormatVersion = Field<int>(object, "formatVersion");
     const json tool = object.value("tool", json::object());
@@ -408,12 +465,7 @@ bool IsoTimeSeconds(const std::string& text, long long& seconds) {
 }
 
 std::string ChainHead(const std::string& folder) {
-    struct Candidate {
-        std::string digest;
-        long long end;
-    };
-    std::vector<Candidate> records;
-    std::set<std::string> named; // digests some record names as its previous
+    std::vector<TChainEntry> entries;
     const std::string pattern = (std::filesystem::path(folder) / "*.json").string();
     WIN32_FIND_DATAA found{};
     platform::UniqueHandle search(platform::k32().FindFirstFileA(pattern.c_str(), &found),
@@ -428,20 +480,13 @@ std::string ChainHead(const std::string& folder) {
         json file;
         if (!ReadWholeFile(path, bytes, why) || !ParseRecordFile(bytes, file, why))
             continue;
-        for (const json& record : file) {
-            const std::string digest = Text(record, "sha256");
-            if (!digest.empty())
-                records.push_back({digest, EndSeconds(record)});
-            const std::string previous = Text(record, "previousSha256");
-            if (!previous.empty())
-                named.insert(previous);
-        }
+        for (const json& record : file)
+            if (!Text(record, "sha256").empty())
+                entries.push_back({Text(record, "sha256"), Text(record, "previousSha256")});
     } while (platform::k32().FindNextFileA(search.Get(), &found));
-    const Candidate* head = nullptr;
-    for (const Candidate& candidate : records)
-        if (named.count(candidate.digest) == 0 && (head == nullptr || candidate.end >= head->end))
-            head = &candidate;
-    return head != nullptr ? head->digest : "";
+    // The newest record of the folder's chain: a new run goes on from it, whatever the clock.
+    const TChainOrder order = OrderChain(entries);
+    return order.Main.empty() ? "" : entries[order.Main.back()].Digest;
 }
 
 bool WriteRecordFile(const std::string& path, const TRecord& record, bool append,
@@ -453,29 +498,27 @@ bool WriteRecordFile(const std::string& path, const TRecord& record, bool append
         why = error.what();
         return false;
     }
+    // The file's name without ".json": the base of the names beside it.
+    std::string base = path;
+    if (base.size() > 5 && base.compare(base.size() - 5, 5, ".json") == 0)
+        base.resize(base.size() - 5);
+    auto writeNew = [&] {
+        writtenTo = FreeName(base, ".json");
+        if (writtenTo.empty()) {
+            why = "no free name beside " + path;
+            return false;
+        }
+        return ReplaceFile(writtenTo, "[\n" + text + "\n]\n", why, false);
+    };
     writtenTo = path;
     std::string existing;
-    std::string unused;
-    const bool exists =
-        append && platform::k32().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (!exists)
-        return ReplaceFile(path, "[\n" + text + "\n]\n", why);
+    const bool exists = platform::k32().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!append || !exists)
+        return writeNew();
     json records;
-    if (!ReadWholeFile(path, existing, why) || !ParseRecordFile(existing, records, why)) {
-        // Never rewrite what may be someone's record: the new one goes beside it.
-        for (int n = 2; n < 1000; ++n) {
-            std::filesystem::path other(path);
-            std::string stem = other.stem().string();
-            const std::string candidate =
-                (other.parent_path() / (stem + "." + std::to_string(n) + ".json")).string();
-            if (platform::k32().GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES) {
-                writtenTo = candidate;
-                return ReplaceFile(candidate, "[\n" + text + "\n]\n", why);
-            }
-        }
-        why = "no free name beside " + path;
-        return false;
-    }
+    // Never rewrite what may be someone's record: the new one goes beside it.
+    if (!ReadWholeFile(path, existing, why) || !ParseRecordFile(existing, records, why))
+        return writeNew();
     // The earlier records keep their bytes: the new one goes before the closing bracket.
     std::string bytes = existing;
     const auto close = bytes.find_last_of(']');
@@ -487,17 +530,61 @@ bool WriteRecordFile(const std::string& path, const TRecord& record, bool append
     return ReplaceFile(path, bytes, why);
 }
 
+bool ReadRecords(const std::string& path, std::vector<json>& records, std::string& why) {
+    std::string bytes;
+    json file;
+    if (!ReadWholeFile(path, bytes, why) || !ParseRecordFile(bytes, file, why))
+        return false;
+    records.assign(file.begin(), file.end());
+    return true;
+}
+
+bool Intact(const json& record) {
+    const std::string stored = Text(record, "sha256");
+    try {
+        return !stored.empty() && stored == DigestOf(record);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+namespace {
+
+// A record file's name without ".json" and its number: "run.log.3.json" is the third of
+// "run.log", "run.log.json" the first. Numbered names are given in order as runs need them.
+std::pair<std::string, int> NumberedName(const std::string& path) {
+    std::string stem = std::filesystem::path(path).filename().string();
+    if (stem.size() > 5 && stem.compare(stem.size() - 5, 5, ".json") == 0)
+        stem.resize(stem.size() - 5);
+    const auto dot = stem.find_last_of('.');
+    if (dot != std::string::npos && dot + 1 < stem.size() && dot + 4 >= stem.size() &&
+        stem.find_first_not_of("0123456789", dot + 1) == std::string::npos &&
+        stem[dot + 1] != '0') {
+        const int number = std::stoi(stem.substr(dot + 1));
+        if (number >= 2)
+            return {(std::filesystem::path(path).parent_path() / stem.substr(0, dot)).string(),
+                    number};
+    }
+    return {(std::filesystem::path(path).parent_path() / stem).string(), 1};
+}
+
+} // namespace
+
 TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
     TVerifyResult result;
     struct Seen {
         std::string where;
-        std::string digest;   // as stored
-        std::string previous; // as stored
-        long long end;
-        bool intact;
+        std::size_t file; // index in files
+        std::string sealLine;
+        std::vector<std::string> faults;
     };
     std::vector<Seen> seen;
-    for (const std::string& path : files) {
+    std::vector<TChainEntry> entries;
+    std::set<std::string> given;
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        const std::string& path = files[f];
+        if (!given.insert(std::filesystem::weakly_canonical(path).string()).second)
+            continue; // the same file named twice is read once
         std::string bytes, why;
         json records;
         if (!ReadWholeFile(path, bytes, why) || !ParseRecordFile(bytes, records, why)) {
@@ -509,8 +596,10 @@ TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
         for (const json& record : records) {
             ++index;
             ++result.Records;
-            const std::string where = path + ", record " + std::to_string(index) + " (run of " +
-                                      Text(record.value("run", json::object()), "start") + ")";
+            Seen entry;
+            entry.file = f;
+            entry.where = path + ", record " + std::to_string(index) + " (run of " +
+                          Text(record.value("run", json::object()), "start") + ")";
             const std::string stored = Text(record, "sha256");
             std::string actual;
             try {
@@ -518,59 +607,96 @@ TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
             } catch (const std::exception& error) {
                 actual = std::string("(") + error.what() + ")";
             }
-            const bool intact = !stored.empty() && stored == actual;
             if (stored.empty())
-                result.Lines.push_back(where + ": BROKEN, not sealed (" +
-                                       Text(record, "sealError") + ")");
-            else if (!intact)
-                result.Lines.push_back(where +
-                                       ": BROKEN, its content was changed after it was "
-                                       "sealed (digest " +
+                entry.faults.push_back("BROKEN, not sealed (" + Text(record, "sealError") + ")");
+            else if (stored != actual)
+                entry.faults.push_back("BROKEN, its content was changed after it was sealed "
+                                       "(digest " +
                                        actual + ", sealed as " + stored + ")");
-            else
-                result.Lines.push_back(where + ": intact, " + stored);
-            if (!intact)
-                ++result.Broken;
-            seen.push_back(
-                {where, stored, Text(record, "previousSha256"), EndSeconds(record), intact});
+            entry.sealLine = stored.empty() ? "" : "intact, " + stored;
+            seen.push_back(std::move(entry));
+            entries.push_back({stored, Text(record, "previousSha256")});
         }
     }
-    // The chain: every record but the earliest given names one of the others as its previous,
-    // and no two name the same one.
-    std::map<std::string, const Seen*> byDigest;
-    for (const Seen& record : seen)
-        if (!record.digest.empty())
-            byDigest.emplace(record.digest, &record);
-    const Seen* earliest = nullptr;
-    for (const Seen& record : seen)
-        if (earliest == nullptr || record.end < earliest->end)
-            earliest = &record;
-    std::map<std::string, const Seen*> follower;
-    for (const Seen& record : seen) {
-        if (record.previous.empty()) {
-            if (&record != earliest)
-                result.Lines.push_back(record.where + ": starts a new chain");
-            continue;
+    const TChainOrder order = OrderChain(entries);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const std::string related =
+            order.Related[i] != TChainOrder::kNone ? seen[order.Related[i]].where : "";
+        switch (order.Fault[i]) {
+        case TChainFault::None:
+            break;
+        case TChainFault::Duplicate:
+            seen[i].faults.push_back("BROKEN chain, the same record as " + related);
+            break;
+        case TChainFault::SecondFirst:
+            seen[i].faults.push_back("BROKEN chain, a second first record (the chain starts at " +
+                                     related + ")");
+            break;
+        case TChainFault::Gap:
+            seen[i].faults.push_back("BROKEN chain, the record before it (" + entries[i].Previous +
+                                     ") is missing or was changed");
+            break;
+        case TChainFault::Fork:
+            seen[i].faults.push_back("BROKEN chain, it follows the same record as " + related);
+            break;
+        case TChainFault::OffChain:
+            seen[i].faults.push_back("BROKEN chain, it follows " + related +
+                                     ", which is not in the chain");
+            break;
         }
-        auto previous = byDigest.find(record.previous);
-        if (previous == byDigest.end()) {
-            if (&record == earliest) {
-                result.Lines.push_back(record.where +
-                                       ": its previous record is not among those given");
-            } else {
-                ++result.Broken;
-                result.Lines.push_back(record.where + ": BROKEN chain, the record before it (" +
-                                       record.previous + ") is missing or was changed");
-            }
-            continue;
-        }
-        auto [other, added] = follower.emplace(record.previous, &record);
+    }
+    // Within a file, records were appended in chain order; numbered files were named in the
+    // chain's order too (a file's first record comes after the first of every lower number).
+    std::map<std::size_t, std::size_t> lastOfFile; // file -> its entry furthest in the chain
+    std::map<std::string, std::map<int, std::size_t>> numbered; // base -> number -> first entry
+    for (std::size_t entry : order.Main) {
+        auto [last, added] = lastOfFile.emplace(seen[entry].file, entry);
         if (!added) {
-            ++result.Broken;
-            result.Lines.push_back(record.where + ": BROKEN chain, it follows the same record as " +
-                                   other->second->where);
+            if (entry < last->second)
+                seen[entry].faults.push_back("BROKEN chain, out of order in its file: it comes "
+                                             "after " +
+                                             seen[last->second].where +
+                                             " in the chain but before it in the file");
+            last->second = std::max(last->second, entry);
+        }
+        const auto [base, number] = NumberedName(files[seen[entry].file]);
+        numbered[base].emplace(number, entry); // the first in the chain, as Main is walked
+    }
+    for (const auto& [base, byNumber] : numbered) {
+        long before = -1;
+        std::size_t beforeEntry = TChainOrder::kNone;
+        for (const auto& [number, entry] : byNumber) {
+            if (order.Position[entry] < before)
+                seen[entry].faults.push_back(
+                    "BROKEN chain, its file's name is numbered after that of " +
+                    seen[beforeEntry].where +
+                    " but its first record comes before: files were renamed, or one was "
+                    "removed and its name used again");
+            if (order.Position[entry] > before) {
+                before = order.Position[entry];
+                beforeEntry = entry;
+            }
         }
     }
+    // In chain order, then what is off the chain in the order given.
+    auto report = [&](std::size_t i) {
+        if (seen[i].faults.empty()) {
+            result.Lines.push_back(seen[i].where + ": " + seen[i].sealLine);
+            return;
+        }
+        ++result.Broken;
+        for (const std::string& fault : seen[i].faults)
+            result.Lines.push_back(seen[i].where + ": " + fault);
+    };
+    if (!order.Main.empty() && order.StartsInside)
+        result.Lines.push_back(seen[order.Main.front()].where +
+                               ": its previous record is not among those given (the chain's "
+                               "earlier records were not given)");
+    for (std::size_t entry : order.Main)
+        report(entry);
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        if (order.Position[i] < 0)
+            report(i);
     return result;
 }
 

@@ -5,6 +5,7 @@
 // beside the target, flushed, then renamed over it), so a failure never leaves half a record.
 #pragma once
 
+#include "platform/handle.h"
 #include "record/record.h"
 
 #include <nlohmann/json.hpp>
@@ -14,11 +15,35 @@
 
 namespace purgelet::record {
 
+// The record's texts are the program's (Windows-1252); the file's are UTF-8. ToJson and
+// FromJson convert between them, so that a name outside ASCII is stored as itself.
 nlohmann::json ToJson(const TRecord& record);
 // Writes bytes as the file at path in one step: a new file beside it (path + ".partial"),
 // flushed, then renamed over it. On failure the temporary file is removed, the target is as it
-// was, and why says what the system said.
-bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why);
+// was, and why says what the system said. Without replace a file already at path is left as
+// it is and the write fails.
+bool ReplaceFile(const std::string& path, const std::string& bytes, std::string& why,
+                 bool replace = true);
+
+// The first of base + extension, base + ".2" + extension, ..., base + ".999" + extension that
+// names no file; empty when every one does. A run's record and certificate take such names,
+// so that no run's files replace another's.
+std::string FreeName(const std::string& base, const std::string& extension);
+
+// The records folder's lock: a lock file in the folder ("purgelet-records.lock"), held while
+// alive. A run holds it from reading the chain's head to writing its record and certificate,
+// so that runs ending together, in one process or in several, chain one after the other and
+// an append never loses a record.
+class TRecordFolderLock {
+public:
+    // Waits up to timeoutMs for the lock; Held() tells whether it was had, why says why not.
+    TRecordFolderLock(const std::string& folder, std::string& why, DWORD timeoutMs = 120000);
+    bool Held() const { return static_cast<bool>(file_); }
+
+private:
+    platform::UniqueHandle file_;
+};
+inline constexpr const char* kRecordLockFile = "purgelet-records.lock";
 
 // The record in a JSON object; throws nlohmann::json::exception when a field has the wrong
 // type (a damaged file). Fields a later version added are ignored.
@@ -40,12 +65,17 @@ bool IsoTimeSeconds(const std::string& text, long long& seconds);
 // when there is none. Files that are not record files are passed over.
 std::string ChainHead(const std::string& folder);
 
-// Writes record as the file at path: replacing the file, or, with append, adding it to the
-// records the file holds. A file to append to that is not a record file is left as it is and
-// the record goes to a new file beside it (writtenTo says which). False and why when nothing
-// could be written.
+// Writes record as the file at path, or, with append, adds it to the records the file holds.
+// No record is ever replaced: where path is taken (without append), or holds no records to
+// append to, the record goes to the first free name beside it (FreeName of path without its
+// ".json"); writtenTo says which. False and why when nothing could be written.
 bool WriteRecordFile(const std::string& path, const TRecord& record, bool append,
                      std::string& writtenTo, std::string& why);
+
+// The records of a record file, as stored; false and why when it is not one.
+bool ReadRecords(const std::string& path, std::vector<nlohmann::json>& records, std::string& why);
+// Whether a stored record is sealed and its content matches its seal.
+bool Intact(const nlohmann::json& record);
 
 // What a check of record files found. Lines say, per record, what is right or wrong.
 struct TVerifyResult {

@@ -148,6 +148,53 @@ TEST_F(ProgramEntry, TheToolVerifiesRecordsAndItsExitStatusSaysWhatItFound) {
     EXPECT_EQ(Run(PURGELET_TOOL, "record", "").status, 2);
 }
 
+// Any run's certificate is drawn again from its record; an edited record gets none.
+TEST_F(ProgramEntry, TheToolDrawsAnyRunsCertificateFromAnIntactRecordOnly) {
+    using namespace purgelet::record;
+    const std::string file = (folder_ / "runs.json").string();
+    for (const char* host : {"first-pc", "second-pc"}) {
+        TRecord run;
+        run.Run.Start = run.Run.End = "2026-12-09T10:00:00+00:00";
+        run.Computer.HostName = host;
+        run.PreviousSha256 = ChainHead(folder_.string());
+        Seal(run);
+        std::string writtenTo, why;
+        ASSERT_TRUE(WriteRecordFile(file, run, true, writtenTo, why)) << why;
+    }
+    const std::string pdf = (folder_ / "again.pdf").string();
+    const Outcome drawn =
+        Run(PURGELET_TOOL, "certificate '" + file + "' --run 1 -o '" + pdf + "'", "");
+    ASSERT_TRUE(drawn.exited);
+    if (drawn.status == 2 && drawn.err.find("cannot draw") != std::string::npos)
+        GTEST_SKIP() << "this build draws no certificates";
+    EXPECT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_NE(drawn.out.find("record 1"), std::string::npos) << drawn.out;
+    std::ifstream in(pdf, std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(bytes.rfind("%PDF-", 0), 0u);
+
+    EXPECT_EQ(Run(PURGELET_TOOL, "certificate '" + file + "' --run 3 -o '" + pdf + "'", "").status,
+              2);
+    EXPECT_EQ(Run(PURGELET_TOOL, "certificate '" + file + "'", "").status, 2); // no -o
+
+    // The second record's host name changed: no certificate for it, the first still drawn.
+    std::string text;
+    {
+        std::ifstream records(file, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(records), {});
+    }
+    text.replace(text.find("second-pc"), 9, "forged-pc");
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    const std::string forged = (folder_ / "forged.pdf").string();
+    const Outcome refused =
+        Run(PURGELET_TOOL, "certificate '" + file + "' -o '" + forged + "'", "");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("BROKEN"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(forged));
+    EXPECT_EQ(
+        Run(PURGELET_TOOL, "certificate '" + file + "' --run 1 -o '" + forged + "'", "").status, 0);
+}
+
 #endif // the terminal program is built where ncurses is
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace purgelet::record {
 namespace {
@@ -197,9 +198,14 @@ TEST_F(RecordFileTest, AppendingAddsARecordAndKeepsTheBytesOfTheEarlierOnes) {
     EXPECT_EQ(file[1]["previousSha256"], file[0]["sha256"]);
     EXPECT_EQ(VerifyRecordFiles({Path("log.json")}).Broken, 0);
 
-    // Without appending the file holds the new run alone.
+    // Without appending the run gets a file of its own beside it: no record is replaced.
     WriteRun("log.json", "2026-12-09T12:00:00+01:00");
-    EXPECT_EQ(nlohmann::json::parse(Read(Path("log.json"))).size(), 1u);
+    EXPECT_EQ(Read(Path("log.json")), after);
+    EXPECT_EQ(nlohmann::json::parse(Read(Path("log.2.json"))).size(), 1u);
+    WriteRun("log.json", "2026-12-09T13:00:00+01:00");
+    EXPECT_EQ(nlohmann::json::parse(Read(Path("log.3.json"))).size(), 1u);
+    EXPECT_EQ(VerifyRecordFiles({Path("log.json"), Path("log.2.json"), Path("log.3.json")}).Broken,
+              0);
 }
 
 TEST_F(RecordFileTest, AFileThatIsNotARecordFileIsNeverOverwrittenByAnAppend) {
@@ -223,6 +229,161 @@ TEST_F(RecordFileTest, AFolderThatCannotBeWrittenGetsNothingAndSaysWhy) {
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(path + ".partial"));
     EXPECT_EQ(ChainHead(Path("missing")), "");
+}
+
+// The program's texts are Windows-1252; the file holds them as UTF-8 and gives them back.
+TEST_F(RecordFileTest, TextsOutsideAsciiAreWrittenAsUtf8AndReadBackAsTheProgramsOwn) {
+    TRecord record = Sample("2026-12-09T10:05:00+01:00", "S\xC9RIE-1");
+    record.Operator.Person = "Zo\xEB M\xFCller";
+    record.Drives[0].Description = "DONN\xC9"
+                                   "ES (D:) \x80";
+    record.PreviousSha256 = ChainHead(folder_.string());
+    Seal(record);
+    ASSERT_TRUE(record.SealError.empty()) << record.SealError;
+    std::string writtenTo, why;
+    ASSERT_TRUE(WriteRecordFile(Path("u.json"), record, false, writtenTo, why)) << why;
+    const std::string bytes = Read(writtenTo);
+    EXPECT_NE(bytes.find("Zo\xC3\xAB M\xC3\xBCller"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("DONN\xC3\x89"
+                         "ES (D:) \xE2\x82\xAC"),
+              std::string::npos);
+    const TRecord back = FromJson(nlohmann::json::parse(bytes)[0]);
+    EXPECT_EQ(back.Operator.Person, record.Operator.Person);
+    EXPECT_EQ(back.Drives[0].Identity.Serial, record.Drives[0].Identity.Serial);
+    EXPECT_EQ(back.Drives[0].Description, record.Drives[0].Description);
+    const TVerifyResult result = VerifyRecordFiles({writtenTo});
+    EXPECT_EQ(result.Broken, 0);
+    EXPECT_EQ(result.Records, 1);
+}
+
+// Runs that end together into one folder, in one process or in several, wait for each other
+// from reading the chain's head to their record's rename: one chain, nothing lost.
+TEST_F(RecordFileTest, RunsEndingTogetherFormOneChainAndLoseNoRecord) {
+    constexpr int kRuns = 6, kThreads = 4;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int run = 0; run < kRuns; ++run) {
+                std::string why;
+                TRecordFolderLock lock(folder_.string(), why);
+                ASSERT_TRUE(lock.Held()) << why;
+                TRecord record = Sample("2026-12-09T10:00:00+01:00", "S" + std::to_string(t));
+                record.PreviousSha256 = ChainHead(folder_.string());
+                Seal(record);
+                std::string writtenTo;
+                // Half append to one file, half write files of their own.
+                ASSERT_TRUE(WriteRecordFile(Path(t % 2 == 0 ? "shared.json" : "own.json"), record,
+                                            t % 2 == 0, writtenTo, why))
+                    << why;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder_))
+        if (entry.path().extension() == ".json")
+            files.push_back(entry.path().string());
+    EXPECT_EQ(files.size(), 1u + kRuns * kThreads / 2);
+    const TVerifyResult result = VerifyRecordFiles(files);
+    EXPECT_EQ(result.Records, kRuns * kThreads);
+    EXPECT_EQ(result.Broken, 0) << testing::PrintToString(result.Lines);
+}
+
+TEST_F(RecordFileTest, AHeldLockKeepsAnotherRunWaitingAndTellsWhyWhenItGivesUp) {
+    std::string why;
+    TRecordFolderLock held(folder_.string(), why);
+    ASSERT_TRUE(held.Held()) << why;
+    TRecordFolderLock other(folder_.string(), why, 100);
+    EXPECT_FALSE(other.Held());
+    EXPECT_NE(why.find(kRecordLockFile), std::string::npos) << why;
+    TRecordFolderLock missing(Path("no/such/folder"), why, 100);
+    EXPECT_FALSE(missing.Held());
+    EXPECT_FALSE(why.empty());
+}
+
+// Lines of a check that name a file's record and say a fault.
+std::vector<std::string> Faults(const TVerifyResult& result) {
+    std::vector<std::string> faults;
+    for (const std::string& line : result.Lines)
+        if (line.find("BROKEN") != std::string::npos)
+            faults.push_back(line);
+    return faults;
+}
+
+// Records are ordered by their chain, never by their clocks: runs that ended in the same
+// second, given in any order, are listed as they were chained.
+TEST_F(RecordFileTest, RecordsAreOrderedByTheirChainNotByTheirEndTimes) {
+    const std::string same = "2026-12-09T10:00:00+01:00";
+    const TRecord a = WriteRun("a.json", same);
+    const TRecord b = WriteRun("b.json", same);
+    const TRecord c = WriteRun("c.json", same);
+    EXPECT_EQ(b.PreviousSha256, a.Sha256);
+    EXPECT_EQ(c.PreviousSha256, b.Sha256);
+    EXPECT_EQ(ChainHead(folder_.string()), c.Sha256);
+    const TVerifyResult result =
+        VerifyRecordFiles({Path("c.json"), Path("a.json"), Path("b.json")});
+    EXPECT_EQ(result.Broken, 0);
+    ASSERT_EQ(result.Lines.size(), 3u);
+    EXPECT_NE(result.Lines[0].find(a.Sha256), std::string::npos);
+    EXPECT_NE(result.Lines[1].find(b.Sha256), std::string::npos);
+    EXPECT_NE(result.Lines[2].find(c.Sha256), std::string::npos);
+}
+
+// Whatever does not fit one chain from one first record is named by file and record number.
+TEST_F(RecordFileTest, ASecondFirstRecordAForkAReorderedRecordOrASwappedFileIsBroken) {
+    WriteRun("run.json", "2026-12-09T10:00:00+01:00", true);
+    const TRecord second = WriteRun("run.json", "2026-12-09T11:00:00+01:00", true, "S2");
+    WriteRun("run.json", "2026-12-09T12:00:00+01:00", true, "S3");
+    const std::vector<std::string> one = {Path("run.json")};
+    ASSERT_TRUE(Faults(VerifyRecordFiles(one)).empty());
+
+    { // A forged record starting a chain of its own, slipped in as another run's file.
+        TRecord forged = Sample("2026-12-09T11:30:00+01:00", "FORGED");
+        Seal(forged);
+        std::string writtenTo, why;
+        ASSERT_TRUE(WriteRecordFile(Path("x.json"), forged, false, writtenTo, why)) << why;
+        const auto faults = Faults(VerifyRecordFiles({Path("run.json"), Path("x.json")}));
+        ASSERT_EQ(faults.size(), 1u);
+        EXPECT_NE(faults[0].find("x.json, record 1"), std::string::npos) << faults[0];
+        EXPECT_NE(faults[0].find("second first record"), std::string::npos) << faults[0];
+        fs::remove(Path("x.json"));
+    }
+    { // Two runs that both went on from the same record.
+        TRecord fork = Sample("2026-12-09T11:30:00+01:00", "FORK");
+        fork.PreviousSha256 = second.PreviousSha256;
+        Seal(fork);
+        std::string writtenTo, why;
+        ASSERT_TRUE(WriteRecordFile(Path("y.json"), fork, false, writtenTo, why)) << why;
+        const auto faults = Faults(VerifyRecordFiles({Path("y.json"), Path("run.json")}));
+        ASSERT_EQ(faults.size(), 1u);
+        EXPECT_NE(faults[0].find("y.json, record 1"), std::string::npos) << faults[0];
+        EXPECT_NE(faults[0].find("follows the same record as"), std::string::npos) << faults[0];
+        fs::remove(Path("y.json"));
+    }
+    { // The file's second and third records swapped: each still intact by itself.
+        auto records = nlohmann::json::parse(Read(Path("run.json")));
+        std::swap(records[1], records[2]);
+        std::ofstream(Path("run.json"), std::ios::trunc) << records.dump(2);
+        const auto faults = Faults(VerifyRecordFiles(one));
+        ASSERT_EQ(faults.size(), 1u);
+        EXPECT_NE(faults[0].find("run.json, record 2"), std::string::npos) << faults[0];
+        EXPECT_NE(faults[0].find("out of order"), std::string::npos) << faults[0];
+    }
+}
+
+TEST_F(RecordFileTest, FilesWhoseNumberedNamesWereSwappedAreBroken) {
+    for (int run = 0; run < 3; ++run)
+        WriteRun("day.log.json", "2026-12-09T1" + std::to_string(run) + ":00:00+01:00");
+    const std::vector<std::string> files = {Path("day.log.json"), Path("day.log.2.json"),
+                                            Path("day.log.3.json")};
+    ASSERT_TRUE(Faults(VerifyRecordFiles(files)).empty());
+    fs::rename(Path("day.log.2.json"), Path("swap"));
+    fs::rename(Path("day.log.3.json"), Path("day.log.2.json"));
+    fs::rename(Path("swap"), Path("day.log.3.json"));
+    const auto faults = Faults(VerifyRecordFiles(files));
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_NE(faults[0].find("day.log.3.json, record 1"), std::string::npos) << faults[0];
+    EXPECT_NE(faults[0].find("numbered after"), std::string::npos) << faults[0];
 }
 
 TEST(IsoTime, TextsWithAnOffsetAreReadAsUtcAndOthersAreRefused) {

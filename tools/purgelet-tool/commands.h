@@ -14,5 +14,7 @@ int RunMethods(const Args& args); // methods PATH...
 int RunPreview(const Args& args); // preview METHOD.met --pass N --bytes K [--isaac] [--seed S]
 // record verify FILE...: 0 all intact, 1 a record altered or the chain broken, 2 unreadable
 int RunRecord(const Args& args);
+// certificate RECORD-FILE [--run N] -o FILE.pdf: 0 drawn, 1 the record is not intact, 2 else
+int RunCertificate(const Args& args);
 
 } // namespace purgelet::tool

@@ -12,7 +12,8 @@ void Usage() {
                "  purgelet-tool lang get FILE.lng SECTION KEY DEFAULT\n"
                "  purgelet-tool methods PATH...\n"
                "  purgelet-tool preview METHOD.met --pass N --bytes K [--isaac] [--seed S]\n"
-               "  purgelet-tool record verify FILE.json...\n",
+               "  purgelet-tool record verify FILE.json...\n"
+               "  purgelet-tool certificate RECORD-FILE [--run N] -o FILE.pdf\n",
                stderr);
 }
 } // namespace
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
         return purgelet::tool::RunPreview(args);
     if (command == "record")
         return purgelet::tool::RunRecord(args);
+    if (command == "certificate")
+        return purgelet::tool::RunCertificate(args);
     Usage();
     return 2;
 }
