@@ -167,8 +167,13 @@ std::size_t TRunRecorder::DriveStarting(TDisk& disk, std::size_t listIndex) {
             dynamic_cast<TPhysicalDisk*>(&disk) != nullptr)
             drive.NistCategory = "Purge";
     } else {
-        // A disc is blanked by its drive: no passes of ours, nothing read back.
-        drive.Method = CatalogueText("RECORDBLANKBYDRIVE");
+        // A disc is blanked by its drive: no passes of ours, nothing read back. NIST SP 800-88
+        // knows no Clear or Purge for optical media, only their destruction: the blank is
+        // recorded as what it is, under no category.
+        drive.Method =
+            CatalogueText(settings_.QuickEraseCDDVD ? "RECORDQUICKBLANK" : "RECORDFULLBLANK");
+        drive.NistCategory = "none";
+        drive.Blank = settings_.QuickEraseCDDVD ? "quick" : "full";
     }
     drive.Start = record::IsoTimeNow();
     drive.Outcome = OutcomeWord(TWipeOutcome::woNone);
@@ -193,6 +198,12 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
     const std::uint32_t elapsed = platform::k32().GetTickCount() - driveStartTicks_[index];
     drive.DurationSeconds = elapsed / 1000.0;
     const bool completed = result.Outcome == TWipeOutcome::woCompleted; // ran to its end
+    // The medium the wipe found, where the drive could tell it only while open.
+    if (disk.Wiped.BlockCount > 0) {
+        drive.Size = disk.Wiped.Size;
+        drive.BlockSize = disk.Wiped.BlockSize;
+        drive.BlockCount = disk.Wiped.BlockCount;
+    }
     // A block given up unwritten may still hold old data: the drive is not proven erased.
     const TWipeOutcome erasure = ErasureOutcome(result);
     drive.Outcome = OutcomeWord(erasure);
@@ -203,14 +214,21 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
     // Only a wipe that ran to its end is known to have read back every block and to have
     // moved every pass's bytes; a broken-off one claims nothing it cannot show.
     if (completed && settings_.Method != nullptr && disk.TakesMethod()) {
-        drive.BlocksVerified = VerifyPassCount(*settings_.Method) * disk.BlockCount;
+        drive.BlocksVerified = VerifyPassCount(*settings_.Method) * drive.BlockCount;
         if (elapsed > 0)
             drive.AverageBytesPerSecond =
-                static_cast<double>(disk.Size) * settings_.Method->PassCount / (elapsed / 1000.0);
+                static_cast<double>(drive.Size) * settings_.Method->PassCount / (elapsed / 1000.0);
     }
     drive.Formatted = completed && FormatsAfterWipe(disk, settings_);
     if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk); whole && whole->Firmware)
         drive.Firmware = FirmwareErase(*whole->Firmware);
+    // The category of what was achieved: nothing for a drive not proven erased; Purge only
+    // where the drive's own erase completed, else the overwrite's Clear.
+    if (erasure != TWipeOutcome::woCompleted)
+        drive.NistCategory = "none";
+    else if (drive.NistCategory == "Purge" &&
+             (!drive.Firmware || drive.Firmware->Status != "completed"))
+        drive.NistCategory = "Clear";
 }
 
 std::vector<std::string> TRunRecorder::Finish(TWipeOutcome outcome, const std::string& person,
@@ -261,9 +279,16 @@ std::vector<std::string> TRunRecorder::Write(const std::string& person, const st
     if (path.empty())
         return problems;
     const std::string folder = std::filesystem::path(path).parent_path().string();
+    // From the chain's head to the last file written, no other run may write to the folder.
+    std::string why;
+    const record::TRecordFolderLock lock(folder, why);
+    if (!lock.Held()) {
+        problems.push_back(FillIn(CatalogueText("RECORDNOTWRITTEN"), {path, why}));
+        return problems;
+    }
     record_.PreviousSha256 = record::ChainHead(folder.empty() ? "." : folder);
     record::Seal(record_);
-    std::string writtenTo, why;
+    std::string writtenTo;
     if (!record::WriteRecordFile(path, record_, settings_.AppendLog, writtenTo, why)) {
         problems.push_back(FillIn(CatalogueText("RECORDNOTWRITTEN"), {path, why}));
         return problems;
@@ -271,15 +296,20 @@ std::vector<std::string> TRunRecorder::Write(const std::string& person, const st
     recordFile_ = writtenTo;
     if (!certificate || !settings_.Certificate || !record::CertificatesAvailable())
         return problems;
-    // The certificate is named after the report, as the record is.
-    const std::string pdf = path.substr(0, path.size() - 5) + ".pdf";
+    // The certificate is named after the record it draws, at the first free name: it never
+    // replaces an earlier run's.
+    const std::string pdf = record::FreeName(writtenTo.substr(0, writtenTo.size() - 5), ".pdf");
     const bool letter =
         platform::sys().sysinfo != nullptr && platform::sys().sysinfo->LetterPaper();
-    if (record::WriteCertificate(record_, pdf, letter ? record::TPaper::Letter : record::TPaper::A4,
-                                 why))
+    if (pdf.empty())
+        why = "no free name beside " + writtenTo;
+    if (!pdf.empty() &&
+        record::WriteCertificate(record_, pdf, letter ? record::TPaper::Letter : record::TPaper::A4,
+                                 why, false))
         certificateFile_ = pdf;
     else
-        problems.push_back(FillIn(CatalogueText("CERTIFICATENOTWRITTEN"), {pdf, why}));
+        problems.push_back(
+            FillIn(CatalogueText("CERTIFICATENOTWRITTEN"), {pdf.empty() ? writtenTo : pdf, why}));
     return problems;
 }
 

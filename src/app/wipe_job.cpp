@@ -227,6 +227,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
                         TransferRounds(*disks_[i], settings_) * disks_[i]->BlockCount *
                             disks_[i]->BlockSize});
     record_ = record::TRecord();
+    reportError_.clear();
     recordFile_.clear();
     certificateFile_.clear();
     refused_ = false;
@@ -266,7 +267,14 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         TellError(view, error, kNoDrive);
         FinishRecord(view, recorder, TWipeOutcome::woAborted);
         return TWipeOutcome::woAborted;
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        // Nothing was written to any drive: the user learns why the run did not start.
+        const auto* known = dynamic_cast<const XException*>(&error);
+        reportError_ =
+            known != nullptr && !known->ErrorText.empty()
+                ? known->ErrorText
+                : FillIn(CatalogueText("REPORTNOTWRITTEN"), {settings_.LogFileName, error.what()});
+        view.Tell(reportError_, TMsgDlgType::mtError);
         FinishRecord(view, recorder, TWipeOutcome::woFailed);
         return TWipeOutcome::woFailed;
     }

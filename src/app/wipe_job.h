@@ -163,6 +163,8 @@ public:
     // the method's own erase): it opened no report.
     bool Refused() const { return refused_; }
     const std::string& CertificateFile() const { return certificateFile_; }
+    // Why the run's report could not be opened, worded for the user; empty when it was.
+    const std::string& ReportError() const { return reportError_; }
 
     // The words for a failure: the text for its class (followed by the system's reason where
     // that class carries one), else the fallback text and the exception's own message. The
@@ -206,6 +208,7 @@ private:
     record::TRecord record_;
     std::string recordFile_;
     std::string certificateFile_;
+    std::string reportError_;
     bool refused_ = false;
     std::atomic<bool> abortForced_{false};
 };

@@ -88,12 +88,14 @@ void TDisk::OpenWipeClose(method* Method) {
                 std::any_of(Method->Steps.begin(), Method->Steps.end(),
                             [](const steptype* step) { return step != nullptr && step->Check; }));
     std::optional<TOpenedDisk> opened;
+    Wiped = {};
     try {
         opened.emplace(*this, false);
     } catch (...) {
         this->Method = before;
         throw;
     }
+    Wiped = {Size, BlockSize, BlockCount};
     Wipe();
     opened->Close();
 }

@@ -121,6 +121,13 @@ public:
     // draw one sequence; not owned. Null: the wipe draws from its own, seeded from the clock.
     TGenerators* Generators = nullptr;
     std::int64_t CurrentBlock = 0; // first block of the transfer in progress
+    // The medium as the last wipe found it open, for the record: a drive that reads its medium
+    // at every open (a floppy) no longer knows it once closed. Zero before any wipe.
+    struct TMedium {
+        std::int64_t Size = 0;
+        std::int32_t BlockSize = 0;
+        std::int64_t BlockCount = 0;
+    } Wiped;
     std::vector<TGenericProperty> Properties;
     // The device as its firmware names it, read once by init: a partition's is its disk's
     // (PartitionNumber and StartingOffset tell where on it it lies). Where the system does

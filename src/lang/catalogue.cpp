@@ -359,10 +359,15 @@ std::vector<TCatalogueEntry> BuildTable() {
     atUse("diskView", "ERRORNOTRAD", "This drive is not a Random Accessed Disk.");
     atUse("diskView", "BLOCKNUMBER", "Block %d of %d");
     // The record and the certificate of a run, at its end.
+    atUse("Purgelet", "REPORTNOTWRITTEN", "The report of this run could not be written to %s: %s");
+    atUse("Purgelet", "ISAFOLDER", "it is a folder");
     atUse("Purgelet", "RECORDNOTWRITTEN", "The record of this run could not be written to %s: %s");
     atUse("Purgelet", "CERTIFICATENOTWRITTEN",
           "The certificate of this run could not be written to %s: %s");
     atUse("Purgelet", "RECORDBLANKBYDRIVE", "Blanked by the drive");
+    atUse("Purgelet", "RECORDQUICKBLANK",
+          "Quick blank by the drive: the disc's table of contents, not its data");
+    atUse("Purgelet", "RECORDFULLBLANK", "Full blank by the drive");
     atUse("Purgelet", "RECORDBLOCKSPASSEDOVER",
           "%s block(s) could not be written and were passed over: old data may remain");
 
@@ -403,6 +408,9 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"RUN_UNATTENDED", "Unattended"},
              {"GROUP_CHAIN", "Record chain"},
              {"PREVIOUS_DIGEST", "Previous record SHA-256"},
+             {"GROUP_OPTIONS", "Options of the run"},
+             {"COL_OPTION", "Option"},
+             {"COL_VALUE", "Value"},
              {"DRIVES", "Drives (%d)"},
              {"NO_DRIVES", "No drive was part of this run."},
              {"COL_NUMBER", "#"},
@@ -436,6 +444,15 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"GROUP_ERASURE", "Erasure"},
              {"DRIVE_METHOD", "Method"},
              {"DRIVE_SANITIZE", "Firmware sanitize command"},
+             {"DRIVE_SANITIZE_STATUS", "Firmware sanitize"},
+             {"DRIVE_SANITIZE_DRIVE", "Drive's completion status"},
+             {"DRIVE_SANITIZE_CHECK", "Sanitize read-back"},
+             {"SANITIZE_CHECK", "%s sampled blocks read: %s changed, %s held no data, %s kept "
+                                "their data"},
+             {"SANITIZE_NOTCHECKED", "not read back"},
+             {"DRIVE_SANITIZE_PASSWORD", "Temporary password"},
+             {"NIST_OPTICAL", "NIST SP 800-88 gives only Destroy for optical media: a blanked "
+                              "disc is neither cleared nor purged by its rules."},
              {"DRIVE_NIST", "NIST SP 800-88 category"},
              {"DRIVE_VERIFICATION", "Verification"},
              {"DRIVE_VERIFIED", "Blocks verified"},

@@ -15,9 +15,11 @@ enum class TPaper { A4, Letter };
 // Whether this build can draw certificates (the Linux build can).
 bool CertificatesAvailable();
 
-// Writes the certificate of record to path, replacing the file. False, and why, when it
-// cannot be written (no drawing library in this build, a folder that cannot be written).
+// Writes the certificate of record to path, in one step. A file already at path is replaced
+// only with replace (a run's certificate never replaces one: it takes a free name). False,
+// and why, when it cannot be written (no drawing library in this build, a folder that
+// cannot be written, a file in the way).
 bool WriteCertificate(const TRecord& record, const std::string& path, TPaper paper,
-                      std::string& why);
+                      std::string& why, bool replace = true);
 
 } // namespace purgelet::record

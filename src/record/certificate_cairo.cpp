@@ -4,6 +4,7 @@
 #include "record/certificate_cairo.h"
 #include "record/certificate.h"
 
+#include "platform/codepage.h"
 #include "record/record_file.h"
 
 #include <cairo-pdf.h>
@@ -41,10 +42,12 @@ int Render(const TRecord& record, TPaper paper, TSink& sink, int totalPages, std
     const double height = paper == TPaper::Letter ? 792 : 842;
     std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
         cairo_pdf_surface_create_for_stream(WriteTo, &sink, width, height));
+    // Metadata is UTF-8; the program's texts are Windows-1252.
     cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE,
-                                   Caption("TITLE").c_str());
-    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_CREATOR,
-                                   (record.Tool.Name + " " + record.Tool.Version).c_str());
+                                   platform::Cp1252ToUtf8(Caption("TITLE")).c_str());
+    cairo_pdf_surface_set_metadata(
+        surface.get(), CAIRO_PDF_METADATA_CREATOR,
+        platform::Cp1252ToUtf8(record.Tool.Name + " " + record.Tool.Version).c_str());
     std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
     int pages = 0;
     if (cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS) {
@@ -65,7 +68,8 @@ int Render(const TRecord& record, TPaper paper, TSink& sink, int totalPages, std
     return pages;
 }
 
-bool Write(const TRecord& record, const std::string& path, TPaper paper, std::string& why) {
+bool Write(const TRecord& record, const std::string& path, TPaper paper, std::string& why,
+           bool replace) {
     if (path.empty() || std::filesystem::path(path).filename().empty()) {
         why = "no file name was given for the certificate";
         return false;
@@ -80,7 +84,7 @@ bool Write(const TRecord& record, const std::string& path, TPaper paper, std::st
         why = "cannot write the certificate " + path + ": " + why;
         return false;
     }
-    if (!ReplaceFile(path, bytes, why)) {
+    if (!ReplaceFile(path, bytes, why, replace)) {
         why = "cannot write the certificate " + path + ": " + why;
         return false;
     }
@@ -94,9 +98,9 @@ bool CertificatesAvailable() {
 }
 
 bool WriteCertificate(const TRecord& record, const std::string& path, TPaper paper,
-                      std::string& why) {
+                      std::string& why, bool replace) {
     try {
-        return Write(record, path, paper, why);
+        return Write(record, path, paper, why, replace);
     } catch (const std::exception& error) {
         why = std::string("the certificate could not be drawn: ") + error.what();
     } catch (...) {

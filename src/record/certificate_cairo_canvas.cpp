@@ -1,6 +1,7 @@
 // The certificate's page layout: text through Pango at 72 dpi so that a point of font size is
 // a point on paper, every text wrapped or ellipsized inside its own box.
 #include "lang/catalogue.h"
+#include "platform/codepage.h"
 #include "record/certificate_cairo.h"
 
 #include <algorithm>
@@ -41,9 +42,10 @@ const char* FontOf(TStyle style) {
     return "Sans 9";
 }
 
-// Valid UTF-8 without control characters: serial numbers and texts come from firmware and
-// from the system, and Pango refuses invalid text or draws control characters as boxes.
-std::string Clean(const std::string& text) {
+// The program's Windows-1252 text as UTF-8 without control characters: serial numbers and
+// texts come from firmware and from the system, and Pango draws control characters as boxes.
+std::string Clean(const std::string& program) {
+    const std::string text = platform::Cp1252ToUtf8(program);
     gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
     std::string result;
     for (const char* c = valid; *c; ++c) {

@@ -12,7 +12,8 @@ namespace purgelet::record::certificate {
 
 namespace {
 
-const char* const kNone = "\u2014"; // an em dash for what the record does not know
+// An em dash for what the record does not know, in Windows-1252 as every text drawn.
+const char* const kNone = "\x97";
 
 std::string OrNone(const std::string& text) {
     return text.empty() ? kNone : text;
@@ -127,6 +128,17 @@ std::string DriveLabel(const TDrive& drive) {
     return OrNone(label);
 }
 
+// The options the run was made with, as the record names them.
+void Options(TCanvas& canvas, const TRecord& record) {
+    if (record.Run.Options.empty())
+        return;
+    canvas.Heading(Caption("GROUP_OPTIONS"));
+    std::vector<std::vector<TValue>> rows;
+    for (const auto& [name, value] : record.Run.Options)
+        rows.push_back({Plain(name), Plain(value)});
+    canvas.Table({{Caption("COL_OPTION"), 0.30}, {Caption("COL_VALUE"), 0.70}}, rows, 2);
+}
+
 void Summary(TCanvas& canvas, const TRecord& record) {
     canvas.NewPage(Caption("TITLE"), true);
     canvas.Paragraph(FillIn(Caption("INTRO"), {OrNone(record.Tool.Name)}));
@@ -161,6 +173,7 @@ void Summary(TCanvas& canvas, const TRecord& record) {
         FillIn(Caption("DRIVES"), {Number(static_cast<std::int64_t>(record.Drives.size()))}));
     if (record.Drives.empty()) {
         canvas.Paragraph(Caption("NO_DRIVES"));
+        Options(canvas, record);
         return;
     }
     std::vector<std::vector<TValue>> rows;
@@ -183,6 +196,7 @@ void Summary(TCanvas& canvas, const TRecord& record) {
                   {Caption("COL_DURATION"), 0.09},
                   {Caption("COL_OUTCOME"), 0.13}},
                  rows);
+    Options(canvas, record);
 }
 
 void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::size_t count) {
@@ -218,9 +232,23 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
     if (!drive.OutcomeText.empty())
         outcome.push_back({Caption("DRIVE_OUTCOMETEXT"), {drive.OutcomeText, std::nullopt, 12}});
     std::vector<TField> erasure = {Field("DRIVE_METHOD", drive.Method)};
-    // The drive's own erase, where the method had one: the command it was sent.
-    if (drive.Firmware)
-        erasure.push_back(Field("DRIVE_SANITIZE", drive.Firmware->Command));
+    // The drive's own erase, where the method had one: the command it was sent, how it ended
+    // in the program's words and in the drive's, and what the read-back of samples found.
+    if (drive.Firmware) {
+        const TFirmwareErase& firmware = *drive.Firmware;
+        erasure.push_back(Field("DRIVE_SANITIZE", firmware.Command));
+        erasure.push_back({Caption("DRIVE_SANITIZE_STATUS"), Outcome(firmware.Status)});
+        erasure.push_back(Field("DRIVE_SANITIZE_DRIVE", firmware.DriveStatus));
+        const auto& check = firmware.Verification;
+        erasure.push_back({Caption("DRIVE_SANITIZE_CHECK"),
+                           {check ? FillIn(Caption("SANITIZE_CHECK"),
+                                           {Number(check->Sampled), Number(check->Changed),
+                                            Number(check->HeldNoData), Number(check->Unchanged)})
+                                  : Caption("SANITIZE_NOTCHECKED"),
+                            std::nullopt, 3}});
+        if (firmware.Password != "none")
+            erasure.push_back(Field("DRIVE_SANITIZE_PASSWORD", firmware.Password));
+    }
     for (TField field : {Field("DRIVE_NIST", drive.NistCategory),
                          Field("DRIVE_VERIFICATION", Verification(drive.Verification)),
                          Field("DRIVE_VERIFIED", Number(drive.BlocksVerified)),
@@ -228,6 +256,9 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
         erasure.push_back(std::move(field));
     canvas.FieldColumns({{Caption("GROUP_ERASURE"), erasure}},
                         {{Caption("GROUP_OUTCOME"), outcome}});
+    // A disc is blanked by its drive, which no category of NIST SP 800-88 covers.
+    if (!drive.Blank.empty())
+        canvas.Paragraph(Caption("NIST_OPTICAL"));
 
     canvas.Heading(
         FillIn(Caption("PASSES"), {Number(static_cast<std::int64_t>(drive.Passes.size()))}));

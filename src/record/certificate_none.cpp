@@ -7,7 +7,7 @@ bool CertificatesAvailable() {
     return false;
 }
 
-bool WriteCertificate(const TRecord&, const std::string&, TPaper, std::string& why) {
+bool WriteCertificate(const TRecord&, const std::string&, TPaper, std::string& why, bool) {
     why = "this build cannot draw certificates";
     return false;
 }

@@ -76,8 +76,9 @@ struct TDrive {
     std::int64_t BlockCount = 0;
     std::string Method;
     std::vector<TPass> Passes;
-    // NIST SP 800-88: "Clear" for overwriting the user-addressable blocks, "Purge" for a
-    // whole disk's own erase.
+    // NIST SP 800-88, of what was achieved: "Clear" for overwriting the user-addressable
+    // blocks, "Purge" for a whole disk's own erase that completed, "none" for a drive not
+    // proven erased and for a blanked disc (the standard gives only Destroy for those).
     std::string NistCategory = "Clear";
     // "none", "last pass", "every pass", "some passes".
     std::string Verification = "none";
@@ -92,6 +93,9 @@ struct TDrive {
     std::string OutcomeText; // the words told for a failure or an abort
     // Absent for a drive without a firmware step: its record stays as it always was.
     std::optional<TFirmwareErase> Firmware;
+    // A rewritable disc blanked by its drive: "quick" (its table of contents) or "full";
+    // empty (and not written) for every other drive.
+    std::string Blank;
 };
 
 struct TRun {

@@ -119,9 +119,16 @@ TReportStream::TReportStream(const std::string& fileName, bool append) : fileNam
         handle_.Reset(k.CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
-    if (!handle_)
-        throw XGenericError("TPLReport.Create - CreateFile(" + fileName +
-                            ") : " + k.SysErrorMessage(k.GetLastError()));
+    if (!handle_) {
+        // A folder of that name is said as such: the system's own words for it vary.
+        const std::string why =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                ? CatalogueText("ISAFOLDER")
+                : k.SysErrorMessage(k.GetLastError());
+        XGenericError error("TPLReport.Create - CreateFile(" + fileName + ") : " + why);
+        error.ErrorText = FillIn(CatalogueText("REPORTNOTWRITTEN"), {fileName, why});
+        throw error;
+    }
 }
 
 void TReportStream::Write(const std::string& bytes) {
@@ -363,9 +370,9 @@ void ReportWriteFirmware(TDisk& disk) {
 std::string ReportTimeText() {
     SYSTEMTIME t{};
     platform::k32().GetSystemTime(&t);
-    // UTC as the report has always given it; the record gives the same moment in local time
-    // with its offset.
-    return DateTimeText(t);
+    // UTC as the report has always given it, and now says; the record gives the same moment
+    // in local time with its offset.
+    return DateTimeText(t) + " UTC";
 }
 
 std::string FormatBlockOf(const std::string& format, long long block, long long count) {

@@ -24,6 +24,8 @@ constexpr const char* kCrypto = "NVMe Sanitize, crypto erase (84h, SANACT 100b)"
 
 nlohmann::json FirmwareMachine() {
     auto machine = ProgramMachine();
+    machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["RecordFile"] =
+        "1";
     machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["ShowWholeDisks"] =
         "1";
     machine["physicalDisks"].push_back(nlohmann::json::parse(R"J(

@@ -36,6 +36,8 @@ constexpr const char* kAllChanged =
 // disk 2 a SATA drive, each able to sanitize both ways.
 json FirmwareMachine() {
     json machine = ProgramMachine();
+    machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["RecordFile"] =
+        "1";
     machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["ShowWholeDisks"] =
         "1";
     machine["physicalDisks"].push_back(json::parse(R"J(
@@ -313,6 +315,7 @@ TEST_P(FirmwareOnSimTest, ADriveReportingFailureIsAFailedWipe) {
     const json drive = Record()["drives"][0];
     EXPECT_EQ(drive["outcome"], "failed");
     EXPECT_EQ(drive["firmware"]["status"], "failed");
+    EXPECT_EQ(drive["nistCategory"], "none"); // a failed sanitize purged nothing
     EXPECT_TRUE(drive["firmware"]["verification"].is_null());
 }
 

@@ -56,12 +56,17 @@ class ProgramTest : public ::testing::Test {
 protected:
     // Sets the machine up; the program starts with Start.
     // The whole disks stay out of the drive list unless the machine's registry asks for them:
-    // the drive list is the drive letters', as the tests written for it expect.
+    // the drive list is the drive letters', as the tests written for it expect; so does the
+    // record (option RecordFile).
     void Boot(const nlohmann::json& machine = ProgramMachine()) {
         nlohmann::json booted = machine;
         auto& options = booted["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"];
         if (!options.contains("ShowWholeDisks"))
             options["ShowWholeDisks"] = "0";
+        // No record unless the test asks for one: these machines have no desktop, and a run's
+        // record would go to the test's working folder, where every run keeps its own.
+        if (!options.contains("RecordFile"))
+            options["RecordFile"] = "0";
         pc_ = std::make_unique<SimPC>(booted);
         const std::filesystem::path real(NativeModule());
         const std::filesystem::path app = pc_->folder() / "app";

@@ -114,7 +114,7 @@ TEST_F(RunRecordTest, ARunWithABlockPassedOverIsRecordedDriveByDriveAndNotAsEras
     ASSERT_EQ(e.Passes.size(), 1u);
     EXPECT_EQ(e.Passes[0].Kind, "pattern");
     EXPECT_EQ(e.Passes[0].Pattern, "00");
-    EXPECT_EQ(e.NistCategory, "Clear");
+    EXPECT_EQ(e.NistCategory, "none"); // not proven erased: no category achieved
     EXPECT_EQ(e.Verification, "none");
     EXPECT_EQ(e.Outcome, "failed");
     EXPECT_NE(e.OutcomeText.find("old data may remain"), std::string::npos);
@@ -127,6 +127,7 @@ TEST_F(RunRecordTest, ARunWithABlockPassedOverIsRecordedDriveByDriveAndNotAsEras
     EXPECT_EQ(got.Drives[1].Name, "G");
     EXPECT_TRUE(got.Drives[1].Errors.empty());
     EXPECT_EQ(got.Drives[1].Outcome, "completed");
+    EXPECT_EQ(got.Drives[1].NistCategory, "Clear");
     EXPECT_TRUE(got.Drives[1].Formatted);
 
     const record::TVerifyResult verified = record::VerifyRecordFiles({job.RecordFile()});
@@ -196,6 +197,38 @@ TEST_F(RunRecordTest, AnUnwritableFolderIsToldAndChangesNeitherTheWipeNorTheRepo
     EXPECT_EQ(quiet.Run(view_), TWipeOutcome::woCompleted);
     EXPECT_TRUE(view_.told.empty());
     EXPECT_TRUE(TRunRecorder::RecordPathFor(settings).empty());
+}
+
+// A report that cannot be opened stops the run before any drive is written, and says why in
+// its own words; the record of the failed run is still written, and readable.
+TEST_F(RunRecordTest, AReportNamedLikeAFolderIsToldAsOneAndNothingIsWritten) {
+    auto disk = MakeDisk<MemoryDisk>("E", &manager_, 16);
+    disk->medium.bytes.assign(disk->medium.bytes.size(), 0xAA);
+    fs::create_directories(folder_ / "run.log");
+    TWipeJob job(manager_, {disk.get()}, Settings());
+    EXPECT_EQ(job.Run(view_), TWipeOutcome::woFailed);
+    ASSERT_FALSE(view_.told.empty());
+    EXPECT_NE(view_.told[0].find("it is a folder"), std::string::npos) << view_.told[0];
+    EXPECT_EQ(view_.told[0].find("not functioning"), std::string::npos) << view_.told[0];
+    EXPECT_EQ(job.ReportError(), view_.told[0]);
+    EXPECT_TRUE(std::all_of(disk->medium.bytes.begin(), disk->medium.bytes.end(),
+                            [](std::uint8_t b) { return b == 0xAA; }));
+    EXPECT_EQ(RecordFile()[0]["run"]["outcome"], "failed");
+}
+
+// The program's texts are Windows-1252: a label outside ASCII is recorded as itself (UTF-8 in
+// the file), and the run is not left without its record.
+TEST_F(RunRecordTest, ALabelOutsideAsciiIsRecordedAsItself) {
+    auto disk = MakeDisk<MemoryDisk>("E", &manager_, 16);
+    disk->Description = "DONN\xC9"
+                        "ES (E:)";
+    TWipeJob job(manager_, {disk.get()}, Settings());
+    EXPECT_EQ(job.Run(view_), TWipeOutcome::woCompleted);
+    EXPECT_TRUE(view_.told.empty()) << ::testing::PrintToString(view_.told);
+    const nlohmann::json file = RecordFile();
+    EXPECT_EQ(file[0]["drives"][0]["description"], "DONN\xC3\x89"
+                                                   "ES (E:)");
+    EXPECT_EQ(record::VerifyRecordFiles({(folder_ / "run.log.json").string()}).Broken, 0);
 }
 
 TEST(RecordPasses, AVerificationSlotIsReadBackOfThePassBeforeIt) {

@@ -20,6 +20,8 @@ constexpr std::int64_t kDataDisk = 16 * 16 * 64 * 512; // 8 MiB
 // E: and F:. Disk 0 holds C:, where the simulated Windows lives.
 nlohmann::json WholeDiskMachine() {
     auto machine = ProgramMachine();
+    machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["RecordFile"] =
+        "1";
     machine["registry"]["HKEY_CURRENT_USER"]["Software\\Quillon\\Purgelet 2005"]["ShowWholeDisks"] =
         "1";
     machine["physicalDisks"].push_back(nlohmann::json::parse(R"J(

@@ -183,7 +183,7 @@ protected:
     static std::string DiskHead(const TDisk& disk) {
         return R("STARS") + "\r\n" + disk.Description + "\r\n" + R("TOTALNUMBEROFSECTORS") +
                std::to_string(disk.BlockCount) + "\r\n" + R("SANITIZINGSTARTEDAT") +
-               "2026-01-01 11:00:00\r\n" + R("LINES") + "\r\n\r\n";
+               "2026-01-01 11:00:00 UTC\r\n" + R("LINES") + "\r\n\r\n";
     }
     std::string ReportText() const {
         std::ifstream in(folder_ / "run.log", std::ios::binary);
@@ -259,7 +259,7 @@ TEST_F(WipeInParallelTest, AWriteFaultFailsItsDriveTheOthersCompleteTheReportKee
     EXPECT_EQ(report.substr(first), DiskHead(*e) + DiskHead(*f) + question +
                                         "\r\nDecision: Abort\r\n" + CatalogueText("ErrorXDiskIO") +
                                         "\r\n" + DiskHead(*g) + R("SANITIZEFAILEDAT") +
-                                        "2026-01-01 11:00:00\r\n" + R("STARS") + "\r\n");
+                                        "2026-01-01 11:00:00 UTC\r\n" + R("STARS") + "\r\n");
 }
 
 TEST_F(WipeInParallelTest, TwoDrivesOfOneDeviceFollowEachOtherInListOrder) {

@@ -15,7 +15,7 @@ namespace {
 
 using ui::TWizardButton;
 
-const std::string kTime = "2026-01-01 11:00:00";
+const std::string kTime = "2026-01-01 11:00:00 UTC";
 
 std::string R(const char* key) {
     return CatalogueText(key, "report");

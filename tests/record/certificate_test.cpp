@@ -232,6 +232,43 @@ TEST_F(Certificate, ThreeDrivesWithOneFailedNameEveryDriveItsOutcomeAndTheDigest
     }
 }
 
+// What an auditor reads besides the passes: the drive's own erase and how it ended, a disc's
+// blank under no category, the run's options, and names outside ASCII as their characters.
+TEST_F(Certificate, TheDrivesOwnEraseADiscsBlankAndTheOptionsAreShown) {
+    TRecord record = Record();
+    record.Operator.Person = "Zo\xEB M\xFCller"; // the program's Windows-1252
+    record.Run.Options = {{"method", "NVMe sanitize, block erase"}, {"quickEraseDiscs", "yes"}};
+    TDrive nvme = Drive("Samsung SSD 970 EVO", "S466NX0K123456", 500107862016, "failed");
+    nvme.Passes.clear();
+    nvme.NistCategory = "none";
+    nvme.Firmware =
+        TFirmwareErase{"NVMe SANITIZE, block erase (84h)", "failed", "Sanitize failed (status 1h)",
+                       TFirmwareErase::TCheck{66, 60, 5, 1}};
+    record.Drives.push_back(nvme);
+    TDrive disc = Drive("HL-DT-ST DVDRAM GH24NSD1", "K1234", 0, "completed");
+    disc.Passes.clear();
+    disc.BlockCount = disc.BlockSize = 0;
+    disc.Method = "Quick blank by the drive: the disc's table of contents, not its data";
+    disc.NistCategory = "none";
+    disc.Blank = "quick";
+    record.Drives.push_back(disc);
+    const std::vector<std::string> text = PageTexts(Write(record, "firmware-and-disc"));
+    ASSERT_GE(text.size(), 3u);
+    const std::string summary = Flat(text[0]);
+    for (const char* expected : {"Zo\xC3\xAB M\xC3\xBCller", "Options of the run",
+                                 "quickEraseDiscs", "NVMe sanitize, block erase"})
+        EXPECT_NE(summary.find(expected), std::string::npos) << expected << "\n" << summary;
+    const std::string firmware = Flat(text[1]);
+    for (const char* expected :
+         {"NVMe SANITIZE, block erase (84h)", "Sanitize failed (status 1h)",
+          "66 sampled blocks read: 60 changed, 5 held no data, 1 kept their data"})
+        EXPECT_NE(firmware.find(expected), std::string::npos) << expected << "\n" << firmware;
+    EXPECT_FALSE(std::regex_search(firmware, std::regex("\\bPurge\\b"))) << firmware;
+    const std::string blanked = Flat(text[2]);
+    EXPECT_NE(blanked.find("gives only Destroy for optical media"), std::string::npos) << blanked;
+    EXPECT_EQ(blanked.find("Clear"), std::string::npos) << blanked;
+}
+
 TEST_F(Certificate, LetterAndA4PagesHaveTheirSizes) {
     EXPECT_NE(Info(Write(ThreeDrives(), "letter", TPaper::Letter), "Page size").find("612 x 792"),
               std::string::npos);
@@ -330,7 +367,8 @@ TEST_F(Certificate, LongAndInvalidTextsStayInsideThePage) {
 TEST_F(Certificate, TheLanguageTableWordsTheCaptions) {
     LanguageTable.Clear();
     LanguageTable.Sorted = false;
-    LanguageTable.Entries = {{"CERTIFICATE.TITLE", "Löschzertifikat"},
+    // A language file's texts are Windows-1252, as every text of the program.
+    LanguageTable.Entries = {{"CERTIFICATE.TITLE", "L\xF6schzertifikat"},
                              {"CERTIFICATE.OUTCOME_FAILED", "fehlgeschlagen"},
                              {"CERTIFICATE.PAGE_OF", "Seite %d"}, // drops a placeholder
                              {"CERTIFICATE.DRIVE_HEADING", "Laufwerk %s %s %s %s"}}; // adds one

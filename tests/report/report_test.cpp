@@ -300,8 +300,8 @@ TEST_F(Report, ACancelledPromptLeavesAClosedFileEndingAsAnAbortedRun) {
         }
         std::string stars = std::string(79, '*') + " ";
         EXPECT_EQ(Read(file), CatalogueText("REPORT00", "report") + "\r\n" +
-                                  "SANITIZING PERFORMED on  2026-01-01 11:00:00\r\n\r\n" +
-                                  "WIPE ABORTED at2026-01-01 11:00:00\r\n" + stars + "\r\n");
+                                  "SANITIZING PERFORMED on  2026-01-01 11:00:00 UTC\r\n\r\n" +
+                                  "WIPE ABORTED at2026-01-01 11:00:00 UTC\r\n" + stars + "\r\n");
         fs::rename(file, folder / "moved.log"); // closed: it can be moved away
         fs::remove(folder / "moved.log");
     }
@@ -309,8 +309,8 @@ TEST_F(Report, ACancelledPromptLeavesAClosedFileEndingAsAnAbortedRun) {
     EXPECT_THROW(TPLReport(true, true, false, (folder / "x.log").string(), PageSettings()), XAbort);
 }
 
-// The report's times are UTC: read as such, each is the very moment the record gives in local
-// time with its offset, on either side of UTC and across a date.
+// The report's times are UTC and say so: read as such, each is the very moment the record gives in
+// local time with its offset, on either side of UTC and across a date.
 TEST_F(Report, ItsTimesAreUtcAndTheMomentsTheRecordGivesInLocalTime) {
     struct Moment {
         SYSTEMTIME local, utc;
@@ -337,8 +337,9 @@ TEST_F(Report, ItsTimesAreUtcAndTheMomentsTheRecordGivesInLocalTime) {
         ASSERT_NE(at, std::string::npos) << text;
         std::string shown = text.substr(at + performed.size());
         shown.erase(shown.find("\r\n"));
-        // "2026-03-10 12:15:30" as ISO 8601.
-        ASSERT_EQ(shown.size(), 19u) << shown;
+        // "2026-03-10 12:15:30 UTC" as ISO 8601.
+        ASSERT_EQ(shown.size(), 23u) << shown;
+        EXPECT_EQ(shown.substr(19), " UTC");
         const std::string iso = shown.substr(0, 10) + "T" + shown.substr(11, 8) + "+00:00";
         const std::string recorded = record::IsoTimeNow();
         EXPECT_EQ(recorded, moment.record);
@@ -363,7 +364,7 @@ TEST_F(Report, TheLastLineStatesTheOutcomeItWasTold) {
                                          {TRunOutcome::NotTold, "WIPE FAILED at"},
                                          {std::nullopt, "WIPE FAILED at"}};
     const std::string tail =
-        std::string("2026-01-01 11:00:00\r\n") + std::string(79, '*') + " \r\n";
+        std::string("2026-01-01 11:00:00 UTC\r\n") + std::string(79, '*') + " \r\n";
     for (const Ending& ending : endings) {
         fs::path file = folder / "outcome.log";
         {
@@ -400,7 +401,7 @@ TEST_F(Report, TheEndingComesFromTheLanguageTable) {
     }
     LanguageTable.Clear();
     LoadCatalogueTexts();
-    EXPECT_NE(Read(file).find("L\xD6SCHEN FEHLGESCHLAGEN um 2026-01-01 11:00:00\r\n"),
+    EXPECT_NE(Read(file).find("L\xD6SCHEN FEHLGESCHLAGEN um 2026-01-01 11:00:00 UTC\r\n"),
               std::string::npos);
 }
 

@@ -429,7 +429,8 @@ private:
         if (settings.GenerateReportFile) {
             if (view.ReportOpened())
                 files.push_back({"report", settings.LogFileName});
-            else if (outcome == TWipeOutcome::woFailed && !job.Refused())
+            else if (outcome == TWipeOutcome::woFailed && !job.Refused() &&
+                     job.ReportError().empty()) // else told already, with the reason
                 out_.Error("",
                            "the report file \"" + settings.LogFileName +
                                "\" cannot be written (the error log tells why)",

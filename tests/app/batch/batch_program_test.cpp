@@ -108,7 +108,9 @@ protected:
     fs::path Err() const { return folder_ / "err.txt"; }
     // A machine file in the scratch folder: a paced 512 KiB stick R: and a 1 MiB drive D:.
     std::string WriteMachine(std::int64_t stickBytesPerSecond) {
+        // A desktop of its own: a run's default record goes there, not to the working folder.
         json machine = {{"clock", "real"},
+                        {"desktopFolder", (folder_ / "Desktop").string()},
                         {"registry", {{"HKEY_CURRENT_USER", {{kOptionsKey, StoredOptions()}}}}},
                         {"drives",
                          {{{"letter", "D"},
@@ -330,7 +332,13 @@ TEST_F(BatchProgram, WholeDisksOnLoopDevicesAreOnlyTheOnesTheMapFileNames) {
     const std::vector<std::string> lines = LinesOf(run.out);
     ASSERT_FALSE(lines.empty()) << run.err;
     EXPECT_EQ(lines[0], "run started: method \"Zero fill\", drives C D");
-    EXPECT_EQ(lines.back(), "run ended: completed, exit status 0; no files written");
+    // The account has no desktop folder: the record goes to its home folder, beside the
+    // first run's.
+    EXPECT_EQ(lines.back().rfind("run ended: completed, exit status 0; record: " +
+                                     (folder_ / "Purgelet.log").string(),
+                                 0),
+              0u)
+        << lines.back();
     const std::string image = ReadAll(disk.image());
     EXPECT_EQ(image.substr(0, kMiB), table);
     for (std::int64_t start : {1 * kMiB, 25 * kMiB}) {

@@ -192,7 +192,7 @@ TEST_F(BatchRunTest, DrivesWipedAtOnceAreToldInWholeLinesAndReportedInListOrder)
 // them its certificate, are written beside the report and named in the run's last line.
 TEST_F(BatchRunTest, TheRecordAndTheCertificateAreWrittenBesideTheReportAndTold) {
     json machine = Machine();
-    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("RecordFile");
+    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey]["RecordFile"] = "1";
     machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("Certificate");
     machine["physicalDisks"][0]["model"] = "ST380011A";
     machine["physicalDisks"][0]["serial"] = "3JV1ABCD";
@@ -228,6 +228,45 @@ TEST_F(BatchRunTest, TheRecordAndTheCertificateAreWrittenBesideTheReportAndTold)
     EXPECT_TRUE(file[0]["drives"][1]["partitionNumber"].is_null());
     EXPECT_EQ(file[0]["drives"][1]["outcome"], "completed");
     EXPECT_EQ(record::VerifyRecordFiles({ReportPath() + ".json"}).Broken, 0);
+}
+
+// Runs into one report name keep every record and certificate: the second without appending
+// takes the next free names and chains to the first. A floppy's size, which its drive tells
+// only while the disk is open, is in the record with what was read back.
+TEST_F(BatchRunTest, EveryRunKeepsItsOwnRecordAndAFloppyIsRecordedWithItsSize) {
+    json machine = Machine();
+    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey]["RecordFile"] = "1";
+    machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey].erase("Certificate");
+    Boot(machine);
+    const bool pdf = record::CertificatesAvailable();
+    for (const char* number : {"", ".2"}) {
+        const Outcome run =
+            Batch({"--batch", "--method", "HMG IS5 (Baseline)", "/R" + ReportPath(), "a:"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_FALSE(run.lines.empty());
+        const std::string base = ReportPath() + number;
+        EXPECT_NE(run.lines.back().find("record: " + base + ".json"), std::string::npos)
+            << run.lines.back();
+        if (pdf) {
+            EXPECT_NE(run.lines.back().find("certificate: " + base + ".pdf"), std::string::npos)
+                << run.lines.back();
+        }
+    }
+    const json first = json::parse(ReadFile(ReportPath() + ".json"));
+    const json second = json::parse(ReadFile(ReportPath() + ".2.json"));
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0]["previousSha256"], first[0]["sha256"]);
+    if (pdf) {
+        EXPECT_NE(ReadFile(ReportPath() + ".pdf"), ReadFile(ReportPath() + ".2.pdf"));
+    }
+    const json& floppy = first[0]["drives"][0];
+    EXPECT_EQ(floppy["name"], "A");
+    EXPECT_EQ(floppy["size"], 1474560);
+    EXPECT_EQ(floppy["blockCount"], 2880);
+    EXPECT_EQ(floppy["verification"]["blocksRead"], 2880);
+    EXPECT_EQ(record::VerifyRecordFiles({ReportPath() + ".2.json", ReportPath() + ".json"}).Broken,
+              0);
 }
 
 TEST_F(BatchRunTest, JsonLinesTellTheSameEventsToPrograms) {
