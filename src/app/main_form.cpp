@@ -85,7 +85,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
           "gbReportFile", TRect{kContentLeft, 11, kContentWidth, 7}, akTopWide)),
       cbGenerateReport(gbReportFile.Add<ui::TCheckBox>("cbGenerateReport", TRect{0, 0, 55, 1})),
       cbUseDodReport(gbReportFile.Add<ui::TCheckBox>("cbUseDodReport", TRect{0, 1, 55, 2})),
-      cbAppendLog(gbReportFile.Add<ui::TCheckBox>("cbAppendLog", TRect{0, 3, 55, 1})),
+      cbAppendLog(gbReportFile.Add<ui::TCheckBox>("cbAppendLog", TRect{0, 3, 33, 1})),
+      btnProof(gbReportFile.Add<ui::TButton>("btnProof", TRect{34, 3, 21, 1}, akTop | akRight)),
       lblLogFile(gbReportFile.Add<ui::TLabel>("lblLogFile", TRect{4, 4, 10, 1})),
       edtLogFileName(gbReportFile.Add<ui::TEdit>("edtLogFileName", TRect{14, 4, 32, 1}, akTopWide)),
       btnBrowseLog(
@@ -121,8 +122,12 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
                                                           TRect{kContentLeft + 2, 6, 30, 1})),
       rbExitProgram(
           JvWIPFinished.Add<ui::TRadioButton>("rbExitProgram", TRect{kContentLeft + 2, 7, 30, 1})),
+      btnOpenCertificate(JvWIPFinished.Add<ui::TButton>(
+          "btnOpenCertificate", TRect{kContentLeft + 34, 7, 22, 1}, akTop | akRight)),
+      lblProofFiles(JvWIPFinished.Add<ui::TLabel>(
+          "lblProofFiles", TRect{kContentLeft, 9, kContentWidth, 2}, akTopWide)),
       lvFinishedDrives(JvWIPFinished.Add<ui::TListView>(
-          "lvFinishedDrives", TRect{kContentLeft, 9, kContentWidth, 9}, akAll)),
+          "lvFinishedDrives", TRect{kContentLeft, 11, kContentWidth, 7}, akAll)),
       TmrWipe(AddComponent<ui::TTimer>("TmrWipe")),
       SDlgLogFile(AddComponent<ui::TSaveDialog>("SDlgLogFile")),
       PopupHelp(AddComponent<ui::TPopupMenu>("PopupHelp")), app_(app) {
@@ -274,6 +279,9 @@ void TFrmMain::BuildPages() {
     AddExplanation(JvWIPFinished, "lblExplTitleFinished", "lblExplFinished");
     lblTheSelected.WordWrap = true;
     rbExitProgram.SetChecked(true);
+    btnOpenCertificate.OnClick = [this] { btnOpenCertificateClick(); };
+    btnOpenCertificate.SetVisible(false);
+    lblProofFiles.WordWrap = true;
     lvFinishedDrives.CheckBoxes = false;
     lvFinishedDrives.Columns = {{"Drive", 22}, {"Outcome", 12}, {"Time", 9}, {"Speed", 12}};
 
@@ -398,6 +406,18 @@ void TFrmMain::ShowHelpContext(int context) {
                                            static_cast<ULONG_PTR>(context)))
         GetHost().MessageDialog(CatalogueText("ERR_NOHELP") + "\r\n" + app_.HelpFile,
                                 TMsgDlgType::mtInformation, mbOKButton, 0);
+}
+
+// The last run's certificate in the system's viewer for PDF files.
+void TFrmMain::btnOpenCertificateClick() {
+    const std::string& file = finishedCertificate_;
+    if (file.empty())
+        return;
+    HINSTANCE result = platform::sys().shell32->ShellExecuteA(nullptr, "open", file.c_str(),
+                                                              nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<std::uintptr_t>(result) <= 32)
+        GetHost().MessageDialog(FillIn(CatalogueText("CERTIFICATENOTOPENED"), {file}),
+                                TMsgDlgType::mtWarning, mbOKButton, 0);
 }
 
 void TFrmMain::OpenShellDocument(const std::string& file, int showCommand) {

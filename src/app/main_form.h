@@ -85,6 +85,8 @@ public:
     void ApplyOptionsToControls();
     void cbGenerateReportClick();
     void btnBrowseLogClick();
+    void btnProofClick();
+    void btnOpenCertificateClick();
     void BuildConfirmation();
 
     // ---- The wipe run.
@@ -149,6 +151,7 @@ public:
     ui::TCheckBox& cbGenerateReport;
     ui::TCheckBox& cbUseDodReport;
     ui::TCheckBox& cbAppendLog;
+    ui::TButton& btnProof;
     ui::TLabel& lblLogFile;
     ui::TEdit& edtLogFileName;
     ui::TButton& btnBrowseLog;
@@ -169,6 +172,8 @@ public:
     ui::TLabel& lblWhatDoU;
     ui::TRadioButton& rbRestartWizard;
     ui::TRadioButton& rbExitProgram;
+    ui::TButton& btnOpenCertificate;
+    ui::TLabel& lblProofFiles;
     ui::TListView& lvFinishedDrives;
     ui::TTimer& TmrWipe;
     ui::TSaveDialog& SDlgLogFile;
@@ -199,6 +204,7 @@ private:
     bool pauseHeldByFirmware_ = false; // Pause turned off while a drive runs its own erase
     // The job WMStartWipe runs, for the timer's figures; null outside a run.
     const TWipeJob* runningJob_ = nullptr;
+    std::string finishedCertificate_; // the last run's certificate, for btnOpenCertificate
     TRunFigures figures_;
     bool closeAfterRun_ = false; // Cancel was pressed while the run was still ending
 };

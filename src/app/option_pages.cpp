@@ -3,6 +3,7 @@
 
 #include "app/firmware_lines.h"
 #include "app/options.h"
+#include "app/proof_dialog.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
 
@@ -76,6 +77,14 @@ void TFrmMain::BindOptionControls() {
             Options->OverwriteBuffer = cbbBuffer.ItemIndex();
     };
     btnBrowseLog.OnClick = [this] { btnBrowseLogClick(); };
+    btnProof.OnClick = [this] { btnProofClick(); };
+}
+
+void TFrmMain::btnProofClick() {
+    if (Options == nullptr)
+        return;
+    TProofDlg dialog(GetHost());
+    dialog.Edit(Options->Attestation, Options->CertificateLogo);
 }
 
 void TFrmMain::ApplyOptionsToControls() {

@@ -6,9 +6,12 @@
 #include "report/exceptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <filesystem>
 #include <stdexcept>
+#include <tuple>
+#include <vector>
 
 namespace purgelet {
 
@@ -29,6 +32,23 @@ void RouteRegistryTroubleToErrorLog() {
 }
 
 std::string DesktopFolderStore;
+
+// The proof settings by their registry names.
+std::vector<std::pair<const char*, std::string*>> ProofTexts(TPLOptions& o) {
+    record::TAttestation& a = o.Attestation;
+    return {{"Organisation", &a.Organisation.Name},
+            {"OrganisationAddress", &a.Organisation.Address},
+            {"OperatorName", &a.Operator.Person},
+            {"OperatorTitle", &a.Operator.Title},
+            {"OperatorLocation", &a.Operator.Location},
+            {"OperatorPhone", &a.Operator.Phone},
+            {"ValidatorName", &a.Validator.Name},
+            {"ValidatorTitle", &a.Validator.Title},
+            {"Confidentiality", &a.Media.Confidentiality},
+            {"BackupMade", &a.Media.Backup},
+            {"Destination", &a.Media.Destination},
+            {"CertificateLogo", &o.CertificateLogo}};
+}
 
 const char* BoolText(bool value) {
     return value ? "1" : "0";
@@ -160,6 +180,8 @@ void TPLOptions::SetDefaults() {
     ShowWholeDisks = true;
     WipeInParallel = true;
     TransfersInFlight = DefaultTransfersInFlight;
+    Attestation = {};
+    CertificateLogo.clear();
 }
 
 void TPLOptions::Load() {
@@ -176,6 +198,20 @@ void TPLOptions::Load() {
         WipeInParallel = BoolOf(*value);
     if (auto value = r.ReadOptional("TransfersInFlight"))
         TransfersInFlight = ValidTransfersInFlight(*value);
+    for (const auto& [name, field] : ProofTexts(*this))
+        if (auto value = r.ReadOptional(name))
+            *field = *value;
+    // A category, backup or destination the program does not know is not recorded: the error
+    // log says which, and the rest loads.
+    const record::TMediaFacts stored = Attestation.Media;
+    Attestation.Media = ValidMediaFacts(stored);
+    for (const auto& [name, before, after] :
+         {std::tuple{"Confidentiality", stored.Confidentiality, Attestation.Media.Confidentiality},
+          std::tuple{"BackupMade", stored.Backup, Attestation.Media.Backup},
+          std::tuple{"Destination", stored.Destination, Attestation.Media.Destination}})
+        if (after.empty() && !before.empty())
+            LogError(std::string("TPLOptions.Load - ") + name + " : unknown value \"" + before +
+                     "\", read as not given");
     GenerateReportFile = BoolOf(r.ReadString("GenerateReportFile"));
     UseDoDLogStyle = BoolOf(r.ReadString("UseDoDLogStyle"));
     AppendLog = BoolOf(r.ReadString("AppendLog"));
@@ -209,6 +245,34 @@ void TPLOptions::Save() {
     r.WriteString("Certificate", BoolText(Certificate));
     r.WriteString("ShowWholeDisks", BoolText(ShowWholeDisks));
     r.WriteString("WipeInParallel", BoolText(WipeInParallel));
+    for (const auto& [name, field] : ProofTexts(*this))
+        if (!field->empty() || r.ReadOptional(name))
+            r.WriteString(name, *field);
+}
+
+std::string ChoiceOf(const std::string& text, std::initializer_list<const char*> choices) {
+    for (const char* choice : choices) {
+        const std::string word = choice;
+        if (word.size() == text.size() &&
+            std::equal(word.begin(), word.end(), text.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) ==
+                       std::tolower(static_cast<unsigned char>(b));
+            }))
+            return word;
+    }
+    return "";
+}
+
+record::TMediaFacts ValidMediaFacts(const record::TMediaFacts& facts) {
+    using namespace record;
+    auto of = [](const std::string& text, const auto& words) {
+        for (const char* word : words)
+            if (!ChoiceOf(text, {word}).empty())
+                return std::string(word);
+        return std::string();
+    };
+    return {of(facts.Confidentiality, kConfidentialities), of(facts.Backup, kBackups),
+            of(facts.Destination, kDestinations)};
 }
 
 std::string TPLOptions::BufferSizeText() const {

@@ -2,6 +2,8 @@
 // is created and written back in full when it closes.
 #pragma once
 
+#include "record/record.h"
+
 #include "platform/registry.h"
 
 #include <array>
@@ -81,6 +83,12 @@ public:
     std::int32_t TransfersInFlight = DefaultTransfersInFlight;
     static constexpr std::int32_t DefaultTransfersInFlight = 4;
     static constexpr std::int32_t MaxTransfersInFlight = 16;
+    // What the record and the certificate say besides the drives (the organisation, the
+    // operator's title, location and phone, the validator, the media's category, backup and
+    // destination), and the picture at the top of every certificate page. Set in the proof
+    // dialog; kept only once set, so that a registry without them reads and saves as before.
+    record::TAttestation Attestation;
+    std::string CertificateLogo;
 
     void SetDefaults();
     // SetDefaults, then the values in their fixed order, each field assigned as it is read;
@@ -115,6 +123,12 @@ const std::string& DesktopFolder();
 // The report path offered when the report is switched on with no name: the desktop folder,
 // a separator and the catalogue text STDLOGFILE ("Purgelet.log").
 std::string DefaultReportPath();
+
+// The word of choices that equals text without regard to case, else empty ("High" is
+// "high"); the media facts are kept in these words.
+std::string ChoiceOf(const std::string& text, std::initializer_list<const char*> choices);
+// The media facts with each value made one of its words, or empty.
+record::TMediaFacts ValidMediaFacts(const record::TMediaFacts& facts);
 
 // Expands the first %NAME% reference of text from the environment; text is unchanged when
 // it has none or the variable is not set.

@@ -274,7 +274,16 @@ TRunRecorder::Refuse(const std::string& reason,
 std::vector<std::string> TRunRecorder::Write(const std::string& person, const std::string& media,
                                              bool certificate) {
     std::vector<std::string> problems;
-    record_.Operator = {person, media};
+    // The DoD report's answers where it asked, else what the settings say.
+    const record::TAttestation& given = settings_.Attestation;
+    record_.Organisation = given.Organisation;
+    record_.Operator = given.Operator;
+    if (!person.empty())
+        record_.Operator.Person = person;
+    if (!media.empty())
+        record_.Operator.Media = media;
+    record_.Validator = given.Validator;
+    record_.Media = ValidMediaFacts(given.Media);
     const std::string path = RecordPathFor(settings_);
     if (path.empty())
         return problems;
@@ -303,9 +312,16 @@ std::vector<std::string> TRunRecorder::Write(const std::string& person, const st
         platform::sys().sysinfo != nullptr && platform::sys().sysinfo->LetterPaper();
     if (pdf.empty())
         why = "no free name beside " + writtenTo;
+    // A logo that cannot be read costs the certificate its picture, not the certificate.
+    std::string logo = settings_.CertificateLogo;
+    std::string logoWhy;
+    if (!pdf.empty() && !logo.empty() && !record::LogoReadable(logo, logoWhy)) {
+        problems.push_back(FillIn(CatalogueText("CERTIFICATELOGO"), {logo, logoWhy}));
+        logo.clear();
+    }
     if (!pdf.empty() &&
         record::WriteCertificate(record_, pdf, letter ? record::TPaper::Letter : record::TPaper::A4,
-                                 why, false))
+                                 why, false, logo))
         certificateFile_ = pdf;
     else
         problems.push_back(

@@ -50,6 +50,11 @@ struct TWipeSettings {
     // certificate beside that.
     bool RecordFile = false;
     bool Certificate = false;
+    // The organisation, the operator, the validator and the media facts the record and the
+    // certificate name (the DoD report's person and media, where it asks, come first), and the
+    // picture at the top of every certificate page.
+    record::TAttestation Attestation;
+    std::string CertificateLogo;
     // Drives on different devices are wiped at the same time, each device on a thread of its
     // own; drives that share a device still follow one another in list order. Off unless
     // asked for: the options turn it on for the wizard and the unattended run.

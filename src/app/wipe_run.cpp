@@ -212,6 +212,8 @@ TWipeSettings TFrmMain::WipeSettingsFromControls() const {
     settings.LogFileName = Options->LogFileName;
     settings.RecordFile = Options->RecordFile;
     settings.Certificate = Options->Certificate;
+    settings.Attestation = Options->Attestation;
+    settings.CertificateLogo = Options->CertificateLogo;
     settings.WipeInParallel = Options->WipeInParallel;
     TReportSettings& report = settings.Report;
     report.MethodName = cbxAlgorithm.Text();
@@ -360,6 +362,20 @@ void TFrmMain::ListRunDrives(const TWipeJob& job) {
 }
 
 void TFrmMain::ListFinishedDrives(const TWipeJob& job) {
+    // Where the run's proof went: the report, the record and the certificate.
+    std::vector<std::string> files;
+    const TWipeSettings& settings = job.Settings();
+    if (settings.GenerateReportFile && job.ReportError().empty())
+        files.push_back(FillIn(CatalogueText("FINISHED_REPORT"), {settings.LogFileName}));
+    if (!job.RecordFile().empty())
+        files.push_back(FillIn(CatalogueText("FINISHED_RECORD"), {job.RecordFile()}));
+    if (!job.CertificateFile().empty())
+        files.push_back(FillIn(CatalogueText("FINISHED_CERTIFICATE"), {job.CertificateFile()}));
+    lblProofFiles.Caption.clear();
+    for (const std::string& file : files)
+        lblProofFiles.Caption += (lblProofFiles.Caption.empty() ? "" : "; ") + file;
+    finishedCertificate_ = job.CertificateFile();
+    btnOpenCertificate.SetVisible(!finishedCertificate_.empty());
     lvFinishedDrives.Clear();
     lvFinishedDrives.TopIndex = 0;
     const std::vector<TDriveFigures>& shown = figures_.Drives();

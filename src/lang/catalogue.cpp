@@ -109,6 +109,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("lblOverwriteBuffer.Caption", "Overwrite Buffer:");
     control("gbReportFile.Caption", "Report File");
     control("cbAppendLog.Caption", "Append log file");
+    control("btnProof.Caption", "&Proof details...");
     control("cbGenerateReport.Caption", "Generate Report File");
     control("cbUseDodReport.Caption", "Use Department of Defence log style for generated log file");
     control("lblLogFile.Caption", "Log File:");
@@ -149,6 +150,7 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("lblWhatDoU.Caption", "What do You want to do?");
     control("rbRestartWizard.Caption", "Restart Wizard");
     control("rbExotWizard.Caption", "Exit Program", "rbExitProgram");
+    control("btnOpenCertificate.Caption", "&Open the certificate");
     control("lvFinishedDrives.Columns_0.Caption", "Drive");
     control("lvFinishedDrives.Columns_1.Caption", "Outcome");
     control("lvFinishedDrives.Columns_2.Caption", "Time");
@@ -365,6 +367,40 @@ std::vector<TCatalogueEntry> BuildTable() {
     atUse("Purgelet", "CERTIFICATENOTWRITTEN",
           "The certificate of this run could not be written to %s: %s");
     atUse("Purgelet", "RECORDBLANKBYDRIVE", "Blanked by the drive");
+    atUse("Purgelet", "PROOF_CAPTION", "Proof of erasure");
+    atUse("Purgelet", "PROOF_ORGANISATION", "&Organisation:");
+    atUse("Purgelet", "PROOF_ORGANISATIONADDRESS", "Organisation's &address:");
+    atUse("Purgelet", "PROOF_OPERATORNAME", "Operator's &name:");
+    atUse("Purgelet", "PROOF_OPERATORTITLE", "Operator's &title:");
+    atUse("Purgelet", "PROOF_OPERATORLOCATION", "Operator's &location:");
+    atUse("Purgelet", "PROOF_OPERATORPHONE", "Operator's p&hone:");
+    atUse("Purgelet", "PROOF_VALIDATORNAME", "&Validator's name:");
+    atUse("Purgelet", "PROOF_VALIDATORTITLE", "Validator's t&itle:");
+    atUse("Purgelet", "PROOF_CONFIDENTIALITY", "&Confidentiality:");
+    atUse("Purgelet", "PROOF_BACKUPMADE", "&Backup made:");
+    atUse("Purgelet", "PROOF_DESTINATION", "&Destination:");
+    atUse("Purgelet", "PROOF_LOGO", "Certificate lo&go (PNG):");
+    atUse("Purgelet", "PROOF_OK", "OK");
+    atUse("Purgelet", "PROOF_CANCEL", "Cancel");
+    atUse("Purgelet", "PROOF_NOTGIVEN", "(not given)");
+    atUse("Purgelet", "PROOF_CONF_LOW", "Low");
+    atUse("Purgelet", "PROOF_CONF_MODERATE", "Moderate");
+    atUse("Purgelet", "PROOF_CONF_HIGH", "High");
+    atUse("Purgelet", "PROOF_BACKUP_YES", "Yes");
+    atUse("Purgelet", "PROOF_BACKUP_NO", "No");
+    atUse("Purgelet", "PROOF_BACKUP_UNKNOWN", "Unknown");
+    atUse("Purgelet", "PROOF_DEST_REUSE", "Reuse");
+    atUse("Purgelet", "PROOF_DEST_RECYCLE", "Recycle");
+    atUse("Purgelet", "PROOF_DEST_DESTROY", "Destroy");
+    atUse("Purgelet", "PROOF_DEST_RETURN", "Return");
+    atUse("Purgelet", "FINISHED_REPORT", "Report: %s");
+    atUse("Purgelet", "FINISHED_RECORD", "record: %s");
+    atUse("Purgelet", "FINISHED_CERTIFICATE", "certificate: %s");
+    atUse("Purgelet", "CERTIFICATENOTOPENED",
+          "The certificate %s could not be opened: this system has no viewer for PDF files.");
+    atUse(
+        "Purgelet", "CERTIFICATELOGO",
+        "The logo %s cannot be shown on the certificate: %s. The certificate is drawn without it.");
     atUse("Purgelet", "RECORDQUICKBLANK",
           "Quick blank by the drive: the disc's table of contents, not its data");
     atUse("Purgelet", "RECORDFULLBLANK", "Full blank by the drive");
@@ -384,7 +420,9 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"DIGEST", "Record SHA-256: %s"},
              {"NOT_SEALED", "not sealed: %s"},
              {"OPERATOR_SIGNS", "Operator"},
-             {"WITNESS_SIGNS", "Witness"},
+             {"WITNESS_SIGNS", "Validator / Witness"},
+             {"ATTESTATION", "We attest that the information provided on this certificate is "
+                             "accurate to the best of our knowledge."},
              {"SIGN_NAME", "Name"},
              {"SIGN_SIGNATURE", "Signature"},
              {"SIGN_DATE", "Date"},
@@ -398,7 +436,27 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"COMPUTER_SERIAL", "Serial number"},
              {"COMPUTER_HOST", "Host name"},
              {"COMPUTER_OS", "Operating system"},
+             {"GROUP_ORGANISATION", "Organisation"},
+             {"ORGANISATION_NAME", "Name"},
+             {"ORGANISATION_ADDRESS", "Address"},
              {"GROUP_OPERATOR", "Operator"},
+             {"OPERATOR_TITLE", "Title"},
+             {"OPERATOR_LOCATION", "Location"},
+             {"OPERATOR_PHONE", "Phone"},
+             {"GROUP_VALIDATOR", "Validator"},
+             {"VALIDATOR_NAME", "Name"},
+             {"VALIDATOR_TITLE", "Title"},
+             {"GROUP_MEDIA", "Media"},
+             {"MEDIA_CONFIDENTIALITY", "Confidentiality"},
+             {"MEDIA_BACKUP", "Backup made"},
+             {"MEDIA_DESTINATION", "Destination after sanitization"},
+             {"CONF_LOW", "low"},
+             {"CONF_MODERATE", "moderate"},
+             {"CONF_HIGH", "high"},
+             {"DEST_REUSE", "reuse"},
+             {"DEST_RECYCLE", "recycle"},
+             {"DEST_DESTROY", "destroy"},
+             {"DEST_RETURN", "return"},
              {"OPERATOR_PERSON", "Person responsible"},
              {"OPERATOR_MEDIA", "Media"},
              {"GROUP_RUN", "Run"},

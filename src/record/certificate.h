@@ -14,12 +14,16 @@ enum class TPaper { A4, Letter };
 
 // Whether this build can draw certificates (the Linux build can).
 bool CertificatesAvailable();
+// Whether path is a picture the certificate can show at the top of its pages (a PNG file);
+// false and why when not.
+bool LogoReadable(const std::string& path, std::string& why);
 
 // Writes the certificate of record to path, in one step. A file already at path is replaced
 // only with replace (a run's certificate never replaces one: it takes a free name). False,
 // and why, when it cannot be written (no drawing library in this build, a folder that
-// cannot be written, a file in the way).
+// cannot be written, a file in the way). logo, when given, is a PNG file shown at the top of
+// every page.
 bool WriteCertificate(const TRecord& record, const std::string& path, TPaper paper,
-                      std::string& why, bool replace = true);
+                      std::string& why, bool replace = true, const std::string& logo = "");
 
 } // namespace purgelet::record

@@ -47,9 +47,10 @@ struct TColumn {
 
 // What the footer of every page shows.
 struct TFooter {
-    std::string Digest;       // "Record SHA-256: ..." or the reason there is none
-    std::string Note;         // the tool and the run, at the left of the page number
-    std::string OperatorName; // printed above the operator's name line when known
+    std::string Digest;        // "Record SHA-256: ..." or the reason there is none
+    std::string Note;          // the tool and the run, at the left of the page number
+    std::string OperatorName;  // printed on the operator's name line when known
+    std::string ValidatorName; // printed on the validator's name line when known
 };
 
 // A caption of the certificate from the language table, with its English default.
@@ -70,6 +71,9 @@ public:
     // Ends the last page.
     void Finish();
     int Pages() const { return page_; }
+    // A picture drawn at the top right of every page from the next on; not owned, kept alive
+    // by the caller while the canvas draws.
+    void SetLogo(cairo_surface_t* logo) { logo_ = logo; }
 
     // A section heading, kept on the page with at least `keep` points of what follows.
     void Heading(const std::string& text, double keep = 40);
@@ -122,6 +126,7 @@ private:
     double y_ = 0;
     double top_ = 0; // where the page's content starts, below its heading
     std::string heading_;
+    cairo_surface_t* logo_ = nullptr;
 };
 
 // The whole certificate of record on the canvas: the summary page, then a page per drive.

@@ -10,7 +10,9 @@ namespace purgelet::record::certificate {
 
 namespace {
 
-constexpr double kFooterHeight = 108;
+constexpr double kFooterHeight = 122;
+constexpr double kLogoWidth = 140; // the box a logo is scaled down into
+constexpr double kLogoHeight = 36;
 constexpr double kGap = 8;           // between the content and the footer
 constexpr double kCellPad = 3;       // around a table cell's text
 constexpr double kColumnGap = 18;    // between two columns of fields
@@ -151,9 +153,27 @@ void TCanvas::NewPage(const std::string& heading, bool title) {
     open_ = true;
     heading_ = heading;
     y_ = margin_;
-    Layout layout = Make(heading, title ? TStyle::Title : TStyle::Heading, ContentWidth(), 2);
+    // The logo at the right of the heading, scaled down into its box, never up.
+    double logoWidth = 0, logoHeight = 0;
+    if (logo_ != nullptr) {
+        const double w = cairo_image_surface_get_width(logo_);
+        const double h = cairo_image_surface_get_height(logo_);
+        const double scale = w > 0 && h > 0 ? std::min({1.0, kLogoWidth / w, kLogoHeight / h}) : 0;
+        logoWidth = w * scale;
+        logoHeight = h * scale;
+        if (scale > 0) {
+            cairo_save(cr_);
+            cairo_translate(cr_, Right() - logoWidth, y_);
+            cairo_scale(cr_, scale, scale);
+            cairo_set_source_surface(cr_, logo_, 0, 0);
+            cairo_paint(cr_);
+            cairo_restore(cr_);
+        }
+    }
+    const double headingWidth = ContentWidth() - (logoWidth > 0 ? logoWidth + kColumnGap : 0);
+    Layout layout = Make(heading, title ? TStyle::Title : TStyle::Heading, headingWidth, 2);
     Draw(layout.get(), Left(), y_, std::nullopt);
-    y_ += Height(layout.get()) + 3;
+    y_ += std::max(Height(layout.get()), logoHeight) + 3;
     Rule(Left(), Right(), y_, title ? 1.2 : 0.6, 0.2);
     y_ += 8;
     top_ = y_;
@@ -303,12 +323,17 @@ void TCanvas::Table(const std::vector<TColumn>& columns,
 }
 
 void TCanvas::DrawFooter() {
-    const double top = height_ - margin_ - kFooterHeight;
-    Rule(Left(), Right(), top, 0.6, 0.3);
-    // The signature lines: the operator's at the left, a witness's at the right.
+    const double rule = height_ - margin_ - kFooterHeight;
+    Rule(Left(), Right(), rule, 0.6, 0.3);
+    // Above the signatures, what they attest.
+    Layout attestation = Make(Caption("ATTESTATION"), TStyle::Small, ContentWidth(), 1);
+    Draw(attestation.get(), Left(), rule + 3, std::nullopt);
+    const double top = rule + 14;
+    // The signature lines: the operator's at the left, the validator's at the right.
     const double column = (ContentWidth() - kColumnGap) / 2;
     const double labelWidth = 62;
     const std::string who[2] = {Caption("OPERATOR_SIGNS"), Caption("WITNESS_SIGNS")};
+    const std::string names[2] = {footer_.OperatorName, footer_.ValidatorName};
     const std::string lines[3] = {Caption("SIGN_NAME"), Caption("SIGN_SIGNATURE"),
                                   Caption("SIGN_DATE")};
     for (int side = 0; side < 2; ++side) {
@@ -320,8 +345,8 @@ void TCanvas::DrawFooter() {
             Layout label = Make(lines[line], TStyle::Small, labelWidth - 4, 1);
             Draw(label.get(), x, y + 3, kGrey);
             Rule(x + labelWidth, x + column, y + 13, 0.5, 0.2);
-            if (side == 0 && line == 0 && !footer_.OperatorName.empty()) {
-                Layout name = Make(footer_.OperatorName, TStyle::Body, column - labelWidth - 4, 1);
+            if (line == 0 && !names[side].empty()) {
+                Layout name = Make(names[side], TStyle::Body, column - labelWidth - 4, 1);
                 Draw(name.get(), x + labelWidth + 2, y + 1, std::nullopt);
             }
         }

@@ -145,17 +145,37 @@ void Summary(TCanvas& canvas, const TRecord& record) {
     canvas.Space(4);
 
     const platform::ComputerIdentity& computer = record.Computer;
+    const TOperator& person = record.Operator;
+    const TMediaFacts& media = record.Media;
     canvas.FieldColumns(
-        {{Caption("GROUP_TOOL"),
-          {Field("TOOL_NAME", record.Tool.Name), Field("TOOL_VERSION", record.Tool.Version),
-           Field("TOOL_BUILD", record.Tool.BuildId)}},
+        {{Caption("GROUP_ORGANISATION"),
+          {Field("ORGANISATION_NAME", record.Organisation.Name),
+           Field("ORGANISATION_ADDRESS", record.Organisation.Address)}},
          {Caption("GROUP_OPERATOR"),
-          {Field("OPERATOR_PERSON", record.Operator.Person),
-           Field("OPERATOR_MEDIA", record.Operator.Media)}}},
-        {{Caption("GROUP_COMPUTER"),
+          {Field("OPERATOR_PERSON", person.Person), Field("OPERATOR_TITLE", person.Title),
+           Field("OPERATOR_LOCATION", person.Location), Field("OPERATOR_PHONE", person.Phone)}},
+         {Caption("GROUP_VALIDATOR"),
+          {Field("VALIDATOR_NAME", record.Validator.Name),
+           Field("VALIDATOR_TITLE", record.Validator.Title)}}},
+        {{Caption("GROUP_MEDIA"),
+          {Field("OPERATOR_MEDIA", person.Media),
+           Field(
+               "MEDIA_CONFIDENTIALITY",
+               Worded(media.Confidentiality,
+                      {{"low", "CONF_LOW"}, {"moderate", "CONF_MODERATE"}, {"high", "CONF_HIGH"}})),
+           Field("MEDIA_BACKUP",
+                 Worded(media.Backup, {{"yes", "YES"}, {"no", "NO"}, {"unknown", "UNKNOWN"}})),
+           Field("MEDIA_DESTINATION", Worded(media.Destination, {{"reuse", "DEST_REUSE"},
+                                                                 {"recycle", "DEST_RECYCLE"},
+                                                                 {"destroy", "DEST_DESTROY"},
+                                                                 {"return", "DEST_RETURN"}}))}},
+         {Caption("GROUP_COMPUTER"),
           {Field("COMPUTER_VENDOR", computer.Vendor), Field("COMPUTER_PRODUCT", computer.Product),
            Field("COMPUTER_SERIAL", computer.Serial), Field("COMPUTER_HOST", computer.HostName),
-           Field("COMPUTER_OS", computer.OperatingSystem)}}});
+           Field("COMPUTER_OS", computer.OperatingSystem)}},
+         {Caption("GROUP_TOOL"),
+          {Field("TOOL_NAME", record.Tool.Name), Field("TOOL_VERSION", record.Tool.Version),
+           Field("TOOL_BUILD", record.Tool.BuildId)}}});
     std::vector<TField> run = {Field("RUN_START", record.Run.Start),
                                Field("RUN_END", record.Run.End),
                                {Caption("RUN_OUTCOME"), Outcome(record.Run.Outcome)},
@@ -307,7 +327,12 @@ TFooter FooterOf(const TRecord& record) {
         tool += " (" + record.Tool.BuildId + ")";
     footer.Note = FillIn(Caption("FOOTER_NOTE"),
                          {tool, OrNone(record.Computer.HostName), OrNone(record.Run.Start)});
-    footer.OperatorName = record.Operator.Person;
+    // A name and its title on the signature's name line.
+    auto nameLine = [](const std::string& name, const std::string& title) {
+        return name.empty() || title.empty() ? name : name + ", " + title;
+    };
+    footer.OperatorName = nameLine(record.Operator.Person, record.Operator.Title);
+    footer.ValidatorName = nameLine(record.Validator.Name, record.Validator.Title);
     return footer;
 }
 

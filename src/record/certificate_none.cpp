@@ -7,7 +7,13 @@ bool CertificatesAvailable() {
     return false;
 }
 
-bool WriteCertificate(const TRecord&, const std::string&, TPaper, std::string& why, bool) {
+bool LogoReadable(const std::string&, std::string& why) {
+    why = "this build cannot draw certificates";
+    return false;
+}
+
+bool WriteCertificate(const TRecord&, const std::string&, TPaper, std::string& why, bool,
+                      const std::string&) {
     why = "this build cannot draw certificates";
     return false;
 }

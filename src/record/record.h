@@ -23,9 +23,48 @@ struct TTool {
     std::string BuildId;
 };
 
+// Who performed the sanitization, as NIST SP 800-88 Appendix G asks: the DoD report's person
+// and media description where it asked, else the stored settings or the unattended options.
 struct TOperator {
-    std::string Person; // the DoD report's responsible person, else empty
-    std::string Media;  // its description of the media, else empty
+    std::string Person; // the person responsible
+    std::string Media;  // the description of the media
+    std::string Title;
+    std::string Location;
+    std::string Phone;
+};
+
+// The organisation on whose behalf the media are sanitized.
+struct TOrganisation {
+    std::string Name;
+    std::string Address;
+};
+
+// The second person who validates the sanitization and signs for it.
+struct TValidator {
+    std::string Name;
+    std::string Title;
+};
+
+// What the auditor is told of the media besides the drives: their confidentiality category
+// ("low", "moderate", "high"), whether a backup was made ("yes", "no", "unknown"), and where
+// they go after sanitization ("reuse", "recycle", "destroy", "return"); empty when not said.
+struct TMediaFacts {
+    std::string Confidentiality;
+    std::string Backup;
+    std::string Destination;
+};
+
+// The words each of TMediaFacts may hold; anything else is not recorded.
+inline constexpr const char* kConfidentialities[] = {"low", "moderate", "high"};
+inline constexpr const char* kBackups[] = {"yes", "no", "unknown"};
+inline constexpr const char* kDestinations[] = {"reuse", "recycle", "destroy", "return"};
+
+// Everything of the above, as the settings or the unattended run give it.
+struct TAttestation {
+    TOrganisation Organisation;
+    TOperator Operator;
+    TValidator Validator;
+    TMediaFacts Media;
 };
 
 // A pass of the method: its number (1..), its kind ("pattern", "random", "random
@@ -114,7 +153,10 @@ struct TRecord {
     int FormatVersion = kFormatVersion;
     TTool Tool;
     platform::ComputerIdentity Computer;
+    TOrganisation Organisation;
     TOperator Operator;
+    TValidator Validator;
+    TMediaFacts Media;
     TRun Run;
     std::vector<TDrive> Drives;
     // The digest of the record written to the same folder before this one; empty for the

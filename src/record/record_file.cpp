@@ -41,6 +41,22 @@ template <class T> T Field(const json& object, const char* key, T fallback = T()
     return found->get<T>();
 }
 
+// The members whose text is not empty, in the order given.
+json NonEmpty(std::initializer_list<std::pair<const char*, std::string>> members) {
+    json object = json::object();
+    for (const auto& [name, text] : members)
+        if (!text.empty())
+            object[name] = text;
+    return object;
+}
+
+json OperatorJson(const TOperator& person) {
+    json object{{"person", person.Person}, {"media", person.Media}};
+    object.update(NonEmpty(
+        {{"title", person.Title}, {"location", person.Location}, {"phone", person.Phone}}));
+    return object;
+}
+
 json IdentityJson(const platform::DeviceIdentity& identity) {
     return json{{"model", identity.Model},
                 {"serial", identity.Serial},
@@ -361,7 +377,7 @@ json ToJson(const TRecord& record) {
           {"serial", record.Computer.Serial},
           {"hostName", record.Computer.HostName},
           {"operatingSystem", record.Computer.OperatingSystem}}},
-        {"operator", {{"person", record.Operator.Person}, {"media", record.Operator.Media}}},
+        {"operator", OperatorJson(record.Operator)},
         {"run",
          {{"start", record.Run.Start},
           {"end", record.Run.End},
@@ -374,6 +390,21 @@ json ToJson(const TRecord& record) {
     };
     if (!record.Run.OutcomeText.empty())
         object["run"]["outcomeText"] = record.Run.OutcomeText;
+    // The auditor's fields only where they were given: a record without them reads and seals
+    // as before.
+    if (json organisation = NonEmpty(
+            {{"name", record.Organisation.Name}, {"address", record.Organisation.Address}});
+        !organisation.empty())
+        object["organisation"] = organisation;
+    if (json validator =
+            NonEmpty({{"name", record.Validator.Name}, {"title", record.Validator.Title}});
+        !validator.empty())
+        object["validator"] = validator;
+    if (json media = NonEmpty({{"confidentiality", record.Media.Confidentiality},
+                               {"backup", record.Media.Backup},
+                               {"destination", record.Media.Destination}});
+        !media.empty())
+        object["media"] = media;
     if (!record.SealError.empty())
         object["sealError"] = record.SealError;
     ConvertStrings(object, &platform::Cp1252ToUtf8);
@@ -394,7 +425,18 @@ TRecord FromJson(const json& stored) {
         Field<std::string>(computer, "serial"), Field<std::string>(computer, "hostName"),
         Field<std::string>(computer, "operatingSystem")};
     const json person = object.value("operator", json::object());
-    record.Operator = {Field<std::string>(person, "person"), Field<std::string>(person, "media")};
+    record.Operator = {Field<std::string>(person, "person"), Field<std::string>(person, "media"),
+                       Field<std::string>(person, "title"), Field<std::string>(person, "location"),
+                       Field<std::string>(person, "phone")};
+    const json organisation = object.value("organisation", json::object());
+    record.Organisation = {Field<std::string>(organisation, "name"),
+                           Field<std::string>(organisation, "address")};
+    const json validator = object.value("validator", json::object());
+    record.Validator = {Field<std::string>(validator, "name"),
+                        Field<std::string>(validator, "title")};
+    const json media = object.value("media", json::object());
+    record.Media = {Field<std::string>(media, "confidentiality"),
+                    Field<std::string>(media, "backup"), Field<std::string>(media, "destination")};
     const json run = object.value("run", json::object());
     record.Run.Start = Field<std::string>(run, "start");
     record.Run.End = Field<std::string>(run, "end");
@@ -528,6 +570,10 @@ bool WriteRecordFile(const std::string& path, const TRecord& record, bool append
     const bool empty = records.empty();
     bytes = head + (empty ? "\n" : ",\n") + text + "\n]\n";
     return ReplaceFile(path, bytes, why);
+}
+
+bool ReadFileWhole(const std::string& path, std::string& bytes, std::string& why) {
+    return ReadWholeFile(path, bytes, why);
 }
 
 bool ReadRecords(const std::string& path, std::vector<json>& records, std::string& why) {

@@ -72,6 +72,10 @@ std::string ChainHead(const std::string& folder);
 bool WriteRecordFile(const std::string& path, const TRecord& record, bool append,
                      std::string& writtenTo, std::string& why);
 
+// The bytes of a small file (up to 64 MiB), read through the system layer; false and why when
+// it cannot be read.
+bool ReadFileWhole(const std::string& path, std::string& bytes, std::string& why);
+
 // The records of a record file, as stored; false and why when it is not one.
 bool ReadRecords(const std::string& path, std::vector<nlohmann::json>& records, std::string& why);
 // Whether a stored record is sealed and its content matches its seal.

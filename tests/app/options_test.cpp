@@ -413,6 +413,40 @@ TEST_F(NativeRegistry, OptionsRoundTrip) {
     }
 }
 
+// The proof settings are kept once set (a registry without them saves without them); a
+// category the program does not know is not recorded, and the error log says so.
+TEST_F(NativeRegistry, TheProofSettingsAreKeptAndAnUnknownCategoryIsLoggedAndLeftOut) {
+    Install();
+    ErrorLogCapture log;
+    {
+        TPLOptions options;
+        EXPECT_TRUE(options.Attestation.Organisation.Name.empty());
+        options.Attestation.Organisation.Name = "Example Org";
+        options.Attestation.Operator.Phone = "+1 555 0100";
+        options.Attestation.Media.Destination = "destroy";
+        options.CertificateLogo = "logo.png";
+    }
+    std::unique_ptr<platform::RegistryKey> key;
+    ASSERT_EQ(
+        platform::sys().registry->OpenKey(platform::RegistryRoot::CurrentUser, Key, true, key),
+        ERROR_SUCCESS);
+    std::string stored;
+    EXPECT_EQ(key->QueryString("ValidatorName", stored), ERROR_FILE_NOT_FOUND); // never set
+    ASSERT_EQ(key->SetString("Confidentiality", "Top secret"), ERROR_SUCCESS);
+    ASSERT_EQ(key->SetString("BackupMade", "YES"), ERROR_SUCCESS);
+    {
+        TPLOptions options;
+        EXPECT_EQ(options.Attestation.Organisation.Name, "Example Org");
+        EXPECT_EQ(options.Attestation.Operator.Phone, "+1 555 0100");
+        EXPECT_EQ(options.Attestation.Media.Destination, "destroy");
+        EXPECT_EQ(options.Attestation.Media.Backup, "yes");
+        EXPECT_TRUE(options.Attestation.Media.Confidentiality.empty());
+        EXPECT_EQ(options.CertificateLogo, "logo.png");
+    }
+    EXPECT_NE(log.Text().find("Confidentiality : unknown value \"Top secret\""), std::string::npos)
+        << log.Text();
+}
+
 // A localised standard report name reaches the options as Windows-1252 bytes; the Linux
 // registry file keeps it, and every value after it, and stays readable text.
 TEST_F(NativeRegistry, AnAnsiLogFileNameRoundTripsWithEveryOtherOption) {

@@ -4,6 +4,8 @@
 #include "lang/language.h"
 #include "record/certificate.h"
 
+#include <cairo.h>
+
 #include "platform/system.h"
 #include <cstdio>
 #include <cstdlib>
@@ -267,6 +269,55 @@ TEST_F(Certificate, TheDrivesOwnEraseADiscsBlankAndTheOptionsAreShown) {
     const std::string blanked = Flat(text[2]);
     EXPECT_NE(blanked.find("gives only Destroy for optical media"), std::string::npos) << blanked;
     EXPECT_EQ(blanked.find("Clear"), std::string::npos) << blanked;
+}
+
+// NIST SP 800-88 Appendix G side by side: the organisation, the operator's title, location and
+// phone, the validator on the second signature line, the media facts, the attestation above
+// the signatures, and the organisation's logo at the top of every page.
+TEST_F(Certificate, TheAuditorsFieldsTheAttestationAndTheLogoAreOnThePages) {
+    TRecord record = ThreeDrives();
+    record.Organisation = {"Example Recycling Ltd", "1 Mill Lane, Leeds"};
+    record.Operator.Title = "Technician";
+    record.Operator.Location = "Bench 3";
+    record.Operator.Phone = "+44 113 496 0000";
+    record.Validator = {"Ann Checker", "Auditor"};
+    record.Media = {"moderate", "no", "recycle"};
+    const fs::path logo = folder_ / "logo.png";
+    {
+        cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 400, 100);
+        cairo_t* cr = cairo_create(picture);
+        cairo_set_source_rgb(cr, 0.0, 0.2, 0.9); // a blue no other drawing uses
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        ASSERT_EQ(cairo_surface_write_to_png(picture, logo.string().c_str()), CAIRO_STATUS_SUCCESS);
+        cairo_surface_destroy(picture);
+    }
+    std::string why;
+    ASSERT_TRUE(LogoReadable(logo.string(), why)) << why;
+    const fs::path pdf = folder_ / "appendix-g.pdf";
+    ASSERT_TRUE(WriteCertificate(record, pdf.string(), TPaper::A4, why, true, logo.string()))
+        << why;
+    const std::vector<std::string> text = PageTexts(pdf);
+    ASSERT_GE(text.size(), 4u);
+    const std::string summary = Flat(text[0]);
+    for (const char* expected : {"Example Recycling Ltd", "1 Mill Lane, Leeds", "Technician",
+                                 "Bench 3", "+44 113 496 0000", "Ann Checker", "moderate",
+                                 "recycle", "Backup made", "Destination after sanitization"})
+        EXPECT_NE(summary.find(expected), std::string::npos) << expected << "\n" << summary;
+    for (std::size_t page = 0; page < text.size(); ++page) {
+        const std::string flat = Flat(text[page]);
+        EXPECT_NE(flat.find("We attest that the information provided on this certificate is "
+                            "accurate"),
+                  std::string::npos)
+            << page;
+        EXPECT_NE(flat.find("Ada Example, Technician"), std::string::npos) << page;
+        EXPECT_NE(flat.find("Ann Checker, Auditor"), std::string::npos) << page;
+        EXPECT_GT(PixelsOfColour(pdf, static_cast<int>(page) + 1, 0, 51, 230), 500) << page;
+    }
+    // A file that is no picture is refused with its reason, before anything is drawn.
+    std::ofstream(folder_ / "not.png") << "text";
+    EXPECT_FALSE(LogoReadable((folder_ / "not.png").string(), why));
+    EXPECT_EQ(why, "not a PNG picture");
 }
 
 TEST_F(Certificate, LetterAndA4PagesHaveTheirSizes) {

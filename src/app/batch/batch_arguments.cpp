@@ -132,6 +132,8 @@ private:
             r.Operator = Text(*value);
         } else if (auto value = Value(i, "--media")) {
             r.Media = Text(*value);
+        } else if (ProofOption(i)) {
+            // an auditor's field, or its usage error
         } else if (result_.Mode == TCommandMode::UsageError) {
             // a value was missing
         } else if (IsOption(argument)) {
@@ -164,6 +166,53 @@ private:
     }
 
     // The value of "--name VALUE" or "--name=VALUE"; nothing when argument i is another.
+    // The options naming what the record and the certificate say besides the drives.
+    bool ProofOption(std::size_t& i) {
+        TBatchRequest& r = result_.Batch;
+        const struct {
+            const char* name;
+            std::optional<std::string>* field;
+        } texts[] = {{"--organisation", &r.Organisation},
+                     {"--organisation-address", &r.OrganisationAddress},
+                     {"--operator-title", &r.OperatorTitle},
+                     {"--location", &r.Location},
+                     {"--phone", &r.Phone},
+                     {"--validator", &r.Validator},
+                     {"--validator-title", &r.ValidatorTitle}};
+        for (const auto& [name, field] : texts)
+            if (auto value = Value(i, name)) {
+                *field = Text(*value);
+                return true;
+            }
+        const struct {
+            const char* name;
+            std::optional<std::string>* field;
+            std::initializer_list<const char*> words;
+            const char* told;
+        } choices[] = {{"--confidentiality",
+                        &r.Confidentiality,
+                        {"low", "moderate", "high"},
+                        "low, moderate or high"},
+                       {"--backup", &r.Backup, {"yes", "no", "unknown"}, "yes, no or unknown"},
+                       {"--destination",
+                        &r.Destination,
+                        {"reuse", "recycle", "destroy", "return"},
+                        "reuse, recycle, destroy or return"}};
+        for (const auto& [name, field, words, told] : choices)
+            if (auto value = Value(i, name)) {
+                const std::string word = ChoiceOf(*value, words);
+                if (word.empty())
+                    Fail(std::string(name) + " takes " + told + ", not " + Quoted(*value));
+                *field = word;
+                return true;
+            }
+        if (auto value = Value(i, "--logo")) {
+            r.Logo = *value; // a path, kept as given
+            return true;
+        }
+        return result_.Mode == TCommandMode::UsageError;
+    }
+
     std::optional<std::string> Value(std::size_t& i, const std::string& name) {
         const std::string& argument = arguments_[i];
         if (argument.rfind(name + "=", 0) == 0) {
@@ -262,8 +311,23 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool ut
         return {TCommandMode::Version, {}, {}};
     if (!has("--batch")) {
         const std::string first = *std::find_if(arguments.begin(), arguments.end(), IsOption);
-        static const char* const kBatchOnly[] = {"--all",    "--all-letters", "--json",
-                                                 "--method", "--operator",    "--media"};
+        static const char* const kBatchOnly[] = {"--all",
+                                                 "--all-letters",
+                                                 "--json",
+                                                 "--method",
+                                                 "--operator",
+                                                 "--media",
+                                                 "--organisation",
+                                                 "--organisation-address",
+                                                 "--operator-title",
+                                                 "--location",
+                                                 "--phone",
+                                                 "--validator",
+                                                 "--validator-title",
+                                                 "--confidentiality",
+                                                 "--backup",
+                                                 "--destination",
+                                                 "--logo"};
         const std::string name = first.substr(0, first.find('='));
         const bool batchOnly =
             std::find(std::begin(kBatchOnly), std::end(kBatchOnly), name) != std::end(kBatchOnly);
@@ -320,8 +384,21 @@ std::string UsageText() {
            "Options of an unattended run:\n"
            "  --method NAME     the method by its name, as the method list shows it\n"
            "                    (letter case does not matter)\n"
-           "  --operator NAME   the person responsible, for a DoD-style report\n"
-           "  --media TEXT      the description of the media, for a DoD-style report\n"
+           "  --operator NAME   the person responsible, for the record, the certificate and\n"
+           "                    a DoD-style report\n"
+           "  --media TEXT      the description of the media, likewise\n"
+           "  --operator-title TEXT, --location TEXT, --phone TEXT\n"
+           "                    the operator's title, location and phone\n"
+           "  --organisation NAME, --organisation-address TEXT\n"
+           "                    the organisation the media are sanitized for\n"
+           "  --validator NAME, --validator-title TEXT\n"
+           "                    the second person who validates the sanitization\n"
+           "  --confidentiality low|moderate|high   the media's confidentiality category\n"
+           "  --backup yes|no|unknown               whether a backup was made\n"
+           "  --destination reuse|recycle|destroy|return\n"
+           "                    where the media go after sanitization\n"
+           "  --logo FILE.png   a picture at the top of every certificate page\n"
+           "                    (these replace the stored settings for this run)\n"
            "  --json            one JSON object a line, with an \"event\" field, instead of text\n"
            "\n"
            "A method that uses the drive's own erase (firmware sanitize) takes whole disks\n"

@@ -43,8 +43,12 @@ struct TBatchRequest {
     std::optional<std::string> MethodName;
     bool DoDReport = false; // /D was given
     bool Json = false;
-    std::optional<std::string> Operator; // the DoD report's responsible person
-    std::optional<std::string> Media;    // the DoD report's description of the media
+    std::optional<std::string> Operator; // the person responsible (also the DoD report's)
+    std::optional<std::string> Media;    // the description of the media (likewise)
+    // What the record and the certificate say besides, over the stored settings: given ones
+    // replace the stored ones for this run. The media facts are the record's own words.
+    std::optional<std::string> Organisation, OrganisationAddress, OperatorTitle, Location, Phone,
+        Validator, ValidatorTitle, Confidentiality, Backup, Destination, Logo;
 };
 
 struct TCommandLine {

@@ -113,14 +113,40 @@ private:
         if (console_.Err)
             console_.Err("purgelet: " + platform::Cp1252ToUtf8(text) + "\n");
     }
+    // The run's settings: the stored options and switches as the form has them, with what
+    // the command line says for the record and the certificate over the stored settings.
+    TWipeSettings Settings(TFrmMain& form) const {
+        TWipeSettings settings = form.WipeSettingsFromControls();
+        settings.Unattended = true;
+        record::TAttestation& a = settings.Attestation;
+        const TBatchRequest& r = request_;
+        for (const auto& [given, field] :
+             std::initializer_list<std::pair<const std::optional<std::string>*, std::string*>>{
+                 {&r.Operator, &a.Operator.Person},
+                 {&r.Media, &a.Operator.Media},
+                 {&r.OperatorTitle, &a.Operator.Title},
+                 {&r.Location, &a.Operator.Location},
+                 {&r.Phone, &a.Operator.Phone},
+                 {&r.Organisation, &a.Organisation.Name},
+                 {&r.OrganisationAddress, &a.Organisation.Address},
+                 {&r.Validator, &a.Validator.Name},
+                 {&r.ValidatorTitle, &a.Validator.Title},
+                 {&r.Confidentiality, &a.Media.Confidentiality},
+                 {&r.Backup, &a.Media.Backup},
+                 {&r.Destination, &a.Media.Destination},
+                 {&r.Logo, &settings.CertificateLogo}})
+            if (given->has_value())
+                *field = **given;
+        return settings;
+    }
+
     // A run refused before it wrote anything: why, on the error stream (a usage error) or
     // told per drive before; its record, where records are kept; and its end.
     int Refuse(TFrmMain& form, const std::string& reason, int status = kExitUsage,
                const std::vector<std::pair<TDisk*, std::string>>& drives = {}) {
         if (status == kExitUsage)
             Say(reason);
-        TWipeSettings settings = form.WipeSettingsFromControls();
-        settings.Unattended = true;
+        TWipeSettings settings = Settings(form);
         std::vector<TBatchOutput::TFile> files;
         if (settings.RecordFile) {
             TRunRecorder recorder(settings);
@@ -361,8 +387,7 @@ private:
 
     int Wipe(TFrmMain& form, std::vector<TDisk*> disks) {
         TGUIDiskManager& manager = form.DiskManager();
-        TWipeSettings settings = form.WipeSettingsFromControls();
-        settings.Unattended = true;
+        TWipeSettings settings = Settings(form);
         // The DoD report's two questions, answered from the command line.
         SetReportInputQuery([this](const std::string& caption, const std::string&,
                                    std::string& value) {

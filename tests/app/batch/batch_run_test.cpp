@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -267,6 +268,42 @@ TEST_F(BatchRunTest, EveryRunKeepsItsOwnRecordAndAFloppyIsRecordedWithItsSize) {
     EXPECT_EQ(floppy["verification"]["blocksRead"], 2880);
     EXPECT_EQ(record::VerifyRecordFiles({ReportPath() + ".2.json", ReportPath() + ".json"}).Broken,
               0);
+}
+
+// What an auditor asks besides the drives comes from the command line over the stored
+// settings, --operator and --media without a DoD report too; a logo that is no picture is told
+// and the certificate drawn without it.
+TEST_F(BatchRunTest, TheAuditorsFieldsComeFromTheCommandLineOverTheStoredOnes) {
+    json machine = Machine();
+    auto& options = machine["registry"]["HKEY_CURRENT_USER"][kOptionsKey];
+    options["RecordFile"] = "1";
+    options.erase("Certificate");
+    options["Organisation"] = "Stored Org";
+    options["OperatorTitle"] = "Stored title";
+    options["Confidentiality"] = "secret"; // not a category: not recorded
+    Boot(machine);
+    const std::string logo = (pc_->folder() / "logo.png").string();
+    std::ofstream(logo) << "not a picture";
+    const Outcome run =
+        Batch({"--batch", "/M0", "/R" + ReportPath(), "--operator", "Jo Smith", "--media",
+               "One stick", "--validator", "Ann Checker", "--validator-title", "Auditor",
+               "--destination", "Reuse", "--backup", "unknown", "--logo", logo, "R"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json record = json::parse(ReadFile(ReportPath() + ".json")).back();
+    EXPECT_EQ(record["operator"],
+              json({{"person", "Jo Smith"}, {"media", "One stick"}, {"title", "Stored title"}}));
+    EXPECT_EQ(record["organisation"], json({{"name", "Stored Org"}}));
+    EXPECT_EQ(record["validator"], json({{"name", "Ann Checker"}, {"title", "Auditor"}}));
+    EXPECT_EQ(record["media"], json({{"backup", "unknown"}, {"destination", "reuse"}}));
+    if (record::CertificatesAvailable()) {
+        EXPECT_TRUE(std::find(run.lines.begin(), run.lines.end(),
+                              "warning: The logo " + logo +
+                                  " cannot be shown on the certificate: not a PNG picture. The "
+                                  "certificate is drawn without it.") != run.lines.end())
+            << ::testing::PrintToString(run.lines);
+        EXPECT_NE(run.lines.back().find("certificate: " + ReportPath() + ".pdf"), std::string::npos)
+            << run.lines.back();
+    }
 }
 
 TEST_F(BatchRunTest, JsonLinesTellTheSameEventsToPrograms) {
