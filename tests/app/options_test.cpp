@@ -51,7 +51,12 @@ const nlohmann::json AllOn = {{"GenerateReportFile", "1"}, {"UseDoDLogStyle", "1
 
 // The error log switched on into a temporary file for one test.
 struct ErrorLogCapture {
-    ErrorLogCapture() : path(fs::temp_directory_path() / "purgelet_options_except.log") {
+    // A file of the test's own: the tests run side by side, each in a process of its own.
+    ErrorLogCapture()
+        : path(fs::temp_directory_path() /
+               ("purgelet_options_except-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                ".log")) {
         purgelet::OpenErrorLog(path.string());
     }
     ~ErrorLogCapture() {

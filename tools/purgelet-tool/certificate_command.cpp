@@ -14,18 +14,21 @@ namespace purgelet::tool {
 namespace {
 
 int Usage() {
-    std::cerr << "usage: purgelet-tool certificate RECORD-FILE [--run N] -o FILE.pdf\n";
+    std::cerr << "usage: purgelet-tool certificate RECORD-FILE [--run N] [--logo FILE.png] -o "
+                 "FILE.pdf\n";
     return 2;
 }
 
 } // namespace
 
 int RunCertificate(const Args& args) {
-    std::string input, output;
+    std::string input, output, logo;
     long run = 0; // 0: the file's last record
     for (std::size_t i = 0; i < args.size(); ++i) {
         if ((args[i] == "-o" || args[i] == "--output") && i + 1 < args.size()) {
             output = args[++i];
+        } else if (args[i] == "--logo" && i + 1 < args.size()) {
+            logo = args[++i];
         } else if (args[i] == "--run" && i + 1 < args.size()) {
             char* end = nullptr;
             run = std::strtol(args[++i].c_str(), &end, 10);
@@ -72,7 +75,8 @@ int RunCertificate(const Args& args) {
     const bool letter =
         platform::sys().sysinfo != nullptr && platform::sys().sysinfo->LetterPaper();
     if (!record::WriteCertificate(record, output,
-                                  letter ? record::TPaper::Letter : record::TPaper::A4, why)) {
+                                  letter ? record::TPaper::Letter : record::TPaper::A4, why, true,
+                                  logo)) {
         std::cerr << "purgelet-tool: " << why << "\n";
         return 2;
     }

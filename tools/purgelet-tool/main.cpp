@@ -13,7 +13,7 @@ void Usage() {
                "  purgelet-tool methods PATH...\n"
                "  purgelet-tool preview METHOD.met --pass N --bytes K [--isaac] [--seed S]\n"
                "  purgelet-tool record verify FILE.json...\n"
-               "  purgelet-tool certificate RECORD-FILE [--run N] -o FILE.pdf\n",
+               "  purgelet-tool certificate RECORD-FILE [--run N] [--logo FILE.png] -o FILE.pdf\n",
                stderr);
 }
 } // namespace

@@ -600,7 +600,7 @@ TEST_F(WizardWipe, HelpMenuTellsWhenNoHelpViewerExists) {
     EXPECT_EQ(process_->Wait(20000), 0);
 }
 
-TEST_F(WizardWipe, BlockViewerInputBoxAndSaveDialog) {
+TEST_F(WizardWipe, BlockViewerInputBoxSaveDialogAndProofDialog) {
     Start();
     Next();
     WaitForPage("Data Selection");
@@ -665,6 +665,40 @@ TEST_F(WizardWipe, BlockViewerInputBoxAndSaveDialog) {
     PostMessageA(save, WM_COMMAND, IDCANCEL, 0);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(save); }));
     EXPECT_EQ(TextOf(ChildByName(main_, "edtLogFileName")), before);
+
+    // The proof dialog beside the report's options: what OK keeps is there when it opens
+    // again; Cancel keeps nothing.
+    auto openProof = [&] {
+        Click(ChildByName(main_, "btnProof"));
+        HWND proof = nullptr;
+        EXPECT_TRUE(WaitUntil([&] {
+            for (HWND w : process_->Windows("PurgeletForm"))
+                if (w != main_)
+                    proof = w;
+            return proof != nullptr && ChildByName(proof, "edtOrganisation") != nullptr;
+        }));
+        return proof;
+    };
+    HWND proof = openProof();
+    ASSERT_NE(proof, nullptr);
+    Type(ChildByName(proof, "edtOrganisation"), "Example Recycling Ltd");
+    Choose(ChildByName(proof, "cbbDestination"), 3);
+    Screenshot(proof, "17-proof-dialog.png");
+    Click(ChildByName(proof, "btnProofOk"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(proof); }));
+    proof = openProof();
+    ASSERT_NE(proof, nullptr);
+    EXPECT_EQ(TextOf(ChildByName(proof, "edtOrganisation")), "Example Recycling Ltd");
+    EXPECT_EQ(TextOf(ChildByName(proof, "cbbDestination")), "Destroy");
+    Type(ChildByName(proof, "edtOrganisation"), "Not kept");
+    Click(ChildByName(proof, "btnProofCancel"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(proof); }));
+    proof = openProof();
+    ASSERT_NE(proof, nullptr);
+    EXPECT_EQ(TextOf(ChildByName(proof, "edtOrganisation")), "Example Recycling Ltd");
+    Click(ChildByName(proof, "btnProofCancel"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(proof); }));
+
     Click(ChildByName(main_, "ButtonCancel"));
     EXPECT_EQ(process_->Wait(20000), 0);
 }
