@@ -691,12 +691,12 @@ TEST_F(WizardWipe, BlockViewerInputBoxSaveDialogAndProofDialog) {
     EXPECT_EQ(TextOf(ChildByName(proof, "edtOrganisation")), "Example Recycling Ltd");
     EXPECT_EQ(TextOf(ChildByName(proof, "cbbDestination")), "Destroy");
     Type(ChildByName(proof, "edtOrganisation"), "Not kept");
-    Click(ChildByName(proof, "btnProofCancel"));
+    Click(Child(proof, IDCANCEL)); // the cancel button is the window's IDCANCEL
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(proof); }));
     proof = openProof();
     ASSERT_NE(proof, nullptr);
     EXPECT_EQ(TextOf(ChildByName(proof, "edtOrganisation")), "Example Recycling Ltd");
-    Click(ChildByName(proof, "btnProofCancel"));
+    Click(Child(proof, IDCANCEL)); // the cancel button is the window's IDCANCEL
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(proof); }));
 
     Click(ChildByName(main_, "ButtonCancel"));
