@@ -33,23 +33,6 @@ void RouteRegistryTroubleToErrorLog() {
 
 std::string DesktopFolderStore;
 
-// The proof settings by their registry names.
-std::vector<std::pair<const char*, std::string*>> ProofTexts(TPLOptions& o) {
-    record::TAttestation& a = o.Attestation;
-    return {{"Organisation", &a.Organisation.Name},
-            {"OrganisationAddress", &a.Organisation.Address},
-            {"OperatorName", &a.Operator.Person},
-            {"OperatorTitle", &a.Operator.Title},
-            {"OperatorLocation", &a.Operator.Location},
-            {"OperatorPhone", &a.Operator.Phone},
-            {"ValidatorName", &a.Validator.Name},
-            {"ValidatorTitle", &a.Validator.Title},
-            {"Confidentiality", &a.Media.Confidentiality},
-            {"BackupMade", &a.Media.Backup},
-            {"Destination", &a.Media.Destination},
-            {"CertificateLogo", &o.CertificateLogo}};
-}
-
 const char* BoolText(bool value) {
     return value ? "1" : "0";
 }
@@ -198,7 +181,7 @@ void TPLOptions::Load() {
         WipeInParallel = BoolOf(*value);
     if (auto value = r.ReadOptional("TransfersInFlight"))
         TransfersInFlight = ValidTransfersInFlight(*value);
-    for (const auto& [name, field] : ProofTexts(*this))
+    for (const auto& [name, field] : ProofSettings(Attestation, CertificateLogo))
         if (auto value = r.ReadOptional(name))
             *field = *value;
     // A category, backup or destination the program does not know is not recorded: the error
@@ -245,12 +228,12 @@ void TPLOptions::Save() {
     r.WriteString("Certificate", BoolText(Certificate));
     r.WriteString("ShowWholeDisks", BoolText(ShowWholeDisks));
     r.WriteString("WipeInParallel", BoolText(WipeInParallel));
-    for (const auto& [name, field] : ProofTexts(*this))
+    for (const auto& [name, field] : ProofSettings(Attestation, CertificateLogo))
         if (!field->empty() || r.ReadOptional(name))
             r.WriteString(name, *field);
 }
 
-std::string ChoiceOf(const std::string& text, std::initializer_list<const char*> choices) {
+std::string ChoiceOf(const std::string& text, std::span<const char* const> choices) {
     for (const char* choice : choices) {
         const std::string word = choice;
         if (word.size() == text.size() &&
@@ -265,14 +248,24 @@ std::string ChoiceOf(const std::string& text, std::initializer_list<const char*>
 
 record::TMediaFacts ValidMediaFacts(const record::TMediaFacts& facts) {
     using namespace record;
-    auto of = [](const std::string& text, const auto& words) {
-        for (const char* word : words)
-            if (!ChoiceOf(text, {word}).empty())
-                return std::string(word);
-        return std::string();
-    };
-    return {of(facts.Confidentiality, kConfidentialities), of(facts.Backup, kBackups),
-            of(facts.Destination, kDestinations)};
+    return {ChoiceOf(facts.Confidentiality, kConfidentialities), ChoiceOf(facts.Backup, kBackups),
+            ChoiceOf(facts.Destination, kDestinations)};
+}
+
+std::vector<std::pair<const char*, std::string*>> ProofSettings(record::TAttestation& a,
+                                                                std::string& logo) {
+    return {{"Organisation", &a.Organisation.Name},
+            {"OrganisationAddress", &a.Organisation.Address},
+            {"OperatorName", &a.Operator.Person},
+            {"OperatorTitle", &a.Operator.Title},
+            {"OperatorLocation", &a.Operator.Location},
+            {"OperatorPhone", &a.Operator.Phone},
+            {"ValidatorName", &a.Validator.Name},
+            {"ValidatorTitle", &a.Validator.Title},
+            {"Confidentiality", &a.Media.Confidentiality},
+            {"BackupMade", &a.Media.Backup},
+            {"Destination", &a.Media.Destination},
+            {"CertificateLogo", &logo}};
 }
 
 std::string TPLOptions::BufferSizeText() const {

@@ -4,6 +4,10 @@
 
 #include "record/record.h"
 
+#include <span>
+#include <utility>
+#include <vector>
+
 #include "platform/registry.h"
 
 #include <array>
@@ -126,7 +130,11 @@ std::string DefaultReportPath();
 
 // The word of choices that equals text without regard to case, else empty ("High" is
 // "high"); the media facts are kept in these words.
-std::string ChoiceOf(const std::string& text, std::initializer_list<const char*> choices);
+std::string ChoiceOf(const std::string& text, std::span<const char* const> choices);
+// The proof settings by their stored names ("Organisation", ..., "CertificateLogo"): the
+// registry keeps them under these names, and an unattended run's options name them so.
+std::vector<std::pair<const char*, std::string*>> ProofSettings(record::TAttestation& attestation,
+                                                                std::string& logo);
 // The media facts with each value made one of its words, or empty.
 record::TMediaFacts ValidMediaFacts(const record::TMediaFacts& facts);
 

@@ -523,8 +523,8 @@ std::string ChainHead(const std::string& folder) {
         if (!ReadWholeFile(path, bytes, why) || !ParseRecordFile(bytes, file, why))
             continue;
         for (const json& record : file)
-            if (!Text(record, "sha256").empty())
-                entries.push_back({Text(record, "sha256"), Text(record, "previousSha256")});
+            if (std::string digest = Text(record, "sha256"); !digest.empty())
+                entries.push_back({std::move(digest), Text(record, "previousSha256")});
     } while (platform::k32().FindNextFileA(search.Get(), &found));
     // The newest record of the folder's chain: a new run goes on from it, whatever the clock.
     const TChainOrder order = OrderChain(entries);

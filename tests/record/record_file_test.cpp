@@ -310,6 +310,15 @@ std::vector<std::string> Faults(const TVerifyResult& result) {
     return faults;
 }
 
+// The one fault a check finds: it names where and says what.
+void ExpectOneFault(const TVerifyResult& result, const std::string& where,
+                    const std::string& what) {
+    const auto faults = Faults(result);
+    ASSERT_EQ(faults.size(), 1u) << testing::PrintToString(result.Lines);
+    EXPECT_NE(faults[0].find(where), std::string::npos) << faults[0];
+    EXPECT_NE(faults[0].find(what), std::string::npos) << faults[0];
+}
+
 // Records are ordered by their chain, never by their clocks: runs that ended in the same
 // second, given in any order, are listed as they were chained.
 TEST_F(RecordFileTest, RecordsAreOrderedByTheirChainNotByTheirEndTimes) {
@@ -337,37 +346,29 @@ TEST_F(RecordFileTest, ASecondFirstRecordAForkAReorderedRecordOrASwappedFileIsBr
     const std::vector<std::string> one = {Path("run.json")};
     ASSERT_TRUE(Faults(VerifyRecordFiles(one)).empty());
 
-    { // A forged record starting a chain of its own, slipped in as another run's file.
-        TRecord forged = Sample("2026-12-09T11:30:00+01:00", "FORGED");
-        Seal(forged);
+    // A record sealed on its own and written to a file of its own, as another run's.
+    auto slipIn = [this](TRecord record, const std::string& name) {
+        Seal(record);
         std::string writtenTo, why;
-        ASSERT_TRUE(WriteRecordFile(Path("x.json"), forged, false, writtenTo, why)) << why;
-        const auto faults = Faults(VerifyRecordFiles({Path("run.json"), Path("x.json")}));
-        ASSERT_EQ(faults.size(), 1u);
-        EXPECT_NE(faults[0].find("x.json, record 1"), std::string::npos) << faults[0];
-        EXPECT_NE(faults[0].find("second first record"), std::string::npos) << faults[0];
-        fs::remove(Path("x.json"));
-    }
-    { // Two runs that both went on from the same record.
-        TRecord fork = Sample("2026-12-09T11:30:00+01:00", "FORK");
-        fork.PreviousSha256 = second.PreviousSha256;
-        Seal(fork);
-        std::string writtenTo, why;
-        ASSERT_TRUE(WriteRecordFile(Path("y.json"), fork, false, writtenTo, why)) << why;
-        const auto faults = Faults(VerifyRecordFiles({Path("y.json"), Path("run.json")}));
-        ASSERT_EQ(faults.size(), 1u);
-        EXPECT_NE(faults[0].find("y.json, record 1"), std::string::npos) << faults[0];
-        EXPECT_NE(faults[0].find("follows the same record as"), std::string::npos) << faults[0];
-        fs::remove(Path("y.json"));
-    }
+        EXPECT_TRUE(WriteRecordFile(Path(name), record, false, writtenTo, why)) << why;
+    };
+    // A forged record starting a chain of its own.
+    slipIn(Sample("2026-12-09T11:30:00+01:00", "FORGED"), "x.json");
+    ExpectOneFault(VerifyRecordFiles({Path("run.json"), Path("x.json")}), "x.json, record 1",
+                   "second first record");
+    fs::remove(Path("x.json"));
+    // Two runs that both went on from the same record.
+    TRecord fork = Sample("2026-12-09T11:30:00+01:00", "FORK");
+    fork.PreviousSha256 = second.PreviousSha256;
+    slipIn(fork, "y.json");
+    ExpectOneFault(VerifyRecordFiles({Path("y.json"), Path("run.json")}), "y.json, record 1",
+                   "follows the same record as");
+    fs::remove(Path("y.json"));
     { // The file's second and third records swapped: each still intact by itself.
         auto records = nlohmann::json::parse(Read(Path("run.json")));
         std::swap(records[1], records[2]);
         std::ofstream(Path("run.json"), std::ios::trunc) << records.dump(2);
-        const auto faults = Faults(VerifyRecordFiles(one));
-        ASSERT_EQ(faults.size(), 1u);
-        EXPECT_NE(faults[0].find("run.json, record 2"), std::string::npos) << faults[0];
-        EXPECT_NE(faults[0].find("out of order"), std::string::npos) << faults[0];
+        ExpectOneFault(VerifyRecordFiles(one), "run.json, record 2", "out of order");
     }
 }
 
@@ -380,10 +381,7 @@ TEST_F(RecordFileTest, FilesWhoseNumberedNamesWereSwappedAreBroken) {
     fs::rename(Path("day.log.2.json"), Path("swap"));
     fs::rename(Path("day.log.3.json"), Path("day.log.2.json"));
     fs::rename(Path("swap"), Path("day.log.3.json"));
-    const auto faults = Faults(VerifyRecordFiles(files));
-    ASSERT_EQ(faults.size(), 1u);
-    EXPECT_NE(faults[0].find("day.log.3.json, record 1"), std::string::npos) << faults[0];
-    EXPECT_NE(faults[0].find("numbered after"), std::string::npos) << faults[0];
+    ExpectOneFault(VerifyRecordFiles(files), "day.log.3.json, record 1", "numbered after");
 }
 
 TEST(IsoTime, TextsWithAnOffsetAreReadAsUtcAndOthersAreRefused) {

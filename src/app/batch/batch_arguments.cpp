@@ -92,6 +92,27 @@ std::optional<TDriveSelector> DiskSelector(const std::string& argument) {
     return std::nullopt;
 }
 
+// The unattended options of the proof settings, each with the stored setting it replaces;
+// a choice takes one of its words, in any letter case.
+struct TProofOption {
+    const char* name;
+    const char* setting;
+    std::span<const char* const> words = {};
+};
+const TProofOption kProofOptions[] = {
+    {"--organisation", "Organisation"},
+    {"--organisation-address", "OrganisationAddress"},
+    {"--operator-title", "OperatorTitle"},
+    {"--location", "OperatorLocation"},
+    {"--phone", "OperatorPhone"},
+    {"--validator", "ValidatorName"},
+    {"--validator-title", "ValidatorTitle"},
+    {"--confidentiality", "Confidentiality", record::kConfidentialities},
+    {"--backup", "BackupMade", record::kBackups},
+    {"--destination", "Destination", record::kDestinations},
+    {"--logo", "CertificateLogo"},
+};
+
 class TParser {
 public:
     TParser(const std::vector<std::string>& arguments, bool utf8Texts)
@@ -168,46 +189,24 @@ private:
     // The value of "--name VALUE" or "--name=VALUE"; nothing when argument i is another.
     // The options naming what the record and the certificate say besides the drives.
     bool ProofOption(std::size_t& i) {
-        TBatchRequest& r = result_.Batch;
-        const struct {
-            const char* name;
-            std::optional<std::string>* field;
-        } texts[] = {{"--organisation", &r.Organisation},
-                     {"--organisation-address", &r.OrganisationAddress},
-                     {"--operator-title", &r.OperatorTitle},
-                     {"--location", &r.Location},
-                     {"--phone", &r.Phone},
-                     {"--validator", &r.Validator},
-                     {"--validator-title", &r.ValidatorTitle}};
-        for (const auto& [name, field] : texts)
-            if (auto value = Value(i, name)) {
-                *field = Text(*value);
-                return true;
+        for (const TProofOption& option : kProofOptions) {
+            const auto value = Value(i, option.name);
+            if (!value)
+                continue;
+            std::string given = option.words.empty() ? *value : ChoiceOf(*value, option.words);
+            if (given.empty()) {
+                std::string words;
+                for (std::size_t w = 0; w < option.words.size(); ++w)
+                    words += (w == 0                         ? ""
+                              : w + 1 == option.words.size() ? " or "
+                                                             : ", ") +
+                             std::string(option.words[w]);
+                Fail(std::string(option.name) + " takes " + words + ", not " + Quoted(*value));
+            } else {
+                // A path is kept as given; the other texts go into the program's code page.
+                result_.Batch.Proof[option.setting] =
+                    std::string(option.setting) == "CertificateLogo" ? given : Text(given);
             }
-        const struct {
-            const char* name;
-            std::optional<std::string>* field;
-            std::initializer_list<const char*> words;
-            const char* told;
-        } choices[] = {{"--confidentiality",
-                        &r.Confidentiality,
-                        {"low", "moderate", "high"},
-                        "low, moderate or high"},
-                       {"--backup", &r.Backup, {"yes", "no", "unknown"}, "yes, no or unknown"},
-                       {"--destination",
-                        &r.Destination,
-                        {"reuse", "recycle", "destroy", "return"},
-                        "reuse, recycle, destroy or return"}};
-        for (const auto& [name, field, words, told] : choices)
-            if (auto value = Value(i, name)) {
-                const std::string word = ChoiceOf(*value, words);
-                if (word.empty())
-                    Fail(std::string(name) + " takes " + told + ", not " + Quoted(*value));
-                *field = word;
-                return true;
-            }
-        if (auto value = Value(i, "--logo")) {
-            r.Logo = *value; // a path, kept as given
             return true;
         }
         return result_.Mode == TCommandMode::UsageError;
@@ -311,26 +310,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool ut
         return {TCommandMode::Version, {}, {}};
     if (!has("--batch")) {
         const std::string first = *std::find_if(arguments.begin(), arguments.end(), IsOption);
-        static const char* const kBatchOnly[] = {"--all",
-                                                 "--all-letters",
-                                                 "--json",
-                                                 "--method",
-                                                 "--operator",
-                                                 "--media",
-                                                 "--organisation",
-                                                 "--organisation-address",
-                                                 "--operator-title",
-                                                 "--location",
-                                                 "--phone",
-                                                 "--validator",
-                                                 "--validator-title",
-                                                 "--confidentiality",
-                                                 "--backup",
-                                                 "--destination",
-                                                 "--logo"};
+        static const char* const kBatchOnly[] = {"--all",    "--all-letters", "--json",
+                                                 "--method", "--operator",    "--media"};
         const std::string name = first.substr(0, first.find('='));
         const bool batchOnly =
-            std::find(std::begin(kBatchOnly), std::end(kBatchOnly), name) != std::end(kBatchOnly);
+            std::find(std::begin(kBatchOnly), std::end(kBatchOnly), name) != std::end(kBatchOnly) ||
+            std::any_of(std::begin(kProofOptions), std::end(kProofOptions),
+                        [&](const TProofOption& option) { return name == option.name; });
         return {TCommandMode::UsageError,
                 {},
                 batchOnly ? name + " belongs to an unattended run: add --batch"

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,10 +46,10 @@ struct TBatchRequest {
     bool Json = false;
     std::optional<std::string> Operator; // the person responsible (also the DoD report's)
     std::optional<std::string> Media;    // the description of the media (likewise)
-    // What the record and the certificate say besides, over the stored settings: given ones
-    // replace the stored ones for this run. The media facts are the record's own words.
-    std::optional<std::string> Organisation, OrganisationAddress, OperatorTitle, Location, Phone,
-        Validator, ValidatorTitle, Confidentiality, Backup, Destination, Logo;
+    // What the record and the certificate say besides, by the stored setting's name
+    // ("Organisation", "Destination", ...): given ones replace the stored ones for this run.
+    // The media facts are the record's own words.
+    std::map<std::string, std::string> Proof;
 };
 
 struct TCommandLine {

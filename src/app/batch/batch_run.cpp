@@ -119,24 +119,13 @@ private:
         TWipeSettings settings = form.WipeSettingsFromControls();
         settings.Unattended = true;
         record::TAttestation& a = settings.Attestation;
-        const TBatchRequest& r = request_;
-        for (const auto& [given, field] :
-             std::initializer_list<std::pair<const std::optional<std::string>*, std::string*>>{
-                 {&r.Operator, &a.Operator.Person},
-                 {&r.Media, &a.Operator.Media},
-                 {&r.OperatorTitle, &a.Operator.Title},
-                 {&r.Location, &a.Operator.Location},
-                 {&r.Phone, &a.Operator.Phone},
-                 {&r.Organisation, &a.Organisation.Name},
-                 {&r.OrganisationAddress, &a.Organisation.Address},
-                 {&r.Validator, &a.Validator.Name},
-                 {&r.ValidatorTitle, &a.Validator.Title},
-                 {&r.Confidentiality, &a.Media.Confidentiality},
-                 {&r.Backup, &a.Media.Backup},
-                 {&r.Destination, &a.Media.Destination},
-                 {&r.Logo, &settings.CertificateLogo}})
-            if (given->has_value())
-                *field = **given;
+        if (request_.Operator)
+            a.Operator.Person = *request_.Operator;
+        if (request_.Media)
+            a.Operator.Media = *request_.Media;
+        for (const auto& [name, field] : ProofSettings(a, settings.CertificateLogo))
+            if (auto given = request_.Proof.find(name); given != request_.Proof.end())
+                *field = given->second;
         return settings;
     }
 
@@ -150,8 +139,8 @@ private:
         std::vector<TBatchOutput::TFile> files;
         if (settings.RecordFile) {
             TRunRecorder recorder(settings);
-            for (const std::string& problem : recorder.Refuse(
-                     reason, drives, request_.Operator.value_or(""), request_.Media.value_or("")))
+            // The person and the media are the settings' (from --operator and --media).
+            for (const std::string& problem : recorder.Refuse(reason, drives, "", ""))
                 out_.Error("", problem, true);
             if (!recorder.RecordFile().empty())
                 files.push_back({"record", recorder.RecordFile()});
