@@ -104,12 +104,12 @@ purgelet_layer(purgelet_report
     SOURCES report/report.cpp
     HEADERS "report/report\\.h"
     PUBLIC purgelet_base PRIVATE purgelet_disk)
-# The record of a run and its certificate; the certificate's drawing library (cairo) is used
-# only on Linux (every certificate_cairo*.cpp), the Windows build says it has none.
+# The record of a run and its certificate; the certificate's surface is cairo's on Linux
+# (certificate_cairo.cpp) and libharu's on Windows (certificate_haru.cpp).
 if(WIN32)
-    set(certificate_excluded "/record/certificate_cairo[^/]*\\.cpp$")
+    set(certificate_excluded "/record/certificate_cairo\\.cpp$")
 else()
-    set(certificate_excluded "/record/certificate_none\\.cpp$")
+    set(certificate_excluded "/record/certificate_haru\\.cpp$")
 endif()
 purgelet_layer(purgelet_record
     SOURCES record/*.cpp

@@ -12,8 +12,6 @@ namespace purgelet::record {
 
 enum class TPaper { A4, Letter };
 
-// Whether this build can draw certificates (the Linux build can).
-bool CertificatesAvailable();
 // Whether path is a picture the certificate can show at the top of its pages (a PNG file);
 // false and why when not.
 bool LogoReadable(const std::string& path, std::string& why);

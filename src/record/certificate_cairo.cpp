@@ -1,43 +1,38 @@
-// The certificate drawn with cairo's PDF surface and Pango. It is drawn twice: once to count
-// the pages (each page says "Page n of N", so a missing sheet shows), then into memory, and the
-// whole document replaces the target in one step as a record does.
-#include "record/certificate_cairo.h"
-#include "record/certificate.h"
+// The certificate's surface on Linux: cairo's PDF surface, texts set by Pango at 72 dpi so that
+// a point of font size is a point on paper, with the faces fontconfig gives "Sans" and
+// "Monospace".
+#include "record/certificate_canvas.h"
 
 #include "platform/codepage.h"
-#include "record/record_file.h"
 
 #include <cairo-pdf.h>
+#include <cairo.h>
 #include <cstring>
-#include <filesystem>
+#include <map>
+#include <pango/pangocairo.h>
+#include <tuple>
 
-namespace purgelet::record {
+namespace purgelet::record::certificate {
 
 namespace {
 
-using certificate::Caption;
-
+struct ObjectDeleter {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
 struct SurfaceDeleter {
     void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
 };
 struct ContextDeleter {
     void operator()(cairo_t* cr) const { cairo_destroy(cr); }
 };
+using Layout = std::unique_ptr<PangoLayout, ObjectDeleter>;
 
-// Where cairo's output goes: the document's bytes, or nowhere for the pass that counts the
-// pages.
-struct TSink {
-    std::string* Bytes = nullptr;
-};
-
-cairo_status_t WriteTo(void* closure, const unsigned char* data, unsigned int length) {
-    auto* sink = static_cast<TSink*>(closure);
-    if (sink->Bytes != nullptr)
-        sink->Bytes->append(reinterpret_cast<const char*>(data), length);
+cairo_status_t Append(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
     return CAIRO_STATUS_SUCCESS;
 }
 
-// A PNG file's picture, read through the system layer; null and why when it is none.
+// A PNG file's bytes as cairo reads them.
 struct TPngSource {
     const std::string* Bytes;
     std::size_t At = 0;
@@ -52,112 +47,154 @@ cairo_status_t ReadFrom(void* closure, unsigned char* data, unsigned int length)
     return CAIRO_STATUS_SUCCESS;
 }
 
-std::unique_ptr<cairo_surface_t, SurfaceDeleter> LoadLogo(const std::string& path,
-                                                          std::string& why) {
-    std::string bytes;
-    if (!ReadFileWhole(path, bytes, why))
-        return nullptr;
-    // cairo names any unreadable stream a lack of memory: the signature says it plainly.
-    if (bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) {
-        why = "not a PNG picture";
-        return nullptr;
+class TCairoSurface final : public TSurface {
+public:
+    TCairoSurface(double width, double height, const std::string& title, const std::string& creator)
+        : surface_(cairo_pdf_surface_create_for_stream(Append, &bytes_, width, height)),
+          cr_(cairo_create(surface_.get())), context_(pango_cairo_create_context(cr_.get())) {
+        pango_cairo_context_set_resolution(context_.get(), 72);
+        // Metadata is UTF-8; the program's texts are Windows-1252.
+        cairo_pdf_surface_set_metadata(surface_.get(), CAIRO_PDF_METADATA_TITLE,
+                                       platform::Cp1252ToUtf8(title).c_str());
+        cairo_pdf_surface_set_metadata(surface_.get(), CAIRO_PDF_METADATA_CREATOR,
+                                       platform::Cp1252ToUtf8(creator).c_str());
     }
-    TPngSource source{&bytes};
-    std::unique_ptr<cairo_surface_t, SurfaceDeleter> logo(
-        cairo_image_surface_create_from_png_stream(ReadFrom, &source));
-    if (cairo_surface_status(logo.get()) != CAIRO_STATUS_SUCCESS) {
-        why = std::string("not a PNG picture (") +
-              cairo_status_to_string(cairo_surface_status(logo.get())) + ")";
-        return nullptr;
-    }
-    return logo;
-}
 
-// Draws the whole certificate into sink: the number of pages, or 0 and why.
-int Render(const TRecord& record, TPaper paper, cairo_surface_t* logo, TSink& sink, int totalPages,
-           std::string& why) {
-    const double width = paper == TPaper::Letter ? 612 : 595;
-    const double height = paper == TPaper::Letter ? 792 : 842;
-    std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface(
-        cairo_pdf_surface_create_for_stream(WriteTo, &sink, width, height));
-    // Metadata is UTF-8; the program's texts are Windows-1252.
-    cairo_pdf_surface_set_metadata(surface.get(), CAIRO_PDF_METADATA_TITLE,
-                                   platform::Cp1252ToUtf8(Caption("TITLE")).c_str());
-    cairo_pdf_surface_set_metadata(
-        surface.get(), CAIRO_PDF_METADATA_CREATOR,
-        platform::Cp1252ToUtf8(record.Tool.Name + " " + record.Tool.Version).c_str());
-    std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
-    int pages = 0;
-    if (cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS) {
-        certificate::TCanvas canvas(cr.get(), width, height, certificate::FooterOf(record),
-                                    totalPages);
-        canvas.SetLogo(logo);
-        certificate::DrawRecord(canvas, record);
-        pages = canvas.Pages();
-    }
-    cairo_status_t status = cairo_status(cr.get());
-    cr.reset();
-    cairo_surface_finish(surface.get());
-    if (status == CAIRO_STATUS_SUCCESS)
-        status = cairo_surface_status(surface.get());
-    if (status != CAIRO_STATUS_SUCCESS) {
-        why = cairo_status_to_string(status);
-        return 0;
-    }
-    return pages;
-}
+    void StartPage() override {}
+    void EndPage() override { cairo_show_page(cr_.get()); }
 
-bool Write(const TRecord& record, const std::string& path, TPaper paper, std::string& why,
-           bool replace, const std::string& logo) {
-    if (path.empty() || std::filesystem::path(path).filename().empty()) {
-        why = "no file name was given for the certificate";
-        return false;
+    double TextWidth(const std::string& line, const TFont& font) override {
+        const auto key = std::make_tuple(font.Size, font.Bold, font.Mono, line);
+        const auto known = widths_.find(key);
+        if (known != widths_.end())
+            return known->second;
+        int width = 0;
+        int height = 0;
+        pango_layout_get_size(Make(line, font).get(), &width, &height);
+        return widths_[key] = static_cast<double>(width) / PANGO_SCALE;
     }
-    std::unique_ptr<cairo_surface_t, SurfaceDeleter> picture;
-    if (!logo.empty()) {
-        picture = LoadLogo(logo, why);
-        if (!picture) {
-            why = "cannot use the logo " + logo + ": " + why;
+
+    double LineHeight(const TFont& font) override {
+        const auto key = std::make_tuple(font.Size, font.Bold, font.Mono, std::string());
+        const auto known = leading_.find(key);
+        if (known != leading_.end())
+            return known->second;
+        int width = 0;
+        int height = 0;
+        pango_layout_get_size(Make("M", font).get(), &width, &height);
+        return leading_[key] = static_cast<double>(height) / PANGO_SCALE;
+    }
+
+    void Text(const std::string& line, const TFont& font, double x, double top,
+              const TColour& colour) override {
+        SetColour(colour);
+        cairo_move_to(cr_.get(), x, top);
+        pango_cairo_show_layout(cr_.get(), Make(line, font).get());
+    }
+
+    void Rectangle(double x, double y, double width, double height,
+                   const TColour& colour) override {
+        SetColour(colour);
+        cairo_rectangle(cr_.get(), x, y, width, height);
+        cairo_fill(cr_.get());
+    }
+
+    void Line(double x0, double y0, double x1, double y1, double width,
+              const TColour& colour) override {
+        SetColour(colour);
+        cairo_set_line_width(cr_.get(), width);
+        cairo_move_to(cr_.get(), x0, y0);
+        cairo_line_to(cr_.get(), x1, y1);
+        cairo_stroke(cr_.get());
+    }
+
+    void Clip(double x, double y, double width, double height) override {
+        cairo_save(cr_.get());
+        cairo_rectangle(cr_.get(), x, y, width, height);
+        cairo_clip(cr_.get());
+    }
+    void Unclip() override { cairo_restore(cr_.get()); }
+
+    bool SetPicture(const std::string& png, std::string& why) override {
+        TPngSource source{&png};
+        picture_.reset(cairo_image_surface_create_from_png_stream(ReadFrom, &source));
+        if (cairo_surface_status(picture_.get()) != CAIRO_STATUS_SUCCESS) {
+            why = std::string("not a PNG picture (") +
+                  cairo_status_to_string(cairo_surface_status(picture_.get())) + ")";
+            picture_.reset();
             return false;
         }
+        return true;
     }
-    TSink counter;
-    const int pages = Render(record, paper, picture.get(), counter, 0, why);
-    if (pages == 0)
-        return false;
-    std::string bytes;
-    TSink sink{&bytes};
-    if (Render(record, paper, picture.get(), sink, pages, why) == 0) {
-        why = "cannot write the certificate " + path + ": " + why;
-        return false;
+
+    std::pair<double, double> PictureSize() const override {
+        if (!picture_)
+            return {0, 0};
+        return {cairo_image_surface_get_width(picture_.get()),
+                cairo_image_surface_get_height(picture_.get())};
     }
-    if (!ReplaceFile(path, bytes, why, replace)) {
-        why = "cannot write the certificate " + path + ": " + why;
-        return false;
+
+    void Picture(double x, double y, double width, double height) override {
+        const auto [w, h] = PictureSize();
+        if (w <= 0 || h <= 0)
+            return;
+        cairo_save(cr_.get());
+        cairo_translate(cr_.get(), x, y);
+        cairo_scale(cr_.get(), width / w, height / h);
+        cairo_set_source_surface(cr_.get(), picture_.get(), 0, 0);
+        cairo_paint(cr_.get());
+        cairo_restore(cr_.get());
     }
-    return true;
-}
+
+    bool Finish(std::string& bytes, std::string& why) override {
+        cairo_status_t status = cairo_status(cr_.get());
+        cr_.reset();
+        cairo_surface_finish(surface_.get());
+        if (status == CAIRO_STATUS_SUCCESS)
+            status = cairo_surface_status(surface_.get());
+        if (status != CAIRO_STATUS_SUCCESS) {
+            why = cairo_status_to_string(status);
+            return false;
+        }
+        bytes = std::move(bytes_);
+        return true;
+    }
+
+private:
+    Layout Make(const std::string& line, const TFont& font) const {
+        Layout layout(pango_layout_new(context_.get()));
+        PangoFontDescription* description = pango_font_description_new();
+        pango_font_description_set_family(description, font.Mono ? "Monospace" : "Sans");
+        pango_font_description_set_weight(description,
+                                          font.Bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+        pango_font_description_set_size(description,
+                                        static_cast<int>(font.Size * PANGO_SCALE + 0.5));
+        pango_layout_set_font_description(layout.get(), description);
+        pango_font_description_free(description);
+        const std::string text = platform::Cp1252ToUtf8(line);
+        pango_layout_set_text(layout.get(), text.c_str(), static_cast<int>(text.size()));
+        return layout;
+    }
+
+    void SetColour(const TColour& colour) {
+        cairo_set_source_rgb(cr_.get(), colour.R, colour.G, colour.B);
+    }
+
+    std::string bytes_; // before the surface, which writes into it until it is finished
+    std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface_;
+    std::unique_ptr<cairo_t, ContextDeleter> cr_;
+    std::unique_ptr<PangoContext, ObjectDeleter> context_;
+    std::unique_ptr<cairo_surface_t, SurfaceDeleter> picture_;
+    // Measured once: the canvas measures a text again for each way it tries to set it.
+    std::map<std::tuple<double, bool, bool, std::string>, double> widths_;
+    std::map<std::tuple<double, bool, bool, std::string>, double> leading_;
+};
 
 } // namespace
 
-bool CertificatesAvailable() {
-    return true;
+std::unique_ptr<TSurface> NewSurface(double width, double height, const std::string& title,
+                                     const std::string& creator) {
+    return std::make_unique<TCairoSurface>(width, height, title, creator);
 }
 
-bool LogoReadable(const std::string& path, std::string& why) {
-    return LoadLogo(path, why) != nullptr;
-}
-
-bool WriteCertificate(const TRecord& record, const std::string& path, TPaper paper,
-                      std::string& why, bool replace, const std::string& logo) {
-    try {
-        return Write(record, path, paper, why, replace, logo);
-    } catch (const std::exception& error) {
-        why = std::string("the certificate could not be drawn: ") + error.what();
-    } catch (...) {
-        why = "the certificate could not be drawn";
-    }
-    return false;
-}
-
-} // namespace purgelet::record
+} // namespace purgelet::record::certificate

@@ -2,7 +2,7 @@
 // drive, then each drive's own page. Values are shown as the record holds them; the
 // record's vocabulary (outcomes, verification, pass kinds) is worded through the language
 // table.
-#include "record/certificate_cairo.h"
+#include "record/certificate_canvas.h"
 
 #include <cinttypes>
 #include <cmath>
