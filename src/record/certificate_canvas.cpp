@@ -5,6 +5,7 @@
 #include "lang/catalogue.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace purgelet::record::certificate {
 
@@ -61,29 +62,41 @@ std::vector<std::string> Paragraphs(const std::string& text) {
     return paragraphs;
 }
 
-// The longest start of word (at least one character) no wider than width.
-std::size_t FittingPrefix(TSurface& surface, const std::string& word, const TFont& font,
-                          double width) {
-    std::size_t low = 1;
-    std::size_t high = word.size();
-    while (low < high) {
-        const std::size_t middle = (low + high + 1) / 2;
-        if (surface.TextWidth(word.substr(0, middle), font) <= width)
-            low = middle;
-        else
-            high = middle - 1;
+// How many characters from the start of text fit in width: at least one when text has any.
+// Found by doubling and then halving, so that a long text costs what a line of it costs.
+std::size_t Fitting(TSurface& surface, const std::string& text, const TFont& font, double width) {
+    if (text.empty())
+        return 0;
+    std::size_t fits = 0;
+    std::size_t over = text.size() + 1;
+    for (std::size_t probe = 1;; probe = std::min(probe * 2, text.size())) {
+        if (surface.TextWidth(text.substr(0, probe), font) > width) {
+            over = probe;
+            break;
+        }
+        fits = probe;
+        if (probe == text.size())
+            break;
     }
-    return low;
+    while (over - fits > 1) {
+        const std::size_t middle = fits + (over - fits) / 2;
+        if (surface.TextWidth(text.substr(0, middle), font) <= width)
+            fits = middle;
+        else
+            over = middle;
+    }
+    return std::max<std::size_t>(fits, 1);
 }
 
 // A paragraph broken into lines: greedily at blanks, and a word wider than a line on its own
-// broken where it reaches the edge (a serial number gains no hyphen it does not have).
+// broken where it reaches the edge (a serial number gains no hyphen it does not have). Stops
+// once there are more than limit lines: an absurdly long text costs no more than a short one.
 void WrapParagraph(TSurface& surface, const std::string& paragraph, const TFont& font, double width,
-                   std::vector<std::string>& lines) {
+                   std::size_t limit, std::vector<std::string>& lines) {
     std::string line;
     std::size_t at = 0;
     bool any = false;
-    while (at < paragraph.size()) {
+    while (at < paragraph.size() && lines.size() <= limit) {
         const std::size_t end = std::min(paragraph.find(' ', at), paragraph.size());
         std::string word = paragraph.substr(at, end - at);
         at = end + 1;
@@ -92,7 +105,7 @@ void WrapParagraph(TSurface& surface, const std::string& paragraph, const TFont&
             continue;
         }
         const std::string joined = line.empty() ? word : line + ' ' + word;
-        if (surface.TextWidth(joined, font) <= width) {
+        if (Fitting(surface, joined, font, width) == joined.size()) {
             line = joined;
             continue;
         }
@@ -103,8 +116,8 @@ void WrapParagraph(TSurface& surface, const std::string& paragraph, const TFont&
             any = true;
             line.clear();
         }
-        while (surface.TextWidth(word, font) > width) {
-            const std::size_t cut = FittingPrefix(surface, word, font, width);
+        for (std::size_t cut;
+             lines.size() <= limit && (cut = Fitting(surface, word, font, width)) < word.size();) {
             lines.push_back(word.substr(0, cut));
             any = true;
             word.erase(0, cut);
@@ -126,11 +139,16 @@ std::vector<std::string> WrapText(TSurface& surface, const std::string& text, co
     width = std::max(width, 1.0);
     std::vector<std::string> lines;
     const std::vector<std::string> paragraphs = Paragraphs(text);
-    for (const std::string& paragraph : paragraphs)
-        WrapParagraph(surface, paragraph, font, width, lines);
+    const std::size_t limit =
+        maxLines > 0 ? static_cast<std::size_t>(maxLines) : std::numeric_limits<std::size_t>::max();
+    for (const std::string& paragraph : paragraphs) {
+        if (lines.size() > limit)
+            break;
+        WrapParagraph(surface, paragraph, font, width, limit, lines);
+    }
     if (maxLines <= 0 || lines.size() <= static_cast<std::size_t>(maxLines))
         return lines;
-    // The last line kept takes what follows it and ends where an ellipsis still fits.
+    // The last line kept is cut where an ellipsis after it still fits.
     const char* const ellipsis = "\x85";
     std::string last = lines[static_cast<std::size_t>(maxLines) - 1];
     lines.resize(static_cast<std::size_t>(maxLines));

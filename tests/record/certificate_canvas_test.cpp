@@ -23,6 +23,7 @@ public:
     void StartPage() override { ++Pages; }
     void EndPage() override {}
     double TextWidth(const std::string& line, const TFont&) override {
+        Measured += line.size();
         return static_cast<double>(line.size());
     }
     double LineHeight(const TFont& font) override { return font.Size; }
@@ -41,6 +42,7 @@ public:
     void Picture(double, double, double, double) override {}
     bool Finish(std::string&, std::string&) override { return true; }
 
+    std::size_t Measured = 0; // characters measured, as a drawing library would lay them out
     int Pages = 0;
     int Clips = 0;
     double Right = 0;
@@ -74,6 +76,12 @@ TEST(CertificateWrap, AtMostMaxLinesTheLastEndingInAnEllipsisThatFits) {
     // Cut: the last line kept ends in the ellipsis (one character here) inside the width.
     EXPECT_EQ(Wrap("one two three four", 7, 2), (Lines{"one two", "three\x85"}));
     EXPECT_EQ(Wrap("abcdefghij", 4, 1), (Lines{"abc\x85"}));
+    // A text of a megabyte (a damaged record's) costs what its first lines cost.
+    TRulerSurface surface;
+    const std::string huge = std::string(500000, 'x') + " " + std::string(500000, 'y');
+    EXPECT_EQ(WrapText(surface, huge, TFont{}, 40, 2),
+              (Lines{std::string(40, 'x'), std::string(39, 'x') + "\x85"}));
+    EXPECT_LT(surface.Measured, 100000u);
     // Not cut: no ellipsis.
     EXPECT_EQ(Wrap("one two", 7, 1), (Lines{"one two"}));
     EXPECT_EQ(Wrap("one two three", 7, 2), (Lines{"one two", "three"}));
