@@ -52,14 +52,8 @@ protected:
 
 // Read back by read_certificates.py: what it expects on each page is named there.
 TEST_F(CertificateSamples, AreDrawnWithTheAuditorsFieldsTheLogoAndTextsOutsideAscii) {
-    TRecord record = ThreeDrives();
-    record.Organisation = {"Example Recycling Ltd", "1 Mill Lane, Leeds"};
-    record.Operator = {"Zo\xeb \xdcnal", "Three disks from the finance office"};
-    record.Operator.Title = "Technician";
-    record.Operator.Location = "Bench 3";
-    record.Operator.Phone = "+44 113 496 0000";
-    record.Validator = {"Ann Checker", "Auditor"};
-    record.Media = {"moderate", "no", "recycle"};
+    TRecord record = AuditedThreeDrives();
+    record.Operator.Person = "Zo\xeb \xdcnal";
     record.Drives[2].Identity.Model = "DONN\xc9"
                                       "ES Cruzer \x80 Blade";
     const std::string logo = std::string(PURGELET_TEST_DATA) + "/record/logo.png";

@@ -212,13 +212,7 @@ TEST_F(Certificate, TheDrivesOwnEraseADiscsBlankAndTheOptionsAreShown) {
 // phone, the validator on the second signature line, the media facts, the attestation above
 // the signatures, and the organisation's logo at the top of every page.
 TEST_F(Certificate, TheAuditorsFieldsTheAttestationAndTheLogoAreOnThePages) {
-    TRecord record = ThreeDrives();
-    record.Organisation = {"Example Recycling Ltd", "1 Mill Lane, Leeds"};
-    record.Operator.Title = "Technician";
-    record.Operator.Location = "Bench 3";
-    record.Operator.Phone = "+44 113 496 0000";
-    record.Validator = {"Ann Checker", "Auditor"};
-    record.Media = {"moderate", "no", "recycle"};
+    const TRecord record = AuditedThreeDrives();
     const fs::path logo = folder_ / "logo.png";
     {
         cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 400, 100);

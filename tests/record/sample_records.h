@@ -72,4 +72,17 @@ inline TRecord ThreeDrives() {
     return record;
 }
 
+// The same run with what an auditor asks besides the drives (NIST SP 800-88 Appendix G): the
+// organisation, the operator's title, location and phone, a validator, the media's facts.
+inline TRecord AuditedThreeDrives() {
+    TRecord record = ThreeDrives();
+    record.Organisation = {"Example Recycling Ltd", "1 Mill Lane, Leeds"};
+    record.Operator.Title = "Technician";
+    record.Operator.Location = "Bench 3";
+    record.Operator.Phone = "+44 113 496 0000";
+    record.Validator = {"Ann Checker", "Auditor"};
+    record.Media = {"moderate", "no", "recycle"};
+    return record;
+}
+
 } // namespace purgelet::record
