@@ -58,12 +58,14 @@ target_compile_options(purgelet_png PRIVATE -w)
 purgelet_unpacked(libharu haru_dir)
 set(haru_generated "${CMAKE_BINARY_DIR}/third_party/haru-include")
 file(WRITE "${haru_generated}/hpdf_config.h.new"
-     "#define LIBHPDF_HAVE_LIBPNG 1\n#define LIBHPDF_HAVE_LIBZ 1\n"
+     "#define LIBHPDF_HAVE_NOPNGLIB 1\n#define HPDF_NOPNGLIB 1\n#define LIBHPDF_HAVE_LIBZ 1\n"
      "#define LIBHPDF_HAVE_STDLIB_H 1\n#define LIBHPDF_HAVE_STRING_H 1\n"
      "#define LIBHPDF_STDC_HEADERS 1\n")
 configure_file("${haru_generated}/hpdf_config.h.new" "${haru_generated}/hpdf_config.h" COPYONLY)
 file(GLOB haru_sources "${haru_dir}/src/*.c")
 add_library(purgelet_haru STATIC ${haru_sources})
 target_include_directories(purgelet_haru SYSTEM PUBLIC ${haru_dir}/include ${haru_generated})
+# libharu's own PNG reader is left out: it lets libpng abort the process on a damaged picture.
+# The certificate decodes its logo with libpng's guarded reader and hands libharu the pixels.
 target_link_libraries(purgelet_haru PUBLIC purgelet_png)
 target_compile_options(purgelet_haru PRIVATE -w)

@@ -3,10 +3,13 @@
 // own Windows-1252, so texts go in as they are.
 #include "record/certificate_canvas.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <hpdf.h>
 #include <map>
+#include <png.h>
 #include <tuple>
+#include <vector>
 
 namespace purgelet::record::certificate {
 
@@ -39,6 +42,9 @@ constexpr double kSansAscent = 718;
 constexpr double kSansDescent = 207;
 constexpr double kMonoAscent = 629;
 constexpr double kMonoDescent = 157;
+// A logo larger than this many pixels is refused rather than decoded (a page shows it in a box
+// of 140 x 36 points).
+constexpr std::uint64_t kMostLogoPixels = 16 * 1024 * 1024;
 // Lines set as far apart as the Linux build's faces set them.
 constexpr double kLeading = 1.16;
 
@@ -139,15 +145,37 @@ public:
             HPDF_Page_GRestore(page_);
     }
 
+    // The picture is decoded here with libpng's own guarded reader, composited on the page's
+    // white, and given to libharu as plain pixels: libharu's PNG reader lets libpng abort the
+    // process on a damaged file.
     bool SetPicture(const std::string& png, std::string& why) override {
         if (pdf_ == nullptr) {
             why = Explain(errors_);
             return false;
         }
-        picture_ = HPDF_LoadPngImageFromMem(pdf_, reinterpret_cast<const HPDF_BYTE*>(png.data()),
-                                            static_cast<HPDF_UINT>(png.size()));
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (png_image_begin_read_from_memory(&image, png.data(), png.size()) == 0) {
+            why = std::string("not a PNG picture (") + image.message + ")";
+            return false;
+        }
+        image.format = PNG_FORMAT_RGB;
+        if (static_cast<std::uint64_t>(image.width) * image.height > kMostLogoPixels) {
+            png_image_free(&image);
+            why = "a picture of " + std::to_string(image.width) + " x " +
+                  std::to_string(image.height) + " pixels is too large for a logo";
+            return false;
+        }
+        std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
+        const png_color white{255, 255, 255};
+        if (png_image_finish_read(&image, &white, pixels.data(), 0, nullptr) == 0) {
+            why = std::string("not a PNG picture (") + image.message + ")";
+            return false;
+        }
+        picture_ = HPDF_LoadRawImageFromMem(pdf_, pixels.data(), image.width, image.height,
+                                            HPDF_CS_DEVICE_RGB, 8);
         if (picture_ == nullptr || errors_.First != HPDF_OK) {
-            why = "not a PNG picture the PDF library reads (" + Explain(errors_) + ")";
+            why = Explain(errors_);
             picture_ = nullptr;
             return false;
         }

@@ -67,10 +67,20 @@ TEST_F(CertificateSamples, AreDrawnWithTheAuditorsFieldsTheLogoAndTextsOutsideAs
     EXPECT_GE(PageObjects(Write(many, "sixty-drives", TPaper::A4)), 62);
 }
 
-TEST_F(CertificateSamples, ALogoThatIsNoPictureIsRefusedAndNothingIsWritten) {
+// Any PNG picture is a logo (here 16 bits a channel with half-transparent pixels); anything
+// else is refused with its reason, nothing written, and the process goes on: a damaged
+// picture, or one whose header claims ten billion pixels.
+TEST_F(CertificateSamples, ALogoIsAnyPngPictureAndAnythingElseIsRefusedWithNothingWritten) {
+    std::string why;
+    const std::string data = PURGELET_TEST_DATA;
+    EXPECT_TRUE(LogoReadable(data + "/record/logo-rgba16.png", why)) << why;
+    EXPECT_TRUE(WriteCertificate(ThreeDrives(), (folder_ / "rgba16.pdf").string(), TPaper::A4, why,
+                                 true, data + "/record/logo-rgba16.png"))
+        << why;
+    EXPECT_FALSE(LogoReadable(data + "/record/logo-huge.png", why));
+
     const fs::path text = folder_ / "not-a-picture.png";
     std::ofstream(text) << "text";
-    std::string why;
     EXPECT_FALSE(LogoReadable(text.string(), why));
     EXPECT_EQ(why, "not a PNG picture");
     // A PNG signature over a damaged picture: the drawing library's refusal, said as such.
