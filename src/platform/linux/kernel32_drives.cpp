@@ -462,9 +462,11 @@ BOOL LinuxKernel32::Dismount(File& file) {
 std::vector<std::shared_ptr<LinuxKernel32::File>> LinuxKernel32::OwnLocksOn(dev_t disk) const {
     std::vector<std::shared_ptr<File>> locks;
     std::lock_guard<std::mutex> lock(handlesMutex_);
+    // A disk without a partition table is its own only volume: that volume's lock is on the
+    // disk's own node.
     for (const auto& [handle, file] : files_)
         if ((file->lockFd >= 0 || file->coveredByDisk) && file->device != 0 &&
-            DiskOfPartition(drives_->Sysfs(), file->device) == disk)
+            (file->device == disk || DiskOfPartition(drives_->Sysfs(), file->device) == disk))
             locks.push_back(file);
     return locks;
 }
