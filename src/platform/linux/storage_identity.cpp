@@ -90,6 +90,18 @@ DWORD ScsiBus(const fs::path& disk) {
     return BusTypeScsi;
 }
 
+// A USB disk's serial number is its USB device's own (the iSerialNumber string, as udev
+// tells it), which a USB bridge seldom passes on as a SCSI serial number page: the nearest
+// folder above the disk that is a USB device holds it.
+std::string UsbSerial(const fs::path& disk) {
+    std::error_code error;
+    for (fs::path at = disk.parent_path(); at.has_relative_path() && at.filename() != "devices";
+         at = at.parent_path())
+        if (fs::exists(at / "idVendor", error))
+            return ReadLine(at / "serial");
+    return {};
+}
+
 std::string ReadBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -126,6 +138,8 @@ StorageDeviceFacts FromSysfs(const fs::path& dir, const std::string& name) {
         facts.serial = ReadLine(device / "serial");
         if (facts.serial.empty())
             facts.serial = SerialOfVpdPage80(ReadBytes(device / "vpd_pg80"));
+        if (facts.serial.empty() && facts.busType == BusTypeUsb)
+            facts.serial = UsbSerial(dir);
         facts.deviceType = StartsWith(name, "sr") ? 5 : 0;
     } else if (StartsWith(name, "hd")) {
         facts.busType = BusTypeAta;

@@ -101,6 +101,12 @@ TEST_F(FakeSysfs, NvmeUsbVirtioMmcAndTheScsiTransportsAreToldApart) {
     EXPECT_EQ(Identity(8, 16).Model, "Kingston DataTraveler 2.0");
     EXPECT_EQ(Identity(8, 16).Bus, "USB");
     EXPECT_FALSE(Identity(8, 16).Rotational.has_value()); // no queue/rotational to read
+    EXPECT_EQ(Identity(8, 16).Serial, "");                // no serial page, no USB device's serial
+    // The USB device's own serial number, as udev would tell it.
+    const fs::path usbDevice = sysfs / "devices/pci0000:00/0000:00:14.0/usb2/2-1";
+    File(usbDevice / "idVendor", "0951\n");
+    File(usbDevice / "serial", "001CC0EC3450F9B0\n");
+    EXPECT_EQ(Identity(8, 16).Serial, "001CC0EC3450F9B0");
 
     const fs::path vda = Device("pci0000:00/0000:00:04.0/virtio1/block/vda", 253, 0);
     File(vda / "serial", "QM00001\n");
