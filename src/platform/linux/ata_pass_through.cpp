@@ -117,9 +117,15 @@ void AtaPassThrough16(const void* request, std::uint8_t cdb[16]) {
     std::memset(cdb, 0, 16);
     cdb[0] = kAtaPassThrough16;
     cdb[1] = static_cast<std::uint8_t>(protocol << 1 | (extend ? 1 : 0));
-    cdb[2] = kCheckCondition;
+    // The registers are asked back (CK_COND) only for a command without data, whose answer
+    // they are (a sanitize status). After a data transfer libata reports a status that still
+    // shows the data request as ABORTED COMMAND with no registers (seen with 6.1 over
+    // AHCI), so a good IDENTIFY would read as failed; a failing command brings its registers
+    // back all the same.
     if (data)
-        cdb[2] |= static_cast<std::uint8_t>((in ? kFromDevice : 0) | kBlocks | kLengthInCount);
+        cdb[2] = static_cast<std::uint8_t>((in ? kFromDevice : 0) | kBlocks | kLengthInCount);
+    else
+        cdb[2] = kCheckCondition;
     cdb[3] = extend ? before[0] : 0;  // features (15:8)
     cdb[4] = now[0];                  // features (7:0)
     cdb[5] = extend ? before[1] : 0;  // count (15:8)

@@ -103,11 +103,10 @@ TEST(AtaPassThrough, IdentifyTravelsAsAPioDataInCommandAndBringsBackDataAndRegis
     r.header.CurrentTaskFile[5] = 0xA0; // device
     r.header.CurrentTaskFile[6] = 0xEC; // IDENTIFY DEVICE
     FakeSat sat;
-    sat.answer.assign(512, 0x5A);
-    sat.sense = StatusReturn(false, 0x00, 0x0001, 0, 0xA0, 0x50);
+    sat.answer.assign(512, 0x5A); // done: no sense, as a translation answers without CK_COND
     DWORD returned = 0;
     ASSERT_EQ(AtaPassThrough(4, &r, sizeof r, &r, sizeof r, &returned, sat.Call()), ERROR_SUCCESS);
-    EXPECT_EQ(sat.cdb, (std::vector<std::uint8_t>{0x85, 0x08, 0x2E, 0x00, 0x00, 0x00, 0x01, 0x00,
+    EXPECT_EQ(sat.cdb, (std::vector<std::uint8_t>{0x85, 0x08, 0x0E, 0x00, 0x00, 0x00, 0x01, 0x00,
                                                   0x00, 0x00, 0x00, 0x00, 0x00, 0xA0, 0xEC, 0x00}));
     EXPECT_EQ(sat.direction, SG_DXFER_FROM_DEV);
     EXPECT_EQ(sat.length, 512u);
@@ -158,7 +157,7 @@ TEST(AtaPassThrough, DataOutGoesToTheDriveAndAFixedFormatAnswerGivesTheFailingRe
     sat.sense = {0x70, 0, 0x01, 0x04, 0x51, 0x00, 0x01, 10, 0, 0, 0, 0, 0x00, 0x1D, 0, 0, 0, 0};
     ASSERT_EQ(AtaPassThrough(4, &r, sizeof r, &r, sizeof r, nullptr, sat.Call()), ERROR_SUCCESS);
     EXPECT_EQ(sat.cdb[1], 0x0A); // PIO data-out
-    EXPECT_EQ(sat.cdb[2], 0x26); // CK_COND, to the device, in blocks, length in count
+    EXPECT_EQ(sat.cdb[2], 0x06); // to the device, in blocks, length in count
     EXPECT_EQ(sat.cdb[14], 0xF1);
     EXPECT_EQ(sat.direction, SG_DXFER_TO_DEV);
     EXPECT_EQ(static_cast<std::uint8_t*>(sat.data)[2], 'p');
@@ -371,6 +370,7 @@ TEST(NvmeAdmin, TheNamespaceQueryAsksTheControllerForTheNodesOwnNamespace) {
     STORAGE_PROTOCOL_DATA_DESCRIPTOR answer;
     std::memcpy(&answer, query.data(), sizeof answer);
     EXPECT_EQ(answer.ProtocolSpecificData.ProtocolDataOffset, sizeof(asked));
+    EXPECT_EQ(answer.ProtocolSpecificData.ProtocolDataRequestSubValue, 2u); // names its namespace
     EXPECT_EQ(query[sizeof answer], 0x5A);
     EXPECT_EQ(query.back(), 0x5A);
 
