@@ -268,6 +268,14 @@ std::optional<std::vector<std::uint8_t>> ReadQuery(const std::vector<std::uint8_
                                      answer.begin() + static_cast<std::ptrdiff_t>(at + length));
 }
 
+std::uint32_t AnsweredNamespace(const std::vector<std::uint8_t>& answer, std::uint32_t returned) {
+    if (returned > answer.size() || returned < sizeof(STORAGE_PROTOCOL_DATA_DESCRIPTOR))
+        return 0;
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR d;
+    std::memcpy(&d, answer.data(), sizeof d);
+    return d.ProtocolSpecificData.ProtocolDataRequestSubValue;
+}
+
 // ---- The media reinitialization request.
 
 std::vector<std::uint8_t> PackReinitialize(std::uint32_t sanact, std::uint32_t timeoutSeconds) {

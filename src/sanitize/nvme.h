@@ -123,6 +123,9 @@ std::optional<std::vector<std::uint8_t>> PackQuery(const TCommand& command, bool
 // The data read back from the same buffer: command.DataLength bytes, or none.
 std::optional<std::vector<std::uint8_t>> ReadQuery(const std::vector<std::uint8_t>& answer,
                                                    std::uint32_t returned, std::uint32_t length);
+// The namespace the answer to a namespace's own query says it is (its descriptor's
+// SubValue), 0 where the system does not say.
+std::uint32_t AnsweredNamespace(const std::vector<std::uint8_t>& answer, std::uint32_t returned);
 // The Identify Namespace query of the disk's own namespace.
 std::vector<std::uint8_t> PackNamespaceQuery();
 

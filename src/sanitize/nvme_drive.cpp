@@ -22,6 +22,7 @@ namespace {
 struct TAnswer {
     DWORD SystemError = 0;
     nvme::TReturned Returned;
+    std::uint32_t Nsid = 0; // a namespace's own query: the id the system gives it, if any
     bool Ok() const { return SystemError == 0 && Returned.Success(); }
     std::string StatusText() const {
         if (SystemError != 0)
@@ -88,6 +89,8 @@ public:
         }
         a.Returned.ReturnStatus = STORAGE_PROTOCOL_STATUS_SUCCESS;
         a.Returned.Data = std::move(*data);
+        if (ownNamespace)
+            a.Nsid = nvme::AnsweredNamespace(*query, returned);
         return a;
     }
 
@@ -331,6 +334,10 @@ std::uint32_t NamespaceOf(const TLink& link, const std::vector<std::uint32_t>& a
     const TAnswer own = link.Query(nvme::IdentifyNamespace(0), true);
     if (!own.Ok())
         return 0;
+    // Where the system names the handle's namespace it is that one; else its Identify data
+    // must match exactly one active namespace's.
+    if (own.Nsid != 0)
+        return std::find(active.begin(), active.end(), own.Nsid) != active.end() ? own.Nsid : 0;
     std::uint32_t found = 0;
     for (const std::uint32_t nsid : active) {
         const TAnswer ns = link.Read(nvme::IdentifyNamespace(nsid));

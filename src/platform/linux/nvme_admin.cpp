@@ -171,7 +171,10 @@ DWORD NvmeNamespaceQuery(int namespaceFd, int controllerFd, const void* in, DWOR
                                                   : Win32ErrorFromErrno(errno);
     if (status != 0)
         return ERROR_IO_DEVICE;
-    const STORAGE_PROTOCOL_DATA_DESCRIPTOR answer = ProtocolDataAnswer(asked, identifyBytes);
+    STORAGE_PROTOCOL_DATA_DESCRIPTOR answer = ProtocolDataAnswer(asked, identifyBytes);
+    // The answer names the namespace it is: namespaces of one size and format, without
+    // unique ids, have the same Identify data and could not be told apart by it.
+    answer.ProtocolSpecificData.ProtocolDataRequestSubValue = static_cast<DWORD>(nsid);
     auto* base = static_cast<BYTE*>(out);
     std::memcpy(base, &answer, sizeof answer);
     std::memcpy(base + sizeof answer, data.data(), identifyBytes);
