@@ -133,9 +133,19 @@ std::string IdentityOf(const std::string& node, const std::string& sysDir, std::
     return node;
 }
 
+// The whole disk a block device lies on: a partition's parent, else the device itself.
+dev_t DiskDevnoOf(const std::string& sysfs, dev_t devno) {
+    const std::string dir = SysDirOf(sysfs, devno);
+    std::error_code error;
+    if (!dir.empty() && fs::exists(fs::path(dir) / "partition", error))
+        return DevnoOfSysDir(fs::path(dir).parent_path());
+    return devno;
+}
+
 struct MapFile {
     bool only = false;
     std::vector<std::pair<char, std::string>> entries; // letter (0: none), path
+    std::vector<std::string> never;                    // devices whose disks are never offered
 };
 
 MapFile ReadMapFile(const std::string& name) {
@@ -153,6 +163,8 @@ MapFile ReadMapFile(const std::string& name) {
             continue;
         if (first == "only") {
             map.only = true;
+        } else if (first == "never" && !second.empty()) {
+            map.never.push_back(second);
         } else if (first.size() == 2 && first[1] == ':' &&
                    std::isalpha(static_cast<unsigned char>(first[0])) && !second.empty()) {
             map.entries.emplace_back(
@@ -244,6 +256,13 @@ void DriveMap::Detect() {
         candidates.push_back(std::move(image));
     }
 
+    // The disks the map file keeps from being wiped (a boot medium, a records medium): the
+    // disk a named partition lies on goes with it, so that no partition of it is offered.
+    std::map<dev_t, std::string> neverDisks;
+    for (const auto& path : map.never)
+        if (dev_t devno = DevnoOf(path))
+            neverDisks.emplace(DiskDevnoOf(options_.sysfs, devno), path);
+
     std::error_code error;
     std::optional<DeviceLinks> links;
     const fs::path classBlock = fs::path(options_.sysfs) / "class" / "block";
@@ -283,11 +302,18 @@ void DriveMap::Detect() {
             leaveOut(node, *why);
             continue;
         }
+        if (auto kept = neverDisks.find(diskDevno); kept != neverDisks.end()) {
+            leaveOut(node,
+                     "the map file " + MapFile() + " keeps " + kept->second + " from being wiped");
+            continue;
+        }
         if (map.only && !named) {
             leaveOut(node, "the map file " + MapFile() + " lists only its own devices");
             continue;
         }
-        if (ReadNumber(dir / "ro") == 1) {
+        // A disc that cannot be written block by block (a pressed or closed disc) is still
+        // the drive's to judge: it is asked whether the disc can be blanked, and tells why not.
+        if (ReadNumber(dir / "ro") == 1 && !optical) {
             leaveOut(node, "read-only");
             continue;
         }

@@ -189,5 +189,55 @@ TEST_F(LinuxWholeDisk, AMapFileNamingOnlyAPartitionDoesNotOfferTheWholeDisk) {
     EXPECT_GE(manager->PhysicalDisks.Count(), 1);
 }
 
+// A disk without a partition table is its own only volume: the whole disk's wipe locks that
+// volume (the disk's own node) and is then given the disk all the same, and every byte is
+// written; the kernel refuses the volume to another program meanwhile.
+TEST_F(LinuxWholeDisk, ADiskWithoutPartitionTableIsWipedAsAWholeThroughItsOwnVolumeLock) {
+    LoopDevice bare(folder / "bare.img", 8, "");
+    ASSERT_TRUE(bare.attached());
+    Install("only\n" + bare.node() + "\n");
+    ASSERT_EQ(manager->LogicalDisks.Count(), 1);
+    ASSERT_EQ(manager->PhysicalDisks.Count(), 1);
+    auto& whole = dynamic_cast<TPhysicalDisk&>(*manager->PhysicalDisks.Items(0));
+    ASSERT_EQ(whole.Volumes.size(), 1u);
+    auto method = testing::MethodFromLines({"HEXA=$A5"});
+    whole.Open(false);
+    const int other = open(bare.node().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    EXPECT_LT(other, 0) << "another program was given the disk under the wipe";
+    if (other >= 0)
+        close(other);
+    EXPECT_NO_THROW(whole.Close());
+    whole.WipeDisk(method.get(), false, 0, 0, "");
+    EXPECT_TRUE(host.dialogs().empty()) << host.dialogs()[0].text;
+    EXPECT_EQ(CountOf(ImageBytes(bare.image(), 0, 8 * kMiB), 0xA5), 8 * kMiB);
+}
+
+// A "never" line keeps the whole disk of the device it names out of the list (a boot stick, a
+// records stick): named by one partition, the disk, that partition and its sibling all go,
+// each told with the reason, and the disk cannot be opened by its number.
+TEST_F(LinuxWholeDisk, ANeverLineKeepsTheWholeDiskOfItsDeviceOutOfTheList) {
+    Install("only\n" + disk->node() + "\nnever " + disk->Partition(2) + "\n");
+    EXPECT_EQ(manager->LogicalDisks.Count(), 0);
+    EXPECT_EQ(manager->PhysicalDisks.Count(), 0);
+    auto& k = static_cast<LinuxKernel32&>(platform::k32());
+    const HANDLE handle =
+        k.CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+    if (handle != INVALID_HANDLE_VALUE)
+        k.CloseHandle(handle);
+    int told = 0;
+    for (const auto& left : k.DevicesNotOffered())
+        if (left.reason.find("keeps " + disk->Partition(2) + " from being wiped") !=
+            std::string::npos)
+            ++told;
+    EXPECT_EQ(told, 2); // both partitions, each with the reason
+
+    // Without the line the same map offers the disk and both partitions.
+    Install("only\n" + disk->node() + "\n");
+    EXPECT_EQ(manager->LogicalDisks.Count(), 2);
+    EXPECT_EQ(manager->PhysicalDisks.Count(), 1);
+}
+
 } // namespace
 } // namespace purgelet
