@@ -1,6 +1,7 @@
 #include "disk/disk_manager.h"
 
 #include "disk/nt/setupdi.h"
+#include "lang/catalogue.h"
 #include "lang/language.h"
 #include "platform/handle.h"
 #include "platform/registry.h"
@@ -25,6 +26,14 @@ void TDiskList::Clear() {
 // ---- TDiskManager
 
 namespace {
+
+// "J: VMVENDOR VM CD-ROM": the drive's letter, where it has one, and what it calls itself.
+std::string OpticalDeviceName(const TOpticalDevice& device) {
+    std::string name = device.DeviceName;
+    if (device.DriveLetter != ' ' && device.DriveLetter != 0)
+        name = std::string(1, device.DriveLetter) + ": " + name;
+    return name;
+}
 
 TDiskClasses RunningPlatformClasses() {
     auto& kernel32 = platform::k32();
@@ -121,6 +130,8 @@ void TDiskManager::Detect() {
         TOpticalDevice& device = OpticalDevices->Items(i);
         if (device.CanWrite())
             OpticalDisks.Add(classes_.OpticalDiskClass(this, device));
+        else // a reader: found, answered, and told as such
+            NotOffered.push_back({OpticalDeviceName(device), CatalogueText("OPTICALREADSONLY")});
     }
 
     std::vector<std::string> paths, names;

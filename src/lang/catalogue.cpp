@@ -220,6 +220,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("NOTHINGTOWIPE", "Nothing can be wiped on this computer.");
     program("DEVICESNOTOFFERED", "These devices were found and are not offered:");
     program("NODEVICEFOUND", "No drive and no disc was found.");
+    program("OPTICALREADSONLY",
+            "a CD/DVD drive that writes no disc, so no rewritable disc can be blanked in it");
     program("CONFIRMATION_DRIVESTOWIPE", "Drives to Wipe:");
     program("CONFIRMATION_SIZE", "Size: ");
     program("CONFIRMATION_WIPEALGORITHM", "Wipe Algorithm: ");

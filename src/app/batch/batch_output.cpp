@@ -155,6 +155,11 @@ void TBatchOutput::Question(const std::string& drive, const std::string& text,
              Flat(answer));
 }
 
+void TBatchOutput::LeftOut(const std::string& device, const std::string& reason) {
+    Emit(write_, json_, {{"event", "left_out"}, {"device", Utf8(device)}, {"reason", Utf8(reason)}},
+         "left out: " + Flat(device) + ": " + Flat(reason));
+}
+
 void TBatchOutput::Error(const std::string& drive, const std::string& text, bool warning) {
     const char* severity = warning ? "warning" : "error";
     Emit(write_, json_,

@@ -38,6 +38,8 @@ public:
     };
 
     void RunStarted(const std::string& method, const std::vector<std::string>& drives);
+    // A device found and not offered as a drive (with --all: not taken), and why.
+    void LeftOut(const std::string& device, const std::string& reason);
     // device: for a whole disk, which one it is; none for a drive letter or a disc.
     void DriveStarted(const std::string& drive, const std::string& description, std::int64_t bytes,
                       const std::optional<TDevice>& device = std::nullopt);

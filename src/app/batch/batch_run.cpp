@@ -98,6 +98,11 @@ public:
         std::vector<TDisk*> disks;
         if (std::string error = SelectDrives(form, disks); !error.empty())
             return Refuse(form, error);
+        // What "every drive" did not take, and why: a records stick, a drive that writes no
+        // disc, the system's own disk.
+        if (request_.All != TAllDrives::None)
+            for (const auto& device : form.DiskManager().NotOffered)
+                out_.LeftOut(device.device, device.reason);
         if (int status = RefuseFirmware(form, disks); status >= 0)
             return status;
         return Wipe(form, std::move(disks));

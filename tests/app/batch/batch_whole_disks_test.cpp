@@ -131,6 +131,33 @@ TEST_F(BatchWholeDisksTest, AllTakesTheWholeDisksFirstThenTheDrivesOnNoListedDis
     EXPECT_TRUE(All("nvme.img", 0, kPartE, 0xAA));
 }
 
+// A CD/DVD drive that writes no disc answers INQUIRY and is listed nowhere: --all tells it
+// as left out, with the reason, and goes on with what it takes.
+TEST_F(BatchWholeDisksTest, AllTellsADriveThatWritesNoDiscAsLeftOut) {
+    json machine = WholeDiskMachine();
+    machine["opticalDrives"] = {{{"letter", "S"},
+                                 {"vendor", "SIMDISC"},
+                                 {"product", "DVD-ROM 16X"},
+                                 {"writes", json::array()},
+                                 {"displayName", "DVD Drive (S:)"}}};
+    BootDisks(machine);
+    const Outcome all = Batch({"--batch", "--all", "/M0"});
+    EXPECT_EQ(all.status, 0) << all.err;
+    ASSERT_GE(all.lines.size(), 2u);
+    EXPECT_EQ(all.lines[0].rfind("left out: S: ", 0), 0u) << all.lines[0];
+    EXPECT_NE(all.lines[0].find("DVD-ROM 16X"), std::string::npos) << all.lines[0];
+    EXPECT_NE(all.lines[0].find(": a CD/DVD drive that writes no disc"), std::string::npos)
+        << all.lines[0];
+    EXPECT_EQ(all.lines[1], "run started: method \"Zero fill\", drives \\\\.\\PhysicalDrive1 "
+                            "\\\\.\\PhysicalDrive2 A R");
+    // Named drives are what they are: nothing is told of the rest.
+    TearDown();
+    BootDisks(machine);
+    const Outcome named = Batch({"--batch", "/M0", "A"});
+    ASSERT_FALSE(named.lines.empty());
+    EXPECT_EQ(named.lines[0].rfind("run started", 0), 0u) << named.lines[0];
+}
+
 TEST_F(BatchWholeDisksTest, ASerialNumberTakesEveryNamespaceOfItsDriveAndNothingElse) {
     // Disk 3: the NVMe drive's second namespace, which reports the drive's serial number.
     json machine = WholeDiskMachine();
