@@ -3,13 +3,16 @@
 # make demo-win  the same demo with the Windows program, purgelet.exe, under Wine (needs a display)
 # make dist   builds dist/purgelet-<version>-win32.zip: purgelet.exe, its language file, the
 #             methods and a README for Windows users
+# make image  builds the boot image, dist/purgelet-boot-<version>/: vmlinuz and initrd.img for a
+#             network boot, and a hybrid ISO for a CD or a USB stick
 # make test   installs what is missing (apt), then builds and tests every preset:
 #             linux (native), win32 (mingw-w64, tests under Wine; built for 64-bit Windows
 #             where this machine cannot run 32-bit programs), sanitize (ASan/UBSan + fuzz),
 #             tsan (ThreadSanitizer over the wipe engine's and the program's tests)
-.PHONY: demo demo-win dist host-tool test deps deps-linux linux win32 win64 sanitize tsan bench clean
+.PHONY: demo demo-win dist image host-tool test deps deps-linux linux win32 win64 sanitize tsan bench clean
 
 HOST_TOOL := $(CURDIR)/build/linux/bin/purgelet-tool
+VERSION := $(shell grep -m1 -o 'purgelet VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 
 # The compilers run through ccache where it is installed, with paths taken relative to this
 # folder: a fresh clone on a machine that has built the project before compiles again only
@@ -41,6 +44,15 @@ demo: deps-linux
 	cmake --preset linux
 	cmake --build --preset linux --target purgelet
 	PURGELET_MACHINE=$(CURDIR)/machines/demo.json ./build/linux/bin/purgelet
+
+# The boot image: dist/purgelet-boot-<version>/ with vmlinuz and initrd.img for a network boot
+# and a hybrid ISO for a CD or a USB stick (README, "The boot image").
+image: deps-linux
+	cmake --preset linux
+	cmake --build --preset linux --target boot_image
+	rm -rf dist/purgelet-boot-$(VERSION)
+	mkdir -p dist
+	cp -r build/linux/image/purgelet-boot-$(VERSION) dist/
 
 # The language packer, built natively for the cross build.
 host-tool:
