@@ -78,6 +78,18 @@ protected:
         return whole;
     }
 
+    // Whether the disk numbered 0 opens for writing (closed again at once).
+    static bool OpensDisk0() {
+        auto& k = platform::k32();
+        const HANDLE handle =
+            k.CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return false;
+        k.CloseHandle(handle);
+        return true;
+    }
+
     fs::path folder = testing::ScratchFolder("whole");
     std::unique_ptr<LoopDevice> disk;
     std::shared_ptr<DriveMap> drives;
@@ -168,12 +180,7 @@ TEST_F(LinuxWholeDisk, AMapFileNamingOnlyAPartitionDoesNotOfferTheWholeDisk) {
     EXPECT_EQ(manager->LogicalDisks.Count(), 1);
     EXPECT_EQ(manager->PhysicalDisks.Count(), 0);
     auto& k = static_cast<LinuxKernel32&>(platform::k32());
-    const HANDLE handle =
-        k.CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
-    if (handle != INVALID_HANDLE_VALUE)
-        k.CloseHandle(handle);
+    EXPECT_FALSE(OpensDisk0());
     bool told = false;
     for (const auto& left : k.DevicesNotOffered())
         if (left.device == disk->node())
@@ -220,12 +227,7 @@ TEST_F(LinuxWholeDisk, ANeverLineKeepsTheWholeDiskOfItsDeviceOutOfTheList) {
     EXPECT_EQ(manager->LogicalDisks.Count(), 0);
     EXPECT_EQ(manager->PhysicalDisks.Count(), 0);
     auto& k = static_cast<LinuxKernel32&>(platform::k32());
-    const HANDLE handle =
-        k.CreateFileA("\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
-    if (handle != INVALID_HANDLE_VALUE)
-        k.CloseHandle(handle);
+    EXPECT_FALSE(OpensDisk0());
     int told = 0;
     for (const auto& left : k.DevicesNotOffered())
         if (left.reason.find("keeps " + disk->Partition(2) + " from being wiped") !=
