@@ -21,6 +21,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -85,7 +86,10 @@ def fetch_kernel(cache):
             options = ["-q"]
             if os.getuid() == 0:  # apt hands downloads to its own user, who cannot write here
                 options += ["-o", "APT::Sandbox::User=root"]
-            run(["apt-get"] + options + ["download", package], cwd=cache)
+            # A mirror in the middle of a sync fails a download now and then: once more.
+            if subprocess.run(["apt-get"] + options + ["download", package], cwd=cache).returncode:
+                time.sleep(5)
+                run(["apt-get"] + options + ["download", package], cwd=cache)
             debs = [name for name in os.listdir(cache) if name.startswith(package + "_")]
         if not debs:
             fail("apt did not download " + package)
