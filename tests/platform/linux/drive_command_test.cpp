@@ -60,7 +60,9 @@ struct FakeSat {
             if (!answer.empty() && h->dxfer_direction == SG_DXFER_FROM_DEV)
                 std::memcpy(h->dxferp, answer.data(),
                             std::min<std::size_t>(answer.size(), h->dxfer_len));
-            std::memcpy(h->sbp, sense.data(), std::min<std::size_t>(sense.size(), h->mx_sb_len));
+            if (!sense.empty()) // no sense at all: a command done without CK_COND
+                std::memcpy(h->sbp, sense.data(),
+                            std::min<std::size_t>(sense.size(), h->mx_sb_len));
             h->sb_len_wr = static_cast<unsigned char>(sense.size());
             h->status = sense.empty() ? 0 : status;
             h->driver_status = sense.empty() ? 0 : 0x08;
