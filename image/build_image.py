@@ -181,7 +181,8 @@ class Tree:
 
     def data(self, path, content, mode=0o644):
         path = path.strip("/")
-        self.folder(os.path.dirname(path)) if "/" in path else None
+        if "/" in path:
+            self.folder(os.path.dirname(path))
         self.entries[path] = ("file", mode, content)
 
     def copy(self, source, path=None, mode=None):

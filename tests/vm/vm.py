@@ -186,10 +186,7 @@ class Machine:
 
     def boot_network(self, append, timeout=240):
         """Boots the kernel and initrd as a network boot hands them over."""
-        return self._run(self.qemu_args() + [
-            "-kernel", os.path.join(self.image_dir, "vmlinuz"),
-            "-initrd", os.path.join(self.image_dir, "initrd.img"),
-            "-append", "console=ttyS0,115200 " + append], timeout)
+        return self._run(self.network_args(append), timeout)
 
     def boot_iso(self, iso, uefi=False, timeout=240):
         """Boots the ISO from the SCSI CD-ROM drive by the BIOS, or by UEFI firmware (OVMF,
@@ -203,13 +200,17 @@ class Machine:
             "-drive", "file=%s,if=none,id=bootcd,format=raw,media=cdrom,readonly=on" % iso,
             "-device", "ide-cd,drive=bootcd,bus=ide.2,bootindex=0"], timeout)
 
-    def boot_until(self, append, text, timeout=180):
-        """Boots as a network boot and stops the VM once the console shows text; whether it
-        did."""
-        args = self.qemu_args() + [
+    def network_args(self, append):
+        """The machine started as a network boot hands over the kernel and the initrd."""
+        return self.qemu_args() + [
             "-kernel", os.path.join(self.image_dir, "vmlinuz"),
             "-initrd", os.path.join(self.image_dir, "initrd.img"),
             "-append", "console=ttyS0,115200 " + append]
+
+    def boot_until(self, append, text, timeout=180):
+        """Boots as a network boot and stops the VM once the console shows text; whether it
+        did."""
+        args = self.network_args(append)
         start = time.monotonic()
         process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:

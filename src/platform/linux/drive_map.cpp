@@ -133,15 +133,6 @@ std::string IdentityOf(const std::string& node, const std::string& sysDir, std::
     return node;
 }
 
-// The whole disk a block device lies on: a partition's parent, else the device itself.
-dev_t DiskDevnoOf(const std::string& sysfs, dev_t devno) {
-    const std::string dir = SysDirOf(sysfs, devno);
-    std::error_code error;
-    if (!dir.empty() && fs::exists(fs::path(dir) / "partition", error))
-        return DevnoOfSysDir(fs::path(dir).parent_path());
-    return devno;
-}
-
 struct MapFile {
     bool only = false;
     std::vector<std::pair<char, std::string>> entries; // letter (0: none), path
@@ -260,8 +251,10 @@ void DriveMap::Detect() {
     // disk a named partition lies on goes with it, so that no partition of it is offered.
     std::map<dev_t, std::string> neverDisks;
     for (const auto& path : map.never)
-        if (dev_t devno = DevnoOf(path))
-            neverDisks.emplace(DiskDevnoOf(options_.sysfs, devno), path);
+        if (dev_t devno = DevnoOf(path)) {
+            const dev_t disk = DiskOfPartition(options_.sysfs, devno); // 0: devno is a disk
+            neverDisks.emplace(disk != 0 ? disk : devno, path);
+        }
 
     std::error_code error;
     std::optional<DeviceLinks> links;
