@@ -20,10 +20,15 @@ constexpr auto kHelperSpin = std::chrono::microseconds(50);
 
 } // namespace
 
-TPassHelper::TPassHelper(TWipeState& State) : wipe_(State), thread_([this] { Loop(); }) {}
+TPassHelper::TPassHelper(TWipeState& State, TRunsOn RunsOn) : wipe_(State) {
+    if (RunsOn == TRunsOn::HelperThread)
+        thread_ = std::thread([this] { Loop(); });
+}
 
 TPassHelper::~TPassHelper() {
     Discard();
+    if (OnCallingThread())
+        return;
     SetState(kStop);
     thread_.join();
 }
@@ -64,13 +69,72 @@ void TPassHelper::Post(const Job& job) {
     drawn_.store(0, std::memory_order_relaxed);
     allowed_.store(job.allowed, std::memory_order_relaxed);
     stop_.store(false, std::memory_order_relaxed);
+    if (OnCallingThread()) {
+        state_.store(kPosted, std::memory_order_relaxed);
+        try {
+            SumFirstAndFill();
+        } catch (...) {
+            error_ = std::current_exception();
+            state_.store(kDone, std::memory_order_relaxed);
+            return;
+        }
+        RunHere();
+        return;
+    }
     SetState(kPosted);
 }
 
 void TPassHelper::Allow(std::int64_t draws) {
     // Only this thread raises it: no lock needed to compare.
-    if (draws > allowed_.load(std::memory_order_relaxed))
-        Publish(allowed_, draws);
+    if (draws <= allowed_.load(std::memory_order_relaxed))
+        return;
+    if (OnCallingThread()) {
+        allowed_.store(draws, std::memory_order_relaxed);
+        RunHere();
+        return;
+    }
+    Publish(allowed_, draws);
+}
+
+void TPassHelper::RunHere() {
+    if (state_.load(std::memory_order_relaxed) != kPosted)
+        return;
+    try {
+        const std::int64_t allowed = allowed_.load(std::memory_order_relaxed);
+        if (!DrawRing([&](std::int64_t i) { return i < allowed; }))
+            return; // the rest when they are allowed
+        if (job_.sum != nullptr)
+            sum_ += ByteSum(job_.sum, job_.bytes);
+    } catch (...) {
+        error_ = std::current_exception();
+    }
+    state_.store(kDone, std::memory_order_relaxed);
+}
+
+void TPassHelper::SumFirstAndFill() {
+    if (job_.sumFirst != nullptr)
+        sum_ += ByteSum(job_.sumFirst, job_.sumFirstBytes);
+    if (job_.fill != nullptr) {
+        before_ = wipe_.SaveFillState();
+        wipe_.FillBuffer(job_.fill, job_.bytes);
+    }
+}
+
+template <class Allowed> bool TPassHelper::DrawRing(Allowed allowed) {
+    for (std::int64_t i = drawn_.load(std::memory_order_relaxed); i < job_.draws; ++i) {
+        if (!allowed(i))
+            return false;
+        const Job::Draw& draw =
+            job_.ring[static_cast<std::size_t>((job_.ringFirst + i) % std::max(job_.ringSize, 1))];
+        ++begun_;
+        if (draw.before != nullptr)
+            *draw.before = wipe_.SaveFillState();
+        wipe_.FillBuffer(draw.buffer,
+                         i + 1 == job_.draws && job_.lastBytes != 0 ? job_.lastBytes : draw.bytes);
+        // Handed back at once: the caller may start its transfer while the next is drawn.
+        Publish(drawn_, i + 1);
+    }
+    return true;
 }
 
 bool TPassHelper::AwaitAllowed(std::int64_t i) {
@@ -85,6 +149,8 @@ bool TPassHelper::AwaitAllowed(std::int64_t i) {
 }
 
 void TPassHelper::AwaitDrawn(std::int64_t count) {
+    if (OnCallingThread())
+        return; // drawn already, as far as allowed
     // Asleep at once: the caller waits for a draw while transfers run, and a waiter spinning
     // beside the generator on a two-core machine slowed it more than a wake-up costs.
     Await(
@@ -96,6 +162,8 @@ void TPassHelper::AwaitDrawn(std::int64_t count) {
 }
 
 void TPassHelper::AwaitDone() {
+    if (OnCallingThread())
+        state_.store(kDone, std::memory_order_relaxed); // a job still waiting for draws is stopped
     Await([&] { return state_.load(std::memory_order_acquire) == kDone; }, kCallerSpin);
     // Nobody waits for the idle state: the helper sleeps until the next job or the stop.
     state_.store(kIdle, std::memory_order_relaxed);
@@ -131,25 +199,8 @@ void TPassHelper::Loop() {
         if (now == kStop)
             return;
         try {
-            if (job_.sumFirst != nullptr)
-                sum_ += ByteSum(job_.sumFirst, job_.sumFirstBytes);
-            if (job_.fill != nullptr) {
-                before_ = wipe_.SaveFillState();
-                wipe_.FillBuffer(job_.fill, job_.bytes);
-            }
-            for (std::int64_t i = 0; i < job_.draws && AwaitAllowed(i); ++i) {
-                const Job::Draw& draw = job_.ring[static_cast<std::size_t>(
-                    (job_.ringFirst + i) % std::max(job_.ringSize, 1))];
-                ++begun_;
-                if (draw.before != nullptr)
-                    *draw.before = wipe_.SaveFillState();
-                wipe_.FillBuffer(draw.buffer, i + 1 == job_.draws && job_.lastBytes != 0
-                                                  ? job_.lastBytes
-                                                  : draw.bytes);
-                // Handed back at once: the caller may start its transfer while the next is
-                // drawn.
-                Publish(drawn_, i + 1);
-            }
+            SumFirstAndFill();
+            DrawRing([this](std::int64_t i) { return AwaitAllowed(i); });
             if (job_.sum != nullptr)
                 sum_ += ByteSum(job_.sum, job_.bytes);
         } catch (...) {

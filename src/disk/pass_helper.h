@@ -59,9 +59,15 @@ public:
         std::size_t lastBytes = 0;
     };
 
-    // Starts the thread; raises std::system_error when the system gives none. State must
-    // outlive the helper.
-    explicit TPassHelper(TWipeState& State);
+    // Where the jobs run: on a thread of the helper's own, or on the calling thread (no thread
+    // to be had, or a wipe that must keep one buffer): there a job's steps run in Post, and
+    // its draws as soon as they are allowed (in Post and Allow), so that the caller's loop
+    // is the same either way and never waits for a draw.
+    enum class TRunsOn : std::uint8_t { HelperThread, CallingThread };
+
+    // Starts the thread (HelperThread); raises std::system_error when the system gives none.
+    // State must outlive the helper.
+    explicit TPassHelper(TWipeState& State, TRunsOn RunsOn = TRunsOn::HelperThread);
     // Waits for a job still out, puts back what it drew, stops and joins the thread.
     ~TPassHelper();
     TPassHelper(const TPassHelper&) = delete;
@@ -89,10 +95,19 @@ public:
     // had never been drawn.
     void Discard() noexcept;
     bool Busy() const { return out_; }
+    // The jobs run on the calling thread: nothing is ever waited for.
+    bool OnCallingThread() const { return !thread_.joinable(); }
 
 private:
     enum : int { kIdle, kPosted, kDone, kStop };
     void Loop();
+    // Runs the job's steps on the calling thread as far as its draws are allowed; the job is
+    // done once they are all drawn (or one failed, or it was stopped).
+    void RunHere();
+    // The job's steps: the sum first and the fill; its draws from the next one on, each while
+    // allowed(i) (false: stop); the last sum. Returns whether every draw was made.
+    void SumFirstAndFill();
+    template <class Allowed> bool DrawRing(Allowed allowed);
     void AwaitDone();
     // Every handover between the two threads: stored under the mutex (so that no sleeper
     // misses it), then the sleepers woken.

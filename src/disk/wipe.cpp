@@ -1,7 +1,8 @@
 // The pass engine: TRandomAccessDisk::Wipe overwrites every block of an open disk once per
 // pass of its method, reads the disk back after each pass that asks for verification and
-// reports progress after every transfer. It decides nothing on the user's behalf: every
-// failed transfer becomes a question to the Owner, whose answer it carries out.
+// reports progress after every transfer. One runner makes the passes (wipe_queue.cpp). It decides
+// nothing on the user's behalf: every failed transfer becomes a question to the Owner, whose answer
+// it carries out.
 #include "disk/disk.h"
 #include "disk/pass_helper.h"
 #include "disk/transfer_buffer.h"
@@ -153,49 +154,6 @@ void TWipeRun::EndReadBack(std::uint32_t checksum, bool unread) {
         throw XVerify("TLogicalDisk.Wipe - Verify ");
 }
 
-void RunPassesInline(TWipeRun& run, TWipeState& state) {
-    TRandomAccessDisk& disk = run.disk;
-    TTransferBuffer buffer(run.BufferBytes(), TransferAlignment(disk.BlockSize));
-    do {
-        std::uint32_t checksum = 0;
-        std::int64_t position = 0;
-        state.InvalidateBuffer();
-        run.PassStarting(state, false);
-        std::int32_t chunk = run.ChunkSize();
-        while (position < disk.BlockCount) {
-            if (disk.BlockCount - position < chunk)
-                chunk = static_cast<std::int32_t>(disk.BlockCount - position);
-            const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
-            // A fixed pattern is generated on the first transfer of the pass only; later
-            // transfers reuse the buffer, so the pattern restarts at every transfer.
-            state.FillBuffer(buffer.data(), bytes);
-            checksum += ByteSum(buffer.data(), bytes);
-            run.WriteChunk(buffer.data(), chunk, position);
-            position += chunk;
-            run.Report(chunk);
-        }
-
-        if (state.CurrentPassChecks()) {
-            bool unread = false;
-            position = 0;
-            run.PassStarting(state, true);
-            chunk = run.ChunkSize();
-            while (position < disk.BlockCount) {
-                if (disk.BlockCount - position < chunk)
-                    chunk = static_cast<std::int32_t>(disk.BlockCount - position);
-                const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
-                if (run.ReadChunk(buffer.data(), chunk, position))
-                    unread = true;
-                checksum -= ByteSum(buffer.data(), bytes);
-                position += chunk;
-                run.Report(chunk);
-            }
-            run.EndReadBack(checksum, unread);
-            state.NextPass(); // steps over the verification slot
-        }
-    } while (state.NextPass());
-}
-
 } // namespace wipe_engine
 
 void TRandomAccessDisk::PrepareToRetry() {}
@@ -230,9 +188,9 @@ std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity) const {
         std::clamp<std::int64_t>(wanted, 1, std::max<std::int64_t>(limit, 1)));
 }
 
-void TRandomAccessDisk::Wipe() {
-    TMessageObject& owner = Sink();
-    owner.Disk = this;
+void wipe_engine::RunWipe(TRandomAccessDisk& disk, const TPassRunner& runner) {
+    TMessageObject& owner = disk.Sink();
+    owner.Disk = &disk;
     owner.Progress = 0.0;
     owner.Flag = 0;
     owner.Pass = 0;
@@ -240,43 +198,45 @@ void TRandomAccessDisk::Wipe() {
     owner.Verifying = false;
     // A program fault, but still one of the program's exceptions: the wipe run tells the user
     // by the class, and a library exception would reach the user as an unknown failure.
-    if (Method == nullptr)
+    if (disk.Method == nullptr)
         throw XGenericError("TRandomAccessDisk.Wipe - no wipe method");
-    if (BlockSize <= 0 || BlockCount < 0)
-        throw XGeometryError("TRandomAccessDisk.Wipe - block size " + std::to_string(BlockSize) +
-                             ", block count " + std::to_string(BlockCount));
+    if (disk.BlockSize <= 0 || disk.BlockCount < 0)
+        throw XGeometryError("TRandomAccessDisk.Wipe - block size " +
+                             std::to_string(disk.BlockSize) + ", block count " +
+                             std::to_string(disk.BlockCount));
 
     // A disk wiped alone draws from generators of its own, seeded as a run seeds its own.
     TGenerators own;
-    TGenerators* generators = Generators;
+    TGenerators* generators = disk.Generators;
     if (generators == nullptr) {
         Randomize(own);
         generators = &own;
     }
-    const method& wiped = *Method;
+    const method& wiped = *disk.Method;
     TWipeState state(wiped, *generators);
     state.ResetPasses();
-    wipe_engine::TWipeRun run{
-        *this, owner, (static_cast<std::int64_t>(wiped.PassCount) + FormatPass) * BlockCount};
+    TWipeRun run{disk, owner,
+                 (static_cast<std::int64_t>(wiped.PassCount) + disk.FormatPass) * disk.BlockCount};
+    runner(run, state);
+}
 
-    // ISAAC's word fill leaves the last count mod 4 bytes of a buffer as they were, so for a
-    // block size that is not a multiple of 4 (none in use) what a buffer held before would
-    // show through; those disks keep the single buffer.
-    std::unique_ptr<wipe_engine::TPassHelper> helper;
-    if (OverlapTransfers && BlockSize % 4 == 0 && BlockCount > 0) {
-        try {
-            helper = std::make_unique<wipe_engine::TPassHelper>(state);
-        } catch (const std::system_error&) {
-            // No thread to be had: the same wipe, without the overlap.
+void TRandomAccessDisk::Wipe() {
+    wipe_engine::RunWipe(*this, [this](wipe_engine::TWipeRun& run, TWipeState& state) {
+        // Generation and summing run on a helper thread while the disk transfers, unless the
+        // disk asks for them on this thread or no thread is to be had: the same wipe, without
+        // the overlap.
+        using TRunsOn = wipe_engine::TPassHelper::TRunsOn;
+        std::unique_ptr<wipe_engine::TPassHelper> helper;
+        if (OverlapTransfers && BlockCount > 0) {
+            try {
+                helper = std::make_unique<wipe_engine::TPassHelper>(state, TRunsOn::HelperThread);
+            } catch (const std::system_error&) {
+            }
         }
-    }
-    const int depth = std::clamp<std::int32_t>(TransfersInFlight, 1, wipe_engine::kMaxInFlight);
-    if (helper && depth > 1)
-        wipe_engine::RunPassesQueued(run, state, *helper, depth);
-    else if (helper)
-        wipe_engine::RunPassesOverlapped(run, state, *helper);
-    else
-        wipe_engine::RunPassesInline(run, state);
+        if (!helper)
+            helper = std::make_unique<wipe_engine::TPassHelper>(state, TRunsOn::CallingThread);
+        wipe_engine::RunPassesQueued(run, state, *helper, OverlapTransfers ? TransfersInFlight : 1);
+    });
 }
 
 } // namespace purgelet

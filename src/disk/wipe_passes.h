@@ -1,8 +1,6 @@
-// Inside the pass engine: what its pass runners share. The inline runner does every step on
-// the calling thread with one buffer; the overlapped runner hands generation and summing to a
-// helper thread and alternates two buffers; the queued runner keeps several transfers in
-// flight, a buffer each. All make the same transfers, the same bytes and the same calls to
-// the owner.
+// Inside the pass engine: its one pass runner, the queued one, and what it shares with the
+// reference runners the tests compare it with (one transfer at a time from one buffer; two
+// buffers alternating with a helper).
 #pragma once
 
 #include "disk/disk.h"
@@ -13,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 
 namespace purgelet::wipe_engine {
 
@@ -51,16 +50,20 @@ struct TWipeRun {
     void EndReadBack(std::uint32_t checksum, bool unread);
 };
 
-// Every pass of the wipe's method on the calling thread, from the cursor as state has it.
-void RunPassesInline(TWipeRun& run, TWipeState& state);
-// Every pass with generation and summing overlapping the transfers; helper must have been
-// made for the same state.
-void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper);
 // The most transfers a wipe keeps in flight.
 inline constexpr int kMaxInFlight = 16;
-// Every pass with depth (2 to kMaxInFlight) transfers in flight through the disk's
-// StartTransfer and FinishTransfer, each with a buffer of its own, generation and summing on
-// the helper; the same transfers, bytes and owner calls as the runners above.
+// Every pass of the wipe's method, from the cursor as state has it, with depth (1 to
+// kMaxInFlight) transfers in flight through the disk's StartTransfer and FinishTransfer, each
+// with a buffer of its own, generation and summing on the helper (which may run its jobs on
+// the calling thread). Its transfers, bytes and owner calls are those of one transfer at a
+// time from a single buffer, the reference the tests hold it to.
 void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int depth);
+
+// How a disk's passes are made, given the wipe's progress and state.
+using TPassRunner = std::function<void(TWipeRun&, TWipeState&)>;
+// The frame of every block wipe of an open disk: the owner's figures reset, the method and
+// geometry checked, the state made from the disk's generators (or its own, seeded from the
+// clock), then runner.
+void RunWipe(TRandomAccessDisk& disk, const TPassRunner& runner);
 
 } // namespace purgelet::wipe_engine

@@ -82,185 +82,233 @@ private:
 
 } // namespace
 
-void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int depth) {
-    TRandomAccessDisk& disk = run.disk;
-    const std::size_t alignment = TransferAlignment(disk.BlockSize);
-    std::vector<std::unique_ptr<TTransferBuffer>> owned;
-    std::vector<std::uint8_t*> buffers;
-    const int nbuf = depth + kSpareBuffers;
-    for (int i = 0; i < nbuf; ++i) {
-        owned.push_back(std::make_unique<TTransferBuffer>(run.BufferBytes(), alignment));
-        buffers.push_back(owned.back()->data());
+namespace {
+
+// One wipe's passes through the queue: its buffers, the transfers in flight and the helper.
+class TQueuedPasses {
+public:
+    TQueuedPasses(TWipeRun& run, TWipeState& state, TPassHelper& helper, int depth, int buffers)
+        : run_(run), disk_(run.disk), state_(state), helper_(helper), depth_(depth), nbuf_(buffers),
+          guard_(run.disk, state, helper, buffers) {
+        const std::size_t alignment = TransferAlignment(disk_.BlockSize);
+        for (int i = 0; i < nbuf_; ++i) {
+            owned_.push_back(std::make_unique<TTransferBuffer>(run.BufferBytes(), alignment));
+            buffers_.push_back(owned_.back()->data());
+        }
     }
-    TQueueGuard guard(disk, state, helper, nbuf);
-    const auto slotOf = [depth](std::int64_t t) { return static_cast<std::size_t>(t % depth); };
-    const auto bufOf = [nbuf](std::int64_t t) { return static_cast<std::size_t>(t % nbuf); };
 
-    do {
-        std::uint32_t checksum = 0;
-        state.InvalidateBuffer();
-        run.PassStarting(state, false);
-        const bool checks = state.CurrentPassChecks(); // read before the helper takes the state
-        std::int32_t chunk = run.ChunkSize();
-        std::int64_t count = (disk.BlockCount + chunk - 1) / chunk; // transfers of the pass
-        auto blocksOf = [&](std::int64_t t) {
-            return static_cast<std::int32_t>(
-                std::min<std::int64_t>(chunk, disk.BlockCount - t * chunk));
-        };
-        auto bytesOf = [&](std::int64_t t) {
-            return static_cast<std::size_t>(blocksOf(t)) * static_cast<std::size_t>(disk.BlockSize);
-        };
-        auto start = [&](std::int64_t t, std::uint8_t* buffer, bool write) {
-            TRandomAccessDisk::TTransfer transfer;
-            transfer.Write = write;
-            transfer.Buffer = buffer;
-            transfer.Count = blocksOf(t);
-            transfer.Block = t * chunk;
-            disk.StartTransfer(static_cast<int>(slotOf(t)), transfer);
-        };
-        // Waits for transfer t; a failure cancels those after it and is redone block by block.
-        // Returns whether a block was skipped (a read's).
-        auto finish = [&](std::int64_t t, std::uint8_t* buffer, bool write, std::int64_t& started) {
-            disk.CurrentBlock = t * chunk;
-            try {
-                disk.FinishTransfer(static_cast<int>(slotOf(t)));
-                return false;
-            } catch (const XDiskIO&) {
+    void Run() {
+        do {
+            std::uint32_t checksum = 0;
+            state_.InvalidateBuffer();
+            run_.PassStarting(state_, false);
+            const bool checks = state_.CurrentPassChecks(); // read before the helper takes it
+            WritePass(checks, checksum);
+            if (checks) {
+                ReadBack(checksum);
+                state_.NextPass(); // steps over the verification slot
             }
-            disk.CancelTransfers();
-            started = t + 1;
-            if (write) {
-                run.RecoverWrite(buffer, blocksOf(t), t * chunk);
-                return false;
-            }
-            return run.RecoverRead(buffer, blocksOf(t), t * chunk);
-        };
+        } while (state_.NextPass());
+    }
 
+private:
+    std::size_t SlotOf(std::int64_t t) const { return static_cast<std::size_t>(t % depth_); }
+    std::size_t BufOf(std::int64_t t) const { return static_cast<std::size_t>(t % nbuf_); }
+    std::int32_t BlocksOf(std::int64_t t) const {
+        return static_cast<std::int32_t>(
+            std::min<std::int64_t>(chunk_, disk_.BlockCount - t * chunk_));
+    }
+    std::size_t BytesOf(std::int64_t t) const {
+        return static_cast<std::size_t>(BlocksOf(t)) * static_cast<std::size_t>(disk_.BlockSize);
+    }
+    // The pass's (or its read-back's) transfers, at the chunk size it starts with.
+    void Begin() {
+        chunk_ = run_.ChunkSize();
+        count_ = (disk_.BlockCount + chunk_ - 1) / chunk_;
+        started_ = finished_ = 0;
+    }
+    void Start(std::int64_t t, std::uint8_t* buffer, bool write) {
+        TRandomAccessDisk::TTransfer transfer;
+        transfer.Write = write;
+        transfer.Buffer = buffer;
+        transfer.Count = BlocksOf(t);
+        transfer.Block = t * chunk_;
+        disk_.StartTransfer(static_cast<int>(SlotOf(t)), transfer);
+    }
+    // Waits for transfer t; a failure cancels those after it and is redone block by block.
+    // Returns whether a block was skipped (a read's).
+    bool Finish(std::int64_t t, std::uint8_t* buffer, bool write) {
+        disk_.CurrentBlock = t * chunk_;
+        try {
+            disk_.FinishTransfer(static_cast<int>(SlotOf(t)));
+            return false;
+        } catch (const XDiskIO&) {
+        }
+        disk_.CancelTransfers();
+        started_ = t + 1;
+        if (write) {
+            run_.RecoverWrite(buffer, BlocksOf(t), t * chunk_);
+            return false;
+        }
+        return run_.RecoverRead(buffer, BlocksOf(t), t * chunk_);
+    }
+    // The draws the helper may make: each transfer's once the one before it in its buffer is
+    // finished.
+    std::int64_t Allowed() const { return std::min(count_, finished_ + nbuf_) - 1; }
+    // The helper draws transfers 1 to count - 1 as one job, round the ring of buffers.
+    void PostDraws() {
+        TPassHelper::Job job;
+        for (int k = 0; k < nbuf_; ++k)
+            job.ring[static_cast<std::size_t>(k)] = {buffers_[static_cast<std::size_t>(k)],
+                                                     BytesOf(0), guard_.Before(k)};
+        job.ringSize = nbuf_;
+        job.ringFirst = 1;
+        job.draws = count_ - 1;
+        job.allowed = Allowed();
+        job.lastBytes = BytesOf(count_ - 1);
+        guard_.jobFirst = 1;
+        helper_.Post(job);
+    }
+    // Starts what may be started: while the helper draws a buffer that can be started at
+    // once, this thread waits for it rather than for the device, and takes the transfers that
+    // have ended meanwhile. With the queue full or the helper done, only the device is left.
+    void StartWrites(bool pattern, bool& drawing, std::int64_t& drawn) {
+        for (;;) {
+            if (drawing) {
+                if (helper_.Done()) {
+                    helper_.Wait(); // raises what the helper met
+                    drawing = false;
+                }
+                drawn = 1 + helper_.Drawn();
+            }
+            while (started_ < count_ && started_ < finished_ + depth_ && started_ < drawn) {
+                Start(started_, buffers_[pattern ? 0 : BufOf(started_)], true);
+                ++started_;
+            }
+            if (!drawing || helper_.OnCallingThread() || started_ == count_ ||
+                started_ == finished_ + depth_ ||
+                (started_ > finished_ &&
+                 !disk_.TransferPending(static_cast<int>(SlotOf(finished_)))))
+                return;
+            helper_.AwaitDrawn(drawn);
+        }
+    }
+
+    void WritePass(bool checks, std::uint32_t& checksum) {
+        Begin();
         // The pass's first buffer is drawn here; a fixed pattern's later transfers reuse it.
         bool pattern = true;
         std::uint32_t reusedSum = 0;
         std::size_t reusedBytes = 0;
-        if (count > 0) {
-            reusedBytes = bytesOf(0);
-            guard.reached = 0;
-            guard.Drawing(0);
-            state.FillBuffer(buffers[0], reusedBytes);
-            reusedSum = checks ? ByteSum(buffers[0], reusedBytes) : 0;
-            pattern = !state.NeedsFill;
+        if (count_ > 0) {
+            reusedBytes = BytesOf(0);
+            guard_.reached = 0;
+            guard_.Drawing(0);
+            state_.FillBuffer(buffers_[0], reusedBytes);
+            reusedSum = checks ? ByteSum(buffers_[0], reusedBytes) : 0;
+            pattern = !state_.NeedsFill;
         }
-        std::int64_t drawn = pattern ? count : 1; // transfers with their buffer drawn
-        std::int64_t started = 0, finished = 0;
-        // The helper draws transfers 1 to count - 1, each once the one before it in its buffer
-        // is finished.
-        bool drawing = false;
-        const auto allowed = [&] { return std::min(count, finished + nbuf) - 1; };
-        if (drawn < count) {
-            TPassHelper::Job job;
-            for (int k = 0; k < nbuf; ++k)
-                job.ring[static_cast<std::size_t>(k)] = {buffers[static_cast<std::size_t>(k)],
-                                                         bytesOf(0), guard.Before(k)};
-            job.ringSize = nbuf;
-            job.ringFirst = 1;
-            job.draws = count - 1;
-            job.allowed = allowed();
-            job.lastBytes = bytesOf(count - 1);
-            guard.jobFirst = 1;
-            helper.Post(job);
-            drawing = true;
-        }
-        while (finished < count) {
-            for (;;) {
-                if (drawing) {
-                    if (helper.Done()) {
-                        helper.Wait(); // raises what the helper met
-                        drawing = false;
-                    }
-                    drawn = 1 + helper.Drawn();
-                }
-                while (started < count && started < finished + depth && started < drawn) {
-                    start(started, buffers[pattern ? 0 : bufOf(started)], true);
-                    ++started;
-                }
-                // While the helper draws a buffer that can be started at once, this thread
-                // waits for it rather than for the device, and takes the transfers that have
-                // ended meanwhile. With the queue full or the helper done, only the device is
-                // left to wait for.
-                if (!drawing || started == count || started == finished + depth ||
-                    (started > finished && !disk.TransferPending(slotOf(finished))))
-                    break;
-                helper.AwaitDrawn(drawn);
-            }
-            guard.reached = finished;
-            finish(finished, buffers[pattern ? 0 : bufOf(finished)], true, started);
+        std::int64_t drawn = pattern ? count_ : 1; // transfers with their buffer drawn
+        bool drawing = drawn < count_;
+        if (drawing)
+            PostDraws();
+        while (finished_ < count_) {
+            StartWrites(pattern, drawing, drawn);
+            guard_.reached = finished_;
+            Finish(finished_, buffers_[pattern ? 0 : BufOf(finished_)], true);
             if (checks && pattern) {
-                if (bytesOf(finished) != reusedBytes) { // the last, shorter transfer
-                    reusedBytes = bytesOf(finished);
-                    reusedSum = ByteSum(buffers[0], reusedBytes);
+                if (BytesOf(finished_) != reusedBytes) { // the last, shorter transfer
+                    reusedBytes = BytesOf(finished_);
+                    reusedSum = ByteSum(buffers_[0], reusedBytes);
                 }
                 checksum += reusedSum;
             } else if (checks) {
-                checksum += ByteSum(buffers[bufOf(finished)], bytesOf(finished));
+                checksum += ByteSum(buffers_[BufOf(finished_)], BytesOf(finished_));
             }
-            ++finished;
+            ++finished_;
             // Its buffer is free: the helper may draw the transfer after the last one in it.
             if (drawing)
-                helper.Allow(allowed());
-            run.Report(blocksOf(finished - 1));
+                helper_.Allow(Allowed());
+            run_.Report(BlocksOf(finished_ - 1));
         }
-        // The last buffers may have been taken before the helper ended its job: it is collected
-        // before the next pass touches the state.
+        // The last buffers may have been taken before the helper ended its job: it is
+        // collected before the next pass touches the state.
         if (drawing)
-            helper.Wait();
-        guard.jobFirst = -1;
-        guard.reached = guard.begun = 0; // every draw of the pass was used
+            helper_.Wait();
+        guard_.jobFirst = -1;
+        guard_.reached = guard_.begun = 0; // every draw of the pass was used
+    }
 
-        if (checks) {
-            bool unread = false;
-            run.PassStarting(state, true);
-            chunk = run.ChunkSize();
-            count = (disk.BlockCount + chunk - 1) / chunk;
-            started = finished = 0;
-            std::int64_t summed = 0; // transfers whose sum is taken: their buffer is free
-            bool summing = false;    // the helper sums transfer `summed`
-            auto take = [&] {
-                checksum -= helper.Wait();
-                summing = false;
-                ++summed;
-            };
-            while (finished < count) {
-                for (;;) {
-                    if (summing && helper.Done())
-                        take();
-                    while (started < count && started < summed + nbuf &&
-                           started < finished + depth) {
-                        start(started, buffers[bufOf(started)], false);
-                        ++started;
-                    }
-                    // A sum that holds up a read is waited for only when the device is about to
-                    // run dry; else the oldest read is, and the helper sums meanwhile.
-                    if (!(summing && started < count && started < finished + std::min(depth, 2)))
-                        break;
+    void ReadBack(std::uint32_t& checksum) {
+        bool unread = false;
+        run_.PassStarting(state_, true);
+        Begin();
+        std::int64_t summed = 0; // transfers whose sum is taken: their buffer is free
+        bool summing = false;    // the helper sums transfer `summed`
+        auto take = [&] {
+            checksum -= helper_.Wait();
+            summing = false;
+            ++summed;
+        };
+        while (finished_ < count_) {
+            for (;;) {
+                if (summing && helper_.Done())
                     take();
+                while (started_ < count_ && started_ < summed + nbuf_ &&
+                       started_ < finished_ + depth_) {
+                    Start(started_, buffers_[BufOf(started_)], false);
+                    ++started_;
                 }
-                if (finish(finished, buffers[bufOf(finished)], false, started))
-                    unread = true;
-                // The helper has one job at a time: the previous sum first.
-                if (summing)
-                    take();
-                TPassHelper::Job job;
-                job.sum = buffers[bufOf(finished)];
-                job.bytes = bytesOf(finished);
-                helper.Post(job);
-                summing = true;
-                ++finished;
-                run.Report(blocksOf(finished - 1));
+                // A sum that holds up a read is waited for only when the device is about to
+                // run dry; else the oldest read is, and the helper sums meanwhile.
+                if (!(summing && started_ < count_ && started_ < finished_ + std::min(depth_, 2)))
+                    break;
+                take();
             }
+            if (Finish(finished_, buffers_[BufOf(finished_)], false))
+                unread = true;
+            // The helper has one job at a time: the previous sum first.
             if (summing)
                 take();
-            run.EndReadBack(checksum, unread);
-            state.NextPass(); // steps over the verification slot
+            TPassHelper::Job job;
+            job.sum = buffers_[BufOf(finished_)];
+            job.bytes = BytesOf(finished_);
+            helper_.Post(job);
+            summing = true;
+            ++finished_;
+            run_.Report(BlocksOf(finished_ - 1));
         }
-    } while (state.NextPass());
+        if (summing)
+            take();
+        run_.EndReadBack(checksum, unread);
+    }
+
+    TWipeRun& run_;
+    TRandomAccessDisk& disk_;
+    TWipeState& state_;
+    TPassHelper& helper_;
+    const int depth_;
+    const int nbuf_;
+    std::vector<std::unique_ptr<TTransferBuffer>> owned_;
+    std::vector<std::uint8_t*> buffers_;
+    // Declared after the buffers: it cancels the transfers in flight before they are freed.
+    TQueueGuard guard_;
+    std::int32_t chunk_ = 1;
+    std::int64_t count_ = 0;    // transfers of the pass or of its read-back
+    std::int64_t started_ = 0;  // of them, started
+    std::int64_t finished_ = 0; // of them, finished
+};
+
+} // namespace
+
+void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int depth) {
+    // A block size that is not a multiple of 4 keeps one buffer, one transfer at a time: ISAAC's
+    // word fill leaves a buffer's last bytes as they were, and they must be what the wipe's
+    // previous transfer left there.
+    const bool oneBuffer = run.disk.BlockSize % 4 != 0;
+    depth = oneBuffer ? 1 : std::clamp(depth, 1, kMaxInFlight);
+    TQueuedPasses passes(run, state, helper, depth, oneBuffer ? 1 : depth + kSpareBuffers);
+    passes.Run();
 }
 
 } // namespace purgelet::wipe_engine

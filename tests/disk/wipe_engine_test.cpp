@@ -11,6 +11,7 @@
 #include "report/exceptions.h"
 #include "support/memory_disk.h"
 #include "support/recording_owner.h"
+#include "support/reference_runners.h"
 
 #include <gtest/gtest.h>
 
@@ -188,7 +189,7 @@ TEST_F(WipeEngine, AnEmptyDiskStepsThroughThePassesWithoutTransfers) {
     TWipeState state(*method, generators);
     state.ResetPasses();
     wipe_engine::TWipeRun run{*disk, owner, 0};
-    wipe_engine::RunPassesInline(run, state);
+    testing::RunPassesInline(run, state);
     EXPECT_EQ(state.CurrentPass, method->PassCount + 1);
 }
 

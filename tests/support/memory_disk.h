@@ -11,6 +11,7 @@
 #pragma once
 
 #include "disk/disk.h"
+#include "disk/wipe_passes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -120,6 +121,14 @@ public:
     using BasicMemoryDisk::BasicMemoryDisk;
     void Format(const TFormatParams& params) override;
     TFormatParams lastFormat;
+    // When set, the passes are made by this runner (a reference model) in the engine's frame.
+    wipe_engine::TPassRunner passRunner;
+    void Wipe() override {
+        if (passRunner)
+            wipe_engine::RunWipe(*this, passRunner);
+        else
+            TLogicalDisk::Wipe();
+    }
 };
 
 // A whole physical drive in memory.

@@ -1,19 +1,65 @@
-// The overlapped pass runner: while one buffer is written, the helper draws the next; while
-// one buffer is read back, the helper sums the previous one. It makes exactly the transfers,
-// the bytes and the owner calls of the inline runner (wipe.cpp), which stays the reference.
-//
-// The inline runner's single buffer holds, at every transfer, what the wipe last drew;
-// here `current` always names the buffer that holds it. A fixed pattern is drawn once per
-// pass and then reused, so its transfers all come from one buffer and need no job; a random
-// pass draws every buffer, each into the buffer not being written.
+#include "support/reference_runners.h"
+
 #include "disk/pass_helper.h"
 #include "disk/transfer_buffer.h"
-#include "disk/wipe_passes.h"
 
 #include <algorithm>
 
-namespace purgelet::wipe_engine {
+namespace purgelet::testing {
 
+using wipe_engine::ByteSum;
+using wipe_engine::TPassHelper;
+using wipe_engine::TWipeRun;
+
+// One buffer: a fixed pattern is generated on the first transfer of the pass only; later
+// transfers reuse the buffer, so the pattern restarts at every transfer.
+void RunPassesInline(TWipeRun& run, TWipeState& state) {
+    TRandomAccessDisk& disk = run.disk;
+    TTransferBuffer buffer(run.BufferBytes(), TransferAlignment(disk.BlockSize));
+    do {
+        std::uint32_t checksum = 0;
+        std::int64_t position = 0;
+        state.InvalidateBuffer();
+        run.PassStarting(state, false);
+        std::int32_t chunk = run.ChunkSize();
+        while (position < disk.BlockCount) {
+            if (disk.BlockCount - position < chunk)
+                chunk = static_cast<std::int32_t>(disk.BlockCount - position);
+            const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
+            // A fixed pattern is generated on the first transfer of the pass only; later
+            // transfers reuse the buffer, so the pattern restarts at every transfer.
+            state.FillBuffer(buffer.data(), bytes);
+            checksum += ByteSum(buffer.data(), bytes);
+            run.WriteChunk(buffer.data(), chunk, position);
+            position += chunk;
+            run.Report(chunk);
+        }
+
+        if (state.CurrentPassChecks()) {
+            bool unread = false;
+            position = 0;
+            run.PassStarting(state, true);
+            chunk = run.ChunkSize();
+            while (position < disk.BlockCount) {
+                if (disk.BlockCount - position < chunk)
+                    chunk = static_cast<std::int32_t>(disk.BlockCount - position);
+                const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
+                if (run.ReadChunk(buffer.data(), chunk, position))
+                    unread = true;
+                checksum -= ByteSum(buffer.data(), bytes);
+                position += chunk;
+                run.Report(chunk);
+            }
+            run.EndReadBack(checksum, unread);
+            state.NextPass(); // steps over the verification slot
+        }
+    } while (state.NextPass());
+}
+
+// The overlapped runner. Here `current` always names the buffer that holds what the single
+// buffer would hold. A fixed pattern is drawn once per pass and then reused, so its transfers
+// all come from one buffer and need no job; a random pass draws every buffer, each into the
+// buffer not being written.
 namespace {
 
 // The helper's job out at a way out of the runner is dropped, and what it drew undone.
@@ -141,4 +187,9 @@ void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper) 
     } while (state.NextPass());
 }
 
-} // namespace purgelet::wipe_engine
+void RunPassesOverlappedWithHelper(TWipeRun& run, TWipeState& state) {
+    TPassHelper helper(state);
+    RunPassesOverlapped(run, state, helper);
+}
+
+} // namespace purgelet::testing
