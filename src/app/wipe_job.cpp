@@ -321,8 +321,7 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     };
     TWipeOutcome outcome = TWipeOutcome::woNone;
     try {
-        outcome = settings_.WipeInParallel && disks_.size() > 1 ? RunInParallel(view, recorder)
-                                                                : RunDrives(view, recorder);
+        outcome = RunLoop(view, recorder);
     } catch (...) {
         // What ends the run unforeseen still leaves its record, failed, before it passes on.
         try {
@@ -393,73 +392,6 @@ TWipeOptions WipeOptionsOf(const TWipeSettings& settings, const std::vector<TDis
     if (settings.Method != nullptr && settings.Method->Firmware != TFirmwareStep::None)
         options.WholeFirmwareDrives = WholeFirmwareDrives(disks);
     return options;
-}
-
-TWipeOutcome TWipeJob::RunDrives(TWipeJobView& view, TRunRecorder& recorder) {
-    TWipeOutcome outcome = TWipeOutcome::woNone;
-    const TWipeOptions options = WipeOptionsOf(settings_, disks_);
-
-    for (TDisk* disk : disks_) {
-        const std::size_t index = results_.size();
-        results_.push_back({disk, TWipeOutcome::woCompleted, {}});
-        status_.SetState(index, TDriveState::dsWiping);
-        recordDrive_[index] = recorder.DriveStarting(*disk, index);
-        current_ = asking_ = index;
-        // The disk outlives the run; its pointer to the run's generators must not.
-        struct TLent {
-            TDisk& disk;
-            ~TLent() { disk.Generators = nullptr; }
-        } lent{*disk};
-        try {
-            // An abort answered in the ask dialog stops the run before the next drive is
-            // opened, not after its first transfer.
-            manager_.CheckAbort();
-            manager_.ReportDisk = disk;
-            // A disc blanked by its drive has no passes: nothing of the drive before shows.
-            manager_.Pass = 0;
-            manager_.PassCount = 0;
-            manager_.Verifying = false;
-            CurrentReport->WriteDiskHeader(*disk);
-            disk->SetWipeOptions(options);
-            disk->Generators = &generators_;
-            view.DriveStarting(*disk, settings_);
-            disk->WipeDisk(disk->TakesMethod() ? settings_.Method : nullptr,
-                           FormatsAfterWipe(*disk, settings_), 0, 0, "");
-            ReportFormatSkipped(*disk, settings_);
-        } catch (const XAbort& error) {
-            const bool erased = ErasedBeforeAbort(*disk, settings_.Method);
-            results_.back().Outcome = erased ? TWipeOutcome::woCompleted : TWipeOutcome::woAborted;
-            status_.SetState(index, TDriveState::dsAborted);
-            for (std::size_t later = index + 1; later < disks_.size(); ++later)
-                status_.SetState(later, TDriveState::dsAborted);
-            if (outcome != TWipeOutcome::woFailed)
-                outcome = TWipeOutcome::woAborted;
-            // The abort is the run's; an erased drive's result keeps no words of a failure.
-            TellError(view, error, erased ? kNoDrive : index);
-            ReportWriteFirmware(*disk);
-            TellPasswordLeft(view, *disk);
-            if (erased)
-                PublishEnded(index);
-            recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
-            current_ = asking_ = kNoDrive;
-            if (erased)
-                view.DriveEnded(*disk);
-            return outcome;
-        } catch (const XException& error) {
-            results_.back().Outcome = TWipeOutcome::woFailed;
-            status_.SetState(index, TDriveState::dsFailed);
-            outcome = TWipeOutcome::woFailed;
-            TellError(view, error, index);
-        }
-        ReportWriteFirmware(*disk);
-        TellPasswordLeft(view, *disk);
-        if (results_.back().Outcome == TWipeOutcome::woCompleted)
-            PublishEnded(index);
-        recorder.DriveEnded(recordDrive_[index], *disk, results_.back());
-        current_ = asking_ = kNoDrive;
-        view.DriveEnded(*disk);
-    }
-    return outcome == TWipeOutcome::woNone ? TWipeOutcome::woCompleted : outcome;
 }
 
 } // namespace purgelet

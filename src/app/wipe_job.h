@@ -177,8 +177,8 @@ public:
     static std::string ErrorText(const XException& error, std::vector<std::string>& reportLines);
 
 private:
-    class TParallel;
-    friend class TParallel;
+    class TRunLoop;
+    friend class TRunLoop;
 
     // Tells a drive's failure: its lines into the report, its text into the drive's result
     // and to the view (TellAbout with about, for a run in parallel).
@@ -187,9 +187,8 @@ private:
     // Tells a temporary security password the drive's erase left on it, however the drive's
     // wipe ended: without it the drive cannot be unlocked (TellAbout with about, in parallel).
     static void TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about = nullptr);
-    TWipeOutcome RunDrives(TWipeJobView& view, TRunRecorder& recorder);
-    // The run in parallel (wipe_job_parallel.cpp).
-    TWipeOutcome RunInParallel(TWipeJobView& view, TRunRecorder& recorder);
+    // Wipes every drive on a worker of its device (wipe_job_loop.cpp).
+    TWipeOutcome RunLoop(TWipeJobView& view, TRunRecorder& recorder);
     // The drive's figures as its sink has them after an Update.
     void Publish(std::size_t index, const TMessageObject& sink, TDriveState state);
     // The drive's figures once its wipe has run to its end.
@@ -202,8 +201,9 @@ private:
     TWipeSettings settings_;
     TGenerators generators_;
     std::vector<TGenerators> driveGenerators_;
-    // On the thread that runs the job only: the drive being wiped (one at a time), the drive
-    // whose question is being asked, and each drive's number in the record, by list index.
+    // On the thread that runs the job only: the drive being wiped (drives one after another),
+    // the drive whose question is being asked, and each drive's number in the record, by list
+    // index.
     static constexpr std::size_t kNoDrive = static_cast<std::size_t>(-1);
     std::size_t current_ = kNoDrive;
     std::size_t asking_ = kNoDrive;

@@ -1,7 +1,15 @@
-// The run in parallel: one thread per device wipes that device's drives in list order while
-// the thread that runs the job (the user-interface thread) stays the only one that touches
-// the view, the manager, the record and the report file. A drive's thread hands it what it
-// must tell or ask and waits for the answer; its progress goes into the run's figures.
+// The run loop: every drive is wiped on a worker of its device while the thread that runs the
+// job (the user-interface thread) stays the only one that touches the view, the manager, the
+// record and the report file. A worker hands it what it must tell or ask and waits for the
+// answer.
+//
+// Drives wiped one after another are the same loop with one worker taking every drive in list
+// order, in lock step with the user-interface thread: each of its updates is handed over too,
+// and the manager's Update runs there (the window's refresh, Pause, Abort) as it would with
+// the drive wiped on that thread, which meanwhile does nothing else. The drives then draw from
+// the run's generators in turn. Wiped at once, a worker per device, each drive draws its own
+// generators, its updates publish its figures and the user-interface thread keeps the window
+// alive between requests.
 #include "app/wipe_job.h"
 
 #include "app/run_record.h"
@@ -32,7 +40,7 @@ constexpr std::chrono::milliseconds kLookAgain{20};
 
 // What a drive's thread hands over, and the answer it waits for.
 struct TRequest {
-    enum class TKind : std::uint8_t { Start, Question, Dialog, Ended };
+    enum class TKind : std::uint8_t { Start, Question, Dialog, Update, Ended };
     TKind Kind = TKind::Start;
     std::size_t Index = 0;
     // A question.
@@ -52,48 +60,63 @@ struct TRequest {
     std::exception_ptr Raise; // raised on the drive's thread instead of an answer
 };
 
+// The figures a drive's wipe shows, from one sink to another.
+void CopyFigures(const TMessageObject& from, TMessageObject& to) {
+    to.Flag = from.Flag;
+    to.Progress = from.Progress;
+    to.Disk = from.Disk;
+    to.Pass = from.Pass;
+    to.PassCount = from.PassCount;
+    to.Verifying = from.Verifying;
+}
+
 } // namespace
 
-class TWipeJob::TParallel {
+class TWipeJob::TRunLoop {
 public:
-    TParallel(TWipeJob& job, TWipeJobView& view, TRunRecorder& recorder)
+    TRunLoop(TWipeJob& job, TWipeJobView& view, TRunRecorder& recorder)
         : job_(job), view_(view), recorder_(recorder),
-          options_(WipeOptionsOf(job.settings_, job.disks_)) {}
-    TParallel(const TParallel&) = delete;
-    TParallel& operator=(const TParallel&) = delete;
+          options_(WipeOptionsOf(job.settings_, job.disks_)),
+          lockstep_(!job.settings_.WipeInParallel || job.disks_.size() < 2) {}
+    TRunLoop(const TRunLoop&) = delete;
+    TRunLoop& operator=(const TRunLoop&) = delete;
 
     TWipeOutcome Run();
 
 private:
-    // A drive's sink while its thread wipes it: questions go to the user-interface thread,
-    // updates heed the run's abort and pause and publish the drive's figures.
+    // A drive's sink while its worker wipes it: questions go to the user-interface thread,
+    // updates heed the run's abort and pause and publish the drive's figures (in lock step,
+    // they go over too).
     class TDriveSink : public TMessageObject {
     public:
-        TDriveSink(TParallel& run, std::size_t index) : run_(run), index_(index) {}
+        TDriveSink(TRunLoop& run, std::size_t index) : run_(run), index_(index) {}
         int Message(MessageKind Kind, const std::string& Detail, TMsgDlgType DlgType,
                     TMsgDlgButtons Buttons) override {
             return run_.Ask(index_, Kind, Detail, DlgType, Buttons);
         }
-        void Update() override { run_.Heed(index_, *this); }
+        void Update() override { run_.Updated(index_, *this); }
         void ShowDialog(const std::function<void()>& Show) override {
             run_.ShowDialog(index_, Show);
         }
 
     private:
-        TParallel& run_;
+        TRunLoop& run_;
         std::size_t index_;
     };
 
     // ---- On a drive's thread.
     void Worker() noexcept;
     void WipeDrive(std::size_t index);
-    // Waits until the user-interface thread has handled the request.
-    void Hand(TRequest& request);
+    // Waits until the user-interface thread has handled the request (handles it here when the
+    // drives are wiped on that thread).
+    void HandOver(TRequest& request);
     int Ask(std::size_t index, MessageKind kind, const std::string& detail, TMsgDlgType type,
             TMsgDlgButtons buttons);
     void ShowDialog(std::size_t index, const std::function<void()>& show);
-    void Heed(std::size_t index, TDriveSink& sink);
+    void Updated(std::size_t index, TDriveSink& sink);
     void CheckAbort();
+    // The run's abort text, read under the lock.
+    std::string AbortText();
 
     // ---- On the user-interface thread.
     void Loop();
@@ -104,12 +127,17 @@ private:
     void Start(TRequest& request);
     void AskUser(TRequest& request);
     void Show(TRequest& request);
+    // In lock step: the drive's figures to the manager, and the manager's Update.
+    void Refresh(TRequest& request);
     // The run's abort, to be raised on a drive's thread.
     std::exception_ptr AbortError();
     void End(TRequest& request);
     void TellAbort(std::size_t index, const XException& error);
+    // The drive a text is told about: none in lock step, where the drive under way is the one.
+    TDisk* About(std::size_t index) const { return lockstep_ ? nullptr : job_.disks_[index]; }
     void Flush(bool all);
-    void Settle(TWipeOutcome outcome);
+    // The run's outcome, with a drive's: a failure outranks an abort.
+    void CountOutcome(TWipeOutcome outcome);
     // After the loop failed: every request is answered as for an abort until no thread is left.
     void Drain() noexcept;
     // A drive its thread left unfinished (a handover that failed, a start that failed).
@@ -126,6 +154,10 @@ private:
     std::size_t nextSection_ = 0;
     TWipeOutcome outcome_ = TWipeOutcome::woNone;
     bool abortTold_ = false;
+    // One worker in lock step with this thread; else a worker per device.
+    bool lockstep_;
+    // No worker could be had: the drives are wiped on this thread, in lock step.
+    bool onThisThread_ = false;
     // Something not a program exception left a step of the run: every drive is stopped and it
     // is raised once the threads are gone.
     std::exception_ptr escaped_;
@@ -141,24 +173,33 @@ private:
     std::atomic<bool> paused_{false};
 };
 
-TWipeOutcome TWipeJob::RunInParallel(TWipeJobView& view, TRunRecorder& recorder) {
-    TParallel run(*this, view, recorder);
+TWipeOutcome TWipeJob::RunLoop(TWipeJobView& view, TRunRecorder& recorder) {
+    TRunLoop run(*this, view, recorder);
     return run.Run();
 }
 
-TWipeOutcome TWipeJob::TParallel::Run() {
+TWipeOutcome TWipeJob::TRunLoop::Run() {
     const std::size_t count = job_.disks_.size();
-    // Each drive's own generator state, drawn in list order before any thread starts.
-    for (std::size_t i = 0; i < count; ++i)
-        job_.driveGenerators_.push_back(Draw(job_.generators_));
+    // Drives wiped at once: each one's own generator state, drawn in list order before any
+    // thread starts.
+    if (!lockstep_)
+        for (std::size_t i = 0; i < count; ++i)
+            job_.driveGenerators_.push_back(Draw(job_.generators_));
     for (std::size_t i = 0; i < count; ++i) {
         job_.results_.push_back({job_.disks_[i], TWipeOutcome::woNone, {}});
         sinks_.push_back(std::make_unique<TDriveSink>(*this, i));
         sections_.push_back(std::make_unique<TReportSection>());
     }
     finished_.assign(count, false);
-    for (auto& group : DeviceGroups(job_.disks_, options_.WholeFirmwareDrives))
-        devices_.push_back(std::move(group));
+    if (lockstep_) {
+        std::vector<std::size_t> all(count);
+        for (std::size_t i = 0; i < count; ++i)
+            all[i] = i;
+        devices_.push_back(std::move(all));
+    } else {
+        for (auto& group : DeviceGroups(job_.disks_, options_.WholeFirmwareDrives))
+            devices_.push_back(std::move(group));
+    }
 
     // A thread per device; a device whose thread cannot be had is wiped by a thread that has
     // ended its own.
@@ -175,17 +216,21 @@ TWipeOutcome TWipeJob::TParallel::Run() {
         }
     }
     if (threads.empty()) {
-        job_.results_.clear();
+        // No thread to be had: the drives one after another on this thread, drawing from the
+        // run's generators in turn.
+        onThisThread_ = lockstep_ = true;
         job_.driveGenerators_.clear();
-        return job_.RunDrives(view_, recorder_); // no thread to be had: one after another
-    }
-    // Whatever leaves the loop, the threads are stopped and joined before it goes on.
-    try {
-        Loop();
-    } catch (...) {
-        if (!escaped_)
-            escaped_ = std::current_exception();
-        Drain();
+        workers_ = 1;
+        Worker();
+    } else {
+        // Whatever leaves the loop, the threads are stopped and joined before it goes on.
+        try {
+            Loop();
+        } catch (...) {
+            if (!escaped_)
+                escaped_ = std::current_exception();
+            Drain();
+        }
     }
     for (std::thread& thread : threads)
         thread.join();
@@ -208,7 +253,7 @@ TWipeOutcome TWipeJob::TParallel::Run() {
 
 // ---- A drive's thread.
 
-void TWipeJob::TParallel::Worker() noexcept {
+void TWipeJob::TRunLoop::Worker() noexcept {
     try {
         for (;;) {
             std::vector<std::size_t> device;
@@ -231,7 +276,7 @@ void TWipeJob::TParallel::Worker() noexcept {
     posted_.notify_all();
 }
 
-void TWipeJob::TParallel::WipeDrive(std::size_t index) {
+void TWipeJob::TRunLoop::WipeDrive(std::size_t index) {
     // A paused run starts no drive: its first transfer would come before its first update.
     if (paused_.load(std::memory_order_acquire)) {
         std::unique_lock<std::mutex> hold(lock_);
@@ -243,7 +288,7 @@ void TWipeJob::TParallel::WipeDrive(std::size_t index) {
     TRequest start;
     start.Kind = TRequest::TKind::Start;
     start.Index = index;
-    Hand(start);
+    HandOver(start);
     if (!start.Go)
         return;
     TDisk& disk = *job_.disks_[index];
@@ -262,10 +307,16 @@ void TWipeJob::TParallel::WipeDrive(std::size_t index) {
                 disk.Generators = nullptr;
             }
         } lent{disk, disk.Owner};
-        // The drawn state stays as drawn, for whoever checks what the drive received.
-        TGenerators generators = job_.driveGenerators_[index];
+        // The drawn state stays as drawn, for whoever checks what the drive received. In lock
+        // step the drive goes on from where the one before left the run's generators.
+        TGenerators generators;
+        if (lockstep_) {
+            disk.Generators = &job_.generators_;
+        } else {
+            generators = job_.driveGenerators_[index];
+            disk.Generators = &generators;
+        }
         disk.Owner = sinks_[index].get();
-        disk.Generators = &generators;
         try {
             disk.WipeDisk(disk.TakesMethod() ? job_.settings_.Method : nullptr,
                           FormatsAfterWipe(disk, job_.settings_), 0, 0, "");
@@ -279,18 +330,24 @@ void TWipeJob::TParallel::WipeDrive(std::size_t index) {
         }
         ReportWriteFirmware(disk);
     }
-    Hand(ended);
+    HandOver(ended);
 }
 
-void TWipeJob::TParallel::Hand(TRequest& request) {
+void TWipeJob::TRunLoop::HandOver(TRequest& request) {
+    if (onThisThread_) {
+        Handle(request);
+        request.Done = true;
+        Flush(false);
+        return;
+    }
     std::unique_lock<std::mutex> hold(lock_);
     queue_.push_back(&request);
     posted_.notify_all();
     answered_.wait(hold, [&request] { return request.Done; });
 }
 
-int TWipeJob::TParallel::Ask(std::size_t index, MessageKind kind, const std::string& detail,
-                             TMsgDlgType type, TMsgDlgButtons buttons) {
+int TWipeJob::TRunLoop::Ask(std::size_t index, MessageKind kind, const std::string& detail,
+                            TMsgDlgType type, TMsgDlgButtons buttons) {
     CheckAbort(); // as the manager does before it asks
     TRequest question;
     question.Kind = TRequest::TKind::Question;
@@ -299,24 +356,34 @@ int TWipeJob::TParallel::Ask(std::size_t index, MessageKind kind, const std::str
     question.Detail = detail;
     question.DlgType = type;
     question.Buttons = buttons;
-    Hand(question);
+    HandOver(question);
     if (question.Raise)
         std::rethrow_exception(question.Raise);
     return question.Answer;
 }
 
-void TWipeJob::TParallel::ShowDialog(std::size_t index, const std::function<void()>& show) {
+void TWipeJob::TRunLoop::ShowDialog(std::size_t index, const std::function<void()>& show) {
     CheckAbort();
     TRequest dialog;
     dialog.Kind = TRequest::TKind::Dialog;
     dialog.Index = index;
     dialog.Show = &show;
-    Hand(dialog);
+    HandOver(dialog);
     if (dialog.Raise)
         std::rethrow_exception(dialog.Raise);
 }
 
-void TWipeJob::TParallel::Heed(std::size_t index, TDriveSink& sink) {
+void TWipeJob::TRunLoop::Updated(std::size_t index, TDriveSink& sink) {
+    if (lockstep_) {
+        CheckAbort();
+        TRequest update;
+        update.Kind = TRequest::TKind::Update;
+        update.Index = index;
+        HandOver(update);
+        if (update.Raise)
+            std::rethrow_exception(update.Raise);
+        return;
+    }
     // A disc blanked by its drive cannot be stopped halfway: it ends its blank, as the wipe
     // page would not let the user press Abort or Pause while one runs.
     // Nor does a drive working on its own erase: it finishes it whatever we do.
@@ -336,23 +403,25 @@ void TWipeJob::TParallel::Heed(std::size_t index, TDriveSink& sink) {
     job_.Publish(index, sink, TDriveState::dsWiping);
 }
 
-void TWipeJob::TParallel::CheckAbort() {
-    if (!abort_.load(std::memory_order_acquire))
-        return;
-    std::string text;
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        text = abortText_;
-    }
-    throw XAbort(text);
+void TWipeJob::TRunLoop::CheckAbort() {
+    if (abort_.load(std::memory_order_acquire))
+        throw XAbort(AbortText());
+}
+
+std::string TWipeJob::TRunLoop::AbortText() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return abortText_;
 }
 
 // ---- The user-interface thread.
 
-void TWipeJob::TParallel::Loop() {
+void TWipeJob::TRunLoop::Loop() {
     std::function<void()>& refresh = job_.manager_.OnUpdate;
     for (;;) {
-        TakeOverControls();
+        // In lock step the manager is heeded at the worker's updates, as a drive wiped on
+        // this thread would heed it, and nowhere else.
+        if (!lockstep_)
+            TakeOverControls();
         TRequest* request = nullptr;
         bool over = false;
         {
@@ -377,6 +446,11 @@ void TWipeJob::TParallel::Loop() {
             Flush(false);
             continue;
         }
+        if (lockstep_) {
+            std::unique_lock<std::mutex> hold(lock_);
+            posted_.wait(hold, [this] { return !queue_.empty() || workers_ == 0; });
+            continue;
+        }
         try {
             job_.manager_.GetHost().ProcessMessages();
             TakeOverControls();
@@ -392,7 +466,7 @@ void TWipeJob::TParallel::Loop() {
     }
 }
 
-void TWipeJob::TParallel::TakeOverControls() {
+void TWipeJob::TRunLoop::TakeOverControls() {
     TGUIDiskManager& manager = job_.manager_;
     if (manager.PendingAbort) {
         const std::string text = std::move(*manager.PendingAbort);
@@ -408,7 +482,7 @@ void TWipeJob::TParallel::TakeOverControls() {
     }
 }
 
-void TWipeJob::TParallel::Abort(const std::string& text) {
+void TWipeJob::TRunLoop::Abort(const std::string& text) {
     {
         const std::lock_guard<std::mutex> hold(lock_);
         if (abort_.load(std::memory_order_relaxed))
@@ -419,7 +493,7 @@ void TWipeJob::TParallel::Abort(const std::string& text) {
     answered_.notify_all(); // a paused drive wakes to end
 }
 
-void TWipeJob::TParallel::Handle(TRequest& request) {
+void TWipeJob::TRunLoop::Handle(TRequest& request) {
     try {
         switch (request.Kind) {
         case TRequest::TKind::Start:
@@ -430,6 +504,9 @@ void TWipeJob::TParallel::Handle(TRequest& request) {
             break;
         case TRequest::TKind::Dialog:
             Show(request);
+            break;
+        case TRequest::TKind::Update:
+            Refresh(request);
             break;
         case TRequest::TKind::Ended:
             End(request);
@@ -442,16 +519,28 @@ void TWipeJob::TParallel::Handle(TRequest& request) {
             escaped_ = std::current_exception();
         Abort(std::string());
         request.Go = false;
-        if ((request.Kind == TRequest::TKind::Question ||
-             request.Kind == TRequest::TKind::Dialog) &&
+        if ((request.Kind == TRequest::TKind::Question || request.Kind == TRequest::TKind::Dialog ||
+             request.Kind == TRequest::TKind::Update) &&
             !request.Raise)
             request.Raise = std::make_exception_ptr(XAbort(std::string()));
     }
 }
 
-void TWipeJob::TParallel::Start(TRequest& request) {
+void TWipeJob::TRunLoop::Start(TRequest& request) {
     const std::size_t index = request.Index;
     TDisk& disk = *job_.disks_[index];
+    TGUIDiskManager& manager = job_.manager_;
+    // In lock step an abort answered in the ask dialog stops the run before the next drive is
+    // opened, not after its first transfer.
+    std::exception_ptr abortAsked;
+    if (lockstep_ && !abort_.load(std::memory_order_acquire)) {
+        try {
+            manager.CheckAbort();
+        } catch (const XAbort& error) {
+            Abort(error.what());
+            abortAsked = std::current_exception();
+        }
+    }
     if (abort_.load(std::memory_order_acquire) || escaped_) {
         request.Go = false;
         finished_[index] = true;
@@ -461,15 +550,18 @@ void TWipeJob::TParallel::Start(TRequest& request) {
         if (!abortTold_ && !escaped_) {
             job_.results_[index].Outcome = TWipeOutcome::woAborted;
             job_.recordDrive_[index] = recorder_.DriveStarting(disk, index);
-            std::string text;
-            {
-                const std::lock_guard<std::mutex> hold(lock_);
-                text = abortText_;
-            }
             TReportRedirect redirect(sections_[index].get());
-            TellAbort(index, XAbort(text));
+            if (abortAsked) {
+                try {
+                    std::rethrow_exception(abortAsked);
+                } catch (const XAbort& error) {
+                    TellAbort(index, error);
+                }
+            } else {
+                TellAbort(index, XAbort(AbortText()));
+            }
             recorder_.DriveEnded(job_.recordDrive_[index], disk, job_.results_[index]);
-            Settle(TWipeOutcome::woAborted);
+            CountOutcome(TWipeOutcome::woAborted);
         }
         return;
     }
@@ -481,10 +573,20 @@ void TWipeJob::TParallel::Start(TRequest& request) {
         CurrentReport->WriteDiskHeader(disk);
     }
     disk.SetWipeOptions(options_);
+    if (lockstep_) {
+        // The manager tells the drive under way, as it would with the drive wiped on this
+        // thread; a disc blanked by its drive has no passes: nothing of the drive before shows.
+        job_.current_ = job_.asking_ = index;
+        manager.ReportDisk = &disk;
+        manager.Pass = 0;
+        manager.PassCount = 0;
+        manager.Verifying = false;
+        CopyFigures(manager, *sinks_[index]);
+    }
     view_.DriveStarting(disk, job_.settings_);
 }
 
-void TWipeJob::TParallel::AskUser(TRequest& request) {
+void TWipeJob::TRunLoop::AskUser(TRequest& request) {
     const std::size_t index = request.Index;
     if (abort_.load(std::memory_order_acquire) || escaped_) {
         // Raised on the drive's thread as its sink would have met it at its next update.
@@ -495,15 +597,19 @@ void TWipeJob::TParallel::AskUser(TRequest& request) {
     // The manager asks as for a drive wiped alone: the report's lines and block numbers, the
     // unattended answers and the record's questions are that drive's.
     TReportRedirect redirect(sections_[index].get());
-    job_.asking_ = index;
-    manager.ReportDisk = job_.disks_[index];
     struct TAsked {
         TWipeJob& job;
+        std::size_t asking;
+        TDisk* disk;
         ~TAsked() {
-            job.asking_ = kNoDrive;
-            job.manager_.ReportDisk = nullptr;
+            job.asking_ = asking;
+            job.manager_.ReportDisk = disk;
         }
-    } asked{job_};
+    } asked{job_, job_.asking_, manager.ReportDisk};
+    job_.asking_ = index;
+    manager.ReportDisk = job_.disks_[index];
+    if (lockstep_)
+        CopyFigures(*sinks_[index], manager);
     try {
         request.Answer =
             manager.Message(request.Asked, request.Detail, request.DlgType, request.Buttons);
@@ -516,20 +622,31 @@ void TWipeJob::TParallel::AskUser(TRequest& request) {
     }
 }
 
-std::exception_ptr TWipeJob::TParallel::AbortError() {
-    std::string text;
-    {
-        const std::lock_guard<std::mutex> hold(lock_);
-        text = abortText_;
-    }
-    return std::make_exception_ptr(XAbort(text));
+std::exception_ptr TWipeJob::TRunLoop::AbortError() {
+    return std::make_exception_ptr(XAbort(AbortText()));
 }
 
-void TWipeJob::TParallel::Show(TRequest& request) {
+void TWipeJob::TRunLoop::Refresh(TRequest& request) {
+    TGUIDiskManager& manager = job_.manager_;
+    CopyFigures(*sinks_[request.Index], manager);
+    try {
+        manager.Update();
+    } catch (const XAbort& error) {
+        // The manager raised an abort asked for meanwhile: every drive's.
+        Abort(error.what());
+        request.Raise = std::current_exception();
+    } catch (const XException&) {
+        request.Raise = std::current_exception();
+    }
+}
+
+void TWipeJob::TRunLoop::Show(TRequest& request) {
     if (abort_.load(std::memory_order_acquire) || escaped_) {
         request.Raise = AbortError();
         return;
     }
+    if (lockstep_)
+        CopyFigures(*sinks_[request.Index], job_.manager_);
     // What the dialog raises is the drive's, as when the drive is wiped alone.
     try {
         (*request.Show)();
@@ -538,12 +655,14 @@ void TWipeJob::TParallel::Show(TRequest& request) {
     }
 }
 
-void TWipeJob::TParallel::End(TRequest& request) {
+void TWipeJob::TRunLoop::End(TRequest& request) {
     const std::size_t index = request.Index;
     TDisk& disk = *job_.disks_[index];
     TDriveResult& result = job_.results_[index];
     result.Outcome = request.Outcome;
     finished_[index] = true;
+    if (lockstep_)
+        CopyFigures(*sinks_[index], job_.manager_);
     if (request.Error) {
         TReportRedirect redirect(sections_[index].get());
         try {
@@ -552,14 +671,14 @@ void TWipeJob::TParallel::End(TRequest& request) {
             job_.status_.SetState(index, TDriveState::dsAborted);
             TellAbort(index, error);
             if (ErasedBeforeAbort(disk, job_.settings_.Method)) {
-                Settle(TWipeOutcome::woAborted); // the run's abort, not the drive's
+                CountOutcome(TWipeOutcome::woAborted); // the run's abort, not the drive's
                 result.Outcome = TWipeOutcome::woCompleted;
                 result.Error.clear();
                 job_.PublishEnded(index);
             }
         } catch (const XException& error) {
             job_.status_.SetState(index, TDriveState::dsFailed);
-            job_.TellError(view_, error, index, &disk);
+            job_.TellError(view_, error, index, About(index));
         } catch (...) {
             // Not a program exception: as one drive at a time, it ends the run.
             job_.status_.SetState(index, TDriveState::dsFailed);
@@ -570,18 +689,19 @@ void TWipeJob::TParallel::End(TRequest& request) {
     } else {
         job_.PublishEnded(index);
     }
-    TellPasswordLeft(view_, disk, &disk);
-    Settle(result.Outcome);
+    TellPasswordLeft(view_, disk, About(index));
+    CountOutcome(result.Outcome);
     recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
+    if (lockstep_)
+        job_.current_ = job_.asking_ = kNoDrive;
     if (result.Outcome != TWipeOutcome::woAborted)
         view_.DriveEnded(disk);
 }
 
-void TWipeJob::TParallel::TellAbort(std::size_t index, const XException& error) {
-    TDisk& disk = *job_.disks_[index];
+void TWipeJob::TRunLoop::TellAbort(std::size_t index, const XException& error) {
     if (!abortTold_) {
         abortTold_ = true;
-        job_.TellError(view_, error, index, &disk);
+        job_.TellError(view_, error, index, About(index));
         return;
     }
     // The user is told the abort once; each drive it stopped still says so in the report and
@@ -592,15 +712,14 @@ void TWipeJob::TParallel::TellAbort(std::size_t index, const XException& error) 
         ReportWriteLine(line);
 }
 
-void TWipeJob::TParallel::Settle(TWipeOutcome outcome) {
-    // A failure outranks an abort, as in a run one drive at a time.
+void TWipeJob::TRunLoop::CountOutcome(TWipeOutcome outcome) {
     if (outcome == TWipeOutcome::woFailed)
         outcome_ = TWipeOutcome::woFailed;
     else if (outcome == TWipeOutcome::woAborted && outcome_ != TWipeOutcome::woFailed)
         outcome_ = TWipeOutcome::woAborted;
 }
 
-void TWipeJob::TParallel::Drain() noexcept {
+void TWipeJob::TRunLoop::Drain() noexcept {
     std::unique_lock<std::mutex> hold(lock_);
     abort_.store(true, std::memory_order_release);
     for (;;) {
@@ -608,7 +727,8 @@ void TWipeJob::TParallel::Drain() noexcept {
             TRequest& request = *queue_.front();
             queue_.pop_front();
             request.Go = false;
-            if (request.Kind == TRequest::TKind::Question && !request.Raise)
+            if (request.Kind != TRequest::TKind::Start && request.Kind != TRequest::TKind::Ended &&
+                !request.Raise)
                 request.Raise = std::make_exception_ptr(XAbort(std::string()));
             request.Done = true;
         }
@@ -619,7 +739,7 @@ void TWipeJob::TParallel::Drain() noexcept {
     }
 }
 
-void TWipeJob::TParallel::Unfinished(std::size_t index) {
+void TWipeJob::TRunLoop::Unfinished(std::size_t index) {
     finished_[index] = true;
     TDisk& disk = *job_.disks_[index];
     TDriveResult& result = job_.results_[index];
@@ -640,11 +760,11 @@ void TWipeJob::TParallel::Unfinished(std::size_t index) {
         TReportRedirect redirect(sections_[index].get());
         ReportWriteLine(result.Error);
     }
-    Settle(TWipeOutcome::woFailed);
+    CountOutcome(TWipeOutcome::woFailed);
     recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
 }
 
-void TWipeJob::TParallel::Flush(bool all) {
+void TWipeJob::TRunLoop::Flush(bool all) {
     while (nextSection_ < sections_.size() && (all || finished_[nextSection_])) {
         if (CurrentReport)
             CurrentReport->WriteSection(*sections_[nextSection_]);
