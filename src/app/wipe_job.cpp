@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <utility>
 
 namespace purgelet {
@@ -216,7 +217,7 @@ void TWipeJob::TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about) {
         view.Tell(text, TMsgDlgType::mtWarning);
 }
 
-TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
+void TWipeJob::ResetRun() {
     results_.clear();
     driveGenerators_.clear();
     recordDrive_.assign(disks_.size(), kNoDrive);
@@ -231,38 +232,38 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
     recordFile_.clear();
     certificateFile_.clear();
     refused_ = false;
-    if (disks_.empty())
-        return TWipeOutcome::woNone;
-    if (settings_.Method == nullptr)
-        return TWipeOutcome::woFailed; // nothing is written without a method
-    // A drive that cannot take the method's own erase is told before anything is written,
-    // not half-way through the run.
-    if (settings_.Method->Firmware != TFirmwareStep::None) {
-        const std::vector<TFirmwareLine> lines = FirmwareLines(disks_, settings_.Method->Firmware);
-        const std::string refused = FirmwareRefusalMessage(lines);
-        if (!refused.empty()) {
-            for (std::size_t i = 0; i < disks_.size(); ++i)
-                status_.SetState(i, TDriveState::dsFailed);
-            refused_ = true;
-            view.Tell(refused, TMsgDlgType::mtError);
-            // The refusal is on record too: which drive could not take the erase, and why.
-            TRunRecorder recorder(settings_);
-            const std::vector<std::string> problems = recorder.Refuse(
-                CatalogueText("FIRMWARE_RUNREFUSED"), FirmwareReasons(lines), "", "");
-            record_ = recorder.Record();
-            recordFile_ = recorder.RecordFile();
-            certificateFile_ = recorder.CertificateFile();
-            for (const std::string& problem : problems)
-                view.Tell(problem, TMsgDlgType::mtWarning);
-            return TWipeOutcome::woFailed;
-        }
-    }
+}
+
+bool TWipeJob::RefuseFirmware(TWipeJobView& view) {
+    if (settings_.Method->Firmware == TFirmwareStep::None)
+        return false;
+    const std::vector<TFirmwareLine> lines = FirmwareLines(disks_, settings_.Method->Firmware);
+    const std::string refused = FirmwareRefusalMessage(lines);
+    if (refused.empty())
+        return false;
+    for (std::size_t i = 0; i < disks_.size(); ++i)
+        status_.SetState(i, TDriveState::dsFailed);
+    refused_ = true;
+    view.Tell(refused, TMsgDlgType::mtError);
+    // The refusal is on record too: which drive could not take the erase, and why.
     TRunRecorder recorder(settings_);
+    const std::vector<std::string> problems =
+        recorder.Refuse(CatalogueText("FIRMWARE_RUNREFUSED"), FirmwareReasons(lines), "", "");
+    record_ = recorder.Record();
+    recordFile_ = recorder.RecordFile();
+    certificateFile_ = recorder.CertificateFile();
+    for (const std::string& problem : problems)
+        view.Tell(problem, TMsgDlgType::mtWarning);
+    return true;
+}
+
+std::optional<TWipeOutcome> TWipeJob::OpenReport(TWipeJobView& view, TRunRecorder& recorder) {
     CurrentReport.reset();
     try {
         CurrentReport = std::make_unique<TPLReport>(settings_.GenerateReportFile,
                                                     settings_.UseDoDLogStyle, settings_.AppendLog,
                                                     settings_.LogFileName, settings_.Report);
+        return std::nullopt;
     } catch (const XAbort& error) {
         TellError(view, error, kNoDrive);
         FinishRecord(view, recorder, TWipeOutcome::woAborted);
@@ -278,47 +279,71 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         FinishRecord(view, recorder, TWipeOutcome::woFailed);
         return TWipeOutcome::woFailed;
     }
+}
+
+// The manager's hooks for one run: the questions go into the run's record, and the figures of
+// the drive being wiped follow every Update, before the window's refresh reads them; each on
+// to whoever listened before. They do not outlive the run.
+class TWipeJob::TManagerHooks {
+public:
+    TManagerHooks(TWipeJob& job, TRunRecorder& recorder)
+        : manager_(job.manager_), answered_(manager_.OnAnswered), updated_(manager_.OnUpdate) {
+        manager_.OnAnswered = [&job, &recorder, this](MessageKind kind, const std::string& text,
+                                                      const std::string& detail, int answer) {
+            std::optional<std::int64_t> block;
+            if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
+                block = manager_.ReportDisk->CurrentBlock;
+            // The drive that asked: the one being wiped, or of several the one whose question
+            // this is.
+            if (job.asking_ < job.results_.size()) {
+                if (kind == mkWrite && answer == mrIgnore)
+                    ++job.results_[job.asking_].BlocksPassedOver;
+                recorder.Question(job.recordDrive_[job.asking_],
+                                  detail.empty() ? text : text + ": " + detail, block,
+                                  TGUIDiskManager::ModalResultText(answer));
+            }
+            if (answered_)
+                answered_(kind, text, detail, answer);
+        };
+        manager_.OnUpdate = [&job, this] {
+            if (job.current_ < job.results_.size())
+                job.Publish(job.current_, manager_, TDriveState::dsWiping);
+            if (updated_)
+                updated_();
+        };
+    }
+    ~TManagerHooks() {
+        manager_.OnAnswered = std::move(answered_);
+        manager_.OnUpdate = std::move(updated_);
+    }
+    TManagerHooks(const TManagerHooks&) = delete;
+    TManagerHooks& operator=(const TManagerHooks&) = delete;
+
+private:
+    TGUIDiskManager& manager_;
+    decltype(TGUIDiskManager::OnAnswered) answered_;
+    std::function<void()> updated_;
+};
+
+TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
+    ResetRun();
+    if (disks_.empty())
+        return TWipeOutcome::woNone;
+    if (settings_.Method == nullptr)
+        return TWipeOutcome::woFailed; // nothing is written without a method
+    // A drive that cannot take the method's own erase is told before anything is written,
+    // not half-way through the run.
+    if (RefuseFirmware(view))
+        return TWipeOutcome::woFailed;
+    TRunRecorder recorder(settings_);
+    if (const auto ended = OpenReport(view, recorder))
+        return *ended;
 
     view.RunStarting(settings_);
     manager_.SetUnattended(settings_.Unattended);
     // The questions of this run are answered on the thread that runs it.
     manager_.BindToThisThread();
-    // The questions of this run go into its record, and on to whoever else listens; the hook
-    // does not outlive the run.
-    struct TChained {
-        TGUIDiskManager& manager;
-        decltype(TGUIDiskManager::OnAnswered) previous;
-        ~TChained() { manager.OnAnswered = std::move(previous); }
-    } chained{manager_, manager_.OnAnswered};
-    manager_.OnAnswered = [this, &recorder, &chained](MessageKind kind, const std::string& text,
-                                                      const std::string& detail, int answer) {
-        std::optional<std::int64_t> block;
-        if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
-            block = manager_.ReportDisk->CurrentBlock;
-        // The drive that asked: the one being wiped, or of several the one whose question
-        // this is.
-        if (asking_ < results_.size()) {
-            if (kind == mkWrite && answer == mrIgnore)
-                ++results_[asking_].BlocksPassedOver;
-            recorder.Question(recordDrive_[asking_], detail.empty() ? text : text + ": " + detail,
-                              block, TGUIDiskManager::ModalResultText(answer));
-        }
-        if (chained.previous)
-            chained.previous(kind, text, detail, answer);
-    };
-    // The figures of the drive being wiped follow every Update, before the window's refresh
-    // reads them.
-    struct TChainedUpdate {
-        TGUIDiskManager& manager;
-        std::function<void()> previous;
-        ~TChainedUpdate() { manager.OnUpdate = std::move(previous); }
-    } chainedUpdate{manager_, manager_.OnUpdate};
-    manager_.OnUpdate = [this, &chainedUpdate] {
-        if (current_ < results_.size())
-            Publish(current_, manager_, TDriveState::dsWiping);
-        if (chainedUpdate.previous)
-            chainedUpdate.previous();
-    };
+    const TManagerHooks hooks(*this, recorder);
     TWipeOutcome outcome = TWipeOutcome::woNone;
     try {
         outcome = RunLoop(view, recorder);

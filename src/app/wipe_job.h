@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,16 @@ public:
 private:
     class TRunLoop;
     friend class TRunLoop;
+    class TManagerHooks;
+
+    // Every figure and file of the last run forgotten, each drive waiting.
+    void ResetRun();
+    // A method with the drive's own erase that a drive cannot take: the run is refused, told and
+    // put on record (true), before anything is written.
+    bool RefuseFirmware(TWipeJobView& view);
+    // Opens the run's report; when it cannot be, the run ends with the outcome returned, told
+    // and put on record.
+    std::optional<TWipeOutcome> OpenReport(TWipeJobView& view, TRunRecorder& recorder);
 
     // Tells a drive's failure: its lines into the report, its text into the drive's result
     // and to the view (TellAbout with about, for a run in parallel).
