@@ -15,6 +15,14 @@ class TFrmMain;
 class TFrmDiskview;
 class TAskDlg;
 class TFAbout;
+class TGUIDiskManager;
+
+// The catalogue's texts from the language file; where the file cannot be read now, every
+// text keeps its English default.
+void LoadProgramTexts();
+// The disk manager the program works with; null, once the user has been told, when the
+// system's disks cannot be reached.
+std::unique_ptr<TGUIDiskManager> CreateDiskManager(ui::Host& host);
 
 class TPurgeletApp {
 public:
