@@ -131,7 +131,8 @@ int TPurgeletApp::Start(const std::vector<std::string>& arguments) {
 int TPurgeletApp::StartUnattended() {
     if (int code = Prepare(); code != 0)
         return code;
-    return CreateMainWindow();
+    LoadProgramTexts();
+    return 0;
 }
 
 void TPurgeletApp::Run() {
