@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 
 #include "app/disk_view.h"
+#include "app/drive_list.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "lang/catalogue.h"
@@ -25,6 +26,18 @@ constexpr int kImageOptical = 1;
 constexpr int kImageFloppy = 2;
 // A sentence across the list (why nothing in it can be wiped): drawn as a title, no check box.
 constexpr int kImageNote = -5;
+
+int ImageOf(TDriveIcon icon) {
+    switch (icon) {
+    case TDriveIcon::Optical:
+        return kImageOptical;
+    case TDriveIcon::Floppy:
+        return kImageFloppy;
+    case TDriveIcon::Disk:
+        break;
+    }
+    return kImageDisk;
+}
 
 std::string Fraction(double value, const char* unit) {
     char text[64];
@@ -107,52 +120,25 @@ void TFrmMain::RefreshDriveList() {
     // Row positions now hold other rows: a remembered state would turn the next change of a
     // row into a false check-box click.
     FCheckStates.clear();
-    FDiskManager->Clear();
-    FDiskManager->Detect();
 
-    auto addDisk = [this](TDisk* disk, int image, bool withSize) {
-        ui::TListItem row{disk->Description, {}, image, false, disk};
-        if (withSize)
-            row.SubItems.push_back(FormatSize(disk->Size));
-        lwDisksList.AddItem(std::move(row));
-    };
-    const TDiskList& logical = FDiskManager->LogicalDisks;
-    if (FDiskManager->LocalDiskCount() > 0) {
-        AddGroupHeader(CatalogueText("HARDDISKDRIVES"));
-        for (int i = 0; i < logical.Count(); ++i)
-            if (logical.Items(i)->DriveType == 1)
-                addDisk(logical.Items(i), kImageDisk, true);
-    }
-    if (FDiskManager->FloppyCount() + FDiskManager->RemovableDiskCount() +
-            FDiskManager->OpticalDiskCount() >
-        0) {
-        AddGroupHeader(CatalogueText("DEVICESWITHREMOVEABLE"));
-        for (int i = 0; i < logical.Count(); ++i)
-            if (logical.Items(i)->DriveType == 2)
-                addDisk(logical.Items(i), kImageFloppy, false);
-        for (int i = 0; i < logical.Count(); ++i)
-            if (logical.Items(i)->DriveType == 3)
-                addDisk(logical.Items(i), kImageDisk, true);
-        for (int i = 0; i < FDiskManager->OpticalDisks.Count(); ++i)
-            addDisk(FDiskManager->OpticalDisks.Items(i), kImageOptical, false);
-    }
     const bool wholeDisks = Options == nullptr || Options->ShowWholeDisks;
-    const TDiskList& physical = FDiskManager->PhysicalDisks;
-    bool wipeable = lwDisksList.Count() > 0;
+    bool wipeable = false;
     std::vector<std::string> refused; // "<disk> <why>" of each disk that cannot be wiped
-    if (wholeDisks && physical.Count() > 0) {
-        AddGroupHeader(CatalogueText("WHOLEDISKS"));
-        for (int i = 0; i < physical.Count(); ++i) {
-            TDisk* disk = physical.Items(i);
-            addDisk(disk, kImageDisk, true);
-            const TPhysicalDisk* whole = WholeDiskOf(lwDisksList.Items(lwDisksList.Count() - 1));
+    for (const TDriveGroup& group : ListDrives(*FDiskManager, wholeDisks)) {
+        AddGroupHeader(group.Caption);
+        for (const TListedDrive& drive : group.Drives) {
+            ui::TListItem row{drive.Disk->Description, {}, ImageOf(drive.Icon), false, drive.Disk};
+            if (drive.WithSize)
+                row.SubItems.push_back(FormatSize(drive.Disk->Size));
+            const TPhysicalDisk* whole =
+                group.WholeDisks ? purgelet::WholeDiskOf(drive.Disk) : nullptr;
             if (whole != nullptr && !whole->NotWipeable.empty()) {
-                lwDisksList.Items(lwDisksList.Count() - 1).Caption +=
-                    CatalogueText("WHOLEDISK_CANNOTWIPE");
+                row.Caption += CatalogueText("WHOLEDISK_CANNOTWIPE");
                 refused.push_back(whole->Description + " " + whole->NotWipeable);
             } else {
                 wipeable = true;
             }
+            lwDisksList.AddItem(std::move(row));
         }
     }
     // Said in the list itself: the disks are there to see, and why none may be wiped.
@@ -175,7 +161,7 @@ void TFrmMain::RefreshDriveList() {
 }
 
 TPhysicalDisk* TFrmMain::WholeDiskOf(const ui::TListItem& row) {
-    return dynamic_cast<TPhysicalDisk*>(static_cast<TDisk*>(row.Data));
+    return purgelet::WholeDiskOf(static_cast<TDisk*>(row.Data));
 }
 
 std::vector<TDisk*> TFrmMain::CheckedDisks() const {
@@ -203,15 +189,7 @@ std::vector<TDisk*> TFrmMain::CheckedDisks() const {
 }
 
 void TFrmMain::TellNothingToWipe() {
-    const std::string lineBreak = "\r\n";
-    std::string text = CatalogueText("NOTHINGTOWIPE") + lineBreak + lineBreak;
-    if (FDiskManager->NotOffered.empty()) {
-        text += CatalogueText("NODEVICEFOUND");
-    } else {
-        text += CatalogueText("DEVICESNOTOFFERED");
-        for (const auto& device : FDiskManager->NotOffered)
-            text += lineBreak + device.device + ": " + device.reason;
-    }
+    const std::string text = NothingToWipeText(*FDiskManager);
     if (text == FNothingToWipeTold)
         return;
     FNothingToWipeTold = text;

@@ -295,12 +295,9 @@ void TFrmMain::BuildPages() {
 void TFrmMain::FormCreate() {
     app_.HelpFile = app_.ExeFolder() + app_.HelpFile;
     LoadTexts();
-    try {
-        FDiskManager = std::make_unique<TGUIDiskManager>(GetHost());
-    } catch (const std::exception&) {
-        GetHost().MessageDialog(CatalogueText("DISKIOERROR"), TMsgDlgType::mtError, mbOKButton, 0);
+    FDiskManager = CreateDiskManager(GetHost());
+    if (!FDiskManager)
         throw ProgramHalt{1};
-    }
     FDiskManager->OnUpdate = [this] {
         GetHost().ProcessMessages();
         RefreshProgress();
@@ -319,11 +316,7 @@ void TFrmMain::FormCreate() {
 }
 
 void TFrmMain::LoadTexts() {
-    try {
-        LoadCatalogue();
-    } catch (const XException&) {
-        // The file was there a moment ago; without it every text keeps its English default.
-    }
+    LoadProgramTexts();
     for (const TControlText& text : ControlTexts())
         ui::ApplyControlText(*this, text.Component, text.Property, text.Text);
     LayOutExplanations();

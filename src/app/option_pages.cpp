@@ -4,6 +4,7 @@
 #include "app/firmware_lines.h"
 #include "app/options.h"
 #include "app/proof_dialog.h"
+#include "app/run_settings.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
 
@@ -13,8 +14,8 @@ namespace purgelet {
 
 void TFrmMain::FillMethodList() {
     cbxAlgorithm.Clear();
-    for (std::size_t i = 1; i < Methods.size() && i < MethodNames.size(); ++i)
-        cbxAlgorithm.AddItem(MethodNames[i], Methods[i].get());
+    for (const TMethodChoice& choice : MethodChoices())
+        cbxAlgorithm.AddItem(choice.Name, choice.Method);
 }
 
 void TFrmMain::cbxAlgorithmChange() {
@@ -90,6 +91,7 @@ void TFrmMain::btnProofClick() {
 void TFrmMain::ApplyOptionsToControls() {
     if (Options == nullptr)
         return;
+    SettleOptions(*Options);
     // Setting a box runs its click behaviour, and the report box's may fill in a default log
     // name: every control is set from the values as they stood before the first of them.
     const TPLOptions& o = *Options;
@@ -114,8 +116,7 @@ void TFrmMain::ApplyOptionsToControls() {
     cbAskDlg.SetChecked(ask);
     cbShowWholeDisks.SetChecked(wholeDisks);
     cbWipeInParallel.SetChecked(parallel);
-    cbbBuffer.SetItemIndex(ValidOverwriteBuffer(buffer));
-    Options->OverwriteBuffer = cbbBuffer.ItemIndex();
+    cbbBuffer.SetItemIndex(buffer);
     cbGenerateReportClick();
 }
 

@@ -5,7 +5,9 @@
 #include "app/disk_view.h"
 #include "app/main_form.h"
 #include "app/options.h"
+#include "disk/disk_manager.h"
 #include "disk/nt/format.h"
+#include "lang/catalogue.h"
 #include "lang/language.h"
 #include "methods/generators.h"
 #include "methods/method.h"
@@ -16,6 +18,23 @@
 #include <filesystem>
 
 namespace purgelet {
+
+void LoadProgramTexts() {
+    try {
+        LoadCatalogue();
+    } catch (const XException&) {
+        // The file was there a moment ago; without it every text keeps its English default.
+    }
+}
+
+std::unique_ptr<TGUIDiskManager> CreateDiskManager(ui::Host& host) {
+    try {
+        return std::make_unique<TGUIDiskManager>(host);
+    } catch (const std::exception&) {
+        host.MessageDialog(CatalogueText("DISKIOERROR"), TMsgDlgType::mtError, mbOKButton, 0);
+        return nullptr;
+    }
+}
 
 TPurgeletApp::TPurgeletApp(ui::Host& host) : host_(host) {
     // The application's error display: what leaves an event handler is shown, and the
@@ -112,7 +131,8 @@ int TPurgeletApp::Start(const std::vector<std::string>& arguments) {
 int TPurgeletApp::StartUnattended() {
     if (int code = Prepare(); code != 0)
         return code;
-    return CreateMainWindow();
+    LoadProgramTexts();
+    return 0;
 }
 
 void TPurgeletApp::Run() {

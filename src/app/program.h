@@ -15,6 +15,14 @@ class TFrmMain;
 class TFrmDiskview;
 class TAskDlg;
 class TFAbout;
+class TGUIDiskManager;
+
+// The catalogue's texts from the language file; where the file cannot be read now, every
+// text keeps its English default.
+void LoadProgramTexts();
+// The disk manager the program works with; null, once the user has been told, when the
+// system's disks cannot be reached.
+std::unique_ptr<TGUIDiskManager> CreateDiskManager(ui::Host& host);
 
 class TPurgeletApp {
 public:
@@ -31,9 +39,9 @@ public:
     // Start and Run: the whole program.
     int Main(const std::vector<std::string>& arguments);
     // A run with no one at the keyboard: the initialisation, the language file check and the
-    // main window (its drive list, methods and options), as Start makes them, without the
-    // updater, the other windows or the command line. 0, else the exit code of a start-up
-    // that ended (its message has been shown).
+    // texts, as Start makes them, without the updater, any window or the command line; the run
+    // makes its disk manager and options itself. 0, else the exit code of a start-up that
+    // ended (its message has been shown).
     int StartUnattended();
 
     ui::Host& Host() { return host_; }

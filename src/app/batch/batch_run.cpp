@@ -4,12 +4,14 @@
 #include "app/batch/batch_output.h"
 #include "app/batch/batch_view.h"
 #include "app/batch/stop_requests.h"
+#include "app/drive_list.h"
 #include "app/firmware_lines.h"
-#include "app/main_form.h"
 #include "app/options.h"
 #include "app/program.h"
 #include "app/run_record.h"
+#include "app/run_settings.h"
 #include "disk/disk.h"
+#include "disk/disk_manager.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
 #include "platform/codepage.h"
@@ -56,10 +58,9 @@ public:
           out_([this](const std::string& line) { Write(line + "\n"); }, request.Json) {}
 
     ~TBatchRun() {
-        if (app_.FrmMain) {
-            TGUIDiskManager& manager = app_.FrmMain->DiskManager();
-            manager.OnUpdate = nullptr;
-            manager.OnAnswered = nullptr;
+        if (manager_) {
+            manager_->OnUpdate = nullptr;
+            manager_->OnAnswered = nullptr;
         }
         SetReportInputQuery(nullptr);
     }
@@ -67,13 +68,22 @@ public:
     TBatchRun& operator=(const TBatchRun&) = delete;
 
     int Run() {
+        // The program as the wizard starts it, in the same order: the texts, the disk
+        // manager, the method list (its first method chosen), the stored options.
         if (app_.StartUnattended() != 0)
             return kExitFailed; // the host has said why
-        TFrmMain& form = *app_.FrmMain;
+        manager_ = CreateDiskManager(host_);
+        if (!manager_)
+            return kExitFailed; // told
+        methods_ = MethodChoices();
+        ChooseMethod(0);
+        options_ = std::make_unique<TPLOptions>();
+        TPLOptions& options = *options_;
+        SettleOptions(options);
         // The switches are for this run, and what the load could not read stays unread: the
         // user's stored options are not written back.
-        Options->LeaveStored();
-        TGUIDiskManager& manager = form.DiskManager();
+        options.LeaveStored();
+        TGUIDiskManager& manager = *manager_;
         // Questions asked while the drives are found are answered unattended too.
         manager.SetUnattended(true);
         manager.OnAnswered = [this, &manager](MessageKind, const std::string& text,
@@ -83,29 +93,29 @@ public:
         };
 
         for (const std::string& argument : request_.Switches)
-            form.ProcessSwitch(argument);
+            if (const auto method = ApplySwitch(options, argument, host_))
+                ChooseMethod(*method);
         // The report's options section says how the run was made.
-        Options->WipeWithoutIntervention = true;
-        form.ApplyOptionsToControls();
-        if (std::string error = SelectMethod(form); !error.empty())
-            return Refuse(form, error);
-        form.cbxAlgorithmChange();
-        if ((request_.DoDReport || (Options->GenerateReportFile && Options->UseDoDLogStyle)) &&
+        options.WipeWithoutIntervention = true;
+        SettleOptions(options);
+        if (std::string error = SelectMethod(); !error.empty())
+            return Refuse(error);
+        if ((request_.DoDReport || (options.GenerateReportFile && options.UseDoDLogStyle)) &&
             (!request_.Operator || !request_.Media))
-            return Refuse(form, "a DoD-style report names the person responsible and the media: "
-                                "give --operator NAME and --media TEXT");
+            return Refuse("a DoD-style report names the person responsible and the media: "
+                          "give --operator NAME and --media TEXT");
 
         std::vector<TDisk*> disks;
-        if (std::string error = SelectDrives(form, disks); !error.empty())
-            return Refuse(form, error);
+        if (std::string error = SelectDrives(disks); !error.empty())
+            return Refuse(error);
         // What "every drive" did not take, and why: a records stick, a drive that writes no
         // disc, the system's own disk.
         if (request_.All != TAllDrives::None)
-            for (const auto& device : form.DiskManager().NotOffered)
+            for (const auto& device : manager.NotOffered)
                 out_.LeftOut(device.device, device.reason);
-        if (int status = RefuseFirmware(form, disks); status >= 0)
+        if (int status = RefuseFirmware(disks); status >= 0)
             return status;
-        return Wipe(form, std::move(disks));
+        return Wipe(std::move(disks));
     }
 
 private:
@@ -118,10 +128,10 @@ private:
         if (console_.Err)
             console_.Err("purgelet: " + platform::Cp1252ToUtf8(text) + "\n");
     }
-    // The run's settings: the stored options and switches as the form has them, with what
-    // the command line says for the record and the certificate over the stored settings.
-    TWipeSettings Settings(TFrmMain& form) const {
-        TWipeSettings settings = form.WipeSettingsFromControls();
+    // The run's settings: the stored options with the switches, and the method, with what the
+    // command line says for the record and the certificate over the stored settings.
+    TWipeSettings Settings() const {
+        TWipeSettings settings = WipeSettingsOf(*options_, Chosen());
         settings.Unattended = true;
         record::TAttestation& a = settings.Attestation;
         if (request_.Operator)
@@ -136,11 +146,11 @@ private:
 
     // A run refused before it wrote anything: why, on the error stream (a usage error) or
     // told per drive before; its record, where records are kept; and its end.
-    int Refuse(TFrmMain& form, const std::string& reason, int status = kExitUsage,
+    int Refuse(const std::string& reason, int status = kExitUsage,
                const std::vector<std::pair<TDisk*, std::string>>& drives = {}) {
         if (status == kExitUsage)
             Say(reason);
-        TWipeSettings settings = Settings(form);
+        TWipeSettings settings = Settings();
         std::vector<TBatchOutput::TFile> files;
         if (settings.RecordFile) {
             TRunRecorder recorder(settings);
@@ -159,8 +169,8 @@ private:
     // A method with the drive's own erase, as the method page checks it: each drive that
     // cannot take it is told with the reason, and the run is refused (exit status 1). -1
     // when every drive can.
-    int RefuseFirmware(TFrmMain& form, const std::vector<TDisk*>& disks) {
-        const auto* chosen = static_cast<const method*>(form.cbxAlgorithm.SelectedObject());
+    int RefuseFirmware(const std::vector<TDisk*>& disks) {
+        const method* chosen = Chosen().Method;
         if (chosen == nullptr || chosen->Firmware == TFirmwareStep::None)
             return -1;
         const std::vector<TFirmwareLine> lines = FirmwareLines(disks, chosen->Firmware);
@@ -172,31 +182,38 @@ private:
             }
         if (!refused)
             return -1;
-        return Refuse(form, CatalogueText("FIRMWARE_RUNREFUSED"), kExitFailed,
-                      FirmwareReasons(lines));
+        return Refuse(CatalogueText("FIRMWARE_RUNREFUSED"), kExitFailed, FirmwareReasons(lines));
     }
 
-    // The method box's selection, by name or number; what is wrong, else empty.
-    std::string SelectMethod(TFrmMain& form) const {
-        ui::TComboBox& box = form.cbxAlgorithm;
+    // The method list's choice: index i of the list, else none (as the method box takes it).
+    void ChooseMethod(std::int32_t index) {
+        methodIndex_ = index >= 0 && static_cast<std::size_t>(index) < methods_.size() ? index : -1;
+    }
+    TMethodChoice Chosen() const {
+        return methodIndex_ >= 0 ? methods_[static_cast<std::size_t>(methodIndex_)]
+                                 : TMethodChoice{};
+    }
+
+    // The method the request names, by name or number; what is wrong, else empty.
+    std::string SelectMethod() {
         std::string names;
-        for (int i = 0; i < box.Count(); ++i)
-            names += "\n  /M" + std::to_string(i) + "  " + box.Items(i).Text;
-        if (box.Count() == 0)
+        for (std::size_t i = 0; i < methods_.size(); ++i)
+            names += "\n  /M" + std::to_string(i) + "  " + methods_[i].Name;
+        if (methods_.empty())
             return "no method: the method list is empty";
         if (request_.MethodName) {
             const std::string wanted = Lower(*request_.MethodName);
-            for (int i = 0; i < box.Count(); ++i) {
-                if (Lower(box.Items(i).Text) == wanted) {
-                    box.SetItemIndex(i);
+            for (std::size_t i = 0; i < methods_.size(); ++i) {
+                if (Lower(methods_[i].Name) == wanted) {
+                    ChooseMethod(static_cast<std::int32_t>(i));
                     return {};
                 }
             }
             return "unknown method \"" + *request_.MethodName + "\"; the methods are:" + names;
         }
         if (request_.MethodIndex) {
-            box.SetItemIndex(*request_.MethodIndex);
-            if (box.ItemIndex() >= 0)
+            ChooseMethod(*request_.MethodIndex);
+            if (methodIndex_ >= 0)
                 return {};
             return "no method number " + std::to_string(*request_.MethodIndex) +
                    "; the methods are:" + names;
@@ -205,19 +222,21 @@ private:
     }
 
     // The drives of the drive list the request names, in its order; what is wrong, else empty.
-    std::string SelectDrives(TFrmMain& form, std::vector<TDisk*>& disks) const {
-        // The whole disks are listed for this run whatever the wizard's option says (it is
-        // not stored: the options are left as they were).
-        Options->ShowWholeDisks = true;
-        form.RefreshDriveList();
+    std::string SelectDrives(std::vector<TDisk*>& disks) {
+        // The whole disks are listed for this run whatever the wizard's option says.
         TListed listed;
-        for (int i = 0; i < form.lwDisksList.Count(); ++i) {
-            const ui::TListItem& row = form.lwDisksList.Items(i);
-            if (TPhysicalDisk* whole = TFrmMain::WholeDiskOf(row))
-                listed.Wholes.push_back(whole);
-            else if (auto* disk = static_cast<TDisk*>(row.Data))
-                listed.Letters.push_back(disk);
+        const std::vector<TDriveGroup> groups = ListDrives(*manager_, true);
+        for (const TDriveGroup& group : groups) {
+            for (const TListedDrive& drive : group.Drives) {
+                if (TPhysicalDisk* whole = WholeDiskOf(drive.Disk))
+                    listed.Wholes.push_back(whole);
+                else
+                    listed.Letters.push_back(drive.Disk);
+            }
         }
+        if (groups.empty()) // said as the drive page says it
+            host_.MessageDialog(NothingToWipeText(*manager_), TMsgDlgType::mtInformation,
+                                mbOKButton, 0);
         std::string error = request_.All != TAllDrives::None ? SelectAll(listed, disks)
                                                              : SelectNamed(listed, disks);
         if (!error.empty())
@@ -379,9 +398,9 @@ private:
         return !given.empty() && Lower(reported) == Lower(given);
     }
 
-    int Wipe(TFrmMain& form, std::vector<TDisk*> disks) {
-        TGUIDiskManager& manager = form.DiskManager();
-        TWipeSettings settings = Settings(form);
+    int Wipe(std::vector<TDisk*> disks) {
+        TGUIDiskManager& manager = *manager_;
+        TWipeSettings settings = Settings();
         // The DoD report's two questions, answered from the command line.
         SetReportInputQuery([this](const std::string& caption, const std::string&,
                                    std::string& value) {
@@ -398,7 +417,7 @@ private:
 
         TWipeJob job(manager, std::move(disks), settings);
         TBatchView view(out_, job, manager, stops_, settings.AllowUserAbort,
-                        Options->ShowAskDialog);
+                        options_->ShowAskDialog);
         manager.OnUpdate = [&view] { view.Update(); };
         view_ = &view;
         struct TUnhook {
@@ -469,6 +488,11 @@ private:
     TStopRequests stops_; // first in, last out: a request during the whole run is the run's
     TBatchHost host_;
     TPurgeletApp app_;
+    // What the run works with, made as the main window makes them; the options go first.
+    std::unique_ptr<TGUIDiskManager> manager_;
+    std::unique_ptr<TPLOptions> options_;
+    std::vector<TMethodChoice> methods_; // the method list
+    std::int32_t methodIndex_ = -1;      // the chosen method's index in it; -1: none
     TBatchOutput out_;
     TBatchView* view_ = nullptr; // the view of the wipe under way
 };

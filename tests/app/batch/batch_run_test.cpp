@@ -541,5 +541,24 @@ TEST_F(BatchRunTest, WhatTheMachineCannotDoIsAUsageErrorAndNothingIsWritten) {
     EXPECT_TRUE(Untouched());
 }
 
+// A computer with nothing to wipe says why as the drive page does, then refuses the run.
+TEST_F(BatchRunTest, AnEmptyDriveListIsExplainedBeforeTheRunIsRefused) {
+    nlohmann::json machine = Machine();
+    machine["drives"] = nlohmann::json::array();
+    machine["physicalDisks"] = nlohmann::json::array();
+    Boot(machine);
+    for (const auto& [arguments, refusal] :
+         {std::pair<std::vector<std::string>, std::string>{
+              {"--batch", "/M0", "--all"}, "no drives to wipe: the drive list is empty"},
+          {{"--batch", "/M0", "D"}, "no drive D: in the drive list (it is empty)"}}) {
+        const Outcome run = Batch(arguments);
+        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.err, "purgelet: " + CatalogueText("NOTHINGTOWIPE") + "\n\n" +
+                               CatalogueText("NODEVICEFOUND") + "\npurgelet: " + refusal + "\n");
+        EXPECT_EQ(run.lines, std::vector<std::string>{"run ended: refused, exit status 3; no files "
+                                                      "written"});
+    }
+}
+
 } // namespace
 } // namespace purgelet::testing
