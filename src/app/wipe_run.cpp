@@ -6,6 +6,7 @@
 #include "app/disk_view.h"
 #include "app/options.h"
 #include "app/program.h"
+#include "app/run_settings.h"
 #include "app/wipe_job.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
@@ -14,27 +15,12 @@
 #include "report/report.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 namespace purgelet {
 
 namespace {
-
-// "512 KB" is 524288 bytes: the size list's text without " KB", in kibibytes. A text that
-// does not read so gives the default size rather than no transfers at all.
-std::int32_t BufferBytes(const std::string& text) {
-    std::int32_t kib = 0;
-    if (text.size() > 3) {
-        const char* first = text.data();
-        const char* last = text.data() + text.size() - 3;
-        auto [end, error] = std::from_chars(first, last, kib);
-        if (error != std::errc() || end != last || kib <= 0 || kib > (1 << 20))
-            kib = 0;
-    }
-    return (kib > 0 ? kib : 512) << 10;
-}
 
 int RoundHalfEven(double value) {
     return static_cast<int>(std::nearbyint(value)); // the default rounding: halves to even
@@ -196,36 +182,8 @@ private:
 } // namespace
 
 TWipeSettings TFrmMain::WipeSettingsFromControls() const {
-    TWipeSettings settings;
-    settings.Method = static_cast<method*>(cbxAlgorithm.SelectedObject());
-    settings.FormatPartitions = Options->FormatPartitions;
-    settings.AllowUserAbort = Options->AllowUserAbort;
-    settings.Unattended = Options->WipeWithoutIntervention;
-    settings.UseIsaac = Options->UseIsaac;
-    settings.NoBuffering = Options->NoBuffering;
-    settings.TransfersInFlight = Options->TransfersInFlight;
-    settings.QuickEraseCDDVD = Options->QuickEraseCDDVD;
-    settings.BufferBytes = BufferBytes(cbbBuffer.Text());
-    settings.GenerateReportFile = Options->GenerateReportFile;
-    settings.UseDoDLogStyle = Options->UseDoDLogStyle;
-    settings.AppendLog = Options->AppendLog;
-    settings.LogFileName = Options->LogFileName;
-    settings.RecordFile = Options->RecordFile;
-    settings.Certificate = Options->Certificate;
-    settings.Attestation = Options->Attestation;
-    settings.CertificateLogo = Options->CertificateLogo;
-    settings.WipeInParallel = Options->WipeInParallel;
-    TReportSettings& report = settings.Report;
-    report.MethodName = cbxAlgorithm.Text();
-    report.OptionsCaption = gbWipeOptions.Caption;
-    for (const ui::TCheckBox* box :
-         {&cbAllowUserAbort, &cbWipeWithoutIntervention, &cbUseIsaac, &cbNoBuffering})
-        report.Before.push_back({box->Caption, box->Checked()});
-    report.BufferCaption = lblOverwriteBuffer.Caption;
-    report.BufferText = cbbBuffer.Text();
-    for (const ui::TCheckBox* box : {&cbQuickErase, &cbFormarPartitions, &cbAskDlg})
-        report.After.push_back({box->Caption, box->Checked()});
-    return settings;
+    return WipeSettingsOf(
+        *Options, {cbxAlgorithm.Text(), static_cast<method*>(cbxAlgorithm.SelectedObject())});
 }
 
 void TFrmMain::WMStartWipe() {
