@@ -46,6 +46,8 @@ def ctags_functions(files):
         if tag.get("_type") != "tag" or tag.get("kind") != "function" or "end" not in tag:
             continue
         name = tag["name"]
+        if name.startswith("__anon"):
+            continue  # a lambda, counted with the function it is written in
         if tag.get("scopeKind") in TYPE_SCOPES:
             name = tag["scope"].split("::")[-1] + "::" + name
         start = tag["line"]
