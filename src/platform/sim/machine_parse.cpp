@@ -218,6 +218,282 @@ fs::path MadeFolder(const json& file, const char* key, const fs::path& baseDir) 
     return folder;
 }
 
+// "platform", "build" and "formatLibrary": the Windows the machine runs.
+void ParsePlatform(Machine& m, const json& file) {
+    std::string family = Get<std::string>(file, "platform", "NT", "platform");
+    if (family == "NT")
+        m.platformId = VER_PLATFORM_WIN32_NT;
+    else if (family == "9x")
+        m.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    else
+        Bad("platform", "must be \"NT\" or \"9x\"");
+    m.buildNumber = static_cast<DWORD>(
+        GetInt(file, "build", m.platformId == VER_PLATFORM_WIN32_NT ? 2600 : 2222, "build"));
+    std::string library = Get<std::string>(
+        file, "formatLibrary", m.platformId == VER_PLATFORM_WIN32_NT ? "present" : "absent",
+        "formatLibrary");
+    if (library == "present")
+        m.formatLibrary = Machine::FormatLibrary::Present;
+    else if (library == "absent")
+        m.formatLibrary = Machine::FormatLibrary::Absent;
+    else if (library == "noFormatEx")
+        m.formatLibrary = Machine::FormatLibrary::NoFormatEx;
+    else
+        Bad("formatLibrary", "must be \"present\", \"absent\" or \"noFormatEx\"");
+}
+
+// What the program finds around it: help viewer, executable, Windows folder, registry,
+// clock, and the folders for images, the registry file and the desktop (made when missing).
+void ParseSurroundings(Machine& m, const json& file, const fs::path& baseDir) {
+    m.helpViewer = Get<bool>(file, "helpViewer", false, "helpViewer");
+    if (const std::string exe = Get<std::string>(file, "executable", "", "executable");
+        !exe.empty())
+        m.executable = fs::path(exe).is_absolute() ? fs::path(exe) : baseDir / exe;
+    m.windowsDirectory = GetText(file, "windowsDirectory", "C:\\WINDOWS", "windowsDirectory");
+    if (file.contains("registry"))
+        m.registry = file["registry"];
+    m.imageDir = baseDir;
+    if (file.contains("imageDir") && !file["imageDir"].is_null())
+        m.imageDir = MadeFolder(file, "imageDir", baseDir);
+    const std::string clock = Get<std::string>(file, "clock", "fixed", "clock");
+    if (clock != "fixed" && clock != "real")
+        Bad("clock", "must be \"fixed\" or \"real\"");
+    m.realClock = clock == "real";
+    if (const std::string registryFile = Get<std::string>(file, "registryFile", "", "registryFile");
+        !registryFile.empty())
+        m.registryFile = fs::path(registryFile).is_absolute() ? fs::path(registryFile)
+                                                              : m.imageDir / registryFile;
+    else if (file.contains("registryFile") && !file["registryFile"].is_null())
+        Bad("registryFile", "must name a file");
+    if (file.contains("desktopFolder") && !file["desktopFolder"].is_null())
+        m.desktopFolder = MadeFolder(file, "desktopFolder", baseDir);
+}
+
+// A physical disk's "geometry" and "mediaType".
+DISK_GEOMETRY ParseDiskGeometry(const json& d, const std::string& at) {
+    DISK_GEOMETRY geometry{};
+    const json g = d.value("geometry", json::object());
+    std::string gat = at + ".geometry";
+    geometry.Cylinders.QuadPart = GetInt(g, "cylinders", 16, gat);
+    geometry.TracksPerCylinder = static_cast<DWORD>(GetInt(g, "tracksPerCylinder", 16, gat));
+    geometry.SectorsPerTrack = static_cast<DWORD>(GetInt(g, "sectorsPerTrack", 63, gat));
+    geometry.BytesPerSector = static_cast<DWORD>(GetInt(g, "bytesPerSector", 512, gat));
+    geometry.MediaType =
+        d.contains("mediaType") ? ParseMediaType(d["mediaType"], at + ".mediaType") : FixedMedia;
+    if (geometry.BytesPerSector == 0 || geometry.BytesPerSector % 128 != 0)
+        Bad(gat, "bytesPerSector must be a positive multiple of 128");
+    if (geometry.Cylinders.QuadPart <= 0 || geometry.TracksPerCylinder == 0 ||
+        geometry.SectorsPerTrack == 0)
+        Bad(gat, "cylinders, tracks and sectors must be positive");
+    return geometry;
+}
+
+// Entry i of "physicalDisks", its image made or grown; fresh tells whether the image was
+// missing before, so that the disk gets a partition table.
+PhysicalDisk ParsePhysicalDisk(Machine& m, const json& d, std::size_t i, bool& fresh) {
+    std::string at = "physicalDisks[" + std::to_string(i) + "]";
+    if (!d.is_object())
+        Bad(at, "must be an object");
+    PhysicalDisk disk;
+    disk.friendlyName = GetText(d, "friendlyName", "SIM HARDDISK", at);
+    disk.deviceNumber =
+        static_cast<DWORD>(GetInt(d, "deviceNumber", static_cast<std::int64_t>(i), at));
+    disk.instanceId =
+        GetText(d, "instanceId", "IDE\\DISKSIM_HARDDISK\\5&SIM&0&" + std::to_string(i), at);
+    disk.hardwareId = GetText(d, "hardwareId", "IDE\\DiskSIM_HARDDISK", at);
+    disk.devicePath = GetText(d, "devicePath",
+                              "\\\\?\\ide#disksim_harddisk#5&sim&0&" + std::to_string(i) +
+                                  "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
+                              at);
+    disk.geometry = ParseDiskGeometry(d, at);
+    disk.size = GetInt(d, "size", GeometryBytes(disk.geometry), at);
+    if (disk.size < GeometryBytes(disk.geometry) || disk.size % disk.geometry.BytesPerSector)
+        Bad(at + ".size", "must be whole sectors, at least the geometry's size");
+    if (!d.contains("image"))
+        Bad(at, "needs an image file");
+    std::string image = Get<std::string>(d, "image", "", at);
+    fresh = !fs::exists(fs::path(image).is_absolute() ? fs::path(image) : m.imageDir / image);
+    disk.image = m.ImageFor(image, disk.size);
+    disk.bytesPerSecond = GetPace(d, at);
+    disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
+    disk.identity = ParseDiskIdentity(d, disk, at);
+    disk.runningSystem = Get<bool>(d, "runningSystem", false, at);
+    if (d.contains("firmware") && d["firmware"].is_object())
+        disk.firmware = ParseFirmware(d["firmware"], at + ".firmware");
+    return disk;
+}
+
+// "physicalDisks", added to the machine; for each, whether its image was missing before.
+std::vector<bool> ParsePhysicalDisks(Machine& m, const json& file) {
+    const json disks = file.value("physicalDisks", json::array());
+    if (!disks.is_array())
+        Bad("physicalDisks", "must be a list");
+    std::vector<bool> freshDisk;
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        bool fresh = false;
+        m.disks.push_back(ParsePhysicalDisk(m, disks[i], i, fresh));
+        freshDisk.push_back(fresh);
+    }
+    ParseNamespaces(disks, m.disks);
+    return freshDisk;
+}
+
+// A drive's "format": how FormatEx behaves on it.
+FormatBehaviour ParseFormatBehaviour(const json& d, const std::string& at) {
+    FormatBehaviour format;
+    const json f = d.value("format", json::object());
+    format.steps = std::max(1, static_cast<int>(GetInt(f, "steps", 10, at + ".format")));
+    format.stepMs = static_cast<int>(GetInt(f, "stepMs", 0, at + ".format"));
+    format.fails = Get<bool>(f, "fails", false, at + ".format");
+    format.failAfterSteps = static_cast<int>(GetInt(f, "failAfterSteps", 0, at + ".format"));
+    format.error = static_cast<DWORD>(GetInt(f, "error", ERROR_GEN_FAILURE, at + ".format"));
+    return format;
+}
+
+// What every kind of drive has: letter, kind, partition facts, volume, faults and format.
+Drive ParseDriveSettings(Machine& m, const json& d, const std::string& at) {
+    Drive drive;
+    std::string letter = Get<std::string>(d, "letter", "", at);
+    if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0])))
+        Bad(at + ".letter", "must be one letter A to Z");
+    drive.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+    if (m.FindDrive(drive.letter) != nullptr)
+        Bad(at + ".letter", std::string("drive ") + drive.letter + ": is declared twice");
+    drive.kind = ParseKind(Get<std::string>(d, "kind", "fixed", at), at + ".kind");
+    drive.partitionType = static_cast<BYTE>(GetInt(d, "partitionType", 7, at));
+    drive.boot = Get<bool>(d, "boot", false, at);
+    drive.partitionNumber = static_cast<int>(GetInt(d, "partitionNumber", 1, at));
+    drive.volume = d.contains("volume") ? ParseVolume(d["volume"], at + ".volume")
+                                        : std::optional<Volume>(Volume{});
+    if (d.contains("displayName") && !d["displayName"].is_null())
+        drive.displayName = GetText(d, "displayName", "", at);
+    drive.inUse = Get<bool>(d, "inUse", false, at);
+    if (d.contains("int13Unit") && !d["int13Unit"].is_null())
+        drive.int13Unit = static_cast<int>(GetInt(d, "int13Unit", 0, at)) & 0xFF;
+    drive.bpbSectorCount = Get<bool>(d, "bpbSectorCount", true, at);
+    drive.accessFlag = Get<bool>(d, "accessFlag", drive.volume.has_value(), at);
+    drive.bytesPerSecond = GetPace(d, at);
+    if (drive.bytesPerSecond > 0 && d.contains("disk"))
+        Bad(at + ".bytesPerSecond", "a partition moves at its physical disk's pace");
+    drive.faults = ParseFaults(d.value("faults", json()), at + ".faults");
+    if (Get<bool>(d, "dismountFails", false, at))
+        drive.faults.dismount = Fault::Always(ERROR_ACCESS_DENIED);
+    drive.format = ParseFormatBehaviour(d, at);
+    return drive;
+}
+
+// A floppy drive's "medium", inserted in the drive with the files it is seeded with.
+void InsertFloppyMedium(Machine& m, char letter, const json& medium, const std::string& mat) {
+    MEDIA_TYPE type = ParseMediaType(medium.value("type", json("F3_1Pt44_512")), mat);
+    m.InsertMedium(letter, type, Get<std::string>(medium, "image", "", mat),
+                   Get<bool>(medium, "writeProtected", false, mat));
+    FloppyMedium& inserted = *m.FindDrive(letter)->medium;
+    inserted.volume = medium.contains("volume") ? ParseVolume(medium["volume"], mat + ".volume")
+                                                : std::optional<Volume>(Volume{"", "FAT12"});
+    DISK_GEOMETRY g;
+    FloppyGeometry(type, &g);
+    FatLayout layout;
+    layout.length = inserted.image->size();
+    layout.bytesPerSector = g.BytesPerSector;
+    layout.sectorsPerTrack = g.SectorsPerTrack;
+    layout.heads = g.TracksPerCylinder;
+    layout.floppy = true;
+    SeedFiles(medium, mat, inserted.image, layout, inserted.volume);
+}
+
+// A floppy drive: the media it takes, and the medium in it, if any.
+void AddFloppyDrive(Machine& m, Drive drive, const json& d, const std::string& at) {
+    drive.partitionNumber = 0;
+    drive.hasDeviceNumber = false;
+    drive.partitionType = 1;
+    const json media = d.value("supportedMedia", json::array({"F3_1Pt44_512"}));
+    for (std::size_t k = 0; k < media.size(); ++k) {
+        std::string mat = at + ".supportedMedia[" + std::to_string(k) + "]";
+        MEDIA_TYPE type = ParseMediaType(media[k], mat);
+        DISK_GEOMETRY g;
+        if (type != RemovableMedia && type != FixedMedia && !FloppyGeometry(type, &g))
+            Bad(mat, "the sim does not model this medium");
+        drive.supportedMedia.push_back(type);
+    }
+    const char letter = drive.letter;
+    m.drives.push_back(std::move(drive));
+    const json medium = d.value("medium", json());
+    if (!medium.is_null())
+        InsertFloppyMedium(m, letter, medium, at + ".medium");
+}
+
+// A partition of a physical disk ("disk"): where it lies on it.
+void PlaceOnDisk(const Machine& m, Drive& drive, const json& d, const std::string& at) {
+    drive.disk = static_cast<int>(GetInt(d, "disk", -1, at));
+    if (drive.disk < 0 || drive.disk >= static_cast<int>(m.disks.size()))
+        Bad(at + ".disk", "no such physical disk");
+    const PhysicalDisk& disk = m.disks[static_cast<std::size_t>(drive.disk)];
+    drive.offset = GetInt(d, "offset",
+                          disk.geometry.SectorsPerTrack *
+                              static_cast<std::int64_t>(disk.geometry.BytesPerSector),
+                          at);
+    drive.length = GetInt(d, "length", disk.size - drive.offset, at);
+    if (drive.offset < 0 || drive.length <= 0 || drive.offset + drive.length > disk.size)
+        Bad(at, "the partition does not lie within its disk");
+    if (drive.offset % disk.geometry.BytesPerSector)
+        Bad(at + ".offset", "must be whole sectors");
+    drive.deviceNumber = disk.deviceNumber;
+    drive.hasDeviceNumber = Get<bool>(d, "hasDeviceNumber", true, at);
+}
+
+// A drive with an image of its own ("image"), made or grown to its size.
+void PlaceInOwnImage(Machine& m, Drive& drive, const json& d, const std::string& at) {
+    if (!d.contains("image"))
+        Bad(at, "needs a physical disk (\"disk\") or an image of its own (\"image\")");
+    drive.bytesPerSector = static_cast<DWORD>(GetInt(d, "bytesPerSector", 512, at));
+    if (drive.bytesPerSector == 0 || drive.bytesPerSector % 128 != 0)
+        Bad(at + ".bytesPerSector", "must be a positive multiple of 128");
+    drive.length = GetInt(d, "size", 0, at);
+    if (drive.length <= 0)
+        Bad(at + ".size", "an image of its own needs a positive size");
+    drive.offset = GetInt(d, "startingOffset", 0, at);
+    drive.image = m.ImageFor(Get<std::string>(d, "image", "", at), drive.length);
+    drive.hasDeviceNumber = d.contains("deviceNumber");
+    drive.deviceNumber = static_cast<DWORD>(GetInt(d, "deviceNumber", 0, at));
+}
+
+// The drive's "files", written into its volume where it lies.
+void SeedDriveFiles(const Machine& m, const Drive& drive, const json& d, const std::string& at) {
+    FatLayout layout;
+    layout.length = drive.length;
+    if (drive.disk >= 0) {
+        const PhysicalDisk& disk = m.disks[static_cast<std::size_t>(drive.disk)];
+        layout.offset = drive.offset;
+        layout.bytesPerSector = disk.geometry.BytesPerSector;
+        layout.sectorsPerTrack = disk.geometry.SectorsPerTrack;
+        layout.heads = disk.geometry.TracksPerCylinder;
+        layout.hiddenSectors = drive.offset / disk.geometry.BytesPerSector;
+        SeedFiles(d, at, disk.image, layout, drive.volume);
+    } else {
+        layout.bytesPerSector = drive.bytesPerSector;
+        layout.hiddenSectors = drive.offset / drive.bytesPerSector;
+        SeedFiles(d, at, drive.image, layout, drive.volume);
+    }
+}
+
+// Entry i of "drives", added to the machine.
+void ParseDrive(Machine& m, const json& d, std::size_t i) {
+    std::string at = "drives[" + std::to_string(i) + "]";
+    if (!d.is_object())
+        Bad(at, "must be an object");
+    Drive drive = ParseDriveSettings(m, d, at);
+    if (drive.kind == DriveKind::Floppy) {
+        AddFloppyDrive(m, std::move(drive), d, at);
+        return;
+    }
+    if (d.contains("disk"))
+        PlaceOnDisk(m, drive, d, at);
+    else
+        PlaceInOwnImage(m, drive, d, at);
+    SeedDriveFiles(m, drive, d, at);
+    m.drives.push_back(std::move(drive));
+}
+
 } // namespace
 
 std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDir) {
@@ -225,232 +501,15 @@ std::unique_ptr<Machine> Machine::Parse(const json& file, const fs::path& baseDi
     m->baseDir = baseDir;
     if (!file.is_object())
         Bad("top level", "a machine is a JSON object");
-    std::string family = Get<std::string>(file, "platform", "NT", "platform");
-    if (family == "NT")
-        m->platformId = VER_PLATFORM_WIN32_NT;
-    else if (family == "9x")
-        m->platformId = VER_PLATFORM_WIN32_WINDOWS;
-    else
-        Bad("platform", "must be \"NT\" or \"9x\"");
-    m->buildNumber = static_cast<DWORD>(
-        GetInt(file, "build", m->platformId == VER_PLATFORM_WIN32_NT ? 2600 : 2222, "build"));
-    std::string library = Get<std::string>(
-        file, "formatLibrary", m->platformId == VER_PLATFORM_WIN32_NT ? "present" : "absent",
-        "formatLibrary");
-    if (library == "present")
-        m->formatLibrary = FormatLibrary::Present;
-    else if (library == "absent")
-        m->formatLibrary = FormatLibrary::Absent;
-    else if (library == "noFormatEx")
-        m->formatLibrary = FormatLibrary::NoFormatEx;
-    else
-        Bad("formatLibrary", "must be \"present\", \"absent\" or \"noFormatEx\"");
-    m->helpViewer = Get<bool>(file, "helpViewer", false, "helpViewer");
-    if (const std::string exe = Get<std::string>(file, "executable", "", "executable");
-        !exe.empty())
-        m->executable = fs::path(exe).is_absolute() ? fs::path(exe) : baseDir / exe;
-    m->windowsDirectory = GetText(file, "windowsDirectory", "C:\\WINDOWS", "windowsDirectory");
-    if (file.contains("registry"))
-        m->registry = file["registry"];
-    m->imageDir = baseDir;
-    if (file.contains("imageDir") && !file["imageDir"].is_null())
-        m->imageDir = MadeFolder(file, "imageDir", baseDir);
-    const std::string clock = Get<std::string>(file, "clock", "fixed", "clock");
-    if (clock != "fixed" && clock != "real")
-        Bad("clock", "must be \"fixed\" or \"real\"");
-    m->realClock = clock == "real";
-    if (const std::string registryFile = Get<std::string>(file, "registryFile", "", "registryFile");
-        !registryFile.empty())
-        m->registryFile = fs::path(registryFile).is_absolute() ? fs::path(registryFile)
-                                                               : m->imageDir / registryFile;
-    else if (file.contains("registryFile") && !file["registryFile"].is_null())
-        Bad("registryFile", "must name a file");
-    if (file.contains("desktopFolder") && !file["desktopFolder"].is_null())
-        m->desktopFolder = MadeFolder(file, "desktopFolder", baseDir);
+    ParsePlatform(*m, file);
+    ParseSurroundings(*m, file, baseDir);
     ParseComputer(*m, file);
-
-    const json disks = file.value("physicalDisks", json::array());
-    if (!disks.is_array())
-        Bad("physicalDisks", "must be a list");
-    std::vector<bool> freshDisk;
-    for (std::size_t i = 0; i < disks.size(); ++i) {
-        std::string at = "physicalDisks[" + std::to_string(i) + "]";
-        const json& d = disks[i];
-        if (!d.is_object())
-            Bad(at, "must be an object");
-        PhysicalDisk disk;
-        disk.friendlyName = GetText(d, "friendlyName", "SIM HARDDISK", at);
-        disk.deviceNumber =
-            static_cast<DWORD>(GetInt(d, "deviceNumber", static_cast<std::int64_t>(i), at));
-        disk.instanceId =
-            GetText(d, "instanceId", "IDE\\DISKSIM_HARDDISK\\5&SIM&0&" + std::to_string(i), at);
-        disk.hardwareId = GetText(d, "hardwareId", "IDE\\DiskSIM_HARDDISK", at);
-        disk.devicePath = GetText(d, "devicePath",
-                                  "\\\\?\\ide#disksim_harddisk#5&sim&0&" + std::to_string(i) +
-                                      "#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}",
-                                  at);
-        const json g = d.value("geometry", json::object());
-        std::string gat = at + ".geometry";
-        disk.geometry.Cylinders.QuadPart = GetInt(g, "cylinders", 16, gat);
-        disk.geometry.TracksPerCylinder =
-            static_cast<DWORD>(GetInt(g, "tracksPerCylinder", 16, gat));
-        disk.geometry.SectorsPerTrack = static_cast<DWORD>(GetInt(g, "sectorsPerTrack", 63, gat));
-        disk.geometry.BytesPerSector = static_cast<DWORD>(GetInt(g, "bytesPerSector", 512, gat));
-        disk.geometry.MediaType = d.contains("mediaType")
-                                      ? ParseMediaType(d["mediaType"], at + ".mediaType")
-                                      : FixedMedia;
-        if (disk.geometry.BytesPerSector == 0 || disk.geometry.BytesPerSector % 128 != 0)
-            Bad(gat, "bytesPerSector must be a positive multiple of 128");
-        if (disk.geometry.Cylinders.QuadPart <= 0 || disk.geometry.TracksPerCylinder == 0 ||
-            disk.geometry.SectorsPerTrack == 0)
-            Bad(gat, "cylinders, tracks and sectors must be positive");
-        disk.size = GetInt(d, "size", GeometryBytes(disk.geometry), at);
-        if (disk.size < GeometryBytes(disk.geometry) || disk.size % disk.geometry.BytesPerSector)
-            Bad(at + ".size", "must be whole sectors, at least the geometry's size");
-        if (!d.contains("image"))
-            Bad(at, "needs an image file");
-        std::string image = Get<std::string>(d, "image", "", at);
-        freshDisk.push_back(
-            !fs::exists(fs::path(image).is_absolute() ? fs::path(image) : m->imageDir / image));
-        disk.image = m->ImageFor(image, disk.size);
-        disk.bytesPerSecond = GetPace(d, at);
-        disk.faults = ParseFaults(d.value("faults", json()), at + ".faults");
-        disk.identity = ParseDiskIdentity(d, disk, at);
-        disk.runningSystem = Get<bool>(d, "runningSystem", false, at);
-        if (d.contains("firmware") && d["firmware"].is_object())
-            disk.firmware = ParseFirmware(d["firmware"], at + ".firmware");
-        m->disks.push_back(std::move(disk));
-    }
-    ParseNamespaces(disks, m->disks);
-
+    const std::vector<bool> freshDisk = ParsePhysicalDisks(*m, file);
     const json drives = file.value("drives", json::array());
     if (!drives.is_array())
         Bad("drives", "must be a list");
-    for (std::size_t i = 0; i < drives.size(); ++i) {
-        std::string at = "drives[" + std::to_string(i) + "]";
-        const json& d = drives[i];
-        if (!d.is_object())
-            Bad(at, "must be an object");
-        Drive drive;
-        std::string letter = Get<std::string>(d, "letter", "", at);
-        if (letter.size() != 1 || !std::isalpha(static_cast<unsigned char>(letter[0])))
-            Bad(at + ".letter", "must be one letter A to Z");
-        drive.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
-        if (m->FindDrive(drive.letter) != nullptr)
-            Bad(at + ".letter", std::string("drive ") + drive.letter + ": is declared twice");
-        drive.kind = ParseKind(Get<std::string>(d, "kind", "fixed", at), at + ".kind");
-        drive.partitionType = static_cast<BYTE>(GetInt(d, "partitionType", 7, at));
-        drive.boot = Get<bool>(d, "boot", false, at);
-        drive.partitionNumber = static_cast<int>(GetInt(d, "partitionNumber", 1, at));
-        drive.volume = d.contains("volume") ? ParseVolume(d["volume"], at + ".volume")
-                                            : std::optional<Volume>(Volume{});
-        if (d.contains("displayName") && !d["displayName"].is_null())
-            drive.displayName = GetText(d, "displayName", "", at);
-        drive.inUse = Get<bool>(d, "inUse", false, at);
-        if (d.contains("int13Unit") && !d["int13Unit"].is_null())
-            drive.int13Unit = static_cast<int>(GetInt(d, "int13Unit", 0, at)) & 0xFF;
-        drive.bpbSectorCount = Get<bool>(d, "bpbSectorCount", true, at);
-        drive.accessFlag = Get<bool>(d, "accessFlag", drive.volume.has_value(), at);
-        drive.bytesPerSecond = GetPace(d, at);
-        if (drive.bytesPerSecond > 0 && d.contains("disk"))
-            Bad(at + ".bytesPerSecond", "a partition moves at its physical disk's pace");
-        drive.faults = ParseFaults(d.value("faults", json()), at + ".faults");
-        if (Get<bool>(d, "dismountFails", false, at))
-            drive.faults.dismount = Fault::Always(ERROR_ACCESS_DENIED);
-        const json f = d.value("format", json::object());
-        drive.format.steps = std::max(1, static_cast<int>(GetInt(f, "steps", 10, at + ".format")));
-        drive.format.stepMs = static_cast<int>(GetInt(f, "stepMs", 0, at + ".format"));
-        drive.format.fails = Get<bool>(f, "fails", false, at + ".format");
-        drive.format.failAfterSteps =
-            static_cast<int>(GetInt(f, "failAfterSteps", 0, at + ".format"));
-        drive.format.error =
-            static_cast<DWORD>(GetInt(f, "error", ERROR_GEN_FAILURE, at + ".format"));
-
-        if (drive.kind == DriveKind::Floppy) {
-            drive.partitionNumber = 0;
-            drive.hasDeviceNumber = false;
-            drive.partitionType = 1;
-            const json media = d.value("supportedMedia", json::array({"F3_1Pt44_512"}));
-            for (std::size_t k = 0; k < media.size(); ++k) {
-                std::string mat = at + ".supportedMedia[" + std::to_string(k) + "]";
-                MEDIA_TYPE type = ParseMediaType(media[k], mat);
-                DISK_GEOMETRY g;
-                if (type != RemovableMedia && type != FixedMedia && !FloppyGeometry(type, &g))
-                    Bad(mat, "the sim does not model this medium");
-                drive.supportedMedia.push_back(type);
-            }
-            m->drives.push_back(std::move(drive));
-            const json medium = d.value("medium", json());
-            if (!medium.is_null()) {
-                std::string mat = at + ".medium";
-                MEDIA_TYPE type = ParseMediaType(medium.value("type", json("F3_1Pt44_512")), mat);
-                m->InsertMedium(m->drives.back().letter, type,
-                                Get<std::string>(medium, "image", "", mat),
-                                Get<bool>(medium, "writeProtected", false, mat));
-                FloppyMedium& inserted = *m->drives.back().medium;
-                inserted.volume = medium.contains("volume")
-                                      ? ParseVolume(medium["volume"], mat + ".volume")
-                                      : std::optional<Volume>(Volume{"", "FAT12"});
-                DISK_GEOMETRY g;
-                FloppyGeometry(type, &g);
-                FatLayout layout;
-                layout.length = inserted.image->size();
-                layout.bytesPerSector = g.BytesPerSector;
-                layout.sectorsPerTrack = g.SectorsPerTrack;
-                layout.heads = g.TracksPerCylinder;
-                layout.floppy = true;
-                SeedFiles(medium, mat, inserted.image, layout, inserted.volume);
-            }
-            continue;
-        }
-
-        if (d.contains("disk")) {
-            drive.disk = static_cast<int>(GetInt(d, "disk", -1, at));
-            if (drive.disk < 0 || drive.disk >= static_cast<int>(m->disks.size()))
-                Bad(at + ".disk", "no such physical disk");
-            const PhysicalDisk& disk = m->disks[static_cast<std::size_t>(drive.disk)];
-            drive.offset = GetInt(d, "offset",
-                                  disk.geometry.SectorsPerTrack *
-                                      static_cast<std::int64_t>(disk.geometry.BytesPerSector),
-                                  at);
-            drive.length = GetInt(d, "length", disk.size - drive.offset, at);
-            if (drive.offset < 0 || drive.length <= 0 || drive.offset + drive.length > disk.size)
-                Bad(at, "the partition does not lie within its disk");
-            if (drive.offset % disk.geometry.BytesPerSector)
-                Bad(at + ".offset", "must be whole sectors");
-            drive.deviceNumber = disk.deviceNumber;
-            drive.hasDeviceNumber = Get<bool>(d, "hasDeviceNumber", true, at);
-        } else {
-            if (!d.contains("image"))
-                Bad(at, "needs a physical disk (\"disk\") or an image of its own (\"image\")");
-            drive.bytesPerSector = static_cast<DWORD>(GetInt(d, "bytesPerSector", 512, at));
-            if (drive.bytesPerSector == 0 || drive.bytesPerSector % 128 != 0)
-                Bad(at + ".bytesPerSector", "must be a positive multiple of 128");
-            drive.length = GetInt(d, "size", 0, at);
-            if (drive.length <= 0)
-                Bad(at + ".size", "an image of its own needs a positive size");
-            drive.offset = GetInt(d, "startingOffset", 0, at);
-            drive.image = m->ImageFor(Get<std::string>(d, "image", "", at), drive.length);
-            drive.hasDeviceNumber = d.contains("deviceNumber");
-            drive.deviceNumber = static_cast<DWORD>(GetInt(d, "deviceNumber", 0, at));
-        }
-        FatLayout layout;
-        layout.length = drive.length;
-        if (drive.disk >= 0) {
-            const PhysicalDisk& disk = m->disks[static_cast<std::size_t>(drive.disk)];
-            layout.offset = drive.offset;
-            layout.bytesPerSector = disk.geometry.BytesPerSector;
-            layout.sectorsPerTrack = disk.geometry.SectorsPerTrack;
-            layout.heads = disk.geometry.TracksPerCylinder;
-            layout.hiddenSectors = drive.offset / disk.geometry.BytesPerSector;
-            SeedFiles(d, at, disk.image, layout, drive.volume);
-        } else {
-            layout.bytesPerSector = drive.bytesPerSector;
-            layout.hiddenSectors = drive.offset / drive.bytesPerSector;
-            SeedFiles(d, at, drive.image, layout, drive.volume);
-        }
-        m->drives.push_back(std::move(drive));
-    }
+    for (std::size_t i = 0; i < drives.size(); ++i)
+        ParseDrive(*m, drives[i], i);
     ParseOptical(*m, file);
     for (std::size_t i = 0; i < m->disks.size(); ++i)
         if (freshDisk[i])
