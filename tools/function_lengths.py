@@ -13,6 +13,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -63,6 +64,8 @@ def main():
     parser.add_argument("--tests", action="store_true", help="also look in tests/")
     parser.add_argument("--top", type=int, default=0, help="list at most this many")
     args = parser.parse_args()
+    if hasattr(signal, "SIGPIPE"):
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # quiet when piped to head
 
     if shutil.which("ctags") is None:
         sys.exit("function_lengths: ctags not found (apt-get install universal-ctags)")
