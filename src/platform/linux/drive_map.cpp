@@ -173,6 +173,359 @@ struct Candidate {
     dev_t devno = 0;
 };
 
+using LeftOut = std::vector<Kernel32::DeviceNotOffered>;
+
+void LeaveOut(LeftOut& leftOut, const std::string& node, std::string reason) {
+    leftOut.push_back(Kernel32::DeviceNotOffered{node, std::move(reason)});
+}
+
+// An image file the map file names, as a drive; none when the file is not there, or when
+// the running system refuses it (left out with the reason).
+std::optional<Candidate> ImageCandidate(char letter, const std::string& path,
+                                        const RunningSystem& system, LeftOut& leftOut) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return std::nullopt; // an image that is not there is no drive
+    Candidate image;
+    std::error_code error;
+    const std::string absolute = fs::absolute(path, error).string();
+    image.drive.letter = letter;
+    image.drive.node = absolute;
+    image.drive.identity = "file:" + absolute;
+    image.drive.kind = DriveKind::Image;
+    image.drive.wholeDisk = absolute;
+    image.drive.size = st.st_size;
+    image.sortKey = "~" + absolute; // after the devices
+    if (auto why = system.WhyRefusedImage(absolute)) {
+        LeaveOut(leftOut, absolute, *why);
+        return std::nullopt;
+    }
+    return image;
+}
+
+// What the map file decides about the block devices of this machine.
+struct DeviceRules {
+    std::string mapFile;                     // its name, for the reasons
+    bool only = false;                       // only the devices it names are offered
+    std::map<dev_t, char> named;             // the devices it names, with their pinned letter
+    std::map<dev_t, std::string> neverDisks; // the disks it keeps, with the path that named them
+};
+
+// The disks the map file keeps from being wiped (a boot medium, a records medium): the
+// disk a named partition lies on goes with it, so that no partition of it is offered.
+std::map<dev_t, std::string> NeverDisks(const MapFile& map, const std::string& sysfs) {
+    std::map<dev_t, std::string> neverDisks;
+    for (const auto& path : map.never)
+        if (dev_t devno = DevnoOf(path)) {
+            const dev_t disk = DiskOfPartition(sysfs, devno); // 0: devno is a disk
+            neverDisks.emplace(disk != 0 ? disk : devno, path);
+        }
+    return neverDisks;
+}
+
+// A block device as sysfs describes it, with the disk it lies on (itself for a disk).
+struct BlockDevice {
+    std::string name; // sda1
+    fs::path dir;     // its own sysfs folder
+    bool isPartition = false;
+    std::string diskName;
+    fs::path diskDir;
+    std::int64_t sectors = 0;
+    std::string node;
+    dev_t devno = 0;
+    dev_t diskDevno = 0;
+};
+
+// The block device an entry of /sys/class/block stands for; none for a kind of device a
+// user does not wipe, or one without a device node.
+std::optional<BlockDevice> ReadBlockDevice(const fs::path& entry) {
+    BlockDevice device;
+    device.name = entry.filename().string();
+    if (!WipeableName(device.name))
+        return std::nullopt;
+    std::error_code error;
+    device.dir = fs::canonical(entry, error);
+    if (error)
+        return std::nullopt;
+    device.isPartition = fs::exists(device.dir / "partition", error);
+    device.diskName =
+        device.isPartition ? device.dir.parent_path().filename().string() : device.name;
+    device.diskDir = device.isPartition ? device.dir.parent_path() : device.dir;
+    device.sectors = ReadNumber(device.dir / "size");
+    device.node = "/dev/" + device.name;
+    device.devno = DevnoOf(device.node);
+    if (device.devno == 0)
+        return std::nullopt;
+    device.diskDevno = DevnoOf("/dev/" + device.diskName);
+    return device;
+}
+
+bool HasPartitions(const fs::path& diskDir) {
+    std::error_code error;
+    bool partitioned = false;
+    for (const auto& child : fs::directory_iterator(diskDir, error))
+        if (fs::exists(child.path() / "partition", error))
+            partitioned = true;
+    return partitioned;
+}
+
+// Why a device is not offered, the weightiest reason first; none when it is offered.
+std::optional<std::string> WhyNotOffered(const BlockDevice& device, bool named, bool optical,
+                                         const DeviceRules& rules, const RunningSystem& system) {
+    // The system's own device says so whatever else holds.
+    if (auto why = system.WhyRefused(device.devno))
+        return why;
+    if (auto kept = rules.neverDisks.find(device.diskDevno); kept != rules.neverDisks.end())
+        return "the map file " + rules.mapFile + " keeps " + kept->second + " from being wiped";
+    if (rules.only && !named)
+        return "the map file " + rules.mapFile + " lists only its own devices";
+    // A disc that cannot be written block by block (a pressed or closed disc) is still
+    // the drive's to judge: it is asked whether the disc can be blanked, and tells why not.
+    if (ReadNumber(device.dir / "ro") == 1 && !optical)
+        return "read-only";
+    if (device.sectors <= 0)
+        return "empty (no medium)";
+    return std::nullopt;
+}
+
+Candidate DeviceCandidate(const BlockDevice& device, char letter, bool optical, bool floppy,
+                          std::optional<DeviceLinks>& links) {
+    Candidate candidate;
+    Drive& drive = candidate.drive;
+    drive.node = device.node;
+    drive.wholeDisk = "/dev/" + device.diskName;
+    drive.removable = ReadNumber(device.diskDir / "removable") == 1;
+    drive.size = device.sectors * 512;
+    drive.letter = letter;
+    if (device.isPartition) {
+        drive.kind = DriveKind::Partition;
+        drive.partitionNumber = static_cast<std::uint32_t>(ReadNumber(device.dir / "partition"));
+        drive.start = ReadNumber(device.dir / "start") * 512;
+    } else if (floppy) {
+        drive.kind = DriveKind::Floppy;
+        drive.removable = true;
+    } else if (optical) {
+        drive.kind = DriveKind::Optical;
+        drive.removable = true;
+    } else {
+        drive.kind = DriveKind::Disk;
+    }
+    drive.identity = IdentityOf(device.node, device.dir.string(), drive.partitionNumber, links);
+    candidate.devno = device.devno;
+    candidate.sortKey = drive.kind == DriveKind::Optical ? "}" + device.name : device.name;
+    return candidate;
+}
+
+// The block devices that may be offered, as drives, in sysfs order; a device passed over
+// for a reason is left out with it.
+std::vector<Candidate> DeviceCandidates(const std::string& sysfs, const DeviceRules& rules,
+                                        const RunningSystem& system, LeftOut& leftOut) {
+    std::vector<Candidate> candidates;
+    std::error_code error;
+    std::optional<DeviceLinks> links;
+    const fs::path classBlock = fs::path(sysfs) / "class" / "block";
+    for (const auto& entry : fs::directory_iterator(classBlock, error)) {
+        const auto device = ReadBlockDevice(entry.path());
+        if (!device)
+            continue;
+        const bool named =
+            rules.named.count(device->devno) != 0 || rules.named.count(device->diskDevno) != 0;
+        // Loop devices are no drives of this machine unless the map file names them; they
+        // are passed over without a word (a system may have dozens).
+        if (StartsWith(device->name, "loop") && !named)
+            continue;
+        const bool optical = StartsWith(device->name, "sr"),
+                   floppy = StartsWith(device->name, "fd");
+        // A disk with a partition table is listed through its partitions.
+        if (!device->isPartition && !optical && !floppy && HasPartitions(device->dir))
+            continue;
+        if (auto why = WhyNotOffered(*device, named, optical, rules, system)) {
+            LeaveOut(leftOut, device->node, *why);
+            continue;
+        }
+        auto pinned = rules.named.find(device->devno);
+        const char letter = pinned != rules.named.end() ? pinned->second : 0;
+        candidates.push_back(DeviceCandidate(*device, letter, optical, floppy, links));
+    }
+    return candidates;
+}
+
+// What this user may not open is left out, with the reason.
+void LeaveOutUnreadable(std::vector<Candidate>& candidates, LeftOut& leftOut) {
+    std::erase_if(candidates, [&](const Candidate& c) {
+        bool readable = false;
+        if (c.drive.kind == DriveKind::Image) {
+            readable = access(c.drive.node.c_str(), R_OK) == 0;
+        } else if (int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                   fd >= 0) {
+            close(fd);
+            readable = true;
+        }
+        if (readable)
+            return false;
+        if (errno == EACCES || errno == EPERM) {
+            LeaveOut(leftOut, c.drive.node,
+                     "this user may not open it (run Purgelet as root or as a "
+                     "member of the disk group)");
+            return true;
+        }
+        if (c.drive.kind != DriveKind::Image)
+            return false; // an empty drive still has its letter
+        LeaveOut(leftOut, c.drive.node,
+                 std::string("it cannot be read (") + std::strerror(errno) + ")");
+        return true;
+    });
+}
+
+// The kept letters: the file as read (rewritten only when the letters changed), and its
+// contents, an object with a "letters" object whatever the file held.
+struct LetterState {
+    std::string stored;
+    nlohmann::json state = nlohmann::json::object();
+};
+
+LetterState ReadLetterState(const std::string& stateFile) {
+    LetterState letters;
+    std::ifstream in(stateFile);
+    if (in) {
+        letters.stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        letters.state = nlohmann::json::parse(letters.stored, nullptr, false);
+    }
+    const auto& state = letters.state;
+    if (!state.is_object() || !state.contains("letters") || !state["letters"].is_object())
+        letters.state = nlohmann::json{{"letters", nlohmann::json::object()}};
+    return letters;
+}
+
+void StoreLetterState(const std::string& stateFile, const LetterState& letters) {
+    const std::string text = letters.state.dump(2) + '\n';
+    if (text == letters.stored)
+        return;
+    std::error_code error;
+    fs::create_directories(fs::path(stateFile).parent_path(), error);
+    const std::string temporary = stateFile + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << text;
+    }
+    fs::rename(temporary, stateFile, error);
+}
+
+// The floppy drives' own letters and the map file's pins; two pins on one letter: the first
+// wins.
+void TakeFixedLetters(std::vector<Candidate>& candidates, std::set<char>& taken) {
+    for (auto& c : candidates) {
+        if (c.drive.kind == DriveKind::Floppy && c.drive.letter == 0) {
+            const std::string name = fs::path(c.drive.node).filename().string();
+            if (name == "fd0" || name == "fd1")
+                c.drive.letter = name == "fd0" ? 'A' : 'B';
+        }
+        if (c.drive.letter != 0 && !taken.insert(c.drive.letter).second)
+            c.drive.letter = 0;
+    }
+}
+
+// What each letter C..Z is kept for.
+std::map<char, std::string> KeptFor(const nlohmann::json& kept) {
+    std::map<char, std::string> keptFor;
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        if (it->is_string() && it.key().size() == 1 && it.key()[0] >= 'C' && it.key()[0] <= 'Z')
+            keptFor[it.key()[0]] = it->get<std::string>();
+    return keptFor;
+}
+
+// Each device without a letter gets the one kept for it, unless that is taken.
+void GiveKeptLetters(std::vector<Candidate>& candidates, const std::map<char, std::string>& keptFor,
+                     std::set<char>& taken) {
+    for (auto& c : candidates) {
+        if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
+            continue;
+        for (const auto& [letter, identity] : keptFor)
+            if (identity == c.drive.identity && taken.count(letter) == 0) {
+                c.drive.letter = letter;
+                taken.insert(letter);
+                break;
+            }
+    }
+}
+
+// The first free letter, taken: first the letters nobody keeps, then those of devices that
+// are not here today. 0 when none is left.
+char TakeFreeLetter(const std::map<char, std::string>& keptFor,
+                    const std::set<std::string>& present, std::set<char>& taken) {
+    for (int pass = 0; pass < 2; ++pass)
+        for (char letter = 'C'; letter <= 'Z'; ++letter) {
+            auto keeper = keptFor.find(letter);
+            const bool free =
+                keeper == keptFor.end() || (pass == 1 && present.count(keeper->second) == 0);
+            if (taken.count(letter) == 0 && free) {
+                taken.insert(letter);
+                return letter;
+            }
+        }
+    return 0;
+}
+
+// The device's letter moves here: whatever it kept before is released.
+void KeepLetter(nlohmann::json& kept, const Drive& drive) {
+    for (auto it = kept.begin(); it != kept.end();)
+        if (it->is_string() && it->get<std::string>() == drive.identity)
+            it = kept.erase(it);
+        else
+            ++it;
+    kept[std::string(1, drive.letter)] = drive.identity;
+}
+
+// The whole disks under the drives, in disk order.
+std::vector<std::string> WholeDisksOf(const std::vector<Drive>& drives) {
+    std::vector<std::string> wholeDisks;
+    for (const auto& drive : drives)
+        if (drive.kind != DriveKind::Floppy && drive.kind != DriveKind::Optical &&
+            std::find(wholeDisks.begin(), wholeDisks.end(), drive.wholeDisk) == wholeDisks.end())
+            wholeDisks.push_back(drive.wholeDisk);
+    std::sort(wholeDisks.begin(), wholeDisks.end(), NaturalLess);
+    return wholeDisks;
+}
+
+// The disk's vendor and model, else its loop device's backing file, else its node; in the
+// program's code page (sysfs and paths are UTF-8).
+std::string DiskModel(const std::string& sysfs, const std::string& node) {
+    std::string model;
+    const std::string dir = SysDirOf(sysfs, DevnoOf(node));
+    if (!dir.empty()) {
+        model = ReadLine(fs::path(dir) / "device" / "model");
+        const std::string vendor = ReadLine(fs::path(dir) / "device" / "vendor");
+        if (!vendor.empty() && !model.empty())
+            model = vendor + " " + model;
+        const std::string backing = ReadLine(fs::path(dir) / "loop" / "backing_file");
+        if (model.empty() && !backing.empty())
+            model = "Loop device (" + backing + ")";
+    }
+    if (model.empty())
+        model = node;
+    return platform::Utf8ToCp1252(model);
+}
+// The whole disks under the drives, in disk order, numbered as Windows numbers them.
+std::vector<PhysicalDisk> DisksUnder(const std::vector<Drive>& drives, const DeviceRules& rules,
+                                     const std::string& sysfs, LeftOut& leftOut) {
+    std::vector<PhysicalDisk> disks;
+    for (const auto& node : WholeDisksOf(drives)) {
+        PhysicalDisk disk;
+        disk.node = node;
+        disk.number = static_cast<std::uint32_t>(disks.size());
+        disk.model = DiskModel(sysfs, node);
+        // An image file names itself; a device disk must be named as a whole.
+        const dev_t devno = DevnoOf(node);
+        disk.offered = !rules.only || devno == 0 || rules.named.count(devno) != 0;
+        if (!disk.offered)
+            LeaveOut(leftOut, node,
+                     "the map file " + rules.mapFile +
+                         " names partitions of it, not the whole disk");
+        disks.push_back(std::move(disk));
+    }
+    return disks;
+}
+
 } // namespace
 
 DriveMap::DriveMap(DriveMapOptions options) : options_(std::move(options)) {
@@ -210,231 +563,55 @@ const PhysicalDisk* DriveMap::DiskOf(const Drive& drive) const {
             return &disk;
     return nullptr;
 }
-
 void DriveMap::Detect() {
-    const struct MapFile map = ReadMapFile(MapFile());
+    DeviceRules rules;
+    rules.mapFile = MapFile();
+    const struct MapFile map = ReadMapFile(rules.mapFile);
+    rules.only = map.only;
     RunningSystemSources sources;
     sources.sysfs = options_.sysfs;
     system_ = RunningSystem::Scan(sources);
     leftOut_.clear();
-    auto leaveOut = [this](const std::string& node, std::string reason) {
-        leftOut_.push_back(Kernel32::DeviceNotOffered{node, std::move(reason)});
-    };
-    std::map<dev_t, char> namedDevices; // devices the map file names, with their pinned letter
     std::vector<Candidate> candidates;
     for (const auto& [letter, path] : map.entries) {
-        if (dev_t devno = DevnoOf(path)) {
-            namedDevices[devno] = letter;
-            continue;
-        }
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
-            continue; // an image that is not there is no drive
-        Candidate image;
-        std::error_code error;
-        const std::string absolute = fs::absolute(path, error).string();
-        image.drive.letter = letter;
-        image.drive.node = absolute;
-        image.drive.identity = "file:" + absolute;
-        image.drive.kind = DriveKind::Image;
-        image.drive.wholeDisk = absolute;
-        image.drive.size = st.st_size;
-        image.sortKey = "~" + absolute; // after the devices
-        if (auto why = system_.WhyRefusedImage(absolute)) {
-            leaveOut(absolute, *why);
-            continue;
-        }
-        candidates.push_back(std::move(image));
+        if (dev_t devno = DevnoOf(path))
+            rules.named[devno] = letter;
+        else if (auto image = ImageCandidate(letter, path, system_, leftOut_))
+            candidates.push_back(std::move(*image));
     }
-
-    // The disks the map file keeps from being wiped (a boot medium, a records medium): the
-    // disk a named partition lies on goes with it, so that no partition of it is offered.
-    std::map<dev_t, std::string> neverDisks;
-    for (const auto& path : map.never)
-        if (dev_t devno = DevnoOf(path)) {
-            const dev_t disk = DiskOfPartition(options_.sysfs, devno); // 0: devno is a disk
-            neverDisks.emplace(disk != 0 ? disk : devno, path);
-        }
-
-    std::error_code error;
-    std::optional<DeviceLinks> links;
-    const fs::path classBlock = fs::path(options_.sysfs) / "class" / "block";
-    for (const auto& entry : fs::directory_iterator(classBlock, error)) {
-        const std::string name = entry.path().filename().string();
-        if (!WipeableName(name))
-            continue;
-        const fs::path dir = fs::canonical(entry.path(), error);
-        if (error)
-            continue;
-        const bool isPartition = fs::exists(dir / "partition", error);
-        const std::string diskName = isPartition ? dir.parent_path().filename().string() : name;
-        const fs::path diskDir = isPartition ? dir.parent_path() : dir;
-        const std::int64_t sectors = ReadNumber(dir / "size");
-        const std::string node = "/dev/" + name;
-        const dev_t devno = DevnoOf(node);
-        if (devno == 0)
-            continue;
-        const dev_t diskDevno = DevnoOf("/dev/" + diskName);
-        const bool named = namedDevices.count(devno) != 0 || namedDevices.count(diskDevno) != 0;
-        // Loop devices are no drives of this machine unless the map file names them; they
-        // are passed over without a word (a system may have dozens).
-        if (StartsWith(name, "loop") && !named)
-            continue;
-        const bool optical = StartsWith(name, "sr"), floppy = StartsWith(name, "fd");
-        if (!isPartition && !optical && !floppy) {
-            // A disk with a partition table is listed through its partitions.
-            bool partitioned = false;
-            for (const auto& child : fs::directory_iterator(dir, error))
-                if (fs::exists(child.path() / "partition", error))
-                    partitioned = true;
-            if (partitioned)
-                continue;
-        }
-        // The weightiest reason first: the system's own device says so whatever else holds.
-        if (auto why = system_.WhyRefused(devno)) {
-            leaveOut(node, *why);
-            continue;
-        }
-        if (auto kept = neverDisks.find(diskDevno); kept != neverDisks.end()) {
-            leaveOut(node,
-                     "the map file " + MapFile() + " keeps " + kept->second + " from being wiped");
-            continue;
-        }
-        if (map.only && !named) {
-            leaveOut(node, "the map file " + MapFile() + " lists only its own devices");
-            continue;
-        }
-        // A disc that cannot be written block by block (a pressed or closed disc) is still
-        // the drive's to judge: it is asked whether the disc can be blanked, and tells why not.
-        if (ReadNumber(dir / "ro") == 1 && !optical) {
-            leaveOut(node, "read-only");
-            continue;
-        }
-        if (sectors <= 0) {
-            leaveOut(node, "empty (no medium)");
-            continue;
-        }
-        Candidate candidate;
-        Drive& drive = candidate.drive;
-        drive.node = node;
-        drive.wholeDisk = "/dev/" + diskName;
-        drive.removable = ReadNumber(diskDir / "removable") == 1;
-        drive.size = sectors * 512;
-        auto pinned = namedDevices.find(devno);
-        drive.letter = pinned != namedDevices.end() ? pinned->second : 0;
-        if (isPartition) {
-            drive.kind = DriveKind::Partition;
-            drive.partitionNumber = static_cast<std::uint32_t>(ReadNumber(dir / "partition"));
-            drive.start = ReadNumber(dir / "start") * 512;
-        } else if (floppy) {
-            drive.kind = DriveKind::Floppy;
-            drive.removable = true;
-        } else if (optical) {
-            drive.kind = DriveKind::Optical;
-            drive.removable = true;
-        } else {
-            drive.kind = DriveKind::Disk;
-        }
-        drive.identity = IdentityOf(node, dir.string(), drive.partitionNumber, links);
-        candidate.devno = devno;
-        candidate.sortKey = drive.kind == DriveKind::Optical ? "}" + name : name;
+    rules.neverDisks = NeverDisks(map, options_.sysfs);
+    for (auto& candidate : DeviceCandidates(options_.sysfs, rules, system_, leftOut_))
         candidates.push_back(std::move(candidate));
-    }
-
-    // What this user may not open is left out, with the reason.
-    std::erase_if(candidates, [&](const Candidate& c) {
-        bool readable = false;
-        if (c.drive.kind == DriveKind::Image) {
-            readable = access(c.drive.node.c_str(), R_OK) == 0;
-        } else if (int fd = open(c.drive.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-                   fd >= 0) {
-            close(fd);
-            readable = true;
-        }
-        if (readable)
-            return false;
-        if (errno == EACCES || errno == EPERM) {
-            leaveOut(c.drive.node, "this user may not open it (run Purgelet as root or as a "
-                                   "member of the disk group)");
-            return true;
-        }
-        if (c.drive.kind != DriveKind::Image)
-            return false; // an empty drive still has its letter
-        leaveOut(c.drive.node, std::string("it cannot be read (") + std::strerror(errno) + ")");
-        return true;
-    });
-
+    LeaveOutUnreadable(candidates, leftOut_);
     std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         return NaturalLess(a.sortKey, b.sortKey);
     });
 
     // Letters: the floppy drives' own, then the map file's, then the kept ones, then the
-    // first free letter that no absent device keeps.
+    // first free letter that no absent device keeps. A letter kept for a device that is here
+    // today is never given to another.
     const std::string stateFile = StateFile();
-    std::string stored; // the file as read: rewritten only when the letters changed
-    nlohmann::json state = nlohmann::json::object();
-    {
-        std::ifstream in(stateFile);
-        if (in) {
-            stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            state = nlohmann::json::parse(stored, nullptr, false);
-        }
-        if (!state.is_object() || !state.contains("letters") || !state["letters"].is_object())
-            state = nlohmann::json{{"letters", nlohmann::json::object()}};
-    }
-    auto& kept = state["letters"];
+    LetterState letters = ReadLetterState(stateFile);
+    auto& kept = letters.state["letters"];
     std::set<char> taken;
-    for (auto& c : candidates) {
-        if (c.drive.kind == DriveKind::Floppy && c.drive.letter == 0) {
-            const std::string name = fs::path(c.drive.node).filename().string();
-            if (name == "fd0" || name == "fd1")
-                c.drive.letter = name == "fd0" ? 'A' : 'B';
-        }
-        if (c.drive.letter != 0 && !taken.insert(c.drive.letter).second)
-            c.drive.letter = 0; // two pins on one letter: the first wins
-    }
-    // What each letter is kept for; a device keeps one letter, and a letter kept for a
-    // device that is here today is never given to another.
-    std::map<char, std::string> keptFor;
-    for (auto it = kept.begin(); it != kept.end(); ++it)
-        if (it->is_string() && it.key().size() == 1 && it.key()[0] >= 'C' && it.key()[0] <= 'Z')
-            keptFor[it.key()[0]] = it->get<std::string>();
+    TakeFixedLetters(candidates, taken);
+    const std::map<char, std::string> keptFor = KeptFor(kept);
     std::set<std::string> present;
     for (const auto& c : candidates)
         present.insert(c.drive.identity);
+    GiveKeptLetters(candidates, keptFor, taken);
     for (auto& c : candidates) {
         if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
             continue;
-        for (const auto& [letter, identity] : keptFor)
-            if (identity == c.drive.identity && taken.count(letter) == 0) {
-                c.drive.letter = letter;
-                taken.insert(letter);
-                break;
-            }
-    }
-    for (auto& c : candidates) {
-        if (c.drive.letter != 0 || c.drive.kind == DriveKind::Floppy)
-            continue;
-        // First the letters nobody keeps, then those of devices that are not here today.
-        for (int pass = 0; pass < 2 && c.drive.letter == 0; ++pass)
-            for (char letter = 'C'; letter <= 'Z'; ++letter) {
-                auto keeper = keptFor.find(letter);
-                const bool free =
-                    keeper == keptFor.end() || (pass == 1 && present.count(keeper->second) == 0);
-                if (taken.count(letter) == 0 && free) {
-                    c.drive.letter = letter;
-                    taken.insert(letter);
-                    break;
-                }
-            }
+        c.drive.letter = TakeFreeLetter(keptFor, present, taken);
         if (c.drive.letter == 0) {
             // Said once a run, in the error log (where the program routes a back-end's
             // absorbed trouble); the map file decides which devices get the letters.
-            leaveOut(c.drive.node,
-                     "no drive letter is left for it (pin the letters in " + MapFile() + ")");
+            LeaveOut(leftOut_, c.drive.node,
+                     "no drive letter is left for it (pin the letters in " + rules.mapFile + ")");
             if (told_.insert(c.drive.node).second)
                 ReportRegistryTrouble("DriveMap.Detect - no drive letter left for " + c.drive.node +
-                                      " (pin the letters in " + MapFile() + ")");
+                                      " (pin the letters in " + rules.mapFile + ")");
         }
     }
 
@@ -442,63 +619,15 @@ void DriveMap::Detect() {
     for (auto& c : candidates) {
         if (c.drive.letter == 0)
             continue;
-        if (c.drive.kind != DriveKind::Floppy) {
-            // The device's letter moves here: whatever it kept before is released.
-            for (auto it = kept.begin(); it != kept.end();)
-                if (it->is_string() && it->get<std::string>() == c.drive.identity)
-                    it = kept.erase(it);
-                else
-                    ++it;
-            kept[std::string(1, c.drive.letter)] = c.drive.identity;
-        }
+        if (c.drive.kind != DriveKind::Floppy)
+            KeepLetter(kept, c.drive);
         drives_.push_back(std::move(c.drive));
     }
     std::sort(drives_.begin(), drives_.end(),
               [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+    StoreLetterState(stateFile, letters);
 
-    if (const std::string text = state.dump(2) + '\n'; text != stored) {
-        fs::create_directories(fs::path(stateFile).parent_path(), error);
-        const std::string temporary = stateFile + ".new";
-        {
-            std::ofstream out(temporary, std::ios::trunc);
-            out << text;
-        }
-        fs::rename(temporary, stateFile, error);
-    }
-
-    // The whole disks under the drives, in disk order, numbered as Windows numbers them.
-    std::vector<std::string> wholeDisks;
-    for (const auto& drive : drives_)
-        if (drive.kind != DriveKind::Floppy && drive.kind != DriveKind::Optical &&
-            std::find(wholeDisks.begin(), wholeDisks.end(), drive.wholeDisk) == wholeDisks.end())
-            wholeDisks.push_back(drive.wholeDisk);
-    std::sort(wholeDisks.begin(), wholeDisks.end(), NaturalLess);
-    disks_.clear();
-    for (const auto& node : wholeDisks) {
-        PhysicalDisk disk;
-        disk.node = node;
-        disk.number = static_cast<std::uint32_t>(disks_.size());
-        const std::string dir = SysDirOf(options_.sysfs, DevnoOf(node));
-        if (!dir.empty()) {
-            disk.model = ReadLine(fs::path(dir) / "device" / "model");
-            const std::string vendor = ReadLine(fs::path(dir) / "device" / "vendor");
-            if (!vendor.empty() && !disk.model.empty())
-                disk.model = vendor + " " + disk.model;
-            const std::string backing = ReadLine(fs::path(dir) / "loop" / "backing_file");
-            if (disk.model.empty() && !backing.empty())
-                disk.model = "Loop device (" + backing + ")";
-        }
-        if (disk.model.empty())
-            disk.model = node;
-        // An image file names itself; a device disk must be named as a whole.
-        const dev_t devno = DevnoOf(node);
-        disk.offered = !map.only || devno == 0 || namedDevices.count(devno) != 0;
-        if (!disk.offered)
-            leaveOut(node,
-                     "the map file " + MapFile() + " names partitions of it, not the whole disk");
-        disk.model = platform::Utf8ToCp1252(disk.model); // sysfs and paths are UTF-8
-        disks_.push_back(std::move(disk));
-    }
+    disks_ = DisksUnder(drives_, rules, options_.sysfs, leftOut_);
 }
 
 } // namespace platform::linux_backend

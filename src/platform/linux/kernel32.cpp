@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <map>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -74,6 +75,44 @@ DWORD AttributesOf(const std::string& path, const std::string& name) {
     if (attributes == 0)
         attributes = S_ISREG(st.st_mode) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_NORMAL;
     return attributes;
+}
+
+// open()'s access and creation flags for CreateFileA's access and disposition; none for a
+// disposition it does not know.
+std::optional<int> OpenMode(DWORD access, DWORD disposition) {
+    int mode = 0;
+    if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+        mode = O_RDWR;
+    else if (access & GENERIC_WRITE)
+        mode = O_WRONLY;
+    else
+        mode = O_RDONLY;
+    switch (disposition) {
+    case CREATE_NEW:
+        return mode | O_CREAT | O_EXCL;
+    case CREATE_ALWAYS:
+        return mode | O_CREAT | O_TRUNC;
+    case OPEN_ALWAYS:
+        return mode | O_CREAT;
+    case TRUNCATE_EXISTING:
+        return mode | O_TRUNC;
+    case OPEN_EXISTING:
+        return mode;
+    default:
+        return std::nullopt;
+    }
+}
+
+// open()'s flags for CreateFileA's caching flags.
+int CachingMode(DWORD flags) {
+    int mode = 0;
+    if (flags & FILE_FLAG_NO_BUFFERING)
+        mode |= O_DIRECT;
+    // Unbuffered writes bypass the cache already; the flush at close puts them on the medium
+    // without a device cache flush after every transfer (O_DSYNC made wipes 8 times slower).
+    if ((flags & FILE_FLAG_WRITE_THROUGH) && !(flags & FILE_FLAG_NO_BUFFERING))
+        mode |= O_DSYNC;
+    return mode;
 }
 
 } // namespace
@@ -196,32 +235,12 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
         lastError = ERROR_INVALID_PARAMETER;
         return INVALID_HANDLE_VALUE;
     }
-    int mode = 0;
-    if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
-        mode = O_RDWR;
-    else if (access & GENERIC_WRITE)
-        mode = O_WRONLY;
-    else
-        mode = O_RDONLY;
-    switch (disposition) {
-    case CREATE_NEW:
-        mode |= O_CREAT | O_EXCL;
-        break;
-    case CREATE_ALWAYS:
-        mode |= O_CREAT | O_TRUNC;
-        break;
-    case OPEN_ALWAYS:
-        mode |= O_CREAT;
-        break;
-    case TRUNCATE_EXISTING:
-        mode |= O_TRUNC;
-        break;
-    case OPEN_EXISTING:
-        break;
-    default:
+    const std::optional<int> opening = OpenMode(access, disposition);
+    if (!opening) {
         lastError = ERROR_INVALID_PARAMETER;
         return INVALID_HANDLE_VALUE;
     }
+    int mode = *opening;
     File file;
     std::string path = name;
     if (path.rfind("\\\\.\\", 0) == 0) {
@@ -247,12 +266,7 @@ HANDLE LinuxKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/,
             (file.drive->kind == DriveKind::Floppy || file.drive->kind == DriveKind::Optical))
             mode |= O_NONBLOCK;
     }
-    if (flags & FILE_FLAG_NO_BUFFERING)
-        mode |= O_DIRECT;
-    // Unbuffered writes bypass the cache already; the flush at close puts them on the medium
-    // without a device cache flush after every transfer (O_DSYNC made wipes 8 times slower).
-    if ((flags & FILE_FLAG_WRITE_THROUGH) && !(flags & FILE_FLAG_NO_BUFFERING))
-        mode |= O_DSYNC;
+    mode |= CachingMode(flags);
     // A whole disk is written only while the kernel gives it to this program alone: never
     // while a partition on it is mounted or held, lettered or not.
     const bool wholeForWriting = file.physical && file.device != 0 && (access & GENERIC_WRITE);

@@ -523,6 +523,119 @@ BOOL SimKernel32::VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code) {
     return TRUE;
 }
 
+BOOL SimKernel32::AnswerIoctl(const void* data, DWORD length, LPVOID out, DWORD outSize,
+                              DWORD* size) {
+    if (out == nullptr || outSize < length)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(out, data, length);
+    *size = length;
+    return TRUE;
+}
+
+Drive* SimKernel32::DriveOf(const DeviceHandle& h) {
+    return h.drive >= 0 ? &machine_->drives[static_cast<std::size_t>(h.drive)] : nullptr;
+}
+
+BOOL SimKernel32::GetDriveGeometry(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size) {
+    DISK_GEOMETRY g;
+    DeviceFaults& faults = FaultsOf(h);
+    if (outSize < sizeof(g) || out == nullptr)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (faults.geometry.Fire())
+        return Fail(faults.geometry.error);
+    return Geometry(h, &g) ? AnswerIoctl(&g, sizeof(g), out, outSize, size) : FALSE;
+}
+
+BOOL SimKernel32::GetPartitionInfo(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size) {
+    PARTITION_INFORMATION p;
+    std::memset(&p, 0, sizeof(p));
+    Extent e;
+    DeviceFaults& faults = FaultsOf(h);
+    const Drive* drive = DriveOf(h);
+    if (outSize < sizeof(p) || out == nullptr)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (faults.partitionInfo.Fire())
+        return Fail(faults.partitionInfo.error);
+    if (!ExtentOf(h, &e))
+        return FALSE;
+    bool partition = drive != nullptr && drive->kind != DriveKind::Floppy;
+    p.StartingOffset.QuadPart = partition ? drive->offset : 0;
+    p.PartitionLength.QuadPart = e.length;
+    p.HiddenSectors = partition ? static_cast<DWORD>(drive->offset / e.sectorSize) : 0;
+    p.PartitionNumber = partition ? static_cast<DWORD>(drive->partitionNumber) : 0;
+    p.PartitionType = drive != nullptr ? drive->partitionType : 0;
+    p.BootIndicator = partition && drive->boot ? TRUE : FALSE;
+    p.RecognizedPartition = drive != nullptr ? TRUE : FALSE;
+    p.RewritePartition = FALSE;
+    return AnswerIoctl(&p, sizeof(p), out, outSize, size);
+}
+
+// The device's length in bytes, however many cylinders its geometry counts; the request
+// needs read access.
+BOOL SimKernel32::GetLengthInfo(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size) {
+    GET_LENGTH_INFORMATION length{};
+    Extent e;
+    if (!(h.access & GENERIC_READ))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (outSize < sizeof(length) || out == nullptr)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!ExtentOf(h, &e))
+        return FALSE;
+    length.Length.QuadPart = e.length;
+    return AnswerIoctl(&length, sizeof(length), out, outSize, size);
+}
+
+BOOL SimKernel32::GetDeviceNumber(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size) {
+    STORAGE_DEVICE_NUMBER n{FILE_DEVICE_DISK, 0, 0};
+    DeviceFaults& faults = FaultsOf(h);
+    const Drive* drive = DriveOf(h);
+    if (outSize < sizeof(n) || out == nullptr)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (faults.deviceNumber.Fire())
+        return Fail(faults.deviceNumber.error);
+    if (drive != nullptr && !drive->hasDeviceNumber)
+        return Fail(ERROR_INVALID_FUNCTION);
+    if (drive != nullptr) {
+        n.DeviceNumber = drive->deviceNumber;
+        n.PartitionNumber = static_cast<DWORD>(drive->partitionNumber);
+    } else {
+        n.DeviceNumber = machine_->disks[static_cast<std::size_t>(h.disk)].deviceNumber;
+    }
+    return AnswerIoctl(&n, sizeof(n), out, outSize, size);
+}
+
+// A floppy drive lists the media it takes; any other device its own geometry, if it has one.
+BOOL SimKernel32::GetMediaTypes(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size) {
+    std::vector<DISK_GEOMETRY> list;
+    DeviceFaults& faults = FaultsOf(h);
+    const Drive* drive = DriveOf(h);
+    if (drive != nullptr && drive->kind == DriveKind::Floppy) {
+        for (MEDIA_TYPE type : drive->supportedMedia) {
+            DISK_GEOMETRY g{};
+            if (!FloppyGeometry(type, &g)) {
+                g.MediaType = type; // a removable or fixed drive answering as a floppy
+                g.Cylinders.QuadPart = 1;
+                g.TracksPerCylinder = 1;
+                g.SectorsPerTrack = 1;
+                g.BytesPerSector = 512;
+            }
+            list.push_back(g);
+        }
+    } else {
+        DISK_GEOMETRY g;
+        DWORD saved = LastError();
+        if (Geometry(h, &g))
+            list.push_back(g);
+        LastError() = saved;
+    }
+    DWORD need = static_cast<DWORD>(list.size() * sizeof(DISK_GEOMETRY));
+    if (out == nullptr || outSize < sizeof(DISK_GEOMETRY) || outSize < need)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (faults.mediaTypes.Fire())
+        return Fail(faults.mediaTypes.error);
+    return AnswerIoctl(list.data(), need, out, outSize, size);
+}
+
 BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                   DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
     Lock lock(machine_->mutex);
@@ -542,114 +655,24 @@ BOOL SimKernel32::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
     }
     if (h->vwin32)
         return Vwin32Control(*h, device, code, in, inSize, out, outSize, returned);
-    DeviceFaults& faults = FaultsOf(*h);
     BOOL ok = FALSE;
     DWORD size = 0;
-    auto answer = [&](const void* data, DWORD length) {
-        if (out == nullptr || outSize < length)
-            return Fail(ERROR_INSUFFICIENT_BUFFER);
-        std::memcpy(out, data, length);
-        size = length;
-        return TRUE;
-    };
-    Drive* drive = h->drive >= 0 ? &machine_->drives[static_cast<std::size_t>(h->drive)] : nullptr;
     switch (code) {
-    case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
-        DISK_GEOMETRY g;
-        if (outSize < sizeof(g) || out == nullptr)
-            ok = Fail(ERROR_INSUFFICIENT_BUFFER);
-        else if (faults.geometry.Fire())
-            ok = Fail(faults.geometry.error);
-        else
-            ok = Geometry(*h, &g) ? answer(&g, sizeof(g)) : FALSE;
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY:
+        ok = GetDriveGeometry(*h, out, outSize, &size);
         break;
-    }
-    case IOCTL_DISK_GET_PARTITION_INFO: {
-        PARTITION_INFORMATION p;
-        std::memset(&p, 0, sizeof(p));
-        Extent e;
-        if (outSize < sizeof(p) || out == nullptr) {
-            ok = Fail(ERROR_INSUFFICIENT_BUFFER);
-        } else if (faults.partitionInfo.Fire()) {
-            ok = Fail(faults.partitionInfo.error);
-        } else if (ExtentOf(*h, &e)) {
-            bool partition = drive != nullptr && drive->kind != DriveKind::Floppy;
-            p.StartingOffset.QuadPart = partition ? drive->offset : 0;
-            p.PartitionLength.QuadPart = e.length;
-            p.HiddenSectors = partition ? static_cast<DWORD>(drive->offset / e.sectorSize) : 0;
-            p.PartitionNumber = partition ? static_cast<DWORD>(drive->partitionNumber) : 0;
-            p.PartitionType = drive != nullptr ? drive->partitionType : 0;
-            p.BootIndicator = partition && drive->boot ? TRUE : FALSE;
-            p.RecognizedPartition = drive != nullptr ? TRUE : FALSE;
-            p.RewritePartition = FALSE;
-            ok = answer(&p, sizeof(p));
-        }
+    case IOCTL_DISK_GET_PARTITION_INFO:
+        ok = GetPartitionInfo(*h, out, outSize, &size);
         break;
-    }
-    case IOCTL_DISK_GET_LENGTH_INFO: {
-        // The device's length in bytes, however many cylinders its geometry counts; the
-        // request needs read access.
-        GET_LENGTH_INFORMATION length{};
-        Extent e;
-        if (!(h->access & GENERIC_READ))
-            ok = Fail(ERROR_ACCESS_DENIED);
-        else if (outSize < sizeof(length) || out == nullptr)
-            ok = Fail(ERROR_INSUFFICIENT_BUFFER);
-        else if (ExtentOf(*h, &e)) {
-            length.Length.QuadPart = e.length;
-            ok = answer(&length, sizeof(length));
-        }
+    case IOCTL_DISK_GET_LENGTH_INFO:
+        ok = GetLengthInfo(*h, out, outSize, &size);
         break;
-    }
-    case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
-        STORAGE_DEVICE_NUMBER n{FILE_DEVICE_DISK, 0, 0};
-        if (outSize < sizeof(n) || out == nullptr) {
-            ok = Fail(ERROR_INSUFFICIENT_BUFFER);
-        } else if (faults.deviceNumber.Fire()) {
-            ok = Fail(faults.deviceNumber.error);
-        } else if (drive != nullptr && !drive->hasDeviceNumber) {
-            ok = Fail(ERROR_INVALID_FUNCTION);
-        } else {
-            if (drive != nullptr) {
-                n.DeviceNumber = drive->deviceNumber;
-                n.PartitionNumber = static_cast<DWORD>(drive->partitionNumber);
-            } else {
-                n.DeviceNumber = machine_->disks[static_cast<std::size_t>(h->disk)].deviceNumber;
-            }
-            ok = answer(&n, sizeof(n));
-        }
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        ok = GetDeviceNumber(*h, out, outSize, &size);
         break;
-    }
-    case IOCTL_DISK_GET_MEDIA_TYPES: {
-        std::vector<DISK_GEOMETRY> list;
-        if (drive != nullptr && drive->kind == DriveKind::Floppy) {
-            for (MEDIA_TYPE type : drive->supportedMedia) {
-                DISK_GEOMETRY g{};
-                if (!FloppyGeometry(type, &g)) {
-                    g.MediaType = type; // a removable or fixed drive answering as a floppy
-                    g.Cylinders.QuadPart = 1;
-                    g.TracksPerCylinder = 1;
-                    g.SectorsPerTrack = 1;
-                    g.BytesPerSector = 512;
-                }
-                list.push_back(g);
-            }
-        } else {
-            DISK_GEOMETRY g;
-            DWORD saved = LastError();
-            if (Geometry(*h, &g))
-                list.push_back(g);
-            LastError() = saved;
-        }
-        DWORD need = static_cast<DWORD>(list.size() * sizeof(DISK_GEOMETRY));
-        if (out == nullptr || outSize < sizeof(DISK_GEOMETRY) || outSize < need)
-            ok = Fail(ERROR_INSUFFICIENT_BUFFER);
-        else if (faults.mediaTypes.Fire())
-            ok = Fail(faults.mediaTypes.error);
-        else
-            ok = answer(list.data(), need);
+    case IOCTL_DISK_GET_MEDIA_TYPES:
+        ok = GetMediaTypes(*h, out, outSize, &size);
         break;
-    }
     case FSCTL_LOCK_VOLUME:
     case FSCTL_UNLOCK_VOLUME:
     case FSCTL_DISMOUNT_VOLUME:

@@ -11,9 +11,9 @@ namespace platform::sim {
 
 using nlohmann::json;
 
-FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
-    if (!value.is_object())
-        Bad(at, "must be an object");
+namespace {
+
+void RefuseUnknownKeys(const json& value, const std::string& at) {
     static const char* const kKeys[] = {"commandSet",
                                         "sanitize",
                                         "securityErase",
@@ -38,7 +38,10 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
         if (std::find_if(std::begin(kKeys), std::end(kKeys),
                          [&](const char* k) { return key == k; }) == std::end(kKeys))
             Bad(at + "." + key, "is not a firmware key");
-    FirmwareDrive f;
+}
+
+// "commandSet", and the sanitize operations the drive has.
+void ParseCommandSet(const json& value, const std::string& at, FirmwareDrive& f) {
     const std::string set = Get<std::string>(value, "commandSet", "", at);
     if (set == "ata")
         f.commandSet = FirmwareDrive::CommandSet::Ata;
@@ -57,6 +60,10 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
         else
             Bad(at + ".sanitize", "must be a list of \"crypto\" and \"block\"");
     }
+}
+
+// The yes-or-no keys, each allowed for one command set, and those that need another.
+void ParseFlags(const json& value, const std::string& at, FirmwareDrive& f) {
     const bool ata = f.commandSet == FirmwareDrive::CommandSet::Ata;
     auto flag = [&](const char* key, bool allowed) {
         const bool on = Get<bool>(value, key, false, at);
@@ -84,6 +91,11 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
         Bad(at + ".locked", "needs securityErase");
     if ((f.keepsPassword || f.refusesDisable) && !f.securityErase)
         Bad(at + (f.keepsPassword ? ".keepsPassword" : ".refusesDisable"), "needs securityErase");
+}
+
+// The NVMe drive's "driver" and "namespaces".
+void ParseNvmeKeys(const json& value, const std::string& at, FirmwareDrive& f) {
+    const bool ata = f.commandSet == FirmwareDrive::CommandSet::Ata;
     if (value.contains("driver")) {
         const std::string driver = Get<std::string>(value, "driver", "", at);
         if (ata)
@@ -100,6 +112,10 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
             Bad(at + ".namespaces", "must be 1 to 1024");
         f.maxNamespaces = static_cast<std::uint32_t>(nn);
     }
+}
+
+// How long an erase takes: "polls" and "estimatedSeconds".
+void ParseDuration(const json& value, const std::string& at, FirmwareDrive& f) {
     const std::int64_t polls = Get<std::int64_t>(value, "polls", 3, at);
     if (polls < 0 || polls > 1000000)
         Bad(at + ".polls", "must be 0 to 1000000");
@@ -108,6 +124,10 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
     if (seconds < 0 || seconds > 0xFFFFFFFE)
         Bad(at + ".estimatedSeconds", "must be 0 to 4294967294");
     f.estimatedSeconds = static_cast<std::uint32_t>(seconds);
+}
+
+// What an erase leaves: "erasedByte", and the "fault" the drive has.
+void ParseOutcome(const json& value, const std::string& at, FirmwareDrive& f) {
     if (value.contains("erasedByte") && !value["erasedByte"].is_null()) {
         const std::int64_t byte = Get<std::int64_t>(value, "erasedByte", 0, at);
         if (byte != 0 && byte != 255)
@@ -125,6 +145,20 @@ FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
         f.fault = FirmwareDrive::Fault::Lies;
     else if (!fault.empty())
         Bad(at + ".fault", "must be \"failure\", \"refused\", \"neverFinishes\" or \"lies\"");
+}
+
+} // namespace
+
+FirmwareDrive ParseFirmware(const json& value, const std::string& at) {
+    if (!value.is_object())
+        Bad(at, "must be an object");
+    RefuseUnknownKeys(value, at);
+    FirmwareDrive f;
+    ParseCommandSet(value, at, f);
+    ParseFlags(value, at, f);
+    ParseNvmeKeys(value, at, f);
+    ParseDuration(value, at, f);
+    ParseOutcome(value, at, f);
     f.passwordSet = f.locked; // set by someone else: never the program's
     return f;
 }

@@ -39,6 +39,122 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// The boot sector fields of NTFS, after the common ones.
+void WriteNtfsBootSector(unsigned char* b, DWORD spc, std::int64_t total, DWORD serial) {
+    b[0] = 0xEB, b[1] = 0x52, b[2] = 0x90;
+    PutText(b + 3, "NTFS", 8);
+    b[13] = static_cast<unsigned char>(spc != 0 ? spc : 8);
+    Put64(b + 40, static_cast<std::uint64_t>(total - 1));
+    Put64(b + 48, 4);                                             // first cluster of the MFT
+    Put64(b + 56, static_cast<std::uint64_t>(total / b[13] / 2)); // of its mirror
+    b[64] = 0xF6;                                                 // 1 KB file records
+    b[68] = 0x01;
+    Put64(b + 72, (static_cast<std::uint64_t>(serial) << 32) | serial);
+}
+
+// A FAT volume's layout: its size, the cluster size and the sectors before the data area.
+struct FatShape {
+    int bits = 12; // of a table entry: FAT12, FAT16 or FAT32
+    std::int64_t total = 0;
+    DWORD bps = 512;
+    bool floppy = false;
+    DWORD spc = 0; // sectors per cluster
+    unsigned reserved = 1;
+    unsigned rootEntries = 0;
+    std::int64_t rootSectors = 0;
+    std::int64_t fatSectors = 0;
+};
+
+// spc 0 picks the cluster size that keeps the cluster count in the file system's range.
+FatShape ShapeFat(int bits, std::int64_t total, DWORD bps, DWORD spc, bool floppy) {
+    const bool fat32 = bits == 32;
+    FatShape shape;
+    shape.bits = bits;
+    shape.total = total;
+    shape.bps = bps;
+    shape.floppy = floppy;
+    const std::int64_t limit = bits == 12 ? 4084 : bits == 16 ? 65524 : 0x0FFFFFF5;
+    if (spc == 0) {
+        spc = fat32 ? 8 : 1;
+        while (spc < 128 && total / spc > limit)
+            spc *= 2;
+    }
+    shape.spc = spc;
+    shape.reserved = fat32 ? 32 : 1;
+    shape.rootEntries = fat32 ? 0 : floppy ? 224 : 512;
+    shape.rootSectors = (shape.rootEntries * 32 + bps - 1) / bps;
+    const std::int64_t clusters =
+        std::max<std::int64_t>(1, (total - shape.reserved - shape.rootSectors) / spc);
+    shape.fatSectors = ((clusters + 2) * bits / 8 + bps - 1) / bps;
+    return shape;
+}
+
+// The boot sector fields of FAT, after the common ones.
+void WriteFatBootSector(unsigned char* b, const FatShape& shape, DWORD serial,
+                        const std::string& volumeLabel, const std::string& fileSystem) {
+    const bool fat32 = shape.bits == 32;
+    b[0] = 0xEB, b[1] = fat32 ? 0x58 : 0x3C, b[2] = 0x90;
+    PutText(b + 3, "MSDOS5.0", 8);
+    b[13] = static_cast<unsigned char>(shape.spc);
+    Put16(b + 14, shape.reserved);
+    b[16] = 2;
+    Put16(b + 17, shape.rootEntries);
+    if (shape.total < 65536 && !fat32)
+        Put16(b + 19, static_cast<unsigned>(shape.total));
+    else
+        Put32(b + 32, static_cast<std::uint32_t>(shape.total));
+    unsigned char* ext = b + 36;
+    if (fat32) {
+        Put32(b + 36, static_cast<std::uint32_t>(shape.fatSectors));
+        Put32(b + 44, 2); // root folder cluster
+        Put16(b + 48, 1); // FSInfo sector
+        Put16(b + 50, 6); // backup boot sector
+        ext = b + 64;
+    } else {
+        Put16(b + 22, static_cast<unsigned>(shape.fatSectors));
+    }
+    ext[0] = shape.floppy ? 0x00 : 0x80;
+    ext[2] = 0x29;
+    Put32(ext + 3, serial);
+    PutText(ext + 7, volumeLabel, 11);
+    PutText(ext + 18, fileSystem, 8);
+}
+
+// Boot sector, empty tables and root folder (capped: a sim volume stays small), with the
+// volume label entry when there is a label.
+std::vector<unsigned char> FatHeadArea(const std::vector<unsigned char>& boot,
+                                       const FatShape& shape, unsigned char media,
+                                       const std::string& label, const std::string& volumeLabel) {
+    const bool fat32 = shape.bits == 32;
+    const DWORD bps = shape.bps;
+    std::int64_t rootStart = shape.reserved + 2 * shape.fatSectors;
+    std::int64_t headSectors = rootStart + (fat32 ? shape.spc : shape.rootSectors);
+    headSectors = std::min<std::int64_t>({headSectors, shape.total, (8 << 20) / bps});
+    std::vector<unsigned char> area(static_cast<std::size_t>(headSectors) * bps, 0);
+    std::memcpy(area.data(), boot.data(), bps);
+    if (fat32 && headSectors > 6)
+        std::memcpy(area.data() + 6 * bps, boot.data(), bps);
+    for (int copy = 0; copy < 2; ++copy) {
+        std::int64_t at = (shape.reserved + copy * shape.fatSectors) * bps;
+        if (at + 12 > static_cast<std::int64_t>(area.size()))
+            break;
+        unsigned char* f = area.data() + at;
+        f[0] = media, f[1] = 0xFF, f[2] = 0xFF;
+        if (shape.bits == 16)
+            f[3] = 0xFF;
+        if (fat32) {
+            const unsigned char tail[] = {0x0F, 0xFF, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
+            std::memcpy(f + 3, tail, sizeof(tail));
+        }
+    }
+    std::int64_t root = rootStart * bps;
+    if (!label.empty() && root + 32 <= static_cast<std::int64_t>(area.size())) {
+        PutText(area.data() + root, volumeLabel, 11);
+        area[static_cast<std::size_t>(root) + 11] = 0x08; // volume label entry
+    }
+    return area;
+}
+
 } // namespace
 
 std::vector<unsigned char> FormattedHead(const std::string& fileSystem, std::int64_t total,
@@ -62,85 +178,12 @@ std::vector<unsigned char> FormattedHead(const std::string& fileSystem, std::int
     b[510] = 0x55, b[511] = 0xAA;
 
     if (ntfs) {
-        b[0] = 0xEB, b[1] = 0x52, b[2] = 0x90;
-        PutText(b + 3, "NTFS", 8);
-        b[13] = static_cast<unsigned char>(spc != 0 ? spc : 8);
-        Put64(b + 40, static_cast<std::uint64_t>(total - 1));
-        Put64(b + 48, 4);                                             // first cluster of the MFT
-        Put64(b + 56, static_cast<std::uint64_t>(total / b[13] / 2)); // of its mirror
-        b[64] = 0xF6;                                                 // 1 KB file records
-        b[68] = 0x01;
-        Put64(b + 72, (static_cast<std::uint64_t>(serial) << 32) | serial);
+        WriteNtfsBootSector(b, spc, total, serial);
         return head;
     }
-
-    // FAT: pick the cluster size that keeps the cluster count in the file system's range.
-    const std::int64_t limit = fat12 ? 4084 : fat16 ? 65524 : 0x0FFFFFF5;
-    if (spc == 0) {
-        spc = fat32 ? 8 : 1;
-        while (spc < 128 && total / spc > limit)
-            spc *= 2;
-    }
-    const unsigned reserved = fat32 ? 32 : 1;
-    const unsigned rootEntries = fat32 ? 0 : floppy ? 224 : 512;
-    const std::int64_t rootSectors = (rootEntries * 32 + bps - 1) / bps;
-    const std::int64_t clusters = std::max<std::int64_t>(1, (total - reserved - rootSectors) / spc);
-    const std::int64_t entryBits = fat12 ? 12 : fat16 ? 16 : 32;
-    const std::int64_t fatSectors = ((clusters + 2) * entryBits / 8 + bps - 1) / bps;
-
-    b[0] = 0xEB, b[1] = fat32 ? 0x58 : 0x3C, b[2] = 0x90;
-    PutText(b + 3, "MSDOS5.0", 8);
-    b[13] = static_cast<unsigned char>(spc);
-    Put16(b + 14, reserved);
-    b[16] = 2;
-    Put16(b + 17, rootEntries);
-    if (total < 65536 && !fat32)
-        Put16(b + 19, static_cast<unsigned>(total));
-    else
-        Put32(b + 32, static_cast<std::uint32_t>(total));
-    unsigned char* ext = b + 36;
-    if (fat32) {
-        Put32(b + 36, static_cast<std::uint32_t>(fatSectors));
-        Put32(b + 44, 2); // root folder cluster
-        Put16(b + 48, 1); // FSInfo sector
-        Put16(b + 50, 6); // backup boot sector
-        ext = b + 64;
-    } else {
-        Put16(b + 22, static_cast<unsigned>(fatSectors));
-    }
-    ext[0] = floppy ? 0x00 : 0x80;
-    ext[2] = 0x29;
-    Put32(ext + 3, serial);
-    PutText(ext + 7, volumeLabel, 11);
-    PutText(ext + 18, fileSystem, 8);
-
-    // Boot sector, empty tables and root folder (capped: a sim volume stays small).
-    std::int64_t rootStart = reserved + 2 * fatSectors;
-    std::int64_t headSectors = rootStart + (fat32 ? spc : rootSectors);
-    headSectors = std::min<std::int64_t>({headSectors, total, (8 << 20) / bps});
-    std::vector<unsigned char> area(static_cast<std::size_t>(headSectors) * bps, 0);
-    std::memcpy(area.data(), head.data(), bps);
-    if (fat32 && headSectors > 6)
-        std::memcpy(area.data() + 6 * bps, head.data(), bps);
-    for (int copy = 0; copy < 2; ++copy) {
-        std::int64_t at = (reserved + copy * fatSectors) * bps;
-        if (at + 12 > static_cast<std::int64_t>(area.size()))
-            break;
-        unsigned char* f = area.data() + at;
-        f[0] = media, f[1] = 0xFF, f[2] = 0xFF;
-        if (fat16)
-            f[3] = 0xFF;
-        if (fat32) {
-            const unsigned char tail[] = {0x0F, 0xFF, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
-            std::memcpy(f + 3, tail, sizeof(tail));
-        }
-    }
-    std::int64_t root = rootStart * bps;
-    if (!label.empty() && root + 32 <= static_cast<std::int64_t>(area.size())) {
-        PutText(area.data() + root, volumeLabel, 11);
-        area[static_cast<std::size_t>(root) + 11] = 0x08; // volume label entry
-    }
-    return area;
+    const FatShape shape = ShapeFat(fat12 ? 12 : fat16 ? 16 : 32, total, bps, spc, floppy);
+    WriteFatBootSector(b, shape, serial, volumeLabel, fileSystem);
+    return FatHeadArea(head, shape, media, label, volumeLabel);
 }
 
 bool SimFmifs::HasEntry(const std::string& name) {

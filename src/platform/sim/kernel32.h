@@ -162,6 +162,16 @@ private:
     BOOL StorageQuery(Lock& lock, const DeviceHandle& h, LPVOID in, DWORD inSize, LPVOID out,
                       DWORD outSize, DWORD* size);
     DeviceFaults& FaultsOf(const DeviceHandle& h);
+    // The drive letter a handle is open on, null for a physical disk.
+    Drive* DriveOf(const DeviceHandle& h);
+    // Copies an ioctl's answer to out, or fails when it does not fit.
+    BOOL AnswerIoctl(const void* data, DWORD length, LPVOID out, DWORD outSize, DWORD* size);
+    // The disk queries of a volume or physical disk handle, each with its own fault.
+    BOOL GetDriveGeometry(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size);
+    BOOL GetPartitionInfo(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size);
+    BOOL GetLengthInfo(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size);
+    BOOL GetDeviceNumber(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size);
+    BOOL GetMediaTypes(const DeviceHandle& h, LPVOID out, DWORD outSize, DWORD* size);
     bool ExtentOf(const DeviceHandle& h, Extent* extent);
     // The extent of drive letter i, asked on the machine's behalf: the last error stays.
     bool DriveExtent(std::size_t i, Extent* extent);

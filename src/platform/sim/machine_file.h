@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/codepage.h"
+#include "platform/winapi.h"
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,6 +11,9 @@ namespace platform::sim {
 
 // Refuses the machine file, naming where in it the fault lies.
 [[noreturn]] void Bad(const std::string& where, const std::string& what);
+
+// A media type by its name ("fixed", "removable", a floppy type's Windows name) or number.
+MEDIA_TYPE ParseMediaType(const nlohmann::json& value, const std::string& where);
 
 // A JSON library error in words, without the library's tag.
 std::string JsonErrorText(const nlohmann::json::exception& error);

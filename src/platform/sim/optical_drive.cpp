@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <optional>
 
 namespace platform::sim {
 
@@ -86,126 +87,197 @@ int OpticalDrive::Count(BYTE opcode) const {
     }));
 }
 
+namespace {
+
+MmcResult Inquiry(const OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLength) {
+    BYTE a[36] = {};
+    a[0] = d.peripheral;
+    a[1] = 0x80;
+    a[3] = 0x32;
+    a[4] = 31;
+    std::memset(a + 8, ' ', 28);
+    std::memcpy(a + 8, d.vendor.data(), std::min<std::size_t>(8, d.vendor.size()));
+    std::memcpy(a + 16, d.product.data(), std::min<std::size_t>(16, d.product.size()));
+    std::memcpy(a + 32, d.revision.data(), std::min<std::size_t>(4, d.revision.size()));
+    return Answer(a, sizeof(a), cdb[4], data, dataLength);
+}
+
+// While a BLANK runs, the drive answers "not ready, operation in progress", with its
+// progress when it counts polls; none once it has finished (the drive is no longer busy), or
+// for READ DISC INFORMATION on a drive that answers it early.
+std::optional<MmcResult> BusyAnswer(OpticalDrive& d, BYTE op, DWORD nowMs) {
+    const bool done =
+        !d.neverFinishes && d.busyPolls <= 0 && static_cast<LONG>(nowMs - d.busyUntil) >= 0;
+    if (done) {
+        d.busy = false;
+        return std::nullopt;
+    }
+    if (op == 0x51 && d.discInfoEarly)
+        return std::nullopt;
+    MmcResult r = Check(2, 0x04, 0x07); // not ready, operation in progress
+    if (d.busyPollsAtStart > 0) {
+        // Progress indication in the sense-key-specific bytes: the share of the
+        // failed polls already answered, in 65536ths.
+        const std::int64_t polled =
+            std::clamp(d.busyPollsAtStart - d.busyPolls, 0, d.busyPollsAtStart);
+        const auto progress = static_cast<unsigned>(
+            std::min<std::int64_t>(65535, polled * 65536 / d.busyPollsAtStart));
+        r.sense[15] = 0x80;
+        Put16(r.sense + 16, progress);
+    }
+    --d.busyPolls;
+    return r;
+}
+
+// A disc the machine file inserts after some polls of an empty drive.
+void InsertDiscWhenDue(OpticalDrive& d) {
+    if (d.disc.present() || d.insertAfterPolls < 0)
+        return;
+    if (d.pollsWithoutDisc >= d.insertAfterPolls) {
+        d.disc = d.insertDisc;
+        d.insertAfterPolls = -1;
+    } else {
+        ++d.pollsWithoutDisc;
+    }
+}
+
+// MODE SENSE(10) of the capabilities page (2A) or the write parameters page (05).
+MmcResult ModeSense(const OpticalDrive& d, const BYTE* cdb, unsigned allocation, BYTE* data,
+                    DWORD dataLength) {
+    const BYTE page = cdb[2] & 0x3F;
+    if (page == 0x2A) {
+        BYTE a[8 + 32] = {};
+        Put16(a, sizeof(a) - 2);
+        BYTE* p = a + 8;
+        p[0] = 0x2A;
+        p[1] = 30;
+        p[2] = d.readCaps;
+        p[3] = d.writeCaps;
+        p[4] = 0x71;
+        p[6] = 0x29; // tray loading, eject
+        Put16(p + 8, d.maxReadSpeed);
+        Put16(p + 10, 256);
+        Put16(p + 12, static_cast<unsigned>(d.bufferBytes / 1024));
+        Put16(p + 14, d.maxReadSpeed);
+        Put16(p + 18, d.maxWriteSpeed);
+        Put16(p + 20, d.maxWriteSpeed);
+        return Answer(a, sizeof(a), allocation, data, dataLength);
+    }
+    if (page == 0x05) {
+        BYTE a[60];
+        std::memcpy(a, d.writePage, sizeof(a));
+        Put16(a, sizeof(a) - 2);
+        a[8] = 0x05;
+        a[9] = 0x32;
+        return Answer(a, sizeof(a), allocation, data, dataLength);
+    }
+    return Check(5, 0x24, 0);
+}
+
+// MODE SELECT(10): only the write parameters page is taken.
+MmcResult ModeSelect(OpticalDrive& d, const BYTE* data, DWORD dataLength) {
+    if (data == nullptr || dataLength < 10 || (data[8] & 0x3F) != 0x05)
+        return Check(5, 0x26, 0);
+    std::memcpy(d.writePage, data, std::min<DWORD>(dataLength, sizeof(d.writePage)));
+    MmcResult r;
+    r.transferred = dataLength;
+    return r;
+}
+
+MmcResult DiscInformation(const OpticalDisc& disc, unsigned allocation, BYTE* data,
+                          DWORD dataLength) {
+    BYTE a[34] = {};
+    Put16(a, 32);
+    a[2] = static_cast<BYTE>((disc.erasable() ? 0x10 : 0) | (disc.status & 3) |
+                             (disc.status == 2 ? 0x0C : 0));
+    a[3] = 1;
+    a[4] = static_cast<BYTE>(disc.sessions);
+    a[5] = static_cast<BYTE>(disc.sessions + 1);
+    a[6] = static_cast<BYTE>(disc.sessions + 1);
+    return Answer(a, sizeof(a), allocation, data, dataLength);
+}
+
+// READ TRACK INFORMATION of the incomplete track after the last session.
+MmcResult TrackInformation(const OpticalDisc& disc, unsigned allocation, BYTE* data,
+                           DWORD dataLength) {
+    if (disc.status == 2)
+        return Check(5, 0x64, 0); // no incomplete track on a closed disc
+    BYTE a[28] = {};
+    Put16(a, 26);
+    a[2] = static_cast<BYTE>(disc.sessions + 1);
+    a[3] = static_cast<BYTE>(disc.sessions + 1);
+    a[5] = 0x04;
+    a[6] = 0x41; // blank, data mode 1
+    a[7] = 0x01; // next writable address valid
+    Put32(a + 8, static_cast<std::uint32_t>(disc.nextWritable));
+    Put32(a + 12, static_cast<std::uint32_t>(disc.nextWritable));
+    Put32(a + 16, static_cast<std::uint32_t>(disc.blocks - disc.nextWritable));
+    Put32(a + 24, static_cast<std::uint32_t>(disc.blocks - disc.nextWritable));
+    return Answer(a, sizeof(a), allocation, data, dataLength);
+}
+
+// WRITE(10) of 2048-byte blocks; the disc becomes an incomplete one.
+MmcResult Write10(OpticalDisc& disc, const BYTE* cdb, const BYTE* data, DWORD dataLength) {
+    const std::int64_t lba = Get32(cdb + 2);
+    const std::int64_t count = Get16(cdb + 7);
+    if (disc.status == 2)
+        return Check(5, 0x21, 0x02);
+    if (lba + count > disc.blocks || dataLength < count * 2048 || data == nullptr)
+        return Check(5, 0x21, 0);
+    const std::size_t end = static_cast<std::size_t>((lba + count) * 2048);
+    if (disc.data.size() < end)
+        disc.data.resize(end);
+    std::memcpy(disc.data.data() + lba * 2048, data, static_cast<std::size_t>(count) * 2048);
+    disc.nextWritable = std::max(disc.nextWritable, lba + count);
+    disc.status = 1;
+    MmcResult r;
+    r.transferred = static_cast<DWORD>(count * 2048);
+    return r;
+}
+
+// BLANK: the disc is blank at once, and the drive busy for the time the machine file gives.
+MmcResult Blank(OpticalDrive& d, DWORD nowMs) {
+    if (!d.disc.erasable())
+        return Check(5, 0x30, 0x06); // cannot format medium, incompatible
+    Blanked(d.disc);
+    d.busy = true;
+    d.busyPolls = d.blankPolls;
+    d.busyPollsAtStart = d.blankPolls;
+    d.busyUntil = nowMs + d.blankMs;
+    return MmcResult{};
+}
+
+} // namespace
+
 MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLength, DWORD nowMs) {
     const BYTE op = cdb[0];
     if (data != nullptr && dataLength > 0 && op != 0x2A && op != 0x55)
         std::memset(data, 0, dataLength);
     if (Listed(d.checked, op))
         return Check(5, 0x24, 0);
-    if (op == 0x12) { // INQUIRY answers even while the drive is busy
-        BYTE a[36] = {};
-        a[0] = d.peripheral;
-        a[1] = 0x80;
-        a[3] = 0x32;
-        a[4] = 31;
-        std::memset(a + 8, ' ', 28);
-        std::memcpy(a + 8, d.vendor.data(), std::min<std::size_t>(8, d.vendor.size()));
-        std::memcpy(a + 16, d.product.data(), std::min<std::size_t>(16, d.product.size()));
-        std::memcpy(a + 32, d.revision.data(), std::min<std::size_t>(4, d.revision.size()));
-        return Answer(a, sizeof(a), cdb[4], data, dataLength);
-    }
-    if (d.busy) {
-        const bool done =
-            !d.neverFinishes && d.busyPolls <= 0 && static_cast<LONG>(nowMs - d.busyUntil) >= 0;
-        if (done) {
-            d.busy = false;
-        } else if (!(op == 0x51 && d.discInfoEarly)) {
-            MmcResult r = Check(2, 0x04, 0x07); // not ready, operation in progress
-            if (d.busyPollsAtStart > 0) {
-                // Progress indication in the sense-key-specific bytes: the share of the
-                // failed polls already answered, in 65536ths.
-                const std::int64_t done =
-                    std::clamp(d.busyPollsAtStart - d.busyPolls, 0, d.busyPollsAtStart);
-                const auto progress = static_cast<unsigned>(
-                    std::min<std::int64_t>(65535, done * 65536 / d.busyPollsAtStart));
-                r.sense[15] = 0x80;
-                Put16(r.sense + 16, progress);
-            }
-            --d.busyPolls;
-            return r;
-        }
-    }
+    if (op == 0x12) // INQUIRY answers even while the drive is busy
+        return Inquiry(d, cdb, data, dataLength);
+    if (d.busy)
+        if (auto busy = BusyAnswer(d, op, nowMs))
+            return *busy;
     const bool needsDisc = op == 0x00 || op == 0x51 || op == 0x52 || op == 0x2A || op == 0x35 ||
                            op == 0x5B || op == 0xA1;
-    if (needsDisc && !d.disc.present() && d.insertAfterPolls >= 0) {
-        if (d.pollsWithoutDisc >= d.insertAfterPolls) {
-            d.disc = d.insertDisc;
-            d.insertAfterPolls = -1;
-        } else {
-            ++d.pollsWithoutDisc;
-        }
-    }
+    if (needsDisc)
+        InsertDiscWhenDue(d);
     if (needsDisc && !d.disc.present())
         return Check(2, 0x3A, 0); // medium not present
     const unsigned allocation = Get16(cdb + 7);
     switch (op) {
     case 0x00: // TEST UNIT READY
         return MmcResult{};
-    case 0x5A: { // MODE SENSE(10)
-        const BYTE page = cdb[2] & 0x3F;
-        if (page == 0x2A) {
-            BYTE a[8 + 32] = {};
-            Put16(a, sizeof(a) - 2);
-            BYTE* p = a + 8;
-            p[0] = 0x2A;
-            p[1] = 30;
-            p[2] = d.readCaps;
-            p[3] = d.writeCaps;
-            p[4] = 0x71;
-            p[6] = 0x29; // tray loading, eject
-            Put16(p + 8, d.maxReadSpeed);
-            Put16(p + 10, 256);
-            Put16(p + 12, static_cast<unsigned>(d.bufferBytes / 1024));
-            Put16(p + 14, d.maxReadSpeed);
-            Put16(p + 18, d.maxWriteSpeed);
-            Put16(p + 20, d.maxWriteSpeed);
-            return Answer(a, sizeof(a), allocation, data, dataLength);
-        }
-        if (page == 0x05) {
-            BYTE a[60];
-            std::memcpy(a, d.writePage, sizeof(a));
-            Put16(a, sizeof(a) - 2);
-            a[8] = 0x05;
-            a[9] = 0x32;
-            return Answer(a, sizeof(a), allocation, data, dataLength);
-        }
-        return Check(5, 0x24, 0);
-    }
-    case 0x55: { // MODE SELECT(10)
-        if (data == nullptr || dataLength < 10 || (data[8] & 0x3F) != 0x05)
-            return Check(5, 0x26, 0);
-        std::memcpy(d.writePage, data, std::min<DWORD>(dataLength, sizeof(d.writePage)));
-        MmcResult r;
-        r.transferred = dataLength;
-        return r;
-    }
-    case 0x51: { // READ DISC INFORMATION
-        BYTE a[34] = {};
-        Put16(a, 32);
-        a[2] = static_cast<BYTE>((d.disc.erasable() ? 0x10 : 0) | (d.disc.status & 3) |
-                                 (d.disc.status == 2 ? 0x0C : 0));
-        a[3] = 1;
-        a[4] = static_cast<BYTE>(d.disc.sessions);
-        a[5] = static_cast<BYTE>(d.disc.sessions + 1);
-        a[6] = static_cast<BYTE>(d.disc.sessions + 1);
-        return Answer(a, sizeof(a), allocation, data, dataLength);
-    }
-    case 0x52: { // READ TRACK INFORMATION
-        if (d.disc.status == 2)
-            return Check(5, 0x64, 0); // no incomplete track on a closed disc
-        BYTE a[28] = {};
-        Put16(a, 26);
-        a[2] = static_cast<BYTE>(d.disc.sessions + 1);
-        a[3] = static_cast<BYTE>(d.disc.sessions + 1);
-        a[5] = 0x04;
-        a[6] = 0x41; // blank, data mode 1
-        a[7] = 0x01; // next writable address valid
-        Put32(a + 8, static_cast<std::uint32_t>(d.disc.nextWritable));
-        Put32(a + 12, static_cast<std::uint32_t>(d.disc.nextWritable));
-        Put32(a + 16, static_cast<std::uint32_t>(d.disc.blocks - d.disc.nextWritable));
-        Put32(a + 24, static_cast<std::uint32_t>(d.disc.blocks - d.disc.nextWritable));
-        return Answer(a, sizeof(a), allocation, data, dataLength);
-    }
+    case 0x5A: // MODE SENSE(10)
+        return ModeSense(d, cdb, allocation, data, dataLength);
+    case 0x55: // MODE SELECT(10)
+        return ModeSelect(d, data, dataLength);
+    case 0x51: // READ DISC INFORMATION
+        return DiscInformation(d.disc, allocation, data, dataLength);
+    case 0x52: // READ TRACK INFORMATION
+        return TrackInformation(d.disc, allocation, data, dataLength);
     case 0x5C: { // READ BUFFER CAPACITY
         BYTE a[12] = {};
         Put16(a, 10);
@@ -213,23 +285,8 @@ MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLen
         Put32(a + 8, d.bufferBytes);
         return Answer(a, sizeof(a), allocation, data, dataLength);
     }
-    case 0x2A: { // WRITE(10)
-        const std::int64_t lba = Get32(cdb + 2);
-        const std::int64_t count = Get16(cdb + 7);
-        if (d.disc.status == 2)
-            return Check(5, 0x21, 0x02);
-        if (lba + count > d.disc.blocks || dataLength < count * 2048 || data == nullptr)
-            return Check(5, 0x21, 0);
-        const std::size_t end = static_cast<std::size_t>((lba + count) * 2048);
-        if (d.disc.data.size() < end)
-            d.disc.data.resize(end);
-        std::memcpy(d.disc.data.data() + lba * 2048, data, static_cast<std::size_t>(count) * 2048);
-        d.disc.nextWritable = std::max(d.disc.nextWritable, lba + count);
-        d.disc.status = 1;
-        MmcResult r;
-        r.transferred = static_cast<DWORD>(count * 2048);
-        return r;
-    }
+    case 0x2A: // WRITE(10)
+        return Write10(d.disc, cdb, data, dataLength);
     case 0x35: // SYNCHRONIZE CACHE
         d.busy = d.neverFinishes;
         d.busyPolls = 0;
@@ -250,16 +307,8 @@ MmcResult ExecuteMmc(OpticalDrive& d, const BYTE* cdb, BYTE* data, DWORD dataLen
             ++d.ejects;
         }
         return MmcResult{};
-    case 0xA1: { // BLANK
-        if (!d.disc.erasable())
-            return Check(5, 0x30, 0x06); // cannot format medium, incompatible
-        Blanked(d.disc);
-        d.busy = true;
-        d.busyPolls = d.blankPolls;
-        d.busyPollsAtStart = d.blankPolls;
-        d.busyUntil = nowMs + d.blankMs;
-        return MmcResult{};
-    }
+    case 0xA1: // BLANK
+        return Blank(d, nowMs);
     default:
         return Check(5, 0x20, 0); // invalid command operation code
     }

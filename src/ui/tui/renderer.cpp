@@ -42,6 +42,199 @@ void PutPadded(TScreen& s, int x, int y, const std::string& text, std::uint8_t a
         s.PutGlyph(x + i, y, " ", attr);
 }
 
+void DrawLabel(TScreen& s, const TControl& c, const TRect& r, std::uint8_t attr) {
+    if (c.Bold)
+        attr |= atBold;
+    const std::string text = StripAccelerator(c.Caption);
+    const auto lines = c.WordWrap ? WrapText(text, r.Width) : WrapText(text, 0);
+    for (int i = 0; i < static_cast<int>(lines.size()) && i < r.Height; ++i)
+        s.PutText(r.Left, r.Top + i, lines[static_cast<std::size_t>(i)], attr, r.Width);
+}
+
+// The button Enter presses is bold when the focus is elsewhere.
+void DrawButton(TScreen& s, const TControl& c, const TRect& r, std::uint8_t attr, bool focused,
+                bool pressedByEnter) {
+    if (focused)
+        attr |= atReverse;
+    else if (pressedByEnter)
+        attr |= atBold;
+    s.PutText(r.Left, r.Top, "[ ", attr);
+    int x = r.Left + 2;
+    x += PutCaption(s, x, r.Top, c.Caption, attr, r.Width - 4);
+    s.PutText(x, r.Top, " ]", attr);
+}
+
+// A check box or a radio button: the mark, then the caption beside it.
+void DrawCheckMark(TScreen& s, TControl& c, const TRect& r, std::uint8_t attr, bool focused) {
+    const bool radio = c.Kind() == TControlKind::RadioButton;
+    const bool checked =
+        radio ? static_cast<TRadioButton&>(c).Checked() : static_cast<TCheckBox&>(c).Checked();
+    const std::uint8_t mark = focused ? attr | atReverse : attr;
+    s.PutText(r.Left, r.Top, radio ? "(" : "[", mark);
+    s.PutGlyph(r.Left + 1, r.Top, checked ? (radio ? s.Glyphs().Radio : "x") : " ", mark);
+    s.PutText(r.Left + 2, r.Top, radio ? ")" : "]", mark);
+    const int width = r.Width - 4;
+    const auto lines = c.WordWrap ? WrapText(c.Caption, width) : std::vector{c.Caption};
+    for (int i = 0; i < static_cast<int>(lines.size()) && i < r.Height; ++i)
+        PutCaption(s, r.Left + 4, r.Top + i, lines[static_cast<std::size_t>(i)], attr, width);
+}
+
+void DrawEdit(TScreen& s, TEdit& edit, const TRect& r, std::uint8_t attr, bool focused) {
+    const auto& text = edit.Text();
+    const std::uint8_t field = attr | (focused ? atReverse : atUnderline);
+    // The end of a long text stays in view, with room for the cursor.
+    const int shown = std::max(r.Width - 1, 1);
+    const std::string tail = static_cast<int>(text.size()) > shown
+                                 ? text.substr(text.size() - static_cast<std::size_t>(shown))
+                                 : text;
+    PutPadded(s, r.Left, r.Top, tail, field, r.Width);
+}
+
+void DrawComboBox(TScreen& s, TComboBox& combo, const TRect& r, std::uint8_t attr, bool focused) {
+    const std::uint8_t field = attr | (focused ? atReverse : atUnderline);
+    PutPadded(s, r.Left, r.Top, combo.Text(), field, r.Width - 2);
+    s.PutText(r.Right() - 2, r.Top, " v", field);
+}
+
+void DrawMemo(TScreen& s, TMemo& memo, const TRect& r, std::uint8_t attr, bool focused) {
+    std::vector<std::string> lines;
+    if (memo.WordWrap && !memo.FixedPitch) {
+        for (const auto& line : memo.Lines)
+            for (auto& part : WrapText(line, r.Width))
+                lines.push_back(std::move(part));
+    } else {
+        lines = memo.Lines;
+    }
+    for (int i = 0; i < r.Height; ++i) {
+        const int index = memo.TopLine + i;
+        if (index >= static_cast<int>(lines.size()))
+            break;
+        const std::string& line = lines[static_cast<std::size_t>(index)];
+        const std::string part = memo.LeftColumn < static_cast<int>(line.size())
+                                     ? line.substr(static_cast<std::size_t>(memo.LeftColumn))
+                                     : std::string();
+        s.PutText(r.Left, r.Top + i, part, attr, r.Width);
+    }
+    // A mark on the right edge shows that there is more above or below.
+    if (memo.TopLine > 0)
+        s.PutText(r.Right() - 1, r.Top, "^", attr | atBold);
+    if (memo.TopLine + r.Height < static_cast<int>(lines.size()))
+        s.PutText(r.Right() - 1, r.Bottom() - 1, "v", attr | atBold);
+    if (focused)
+        s.PutGlyph(r.Left, r.Top, s.At(r.Left, r.Top).Glyph, attr | atReverse);
+}
+
+// One row of a list view at line y, in the style the list gives it; widths are its columns'.
+void DrawListRow(TScreen& s, TListView& list, int row, const std::vector<int>& widths,
+                 const TRect& r, int y, std::uint8_t rowAttr, bool marked) {
+    const TListItem& item = list.Items(row);
+    const TListItemDraw draw = list.DrawOf(row);
+    switch (draw.Style) {
+    case TListItemStyle::Blank:
+        if (marked)
+            s.Fill({r.Left, y, r.Width, 1}, rowAttr);
+        break;
+    case TListItemStyle::GroupTitle:
+        s.PutText(r.Left + 1, y, item.Caption, rowAttr | atBold, r.Width - 1);
+        break;
+    case TListItemStyle::Rule:
+        s.HLine(r.Left, y, std::min(r.Width, 40), s.Glyphs().Rule, rowAttr);
+        break;
+    case TListItemStyle::Normal: {
+        s.Fill({r.Left, y, r.Width, 1}, rowAttr);
+        int cx = r.Left;
+        if (list.CheckBoxes) {
+            s.PutText(cx, y, item.Checked ? "[x]" : "[ ]", rowAttr);
+            cx += 4;
+        }
+        const int first = widths.empty() ? r.Width : widths[0];
+        s.PutText(cx, y, item.Caption, rowAttr, first - 1);
+        cx += first;
+        if (draw.ShowCells)
+            for (std::size_t k = 0; k < item.SubItems.size() && k + 1 < widths.size(); ++k) {
+                s.PutText(cx, y, item.SubItems[k], rowAttr, widths[k + 1] - 1);
+                cx += widths[k + 1];
+            }
+        break;
+    }
+    }
+}
+
+void DrawListView(TScreen& s, TListView& list, const TRect& r, std::uint8_t attr, bool focused) {
+    // The column header, then the rows from TopIndex. The columns have the list's width
+    // but for the check boxes and the last cell, kept for the scroll marks.
+    const int boxes = list.CheckBoxes ? 4 : 0;
+    const std::vector<int> widths = list.ColumnWidths(r.Width - boxes - 1);
+    int x = r.Left + boxes;
+    for (std::size_t k = 0; k < list.Columns.size(); ++k) {
+        s.PutText(x, r.Top, list.Columns[k].Caption, attr | atBold, widths[k] - 1);
+        x += widths[k];
+    }
+    // The keyboard's row in reverse while the list has the focus, the selection in bold
+    // when it has not.
+    const int keyboardRow = focused ? list.FocusedRow() : -1;
+    for (int i = 0; i + 1 < r.Height; ++i) {
+        const int row = list.TopIndex + i;
+        if (row >= list.Count())
+            break;
+        const bool marked = row == keyboardRow || row == list.Selected();
+        std::uint8_t rowAttr = attr;
+        if (row == keyboardRow)
+            rowAttr |= atReverse;
+        else if (marked)
+            rowAttr |= atBold;
+        DrawListRow(s, list, row, widths, r, r.Top + 1 + i, rowAttr, marked);
+    }
+    if (list.TopIndex > 0)
+        s.PutText(r.Right() - 1, r.Top + 1, "^", attr | atBold);
+    if (list.TopIndex + r.Height - 1 < list.Count())
+        s.PutText(r.Right() - 1, r.Bottom() - 1, "v", attr | atBold);
+}
+
+void DrawGauge(TScreen& s, TGauge& gauge, const TRect& r, std::uint8_t attr) {
+    const int progress = gauge.Progress();
+    const int filled = r.Width * progress / 100;
+    for (int i = 0; i < r.Width; ++i)
+        s.PutGlyph(r.Left + i, r.Top, i < filled ? s.Glyphs().Full : (s.Unicode() ? "\u2591" : "."),
+                   attr);
+    const std::string percent = " " + std::to_string(progress) + "% ";
+    s.PutText(r.Left + (r.Width - static_cast<int>(percent.size())) / 2, r.Top, percent,
+              attr | atBold);
+}
+
+// The bar's caption as its title, then its lines; the items that act when clicked are
+// underlined.
+void DrawSideBar(TScreen& s, TSideBar& bar, const TRect& r, std::uint8_t attr, bool focused) {
+    PutPadded(s, r.Left, r.Top, " " + StripAccelerator(bar.Caption), attr | atReverse, r.Width);
+    const std::vector<int> shown = bar.VisibleItems();
+    const int focusedItem =
+        focused && bar.Focused >= 0 && bar.Focused < static_cast<int>(shown.size())
+            ? shown[static_cast<std::size_t>(bar.Focused)]
+            : -1;
+    const std::vector<TSideBarLine> lines = bar.Lines();
+    for (int i = 0; i < static_cast<int>(lines.size()) && i + 1 < r.Height; ++i) {
+        const TSideBarLine& line = lines[static_cast<std::size_t>(i)];
+        std::uint8_t itemAttr = attr;
+        if (line.Item == focusedItem)
+            itemAttr |= atReverse;
+        if (bar.Items(line.Item).OnClick)
+            itemAttr |= atUnderline;
+        s.PutText(r.Left + line.Indent, r.Top + 1 + i, line.Text, itemAttr, r.Width - line.Indent);
+    }
+}
+
+// The active page's header, and the rule above the button bar.
+void DrawWizard(TScreen& s, TWizard& wizard, const TRect& r, std::uint8_t attr) {
+    const TGlyphs& g = s.Glyphs();
+    TWizardPage* page = wizard.ActivePage();
+    if (page != nullptr && page->HeaderVisible) {
+        s.PutText(r.Left + 1, r.Top, page->Title, attr | atBold, r.Width - 2);
+        s.PutText(r.Left + 3, r.Top + 1, page->Subtitle, attr, r.Width - 4);
+        s.HLine(r.Left, r.Top + TWizard::HeaderHeight - 1, r.Width, g.Horizontal, attr);
+    }
+    s.HLine(r.Left, r.Bottom() - TWizard::ButtonBarHeight, r.Width, g.Horizontal, attr);
+}
+
 } // namespace
 
 TRect FormScreenRect(const TForm& form, int width, int height) {
@@ -119,194 +312,43 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
     std::uint8_t attr = base_;
     if (!c.Usable())
         attr |= atDim;
-    const TGlyphs& g = s.Glyphs();
 
     switch (c.Kind()) {
-    case TControlKind::Label: {
-        if (c.Bold)
-            attr |= atBold;
-        const std::string text = StripAccelerator(c.Caption);
-        const auto lines = c.WordWrap ? WrapText(text, r.Width) : WrapText(text, 0);
-        for (int i = 0; i < static_cast<int>(lines.size()) && i < r.Height; ++i)
-            s.PutText(r.Left, r.Top + i, lines[static_cast<std::size_t>(i)], attr, r.Width);
+    case TControlKind::Label:
+        DrawLabel(s, c, r, attr);
         break;
-    }
-    case TControlKind::Button: {
-        // The button Enter presses is bold when the focus is elsewhere.
-        if (focused)
-            attr |= atReverse;
-        else if (top_ && form_->DefaultButton() == &c)
-            attr |= atBold;
-        s.PutText(r.Left, r.Top, "[ ", attr);
-        int x = r.Left + 2;
-        x += PutCaption(s, x, r.Top, c.Caption, attr, r.Width - 4);
-        s.PutText(x, r.Top, " ]", attr);
+    case TControlKind::Button:
+        DrawButton(s, c, r, attr, focused, !focused && top_ && form_->DefaultButton() == &c);
         break;
-    }
     case TControlKind::CheckBox:
-    case TControlKind::RadioButton: {
-        const bool radio = c.Kind() == TControlKind::RadioButton;
-        const bool checked =
-            radio ? static_cast<TRadioButton&>(c).Checked() : static_cast<TCheckBox&>(c).Checked();
-        const std::uint8_t mark = focused ? attr | atReverse : attr;
-        s.PutText(r.Left, r.Top, radio ? "(" : "[", mark);
-        s.PutGlyph(r.Left + 1, r.Top, checked ? (radio ? g.Radio : "x") : " ", mark);
-        s.PutText(r.Left + 2, r.Top, radio ? ")" : "]", mark);
-        const int width = r.Width - 4;
-        const auto lines = c.WordWrap ? WrapText(c.Caption, width) : std::vector{c.Caption};
-        for (int i = 0; i < static_cast<int>(lines.size()) && i < r.Height; ++i)
-            PutCaption(s, r.Left + 4, r.Top + i, lines[static_cast<std::size_t>(i)], attr, width);
+    case TControlKind::RadioButton:
+        DrawCheckMark(s, c, r, attr, focused);
         break;
-    }
-    case TControlKind::Edit: {
-        const auto& text = static_cast<TEdit&>(c).Text();
-        const std::uint8_t field = attr | (focused ? atReverse : atUnderline);
-        // The end of a long text stays in view, with room for the cursor.
-        const int shown = std::max(r.Width - 1, 1);
-        const std::string tail = static_cast<int>(text.size()) > shown
-                                     ? text.substr(text.size() - static_cast<std::size_t>(shown))
-                                     : text;
-        PutPadded(s, r.Left, r.Top, tail, field, r.Width);
+    case TControlKind::Edit:
+        DrawEdit(s, static_cast<TEdit&>(c), r, attr, focused);
         break;
-    }
-    case TControlKind::ComboBox: {
-        auto& combo = static_cast<TComboBox&>(c);
-        const std::uint8_t field = attr | (focused ? atReverse : atUnderline);
-        PutPadded(s, r.Left, r.Top, combo.Text(), field, r.Width - 2);
-        s.PutText(r.Right() - 2, r.Top, " v", field);
+    case TControlKind::ComboBox:
+        DrawComboBox(s, static_cast<TComboBox&>(c), r, attr, focused);
         break;
-    }
-    case TControlKind::Memo: {
-        auto& memo = static_cast<TMemo&>(c);
-        std::vector<std::string> lines;
-        if (memo.WordWrap && !memo.FixedPitch) {
-            for (const auto& line : memo.Lines)
-                for (auto& part : WrapText(line, r.Width))
-                    lines.push_back(std::move(part));
-        } else {
-            lines = memo.Lines;
-        }
-        for (int i = 0; i < r.Height; ++i) {
-            const int index = memo.TopLine + i;
-            if (index >= static_cast<int>(lines.size()))
-                break;
-            const std::string& line = lines[static_cast<std::size_t>(index)];
-            const std::string part = memo.LeftColumn < static_cast<int>(line.size())
-                                         ? line.substr(static_cast<std::size_t>(memo.LeftColumn))
-                                         : std::string();
-            s.PutText(r.Left, r.Top + i, part, attr, r.Width);
-        }
-        // A mark on the right edge shows that there is more above or below.
-        if (memo.TopLine > 0)
-            s.PutText(r.Right() - 1, r.Top, "^", attr | atBold);
-        if (memo.TopLine + r.Height < static_cast<int>(lines.size()))
-            s.PutText(r.Right() - 1, r.Bottom() - 1, "v", attr | atBold);
-        if (focused)
-            s.PutGlyph(r.Left, r.Top, s.At(r.Left, r.Top).Glyph, attr | atReverse);
+    case TControlKind::Memo:
+        DrawMemo(s, static_cast<TMemo&>(c), r, attr, focused);
         break;
-    }
-    case TControlKind::ListView: {
-        auto& list = static_cast<TListView&>(c);
-        // The column header, then the rows from TopIndex. The columns have the list's width
-        // but for the check boxes and the last cell, kept for the scroll marks.
-        const int boxes = list.CheckBoxes ? 4 : 0;
-        const std::vector<int> widths = list.ColumnWidths(r.Width - boxes - 1);
-        int x = r.Left + boxes;
-        for (std::size_t k = 0; k < list.Columns.size(); ++k) {
-            s.PutText(x, r.Top, list.Columns[k].Caption, attr | atBold, widths[k] - 1);
-            x += widths[k];
-        }
-        // The keyboard's row in reverse while the list has the focus, the selection in bold
-        // when it has not.
-        const int keyboardRow = focused ? list.FocusedRow() : -1;
-        for (int i = 0; i + 1 < r.Height; ++i) {
-            const int row = list.TopIndex + i;
-            if (row >= list.Count())
-                break;
-            const int y = r.Top + 1 + i;
-            const TListItem& item = list.Items(row);
-            const TListItemDraw draw = list.DrawOf(row);
-            const bool marked = row == keyboardRow || row == list.Selected();
-            std::uint8_t rowAttr = attr;
-            if (row == keyboardRow)
-                rowAttr |= atReverse;
-            else if (marked)
-                rowAttr |= atBold;
-            switch (draw.Style) {
-            case TListItemStyle::Blank:
-                if (marked)
-                    s.Fill({r.Left, y, r.Width, 1}, rowAttr);
-                break;
-            case TListItemStyle::GroupTitle:
-                s.PutText(r.Left + 1, y, item.Caption, rowAttr | atBold, r.Width - 1);
-                break;
-            case TListItemStyle::Rule:
-                s.HLine(r.Left, y, std::min(r.Width, 40), g.Rule, rowAttr);
-                break;
-            case TListItemStyle::Normal: {
-                s.Fill({r.Left, y, r.Width, 1}, rowAttr);
-                int cx = r.Left;
-                if (list.CheckBoxes) {
-                    s.PutText(cx, y, item.Checked ? "[x]" : "[ ]", rowAttr);
-                    cx += 4;
-                }
-                const int first = widths.empty() ? r.Width : widths[0];
-                s.PutText(cx, y, item.Caption, rowAttr, first - 1);
-                cx += first;
-                if (draw.ShowCells)
-                    for (std::size_t k = 0; k < item.SubItems.size() && k + 1 < widths.size();
-                         ++k) {
-                        s.PutText(cx, y, item.SubItems[k], rowAttr, widths[k + 1] - 1);
-                        cx += widths[k + 1];
-                    }
-                break;
-            }
-            }
-        }
-        if (list.TopIndex > 0)
-            s.PutText(r.Right() - 1, r.Top + 1, "^", attr | atBold);
-        if (list.TopIndex + r.Height - 1 < list.Count())
-            s.PutText(r.Right() - 1, r.Bottom() - 1, "v", attr | atBold);
+    case TControlKind::ListView:
+        DrawListView(s, static_cast<TListView&>(c), r, attr, focused);
         break;
-    }
-    case TControlKind::Gauge: {
-        const int progress = static_cast<TGauge&>(c).Progress();
-        const int filled = r.Width * progress / 100;
-        for (int i = 0; i < r.Width; ++i)
-            s.PutGlyph(r.Left + i, r.Top, i < filled ? g.Full : (s.Unicode() ? "\u2591" : "."),
-                       attr);
-        const std::string percent = " " + std::to_string(progress) + "% ";
-        s.PutText(r.Left + (r.Width - static_cast<int>(percent.size())) / 2, r.Top, percent,
-                  attr | atBold);
+    case TControlKind::Gauge:
+        DrawGauge(s, static_cast<TGauge&>(c), r, attr);
         break;
-    }
     case TControlKind::Animation: {
         auto& animation = static_cast<TAnimation&>(c);
         if (animation.Active)
-            s.PutGlyph(r.Left + r.Width / 2, r.Top, g.Spin[animation.Frame % 4], attr | atBold);
+            s.PutGlyph(r.Left + r.Width / 2, r.Top, s.Glyphs().Spin[animation.Frame % 4],
+                       attr | atBold);
         break;
     }
-    case TControlKind::SideBar: {
-        auto& bar = static_cast<TSideBar&>(c);
-        PutPadded(s, r.Left, r.Top, " " + StripAccelerator(c.Caption), attr | atReverse, r.Width);
-        const std::vector<int> shown = bar.VisibleItems();
-        const int focusedItem =
-            focused && bar.Focused >= 0 && bar.Focused < static_cast<int>(shown.size())
-                ? shown[static_cast<std::size_t>(bar.Focused)]
-                : -1;
-        const std::vector<TSideBarLine> lines = bar.Lines();
-        for (int i = 0; i < static_cast<int>(lines.size()) && i + 1 < r.Height; ++i) {
-            const TSideBarLine& line = lines[static_cast<std::size_t>(i)];
-            std::uint8_t itemAttr = attr;
-            if (line.Item == focusedItem)
-                itemAttr |= atReverse;
-            if (bar.Items(line.Item).OnClick)
-                itemAttr |= atUnderline;
-            s.PutText(r.Left + line.Indent, r.Top + 1 + i, line.Text, itemAttr,
-                      r.Width - line.Indent);
-        }
+    case TControlKind::SideBar:
+        DrawSideBar(s, static_cast<TSideBar&>(c), r, attr, focused);
         break;
-    }
     case TControlKind::StatusBar:
         PutPadded(s, r.Left, r.Top, static_cast<TStatusBar&>(c).SimpleText, attr | atReverse,
                   r.Width);
@@ -314,17 +356,9 @@ void TuiRenderer::DrawControl(TScreen& s, TControl& c, int ox, int oy, const TRe
     case TControlKind::GroupBox:
         s.Box(r, attr, StripAccelerator(c.Caption));
         break;
-    case TControlKind::Wizard: {
-        auto& wizard = static_cast<TWizard&>(c);
-        TWizardPage* page = wizard.ActivePage();
-        if (page != nullptr && page->HeaderVisible) {
-            s.PutText(r.Left + 1, r.Top, page->Title, attr | atBold, r.Width - 2);
-            s.PutText(r.Left + 3, r.Top + 1, page->Subtitle, attr, r.Width - 4);
-            s.HLine(r.Left, r.Top + TWizard::HeaderHeight - 1, r.Width, g.Horizontal, attr);
-        }
-        s.HLine(r.Left, r.Bottom() - TWizard::ButtonBarHeight, r.Width, g.Horizontal, attr);
+    case TControlKind::Wizard:
+        DrawWizard(s, static_cast<TWizard&>(c), r, attr);
         break;
-    }
     case TControlKind::Form:
     case TControlKind::Panel:
     case TControlKind::ToolBar:
