@@ -29,7 +29,6 @@ constexpr std::uint8_t kLengthInCount = 0x02;
 constexpr unsigned kDidNoConnect = 0x01;
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDriverSense = 0x08;
-constexpr unsigned kDefaultTimeoutSeconds = 60;
 
 // Status register: DRDY, and ERR; error register: ABRT.
 constexpr std::uint8_t kReady = 0x50;
@@ -114,11 +113,10 @@ DWORD AtaPassThrough(int fd, const void* in, DWORD inSize, void* out, DWORD outS
     header.dxfer_direction = length == 0  ? SG_DXFER_NONE
                              : fromDevice ? SG_DXFER_FROM_DEV
                                           : SG_DXFER_TO_DEV;
-    if (request.TimeOutValue > kMaxPassThroughSeconds)
+    const std::optional<DWORD> timeout = PassThroughMilliseconds(request.TimeOutValue);
+    if (!timeout)
         return ERROR_INVALID_PARAMETER;
-    const unsigned seconds =
-        request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    header.timeout = seconds * 1000u;
+    header.timeout = *timeout;
     if (call(fd, &header) != 0)
         return errno == ENOTTY || errno == EINVAL ? ERROR_INVALID_FUNCTION
                                                   : Win32ErrorFromErrno(errno);
