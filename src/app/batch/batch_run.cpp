@@ -13,6 +13,7 @@
 #include "lang/catalogue.h"
 #include "methods/method.h"
 #include "platform/codepage.h"
+#include "platform/drive_letter.h"
 #include "platform/system.h"
 #include "report/report.h"
 
@@ -259,7 +260,7 @@ private:
         std::string system;
         auto& k = platform::k32();
         for (const std::string& path : {k.GetWindowsDirectoryA(), k.GetModuleFileNameA()})
-            if (const char letter = DriveLetterOf(path))
+            if (const char letter = platform::DriveLetterOf(path))
                 system += letter;
         return system;
     }
