@@ -410,7 +410,7 @@ private:
                 view = nullptr;
             }
         } unhook{manager, view_};
-        view.HeedStops(); // a request made while the program started
+        view.ActOnStopRequests(); // a request made while the program started
 
         TWipeOutcome outcome = TWipeOutcome::woNone;
         bool escaped = false;

@@ -220,7 +220,7 @@ HANDLE SimKernel32::OpenDevice(const std::string& name, int drive, int disk, DWO
 
 // A volume whose raw sectors were written comes back without a file system once nothing
 // holds it open; a dismounted volume mounts again at its next open.
-void SimKernel32::SettleVolumes() {
+void SimKernel32::RemountReleasedVolumes() {
     for (auto& d : machine_->drives) {
         if (DriveHasOpenHandles(d))
             continue;
@@ -260,7 +260,7 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
     Extent e;
     if (ExtentOf(closed, &e) && e.image != nullptr)
         e.image->Flush();
-    SettleVolumes();
+    RemountReleasedVolumes();
     DeviceFaults& faults = FaultsOf(closed);
     bool ok = !faults.close.Fire();
     Record(closed, "CloseHandle", 0, 0, 0, ok);
