@@ -10,6 +10,8 @@
 #   record     the machine-readable record of a run and its certificate
 #   drives     the disk manager: the drives of the machine, of every kind
 #   app        the main window's logic, the wipe job, the options
+# The renderers (ui/tui, ui/win32) are layers over ui and platform beside the program they
+# run (CMakeLists.txt).
 # A layer links the layers below it that it uses, and the build checks every include of its
 # files against what those layers offer: an include that reaches up fails the build.
 set(PURGELET_SRC ${CMAKE_SOURCE_DIR}/src)

@@ -6,7 +6,6 @@
 #include "report/exceptions.h"
 
 #include <algorithm>
-#include <cctype>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -170,12 +169,6 @@ const std::string& DriveName(const TDisk& disk) {
         whole && !whole->Device.empty())
         return whole->Device;
     return disk.Name;
-}
-
-char DriveLetterOf(const std::string& path) {
-    if (path.size() < 2 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
-        return 0;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
 }
 
 TPhysicalDisk::TPhysicalDisk(std::string Name, TMessageObject* Owner, std::string Description)

@@ -324,8 +324,6 @@ private:
 
 // What the user names a drive by: a drive letter, a disc drive's name, a whole disk's device.
 const std::string& DriveName(const TDisk& disk);
-// The letter of a path "C:\...", upper case; 0 when the path has none.
-char DriveLetterOf(const std::string& path);
 
 class TSecvencialAccessDisk : public TDisk {
 public:

@@ -3,13 +3,13 @@
 #include "disk/nt/setupdi.h"
 #include "lang/catalogue.h"
 #include "lang/language.h"
+#include "platform/drive_letter.h"
 #include "platform/handle.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "report/report.h"
 
 #include <cassert>
-#include <cctype>
 #include <exception>
 #include <utility>
 
@@ -229,7 +229,7 @@ void TDiskManager::MarkWholeDisks() {
         {k.GetModuleFileNameA(),
          GetLngText("Purgelet", "WHOLEDISK_PROGRAM", "holds this program")}};
     for (const auto& [path, why] : places)
-        if (const char letter = DriveLetterOf(path))
+        if (const char letter = platform::DriveLetterOf(path))
             for (int i = 0; i < LogicalDisks.Count(); ++i)
                 if (LogicalDisks.Items(i)->Name == std::string(1, letter))
                     mark(LogicalDisks.Items(i)->OwnerDisk, why + " (" + path + ")");

@@ -8,6 +8,7 @@
 #include "platform/winapi.h"
 
 #include <cstddef>
+#include <optional>
 
 #ifdef _WIN32
 #include <ntddscsi.h>
@@ -65,6 +66,18 @@ namespace platform {
 // refuses a longer one with ERROR_INVALID_PARAMETER, and work that may take longer is sent
 // as a short command and followed with short polls.
 inline constexpr DWORD kMaxPassThroughSeconds = 24 * 60 * 60;
+// A request that leaves its time limit at 0 still gets one where the kernel needs one, so a
+// hung drive cannot hang us.
+inline constexpr DWORD kDefaultPassThroughSeconds = 60;
+
+// The time limit of a request whose TimeOutValue is seconds, in the milliseconds the kernels
+// take: the default for 0; nothing when it is longer than kMaxPassThroughSeconds, and the
+// request is refused.
+inline std::optional<DWORD> PassThroughMilliseconds(ULONG seconds) {
+    if (seconds > kMaxPassThroughSeconds)
+        return std::nullopt;
+    return (seconds > 0 ? seconds : kDefaultPassThroughSeconds) * 1000u;
+}
 
 // The pass-through request with room for 128 bytes of sense and 512 of data after its
 // header (684 bytes on 32-bit builds: sense at 44, data at 172).

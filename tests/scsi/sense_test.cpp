@@ -1,7 +1,7 @@
 // The sense decoder on hand-made sense data: fixed and descriptor formats, the progress
-// indication where each format carries it, and buffers that are short, cut inside a field
-// or garbage. Every buffer is decoded from a heap copy of exactly the length given, so a
-// read past it is a fault the sanitizer build reports.
+// indication where each format carries it, the ATA registers a translation returns, and buffers
+// that are short, cut inside a field or garbage. Every buffer is decoded from a heap copy of
+// exactly the length given, so a read past it is a fault the sanitizer build reports.
 #include "scsi/sense.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +74,16 @@ Bytes Information(std::uint64_t value) {
     for (int shift = 56; shift >= 0; shift -= 8)
         d.push_back(static_cast<std::uint8_t>(value >> shift));
     return d;
+}
+
+// The ATA Status Return descriptor: error 04h, count 1234h, LBA 0000_5566_7788h, device 40h,
+// status 51h, the high bytes present when extend is set.
+Bytes StatusReturn(bool extend) {
+    return {0x09, 0x0C, extend ? std::uint8_t{1} : std::uint8_t{0},
+            0x04, 0x12, 0x34,
+            0x00, 0x88, 0x55,
+            0x77, 0x00, 0x66,
+            0x40, 0x51};
 }
 
 TEST(FixedSense, KeyAndCodesWithoutProgress) {
@@ -210,6 +220,63 @@ TEST(DescriptorSense, DescriptorsCutShortAreIgnored) {
     EXPECT_EQ(header.Format, TSenseFormat::Descriptor);
     EXPECT_EQ(header.Key, 0x02);
     EXPECT_FALSE(header.HasCode);
+}
+
+TEST(AtaRegistersInSense, FromTheStatusReturnDescriptorWhereverItStands) {
+    const TSense s = Decode(Descriptors(0x01, 0x00, 0x1D, {Information(3), StatusReturn(true)}));
+    ASSERT_TRUE(s.Ata);
+    const std::vector<std::uint8_t> current(s.Ata->Current, s.Ata->Current + 8);
+    const std::vector<std::uint8_t> previous(s.Ata->Previous, s.Ata->Previous + 8);
+    EXPECT_EQ(current, (Bytes{0x04, 0x34, 0x88, 0x77, 0x66, 0x40, 0x51, 0x00}));
+    EXPECT_EQ(previous, (Bytes{0x00, 0x12, 0x00, 0x55, 0x00, 0x00, 0x00, 0x00}));
+    // Without the extend bit the high bytes are not the command's: none are given.
+    const TSense narrow = Decode(Descriptors(0x01, 0x00, 0x1D, {StatusReturn(false)}));
+    ASSERT_TRUE(narrow.Ata);
+    EXPECT_EQ(narrow.Ata->Current[1], 0x34);
+    EXPECT_EQ(narrow.Ata->Previous[1], 0x00);
+    EXPECT_EQ(narrow.Ata->Previous[3], 0x00);
+    // The codes are no condition for it, and other sense carries no registers.
+    EXPECT_TRUE(Decode(Descriptors(0x00, 0x00, 0x00, {StatusReturn(false)})).Ata);
+    EXPECT_FALSE(Decode(Descriptors(0x01, 0x00, 0x1D, {Information(3)})).Ata);
+}
+
+TEST(AtaRegistersInSense, AStatusReturnCutShortOrTooShortIsNotRead) {
+    const Bytes full = Descriptors(0x01, 0x00, 0x1D, {StatusReturn(true)});
+    for (std::size_t length = 0; length < full.size(); ++length)
+        EXPECT_FALSE(Decode(full, length).Ata) << length;
+    Bytes shortLength = full;
+    shortLength[7] = 13;
+    EXPECT_FALSE(Decode(shortLength).Ata);
+    Bytes tooShort = StatusReturn(true);
+    tooShort[1] = 0x0A;
+    tooShort.resize(12);
+    EXPECT_FALSE(Decode(Descriptors(0x01, 0x00, 0x1D, {tooShort})).Ata);
+}
+
+TEST(AtaRegistersInSense, FixedFormatOnlyUnderAtaInformationAvailable) {
+    // Information: error, status, device, count (7:0); command-specific: LBA (23:0).
+    Bytes b = Fixed(0x01, 0x00, 0x1D);
+    b[3] = 0x04;
+    b[4] = 0x51;
+    b[5] = 0xE0;
+    b[6] = 0x02;
+    b[9] = 0x11;
+    b[10] = 0x22;
+    b[11] = 0x33;
+    const TSense s = Decode(b);
+    ASSERT_TRUE(s.Ata);
+    const std::vector<std::uint8_t> current(s.Ata->Current, s.Ata->Current + 8);
+    EXPECT_EQ(current, (Bytes{0x04, 0x02, 0x11, 0x22, 0x33, 0xE0, 0x51, 0x00}));
+    EXPECT_EQ(s.Ata->Previous[1], 0x00);
+    // Other codes put other things in those fields.
+    Bytes other = b;
+    other[13] = 0x00;
+    EXPECT_FALSE(Decode(other).Ata);
+    // Without the codes nothing says what the fields hold.
+    EXPECT_FALSE(Decode(b, 13).Ata);
+    Bytes shortLength = b;
+    shortLength[7] = 5;
+    EXPECT_FALSE(Decode(shortLength).Ata);
 }
 
 TEST(SenseGarbage, NothingUsableIsInvalid) {

@@ -15,6 +15,7 @@
 #include "lang/catalogue.h"
 #include "methods/method.h"
 #include "platform/codepage.h"
+#include "platform/drive_letter.h"
 #include "platform/system.h"
 #include "report/report.h"
 
@@ -278,7 +279,7 @@ private:
         std::string system;
         auto& k = platform::k32();
         for (const std::string& path : {k.GetWindowsDirectoryA(), k.GetModuleFileNameA()})
-            if (const char letter = DriveLetterOf(path))
+            if (const char letter = platform::DriveLetterOf(path))
                 system += letter;
         return system;
     }
@@ -428,7 +429,7 @@ private:
                 view = nullptr;
             }
         } unhook{manager, view_};
-        view.HeedStops(); // a request made while the program started
+        view.ActOnStopRequests(); // a request made while the program started
 
         TWipeOutcome outcome = TWipeOutcome::woNone;
         bool escaped = false;

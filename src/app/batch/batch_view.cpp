@@ -52,7 +52,7 @@ void TBatchView::DriveStarting(TDisk& disk, const TWipeSettings&) {
     if (dynamic_cast<const TPhysicalDisk*>(&disk) != nullptr)
         device = TBatchOutput::TDevice{disk.Identity.Model, disk.Identity.Serial};
     out_.DriveStarted(DriveName(disk), disk.Description, disk.Size, device);
-    HeedStops();
+    ActOnStopRequests();
 }
 
 void TBatchView::DriveEnded(TDisk& disk) {
@@ -78,7 +78,7 @@ void TBatchView::DriveEnded(TDisk& disk) {
     if (askAfterEveryDrive_) // the ask dialog, answered for no one at the keyboard
         out_.Question(DriveName(disk), CatalogueText("ASKDLGCAPTION"), CatalogueText("ASKDLGTEXT"),
                       CatalogueText("txtContinue"));
-    HeedStops(); // one held back while the drive could not be interrupted
+    ActOnStopRequests(); // one held back while the drive could not be interrupted
 }
 
 void TBatchView::Tell(const std::string& text, TMsgDlgType type) {
@@ -97,7 +97,7 @@ void TBatchView::Finish(const std::string& outcome) {
     current_ = nullptr;
 }
 
-void TBatchView::HeedStops() {
+void TBatchView::ActOnStopRequests() {
     while (const auto request = stops_.Take()) {
         out_.StopRequested(StopReason(*request), allowUserAbort_);
         if (allowUserAbort_)
@@ -122,7 +122,7 @@ void TBatchView::HeedStops() {
 }
 
 void TBatchView::Update() {
-    HeedStops();
+    ActOnStopRequests();
     const std::uint32_t now = Now();
     for (TShown& shown : shown_)
         Update(shown, now);

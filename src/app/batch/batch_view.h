@@ -35,7 +35,7 @@ public:
     // Takes a request to stop: told, and with user abort allowed made the run's abort, once
     // the drives being wiped may be interrupted (a disc blanked by its drive is not). A second
     // one does not wait: the run ends at once, a disc being blanked too.
-    void HeedStops();
+    void ActOnStopRequests();
     // The run is over: the drives it left in the middle (an abort) end with outcome.
     void Finish(const std::string& outcome);
     // Whether the run got as far as its report (RunStarting was told).

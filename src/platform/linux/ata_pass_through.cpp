@@ -1,6 +1,7 @@
 #include "platform/linux/ata_pass_through.h"
 
 #include "platform/linux/errors.h"
+#include "platform/sense.h"
 #include "platform/storage_pass_through.h"
 
 #include <algorithm>
@@ -28,76 +29,11 @@ constexpr std::uint8_t kLengthInCount = 0x02;
 constexpr unsigned kDidNoConnect = 0x01;
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDriverSense = 0x08;
-constexpr unsigned kDefaultTimeoutSeconds = 60;
 
 // Status register: DRDY, and ERR; error register: ABRT.
 constexpr std::uint8_t kReady = 0x50;
 constexpr std::uint8_t kStatusError = 0x01;
 constexpr std::uint8_t kAborted = 0x04;
-
-// The registers of the sense data's ATA Status Return descriptor (descriptor format) or of
-// the fixed format's information fields. False when the sense carries neither.
-bool RegistersFromSense(const std::uint8_t* sense, std::size_t length, ATA_PASS_THROUGH_EX& out) {
-    if (length < 8)
-        return false;
-    const std::uint8_t format = sense[0] & 0x7F;
-    if (format == 0x72 || format == 0x73) {
-        std::size_t at = 8;
-        const std::size_t end = std::min<std::size_t>(length, 8 + sense[7]);
-        while (at + 2 <= end) {
-            const std::uint8_t* d = sense + at;
-            const std::size_t size = 2 + d[1];
-            if (d[0] == 0x09 && d[1] >= 0x0C && at + 14 <= end) {
-                out.CurrentTaskFile[0] = d[3];  // error
-                out.CurrentTaskFile[1] = d[5];  // count (7:0)
-                out.CurrentTaskFile[2] = d[7];  // LBA (7:0)
-                out.CurrentTaskFile[3] = d[9];  // LBA (15:8)
-                out.CurrentTaskFile[4] = d[11]; // LBA (23:16)
-                out.CurrentTaskFile[5] = d[12]; // device
-                out.CurrentTaskFile[6] = d[13]; // status
-                if ((d[2] & 0x01) != 0) {
-                    out.PreviousTaskFile[1] = d[4];  // count (15:8)
-                    out.PreviousTaskFile[2] = d[6];  // LBA (31:24)
-                    out.PreviousTaskFile[3] = d[8];  // LBA (39:32)
-                    out.PreviousTaskFile[4] = d[10]; // LBA (47:40)
-                }
-                return true;
-            }
-            at += size;
-        }
-        return false;
-    }
-    // Fixed format: ATA PASS-THROUGH INFORMATION AVAILABLE (00h/1Dh); the information field
-    // holds error, status, device and count (7:0), the command-specific field the LBA (23:0).
-    if ((format == 0x70 || format == 0x71) && length >= 14 && sense[12] == 0x00 &&
-        sense[13] == 0x1D) {
-        out.CurrentTaskFile[0] = sense[3];
-        out.CurrentTaskFile[6] = sense[4];
-        out.CurrentTaskFile[5] = sense[5];
-        out.CurrentTaskFile[1] = sense[6];
-        out.CurrentTaskFile[2] = sense[9];
-        out.CurrentTaskFile[3] = sense[10];
-        out.CurrentTaskFile[4] = sense[11];
-        return true;
-    }
-    return false;
-}
-
-std::uint8_t SenseKey(const std::uint8_t* sense, std::size_t length) {
-    if (length < 2)
-        return 0;
-    const std::uint8_t format = sense[0] & 0x7F;
-    if (format == 0x72 || format == 0x73)
-        return sense[1] & 0x0F;
-    return length >= 3 ? (sense[2] & 0x0F) : 0;
-}
-
-std::uint8_t AdditionalSenseCode(const std::uint8_t* sense, std::size_t length) {
-    const std::uint8_t format = sense[0] & 0x7F;
-    if (format == 0x72 || format == 0x73)
-        return length >= 3 ? sense[2] : 0;
-    return length >= 13 ? sense[12] : 0;
-}
 
 } // namespace
 
@@ -177,11 +113,10 @@ DWORD AtaPassThrough(int fd, const void* in, DWORD inSize, void* out, DWORD outS
     header.dxfer_direction = length == 0  ? SG_DXFER_NONE
                              : fromDevice ? SG_DXFER_FROM_DEV
                                           : SG_DXFER_TO_DEV;
-    if (request.TimeOutValue > kMaxPassThroughSeconds)
+    const std::optional<DWORD> timeout = PassThroughMilliseconds(request.TimeOutValue);
+    if (!timeout)
         return ERROR_INVALID_PARAMETER;
-    const unsigned seconds =
-        request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    header.timeout = seconds * 1000u;
+    header.timeout = *timeout;
     if (call(fd, &header) != 0)
         return errno == ENOTTY || errno == EINVAL ? ERROR_INVALID_FUNCTION
                                                   : Win32ErrorFromErrno(errno);
@@ -193,20 +128,20 @@ DWORD AtaPassThrough(int fd, const void* in, DWORD inSize, void* out, DWORD outS
     ATA_PASS_THROUGH_EX answer = request;
     std::memset(answer.CurrentTaskFile, 0, sizeof answer.CurrentTaskFile);
     std::memset(answer.PreviousTaskFile, 0, sizeof answer.PreviousTaskFile);
-    const std::size_t senseLength = header.sb_len_wr;
-    if (!RegistersFromSense(sense, senseLength, answer)) {
-        if (header.status != 0) {
-            // No registers: a translation that refuses the command block has no ATA drive
-            // behind it (ILLEGAL REQUEST, invalid opcode or field); else the drive failed it.
-            const std::uint8_t key = SenseKey(sense, senseLength);
-            const std::uint8_t asc = AdditionalSenseCode(sense, senseLength);
-            if (key == 0x05 && (asc == 0x20 || asc == 0x24))
-                return ERROR_INVALID_FUNCTION;
-            answer.CurrentTaskFile[6] = kReady | kStatusError;
-            answer.CurrentTaskFile[0] = kAborted;
-        } else {
-            answer.CurrentTaskFile[6] = kReady; // done, with no registers to tell
-        }
+    // The registers come back in the sense data, in either format.
+    const TSense decoded = DecodeSense(sense, header.sb_len_wr);
+    if (decoded.Ata) {
+        std::memcpy(answer.CurrentTaskFile, decoded.Ata->Current, sizeof answer.CurrentTaskFile);
+        std::memcpy(answer.PreviousTaskFile, decoded.Ata->Previous, sizeof answer.PreviousTaskFile);
+    } else if (header.status != 0) {
+        // No registers: a translation that refuses the command block has no ATA drive behind
+        // it (ILLEGAL REQUEST, invalid opcode or field); else the drive failed it.
+        if (decoded.Key == 0x05 && (decoded.Asc == 0x20 || decoded.Asc == 0x24))
+            return ERROR_INVALID_FUNCTION;
+        answer.CurrentTaskFile[6] = kReady | kStatusError;
+        answer.CurrentTaskFile[0] = kAborted;
+    } else {
+        answer.CurrentTaskFile[6] = kReady; // done, with no registers to tell
     }
     const int resid = std::clamp<int>(header.resid, 0, static_cast<int>(length));
     answer.DataTransferLength = length - static_cast<ULONG>(resid);

@@ -1,6 +1,7 @@
 #include "platform/linux/drive_map.h"
 
 #include "platform/codepage.h"
+#include "platform/drive_letter.h"
 #include "platform/linux/sysfs.h"
 #include "platform/registry.h"
 
@@ -156,10 +157,9 @@ MapFile ReadMapFile(const std::string& name) {
             map.only = true;
         } else if (first == "never" && !second.empty()) {
             map.never.push_back(second);
-        } else if (first.size() == 2 && first[1] == ':' &&
-                   std::isalpha(static_cast<unsigned char>(first[0])) && !second.empty()) {
-            map.entries.emplace_back(
-                static_cast<char>(std::toupper(static_cast<unsigned char>(first[0]))), second);
+        } else if (const char letter = first.size() == 2 ? DriveLetterOf(first) : 0;
+                   letter != 0 && !second.empty()) {
+            map.entries.emplace_back(letter, second);
         } else {
             map.entries.emplace_back(0, first);
         }

@@ -1,6 +1,7 @@
 #include "platform/linux/fmifs.h"
 
 #include "platform/codepage.h"
+#include "platform/drive_letter.h"
 #include "platform/linux/errors.h"
 
 #include <cerrno>
@@ -90,7 +91,7 @@ private:
 
     bool Run(const std::string& root, const std::string& fileSystem, const std::string& label,
              DWORD clusterSize, FmifsCallback callback) {
-        const char letter = root.empty() ? 0 : static_cast<char>(std::toupper(root[0]));
+        const char letter = DriveLetterOf(root);
         kernel32_.Drives().Detect();
         const Drive* drive = kernel32_.Drives().ByLetter(letter);
         if (drive == nullptr)

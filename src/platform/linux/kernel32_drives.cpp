@@ -1,6 +1,7 @@
 // kernel32's drives and devices on Linux: letters over block devices (the drive map), the
 // disk control codes answered from the block-device ioctls and the partition table, the
 // volume lock as an exclusive open and the dismount as a real unmount.
+#include "platform/drive_letter.h"
 #include "platform/linux/ata_pass_through.h"
 #include "platform/linux/errors.h"
 #include "platform/linux/kernel32.h"
@@ -47,12 +48,6 @@ MEDIA_TYPE FloppyMedia(std::int64_t size) {
     default:
         return RemovableMedia;
     }
-}
-
-char LetterOf(LPCSTR root) {
-    if (root == nullptr || !std::isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':')
-        return 0;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
 }
 
 // The bytes of the device (block) or image file behind fd; false with errno set.
@@ -155,8 +150,8 @@ bool LinuxKernel32::ResolveDeviceName(const std::string& name, File& file) {
     const Drive* drive = nullptr;
     const PhysicalDisk* disk = nullptr;
     if (rest.size() == 2 && rest[1] == ':') {
-        drive =
-            drives_->ByLetter(static_cast<char>(std::toupper(static_cast<unsigned char>(rest[0]))));
+        const char letter = DriveLetterOf(rest);
+        drive = letter != 0 ? drives_->ByLetter(letter) : nullptr;
         if (drive == nullptr)
             return false;
         file.drive = *drive;
@@ -524,7 +519,7 @@ int LinuxKernel32::ClaimWholeDisk(const File& file, int mode) {
 std::optional<Drive> LinuxKernel32::DriveOfRoot(LPCSTR root) {
     std::lock_guard<std::mutex> lock(drivesMutex_);
     DetectOnce();
-    const char letter = LetterOf(root);
+    const char letter = root != nullptr ? DriveLetterOf(root) : 0;
     const Drive* drive = letter == 0 ? nullptr : drives_->ByLetter(letter);
     return drive != nullptr ? std::optional<Drive>(*drive) : std::nullopt;
 }

@@ -16,8 +16,6 @@ namespace platform::linux_backend {
 
 namespace {
 
-constexpr unsigned kDefaultTimeoutSeconds = 60;
-
 std::uint32_t Dword(const BYTE* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
@@ -107,11 +105,10 @@ DWORD NvmeAdmin(int fd, const void* in, DWORD inSize, void* out, DWORD outSize, 
         command.addr = reinterpret_cast<std::uintptr_t>(base + request.DataFromDeviceBufferOffset);
         command.data_len = fromDevice;
     }
-    if (request.TimeOutValue > kMaxPassThroughSeconds)
+    const std::optional<DWORD> timeout = PassThroughMilliseconds(request.TimeOutValue);
+    if (!timeout)
         return ERROR_INVALID_PARAMETER;
-    const unsigned seconds =
-        request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    command.timeout_ms = seconds * 1000u;
+    command.timeout_ms = *timeout;
 
     const int status = call(fd, &command);
     if (status < 0)
@@ -164,7 +161,7 @@ DWORD NvmeNamespaceQuery(int namespaceFd, int controllerFd, const void* in, DWOR
     command.nsid = static_cast<std::uint32_t>(nsid);
     command.addr = reinterpret_cast<std::uintptr_t>(data.data());
     command.data_len = identifyBytes;
-    command.timeout_ms = kDefaultTimeoutSeconds * 1000u;
+    command.timeout_ms = kDefaultPassThroughSeconds * 1000u;
     const int status = call(controllerFd, &command);
     if (status < 0)
         return errno == ENOTTY || errno == EINVAL ? ERROR_NOT_SUPPORTED

@@ -17,8 +17,6 @@ namespace {
 constexpr unsigned kDidNoConnect = 0x01;
 constexpr unsigned kDidTimeOut = 0x03;
 constexpr unsigned kDriverSense = 0x08; // the sense data came back: not a failure
-// A request that leaves its time limit at 0 still gets one, so a hung drive cannot hang us.
-constexpr unsigned kDefaultTimeoutSeconds = 60;
 
 template <class Request>
 DWORD Carry(int fd, const Request& request, std::uint8_t* base, DWORD size, std::uint8_t* data,
@@ -39,11 +37,10 @@ DWORD Carry(int fd, const Request& request, std::uint8_t* base, DWORD size, std:
     header.dxfer_direction = request.DataTransferLength == 0        ? SG_DXFER_NONE
                              : request.DataIn == SCSI_IOCTL_DATA_IN ? SG_DXFER_FROM_DEV
                                                                     : SG_DXFER_TO_DEV;
-    if (request.TimeOutValue > kMaxPassThroughSeconds)
+    const std::optional<DWORD> timeout = PassThroughMilliseconds(request.TimeOutValue);
+    if (!timeout)
         return ERROR_INVALID_PARAMETER;
-    const unsigned seconds =
-        request.TimeOutValue > 0 ? request.TimeOutValue : kDefaultTimeoutSeconds;
-    header.timeout = seconds * 1000u;
+    header.timeout = *timeout;
     if (call(fd, &header) != 0)
         return Win32ErrorFromErrno(errno);
     if (header.host_status == kDidTimeOut)

@@ -1,11 +1,11 @@
 #include "platform/linux/shell32.h"
 
 #include "platform/codepage.h"
+#include "platform/drive_letter.h"
 
 #include "platform/linux/fmifs.h"
 #include "platform/linux/volume.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -21,11 +21,10 @@ public:
     // A drive's display name tells the device behind the letter: "KINGSTON (E:) /dev/sdb1".
     DWORD_PTR SHGetFileInfoA(LPCSTR path, DWORD, SHFILEINFOA* info, UINT infoSize,
                              UINT flags) override {
-        if (path == nullptr || info == nullptr || infoSize < sizeof(SHFILEINFOA) ||
-            (flags & SHGFI_DISPLAYNAME) == 0 ||
-            !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':')
+        const char letter = path != nullptr ? DriveLetterOf(path) : 0;
+        if (letter == 0 || info == nullptr || infoSize < sizeof(SHFILEINFOA) ||
+            (flags & SHGFI_DISPLAYNAME) == 0)
             return 0;
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
         kernel32_.GetDriveTypeA(path); // detects the drives when nothing did yet
         const Drive* drive = kernel32_.Drives().ByLetter(letter);
         if (drive == nullptr)

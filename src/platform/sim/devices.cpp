@@ -2,6 +2,7 @@
 // rules of real Windows that the disk code relies on (share modes, access rights, aligned
 // unbuffered transfers, volume lock and dismount, exact ioctl output sizes) and the faults
 // of the machine file. Every transfer is held to the extent of the device it was opened on.
+#include "platform/drive_letter.h"
 #include "platform/scsi.h"
 #include "platform/sim/kernel32.h"
 #include "platform/storage_pass_through.h"
@@ -159,9 +160,11 @@ HANDLE SimKernel32::CreateFileA(LPCSTR name, DWORD access, DWORD share,
     if (device && path.size() == 10 && StartsWithNoCase(path, "\\\\.\\vwin32"))
         return OpenVwin32(path, access, share, flags);
     if (device || StartsWithNoCase(path, "\\\\?\\")) {
-        if (device && path.size() == 6 && std::isalpha(static_cast<unsigned char>(path[4])) &&
-            path[5] == ':') {
-            Drive* drive = machine_->FindDrive(path[4]);
+        // "\\.\E:": a drive letter's volume.
+        const char letter =
+            device && path.size() == 6 ? DriveLetterOf(std::string_view(path).substr(4)) : 0;
+        if (letter != 0) {
+            Drive* drive = machine_->FindDrive(letter);
             if (drive != nullptr)
                 return OpenDevice(path, static_cast<int>(drive - machine_->drives.data()), -1,
                                   access, share, disposition, flags);
@@ -217,7 +220,7 @@ HANDLE SimKernel32::OpenDevice(const std::string& name, int drive, int disk, DWO
 
 // A volume whose raw sectors were written comes back without a file system once nothing
 // holds it open; a dismounted volume mounts again at its next open.
-void SimKernel32::SettleVolumes() {
+void SimKernel32::RemountReleasedVolumes() {
     for (auto& d : machine_->drives) {
         if (DriveHasOpenHandles(d))
             continue;
@@ -257,7 +260,7 @@ BOOL SimKernel32::CloseHandle(HANDLE handle) {
     Extent e;
     if (ExtentOf(closed, &e) && e.image != nullptr)
         e.image->Flush();
-    SettleVolumes();
+    RemountReleasedVolumes();
     DeviceFaults& faults = FaultsOf(closed);
     bool ok = !faults.close.Fire();
     Record(closed, "CloseHandle", 0, 0, 0, ok);

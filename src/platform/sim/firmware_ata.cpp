@@ -148,7 +148,7 @@ BOOL SimKernel32::AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWOR
         a.DataTransferLength > size - a.DataBufferOffset ||
         ((a.AtaFlags & ATA_FLAGS_DATA_IN) && (a.AtaFlags & ATA_FLAGS_DATA_OUT)))
         return Fail(ERROR_INVALID_PARAMETER);
-    if (a.TimeOutValue > kMaxPassThroughSeconds)
+    if (!PassThroughMilliseconds(a.TimeOutValue))
         return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
     FirmwareDrive& f = *disk.firmware;
     const Registers r = Read(a);

@@ -107,7 +107,7 @@ BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWO
         (p.DataFromDeviceTransferLength != 0 &&
          p.DataFromDeviceBufferOffset < kHeader + STORAGE_PROTOCOL_COMMAND_LENGTH_NVME))
         return Fail(ERROR_INVALID_PARAMETER);
-    if (p.TimeOutValue > kMaxPassThroughSeconds)
+    if (!PassThroughMilliseconds(p.TimeOutValue))
         return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
     const BYTE* sqe = request + kHeader;
     if (!disk.firmware->vendorDriver && sqe[0] < 0xC0)

@@ -2,7 +2,8 @@
 // host. Raw device handles are in devices.cpp.
 #include "platform/sim/kernel32.h"
 
-#include <cctype>
+#include "platform/drive_letter.h"
+
 #include <cstring>
 
 namespace platform::sim {
@@ -158,11 +159,10 @@ BOOL SimKernel32::DeleteFileA(LPCSTR name) {
 // ---- Drives and volumes.
 
 Drive* SimKernel32::DriveOfRoot(LPCSTR root) {
-    if (root == nullptr || !std::isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':')
+    const char letter = root != nullptr ? DriveLetterOf(root) : 0;
+    if (letter == 0 || (root[2] != '\0' && !(root[2] == '\\' && root[3] == '\0')))
         return nullptr;
-    if (root[2] != '\0' && !(root[2] == '\\' && root[3] == '\0'))
-        return nullptr;
-    return machine_->FindDrive(root[0]);
+    return machine_->FindDrive(letter);
 }
 
 Volume* SimKernel32::AnsweringVolume(Drive& drive) {

@@ -225,7 +225,7 @@ private:
                            std::int64_t* at);
     bool WriteAllowed(const DeviceHandle& h, std::int64_t offset, std::int64_t size);
     BOOL VolumeControl(DeviceHandle& h, HANDLE handle, DWORD code);
-    void SettleVolumes();
+    void RemountReleasedVolumes();
     // Marks every drive whose sectors [absolute, absolute + size) of image touch as written.
     void MarkWritten(Image* image, std::int64_t absolute, std::int64_t size);
 

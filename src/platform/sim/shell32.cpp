@@ -1,6 +1,7 @@
 #include "platform/sim/shell32.h"
 
-#include <cctype>
+#include "platform/drive_letter.h"
+
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -14,9 +15,10 @@ DWORD_PTR SimShell32::SHGetFileInfoA(LPCSTR path, DWORD /*attributes*/, SHFILEIN
     machine_->calls.push_back(Call{"SHGetFileInfoA", root, flags, infoSize, 0, 0, false});
     if (info == nullptr || infoSize < sizeof(SHFILEINFOA))
         return 0;
-    if (root.size() != 3 || root[1] != ':' || root[2] != '\\')
+    const char letter = DriveLetterOf(root);
+    if (root.size() != 3 || letter == 0 || root[2] != '\\')
         return 0;
-    Drive* drive = machine_->FindDrive(root[0]);
+    Drive* drive = machine_->FindDrive(letter);
     if (drive == nullptr || !drive->displayName)
         return 0; // the shell has no name for it
     std::memset(info, 0, sizeof(*info));

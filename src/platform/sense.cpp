@@ -1,8 +1,8 @@
-#include "scsi/sense.h"
+#include "platform/sense.h"
 
 #include <algorithm>
 
-namespace purgelet {
+namespace platform {
 
 namespace {
 
@@ -34,6 +34,38 @@ void DecodeFixed(TSense& sense, const std::uint8_t* b, std::size_t length) {
     }
     if (end >= 18)
         TakeKeySpecific(sense, b + 15);
+    // The information field holds error, status, device and count (7:0), the
+    // command-specific field the LBA (23:0).
+    if (sense.HasCode && sense.Asc == 0x00 && sense.Ascq == 0x1D) {
+        TAtaRegisters& r = sense.Ata.emplace();
+        r.Current[0] = b[3];
+        r.Current[6] = b[4];
+        r.Current[5] = b[5];
+        r.Current[1] = b[6];
+        r.Current[2] = b[9];
+        r.Current[3] = b[10];
+        r.Current[4] = b[11];
+    }
+}
+
+// The ATA Status Return descriptor at d, 14 bytes; the extend bit says whether the high
+// bytes of a 48-bit command are in it.
+TAtaRegisters AtaStatusReturn(const std::uint8_t* d) {
+    TAtaRegisters r;
+    r.Current[0] = d[3];  // error
+    r.Current[1] = d[5];  // count (7:0)
+    r.Current[2] = d[7];  // LBA (7:0)
+    r.Current[3] = d[9];  // LBA (15:8)
+    r.Current[4] = d[11]; // LBA (23:16)
+    r.Current[5] = d[12]; // device
+    r.Current[6] = d[13]; // status
+    if ((d[2] & 0x01) != 0) {
+        r.Previous[1] = d[4];  // count (15:8)
+        r.Previous[2] = d[6];  // LBA (31:24)
+        r.Previous[3] = d[8];  // LBA (39:32)
+        r.Previous[4] = d[10]; // LBA (47:40)
+    }
+    return r;
 }
 
 void DecodeDescriptors(TSense& sense, const std::uint8_t* b, std::size_t length) {
@@ -61,6 +93,8 @@ void DecodeDescriptors(TSense& sense, const std::uint8_t* b, std::size_t length)
             sense.AnotherKey = d[2] & 0x0F;
             sense.AnotherAsc = d[3];
             sense.AnotherAscq = d[4];
+        } else if (d[0] == 0x09 && size >= 14 && !sense.Ata) {
+            sense.Ata = AtaStatusReturn(d);
         }
         at += size;
     }
@@ -93,4 +127,4 @@ TSense DecodeSense(const std::uint8_t* b, std::size_t length) {
     return sense;
 }
 
-} // namespace purgelet
+} // namespace platform
