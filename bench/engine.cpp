@@ -62,12 +62,15 @@ public:
         Size = static_cast<std::int64_t>(std::filesystem::file_size(Name));
         BlockCount = Size / BlockSize;
     }
-    void Open(bool readOnly) override {
+    void Open(bool readOnly) override { OpenIn(readOnly, TOpenMode{}); }
+    void OpenForWipe(const TOpenMode& mode) override { OpenIn(false, mode); }
+    void OpenIn(bool readOnly, const TOpenMode& mode) {
         const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-        overlapped_ = !readOnly && TransfersInFlight > 1;
+        overlapped_ = !readOnly && mode.TransfersInFlight > 1;
         handle_ = platform::k32().CreateFileA(
             Name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-            (Unbuffered ? FILE_FLAG_NO_BUFFERING : 0) | (overlapped_ ? FILE_FLAG_OVERLAPPED : 0),
+            (mode.Unbuffered ? FILE_FLAG_NO_BUFFERING : 0) |
+                (overlapped_ ? FILE_FLAG_OVERLAPPED : 0),
             nullptr);
         if (handle_ == INVALID_HANDLE_VALUE)
             throw XSystemCall("FileDisk.Open - CreateFileA(" + Name + ") : ");
@@ -180,15 +183,16 @@ EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = tr
     generators.UseIsaac = isaac;
     TimingOwner owner;
     auto disk = MakeDisk<FileDisk>(file, &owner);
-    disk->Generators = &generators;
-    disk->Unbuffered = true;
-    disk->BufferSize = kProgramTransfer;
+    TWipeContext wipe(&m, &owner);
+    wipe.Generators = &generators;
+    wipe.Options.Unbuffered = true;
+    wipe.Options.BufferSize = kProgramTransfer;
+    wipe.Options.TransfersInFlight = depth;
     disk->OverlapTransfers = overlap;
-    disk->TransfersInFlight = depth;
     const std::int64_t chunk = kProgramTransfer / disk->BlockSize;
     owner.writeTransfers = (disk->BlockCount + chunk - 1) / chunk;
     const auto start = Clock::now();
-    disk->WipeDisk(&m, false, 0, 0, "");
+    disk->WipeDisk(wipe);
     const auto end = Clock::now();
     return {Seconds(start, end), Seconds(start, owner.writesEnded),
             Seconds(owner.writesEnded, owner.lastTransfer)};
@@ -300,10 +304,11 @@ void LoopDeviceCase(const std::string& file, const std::filesystem::path& folder
     for (int round = 0; round < rounds; ++round) {
         TMessageObject owner;
         auto disk = MakeDisk<TNTLogicalDisk>("C", &owner);
-        disk->Unbuffered = true;
-        disk->BufferSize = kProgramTransfer;
+        TWipeContext wipe(&zero, &owner);
+        wipe.Options.Unbuffered = true;
+        wipe.Options.BufferSize = kProgramTransfer;
         const auto start = Clock::now();
-        disk->WipeDisk(&zero, false, 0, 0, "");
+        disk->WipeDisk(wipe);
         engine.push_back(Seconds(start, Clock::now()));
         peer.push_back(Shell(dd));
     }

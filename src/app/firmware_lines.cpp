@@ -57,12 +57,11 @@ std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines) {
     return refused.empty() ? refused : CatalogueText("FIRMWARE_REFUSED") + refused;
 }
 
-std::string PasswordLeftMessage(const TDisk& disk) {
-    const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
-    if (whole == nullptr || !whole->Firmware || !whole->Firmware->PasswordLeft())
+std::string PasswordLeftMessage(const TDisk& disk, const TWipeContext& wipe) {
+    if (!wipe.Firmware || !wipe.Firmware->PasswordLeft())
         return {};
     return FillIn(CatalogueText("FIRMWARE_PASSWORDLEFT"),
-                  {disk.Description, whole->Firmware->Password});
+                  {disk.Description, wipe.Firmware->Password});
 }
 
 } // namespace purgelet

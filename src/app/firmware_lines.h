@@ -13,6 +13,7 @@
 namespace purgelet {
 
 class TDisk;
+class TWipeContext;
 
 struct TFirmwareLine {
     TDisk* Disk = nullptr; // not owned
@@ -43,7 +44,8 @@ FirmwareReasons(const std::vector<TFirmwareLine>& lines);
 std::string FirmwareRefusalMessage(const std::vector<TFirmwareLine>& lines);
 
 // The words for a whole disk whose erase left its temporary security password on the drive,
-// with the password (the user needs it to unlock the drive); empty when none is left.
-std::string PasswordLeftMessage(const TDisk& disk);
+// with the password (the user needs it to unlock the drive), from what its wipe found; empty
+// when none is left.
+std::string PasswordLeftMessage(const TDisk& disk, const TWipeContext& wipe);
 
 } // namespace purgelet

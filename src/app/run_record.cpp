@@ -190,7 +190,8 @@ void TRunRecorder::Question(std::size_t drive, const std::string& text,
     record_.Drives[drive].Errors.push_back({block, text, answer, record::IsoTimeNow()});
 }
 
-void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult& result) {
+void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TWipeContext& wipe,
+                              const TDriveResult& result) {
     if (index >= record_.Drives.size())
         return;
     record::TDrive& drive = record_.Drives[index];
@@ -199,10 +200,10 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
     drive.DurationSeconds = elapsed / 1000.0;
     const bool completed = result.Outcome == TWipeOutcome::woCompleted; // ran to its end
     // The medium the wipe found, where the drive could tell it only while open.
-    if (disk.Wiped.BlockCount > 0) {
-        drive.Size = disk.Wiped.Size;
-        drive.BlockSize = disk.Wiped.BlockSize;
-        drive.BlockCount = disk.Wiped.BlockCount;
+    if (wipe.Wiped.BlockCount > 0) {
+        drive.Size = wipe.Wiped.Size;
+        drive.BlockSize = wipe.Wiped.BlockSize;
+        drive.BlockCount = wipe.Wiped.BlockCount;
     }
     // A block given up unwritten may still hold old data: the drive is not proven erased.
     const TWipeOutcome erasure = ErasureOutcome(result);
@@ -220,8 +221,8 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TDriveResult
                 static_cast<double>(drive.Size) * settings_.Method->PassCount / (elapsed / 1000.0);
     }
     drive.Formatted = completed && FormatsAfterWipe(disk, settings_);
-    if (const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk); whole && whole->Firmware)
-        drive.Firmware = FirmwareErase(*whole->Firmware);
+    if (wipe.Firmware)
+        drive.Firmware = FirmwareErase(*wipe.Firmware);
     // The category of what was achieved: nothing for a drive not proven erased; Purge only
     // where the drive's own erase completed, else the overwrite's Clear.
     if (erasure != TWipeOutcome::woCompleted)

@@ -15,6 +15,7 @@
 namespace purgelet {
 
 class TDisk;
+class TWipeContext;
 struct TWipeSettings;
 struct TDriveResult;
 enum class TWipeOutcome : std::uint8_t;
@@ -34,7 +35,9 @@ public:
     // A question put while the drive was being wiped, and its answer.
     void Question(std::size_t drive, const std::string& text, std::optional<std::int64_t> block,
                   const std::string& answer);
-    void DriveEnded(std::size_t drive, TDisk& disk, const TDriveResult& result);
+    // The drive's wipe is over: what it found (the medium, the drive's own erase) and its result.
+    void DriveEnded(std::size_t drive, TDisk& disk, const TWipeContext& wipe,
+                    const TDriveResult& result);
 
     // Ends the record with the run's outcome and the DoD report's person and media, seals it,
     // and writes the record and the certificate as the settings say. Returns what could not

@@ -121,10 +121,9 @@ TWipeOutcome ErasureOutcome(const TDriveResult& result) {
                : result.Outcome;
 }
 
-bool ErasedBeforeAbort(const TDisk& disk, const method* wiped) {
-    const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
-    return whole != nullptr && wiped != nullptr && wiped->Firmware != TFirmwareStep::None &&
-           wiped->PassCount < 1 && whole->Firmware && whole->Firmware->Passed();
+bool ErasedBeforeAbort(const TWipeContext& wipe) {
+    return wipe.SendsFirmware() && wipe.Method->PassCount < 1 && wipe.Firmware &&
+           wipe.Firmware->Passed();
 }
 
 std::string ReportWriteFailedText(const std::string& fileName) {
@@ -207,8 +206,9 @@ void TWipeJob::TellError(TWipeJobView& view, const XException& error, std::size_
         view.Tell(text, type);
 }
 
-void TWipeJob::TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about) {
-    const std::string text = PasswordLeftMessage(disk);
+void TWipeJob::TellPasswordLeft(TWipeJobView& view, TDisk& disk, const TWipeContext& wipe,
+                                TDisk* about) {
+    const std::string text = PasswordLeftMessage(disk, wipe);
     if (text.empty())
         return;
     if (about != nullptr)
@@ -292,7 +292,7 @@ public:
                                                       const std::string& detail, int answer) {
             std::optional<std::int64_t> block;
             if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
-                block = manager_.ReportDisk->CurrentBlock;
+                block = manager_.ReportWipe != nullptr ? manager_.ReportWipe->CurrentBlock : 0;
             // The drive that asked: the one being wiped, or of several the one whose question
             // this is.
             if (job.asking_ < job.results_.size()) {

@@ -92,7 +92,7 @@ const char* OutcomeWord(TWipeOutcome outcome);
 // Whether an abort met a drive whose own erase had completed and passed its verification,
 // with nothing after it in the method (an abort asked while the drive worked waits for its
 // end): the drive is erased and counts as completed; the run is still aborted.
-bool ErasedBeforeAbort(const TDisk& disk, const method* wiped);
+bool ErasedBeforeAbort(const TWipeContext& wipe);
 // What the user is told about a report file whose writes failed.
 std::string ReportWriteFailedText(const std::string& fileName);
 
@@ -197,7 +197,8 @@ private:
                    TDisk* about = nullptr);
     // Tells a temporary security password the drive's erase left on it, however the drive's
     // wipe ended: without it the drive cannot be unlocked (TellAbout with about, in parallel).
-    static void TellPasswordLeft(TWipeJobView& view, TDisk& disk, TDisk* about = nullptr);
+    static void TellPasswordLeft(TWipeJobView& view, TDisk& disk, const TWipeContext& wipe,
+                                 TDisk* about = nullptr);
     // Wipes every drive on a worker of its device (wipe_job_loop.cpp).
     TWipeOutcome RunLoop(TWipeJobView& view, TRunRecorder& recorder);
     // The drive's figures as its sink has them after an Update.

@@ -65,6 +65,7 @@ void CopyFigures(const TMessageObject& from, TMessageObject& to) {
     to.Flag = from.Flag;
     to.Progress = from.Progress;
     to.Disk = from.Disk;
+    to.Wipe = from.Wipe;
     to.Pass = from.Pass;
     to.PassCount = from.PassCount;
     to.Verifying = from.Verifying;
@@ -129,6 +130,9 @@ private:
     void Show(TRequest& request);
     // In lock step: the drive's figures to the manager, and the manager's Update.
     void Refresh(TRequest& request);
+    // Calls the manager for a drive's request: what the call raises is raised on the drive's
+    // thread, and an abort it raises is the run's.
+    template <class Call> void OnManager(TRequest& request, const Call& call);
     // The run's abort, to be raised on a drive's thread.
     std::exception_ptr AbortError();
     void End(TRequest& request);
@@ -148,6 +152,9 @@ private:
     TRunRecorder& recorder_;
     const TWipeOptions options_;
     std::vector<std::unique_ptr<TDriveSink>> sinks_;
+    // Each drive's wipe, made before any worker starts and read after its end (the report's
+    // firmware lines, the record, the questions' block numbers).
+    std::vector<std::unique_ptr<TWipeContext>> wipes_;
     std::vector<std::unique_ptr<TReportSection>> sections_;
     // Ended, or never to be wiped: its section may be written.
     std::vector<bool> finished_;
@@ -189,6 +196,11 @@ TWipeOutcome TWipeJob::TRunLoop::Run() {
         job_.results_.push_back({job_.disks_[i], TWipeOutcome::woNone, {}});
         sinks_.push_back(std::make_unique<TDriveSink>(*this, i));
         sections_.push_back(std::make_unique<TReportSection>());
+        TDisk& disk = *job_.disks_[i];
+        auto& wipe = *wipes_.emplace_back(std::make_unique<TWipeContext>(
+            disk.TakesMethod() ? job_.settings_.Method : nullptr, sinks_.back().get()));
+        wipe.Options = options_;
+        wipe.Format = FormatsAfterWipe(disk, job_.settings_);
     }
     finished_.assign(count, false);
     if (lockstep_) {
@@ -240,6 +252,8 @@ TWipeOutcome TWipeJob::TRunLoop::Run() {
     Flush(true);
     job_.asking_ = kNoDrive;
     job_.manager_.ReportDisk = nullptr;
+    job_.manager_.ReportWipe = nullptr;
+    job_.manager_.Wipe = nullptr; // the figures copied in lock step name a wipe now gone
     // What the run reached, in list order, as a run one drive at a time lists it.
     std::vector<TDriveResult> reached;
     for (const TDriveResult& result : job_.results_)
@@ -295,31 +309,21 @@ void TWipeJob::TRunLoop::WipeDrive(std::size_t index) {
     TRequest ended;
     ended.Kind = TRequest::TKind::Ended;
     ended.Index = index;
+    TWipeContext& wipe = *wipes_[index];
     {
         // What this thread writes into the report is the drive's, until the drive is over.
         TReportRedirect redirect(sections_[index].get());
-        // The disk outlives the run; its pointers to the run's sink and generators must not.
-        struct TLent {
-            TDisk& disk;
-            TMessageObject* owner;
-            ~TLent() {
-                disk.Owner = owner;
-                disk.Generators = nullptr;
-            }
-        } lent{disk, disk.Owner};
         // The drawn state stays as drawn, for whoever checks what the drive received. In lock
         // step the drive goes on from where the one before left the run's generators.
         TGenerators generators;
         if (lockstep_) {
-            disk.Generators = &job_.generators_;
+            wipe.Generators = &job_.generators_;
         } else {
             generators = job_.driveGenerators_[index];
-            disk.Generators = &generators;
+            wipe.Generators = &generators;
         }
-        disk.Owner = sinks_[index].get();
         try {
-            disk.WipeDisk(disk.TakesMethod() ? job_.settings_.Method : nullptr,
-                          FormatsAfterWipe(disk, job_.settings_), 0, 0, "");
+            disk.WipeDisk(wipe);
             ReportFormatSkipped(disk, job_.settings_);
         } catch (const XAbort&) {
             ended.Outcome = TWipeOutcome::woAborted;
@@ -328,7 +332,8 @@ void TWipeJob::TRunLoop::WipeDrive(std::size_t index) {
             ended.Outcome = TWipeOutcome::woFailed;
             ended.Error = std::current_exception();
         }
-        ReportWriteFirmware(disk);
+        wipe.Generators = nullptr;
+        ReportWriteFirmware(wipe);
     }
     HandOver(ended);
 }
@@ -560,7 +565,8 @@ void TWipeJob::TRunLoop::Start(TRequest& request) {
             } else {
                 TellAbort(index, XAbort(AbortText()));
             }
-            recorder_.DriveEnded(job_.recordDrive_[index], disk, job_.results_[index]);
+            recorder_.DriveEnded(job_.recordDrive_[index], disk, *wipes_[index],
+                                 job_.results_[index]);
             CountOutcome(TWipeOutcome::woAborted);
         }
         return;
@@ -572,12 +578,12 @@ void TWipeJob::TRunLoop::Start(TRequest& request) {
         TReportRedirect redirect(sections_[index].get());
         CurrentReport->WriteDiskHeader(disk);
     }
-    disk.SetWipeOptions(options_);
     if (lockstep_) {
         // The manager tells the drive under way, as it would with the drive wiped on this
         // thread; a disc blanked by its drive has no passes: nothing of the drive before shows.
         job_.current_ = job_.asking_ = index;
         manager.ReportDisk = &disk;
+        manager.ReportWipe = wipes_[index].get();
         manager.Pass = 0;
         manager.PassCount = 0;
         manager.Verifying = false;
@@ -601,18 +607,27 @@ void TWipeJob::TRunLoop::AskUser(TRequest& request) {
         TWipeJob& job;
         std::size_t asking;
         TDisk* disk;
+        const TWipeContext* wipe;
         ~TAsked() {
             job.asking_ = asking;
             job.manager_.ReportDisk = disk;
+            job.manager_.ReportWipe = wipe;
         }
-    } asked{job_, job_.asking_, manager.ReportDisk};
+    } asked{job_, job_.asking_, manager.ReportDisk, manager.ReportWipe};
     job_.asking_ = index;
     manager.ReportDisk = job_.disks_[index];
+    manager.ReportWipe = wipes_[index].get();
     if (lockstep_)
         CopyFigures(*sinks_[index], manager);
-    try {
+    OnManager(request, [&] {
         request.Answer =
             manager.Message(request.Asked, request.Detail, request.DlgType, request.Buttons);
+    });
+}
+
+template <class Call> void TWipeJob::TRunLoop::OnManager(TRequest& request, const Call& call) {
+    try {
+        call();
     } catch (const XAbort& error) {
         // The manager raised an abort asked for meanwhile: every drive's.
         Abort(error.what());
@@ -629,15 +644,7 @@ std::exception_ptr TWipeJob::TRunLoop::AbortError() {
 void TWipeJob::TRunLoop::Refresh(TRequest& request) {
     TGUIDiskManager& manager = job_.manager_;
     CopyFigures(*sinks_[request.Index], manager);
-    try {
-        manager.Update();
-    } catch (const XAbort& error) {
-        // The manager raised an abort asked for meanwhile: every drive's.
-        Abort(error.what());
-        request.Raise = std::current_exception();
-    } catch (const XException&) {
-        request.Raise = std::current_exception();
-    }
+    OnManager(request, [&] { manager.Update(); });
 }
 
 void TWipeJob::TRunLoop::Show(TRequest& request) {
@@ -670,7 +677,7 @@ void TWipeJob::TRunLoop::End(TRequest& request) {
         } catch (const XAbort& error) {
             job_.status_.SetState(index, TDriveState::dsAborted);
             TellAbort(index, error);
-            if (ErasedBeforeAbort(disk, job_.settings_.Method)) {
+            if (ErasedBeforeAbort(*wipes_[index])) {
                 CountOutcome(TWipeOutcome::woAborted); // the run's abort, not the drive's
                 result.Outcome = TWipeOutcome::woCompleted;
                 result.Error.clear();
@@ -689,9 +696,9 @@ void TWipeJob::TRunLoop::End(TRequest& request) {
     } else {
         job_.PublishEnded(index);
     }
-    TellPasswordLeft(view_, disk, About(index));
+    TellPasswordLeft(view_, disk, *wipes_[index], About(index));
     CountOutcome(result.Outcome);
-    recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
+    recorder_.DriveEnded(job_.recordDrive_[index], disk, *wipes_[index], result);
     if (lockstep_)
         job_.current_ = job_.asking_ = kNoDrive;
     if (result.Outcome != TWipeOutcome::woAborted)
@@ -761,7 +768,7 @@ void TWipeJob::TRunLoop::Unfinished(std::size_t index) {
         ReportWriteLine(result.Error);
     }
     CountOutcome(TWipeOutcome::woFailed);
-    recorder_.DriveEnded(job_.recordDrive_[index], disk, result);
+    recorder_.DriveEnded(job_.recordDrive_[index], disk, *wipes_[index], result);
 }
 
 void TWipeJob::TRunLoop::Flush(bool all) {

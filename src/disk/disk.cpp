@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <optional>
 #include <utility>
 
 namespace purgelet {
@@ -43,60 +42,70 @@ void TDisk::AddProperty(std::uint8_t id, TGenericProperty::ValueType value) {
     Properties.push_back(TGenericProperty{id, std::move(value)});
 }
 
-void TDisk::SetWipeOptions(const TWipeOptions& options) {
-    Unbuffered = options.Unbuffered;
-    BufferSize = options.BufferSize;
-    TransfersInFlight = options.TransfersInFlight;
+bool TWipeContext::SendsFirmware() const {
+    return Method != nullptr && Method->Firmware != TFirmwareStep::None;
 }
 
-void TPhysicalDisk::SetWipeOptions(const TWipeOptions& options) {
-    TRandomAccessDisk::SetWipeOptions(options);
-    WholeFirmwareDrives = options.WholeFirmwareDrives;
+TOpenMode TWipeContext::OpenMode() {
+    TOpenMode mode;
+    mode.Unbuffered = Options.Unbuffered;
+    mode.ReadBack = SendsFirmware() ||
+                    (Method != nullptr && std::any_of(Method->Steps.begin(), Method->Steps.end(),
+                                                      [](const steptype* step) {
+                                                          return step != nullptr && step->Check;
+                                                      }));
+    mode.TransfersInFlight = Options.TransfersInFlight;
+    mode.Firmware = SendsFirmware();
+    mode.Asks = &Messages();
+    return mode;
 }
 
-void TCDDVDDisk::SetWipeOptions(const TWipeOptions& options) {
-    TSecvencialAccessDisk::SetWipeOptions(options);
-    QuickErase = options.QuickErase;
+void TDisk::OpenForWipe(const TOpenMode&) {
+    Open(false);
 }
 
-void TDisk::WipeDisk(method* Method, bool Format, std::uint8_t FileSystem, std::int32_t ClusterSize,
-                     const std::string& Label) {
+void TDisk::WipeDisk(TWipeContext& wipe) {
+    // The sink outlives the wipe: it must not go on naming it.
+    struct TForget {
+        TWipeContext& wipe;
+        ~TForget() {
+            TMessageObject& sink = wipe.Messages();
+            if (sink.Wipe == &wipe)
+                sink.Wipe = nullptr;
+        }
+    } forget{wipe};
+    WipeAndFormat(wipe);
+}
+
+void TDisk::WipeDisk(const method* Method, bool Format, std::uint8_t FileSystem,
+                     std::int32_t ClusterSize, const std::string& Label) {
     WipeDiskWithParams(Method, Format, TFormatParams{FileSystem, ClusterSize, Label});
 }
 
-// Physical disks and optical discs are never formatted.
-void TDisk::WipeDiskWithParams(method* Method, bool, const TFormatParams&) {
-    OpenWipeClose(Method);
+void TDisk::WipeDiskWithParams(const method* Method, bool Format, const TFormatParams& Params) {
+    TWipeContext wipe(Method, Owner);
+    wipe.Format = Format;
+    wipe.FormatParams = Params;
+    WipeDisk(wipe);
 }
 
-void TDisk::OpenWipeClose(method* Method) {
+// Physical disks and optical discs are never formatted.
+void TDisk::WipeAndFormat(TWipeContext& wipe) {
+    OpenWipeClose(wipe);
+}
+
+void TDisk::OpenWipeClose(TWipeContext& wipe) {
     // The drive's own erase is a whole disk's only: nothing else is written in its stead.
-    if (Method != nullptr && Method->Firmware != TFirmwareStep::None &&
-        dynamic_cast<TPhysicalDisk*>(this) == nullptr) {
+    if (wipe.SendsFirmware() && dynamic_cast<TPhysicalDisk*>(this) == nullptr) {
         XFirmware error("TDisk.WipeDisk - firmware sanitize : not a whole disk");
         error.ErrorText = CatalogueText("FIRMWARE_NOTWHOLE");
         throw error;
     }
-    // Set before the open, which opens a whole disk differently for a method that sends the
-    // drive's own commands (the last wipe's method may be gone by now); a failed open leaves
-    // the disk's method as it was.
-    method* const before = this->Method;
-    this->Method = Method;
-    ReadBack = Method != nullptr &&
-               (Method->Firmware != TFirmwareStep::None ||
-                std::any_of(Method->Steps.begin(), Method->Steps.end(),
-                            [](const steptype* step) { return step != nullptr && step->Check; }));
-    std::optional<TOpenedDisk> opened;
-    Wiped = {};
-    try {
-        opened.emplace(*this, false);
-    } catch (...) {
-        this->Method = before;
-        throw;
-    }
-    Wiped = {Size, BlockSize, BlockCount};
-    Wipe();
-    opened->Close();
+    wipe.Wiped = {};
+    TOpenedDisk opened(*this, wipe.OpenMode());
+    wipe.Wiped = {Size, BlockSize, BlockCount};
+    Wipe(wipe);
+    opened.Close();
 }
 
 void TDisk::CloseAfterFailure() noexcept {
@@ -106,11 +115,11 @@ void TDisk::CloseAfterFailure() noexcept {
     }
 }
 
-void TLogicalDisk::WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params) {
-    FormatPass = Format ? 1 : 0;
-    OpenWipeClose(Method);
-    if (Format)
-        this->Format(Params);
+void TLogicalDisk::WipeAndFormat(TWipeContext& wipe) {
+    wipe.FormatPass = wipe.Format ? 1 : 0;
+    OpenWipeClose(wipe);
+    if (wipe.Format)
+        Format(wipe.FormatParams, wipe);
 }
 
 namespace {

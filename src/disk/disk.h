@@ -9,12 +9,13 @@
 //
 // Constructors only set fields. A disk is created through MakeDisk, which then calls the
 // virtual init (reading the medium's facts): a failure of init propagates out of MakeDisk
-// and the half-built object is destroyed. A disk never owns its Owner, its Method, its
-// Generators or its OwnerDisk.
+// and the half-built object is destroyed. A disk never owns its Owner or its OwnerDisk, and
+// holds nothing of a wipe: that is the TWipeContext's, passed through every step.
 #pragma once
 
 #include "disk/firmware_wipe.h"
 #include "disk/message_object.h"
+#include "disk/wipe_context.h"
 #include "platform/identity.h"
 
 #include <atomic>
@@ -22,7 +23,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -32,7 +32,6 @@
 namespace purgelet {
 
 class method;
-struct TGenerators;
 
 // Property ids of the description list (TGenericProperty::Id).
 enum : std::uint8_t {
@@ -65,25 +64,6 @@ struct TGenericProperty {
     bool operator==(const TGenericProperty&) const = default;
 };
 
-// How a wipe run wants each disk written: the settings of the run that are the disk's to
-// apply (a disk kind takes the ones that mean something to it).
-struct TWipeOptions {
-    bool Unbuffered = false;     // open for writing without system caching
-    std::int32_t BufferSize = 0; // bytes per transfer wanted; 0 the default
-    bool QuickErase = true;      // a rewritable disc: the quick blank rather than the full one
-    std::int32_t TransfersInFlight = 4; // a block wipe's transfers kept in flight; 1 one at a time
-    // The NVMe drives every namespace of which the run holds (WholeFirmwareDrives): the only
-    // ones a firmware command reaching beyond one namespace may be sent to.
-    std::vector<std::string> WholeFirmwareDrives;
-};
-
-// Formatting wanted after a wipe. The wipe run passes 0, 0 and an empty label.
-struct TFormatParams {
-    std::uint8_t FileSystem = 0;
-    std::int32_t ClusterSize = 0;
-    std::string Label;
-};
-
 class TDisk {
 public:
     TDisk(std::string Name, TMessageObject* Owner);
@@ -99,35 +79,15 @@ public:
     std::int32_t BlockSize = 512;     // bytes per block
     std::int64_t BlockCount = 0;      // Size / BlockSize
     std::int64_t Size = 0;            // bytes
-    method* Method = nullptr;         // the method being run; not owned
     std::uint8_t DriveType = 4;       // 0 unknown, 1 fixed, 2 floppy, 3 removable, 5 CD, 6 RAM
     TDisk* OwnerDisk = nullptr;       // the physical disk of a logical disk; not owned
     std::int64_t StartingOffset = 0;  // byte offset of the partition on its physical disk
     std::int32_t PartitionNumber = 0; // -1 when the system does not tell it
     bool ReadOnly = true;             // the mode of the last Open
-    TMessageObject* Owner;            // progress and question sink; not owned
-    std::int32_t DeviceNumber = 0;    // -1 when the system does not tell it
-    std::int32_t FormatPass = 0;      // 1 while a wipe to be followed by a format runs
-    std::int32_t BufferSize = 0;      // bytes per transfer wanted; 0 the default
-    bool Unbuffered = false;          // open for writing without system caching
-    // The wipe being opened reads back what it writes (a verifying pass, a firmware erase's
-    // samples): opened for writing, the device bypasses the system cache, so that the reads
-    // see the medium and not a cached copy of what was written or of what it held before.
-    bool ReadBack = false;
-    // A block wipe's transfers kept in flight (1 to 16): a wipe run sets the run's depth; a
-    // disk used without one transfers one at a time.
-    std::int32_t TransfersInFlight = 1;
-    // The run's generators, handed to each drive's wipe in turn so that the drives of a run
-    // draw one sequence; not owned. Null: the wipe draws from its own, seeded from the clock.
-    TGenerators* Generators = nullptr;
-    std::int64_t CurrentBlock = 0; // first block of the transfer in progress
-    // The medium as the last wipe found it open, for the record: a drive that reads its medium
-    // at every open (a floppy) no longer knows it once closed. Zero before any wipe.
-    struct TMedium {
-        std::int64_t Size = 0;
-        std::int32_t BlockSize = 0;
-        std::int64_t BlockCount = 0;
-    } Wiped;
+    // Who made the disk (the disk manager): asked and told outside a wipe (a plain open that
+    // must ask, a format on its own), and the sink of a wipe that names none; not owned.
+    TMessageObject* Owner;
+    std::int32_t DeviceNumber = 0; // -1 when the system does not tell it
     std::vector<TGenericProperty> Properties;
     // The device as its firmware names it, read once by init: a partition's is its disk's
     // (PartitionNumber and StartingOffset tell where on it it lies). Where the system does
@@ -139,13 +99,23 @@ public:
     virtual int GetSortedPropertiesCount();
     virtual void GetProperty(int Index, TGenericProperty& Property) const;
     virtual void SortProperties();
-    virtual void Wipe() = 0;
+    // Overwrites the open disk as the wipe says (its method, sink, generators, options).
+    virtual void Wipe(TWipeContext& wipe) = 0;
     virtual void init() = 0; // reads the medium's facts; called by MakeDisk
+    // A plain open: read-only, or for writing with the system's cache; asks the Owner.
     virtual void Open(bool readOnly) = 0;
+    // An open for writing as a wipe (or a whole disk locking its volumes) wants it. A disk
+    // with nothing to choose opens for writing plainly.
+    virtual void OpenForWipe(const TOpenMode& mode);
     virtual void Close() = 0;
-    virtual void WipeDisk(method* Method, bool Format, std::uint8_t FileSystem,
-                          std::int32_t ClusterSize, const std::string& Label);
-    virtual void WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params);
+
+    // Opens for writing, wipes, closes, and for a drive letter formats when the wipe asks for
+    // it; what the wipe found is left in the context. Raises the program's exceptions.
+    void WipeDisk(TWipeContext& wipe);
+    // A wipe with a context of its own, its messages going to the Owner.
+    void WipeDisk(const method* Method, bool Format, std::uint8_t FileSystem,
+                  std::int32_t ClusterSize, const std::string& Label);
+    void WipeDiskWithParams(const method* Method, bool Format, const TFormatParams& Params);
 
     // Appends a copy of the pair at the end of Properties.
     void AddProperty(std::uint8_t id, TGenericProperty::ValueType value);
@@ -158,8 +128,6 @@ public:
     virtual bool HasBlocks() const { return false; }
     // Whether its wipe runs the passes of a method (a disc is blanked by its drive).
     virtual bool TakesMethod() const { return true; }
-    // Takes the run's settings for its next wipe.
-    virtual void SetWipeOptions(const TWipeOptions& options);
     // The drive's own erase: the drive as probed once, reading only (null: this disk can
     // take none, e.g. it is no whole disk or cannot be opened).
     virtual const TFirmwareDrive* ProbedFirmware() { return nullptr; }
@@ -167,10 +135,13 @@ public:
     // from any thread.
     virtual bool FirmwareBusy() const { return false; }
 
-    // What every wipe reports to and asks: the Owner, or for a disk wiped without one a
-    // plain sink of its own (nothing is retried, skipped or forced, nobody is told). Public
-    // for the free callbacks (the format progress) that hold only the disk.
+    // Who is asked and told outside a wipe: the Owner, or for a disk made without one a
+    // plain sink of its own (nothing is retried, skipped or forced, nobody is told).
     TMessageObject& Sink() { return Owner != nullptr ? *Owner : headless_; }
+    // Who an open in mode asks: the mode's, else as outside a wipe.
+    TMessageObject& Asked(const TOpenMode& mode) {
+        return mode.Asks != nullptr ? *mode.Asks : Sink();
+    }
 
     // Closes the device while another failure is on its way out: that failure is what the
     // caller must act on (an abort must stay an abort), so a failing Close does not replace
@@ -178,8 +149,10 @@ public:
     void CloseAfterFailure() noexcept;
 
 protected:
+    // The wipe of the disk's kind: here the frame, OpenWipeClose; a drive letter formats after.
+    virtual void WipeAndFormat(TWipeContext& wipe);
     // The frame of every wipe: open for writing, run Wipe, close even when Wipe raises.
-    void OpenWipeClose(method* Method);
+    void OpenWipeClose(TWipeContext& wipe);
 
 private:
     // One per disk, not shared: several disks may be wiped at once, each on its own thread.
@@ -191,6 +164,7 @@ private:
 class TOpenedDisk {
 public:
     TOpenedDisk(TDisk& disk, bool readOnly) : disk_(disk) { disk_.Open(readOnly); }
+    TOpenedDisk(TDisk& disk, const TOpenMode& mode) : disk_(disk) { disk_.OpenForWipe(mode); }
     ~TOpenedDisk() {
         if (open_)
             disk_.CloseAfterFailure();
@@ -221,12 +195,12 @@ public:
 
     // Generation of the next buffer and summing of the last one run on a helper thread while
     // the disk transfers; off, every step runs on the calling thread with one buffer. The
-    // bytes, the transfers and the calls to the Owner are the same either way.
+    // bytes, the transfers and the calls to the sink are the same either way.
     bool OverlapTransfers = true;
 
-    // Overwrites every block once per pass of Method, verifies where the method says so.
-    // Method is only read; the pass cursor and the fill flag live in the wipe.
-    void Wipe() override;
+    // Overwrites every block once per pass of the wipe's method, verifies where the method
+    // says so. The method is only read; the pass cursor and the fill flag live in the wipe.
+    void Wipe(TWipeContext& wipe) override;
     bool HasBlocks() const override { return true; }
 
     // Reads Count blocks from Block; raises an XDiskIO descendant on failure.
@@ -243,7 +217,7 @@ public:
         std::int32_t Count = 0;
         std::int64_t Block = 0;
     };
-    // Transfers in flight, each in a slot of the caller's (0 to TransfersInFlight - 1): Start
+    // Transfers in flight, each in a slot of the caller's (0 to the depth - 1): Start
     // hands one over, Finish waits for a slot's and raises as ReadBlocks or WriteBlocks would,
     // Cancel drops every one started and not finished and returns once none runs. A transfer
     // may run at any moment between its Start and its Finish; a cancelled one may have run or
@@ -259,9 +233,13 @@ public:
     // is then work, not waiting: false.
     virtual bool TransferPending(int Slot);
 
-    // Blocks per transfer for the current BufferSize, never more than a buffer of
-    // capacity bytes holds (at least 1 while a block fits).
-    std::int32_t ChunkBlocks(std::int64_t capacity) const;
+    // Blocks per transfer for bufferSize bytes wanted (0 the default), never more than a
+    // buffer of capacity bytes holds nor than the device takes at once (at least 1 while a
+    // block fits).
+    std::int32_t ChunkBlocks(std::int64_t capacity, std::int32_t bufferSize) const;
+    // The most bytes the device takes in one transfer (a floppy: one track); 0 no limit. Read
+    // while the disk is open.
+    virtual std::int32_t TransferLimit() const { return 0; }
 
 private:
     std::vector<TTransfer> started_; // the base class's transfers waiting for their Finish
@@ -280,10 +258,14 @@ public:
     // Description, size, then the volume's facts as the system reports them. Never raises:
     // a failure is logged and the list stays as far as it got.
     int getPropertiesCount() override;
-    // Formats after the wipe when Format is set, and only when the wipe and Close succeeded.
-    void WipeDiskWithParams(method* Method, bool Format, const TFormatParams& Params) override;
+    // Formats, telling the wipe's sink its progress (the last share after the method's
+    // passes) and asking it the questions.
+    virtual void Format(const TFormatParams& Params, TWipeContext& wipe) = 0;
 
-    virtual void Format(const TFormatParams& Params) = 0;
+protected:
+    // Formats after the wipe when the wipe says so, and only when the wipe and Close
+    // succeeded.
+    void WipeAndFormat(TWipeContext& wipe) override;
 };
 
 class TPhysicalDisk : public TRandomAccessDisk {
@@ -303,14 +285,8 @@ public:
     std::string NotWipeable;
     // NotWipeable says a volume lock was refused for good (detection keeps that for the disk).
     bool LockRefused = false;
-    // What the drive's own erase of the last wipe did; none when the method asked for none.
-    std::optional<TFirmwareRecord> Firmware;
-    // The run's whole NVMe drives (TWipeOptions), set with its other options.
-    std::vector<std::string> WholeFirmwareDrives;
-    void SetWipeOptions(const TWipeOptions& options) override;
-
     // A method with a firmware step: the step first, then its overwrite passes if any.
-    void Wipe() override;
+    void Wipe(TWipeContext& wipe) override;
     bool FirmwareBusy() const override { return firmwareBusy_.load(); }
     void SetFirmwareBusy(bool busy) { firmwareBusy_.store(busy); }
 
@@ -334,13 +310,10 @@ class TCDDVDDisk : public TSecvencialAccessDisk {
 public:
     using TSecvencialAccessDisk::TSecvencialAccessDisk;
 
-    bool QuickErase = true; // set by the wipe run from the option "QuickEraseCDDVD"
-
     void Open(bool readOnly) override { ReadOnly = readOnly; }
     void Close() override {}
     bool Interruptible() const override { return false; }
     bool TakesMethod() const override { return false; }
-    void SetWipeOptions(const TWipeOptions& options) override;
 };
 
 // Creates a disk and reads its facts (init). A failure of init propagates; the object is

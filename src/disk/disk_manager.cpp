@@ -280,6 +280,7 @@ TGUIDiskManager::TGUIDiskManager(ui::Host& Host, TDiskClasses Classes,
 
 void TGUIDiskManager::Clear() {
     ReportDisk = nullptr;
+    ReportWipe = nullptr;
     TDiskManager::Clear();
 }
 
@@ -337,7 +338,7 @@ int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDl
     ReportWriteLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " +
                     ModalResultText(answer));
     if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)
-        ReportBlockWarning(*ReportDisk);
+        ReportBlockWarning(*ReportDisk, ReportWipe != nullptr ? ReportWipe->CurrentBlock : 0);
     if (OnAnswered)
         OnAnswered(Kind, text, Detail, answer);
     return answer;

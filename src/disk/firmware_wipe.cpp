@@ -74,18 +74,20 @@ std::vector<std::int64_t> SampleBlocks(std::int64_t count) {
     return blocks;
 }
 
-void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep step) {
-    TMessageObject& owner = disk.Sink();
+void RunFirmwareStep(TPhysicalDisk& disk, TWipeContext& wipe, TFirmwareDrive& drive,
+                     TFirmwareStep step) {
+    TMessageObject& owner = wipe.Messages();
     owner.Disk = &disk;
+    owner.Wipe = &wipe;
     owner.Progress = 0.0;
     owner.Flag = 0;
     owner.Pass = 0;
     owner.PassCount = 0;
     owner.Verifying = false;
     const TFirmwareOperation operation = OperationOf(step);
-    const TFirmwareScope scope = ScopeOf(drive, disk.WholeFirmwareDrives);
+    const TFirmwareScope scope = ScopeOf(drive, wipe.Options.WholeFirmwareDrives);
     const TFirmwareChoice choice = drive.Choose(operation, scope);
-    TFirmwareRecord& record = disk.Firmware.emplace();
+    TFirmwareRecord& record = wipe.Firmware.emplace();
     record.Command = choice.Command;
     record.ErasedByte = choice.ErasedByte;
     if (!choice.Possible())
@@ -211,17 +213,17 @@ std::string FirmwareRefusalText(TFirmwareRefusal refusal, std::uint32_t driveNam
 
 // ---- the whole disk's wipe
 
-void TPhysicalDisk::Wipe() {
-    Firmware.reset();
-    if (Method != nullptr && Method->Firmware != TFirmwareStep::None) {
+void TPhysicalDisk::Wipe(TWipeContext& wipe) {
+    wipe.Firmware.reset();
+    if (wipe.SendsFirmware()) {
         std::unique_ptr<TFirmwareDrive> drive = OpenedFirmware();
         if (!drive)
             throw Failure("no drive", FirmwareRefusalText(TFirmwareRefusal::NoCommandSet));
-        RunFirmwareStep(*this, *drive, Method->Firmware);
-        if (Method->PassCount < 1)
+        RunFirmwareStep(*this, wipe, *drive, wipe.Method->Firmware);
+        if (wipe.Method->PassCount < 1)
             return;
     }
-    TRandomAccessDisk::Wipe();
+    TRandomAccessDisk::Wipe(wipe);
 }
 
 } // namespace purgelet

@@ -18,6 +18,7 @@ namespace purgelet {
 
 class TDisk;
 class TPhysicalDisk;
+class TWipeContext;
 
 // The drive's erase failed, was refused, timed out, or left old data behind. ErrorText says
 // which, in words.
@@ -81,11 +82,12 @@ TFirmwarePlan PlanFirmware(TDisk& disk, TFirmwareStep step,
 // last, each once, in ascending order.
 std::vector<std::int64_t> SampleBlocks(std::int64_t count);
 
-// Runs the step on the open whole disk (called from its Wipe), in the scope its
-// WholeFirmwareDrives give: samples, sends, follows the drive's progress into the disk's
-// sink, verifies. Fills disk.Firmware's record; raises
-// XFirmware for every way it failed, XAbort for an abort asked before the drive took the
-// command (or, deferred, after it finished).
-void RunFirmwareStep(TPhysicalDisk& disk, TFirmwareDrive& drive, TFirmwareStep step);
+// Runs the step on the open whole disk (called from its Wipe), in the scope the wipe's
+// WholeFirmwareDrives give: samples, sends, follows the drive's progress into the wipe's
+// sink, verifies. Fills the wipe's Firmware record; raises XFirmware for every way it
+// failed, XAbort for an abort asked before the drive took the command (or, deferred, after
+// it finished).
+void RunFirmwareStep(TPhysicalDisk& disk, TWipeContext& wipe, TFirmwareDrive& drive,
+                     TFirmwareStep step);
 
 } // namespace purgelet

@@ -13,6 +13,7 @@
 namespace purgelet {
 
 class TDisk;
+class TWipeContext;
 
 // The kinds of question a disk operation asks (the Kind argument of Message).
 using MessageKind = std::uint8_t;
@@ -43,6 +44,8 @@ public:
     std::uint8_t Flag = 0; // set to 0 by the engine at the start of each wipe
     double Progress = 0.0; // 0.0 to 1.0 of the current disk; negative: not measurable
     TDisk* Disk = nullptr; // the disk being worked on; not owned; null outside a wipe
+    // The wipe of Disk (its block in progress); not owned; null outside a wipe.
+    const TWipeContext* Wipe = nullptr;
     // Where a block wipe is, for the figures shown while it runs: the write pass (1-based) of
     // the method's write passes, and whether the pass's read-back is running. 0 of 0 outside
     // a block wipe.

@@ -61,13 +61,14 @@ namespace {
 // PrepareToRetry, Ignore leaves it, anything else lets its exception end the wipe).
 // Returns whether a block was left out.
 template <class Byte, class Transfer>
-bool RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, Byte* buffer,
-                         std::int32_t chunk, std::int64_t position, MessageKind kind,
-                         Transfer transfer) {
+bool RecoverBlockByBlock(TWipeRun& run, Byte* buffer, std::int32_t chunk, std::int64_t position,
+                         MessageKind kind, Transfer transfer) {
+    TRandomAccessDisk& disk = run.disk;
+    TMessageObject& owner = run.owner;
     bool skipped = false;
     disk.PrepareToRetry();
     for (std::int32_t j = 0; j < chunk; ++j) {
-        disk.CurrentBlock = position + j;
+        run.wipe.CurrentBlock = position + j;
         Byte* block = buffer + static_cast<std::size_t>(j) * disk.BlockSize;
         for (;;) {
             std::exception_ptr failure;
@@ -95,9 +96,10 @@ bool RecoverBlockByBlock(TRandomAccessDisk& disk, TMessageObject& owner, Byte* b
 } // namespace
 
 std::int32_t TWipeRun::ChunkSize() {
-    if (disk.BufferSize > 0 && disk.BufferSize < disk.BlockSize)
-        disk.BufferSize = disk.BlockSize;
-    return disk.ChunkBlocks(static_cast<std::int64_t>(BufferBytes()));
+    std::int32_t& wanted = wipe.Options.BufferSize;
+    if (wanted > 0 && wanted < disk.BlockSize)
+        wanted = disk.BlockSize;
+    return disk.ChunkBlocks(static_cast<std::int64_t>(BufferBytes()), wanted);
 }
 
 void TWipeRun::PassStarting(const TWipeState& state, bool verifying) {
@@ -114,7 +116,7 @@ void TWipeRun::Report(std::int32_t chunk) {
 }
 
 void TWipeRun::WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
-    disk.CurrentBlock = position;
+    wipe.CurrentBlock = position;
     try {
         disk.WriteBlocks(data, chunk, position);
         return;
@@ -124,7 +126,7 @@ void TWipeRun::WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int
 }
 
 bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
-    disk.CurrentBlock = position;
+    wipe.CurrentBlock = position;
     try {
         disk.ReadBlocks(data, chunk, position);
         return false;
@@ -135,13 +137,13 @@ bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t po
 
 void TWipeRun::RecoverWrite(const std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
     RecoverBlockByBlock(
-        disk, owner, data, chunk, position, mkWrite,
+        *this, data, chunk, position, mkWrite,
         [this](const std::uint8_t* block, std::int64_t at) { disk.WriteBlocks(block, 1, at); });
 }
 
 bool TWipeRun::RecoverRead(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
     return RecoverBlockByBlock(
-        disk, owner, data, chunk, position, mkRead,
+        *this, data, chunk, position, mkRead,
         [this](std::uint8_t* block, std::int64_t at) { disk.ReadBlocks(block, 1, at); });
 }
 
@@ -181,16 +183,21 @@ bool TRandomAccessDisk::TransferPending(int) {
     return false;
 }
 
-std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity) const {
+std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity, std::int32_t bufferSize) const {
     const std::int64_t limit = capacity / BlockSize;
-    const std::int64_t wanted = BufferSize > 0 ? BufferSize / BlockSize : limit;
+    // A device that takes less at once (a floppy's track) caps what the run asks for.
+    const std::int32_t device = TransferLimit();
+    if (device > 0 && (bufferSize == 0 || bufferSize > device))
+        bufferSize = device;
+    const std::int64_t wanted = bufferSize > 0 ? bufferSize / BlockSize : limit;
     return static_cast<std::int32_t>(
         std::clamp<std::int64_t>(wanted, 1, std::max<std::int64_t>(limit, 1)));
 }
 
-void wipe_engine::RunWipe(TRandomAccessDisk& disk, const TPassRunner& runner) {
-    TMessageObject& owner = disk.Sink();
+void wipe_engine::RunWipe(TRandomAccessDisk& disk, TWipeContext& wipe, const TPassRunner& runner) {
+    TMessageObject& owner = wipe.Messages();
     owner.Disk = &disk;
+    owner.Wipe = &wipe;
     owner.Progress = 0.0;
     owner.Flag = 0;
     owner.Pass = 0;
@@ -198,7 +205,7 @@ void wipe_engine::RunWipe(TRandomAccessDisk& disk, const TPassRunner& runner) {
     owner.Verifying = false;
     // A program fault, but still one of the program's exceptions: the wipe run tells the user
     // by the class, and a library exception would reach the user as an unknown failure.
-    if (disk.Method == nullptr)
+    if (wipe.Method == nullptr)
         throw XGenericError("TRandomAccessDisk.Wipe - no wipe method");
     if (disk.BlockSize <= 0 || disk.BlockCount < 0)
         throw XGeometryError("TRandomAccessDisk.Wipe - block size " +
@@ -207,21 +214,22 @@ void wipe_engine::RunWipe(TRandomAccessDisk& disk, const TPassRunner& runner) {
 
     // A disk wiped alone draws from generators of its own, seeded as a run seeds its own.
     TGenerators own;
-    TGenerators* generators = disk.Generators;
+    TGenerators* generators = wipe.Generators;
     if (generators == nullptr) {
         Randomize(own);
         generators = &own;
     }
-    const method& wiped = *disk.Method;
+    const method& wiped = *wipe.Method;
     TWipeState state(wiped, *generators);
     state.ResetPasses();
-    TWipeRun run{disk, owner,
-                 (static_cast<std::int64_t>(wiped.PassCount) + disk.FormatPass) * disk.BlockCount};
+    TWipeRun run{disk, wipe, owner,
+                 (static_cast<std::int64_t>(wiped.PassCount) + wipe.FormatPass) * disk.BlockCount};
     runner(run, state);
 }
 
-void TRandomAccessDisk::Wipe() {
-    wipe_engine::RunWipe(*this, [this](wipe_engine::TWipeRun& run, TWipeState& state) {
+void TRandomAccessDisk::Wipe(TWipeContext& wipe) {
+    const std::int32_t depth = wipe.Options.TransfersInFlight;
+    wipe_engine::RunWipe(*this, wipe, [this, depth](wipe_engine::TWipeRun& run, TWipeState& state) {
         // Generation and summing run on a helper thread while the disk transfers, unless the
         // disk asks for them on this thread or no thread is to be had: the same wipe, without
         // the overlap.
@@ -235,7 +243,7 @@ void TRandomAccessDisk::Wipe() {
         }
         if (!helper)
             helper = std::make_unique<wipe_engine::TPassHelper>(state, TRunsOn::CallingThread);
-        wipe_engine::RunPassesQueued(run, state, *helper, OverlapTransfers ? TransfersInFlight : 1);
+        wipe_engine::RunPassesQueued(run, state, *helper, OverlapTransfers ? depth : 1);
     });
 }
 

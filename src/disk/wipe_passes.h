@@ -20,9 +20,10 @@ class TPassHelper;
 // The sum of the bytes, modulo 2^32: what a pass wrote, less what its read-back found.
 std::uint32_t ByteSum(const std::uint8_t* data, std::size_t count);
 
-// One Wipe call: the disk, its owner, and the progress made.
+// One Wipe call: the disk, the wipe, its sink (owner), and the progress made.
 struct TWipeRun {
     TRandomAccessDisk& disk;
+    TWipeContext& wipe;
     TMessageObject& owner;
     std::int64_t total; // transfers' blocks in all passes, the format pass included
     std::int64_t done = 0;
@@ -61,9 +62,9 @@ void RunPassesQueued(TWipeRun& run, TWipeState& state, TPassHelper& helper, int 
 
 // How a disk's passes are made, given the wipe's progress and state.
 using TPassRunner = std::function<void(TWipeRun&, TWipeState&)>;
-// The frame of every block wipe of an open disk: the owner's figures reset, the method and
-// geometry checked, the state made from the disk's generators (or its own, seeded from the
+// The frame of every block wipe of an open disk: the sink's figures reset, the method and
+// geometry checked, the state made from the wipe's generators (or its own, seeded from the
 // clock), then runner.
-void RunWipe(TRandomAccessDisk& disk, const TPassRunner& runner);
+void RunWipe(TRandomAccessDisk& disk, TWipeContext& wipe, const TPassRunner& runner);
 
 } // namespace purgelet::wipe_engine

@@ -138,7 +138,7 @@ private:
     // Waits for transfer t; a failure cancels those after it and is redone block by block.
     // Returns whether a block was skipped (a read's).
     bool Finish(std::int64_t t, std::uint8_t* buffer, bool write) {
-        disk_.CurrentBlock = t * chunk_;
+        run_.wipe.CurrentBlock = t * chunk_;
         try {
             disk_.FinishTransfer(static_cast<int>(SlotOf(t)));
             return false;

@@ -66,14 +66,15 @@ int TUnivCDDVD::getPropertiesCount() {
     return static_cast<int>(Properties.size());
 }
 
-bool TUnivCDDVD::BusyHook(const TSCSIAddress&) {
-    Sink().Update();
+bool TUnivCDDVD::BusyHook(TMessageObject& sink, const TSCSIAddress&) {
+    sink.Update();
     return true;
 }
 
-void TUnivCDDVD::Wipe() {
-    TMessageObject& owner = Sink();
+void TUnivCDDVD::Wipe(TWipeContext& wipe) {
+    TMessageObject& owner = wipe.Messages();
     owner.Disk = this;
+    owner.Wipe = &wipe;
     owner.Flag = 0;
     owner.Progress = -1.0; // no fraction is known for the erase as a whole
     for (;;) {
@@ -90,8 +91,10 @@ void TUnivCDDVD::Wipe() {
                 continue;
             throw XNotErasable("TUnivCDDVD.wipe - Not Eraseble!");
         }
-        const std::uint8_t code = Device->Blank(
-            !QuickErase, [this](const TSCSIAddress& address) { return BusyHook(address); });
+        const std::uint8_t code =
+            Device->Blank(!wipe.Options.QuickErase, [&owner](const TSCSIAddress& address) {
+                return BusyHook(owner, address);
+            });
         if (code == 0)
             return;
         if (owner.Message(mkCDDVDBlanking, Description, TMsgDlgType::mtError, mbAbortRetry) ==

@@ -17,15 +17,15 @@ public:
     TOpticalDevice* Device;
 
     int getPropertiesCount() override;
-    // Blanks the disc; every failure is put to the owner first (kinds 4, 5, 6: Abort or
-    // Retry), and only a refused retry raises.
-    void Wipe() override;
+    // Blanks the disc (quickly when the wipe's options say so); every failure is put to the
+    // wipe's sink first (kinds 4, 5, 6: Abort or Retry), and only a refused retry raises.
+    void Wipe(TWipeContext& wipe) override;
     // Name from the drive letter, Description from the shell (else the device's name), the
     // identity from the drive's INQUIRY answer.
     void init() override;
 
-    // Between the polls of the blank: the owner's Update (which raises a pending abort).
-    bool BusyHook(const TSCSIAddress& Address);
+    // Between the polls of the blank: the sink's Update (which raises a pending abort).
+    static bool BusyHook(TMessageObject& sink, const TSCSIAddress& Address);
 };
 
 } // namespace purgelet

@@ -189,7 +189,7 @@ bool TReportFunctionsDodReport::AskDetails(std::string& responsible, std::string
     return true;
 }
 
-void TReportFunctionsDodReport::BlockWarning(TReportStream* stream, TDisk& disk) {
+void TReportFunctionsDodReport::BlockWarning(TReportStream* stream, TDisk& disk, std::int64_t at) {
     auto* randomAccess = dynamic_cast<TRandomAccessDisk*>(&disk);
     if (randomAccess == nullptr)
         return;
@@ -202,16 +202,15 @@ void TReportFunctionsDodReport::BlockWarning(TReportStream* stream, TDisk& disk)
         // block that still holds the old data.
         TTransferBuffer aligned(size, TransferAlignment(disk.BlockSize));
         try {
-            randomAccess->ReadBlocks(aligned.data(), 1, disk.CurrentBlock);
+            randomAccess->ReadBlocks(aligned.data(), 1, at);
             std::copy(aligned.data(), aligned.data() + size, block.begin());
         } catch (const XException&) {
             // unreadable: the room stays zeros
         }
     }
-    std::string text =
-        CRLF + ReportText("EQUALS") + CRLF + ReportText("DOD_WARNING") + CRLF +
-        FormatBlockOf(ReportText("DOD_BLOCKOF"), disk.CurrentBlock, disk.BlockCount) + CRLF +
-        HexDump(block) + ReportText("EQUALS") + CRLF + CRLF;
+    std::string text = CRLF + ReportText("EQUALS") + CRLF + ReportText("DOD_WARNING") + CRLF +
+                       FormatBlockOf(ReportText("DOD_BLOCKOF"), at, disk.BlockCount) + CRLF +
+                       HexDump(block) + ReportText("EQUALS") + CRLF + CRLF;
     Write(stream, text);
 }
 
@@ -302,9 +301,9 @@ void TPLReport::WriteDiskHeader(TDisk& disk) {
     WriteLine("");
 }
 
-void TPLReport::BlockWarning(TDisk& disk) {
+void TPLReport::BlockWarning(TDisk& disk, std::int64_t block) {
     if (style_)
-        style_->BlockWarning(stream_.get(), disk);
+        style_->BlockWarning(stream_.get(), disk, block);
 }
 
 void TPLReport::WriteSection(TReportSection& section) {
@@ -323,16 +322,15 @@ void ReportWriteDiskHeader(TDisk& disk) {
         CurrentReport->WriteDiskHeader(disk);
 }
 
-void ReportBlockWarning(TDisk& disk) {
+void ReportBlockWarning(TDisk& disk, std::int64_t block) {
     if (CurrentReport)
-        CurrentReport->BlockWarning(disk);
+        CurrentReport->BlockWarning(disk, block);
 }
 
-void ReportWriteFirmware(TDisk& disk) {
-    const auto* whole = dynamic_cast<const TPhysicalDisk*>(&disk);
-    if (!CurrentReport || whole == nullptr || !whole->Firmware)
+void ReportWriteFirmware(const TWipeContext& wipe) {
+    if (!CurrentReport || !wipe.Firmware)
         return;
-    const TFirmwareRecord& record = *whole->Firmware;
+    const TFirmwareRecord& record = *wipe.Firmware;
     auto text = [](const char* key, std::vector<std::string> values = {}) {
         return FillIn(CatalogueText(key, "report"), values);
     };

@@ -17,6 +17,7 @@
 namespace purgelet {
 
 class TDisk;
+class TWipeContext;
 
 // What the report gets about one drive while several drives are wiped at once: held until
 // the drives above it in the list are written, so that the file keeps each drive whole.
@@ -77,22 +78,22 @@ public:
     virtual void Write(TReportStream* stream, const std::string& text) = 0;
     // Whether the header gets the responsible/media block; may raise XAbort.
     virtual bool AskDetails(std::string& responsible, std::string& media) = 0;
-    // The warning for the disk's CurrentBlock.
-    virtual void BlockWarning(TReportStream* stream, TDisk& disk) = 0;
+    // The warning for block of the disk (the first of the transfer in progress).
+    virtual void BlockWarning(TReportStream* stream, TDisk& disk, std::int64_t block) = 0;
 };
 
 class TReportFunctionsNoReport : public TReportFunctions {
 public:
     void Write(TReportStream*, const std::string&) override {}
     bool AskDetails(std::string&, std::string&) override { return false; }
-    void BlockWarning(TReportStream*, TDisk&) override {}
+    void BlockWarning(TReportStream*, TDisk&, std::int64_t) override {}
 };
 
 class TReportFunctionsNormalReport : public TReportFunctions {
 public:
     void Write(TReportStream* stream, const std::string& text) override;
     bool AskDetails(std::string&, std::string&) override { return false; }
-    void BlockWarning(TReportStream*, TDisk&) override {}
+    void BlockWarning(TReportStream*, TDisk&, std::int64_t) override {}
 };
 
 class TReportFunctionsDodReport : public TReportFunctionsNormalReport {
@@ -101,7 +102,7 @@ public:
     bool AskDetails(std::string& responsible, std::string& media) override;
     // Random-access disks only: the warning, "Block n of count" and a dump of the block as
     // it reads now (zeros when it cannot be read).
-    void BlockWarning(TReportStream* stream, TDisk& disk) override;
+    void BlockWarning(TReportStream* stream, TDisk& disk, std::int64_t block) override;
 };
 
 // One check box of the options page as it stands: its caption and whether it is checked.
@@ -154,7 +155,7 @@ public:
     // Stars, description, sector count, start time, hyphens, an empty line.
     void WriteDiskHeader(TDisk& disk);
     // The style's warning for the disk's current block.
-    void BlockWarning(TDisk& disk);
+    void BlockWarning(TDisk& disk, std::int64_t block);
     // A drive's section, gathered while it was wiped, into the file as it stands.
     void WriteSection(TReportSection& section);
 
@@ -175,10 +176,10 @@ private:
 extern std::unique_ptr<TPLReport> CurrentReport;
 void ReportWriteLine(const std::string& text);
 void ReportWriteDiskHeader(TDisk& disk);
-void ReportBlockWarning(TDisk& disk);
+void ReportBlockWarning(TDisk& disk, std::int64_t block);
 // What a whole disk's own erase did in its last wipe (the command, the drive's status, the
 // verification, a password left set); nothing for a wipe without one.
-void ReportWriteFirmware(TDisk& disk);
+void ReportWriteFirmware(const TWipeContext& wipe);
 
 // The current UTC time as every report line shows it, named as such ("2026-01-01 11:00:00").
 std::string ReportTimeText();

@@ -61,7 +61,7 @@ public:
     using TCDDVDDisk::TCDDVDDisk;
     int opens = 0;
     void init() override {}
-    void Wipe() override {}
+    void Wipe(TWipeContext&) override {}
     void Open(bool) override { ++opens; }
 };
 
@@ -74,7 +74,7 @@ public:
         BlockSize = 512;
         BlockCount = 2147483648LL + 5;
     }
-    void Wipe() override {}
+    void Wipe(TWipeContext&) override {}
     void Open(bool) override {}
     void Close() override {}
     void ReadBlocks(void* buffer, std::int32_t count, std::int64_t block) override {

@@ -206,8 +206,7 @@ TEST_F(WipeInParallelTest, DrivesOnDifferentDevicesAreWipedAtTheSameTime) {
     EXPECT_EQ(meeting.count, 3);
     for (const auto& disk : disks) {
         EXPECT_TRUE(AllZero(*disk)) << disk->Name;
-        EXPECT_EQ(disk->Owner, &manager_) << "the sink lent for the run is given back";
-        EXPECT_EQ(disk->Generators, nullptr);
+        EXPECT_EQ(disk->Owner, &manager_) << "the disk's owner is not the run's";
     }
     EXPECT_FALSE(view_.otherThread);
     ASSERT_EQ(job.Results().size(), 3u);
@@ -388,10 +387,11 @@ TEST_F(WipeInParallelTest, EachDrivesBytesAreTheSameWhateverTheTiming) {
             for (int i = 0; i < 3; ++i) {
                 // Alone, from the state drawn for it, the drive receives the same bytes.
                 auto alone = MakeDisk<MemoryDisk>("X", nullptr, 48);
-                alone->SetWipeOptions(WipeOptionsOf(settings));
+                TWipeContext wipe(random.get());
+                wipe.Options = WipeOptionsOf(settings);
                 TGenerators drawn = job.DriveGenerators()[static_cast<std::size_t>(i)];
-                alone->Generators = &drawn;
-                alone->WipeDisk(random.get(), false, 0, 0, "");
+                wipe.Generators = &drawn;
+                alone->WipeDisk(wipe);
                 EXPECT_EQ(alone->medium.bytes, disks[static_cast<std::size_t>(i)]->medium.bytes)
                     << "drive " << i;
             }

@@ -30,10 +30,10 @@ class RecordingDisc : public TCDDVDDisk {
 public:
     using TCDDVDDisk::TCDDVDDisk;
     void init() override { Description = "Disc (F:)"; }
-    void Wipe() override {
+    void Wipe(TWipeContext& wipe) override {
         ++wipes;
-        methodGiven = Method;
-        quickErase = QuickErase;
+        methodGiven = wipe.Method;
+        quickErase = wipe.Options.QuickErase;
     }
     int wipes = 0;
     const method* methodGiven = reinterpret_cast<const method*>(1);
@@ -101,8 +101,8 @@ TEST_F(WipeJobTest, EveryDriveInOrderTakesTheSettingsItsKindUses) {
                                                       "start G", "end G"}));
     EXPECT_TRUE(AllZero(*first));
     EXPECT_TRUE(AllZero(*last));
-    EXPECT_TRUE(first->Unbuffered);
-    EXPECT_EQ(first->BufferSize, 8192);
+    EXPECT_TRUE(first->lastOptions.Unbuffered);
+    EXPECT_EQ(first->lastOptions.BufferSize, 8192);
     // 8192 bytes are 16 blocks: four transfers for 64 blocks.
     EXPECT_EQ(first->medium.CountTransfers(testing::MemoryMedium::Op::Write), 4);
     EXPECT_EQ(disc->wipes, 1);

@@ -42,7 +42,7 @@ public:
     ManagerTestDisk(std::string name, TMessageObject* owner, ManagerDiskLog& log)
         : TDisk(std::move(name), owner), log_(log) {}
     ~ManagerTestDisk() override { log_.freed.push_back(Name); }
-    void Wipe() override {}
+    void Wipe(TWipeContext&) override {}
     void init() override {}
     void Open(bool readOnly) override { ReadOnly = readOnly; }
     void Close() override {}
@@ -510,11 +510,13 @@ TEST_F(DiskManagerTest, QuestionsAndDecisionsGoToTheReportWithDoDBlockWarnings) 
         TGUIDiskManager manager(host_, classes_.Classes(), classes_.Optical());
         auto disk = MakeDisk<testing::MemoryPhysicalDisk>("X", &manager, 10);
         disk->Open(false); // the warning reads the block, as during a wipe
-        disk->CurrentBlock = 3;
+        TWipeContext wipe;
+        wipe.CurrentBlock = 3;
         manager.ReportDisk = disk.get();
+        manager.ReportWipe = &wipe;
         manager.Message(mkWrite, "Disk X", TMsgDlgType::mtError, mbAbortRetryIgnore);
         manager.Message(mkVerify, "Disk X", TMsgDlgType::mtWarning, mbYesNo);
-        disk->CurrentBlock = 7;
+        wipe.CurrentBlock = 7;
         manager.Message(mkRead, "Disk X", TMsgDlgType::mtError, mbAbortRetryIgnore);
         manager.SetUnattended(true); // answered without a dialog, but recorded all the same
         manager.Message(mkWrite, "Disk X", TMsgDlgType::mtError, mbAbortRetryIgnore);

@@ -189,10 +189,12 @@ TEST_F(ManagerWipeTest, AnUnbufferedDoDWipeDumpsWhatTheIgnoredBlockStillHolds) {
     const auto reportFile = folder_ / "dod.log";
     CurrentReport = std::make_unique<TPLReport>(true, true, false, reportFile.string(),
                                                 TReportSettings{"Pattern 5A"});
+    TWipeContext wipe(method.get(), e->Owner);
+    wipe.Options.Unbuffered = true;
     manager.ReportDisk = e;
-    e->Unbuffered = true;
+    manager.ReportWipe = &wipe;
     ReportWriteDiskHeader(*e);
-    e->WipeDisk(method.get(), false, 0, 0, "");
+    e->WipeDisk(wipe);
     CurrentReport->SetOutcome(TRunOutcome::Completed);
     CurrentReport.reset();
     CloseErrorLog();

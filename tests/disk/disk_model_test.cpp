@@ -42,7 +42,7 @@ public:
     void Close() override {}
     void ReadBlocks(void*, std::int32_t, std::int64_t) override {}
     void WriteBlocks(const void*, std::int32_t, std::int64_t) override {}
-    void Format(const TFormatParams&) override {}
+    void Format(const TFormatParams&, TWipeContext&) override {}
     int inits = 0;
 
     // Properties added in a given order, as a platform class would.
@@ -63,7 +63,7 @@ class BareOpticalDisc : public TCDDVDDisk {
 public:
     using TCDDVDDisk::TCDDVDDisk;
     void init() override {}
-    void Wipe() override {}
+    void Wipe(TWipeContext&) override {}
 };
 
 TEST(DiskModel, MakeDiskSetsTheDefaultsAndThenReadsTheMedium) {
@@ -76,20 +76,22 @@ TEST(DiskModel, MakeDiskSetsTheDefaultsAndThenReadsTheMedium) {
     EXPECT_EQ(disk->BlockSize, 512);
     EXPECT_EQ(disk->BlockCount, 0);
     EXPECT_EQ(disk->Size, 0);
-    EXPECT_EQ(disk->Method, nullptr);
     EXPECT_EQ(disk->DriveType, 4);
     EXPECT_EQ(disk->OwnerDisk, nullptr);
     EXPECT_EQ(disk->StartingOffset, 0);
     EXPECT_EQ(disk->PartitionNumber, 0);
     EXPECT_TRUE(disk->ReadOnly);
     EXPECT_EQ(disk->DeviceNumber, 0);
-    EXPECT_EQ(disk->FormatPass, 0);
-    EXPECT_EQ(disk->BufferSize, 0);
-    EXPECT_FALSE(disk->Unbuffered);
-    EXPECT_EQ(disk->CurrentBlock, 0);
     EXPECT_TRUE(disk->Properties.empty());
     EXPECT_EQ(disk->FileSystem, "");
     EXPECT_EQ(disk->BootIndicator, 0);
+    // What a wipe starts from: no method, no format pass, the default transfer, cached.
+    TWipeContext wipe;
+    EXPECT_EQ(wipe.Method, nullptr);
+    EXPECT_EQ(wipe.FormatPass, 0);
+    EXPECT_EQ(wipe.Options.BufferSize, 0);
+    EXPECT_FALSE(wipe.Options.Unbuffered);
+    EXPECT_EQ(wipe.CurrentBlock, 0);
 }
 
 TEST(DiskModel, AFailingInitPropagatesAndDestroysTheObject) {
@@ -115,7 +117,7 @@ TEST(DiskModel, APhysicalDiskTakesItsDescriptionAndAnOpticalDiscStartsQuick) {
     EXPECT_EQ(named->Name, "\\\\?\\ide#disk1");
 
     auto disc = MakeDisk<BareOpticalDisc>("1:0:0", nullptr);
-    EXPECT_TRUE(disc->QuickErase);
+    EXPECT_TRUE(TWipeContext().Options.QuickErase);
     disc->Open(false);
     EXPECT_FALSE(disc->ReadOnly);
     disc->Open(true);
@@ -172,9 +174,10 @@ protected:
 
 TEST_F(WipeFrame, WithoutFormatALogicalDiskIsClosedAndNotFormatted) {
     auto disk = MakeDisk<MemoryDisk>("E", &owner, 10);
-    disk->WipeDisk(ones.get(), false, 0, 0, "");
-    EXPECT_EQ(disk->FormatPass, 0);
-    EXPECT_EQ(disk->Method, ones.get()) << "the method stays after the wipe";
+    TWipeContext wipe(ones.get(), &owner);
+    disk->WipeDisk(wipe);
+    EXPECT_EQ(wipe.FormatPass, 0);
+    EXPECT_EQ(wipe.Wiped.BlockCount, 10) << "the medium the wipe found stays with the wipe";
     EXPECT_FALSE(disk->ReadOnly);
     EXPECT_FALSE(disk->medium.isOpen);
     EXPECT_EQ(disk->medium.calls, (std::vector<std::string>{"open(w)", "close"}));
@@ -193,8 +196,10 @@ TEST_F(WipeFrame, FormatRunsAfterTheCloseWithThePackedParameters) {
 
 TEST_F(WipeFrame, APhysicalDiskIgnoresTheFormatArgument) {
     auto disk = MakeDisk<MemoryPhysicalDisk>("\\\\.\\PhysicalDrive1", &owner, 10);
-    disk->WipeDisk(ones.get(), true, 0, 0, "");
-    EXPECT_EQ(disk->FormatPass, 0);
+    TWipeContext wipe(ones.get(), &owner);
+    wipe.Format = true;
+    disk->WipeDisk(wipe);
+    EXPECT_EQ(wipe.FormatPass, 0);
     EXPECT_EQ(disk->medium.calls, (std::vector<std::string>{"open(w)", "close"}));
     EXPECT_EQ(owner.progress.back(), 11.0 / 10) << "no format pass in the total";
     EXPECT_EQ(std::count(disk->medium.bytes.begin(), disk->medium.bytes.end(), 0xFF), 10 * 512);
@@ -203,9 +208,11 @@ TEST_F(WipeFrame, APhysicalDiskIgnoresTheFormatArgument) {
 TEST_F(WipeFrame, AFailingOpenWritesNothing) {
     auto disk = MakeDisk<MemoryDisk>("E", &owner, 10);
     disk->medium.failOpen = true;
-    EXPECT_THROW(disk->WipeDisk(ones.get(), true, 0, 0, ""), XSystemCall);
+    TWipeContext wipe(ones.get(), &owner);
+    wipe.Format = true;
+    EXPECT_THROW(disk->WipeDisk(wipe), XSystemCall);
     EXPECT_EQ(disk->medium.calls, (std::vector<std::string>{"open(w)"}));
-    EXPECT_EQ(disk->Method, nullptr);
+    EXPECT_EQ(wipe.Wiped.BlockCount, 0) << "no medium is claimed for a wipe never opened";
     EXPECT_EQ(std::count(disk->medium.bytes.begin(), disk->medium.bytes.end(), 0xEE), 10 * 512);
 }
 

@@ -2,6 +2,7 @@
 // through the method reader, as the program reads them.
 #pragma once
 
+#include "disk/disk.h"
 #include "methods/method.h"
 
 #include <atomic>
@@ -13,6 +14,19 @@
 #include <string>
 
 namespace purgelet::testing {
+
+// A wipe with a run's options, told and asked to the disk's owner.
+inline void WipeWithOptions(TDisk& disk, const method* m, const TWipeOptions& options) {
+    TWipeContext wipe(m, disk.Owner);
+    wipe.Options = options;
+    disk.WipeDisk(wipe);
+}
+
+// A format on its own, outside a wipe: its progress and questions go to the disk's owner.
+inline void FormatAlone(TLogicalDisk& disk, const TFormatParams& params) {
+    TWipeContext wipe(nullptr, disk.Owner);
+    disk.Format(params, wipe);
+}
 
 inline std::unique_ptr<method> MethodFromLines(std::initializer_list<std::string> lines) {
     static std::atomic<int> counter{0};

@@ -54,10 +54,11 @@ std::uint64_t RunHash(const std::string& methodFile, bool isaac, bool overlap) {
     for (const DiskShape& shape : kShapes) {
         RecordingOwner owner;
         auto disk = MakeDisk<MemoryDisk>("E", &owner, shape.blocks, shape.blockSize, 0xEE);
-        disk->BufferSize = shape.bufferSize;
         disk->OverlapTransfers = overlap;
-        disk->Generators = &generators;
-        disk->WipeDisk(m.get(), false, 0, 0, "");
+        TWipeContext wipe(m.get(), disk->Owner);
+        wipe.Options.BufferSize = shape.bufferSize;
+        wipe.Generators = &generators;
+        disk->WipeDisk(wipe);
         EXPECT_TRUE(owner.questions.empty());
         hash = Fnv1a(hash, disk->medium.bytes);
     }
@@ -152,8 +153,9 @@ TEST_F(WipeBytes, TheDisksOfARunGetDifferentRandomData) {
         for (int k = 0; k < 3; ++k) {
             RecordingOwner owner;
             auto disk = MakeDisk<MemoryDisk>("E", &owner, 16, 512, 0xEE);
-            disk->Generators = &generators;
-            disk->WipeDisk(m.get(), false, 0, 0, "");
+            TWipeContext wipe(m.get(), disk->Owner);
+            wipe.Generators = &generators;
+            disk->WipeDisk(wipe);
             contents.push_back(disk->medium.bytes);
         }
         EXPECT_NE(contents[0], contents[1]) << isaac;
@@ -188,10 +190,11 @@ TEST_F(WipeBytes, ThePreviewShowsWhatTheEngineWritesTransferByTransfer) {
                 auto m = method::CreateFromFile(path.string(), generators);
                 RecordingOwner owner;
                 auto disk = MakeDisk<MemoryDisk>("E", &owner, 13, 512, 0xEE);
-                disk->BufferSize = kTransfer;
                 disk->OverlapTransfers = overlap;
-                disk->Generators = &generators;
-                disk->WipeDisk(m.get(), false, 0, 0, "");
+                TWipeContext wipe(m.get(), disk->Owner);
+                wipe.Options.BufferSize = kTransfer;
+                wipe.Generators = &generators;
+                disk->WipeDisk(wipe);
                 const auto preview =
                     PreviewPass(path.string(), m->PassCount, disk->medium.bytes.size(), isaac,
                                 kSeed, kTransfer);

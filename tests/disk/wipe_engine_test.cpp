@@ -86,19 +86,21 @@ TEST_F(WipeEngine, LargeBlocksGetTheBufferInWholeBlocks) {
 
 TEST_F(WipeEngine, ABufferSizeBelowTheBlockSizeBecomesOneBlock) {
     auto disk = Disk(4);
-    disk->BufferSize = 100;
     auto ones = MethodFromLines({"HEXA=$FF"});
-    disk->WipeDisk(ones.get(), false, 0, 0, "");
-    EXPECT_EQ(disk->BufferSize, 512);
+    TWipeContext wipe(ones.get(), &owner);
+    wipe.Options.BufferSize = 100;
+    disk->WipeDisk(wipe);
+    EXPECT_EQ(wipe.Options.BufferSize, 512);
     EXPECT_EQ(Counts(disk->medium, Op::Write), (std::vector<std::int32_t>{1, 1, 1, 1}));
     EXPECT_TRUE(BlocksHold(*disk, 0, 4, 0xFF));
 }
 
 TEST_F(WipeEngine, ABufferSizeBeyondTheBufferIsLimitedToItsCapacity) {
     auto disk = Disk(3000);
-    disk->BufferSize = 4 * 1024 * 1024; // outside the options list
     auto ones = MethodFromLines({"HEXA=$FF"});
-    disk->WipeDisk(ones.get(), false, 0, 0, "");
+    TWipeContext wipe(ones.get(), &owner);
+    wipe.Options.BufferSize = 4 * 1024 * 1024; // outside the options list
+    disk->WipeDisk(wipe);
     EXPECT_EQ(Counts(disk->medium, Op::Write), (std::vector<std::int32_t>{1153, 1153, 694}));
     EXPECT_TRUE(BlocksHold(*disk, 0, 3000, 0xFF));
 }
@@ -107,9 +109,10 @@ TEST_F(WipeEngine, AFixedPatternRestartsItsPhaseAtEveryTransfer) {
     // Three pattern bytes do not divide a 1024-byte transfer: every transfer starts again
     // with the first pattern byte, and the short last one is a prefix of the others.
     auto disk = Disk(5);
-    disk->BufferSize = 1024;
     auto pattern = MethodFromLines({"HEXA=$01$02$03"});
-    disk->WipeDisk(pattern.get(), false, 0, 0, "");
+    TWipeContext wipe(pattern.get(), &owner);
+    wipe.Options.BufferSize = 1024;
+    disk->WipeDisk(wipe);
 
     EXPECT_EQ(Counts(disk->medium, Op::Write), (std::vector<std::int32_t>{2, 2, 1}));
     const std::uint8_t cycle[3] = {1, 2, 3};
@@ -170,8 +173,10 @@ TEST_F(WipeEngine, ARandomPassIsVerifiedBySums) {
 TEST_F(WipeEngine, FormattingCountsAsOneMorePassInTheTotal) {
     auto disk = Disk(100);
     auto zero = method::CreateFromFile("");
-    disk->WipeDisk(zero.get(), true, 0, 0, "");
-    EXPECT_EQ(disk->FormatPass, 1);
+    TWipeContext wipe(zero.get(), &owner);
+    wipe.Format = true;
+    disk->WipeDisk(wipe);
+    EXPECT_EQ(wipe.FormatPass, 1);
     EXPECT_EQ(owner.progress, (std::vector<double>{101.0 / 200}));
     EXPECT_EQ(disk->medium.calls, (std::vector<std::string>{"open(w)", "close", "format"}));
     EXPECT_TRUE(BlocksHold(*disk, 0, 100, 0x00));
@@ -188,7 +193,8 @@ TEST_F(WipeEngine, AnEmptyDiskStepsThroughThePassesWithoutTransfers) {
     TGenerators generators;
     TWipeState state(*method, generators);
     state.ResetPasses();
-    wipe_engine::TWipeRun run{*disk, owner, 0};
+    TWipeContext wipe(method.get(), &owner);
+    wipe_engine::TWipeRun run{*disk, wipe, owner, 0};
     testing::RunPassesInline(run, state);
     EXPECT_EQ(state.CurrentPass, method->PassCount + 1);
 }
@@ -200,13 +206,13 @@ TEST_F(WipeEngine, ADiskWipedAloneDrawsFromGeneratorsSeededFromTheClock) {
     auto random = MethodFromLines({"RAND=000255", "RAND=065090"});
     auto alone = Disk(40);
     alone->WipeDisk(random.get(), false, 0, 0, "");
-    EXPECT_EQ(alone->Generators, nullptr);
 
     TGenerators run; // a run's, seeded from the same clock reading
     run.RandSeed = 7000;
     auto lent = Disk(40);
-    lent->Generators = &run;
-    lent->WipeDisk(random.get(), false, 0, 0, "");
+    TWipeContext wipe(random.get(), lent->Owner);
+    wipe.Generators = &run;
+    lent->WipeDisk(wipe);
     EXPECT_TRUE(alone->medium.bytes == lent->medium.bytes);
     EXPECT_NE(run.RandSeed, 7000u) << "the run's generators moved on";
 }

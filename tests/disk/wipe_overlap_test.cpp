@@ -48,7 +48,7 @@ public:
     int Message(MessageKind kind, const std::string& detail, TMsgDlgType dlgType,
                 TMsgDlgButtons buttons) override {
         Note("message " + std::to_string(kind) + " " + detail + " at " +
-             std::to_string(Disk ? Disk->CurrentBlock : -1));
+             std::to_string(Wipe ? Wipe->CurrentBlock : -1));
         return RecordingOwner::Message(kind, detail, dlgType, buttons);
     }
     void Update() override {
@@ -111,14 +111,16 @@ Outcome Run(const Scenario& s, Runner runner, std::int32_t depth) {
     // a block-by-block recovery.
     const bool powerOfTwo = (s.blockSize & (s.blockSize - 1)) == 0;
     disk->medium.alignment = powerOfTwo ? static_cast<std::size_t>(s.blockSize) : 0;
-    disk->BufferSize = s.bufferSize;
+    TWipeContext wipe(m.get(), &owner);
+    wipe.Format = s.format;
+    wipe.Options.BufferSize = s.bufferSize;
+    wipe.Options.TransfersInFlight = depth;
+    wipe.Generators = &generators;
     disk->OverlapTransfers = runner != Runner::EngineOnCallingThread;
-    disk->TransfersInFlight = depth;
     if (runner == Runner::Reference)
         disk->passRunner = testing::RunPassesInline;
     else if (runner == Runner::OverlappedReference)
         disk->passRunner = testing::RunPassesOverlappedWithHelper;
-    disk->Generators = &generators;
     owner.onUpdate = [&s, &disk](RecordingOwner& o) {
         if (o.updates == s.pauseAtUpdate)
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -128,7 +130,7 @@ Outcome Run(const Scenario& s, Runner runner, std::int32_t depth) {
 
     Outcome out;
     try {
-        disk->WipeDisk(m.get(), s.format, 0, 0, "");
+        disk->WipeDisk(wipe);
     } catch (const std::exception& e) {
         out.exception = std::string(typeid(e).name()) + ": " + e.what();
     }

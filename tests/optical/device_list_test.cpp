@@ -156,8 +156,9 @@ TEST(OpticalDeviceList, DetectionListsTheDiscAndItsWipeBlanksIt) {
 
     auto& drive = OpticalDriveOf(pc);
     drive.commands.clear();
-    disc->QuickErase = false;
-    disc->WipeDisk(nullptr, false, 0, 0, "");
+    TWipeContext full(nullptr, disc->Owner);
+    full.Options.QuickErase = false;
+    disc->WipeDisk(full);
     const auto blanks = testing::Cdbs(drive, 0xA1);
     ASSERT_EQ(blanks.size(), 1u);
     EXPECT_EQ(blanks[0][1], 0x10); // full blank

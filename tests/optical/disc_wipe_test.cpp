@@ -97,8 +97,9 @@ TEST_F(DiscWipeTest, AFailedBlankIsAskedAboutThenRaisesWithItsCode) {
 
 TEST_F(DiscWipeTest, AFullEraseWhenQuickEraseIsOff) {
     Start(RewritableDisc(), {{"blank", {{"polls", 0}}}});
-    disc_->QuickErase = false;
-    disc_->WipeDisk(nullptr, false, 0, 0, "");
+    TWipeContext full(nullptr, disc_->Owner);
+    full.Options.QuickErase = false;
+    disc_->WipeDisk(full);
     EXPECT_EQ(testing::Cdbs(OpticalDriveOf(*pc_), 0xA1).at(0)[1], 0x10);
 }
 

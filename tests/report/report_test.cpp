@@ -51,7 +51,7 @@ TReportSettings PageSettings() {
 class TestDisc : public TCDDVDDisk {
 public:
     using TCDDVDDisk::TCDDVDDisk;
-    void Wipe() override {}
+    void Wipe(TWipeContext&) override {}
     void init() override {}
 };
 
@@ -68,7 +68,6 @@ protected:
         disk->Description = "Removable Disk (E:)";
         // Opened for the wipe without system buffering (the default): the block dump must
         // read into a sector-aligned buffer.
-        disk->Unbuffered = true;
         disk->medium.alignment = 512;
         SetReportInputQuery(nullptr);
     }
@@ -109,13 +108,14 @@ protected:
         report.WriteDiskHeader(*disk);
         report.WriteLine(CatalogueText("Error_Write"));
         report.WriteLine(CatalogueText("DECISION") + ": " + CatalogueText("mrIgnore_TEXT"));
-        report.BlockWarning(*disk);
+        report.BlockWarning(*disk, block);
         report.SetOutcome(TRunOutcome::Completed);
     }
 
     platform::ScopedSystem pc{platform::sim::CreateSimSystem("")};
     TMessageObject owner;
     std::unique_ptr<MemoryDisk> disk;
+    std::int64_t block = 0; // the block in progress of disk's wipe
     fs::path folder;
     std::vector<std::string> prompts;
 };
@@ -137,7 +137,7 @@ TEST_F(Report, DodStyleAsksAgainForEmptyAnswersAndDumpsTheFailedBlock) {
     auto block7 = disk->medium.bytes.begin() + 7 * 512;
     std::fill(block7, block7 + 512, 0);
     std::copy(content.begin(), content.end(), block7);
-    disk->CurrentBlock = 7;
+    block = 7;
     Answer({"", "J. Smith, IT security", "", "", "USB stick, serial 4711"});
     fs::path file = folder / "dod.log";
     fs::path log = folder / "except.log";
@@ -146,13 +146,13 @@ TEST_F(Report, DodStyleAsksAgainForEmptyAnswersAndDumpsTheFailedBlock) {
         TPLReport report(true, true, false, file.string(), PageSettings());
         OneDiskRun(report);
         // A block that cannot be read leaves zeros in the dump; the last block counts from 0.
-        disk->CurrentBlock = 99;
+        block = 99;
         disk->medium.FailReads(99, purgelet::testing::MemoryMedium::kAlways);
         report.WriteLine(CatalogueText("Error_Read"));
-        report.BlockWarning(*disk);
+        report.BlockWarning(*disk, block);
         // Not a random-access disk: no warning at all.
         TestDisc disc("F", &owner);
-        report.BlockWarning(disc);
+        report.BlockWarning(disc, 0);
     }
     disk->Close();
     CloseErrorLog();
@@ -208,9 +208,8 @@ TEST_F(Report, AppendWithNoFileCreatesIt) {
 // the verification's counts and, where it stayed, the temporary password; a run without one
 // writes exactly what it always wrote.
 TEST_F(Report, TheDrivesOwnEraseIsReportedUnderItsDriveAndNothingElseChanges) {
-    auto whole = MakeDisk<purgelet::testing::MemoryPhysicalDisk>("PhysicalDrive1", &owner, 100);
-    whole->Description = "SIM NVME 1";
-    TFirmwareRecord& erase = whole->Firmware.emplace();
+    TWipeContext wiped;
+    TFirmwareRecord& erase = wiped.Firmware.emplace();
     erase.Command = "NVMe Sanitize, crypto erase (84h, SANACT 100b)";
     erase.Status = TFirmwareStatus::Completed;
     erase.DriveStatus = "SSTAT 0001h";
@@ -223,15 +222,15 @@ TEST_F(Report, TheDrivesOwnEraseIsReportedUnderItsDriveAndNothingElseChanges) {
     erase.Password = "Purgelet temporary erase pwd";
     fs::path file = folder / "firmware.log";
     CurrentReport = std::make_unique<TPLReport>(true, false, false, file.string(), PageSettings());
-    ReportWriteFirmware(*whole);
-    whole->Firmware->Status = TFirmwareStatus::TimedOut;
-    whole->Firmware->DriveStatus.clear();
-    whole->Firmware->Verified = false;
-    whole->Firmware->PasswordRemoved = true;
-    ReportWriteFirmware(*whole);
-    whole->Firmware->Status = TFirmwareStatus::NotAccepted;
-    whole->Firmware->Command.clear();
-    ReportWriteFirmware(*whole);
+    ReportWriteFirmware(wiped);
+    wiped.Firmware->Status = TFirmwareStatus::TimedOut;
+    wiped.Firmware->DriveStatus.clear();
+    wiped.Firmware->Verified = false;
+    wiped.Firmware->PasswordRemoved = true;
+    ReportWriteFirmware(wiped);
+    wiped.Firmware->Status = TFirmwareStatus::NotAccepted;
+    wiped.Firmware->Command.clear();
+    ReportWriteFirmware(wiped);
     CurrentReport.reset();
     const std::string text = Read(file);
     EXPECT_NE(text.find("Firmware sanitize command: NVMe Sanitize, crypto erase (84h, SANACT "
@@ -253,16 +252,17 @@ TEST_F(Report, TheDrivesOwnEraseIsReportedUnderItsDriveAndNothingElseChanges) {
         << text;
 
     // Neither a drive letter nor a whole disk without the step adds a line.
-    whole->Firmware.reset();
+    wiped.Firmware.reset();
     fs::path plain = folder / "normal.log";
     CurrentReport = std::make_unique<TPLReport>(true, false, false, plain.string(), PageSettings());
-    ReportWriteFirmware(*whole);
+    ReportWriteFirmware(wiped);
     CurrentReport->WriteDiskHeader(*disk);
-    ReportWriteFirmware(*disk);
-    ReportWriteFirmware(*whole);
+    TWipeContext letter;
+    ReportWriteFirmware(letter);
+    ReportWriteFirmware(wiped);
     CurrentReport->WriteLine(CatalogueText("Error_Write"));
     CurrentReport->WriteLine(CatalogueText("DECISION") + ": " + CatalogueText("mrIgnore_TEXT"));
-    CurrentReport->BlockWarning(*disk);
+    CurrentReport->BlockWarning(*disk, block);
     CurrentReport->SetOutcome(TRunOutcome::Completed);
     CurrentReport.reset();
     ExpectGolden(plain, "normal.golden");
@@ -274,14 +274,14 @@ TEST_F(Report, NoReportTouchesNoFileAndEveryCallIsSilent) {
     CurrentReport = std::make_unique<TPLReport>(false, true, true, file.string(), PageSettings());
     ReportWriteDiskHeader(*disk);
     ReportWriteLine("a line");
-    ReportBlockWarning(*disk);
+    ReportBlockWarning(*disk, block);
     CurrentReport.reset();
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(prompts.empty());
     // And with no report at all.
     ReportWriteLine("nowhere");
     ReportWriteDiskHeader(*disk);
-    ReportBlockWarning(*disk);
+    ReportBlockWarning(*disk, block);
 }
 
 TEST_F(Report, ACancelledPromptLeavesAClosedFileEndingAsAnAbortedRun) {

@@ -89,7 +89,7 @@ void BasicMemoryDisk<Base>::Check(std::int64_t block, std::int32_t count) const 
                                 ", count " + std::to_string(count));
 }
 
-void MemoryDisk::Format(const TFormatParams& params) {
+void MemoryDisk::Format(const TFormatParams& params, TWipeContext&) {
     medium.calls.push_back("format");
     lastFormat = params;
     if (medium.failFormat)

@@ -6,7 +6,7 @@
 //
 //   auto disk = MakeDisk<MemoryDisk>("E", &owner, 100);   // 100 blocks of 512 bytes
 //   disk->medium.FailWrites(7, 1);                          // block 7: one failed write
-//   disk->WipeDisk(method.get(), false, 0, 0, "");
+//   disk->WipeDisk(method.get(), false, 0, 0, "");   or, with a run's settings, WipeDisk(wipe)
 //   EXPECT_EQ(disk->medium.bytes ...);
 #pragma once
 
@@ -119,15 +119,17 @@ private:
 class MemoryDisk : public BasicMemoryDisk<TLogicalDisk> {
 public:
     using BasicMemoryDisk::BasicMemoryDisk;
-    void Format(const TFormatParams& params) override;
+    void Format(const TFormatParams& params, TWipeContext& wipe) override;
     TFormatParams lastFormat;
     // When set, the passes are made by this runner (a reference model) in the engine's frame.
     wipe_engine::TPassRunner passRunner;
-    void Wipe() override {
+    TWipeOptions lastOptions; // of the last wipe
+    void Wipe(TWipeContext& wipe) override {
+        lastOptions = wipe.Options;
         if (passRunner)
-            wipe_engine::RunWipe(*this, passRunner);
+            wipe_engine::RunWipe(*this, wipe, passRunner);
         else
-            TLogicalDisk::Wipe();
+            TLogicalDisk::Wipe(wipe);
     }
 };
 

@@ -6,7 +6,7 @@ namespace purgelet::testing {
 
 int RecordingOwner::Message(MessageKind kind, const std::string& detail, TMsgDlgType dlgType,
                             TMsgDlgButtons buttons) {
-    questions.push_back({kind, detail, dlgType, buttons, Disk ? Disk->CurrentBlock : -1});
+    questions.push_back({kind, detail, dlgType, buttons, Wipe ? Wipe->CurrentBlock : -1});
     int answer = defaultAnswer;
     if (!answers.empty()) {
         answer = answers.front();

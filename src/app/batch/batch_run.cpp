@@ -461,6 +461,7 @@ private:
             outcome = TWipeOutcome::woFailed;
         }
         manager.ReportDisk = nullptr;
+        manager.ReportWipe = nullptr;
         stops_.RunEnded();
         view.Finish(escaped ? "failed" : "aborted");
 

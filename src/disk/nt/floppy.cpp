@@ -168,6 +168,15 @@ void TNTFloppy::init() {
 
 void TNTFloppy::Open(bool readOnly) {
     TNTLogicalDisk::Open(readOnly);
+    ReadMedium(Sink());
+}
+
+void TNTFloppy::OpenForWipe(const TOpenMode& mode) {
+    TNTLogicalDisk::OpenForWipe(mode);
+    ReadMedium(Asked(mode));
+}
+
+void TNTFloppy::ReadMedium(TMessageObject& asked) {
     try {
         DISK_GEOMETRY g;
         for (;;) {
@@ -179,7 +188,7 @@ void TNTFloppy::Open(bool readOnly) {
             const DWORD code = platform::k32().GetLastError();
             const std::string text = platform::k32().SysErrorMessage(code);
             const int answer =
-                Sink().Message(mkNoFloppy, Description, TMsgDlgType::mtError, mbAbortRetry);
+                asked.Message(mkNoFloppy, Description, TMsgDlgType::mtError, mbAbortRetry);
             if (answer != mrRetry) {
                 platform::k32().SetLastError(code);
                 throw XNoDisk("NTFloppy.open - DeviceIoControl(IOCTL_DISK_GET_DRIVE_GEOMETRY) : " +
@@ -208,22 +217,23 @@ void TNTFloppy::Close() {
     TNTLogicalDisk::Close();
 }
 
-void TNTFloppy::Wipe() {
+void TNTFloppy::Wipe(TWipeContext& wipe) {
     const std::int64_t track = static_cast<std::int64_t>(SectorsPerTrack) * BlockSize;
-    if (track > 0 && (BufferSize == 0 || BufferSize > track))
-        BufferSize = static_cast<std::int32_t>(track);
-    TNTLogicalDisk::Wipe();
+    std::int32_t& wanted = wipe.Options.BufferSize;
+    if (track > 0 && (wanted == 0 || wanted > track))
+        wanted = static_cast<std::int32_t>(track);
+    TNTLogicalDisk::Wipe(wipe);
 }
 
-void TNTFloppy::Format(const TFormatParams& Params) {
+void TNTFloppy::Format(const TFormatParams& Params, TWipeContext& wipe) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
     if (LastBlockCount == 2880 && LastBlockSize == 512) {
-        TOpenedDisk opened(*this, false);
+        TOpenedDisk opened(*this, wipe.OpenMode());
         WriteBlocks(FloppyBootSector.data(), 1, 0);
         opened.Close();
     }
-    FormatOrOfferShell(Params, 0);
+    FormatOrOfferShell(Params, 0, wipe);
 }
 
 } // namespace purgelet

@@ -21,11 +21,18 @@ public:
     std::int64_t LastBlockCount = 0;  // BlockCount at the last Close
     std::int32_t LastBlockSize = 0;   // BlockSize at the last Close
 
-    void Wipe() override;
+    // At most one track per transfer.
+    void Wipe(TWipeContext& wipe) override;
     void init() override;
     void Open(bool readOnly) override;
+    void OpenForWipe(const TOpenMode& mode) override;
     void Close() override;
-    void Format(const TFormatParams& Params) override;
+    void Format(const TFormatParams& Params, TWipeContext& wipe) override;
+
+private:
+    // Reads the medium's geometry from the open drive; with none inserted, asks whether to
+    // try again (whoever the open asks). A failure closes the drive.
+    void ReadMedium(TMessageObject& asked);
 };
 
 // The FAT12 boot sector written to a 1.44 MB disk before its format. Its boot code tells

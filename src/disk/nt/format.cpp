@@ -17,7 +17,7 @@ using WideString = std::basic_string<WCHAR>;
 // The module state of the one running format.
 struct FormatState {
     TFormatHook hook = nullptr;
-    TDisk* disk = nullptr;
+    TWipeContext* wipe = nullptr;
     bool running = false;
     bool done = false;
     bool aborted = false;
@@ -68,7 +68,7 @@ BOOLEAN PURGELET_FMIFS_CALLBACK FormatCallback(DWORD command, DWORD /*subAction*
         const DWORD percent = *static_cast<const DWORD*>(actionInfo);
         // Nothing may escape into the library: an exception ends the format instead.
         try {
-            state.hook(state.disk, percent / 100.0);
+            state.hook(state.wipe, percent / 100.0);
             return TRUE;
         } catch (const XAbort& abort) {
             state.aborted = true;
@@ -100,7 +100,7 @@ void LoadFormatLibrary() {
 }
 
 void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName,
-                 const std::string& Label, int Media, TFormatHook Hook, TDisk* Disk,
+                 const std::string& Label, int Media, TFormatHook Hook, TWipeContext* Wipe,
                  std::int32_t ClusterSize, bool Quick) {
     const std::lock_guard<std::recursive_mutex> one(FormatLock());
     FormatState& state = State();
@@ -114,7 +114,7 @@ void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName
     const WideString root = Widen(DriveRoot), fileSystem = Widen(FileSystemName),
                      label = Widen(Label);
     state.hook = Hook;
-    state.disk = Disk;
+    state.wipe = Wipe;
     state.running = true;
     state.done = false;
     state.aborted = false;
@@ -123,7 +123,7 @@ void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName
         FormatState& s;
         ~Clear() {
             s.hook = nullptr;
-            s.disk = nullptr;
+            s.wipe = nullptr;
             s.running = false;
         }
     } clear{state};
@@ -138,11 +138,11 @@ void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName
     throw XFormatError("FMIFS.FORMAT - Format Error - " + LastErrorText());
 }
 
-bool FormatProgress(TDisk* Disk, double Fraction) {
-    if (Disk == nullptr)
+bool FormatProgress(TWipeContext* Wipe, double Fraction) {
+    if (Wipe == nullptr)
         return true;
-    const int passes = Disk->Method != nullptr ? Disk->Method->PassCount : 0;
-    TMessageObject& owner = Disk->Sink();
+    const int passes = Wipe->Method != nullptr ? Wipe->Method->PassCount : 0;
+    TMessageObject& owner = Wipe->Messages();
     owner.Progress = (passes + Fraction) / (passes + 1);
     owner.Update();
     return true;
@@ -165,24 +165,27 @@ std::string FormatFileSystemName(std::uint8_t FileSystem, const std::string& det
     }
 }
 
-void TNTLogicalDisk::Format(const TFormatParams& Params) {
+void TNTLogicalDisk::Format(const TFormatParams& Params, TWipeContext& wipe) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
-    Sink().Disk = this;
-    FormatOrOfferShell(Params, 1);
+    wipe.Messages().Disk = this;
+    wipe.Messages().Wipe = &wipe;
+    FormatOrOfferShell(Params, 1, wipe);
 }
 
-void TNTLogicalDisk::FormatOrOfferShell(const TFormatParams& Params, int Media) {
+void TNTLogicalDisk::FormatOrOfferShell(const TFormatParams& Params, int Media,
+                                        TWipeContext& wipe) {
     const std::string fileSystem = FormatFileSystemName(Params.FileSystem, FileSystem);
+    TMessageObject& sink = wipe.Messages();
     try {
-        FormatDrive(Name + ":", fileSystem, Params.Label, Media, &FormatProgress, this,
+        FormatDrive(Name + ":", fileSystem, Params.Label, Media, &FormatProgress, &wipe,
                     Params.ClusterSize, false);
     } catch (const XDiskIO&) {
         const int answer =
-            Sink().Message(mkQueryWinFormat, Description, TMsgDlgType::mtError, mbYesNo);
+            sink.Message(mkQueryWinFormat, Description, TMsgDlgType::mtError, mbYesNo);
         if (answer != mrYes)
             throw;
-        ShellFormatDrive(Sink(), Name);
+        ShellFormatDrive(sink, Name);
     }
 }
 

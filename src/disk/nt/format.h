@@ -10,7 +10,7 @@
 namespace purgelet {
 
 // Progress of a running format: Fraction 0.0 to 1.0 of the format. Returns true.
-using TFormatHook = bool (*)(TDisk* Disk, double Fraction);
+using TFormatHook = bool (*)(TWipeContext* Wipe, double Fraction);
 
 // Program start-up, NT family only: loads the format library and resolves its entries
 // ("ChkDsk", "FormatEx", "EnableVolumeCompression"). Nothing happens on Windows 9x. A
@@ -21,12 +21,12 @@ void LoadFormatLibrary();
 // Returns only on success. Raises XAbort when the hook raised XAbort (the format is
 // cancelled), XFormatError for every other failure, an absent library included.
 void FormatDrive(const std::string& DriveRoot, const std::string& FileSystemName,
-                 const std::string& Label, int Media, TFormatHook Hook, TDisk* Disk,
+                 const std::string& Label, int Media, TFormatHook Hook, TWipeContext* Wipe,
                  std::int32_t ClusterSize, bool Quick);
 
 // The hook the disks pass: the format fills the last of PassCount + 1 equal shares of the
-// owner's progress; then the owner's Update (where a pause holds and an abort is raised).
-bool FormatProgress(TDisk* Disk, double Fraction);
+// wipe's sink's progress; then its Update (where a pause holds and an abort is raised).
+bool FormatProgress(TWipeContext* Wipe, double Fraction);
 
 // The file-system name for TFormatParams::FileSystem: 0 the disk's detected one, 1 "FAT12",
 // 2 "FAT16", 3 "FAT32", 4 "NTFS", anything else empty.

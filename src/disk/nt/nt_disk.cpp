@@ -51,11 +51,11 @@ bool Control(HANDLE handle, DWORD code) {
 // The flags of a device opened for a wipe: no system buffering when the run asks for none or
 // the wipe reads back (which must see the medium, not the cache); the run's choice writes
 // through the device's cache as well.
-DWORD OpenFlags(const TDisk& disk, bool readOnly, bool overlapped) {
+DWORD OpenFlags(const TOpenMode& mode, bool readOnly, bool overlapped) {
     DWORD flags = overlapped ? FILE_FLAG_OVERLAPPED : 0;
-    if (!readOnly && (disk.Unbuffered || disk.ReadBack))
+    if (!readOnly && (mode.Unbuffered || mode.ReadBack))
         flags |= FILE_FLAG_NO_BUFFERING;
-    if (!readOnly && disk.Unbuffered)
+    if (!readOnly && mode.Unbuffered)
         flags |= FILE_FLAG_WRITE_THROUGH;
     return flags;
 }
@@ -274,12 +274,30 @@ void TNTLogicalDisk::TakeShellDisplayName(const std::string& root) {
 }
 
 void TNTLogicalDisk::Open(bool readOnly) {
+    OpenIn(readOnly, TOpenMode{});
+}
+
+void TNTLogicalDisk::OpenForWipe(const TOpenMode& mode) {
+    OpenIn(false, mode);
+}
+
+void TNTLogicalDisk::Reopen() {
+    if (ReadOnly) {
+        Open(true);
+    } else {
+        const TOpenMode mode = Mode;
+        OpenForWipe(mode);
+    }
+}
+
+void TNTLogicalDisk::OpenIn(bool readOnly, const TOpenMode& mode) {
     ReadOnly = readOnly;
+    Mode = readOnly ? TOpenMode{} : mode;
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    Overlapped = !readOnly && TransfersInFlight > 1;
-    DeviceHandle.Reset(
-        platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                                    OpenFlags(*this, readOnly, Overlapped), nullptr));
+    Overlapped = !readOnly && Mode.TransfersInFlight > 1;
+    DeviceHandle.Reset(platform::k32().CreateFileA(DevicePath.c_str(), access, kShareAll, nullptr,
+                                                   OPEN_EXISTING,
+                                                   OpenFlags(Mode, readOnly, Overlapped), nullptr));
     if (!DeviceHandle)
         throw XNTCreateFile("TNTLogicalDisk.Open - CreateFile(" + DevicePath +
                             ") : " + LastErrorText());
@@ -305,8 +323,8 @@ void TNTLogicalDisk::Lock() {
     // back for ever (and the reopen below nests once more each time): after a few forced
     // dismounts the refusal stands.
     const int answer = forcedDismounts_ < kMaxForcedDismounts
-                           ? Sink().Message(mkQueryForceDisMount, Description,
-                                            TMsgDlgType::mtConfirmation, mbYesNo)
+                           ? Asked(Mode).Message(mkQueryForceDisMount, Description,
+                                                 TMsgDlgType::mtConfirmation, mbYesNo)
                            : mrNone;
     if (answer != mrYes) {
         LockRefusedForGood = forcedDismounts_ >= kMaxForcedDismounts;
@@ -320,7 +338,7 @@ void TNTLogicalDisk::Lock() {
         explicit Nesting(int& d) : depth(++d) {}
         ~Nesting() { --depth; }
     } nesting(forcedDismounts_);
-    Open(ReadOnly); // opens afresh and locks again, asking again on a second refusal
+    Reopen(); // opens afresh and locks again, asking again on a second refusal
 }
 
 void TNTLogicalDisk::UnLock() {
@@ -336,6 +354,7 @@ void TNTLogicalDisk::DisMount() {
 }
 
 void TNTLogicalDisk::Close() {
+    Mode = {};
     if (!DeviceHandle)
         return;
     InFlight.Cancel(DeviceHandle.Get());
@@ -374,9 +393,14 @@ void TNTLogicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::in
 
 void TNTLogicalDisk::PrepareToRetry() {
     LogSilently<XPrepareToRetry>("TNTLogicalDisk.PrepareToRetry : " + Name);
-    const bool mode = ReadOnly;
+    const bool readOnly = ReadOnly;
+    const TOpenMode mode = Mode;
     Close();
-    Open(mode);
+    if (readOnly) {
+        Open(true);
+    } else {
+        OpenForWipe(mode);
+    }
 }
 
 int TNTLogicalDisk::getPropertiesCount() {
@@ -453,7 +477,16 @@ void TNTPhysicalDisk::init() {
 }
 
 void TNTPhysicalDisk::Open(bool readOnly) {
+    OpenIn(readOnly, TOpenMode{});
+}
+
+void TNTPhysicalDisk::OpenForWipe(const TOpenMode& mode) {
+    OpenIn(false, mode);
+}
+
+void TNTPhysicalDisk::OpenIn(bool readOnly, const TOpenMode& mode) {
     ReadOnly = readOnly;
+    Mode = readOnly ? TOpenMode{} : mode;
     if (!readOnly) {
         // The drive list is not the only way here (a command line names disks too), and what
         // the system rests on may have changed since it was drawn: asked again at the open.
@@ -473,12 +506,11 @@ void TNTPhysicalDisk::Open(bool readOnly) {
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     // The drive's own commands go as plain DeviceIoControl requests, which an overlapped handle
     // would take without waiting for them: a wipe that sends one keeps one transfer at a time.
-    const bool firmware = Method != nullptr && Method->Firmware != TFirmwareStep::None;
-    Overlapped = !readOnly && TransfersInFlight > 1 && !firmware;
+    Overlapped = !readOnly && Mode.TransfersInFlight > 1 && !Mode.Firmware;
     for (int dismounts = 0;; ++dismounts) {
         DeviceHandle.Reset(platform::k32().CreateFileA(
             DevicePath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-            OpenFlags(*this, readOnly, Overlapped), nullptr));
+            OpenFlags(Mode, readOnly, Overlapped), nullptr));
         if (DeviceHandle)
             return;
         const DWORD code = platform::k32().GetLastError();
@@ -486,8 +518,8 @@ void TNTPhysicalDisk::Open(bool readOnly) {
         // A system that refuses the disk while a volume without a drive letter is mounted on
         // it: the same question as a drive letter's, then every volume of the disk goes.
         if (!readOnly && code == ERROR_BUSY && dismounts < TNTLogicalDisk::kMaxForcedDismounts &&
-            Sink().Message(mkQueryForceDisMount, Description + "\r\n" + text,
-                           TMsgDlgType::mtConfirmation, mbYesNo) == mrYes) {
+            Asked(Mode).Message(mkQueryForceDisMount, Description + "\r\n" + text,
+                                TMsgDlgType::mtConfirmation, mbYesNo) == mrYes) {
             platform::UniqueHandle whole = OpenReadOnly(DevicePath);
             if (whole && Control(whole.Get(), FSCTL_DISMOUNT_VOLUME))
                 continue;
@@ -512,16 +544,12 @@ void TNTPhysicalDisk::Lock() {
     try {
         for (; locked < Volumes.size(); ++locked) {
             // A volume's question (force a dismount?) is this wipe's: it goes to the sink the
-            // disk is wiped with, the drive's own in a run of several, not to the volume's
-            // owner from this thread.
+            // disk is opened with, the drive's own in a run of several, not to the volume's
+            // owner from this thread. The volume is opened plainly otherwise.
             TLogicalDisk& volume = *Volumes[locked];
-            struct TLent {
-                TDisk& volume;
-                TMessageObject* owner;
-                ~TLent() { volume.Owner = owner; }
-            } lent{volume, volume.Owner};
-            volume.Owner = &Sink();
-            volume.Open(false);
+            TOpenMode plain;
+            plain.Asks = &Asked(Mode);
+            volume.OpenForWipe(plain);
             // The lock only keeps others out: the file system still holds its metadata and
             // would write it back over the wiped disk. Dismounted, it has none left.
             if (auto* nt = dynamic_cast<TNTLogicalDisk*>(&volume)) {
@@ -568,6 +596,7 @@ void TNTPhysicalDisk::ReleaseVolumes() noexcept {
 }
 
 void TNTPhysicalDisk::Close() {
+    Mode = {};
     if (!DeviceHandle)
         return;
     InFlight.Cancel(DeviceHandle.Get());

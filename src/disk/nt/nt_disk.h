@@ -38,6 +38,9 @@ public:
     int getPropertiesCount() override;
     void init() override;
     void Open(bool readOnly) override;
+    // Opened for writing as the wipe wants it: without the system's cache, for overlapped
+    // transfers, asking the wipe's sink whether to force a dismount.
+    void OpenForWipe(const TOpenMode& mode) override;
     // Unlocks a volume opened for writing and closes the handle; nothing when closed.
     void Close() override;
     void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
@@ -51,11 +54,12 @@ public:
     // Reopens the device in the mode it had (logged as a retry).
     void PrepareToRetry() override;
     // Formats the partition with FormatEx, offering the shell's dialog when that fails.
-    void Format(const TFormatParams& Params) override;
+    void Format(const TFormatParams& Params, TWipeContext& wipe) override;
 
     virtual void SetCurrentBlock(std::int64_t Block);
     virtual void DisMount();
-    // Locks the volume; when it is in use, asks whether to force a dismount and retries.
+    // Locks the volume; when it is in use, asks (whom the open's mode says) whether to force
+    // a dismount and opens again in the same mode.
     virtual void Lock();
     virtual void UnLock();
 
@@ -66,13 +70,20 @@ protected:
     platform::UniqueHandle DeviceHandle; // none while closed
     bool Overlapped = false;             // DeviceHandle was opened with FILE_FLAG_OVERLAPPED
     TInFlight InFlight;
+    // How the open device was opened for writing, for a reopen (a forced dismount, a retry);
+    // its sink is the open's only, forgotten at the close.
+    TOpenMode Mode;
 
+    // Opens in mode: read-only, or for writing (locked).
+    void OpenIn(bool readOnly, const TOpenMode& mode);
+    // The device again as it was open (its Open or OpenForWipe, whichever opened it).
+    void Reopen();
     // The shell's name for the drive root replaces Description when the shell has one.
     void TakeShellDisplayName(const std::string& root);
     // FormatDrive with the former (or the chosen) file system; when the library fails, the
     // owner is asked whether to open the shell's format dialog instead (Media: 0 floppy,
     // 1 hard disk).
-    void FormatOrOfferShell(const TFormatParams& Params, int Media);
+    void FormatOrOfferShell(const TFormatParams& Params, int Media, TWipeContext& wipe);
 
 private:
     int forcedDismounts_ = 0; // forced dismounts of the Open in progress
@@ -93,6 +104,9 @@ public:
     void init() override;
     // Opened for writing, every volume on the disk is locked first (Lock), then the disk.
     void Open(bool readOnly) override;
+    // As a wipe wants it: without the system's cache, overlapped unless the wipe sends the
+    // drive's own commands, its volumes' questions asked to the wipe's sink.
+    void OpenForWipe(const TOpenMode& mode) override;
     // Closes the disk, then releases the volumes a write open locked (UnLock); a failing
     // close of the disk still releases them.
     void Close() override;
@@ -115,9 +129,9 @@ public:
     // A whole disk has no volume of its own to dismount: its volumes are.
     virtual void DisMount() {}
     // Opens each of Volumes for writing, which locks it through the drive letter's own path
-    // (asking whether to force a dismount when it is in use), then dismounts it. A refusal
-    // or a failed dismount releases the volumes locked so far and leaves; a lock refused for
-    // good marks the disk NotWipeable.
+    // (asking whom the open's mode says whether to force a dismount when it is in use), then
+    // dismounts it. A refusal or a failed dismount releases the volumes locked so far and
+    // leaves; a lock refused for good marks the disk NotWipeable.
     virtual void Lock();
     // Closes (unlocks) every one of Volumes; raises the first failure after all are closed.
     virtual void UnLock();
@@ -128,6 +142,9 @@ protected:
     TInFlight InFlight;
 
     std::unique_ptr<TFirmwareDrive> OpenedFirmware() override;
+    // How the open device was opened for writing; its sink is forgotten at the close.
+    TOpenMode Mode;
+    void OpenIn(bool readOnly, const TOpenMode& mode);
 
 private:
     // Closes every one of Volumes while another failure is on its way out.

@@ -264,7 +264,7 @@ void T9xLogicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::in
     Written = true;
 }
 
-void T9xLogicalDisk::Wipe() {
+void T9xLogicalDisk::Wipe(TWipeContext& wipe) {
     Written = false;
     // What was written is no longer the file system the system knows: media access is
     // forbidden again, also when the wipe fails half-way.
@@ -275,7 +275,7 @@ void T9xLogicalDisk::Wipe() {
         }
     };
     try {
-        TLogicalDisk::Wipe();
+        TLogicalDisk::Wipe(wipe);
     } catch (...) {
         forbid();
         throw;
@@ -283,13 +283,13 @@ void T9xLogicalDisk::Wipe() {
     forbid();
 }
 
-void T9xLogicalDisk::Format(const TFormatParams&) {
+void T9xLogicalDisk::Format(const TFormatParams&, TWipeContext& wipe) {
     if (ReadOnly)
         throw XReadOnly("Read only !!!");
-    const int answer =
-        Sink().Message(mkQueryWinFormat9x, Description, TMsgDlgType::mtError, mbYesNo);
+    TMessageObject& sink = wipe.Messages();
+    const int answer = sink.Message(mkQueryWinFormat9x, Description, TMsgDlgType::mtError, mbYesNo);
     if (answer == mrYes)
-        ShellFormatDrive(Sink(), Name);
+        ShellFormatDrive(sink, Name);
 }
 
 int T9xLogicalDisk::getPropertiesCount() {
@@ -311,11 +311,12 @@ void T9XFloppy::init() {
     DriveType = 2;
 }
 
-void T9XFloppy::Wipe() {
+void T9XFloppy::Wipe(TWipeContext& wipe) {
     const std::int64_t track = static_cast<std::int64_t>(SectorsPerTrack) * BlockSize;
-    if (track > 0 && (BufferSize == 0 || BufferSize > track))
-        BufferSize = static_cast<std::int32_t>(track);
-    T9xLogicalDisk::Wipe();
+    std::int32_t& wanted = wipe.Options.BufferSize;
+    if (track > 0 && (wanted == 0 || wanted > track))
+        wanted = static_cast<std::int32_t>(track);
+    T9xLogicalDisk::Wipe(wipe);
 }
 
 // ---- T9xPhysicalDisk

@@ -30,7 +30,7 @@ public:
     // (6) number it stands for.
     int getPropertiesCount() override;
     // The block wipe; a wipe that wrote anything leaves the media access flag cleared.
-    void Wipe() override;
+    void Wipe(TWipeContext& wipe) override;
     void init() override;
     // Opens the device, reads the parameters again (the medium may have changed), allows
     // media access and, for writing, locks the volume.
@@ -40,7 +40,7 @@ public:
     void ReadBlocks(void* Buffer, std::int32_t Count, std::int64_t Block) override;
     void WriteBlocks(const void* Buffer, std::int32_t Count, std::int64_t Block) override;
     // Windows 9x has no silent format: the user is offered the shell's format dialog.
-    void Format(const TFormatParams& Params) override;
+    void Format(const TFormatParams& Params, TWipeContext& wipe) override;
 
     // Geometry and size from the device parameters, the drive type, then the drive map.
     virtual void GetDiskParameters();
@@ -83,7 +83,8 @@ public:
     using T9xLogicalDisk::T9xLogicalDisk;
 
     void init() override;
-    void Wipe() override;
+    // At most one track per transfer.
+    void Wipe(TWipeContext& wipe) override;
 };
 
 // A whole physical disk. Windows 9x reaches disks only by drive letter, so this class

@@ -120,8 +120,9 @@ TEST_F(NTFloppy, WithoutAnAnswerAnEmptyDriveRaisesXNoDiskAndShowsItsMaximumAgain
 TEST_F(NTFloppy, WipesOneTrackPerTransferAndForgetsItsSizeAfterwards) {
     auto a = Floppy();
     auto method = MethodFromLines({"HEXA=$F6"});
-    a->Unbuffered = true;
-    a->WipeDisk(method.get(), false, 0, 0, "");
+    TWipeContext wipe(method.get(), &owner);
+    wipe.Options.Unbuffered = true;
+    a->WipeDisk(wipe);
     auto sizes = WriteSizes("\\\\.\\A:");
     ASSERT_EQ(sizes.size(), 160u);
     EXPECT_TRUE(std::all_of(sizes.begin(), sizes.end(), [](DWORD s) { return s == 9216; }));
@@ -132,8 +133,10 @@ TEST_F(NTFloppy, WipesOneTrackPerTransferAndForgetsItsSizeAfterwards) {
     EXPECT_EQ(a->LastBlockCount, 2880);
 
     pc.machine().calls.clear();
-    a->BufferSize = 4096;
-    a->WipeDisk(method.get(), false, 0, 0, "");
+    TWipeContext second(method.get(), &owner);
+    second.Options.Unbuffered = true;
+    second.Options.BufferSize = 4096;
+    a->WipeDisk(second);
     sizes = WriteSizes("\\\\.\\A:");
     EXPECT_EQ(sizes.front(), 4096u);
 }
@@ -181,7 +184,7 @@ TEST_F(NTFloppy, OnlyA144DiskGetsTheBootSectorBeforeTheFormat) {
     auto a = Floppy();
     a->Open(false);
     a->Close();
-    EXPECT_THROW(a->Format(TFormatParams{}), XFormatError);
+    EXPECT_THROW(testing::FormatAlone(*a, TFormatParams{}), XFormatError);
     EXPECT_EQ(pc.ReadImage("floppy.img", 0, 512),
               std::vector<std::uint8_t>(FloppyBootSector.begin(), FloppyBootSector.end()));
     ASSERT_EQ(pc.machine().formats.size(), 1u);
@@ -193,7 +196,7 @@ TEST_F(NTFloppy, OnlyA144DiskGetsTheBootSectorBeforeTheFormat) {
     a->Open(false);
     a->Close();
     pc.machine().calls.clear();
-    EXPECT_THROW(a->Format(TFormatParams{}), XFormatError);
+    EXPECT_THROW(testing::FormatAlone(*a, TFormatParams{}), XFormatError);
     EXPECT_TRUE(WriteSizes("\\\\.\\A:").empty());
     EXPECT_EQ(pc.ReadImage("720.img", 0, 512), std::vector<std::uint8_t>(512, 0));
 }
@@ -214,9 +217,9 @@ protected:
 
 TEST_F(NTFormat, RecreatesTheDetectedFileSystem) {
     auto e = Wiped("E");
-    e->Format(TFormatParams{});
+    testing::FormatAlone(*e, TFormatParams{});
     auto f = Wiped("F");
-    f->Format(TFormatParams{0, 4096, "NEW"});
+    testing::FormatAlone(*f, TFormatParams{0, 4096, "NEW"});
     ASSERT_EQ(pc.machine().formats.size(), 2u);
     const sim::FormatCall& first = pc.machine().formats[0];
     EXPECT_EQ(first.root, "E:");
@@ -237,9 +240,9 @@ TEST_F(NTFormat, ProgressFillsTheLastShareAfterThreePasses) {
     auto e = Wiped("E");
     auto method = MethodFromLines({"HEXA=$00", "HEXA=$FF", "HEXA=$A5"});
     ASSERT_EQ(method->PassCount, 3);
-    e->Method = method.get();
+    TWipeContext wipe(method.get(), &owner);
     pc.drive('E').format.steps = 4;
-    e->Format(TFormatParams{});
+    e->Format(TFormatParams{}, wipe);
     EXPECT_EQ(owner.progress, (std::vector<double>{0.8125, 0.875, 0.9375, 1.0}));
 }
 
@@ -247,7 +250,7 @@ TEST_F(NTFormat, AnAbortDuringTheFormatRaisesXAbortWithoutTheFallbackQuestion) {
     auto e = Wiped("E");
     owner.abortAtUpdate = 2;
     try {
-        e->Format(TFormatParams{});
+        testing::FormatAlone(*e, TFormatParams{});
         FAIL() << "no exception";
     } catch (const XAbort& abort) {
         EXPECT_STREQ(abort.what(), "RecordingOwner.Update - abort");
@@ -261,7 +264,7 @@ TEST_F(NTFormat, AFailedFormatAsksForTheShellDialog) {
     pc.drive('E').format.error = ERROR_WRITE_FAULT;
     auto e = Wiped("E");
     try { // unattended: no answer, the failure stands
-        e->Format(TFormatParams{});
+        testing::FormatAlone(*e, TFormatParams{});
         FAIL() << "no exception";
     } catch (const XFormatError& error) {
         EXPECT_EQ(error.what(), "FMIFS.FORMAT - Format Error - " + SysText(ERROR_WRITE_FAULT));
@@ -270,7 +273,7 @@ TEST_F(NTFormat, AFailedFormatAsksForTheShellDialog) {
     EXPECT_EQ(owner.questions[0].buttons, mbYesNo);
     EXPECT_EQ(owner.questions[0].dlgType, TMsgDlgType::mtError);
     owner.answers = {mrYes};
-    EXPECT_NO_THROW(e->Format(TFormatParams{}));
+    EXPECT_NO_THROW(testing::FormatAlone(*e, TFormatParams{}));
     ASSERT_EQ(pc.machine().shellFormats.size(), 1u);
     EXPECT_EQ(pc.machine().shellFormats[0].drive, 4u); // E
     EXPECT_EQ(pc.machine().shellFormats[0].formatId, 0u);
@@ -280,7 +283,7 @@ TEST_F(NTFormat, ReadOnlyDisksAndMissingLibrariesFailClearly) {
     auto e = MakeDisk<TNTLogicalDisk>("E", &owner);
     e->Open(true);
     e->Close();
-    EXPECT_THROW(e->Format(TFormatParams{}), XReadOnly);
+    EXPECT_THROW(testing::FormatAlone(*e, TFormatParams{}), XReadOnly);
     EXPECT_TRUE(pc.machine().formats.empty());
 
     SimPC bare(nlohmann::json::parse(R"({"formatLibrary": "noFormatEx"})"));
@@ -293,7 +296,7 @@ TEST_F(NTFormat, ReadOnlyDisksAndMissingLibrariesFailClearly) {
     }
 }
 
-bool ThrowingHook(TDisk*, double) {
+bool ThrowingHook(TWipeContext*, double) {
     throw std::runtime_error("hook failed");
 }
 
@@ -315,9 +318,10 @@ TEST(NTWipeEndToEnd, WipingOnePartitionLeavesTheTableAndTheOtherPartitionAlone) 
 
     RecordingOwner owner;
     auto e = MakeDisk<TNTLogicalDisk>("E", &owner);
-    e->Unbuffered = true;
     auto method = MethodFromLines({"HEXA=$55", "HEXA=$AA", "HEXA=$A5"});
-    e->WipeDisk(method.get(), false, 0, 0, "");
+    TWipeContext wipe(method.get(), &owner);
+    wipe.Options.Unbuffered = true;
+    e->WipeDisk(wipe);
 
     const auto after = pc.ReadImage("disk.img", 0, testing::kNtDiskBytes);
     ASSERT_EQ(after.size(), before.size());

@@ -47,14 +47,15 @@ Outcome Wipe(std::int32_t depth, std::initializer_list<std::string> lines,
     TGenerators generators;
     generators.RandSeed = 0x2468ACEu;
     auto e = MakeDisk<TNTLogicalDisk>("E", &owner);
-    e->Generators = &generators;
-    e->BufferSize = 64 * 512; // 127 transfers a pass
-    e->Unbuffered = true;
-    e->TransfersInFlight = depth;
     auto method = MethodFromLines(lines);
+    TWipeContext wipe(method.get(), &owner);
+    wipe.Generators = &generators;
+    wipe.Options.BufferSize = 64 * 512; // 127 transfers a pass
+    wipe.Options.Unbuffered = true;
+    wipe.Options.TransfersInFlight = depth;
     Outcome out;
     try {
-        e->WipeDisk(method.get(), false, 0, 0, "");
+        e->WipeDisk(wipe);
     } catch (const std::exception& error) {
         out.exception = std::string(typeid(error).name()) + ": " + error.what();
     }

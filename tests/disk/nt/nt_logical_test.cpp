@@ -143,7 +143,8 @@ TEST_F(NTLogical, APartitionWithoutDeviceNumberKeepsNoOwner) {
 
 TEST_F(NTLogical, ReadOnlyOpensNeverLockAndWritingOpensLockAndUnlock) {
     auto e = Disk("E");
-    e->Unbuffered = true;
+    TOpenMode unbuffered;
+    unbuffered.Unbuffered = true;
     e->Open(true);
     EXPECT_NE(e->Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(pc.machine().calls.back().c, 0u); // no unbuffered flags to read
@@ -152,7 +153,7 @@ TEST_F(NTLogical, ReadOnlyOpensNeverLockAndWritingOpensLockAndUnlock) {
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_LOCK_VOLUME), 0);
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_UNLOCK_VOLUME), 0);
 
-    e->Open(false);
+    e->OpenForWipe(unbuffered);
     EXPECT_EQ(pc.machine().calls[pc.machine().calls.size() - 2].c, 0xA0000000u);
     EXPECT_EQ(Calls("\\\\.\\E:", "DeviceIoControl", FSCTL_LOCK_VOLUME), 1);
     e->Close();
@@ -254,8 +255,9 @@ TEST_F(NTLogical, VolumeControlFailuresRaiseTheirClasses) {
 
 TEST_F(NTLogical, BlocksGoToTheirPlaceInsideThePartition) {
     auto e = Disk("E");
-    e->Unbuffered = true;
-    e->Open(false);
+    TOpenMode unbuffered;
+    unbuffered.Unbuffered = true;
+    e->OpenForWipe(unbuffered);
     alignas(4096) static std::uint8_t data[2048];
     std::fill(std::begin(data), std::end(data), 0x5A);
     e->WriteBlocks(data, 4, 10);

@@ -146,8 +146,10 @@ TEST_F(Medium, AVerificationReadsTheMediumNotTheCache) {
     host.AnswerRest(mrNo); // the verification's mismatch: the wipe fails
     for (bool unbuffered : {false, true}) {
         TPhysicalDisk& data = Data();
-        data.SetWipeOptions(TWipeOptions{unbuffered, 0, true, 1});
-        EXPECT_THROW(data.WipeDisk(checked.get(), false, 0, 0, ""), XVerify) << unbuffered;
+        EXPECT_THROW(
+            testing::WipeWithOptions(data, checked.get(), TWipeOptions{unbuffered, 0, true, 1}),
+            XVerify)
+            << unbuffered;
         EXPECT_TRUE(WriteOpenFlags(DiskPath()) & FILE_FLAG_NO_BUFFERING) << unbuffered;
         EXPECT_TRUE(Holds(0x00, 0, lost * 512));
         EXPECT_FALSE(Holds(0x00, lost * 512, (lost + 1) * 512));
@@ -156,9 +158,9 @@ TEST_F(Medium, AVerificationReadsTheMediumNotTheCache) {
     // The same through a drive letter, with transfers in flight: E:'s block 100 is the disk's.
     pc.machine().disks[1].faults.lostWrites = {{32768 / 512 + 100, sim::Fault::Always(0)}};
     TRandomAccessDisk& e = Letter("E");
-    e.SetWipeOptions(TWipeOptions{false, 0, true, 4});
     pc.WriteImage("data.img", 0, std::vector<std::uint8_t>(1 << 20, 0xEE)); // old data again
-    EXPECT_THROW(e.WipeDisk(checked.get(), false, 0, 0, ""), XVerify);
+    EXPECT_THROW(testing::WipeWithOptions(e, checked.get(), TWipeOptions{false, 0, true, 4}),
+                 XVerify);
     EXPECT_TRUE(WriteOpenFlags("\\\\.\\E:") & FILE_FLAG_NO_BUFFERING);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
     const auto& dialogs = host.dialogs();
@@ -172,11 +174,9 @@ TEST_F(Medium, AVerificationReadsTheMediumNotTheCache) {
 TEST_F(Medium, AWholeDiskTakesTheRunsNoBuffering) {
     auto m = testing::MethodFromLines({"HEXA=$00"});
     TPhysicalDisk& data = Data();
-    data.SetWipeOptions(TWipeOptions{true, 0, true, 1});
-    data.WipeDisk(m.get(), false, 0, 0, "");
+    testing::WipeWithOptions(data, m.get(), TWipeOptions{true, 0, true, 1});
     EXPECT_EQ(WriteOpenFlags(DiskPath()), FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH);
-    data.SetWipeOptions(TWipeOptions{false, 0, true, 1});
-    data.WipeDisk(m.get(), false, 0, 0, "");
+    testing::WipeWithOptions(data, m.get(), TWipeOptions{false, 0, true, 1});
     EXPECT_EQ(WriteOpenFlags(DiskPath()), 0u);
     EXPECT_TRUE(Holds(0x00));
 }
@@ -186,18 +186,20 @@ TEST_F(Medium, AWholeDiskTakesTheRunsNoBuffering) {
 TEST_F(Medium, AFirmwareEraseIsVerifiedOnTheMedium) {
     auto crypto = testing::MethodFromLines({"FIRMWARE=CRYPTO"});
     TPhysicalDisk& data = Data();
-    ASSERT_NO_THROW(data.WipeDisk(crypto.get(), false, 0, 0, ""));
-    ASSERT_TRUE(data.Firmware.has_value());
-    EXPECT_TRUE(data.Firmware->Passed());
-    EXPECT_EQ(data.Firmware->Changed, data.Firmware->Sampled);
-    EXPECT_EQ(data.Firmware->Sampled, static_cast<int>(SampleBlocks(kDiskBlocks).size()));
+    TWipeContext good(crypto.get(), data.Owner);
+    ASSERT_NO_THROW(data.WipeDisk(good));
+    ASSERT_TRUE(good.Firmware.has_value());
+    EXPECT_TRUE(good.Firmware->Passed());
+    EXPECT_EQ(good.Firmware->Changed, good.Firmware->Sampled);
+    EXPECT_EQ(good.Firmware->Sampled, static_cast<int>(SampleBlocks(kDiskBlocks).size()));
     EXPECT_TRUE(WriteOpenFlags(DiskPath()) & FILE_FLAG_NO_BUFFERING);
 
     // A drive that reports success and erases nothing is still caught.
     pc.machine().disks[1].firmware->fault = sim::FirmwareDrive::Fault::Lies;
-    EXPECT_THROW(data.WipeDisk(crypto.get(), false, 0, 0, ""), XFirmware);
-    ASSERT_TRUE(data.Firmware.has_value());
-    EXPECT_EQ(data.Firmware->Unchanged, data.Firmware->Sampled);
+    TWipeContext lied(crypto.get(), data.Owner);
+    EXPECT_THROW(data.WipeDisk(lied), XFirmware);
+    ASSERT_TRUE(lied.Firmware.has_value());
+    EXPECT_EQ(lied.Firmware->Unchanged, lied.Firmware->Sampled);
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
 }
 

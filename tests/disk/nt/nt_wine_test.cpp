@@ -77,8 +77,9 @@ TEST_F(NTOnWine, ALockedVolumeIsWrittenAndReadBackThroughTheRawDevice) {
         TNTLogicalDisk x("X", &owner); // constructed without init: Wine has no geometry to give
         x.BlockSize = 512;
         x.BlockCount = 2048;
-        x.TransfersInFlight = depth;
-        x.Open(false); // locks
+        TOpenMode mode;
+        mode.TransfersInFlight = depth;
+        x.OpenForWipe(mode); // locks
         const auto fill = static_cast<std::uint8_t>(0x50 + depth);
         alignas(4096) static std::uint8_t data[1024];
         std::fill(std::begin(data), std::end(data), fill);

@@ -27,13 +27,15 @@ TEST(NTWipeAndFormat, TheFormatFollowsTheClosedWipeAndLeavesTheOtherPartitionAlo
     RecordingOwner owner;
     auto e = MakeDisk<TNTLogicalDisk>("E", &owner);
     auto method = MethodFromLines({"HEXA=$00", "HEXA=$FF", "HEXA=$A5"});
-    e->WipeDisk(method.get(), true, 0, 0, "");
+    TWipeContext wipe(method.get(), &owner);
+    wipe.Format = true;
+    e->WipeDisk(wipe);
 
     ASSERT_EQ(pc.machine().formats.size(), 1u);
     EXPECT_EQ(pc.machine().formats[0].root, "E:");
     EXPECT_EQ(pc.machine().formats[0].fileSystem, "NTFS");
     EXPECT_EQ(pc.kernel().OpenDeviceHandles(), 0u);
-    EXPECT_EQ(e->FormatPass, 1);
+    EXPECT_EQ(wipe.FormatPass, 1);
 
     // Three passes of four shares, then the format's share up to the end.
     ASSERT_FALSE(owner.progress.empty());

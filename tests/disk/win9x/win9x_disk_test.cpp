@@ -384,8 +384,9 @@ TEST_F(NineX, FailedTransfersRaiseWithTheServicesErrorAndOutOfDriveOnesAreRecord
 TEST_F(NineX, AFloppyIsWipedOneTrackPerTransfer) {
     auto a = MakeDisk<T9XFloppy>("A", &owner);
     auto method = testing::MethodFromLines({"HEXA=$E5"});
-    a->WipeDisk(method.get(), false, 0, 0, "");
-    EXPECT_EQ(a->BufferSize, 18 * 512);
+    TWipeContext wipe(method.get(), &owner);
+    a->WipeDisk(wipe);
+    EXPECT_EQ(wipe.Options.BufferSize, 18 * 512);
     const auto writes = PacketsOf(VWIN32_DIOC_DOS_DRIVEINFO);
     ASSERT_EQ(writes.size(), 160u); // 80 cylinders x 2 heads
     for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -397,12 +398,14 @@ TEST_F(NineX, AFloppyIsWipedOneTrackPerTransfer) {
 
     // A smaller transfer asked for stays; a larger one is cut to the track.
     Packets().clear();
-    a->BufferSize = 4 * 512;
-    a->WipeDisk(method.get(), false, 0, 0, "");
+    TWipeContext smaller(method.get(), &owner);
+    smaller.Options.BufferSize = 4 * 512;
+    a->WipeDisk(smaller);
     EXPECT_EQ(PacketsOf(VWIN32_DIOC_DOS_DRIVEINFO).front().count, 4u);
-    a->BufferSize = 100 * 512;
-    a->WipeDisk(method.get(), false, 0, 0, "");
-    EXPECT_EQ(a->BufferSize, 18 * 512);
+    TWipeContext larger(method.get(), &owner);
+    larger.Options.BufferSize = 100 * 512;
+    a->WipeDisk(larger);
+    EXPECT_EQ(larger.Options.BufferSize, 18 * 512);
 }
 
 TEST_F(NineX, AWipeThatWroteForbidsMediaAccessAlsoWhenItFails) {
@@ -425,13 +428,13 @@ TEST_F(NineX, FormatOnlyOffersTheShellsDialog) {
     auto d = Disk("D");
     d->Open(true);
     d->Close();
-    EXPECT_THROW(d->Format(TFormatParams{}), XReadOnly);
+    EXPECT_THROW(testing::FormatAlone(*d, TFormatParams{}), XReadOnly);
     d->Open(false);
     d->Close();
     owner.answers = {mrNo, mrYes};
-    d->Format(TFormatParams{});
+    testing::FormatAlone(*d, TFormatParams{});
     EXPECT_TRUE(pc.machine().shellFormats.empty());
-    d->Format(TFormatParams{});
+    testing::FormatAlone(*d, TFormatParams{});
     ASSERT_EQ(pc.machine().shellFormats.size(), 1u);
     EXPECT_EQ(pc.machine().shellFormats[0].drive, 3u);
     ASSERT_EQ(owner.Kinds(), (std::vector<int>{mkQueryWinFormat9x, mkQueryWinFormat9x}));

@@ -149,8 +149,9 @@ TEST_F(LinuxDrives, WipingOnePartitionLeavesTheTableAndTheOtherPartitionByteIden
     const auto table = ImageBytes(disk->image(), 0, 1 * kMiB);
     const auto other = ImageBytes(disk->image(), 25 * kMiB, 24 * kMiB);
     auto volume = MakeDisk<TNTLogicalDisk>("C", &owner);
-    volume->Unbuffered = true; // O_DIRECT, from an aligned buffer
-    volume->Open(false);
+    TOpenMode unbuffered; // O_DIRECT, from an aligned buffer
+    unbuffered.Unbuffered = true;
+    volume->OpenForWipe(unbuffered);
     constexpr std::int32_t kBlocks = 128;
     void* raw = nullptr;
     ASSERT_EQ(posix_memalign(&raw, 4096, kBlocks * 512), 0);
@@ -209,7 +210,7 @@ TEST_F(LinuxDrives, FormatBringsBackTheFormerFileSystemAndLabel) {
         EXPECT_FALSE(platform::k32().GetVolumeInformationA(
             (std::string(letter) + ":\\").c_str(), name, 64, nullptr, nullptr, nullptr, fs, 64));
 
-        volume->Format(TFormatParams{0, 0, label});
+        testing::FormatAlone(*volume, TFormatParams{0, 0, label});
         ASSERT_TRUE(platform::k32().GetVolumeInformationA(
             (std::string(letter) + ":\\").c_str(), name, 64, nullptr, nullptr, nullptr, fs, 64));
         EXPECT_EQ(std::string(name), label);
@@ -234,9 +235,9 @@ TEST_F(LinuxDrives, AUtf8LabelIsTheProgramsWindows1252AndComesBackAfterTheFormat
                                        disk->Partition(2));
     volume->Open(false);
     volume->Close();
-    volume->Format(TFormatParams{0, 0,
-                                 "DONN\xC9"
-                                 "ES"});
+    testing::FormatAlone(*volume, TFormatParams{0, 0,
+                                                "DONN\xC9"
+                                                "ES"});
     EXPECT_EQ(Shell("blkid -s LABEL -o value " + disk->Partition(2)), "DONN\xC3\x89"
                                                                       "ES");
     char name[64] = {};
@@ -277,7 +278,7 @@ TEST_F(LinuxDrives, AFileSystemWithoutFormatProgramIsAClearFormatFailure) {
     volume->FileSystem = "hpfs";
     owner.answers = {mrNo}; // no shell format instead
     try {
-        volume->Format(TFormatParams{0, 0, "X"});
+        testing::FormatAlone(*volume, TFormatParams{0, 0, "X"});
         FAIL() << "formatted a file system it has no program for";
     } catch (const XFormatError& error) {
         EXPECT_NE(std::string(error.what())
