@@ -189,6 +189,7 @@ TWipeOutcome TWipeJob::TRunLoop::Run() {
     const std::size_t count = job_.disks_.size();
     // Drives wiped at once: each one's own generator state, drawn in list order before any
     // thread starts.
+    const TGenerators undrawn = job_.generators_;
     if (!lockstep_)
         for (std::size_t i = 0; i < count; ++i)
             job_.driveGenerators_.push_back(Draw(job_.generators_));
@@ -232,6 +233,7 @@ TWipeOutcome TWipeJob::TRunLoop::Run() {
         // run's generators in turn.
         onThisThread_ = lockstep_ = true;
         job_.driveGenerators_.clear();
+        job_.generators_ = undrawn; // as a run one after another draws them
         workers_ = 1;
         Worker();
     } else {

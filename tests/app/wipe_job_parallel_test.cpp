@@ -19,6 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__unix__)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,6 +35,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -419,6 +426,64 @@ TEST_F(WipeInParallelTest, TheOptionOffWipesOneDriveAfterTheOtherFromTheRunsGene
     EXPECT_EQ(view_.events,
               (std::vector<std::string>{"run", "start E", "end E", "start F", "end F"}));
     EXPECT_TRUE(job.DriveGenerators().empty());
+}
+
+// With no thread to be had (the user's process limit reached), a run asked to wipe at once
+// wipes its drives one after another on the job's thread, the pass engine generating there
+// too: the same events and the same bytes as the run one after another from the same seed.
+TEST_F(WipeInParallelTest, WithNoThreadToBeHadTheDrivesGoOneAfterAnotherOnTheJobsThread) {
+#if !defined(__unix__) || defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "needs fork and a process limit, and no sanitizer runtime's own threads";
+#else
+    testing::MetFolder folder;
+    const auto random = method::CreateFromFile(
+        folder.Write("random.met", {"METHODNR=2", "NAME=Random", "RAND=000255", "CHECK"}));
+    auto run = [&](TWipeSettings settings, std::vector<std::uint8_t>& bytes) {
+        auto e = Disk("E");
+        auto f = Disk("F");
+        settings.Method = random.get();
+        TWipeJob job(manager_, {e.get(), f.get()}, settings);
+        job.Generators().RandSeed = 0x5EED4321;
+        const TWipeOutcome outcome = job.Run(view_);
+        bytes = e->medium.bytes;
+        bytes.insert(bytes.end(), f->medium.bytes.begin(), f->medium.bytes.end());
+        return outcome == TWipeOutcome::woCompleted && job.DriveGenerators().empty();
+    };
+    TWipeSettings oneAfterAnother = Settings();
+    oneAfterAnother.WipeInParallel = false;
+    std::vector<std::uint8_t> expected;
+    ASSERT_TRUE(run(oneAfterAnother, expected));
+    view_.events.clear();
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Root is not held to the limit: the run goes on as nobody.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(77);
+        const rlimit none{0, 0};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0)
+            _exit(77);
+        try {
+            std::thread([] {}).join();
+            _exit(77); // the limit does not hold here
+        } catch (const std::system_error&) {
+        }
+        std::vector<std::uint8_t> bytes;
+        if (!run(Settings(), bytes))
+            _exit(1);
+        if (view_.events != std::vector<std::string>{"run", "start E", "end E", "start F", "end F"})
+            _exit(2);
+        _exit(bytes == expected ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "the process limit does not hold for this user";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: the run failed or drew per drive, 2: other events, 3: other bytes";
+#endif
 }
 
 // ---- On a simulated PC: real drive classes, locks and paced devices.
