@@ -172,7 +172,21 @@ void TFrmMain::LayOutExplanations() {
 }
 
 void TFrmMain::BuildPages() {
-    // The navigation buttons each page shows and enables.
+    BuildNavigation();
+    lblWelcomeText.WordWrap = true;
+    BuildDrivePage();
+    BuildMethodPages();
+    BuildConfirmationPage();
+    BuildWipePage();
+    BuildFinishedPage();
+
+    SDlgLogFile.DefaultExt = "txt";
+    OnCloseQuery = [this] { return closeQueryDetached_ || FormCloseQuery(); };
+    OnClose = [this] { FormClose(); };
+}
+
+// The navigation buttons each page shows and enables, and what they do.
+void TFrmMain::BuildNavigation() {
     for (int i = 0; i < JvWizard.PageCount(); ++i) {
         ui::TWizardPage& page = JvWizard.Pages(i);
         page.SetButtonVisible(TWizardButton::Start, false);
@@ -193,11 +207,9 @@ void TFrmMain::BuildPages() {
     JvWizard.OnFinishButtonClick = [this] { JvWIPFinishedFinishButtonClick(); };
     JvWizard.OnHelpButtonClick = [this] { ShowHelpMenu(); };
     JvWIPWelcome.OnBackButtonClick = [this] { JvWIPFinishedFinishButtonClick(); };
+}
 
-    // Welcome.
-    lblWelcomeText.WordWrap = true;
-
-    // Drive selection.
+void TFrmMain::BuildDrivePage() {
     JvXPBarFunctions.AddItem({"Refresh List", true, [this] {
                                   FNothingToWipeTold.clear(); // asked for: told again
                                   RefreshDriveList();
@@ -216,22 +228,26 @@ void TFrmMain::BuildPages() {
         return lwDisksListCustomDraw(item);
     };
     JvWIPDataSelection.OnEnterPage = [this] { JvWIPDataSelectionEnterPage(); };
+}
 
-    // Method selection.
+// The method and its options.
+void TFrmMain::BuildMethodPages() {
     AddExplanation(JvWIPAlgorithmSelection, "lblExplTitleAlgorithmSelection",
                    "lblExplAlgorithmSelection");
     lblUCanChoose.WordWrap = true;
     lblMethodDescription.WordWrap = true;
     cbxAlgorithm.OnChange = [this] { cbxAlgorithmChange(); };
+    // The ticked drives may have changed since the method was chosen.
+    JvWIPAlgorithmSelection.OnEnterPage = [this] { cbxAlgorithmChange(); };
 
-    // Options.
     AddExplanation(JvWIPOptions, "lblExplTitleWipeOptions", "lblExplWipeOptions");
     cbUseDodReport.WordWrap = true;
     for (const char* size : BufferSizeTexts)
         cbbBuffer.AddItem(size);
     btnBrowseLog.Caption = "...";
+}
 
-    // Confirmation.
+void TFrmMain::BuildConfirmationPage() {
     AddExplanation(JvWIPConfirmation, "lblExplTitleConfirmation", "lblExplConfirmation");
     mmTopText.WordWrap = true;
     mmTopText.TabStop = false;
@@ -242,10 +258,9 @@ void TFrmMain::BuildPages() {
         if (!FirmwareRefusedBeforeRun())
             JvWizard.SelectNextPage();
     };
-    // The ticked drives may have changed since the method was chosen.
-    JvWIPAlgorithmSelection.OnEnterPage = [this] { cbxAlgorithmChange(); };
+}
 
-    // Wipe.
+void TFrmMain::BuildWipePage() {
     AddExplanation(JvWIPWipe, "lblExplTitleWiping", "lblExplWiping");
     gPartial.SetVisible(false);
     // Every drive of the run with its state and figures; watched, not worked, so the
@@ -274,8 +289,9 @@ void TFrmMain::BuildPages() {
             JvWizard.SelectNextPage();
     };
     SetMessageHandler(WM_STARTWIPE, [this] { WMStartWipe(); });
+}
 
-    // Finished.
+void TFrmMain::BuildFinishedPage() {
     AddExplanation(JvWIPFinished, "lblExplTitleFinished", "lblExplFinished");
     lblTheSelected.WordWrap = true;
     rbExitProgram.SetChecked(true);
@@ -284,10 +300,6 @@ void TFrmMain::BuildPages() {
     lblProofFiles.WordWrap = true;
     lvFinishedDrives.CheckBoxes = false;
     lvFinishedDrives.Columns = {{"Drive", 22}, {"Outcome", 12}, {"Time", 9}, {"Speed", 12}};
-
-    SDlgLogFile.DefaultExt = "txt";
-    OnCloseQuery = [this] { return closeQueryDetached_ || FormCloseQuery(); };
-    OnClose = [this] { FormClose(); };
 }
 
 // ---- Life cycle.

@@ -180,7 +180,14 @@ public:
     ui::TPopupMenu& PopupHelp;
 
 private:
+    // Each page's settings and events, once the member initialisers have placed its controls.
     void BuildPages();
+    void BuildNavigation();
+    void BuildDrivePage();
+    void BuildMethodPages();
+    void BuildConfirmationPage();
+    void BuildWipePage();
+    void BuildFinishedPage();
     void BindOptionControls();
     void BuildHelpMenu();
     void ShowHelpContext(int context);

@@ -42,6 +42,154 @@ struct TBusy {
     ~TBusy() { disk.SetFirmwareBusy(false); }
 };
 
+// What the disk holds before the drive's erase, the proof that the drive changed it: blocks
+// spread across the disk, read as the device is open, without the system's cache (ReadBack):
+// aligned.
+class TSampleBefore {
+public:
+    explicit TSampleBefore(TPhysicalDisk& disk)
+        : blocks_(SampleBlocks(disk.BlockCount)), size_(static_cast<std::size_t>(disk.BlockSize)),
+          before_(std::max<std::size_t>(blocks_.size(), 1) * size_,
+                  TransferAlignment(disk.BlockSize)) {
+        for (std::size_t i = 0; i < blocks_.size(); ++i)
+            disk.ReadBlocks(before_.data() + i * size_, 1, blocks_[i]);
+    }
+
+    // Every sampled block read again: each must have changed, or have held no data before
+    // and hold none now; after a block erase whose value the drive reports, hold that value.
+    void CompareAfter(TPhysicalDisk& disk, TFirmwareStep step, TFirmwareRecord& record) const {
+        TTransferBuffer after(size_, TransferAlignment(disk.BlockSize));
+        record.Sampled = static_cast<int>(blocks_.size());
+        for (std::size_t i = 0; i < blocks_.size(); ++i) {
+            disk.ReadBlocks(after.data(), 1, blocks_[i]);
+            const std::uint8_t* old = before_.data() + i * size_;
+            if (std::memcmp(old, after.data(), size_) != 0)
+                ++record.Changed;
+            else if (Empty(old, size_))
+                ++record.Blank;
+            else
+                ++record.Unchanged;
+            if (record.ErasedByte && step == TFirmwareStep::BlockErase &&
+                !(Uniform(after.data(), size_) && after.data()[0] == *record.ErasedByte))
+                ++record.NotErasedByte;
+        }
+        record.Verified = true;
+    }
+
+private:
+    std::vector<std::int64_t> blocks_;
+    std::size_t size_;
+    TTransferBuffer before_;
+};
+
+// The owner's progress while the drive works. The drive finishes what it took whatever we
+// do: an abort waits for its end, and nothing may unwind through the drive's own sequence
+// (a password to remove).
+class TDriveProgress {
+public:
+    TDriveProgress(TMessageObject& owner, std::uint32_t estimatedSeconds)
+        : owner_(owner), estimatedSeconds_(estimatedSeconds) {}
+
+    TFirmwareObserver Observer(TPhysicalDisk& disk) {
+        TFirmwareObserver observer;
+        observer.Accepted = [&disk] { disk.SetFirmwareBusy(true); };
+        observer.Progress = [this](std::optional<double> fraction, std::uint32_t elapsed) {
+            double value = 0.0;
+            if (fraction)
+                value = *fraction;
+            else if (estimatedSeconds_ > 0)
+                value = std::min(0.99, static_cast<double>(elapsed) / estimatedSeconds_);
+            // Never backwards: a poll without the drive's figure (its last, as it completes)
+            // falls back on the estimate, which may lie behind what the drive told before.
+            owner_.Progress = std::max(owner_.Progress, std::clamp(value, 0.0, 1.0));
+            Update();
+        };
+        return observer;
+    }
+
+    void Finish() {
+        owner_.Progress = 1.0;
+        Update();
+    }
+
+    // The abort asked for while the drive worked, once the step is otherwise through.
+    void ThrowDeferredAbort() const {
+        if (deferredAbort_)
+            throw XAbort(*deferredAbort_);
+    }
+
+private:
+    void Update() {
+        try {
+            owner_.Update();
+        } catch (const XAbort& abort) {
+            if (!deferredAbort_)
+                deferredAbort_ = abort.what();
+        } catch (...) {
+        }
+    }
+
+    TMessageObject& owner_;
+    std::uint32_t estimatedSeconds_;
+    std::optional<std::string> deferredAbort_;
+};
+
+// The owner's figures start afresh for this disk's step.
+TMessageObject& StartProgress(TPhysicalDisk& disk, TWipeContext& wipe) {
+    TMessageObject& owner = wipe.Messages();
+    owner.Disk = &disk;
+    owner.Wipe = &wipe;
+    owner.Progress = 0.0;
+    owner.Flag = 0;
+    owner.Pass = 0;
+    owner.PassCount = 0;
+    owner.Verifying = false;
+    return owner;
+}
+
+// The disk is busy from the drive's acceptance until the drive is done, however it ends.
+TFirmwareResult SendAndWait(TPhysicalDisk& disk, TFirmwareDrive& drive,
+                            TFirmwareOperation operation, TFirmwareScope scope,
+                            TDriveProgress& progress) {
+    const TFirmwareObserver observer = progress.Observer(disk);
+    TBusy busy{disk};
+    return drive.Run(operation, scope, observer);
+}
+
+// What the drive reported goes into the record before anything is thrown, so that the
+// report tells what happened to a drive that failed.
+void TakeResult(TFirmwareRecord& record, const TFirmwareResult& result,
+                std::uint32_t limitSeconds) {
+    if (!result.Command.empty())
+        record.Command = result.Command;
+    record.Status = result.Status;
+    record.DriveStatus = result.DriveStatus;
+    record.Accepted = result.Accepted;
+    record.PasswordSet = result.PasswordSet;
+    record.PasswordRemoved = result.PasswordRemoved;
+    record.Password = result.Password;
+    switch (result.Status) {
+    case TFirmwareStatus::Completed:
+        break;
+    case TFirmwareStatus::Failed:
+        throw Failure("failed", Text("FIRMWARE_FAILED", {result.DriveStatus}));
+    case TFirmwareStatus::NotAccepted:
+        throw Failure("not accepted", Text("FIRMWARE_NOTACCEPTED", {record.Command}));
+    case TFirmwareStatus::TimedOut:
+        throw Failure("timed out", Text("FIRMWARE_TIMEDOUT", {std::to_string(limitSeconds)}));
+    }
+}
+
+void CheckVerification(const TFirmwareRecord& record) {
+    if (record.Unchanged > 0)
+        throw Failure("verification", Text("FIRMWARE_OLDDATA", {std::to_string(record.Unchanged),
+                                                                std::to_string(record.Sampled)}));
+    if (record.NotErasedByte > 0)
+        throw Failure("verification",
+                      Text("FIRMWARE_NOTERASEDBYTE",
+                           {std::to_string(record.NotErasedByte), std::to_string(record.Sampled)}));
+}
+
 } // namespace
 
 TFirmwareOperation OperationOf(TFirmwareStep step) {
@@ -76,14 +224,7 @@ std::vector<std::int64_t> SampleBlocks(std::int64_t count) {
 
 void RunFirmwareStep(TPhysicalDisk& disk, TWipeContext& wipe, TFirmwareDrive& drive,
                      TFirmwareStep step) {
-    TMessageObject& owner = wipe.Messages();
-    owner.Disk = &disk;
-    owner.Wipe = &wipe;
-    owner.Progress = 0.0;
-    owner.Flag = 0;
-    owner.Pass = 0;
-    owner.PassCount = 0;
-    owner.Verifying = false;
+    TMessageObject& owner = StartProgress(disk, wipe);
     const TFirmwareOperation operation = OperationOf(step);
     const TFirmwareScope scope = ScopeOf(drive, wipe.Options.WholeFirmwareDrives);
     const TFirmwareChoice choice = drive.Choose(operation, scope);
@@ -94,97 +235,15 @@ void RunFirmwareStep(TPhysicalDisk& disk, TWipeContext& wipe, TFirmwareDrive& dr
         throw Failure("refused before sending",
                       FirmwareRefusalText(choice.Refusal, choice.DriveNamespaces));
 
-    // What the disk holds before: the proof that the drive changed it.
-    const std::vector<std::int64_t> blocks = SampleBlocks(disk.BlockCount);
-    const std::size_t size = static_cast<std::size_t>(disk.BlockSize);
-    // Read as the device is open, without the system's cache (ReadBack): aligned.
-    TTransferBuffer before(std::max<std::size_t>(blocks.size(), 1) * size,
-                           TransferAlignment(disk.BlockSize));
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        disk.ReadBlocks(before.data() + i * size, 1, blocks[i]);
-
+    const TSampleBefore sample(disk);
     // Until the drive takes the command an abort stops the wipe as usual.
     owner.Update();
-
-    std::optional<std::string> deferredAbort;
-    const auto update = [&] {
-        // The drive finishes what it took whatever we do: an abort waits for its end, and
-        // nothing may unwind through the drive's own sequence (a password to remove).
-        try {
-            owner.Update();
-        } catch (const XAbort& abort) {
-            if (!deferredAbort)
-                deferredAbort = abort.what();
-        } catch (...) {
-        }
-    };
-    TFirmwareObserver observer;
-    observer.Accepted = [&disk] { disk.SetFirmwareBusy(true); };
-    observer.Progress = [&](std::optional<double> fraction, std::uint32_t elapsed) {
-        double value = 0.0;
-        if (fraction)
-            value = *fraction;
-        else if (choice.EstimatedSeconds > 0)
-            value = std::min(0.99, static_cast<double>(elapsed) / choice.EstimatedSeconds);
-        // Never backwards: a poll without the drive's figure (its last, as it completes) falls
-        // back on the estimate, which may lie behind what the drive told before.
-        owner.Progress = std::max(owner.Progress, std::clamp(value, 0.0, 1.0));
-        update();
-    };
-    TFirmwareResult result;
-    {
-        TBusy busy{disk};
-        result = drive.Run(operation, scope, observer);
-    }
-    if (!result.Command.empty())
-        record.Command = result.Command;
-    record.Status = result.Status;
-    record.DriveStatus = result.DriveStatus;
-    record.Accepted = result.Accepted;
-    record.PasswordSet = result.PasswordSet;
-    record.PasswordRemoved = result.PasswordRemoved;
-    record.Password = result.Password;
-    switch (result.Status) {
-    case TFirmwareStatus::Completed:
-        break;
-    case TFirmwareStatus::Failed:
-        throw Failure("failed", Text("FIRMWARE_FAILED", {result.DriveStatus}));
-    case TFirmwareStatus::NotAccepted:
-        throw Failure("not accepted", Text("FIRMWARE_NOTACCEPTED", {record.Command}));
-    case TFirmwareStatus::TimedOut:
-        throw Failure("timed out",
-                      Text("FIRMWARE_TIMEDOUT", {std::to_string(choice.LimitSeconds)}));
-    }
-
-    // Every sampled block read again: each must have changed, or have held no data before
-    // and hold none now; after a block erase whose value the drive reports, hold that value.
-    TTransferBuffer after(size, TransferAlignment(disk.BlockSize));
-    record.Sampled = static_cast<int>(blocks.size());
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        disk.ReadBlocks(after.data(), 1, blocks[i]);
-        const std::uint8_t* old = before.data() + i * size;
-        if (std::memcmp(old, after.data(), size) != 0)
-            ++record.Changed;
-        else if (Empty(old, size))
-            ++record.Blank;
-        else
-            ++record.Unchanged;
-        if (record.ErasedByte && step == TFirmwareStep::BlockErase &&
-            !(Uniform(after.data(), size) && after.data()[0] == *record.ErasedByte))
-            ++record.NotErasedByte;
-    }
-    record.Verified = true;
-    owner.Progress = 1.0;
-    update();
-    if (record.Unchanged > 0)
-        throw Failure("verification", Text("FIRMWARE_OLDDATA", {std::to_string(record.Unchanged),
-                                                                std::to_string(record.Sampled)}));
-    if (record.NotErasedByte > 0)
-        throw Failure("verification",
-                      Text("FIRMWARE_NOTERASEDBYTE",
-                           {std::to_string(record.NotErasedByte), std::to_string(record.Sampled)}));
-    if (deferredAbort)
-        throw XAbort(*deferredAbort);
+    TDriveProgress progress(owner, choice.EstimatedSeconds);
+    TakeResult(record, SendAndWait(disk, drive, operation, scope, progress), choice.LimitSeconds);
+    sample.CompareAfter(disk, step, record);
+    progress.Finish();
+    CheckVerification(record);
+    progress.ThrowDeferredAbort();
 }
 
 std::string FirmwareRefusalText(TFirmwareRefusal refusal, std::uint32_t driveNamespaces) {

@@ -614,18 +614,41 @@ std::pair<std::string, int> NumberedName(const std::string& path) {
     return {(std::filesystem::path(path).parent_path() / stem).string(), 1};
 }
 
-} // namespace
+// One record as read: where it is, for the lines that name it, and what is wrong with it.
+struct TSeenRecord {
+    std::string where;
+    std::size_t file; // index in the files given
+    std::string sealLine;
+    std::vector<std::string> faults;
+};
 
-TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
-    TVerifyResult result;
-    struct Seen {
-        std::string where;
-        std::size_t file; // index in files
-        std::string sealLine;
-        std::vector<std::string> faults;
-    };
-    std::vector<Seen> seen;
-    std::vector<TChainEntry> entries;
+// The record's own seal: its stored digest against the digest of its content.
+TSeenRecord CheckSeal(const json& record, const std::string& path, int index, std::size_t file) {
+    TSeenRecord entry;
+    entry.file = file;
+    entry.where = path + ", record " + std::to_string(index) + " (run of " +
+                  Text(record.value("run", json::object()), "start") + ")";
+    const std::string stored = Text(record, "sha256");
+    std::string actual;
+    try {
+        actual = DigestOf(record);
+    } catch (const std::exception& error) {
+        actual = std::string("(") + error.what() + ")";
+    }
+    if (stored.empty())
+        entry.faults.push_back("BROKEN, not sealed (" + Text(record, "sealError") + ")");
+    else if (stored != actual)
+        entry.faults.push_back("BROKEN, its content was changed after it was sealed "
+                               "(digest " +
+                               actual + ", sealed as " + stored + ")");
+    entry.sealLine = stored.empty() ? "" : "intact, " + stored;
+    return entry;
+}
+
+// Every record of every file given, in the order given, each with its seal checked and its
+// place in the chain to be found.
+void ReadGivenFiles(const std::vector<std::string>& files, TVerifyResult& result,
+                    std::vector<TSeenRecord>& seen, std::vector<TChainEntry>& entries) {
     std::set<std::string> given;
     for (std::size_t f = 0; f < files.size(); ++f) {
         const std::string& path = files[f];
@@ -644,29 +667,14 @@ TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
         for (const json& record : records) {
             ++index;
             ++result.Records;
-            Seen entry;
-            entry.file = f;
-            entry.where = path + ", record " + std::to_string(index) + " (run of " +
-                          Text(record.value("run", json::object()), "start") + ")";
-            const std::string stored = Text(record, "sha256");
-            std::string actual;
-            try {
-                actual = DigestOf(record);
-            } catch (const std::exception& error) {
-                actual = std::string("(") + error.what() + ")";
-            }
-            if (stored.empty())
-                entry.faults.push_back("BROKEN, not sealed (" + Text(record, "sealError") + ")");
-            else if (stored != actual)
-                entry.faults.push_back("BROKEN, its content was changed after it was sealed "
-                                       "(digest " +
-                                       actual + ", sealed as " + stored + ")");
-            entry.sealLine = stored.empty() ? "" : "intact, " + stored;
-            seen.push_back(std::move(entry));
-            entries.push_back({stored, Text(record, "previousSha256")});
+            seen.push_back(CheckSeal(record, path, index, f));
+            entries.push_back({Text(record, "sha256"), Text(record, "previousSha256")});
         }
     }
-    const TChainOrder order = OrderChain(entries);
+}
+
+void AddChainFaults(const TChainOrder& order, const std::vector<TChainEntry>& entries,
+                    std::vector<TSeenRecord>& seen) {
     for (std::size_t i = 0; i < seen.size(); ++i) {
         const std::string related =
             order.Related[i] != TChainOrder::kNone ? seen[order.Related[i]].where : "";
@@ -693,8 +701,12 @@ TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
             break;
         }
     }
-    // Within a file, records were appended in chain order; numbered files were named in the
-    // chain's order too (a file's first record comes after the first of every lower number).
+}
+
+// Within a file, records were appended in chain order; numbered files were named in the
+// chain's order too (a file's first record comes after the first of every lower number).
+void AddFileOrderFaults(const std::vector<std::string>& files, const TChainOrder& order,
+                        std::vector<TSeenRecord>& seen) {
     std::map<std::size_t, std::size_t> lastOfFile; // file -> its entry furthest in the chain
     std::map<std::string, std::map<int, std::size_t>> numbered; // base -> number -> first entry
     for (std::size_t entry : order.Main) {
@@ -726,7 +738,11 @@ TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
             }
         }
     }
-    // In chain order, then what is off the chain in the order given.
+}
+
+// In chain order, then what is off the chain in the order given.
+void ReportInChainOrder(const TChainOrder& order, const std::vector<TSeenRecord>& seen,
+                        TVerifyResult& result) {
     auto report = [&](std::size_t i) {
         if (seen[i].faults.empty()) {
             result.Lines.push_back(seen[i].where + ": " + seen[i].sealLine);
@@ -745,6 +761,19 @@ TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
     for (std::size_t i = 0; i < seen.size(); ++i)
         if (order.Position[i] < 0)
             report(i);
+}
+
+} // namespace
+
+TVerifyResult VerifyRecordFiles(const std::vector<std::string>& files) {
+    TVerifyResult result;
+    std::vector<TSeenRecord> seen;
+    std::vector<TChainEntry> entries;
+    ReadGivenFiles(files, result, seen, entries);
+    const TChainOrder order = OrderChain(entries);
+    AddChainFaults(order, entries, seen);
+    AddFileOrderFaults(files, order, seen);
+    ReportInChainOrder(order, seen, result);
     return result;
 }
 

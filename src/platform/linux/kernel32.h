@@ -124,6 +124,11 @@ private:
     // The node a Windows device name stands for; false when it names no device of ours.
     bool ResolveDeviceName(const std::string& name, File& file);
     BOOL DriveControl(File& file, DWORD code, LPVOID out, DWORD outSize, LPDWORD returned);
+    // The number of the disk a file was opened on, none for floppies and optical drives.
+    std::optional<std::uint32_t> DiskNumberOf(const File& file);
+    // FSCTL_LOCK_VOLUME and FSCTL_UNLOCK_VOLUME.
+    BOOL LockVolume(File& file);
+    BOOL UnlockVolume(File& file);
     // IOCTL_ATA_PASS_THROUGH through SG_IO, IOCTL_STORAGE_PROTOCOL_COMMAND (NVMe admin) on the
     // controller's node; only block devices carry them.
     BOOL DriveCommand(const File& file, DWORD code, LPVOID in, DWORD inSize, LPVOID out,

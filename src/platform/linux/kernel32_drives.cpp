@@ -70,6 +70,73 @@ template <class T> bool Answer(const T& value, LPVOID out, DWORD outSize, LPDWOR
     return true;
 }
 
+// What a floppy drive takes, medium or not: 3.5" high and double density.
+void FloppyMediaTypes(DISK_GEOMETRY (&types)[2]) {
+    types[0].MediaType = F3_1Pt44_512;
+    types[0].Cylinders.QuadPart = 80;
+    types[0].TracksPerCylinder = 2;
+    types[0].SectorsPerTrack = 18;
+    types[0].BytesPerSector = 512;
+    types[1] = types[0];
+    types[1].MediaType = F3_720_512;
+    types[1].SectorsPerTrack = 9;
+}
+
+// IOCTL_DISK_GET_DRIVE_GEOMETRY for the device (block) or image file behind fd, opened as
+// drive or as a whole disk; ERROR_SUCCESS or why not.
+DWORD DriveGeometry(int fd, bool block, const std::optional<Drive>& drive,
+                    DISK_GEOMETRY& geometry) {
+    int sectorSize = 512;
+    std::uint64_t bytes = 0;
+    if ((block && ioctl(fd, BLKSSZGET, &sectorSize) != 0) || !SizeOf(fd, block, bytes))
+        return Win32ErrorFromErrno(errno);
+    if (bytes == 0)
+        return ERROR_NOT_READY; // no medium
+    geometry.BytesPerSector = static_cast<DWORD>(sectorSize);
+    const std::uint64_t sectors = bytes / static_cast<std::uint64_t>(sectorSize);
+    // The device's own heads and sectors where they divide it exactly; otherwise one sector
+    // per track, so that cylinders × heads × sectors is never short of the device.
+    hd_geometry hd{};
+    if (block && ioctl(fd, HDIO_GETGEO, &hd) == 0 && hd.heads != 0 && hd.sectors != 0 &&
+        sectors % (static_cast<std::uint64_t>(hd.heads) * hd.sectors) == 0) {
+        geometry.TracksPerCylinder = hd.heads;
+        geometry.SectorsPerTrack = hd.sectors;
+        geometry.Cylinders.QuadPart =
+            static_cast<LONGLONG>(sectors / (static_cast<std::uint64_t>(hd.heads) * hd.sectors));
+    } else {
+        geometry.TracksPerCylinder = 1;
+        geometry.SectorsPerTrack = 1;
+        geometry.Cylinders.QuadPart = static_cast<LONGLONG>(sectors);
+    }
+    const bool floppy = drive && drive->kind == DriveKind::Floppy;
+    geometry.MediaType = floppy ? FloppyMedia(static_cast<std::int64_t>(bytes))
+                         : (drive && drive->removable) ? RemovableMedia
+                                                       : FixedMedia;
+    return ERROR_SUCCESS;
+}
+
+// IOCTL_DISK_GET_PARTITION_INFO: a partition's place and type from its disk's table; a
+// whole disk or image is one recognised partition from its start.
+DWORD PartitionInformation(int fd, bool block, const std::optional<Drive>& drive,
+                           PARTITION_INFORMATION& partition) {
+    std::uint64_t bytes = 0;
+    if (!SizeOf(fd, block, bytes))
+        return Win32ErrorFromErrno(errno);
+    partition.PartitionLength.QuadPart = static_cast<LONGLONG>(bytes);
+    partition.RecognizedPartition = TRUE;
+    if (drive && drive->kind == DriveKind::Partition) {
+        partition.StartingOffset.QuadPart = drive->start;
+        partition.HiddenSectors = static_cast<DWORD>(drive->start / 512);
+        partition.PartitionNumber = drive->partitionNumber;
+        if (auto entry =
+                ReadPartitionEntry(drive->wholeDisk, static_cast<int>(drive->partitionNumber))) {
+            partition.PartitionType = entry->type;
+            partition.BootIndicator = entry->boot ? TRUE : FALSE;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 DriveMap& LinuxKernel32::Drives() {
@@ -197,51 +264,19 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     };
-    const bool floppy = file.drive && file.drive->kind == DriveKind::Floppy;
     switch (code) {
     case IOCTL_DISK_GET_MEDIA_TYPES:
-        if (floppy) {
-            // What the drive takes, medium or not: 3.5" high and double density.
+        if (file.drive && file.drive->kind == DriveKind::Floppy) {
             DISK_GEOMETRY types[2] = {};
-            types[0].MediaType = F3_1Pt44_512;
-            types[0].Cylinders.QuadPart = 80;
-            types[0].TracksPerCylinder = 2;
-            types[0].SectorsPerTrack = 18;
-            types[0].BytesPerSector = 512;
-            types[1] = types[0];
-            types[1].MediaType = F3_720_512;
-            types[1].SectorsPerTrack = 9;
+            FloppyMediaTypes(types);
             return answered(types);
         }
         [[fallthrough]];
     case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
-        int sectorSize = 512;
-        std::uint64_t bytes = 0;
-        if ((block && ioctl(file.fd, BLKSSZGET, &sectorSize) != 0) ||
-            !SizeOf(file.fd, block, bytes))
-            return fail(Win32ErrorFromErrno(errno));
-        if (bytes == 0)
-            return fail(ERROR_NOT_READY); // no medium
         DISK_GEOMETRY geometry{};
-        geometry.BytesPerSector = static_cast<DWORD>(sectorSize);
-        const std::uint64_t sectors = bytes / static_cast<std::uint64_t>(sectorSize);
-        // The device's own heads and sectors where they divide it exactly; otherwise one
-        // sector per track, so that cylinders × heads × sectors is never short of the device.
-        hd_geometry hd{};
-        if (block && ioctl(file.fd, HDIO_GETGEO, &hd) == 0 && hd.heads != 0 && hd.sectors != 0 &&
-            sectors % (static_cast<std::uint64_t>(hd.heads) * hd.sectors) == 0) {
-            geometry.TracksPerCylinder = hd.heads;
-            geometry.SectorsPerTrack = hd.sectors;
-            geometry.Cylinders.QuadPart = static_cast<LONGLONG>(
-                sectors / (static_cast<std::uint64_t>(hd.heads) * hd.sectors));
-        } else {
-            geometry.TracksPerCylinder = 1;
-            geometry.SectorsPerTrack = 1;
-            geometry.Cylinders.QuadPart = static_cast<LONGLONG>(sectors);
-        }
-        geometry.MediaType = floppy ? FloppyMedia(static_cast<std::int64_t>(bytes))
-                             : (file.drive && file.drive->removable) ? RemovableMedia
-                                                                     : FixedMedia;
+        if (const DWORD error = DriveGeometry(file.fd, block, file.drive, geometry);
+            error != ERROR_SUCCESS)
+            return fail(error);
         return answered(geometry);
     }
     case IOCTL_DISK_GET_LENGTH_INFO: {
@@ -256,37 +291,13 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     }
     case IOCTL_DISK_GET_PARTITION_INFO: {
         PARTITION_INFORMATION partition{};
-        std::uint64_t bytes = 0;
-        if (!SizeOf(file.fd, block, bytes))
-            return fail(Win32ErrorFromErrno(errno));
-        partition.PartitionLength.QuadPart = static_cast<LONGLONG>(bytes);
-        partition.RecognizedPartition = TRUE;
-        if (file.drive && file.drive->kind == DriveKind::Partition) {
-            partition.StartingOffset.QuadPart = file.drive->start;
-            partition.HiddenSectors = static_cast<DWORD>(file.drive->start / 512);
-            partition.PartitionNumber = file.drive->partitionNumber;
-            if (auto entry = ReadPartitionEntry(file.drive->wholeDisk,
-                                                static_cast<int>(file.drive->partitionNumber))) {
-                partition.PartitionType = entry->type;
-                partition.BootIndicator = entry->boot ? TRUE : FALSE;
-            }
-        }
+        if (const DWORD error = PartitionInformation(file.fd, block, file.drive, partition);
+            error != ERROR_SUCCESS)
+            return fail(error);
         return answered(partition);
     }
     case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
-        std::optional<std::uint32_t> diskNumber;
-        {
-            std::lock_guard<std::mutex> lock(drivesMutex_);
-            const PhysicalDisk* disk = nullptr;
-            if (file.drive)
-                disk = drives_->DiskOf(*file.drive);
-            else
-                for (const auto& candidate : drives_->Disks())
-                    if (candidate.node == file.node)
-                        disk = &candidate;
-            if (disk != nullptr)
-                diskNumber = disk->number;
-        }
+        const std::optional<std::uint32_t> diskNumber = DiskNumberOf(file);
         if (!diskNumber)
             return fail(ERROR_INVALID_FUNCTION); // floppies and optical drives have none
         STORAGE_DEVICE_NUMBER number{};
@@ -295,34 +306,10 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
         number.PartitionNumber = file.drive ? file.drive->partitionNumber : 0;
         return answered(number);
     }
-    case FSCTL_LOCK_VOLUME: {
-        if (file.lockFd >= 0 || file.locked || file.coveredByDisk)
-            return fail(ERROR_ACCESS_DENIED);
-        if (!block)
-            return LockImage(file);
-        // Refused while mounted or held open exclusively: the program then offers the
-        // forced dismount, as Windows refuses a volume with open files.
-        const int lock = open(file.node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
-        if (lock < 0)
-            return fail(errno == EBUSY ? DWORD{ERROR_ACCESS_DENIED} : Win32ErrorFromErrno(errno));
-        file.lockFd = lock;
-        SetLastError(ERROR_SUCCESS);
-        return TRUE;
-    }
+    case FSCTL_LOCK_VOLUME:
+        return LockVolume(file);
     case FSCTL_UNLOCK_VOLUME:
-        if (file.lockFd >= 0) {
-            close(file.lockFd);
-            file.lockFd = -1;
-        } else if (file.locked) {
-            flock(file.fd, LOCK_UN);
-            file.locked = false;
-        } else if (file.coveredByDisk) {
-            file.coveredByDisk = false; // the disk's own open is released with its handle
-        } else {
-            return fail(ERROR_NOT_LOCKED);
-        }
-        SetLastError(ERROR_SUCCESS);
-        return TRUE;
+        return UnlockVolume(file);
     case FSCTL_DISMOUNT_VOLUME:
         // Locked through an exclusive open of its node, which the kernel grants only while
         // nothing is mounted from it or holds it: there is nothing to dismount (and the
@@ -335,6 +322,56 @@ BOOL LinuxKernel32::DriveControl(File& file, DWORD code, LPVOID out, DWORD outSi
     default:
         return fail(ERROR_INVALID_FUNCTION);
     }
+}
+
+std::optional<std::uint32_t> LinuxKernel32::DiskNumberOf(const File& file) {
+    std::lock_guard<std::mutex> lock(drivesMutex_);
+    const PhysicalDisk* disk = nullptr;
+    if (file.drive)
+        disk = drives_->DiskOf(*file.drive);
+    else
+        for (const auto& candidate : drives_->Disks())
+            if (candidate.node == file.node)
+                disk = &candidate;
+    if (disk == nullptr)
+        return std::nullopt;
+    return disk->number;
+}
+
+BOOL LinuxKernel32::LockVolume(File& file) {
+    if (file.lockFd >= 0 || file.locked || file.coveredByDisk) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (file.device == 0)
+        return LockImage(file);
+    // Refused while mounted or held open exclusively: the program then offers the forced
+    // dismount, as Windows refuses a volume with open files.
+    const int lock = open(file.node.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (lock < 0) {
+        SetLastError(errno == EBUSY ? DWORD{ERROR_ACCESS_DENIED} : Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    file.lockFd = lock;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL LinuxKernel32::UnlockVolume(File& file) {
+    if (file.lockFd >= 0) {
+        close(file.lockFd);
+        file.lockFd = -1;
+    } else if (file.locked) {
+        flock(file.fd, LOCK_UN);
+        file.locked = false;
+    } else if (file.coveredByDisk) {
+        file.coveredByDisk = false; // the disk's own open is released with its handle
+    } else {
+        SetLastError(ERROR_NOT_LOCKED);
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }
 
 BOOL LinuxKernel32::DriveCommand(const File& file, DWORD code, LPVOID in, DWORD inSize, LPVOID out,

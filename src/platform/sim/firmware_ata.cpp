@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace platform::sim {
 
@@ -107,6 +108,152 @@ void Identify(const PhysicalDisk& disk, const FirmwareDrive& f, BYTE* data) {
     data[511] = static_cast<BYTE>(-sum);
 }
 
+bool WellFormed(const ATA_PASS_THROUGH_EX& a, DWORD size) {
+    return a.Length == sizeof a && a.DataBufferOffset >= sizeof a && a.DataBufferOffset <= size &&
+           a.DataTransferLength <= size - a.DataBufferOffset &&
+           !((a.AtaFlags & ATA_FLAGS_DATA_IN) && (a.AtaFlags & ATA_FLAGS_DATA_OUT));
+}
+
+// One command: what the drive was given, kept for the tests, and the registers it hands back.
+struct Exchange {
+    Exchange(const ATA_PASS_THROUGH_EX& a, BYTE* buffer)
+        : r(Read(a)), data(buffer), ext((a.AtaFlags & ATA_FLAGS_48BIT_COMMAND) != 0),
+          dataIn((a.AtaFlags & ATA_FLAGS_DATA_IN) != 0),
+          dataOut((a.AtaFlags & ATA_FLAGS_DATA_OUT) != 0),
+          oneBlockOut(dataOut && a.DataTransferLength == 512),
+          noData(!dataIn && !dataOut && a.DataTransferLength == 0) {
+        got.command.assign(a.PreviousTaskFile, a.PreviousTaskFile + 8);
+        got.command.insert(got.command.end(), a.CurrentTaskFile, a.CurrentTaskFile + 8);
+        got.timeout = a.TimeOutValue;
+        if (dataOut)
+            got.data.assign(data, data + a.DataTransferLength);
+    }
+
+    void Abort(BYTE reason = 0) {
+        status = kStatusErr;
+        error = kAbrt;
+        lbaOut = reason;
+        got.aborted = true;
+    }
+
+    const Registers r;
+    BYTE* const data;
+    const bool ext, dataIn, dataOut, oneBlockOut, noData;
+    FirmwareDrive::Received got;
+    BYTE status = kStatusOk, error = 0;
+    WORD countOut = 0;
+    std::uint64_t lbaOut = 0;
+};
+
+// SANITIZE DEVICE: the status, or a sanitize started.
+void Sanitize(PhysicalDisk& disk, Exchange& x, bool sanitizing) {
+    FirmwareDrive& f = *disk.firmware;
+    const bool supported = f.sanitizeCrypto || f.sanitizeBlock;
+    if (!supported || !x.ext || !x.noData) {
+        x.Abort(kReasonUnsupported);
+        return;
+    }
+    if (x.r.feature == 0x0000) { // SANITIZE STATUS EXT
+        x.countOut = static_cast<WORD>((f.frozen ? 0x2000 : 0));
+        if (sanitizing) {
+            x.countOut |= 0x4000;
+            const int total = f.polls + 1;
+            x.lbaOut = static_cast<std::uint64_t>(f.pollsDone + 1) * 65536 / total;
+            if (f.fault != FirmwareDrive::Fault::NeverFinishes) {
+                ++f.pollsDone;
+                if (--f.pollsLeft <= 0)
+                    FinishSanitize(disk);
+            }
+        } else if (f.lastSanitize == 3) {
+            x.Abort(kReasonFailed);
+        } else if (f.lastSanitize == 1) {
+            x.countOut |= 0x8000;
+        }
+        return;
+    }
+    FirmwareDrive::Operation op = FirmwareDrive::Operation::None;
+    if (x.r.feature == 0x0011 && f.sanitizeCrypto && x.r.lba == 0x43727970)
+        op = FirmwareDrive::Operation::Crypto;
+    if (x.r.feature == 0x0012 && f.sanitizeBlock && x.r.lba == 0x426B4572)
+        op = FirmwareDrive::Operation::Block;
+    if (op == FirmwareDrive::Operation::None)
+        x.Abort(kReasonUnsupported);
+    else if (f.frozen)
+        x.Abort(kReasonFrozen);
+    else if (sanitizing || f.fault == FirmwareDrive::Fault::Refused)
+        x.Abort(kReasonFailed);
+    else
+        StartSanitize(disk, op, x.r.feature);
+}
+
+bool PasswordMatches(const FirmwareDrive& f, const BYTE* data) {
+    return f.passwordSet && !f.locked && std::equal(f.password.begin(), f.password.end(), data + 2);
+}
+
+// SECURITY SET PASSWORD, ERASE PREPARE and DISABLE PASSWORD, once the drive took the request.
+void Security(FirmwareDrive& f, Exchange& x) {
+    if (x.r.command == 0xF1) {
+        if (f.locked) {
+            x.Abort();
+        } else if ((x.data[0] & 1) == 0) { // the user password; a master one is only kept
+            std::copy(x.data + 2, x.data + 34, f.password.begin());
+            f.passwordSet = true;
+        }
+    } else if (x.r.command == 0xF3) {
+        f.erasePrepared = true;
+    } else if ((x.data[0] & 1) != 0 || !PasswordMatches(f, x.data) || f.refusesDisable) {
+        x.Abort();
+    } else {
+        f.passwordSet = false;
+    }
+}
+
+// SECURITY ERASE UNIT, once the drive took the request. The command returns when the erase
+// is done: the drive works on it (works lets the machine go on meanwhile) for a second per
+// poll a sanitize would answer (at least one), or until the request's time runs out (false).
+bool EraseUnit(PhysicalDisk& disk, Exchange& x, bool wasPrepared, ULONG timeout,
+               const std::function<void(DWORD)>& works) {
+    FirmwareDrive& f = *disk.firmware;
+    const bool enhanced = (x.data[0] & 0x02) != 0;
+    if (!wasPrepared || (x.data[0] & 1) != 0 || !PasswordMatches(f, x.data) ||
+        (enhanced && !f.enhancedErase) || f.fault == FirmwareDrive::Fault::Refused) {
+        x.Abort();
+        return true;
+    }
+    if (f.fault == FirmwareDrive::Fault::NeverFinishes) {
+        works(timeout * 1000);
+        return false;
+    }
+    works(static_cast<DWORD>(std::max(f.polls, 1)) * 1000);
+    const auto op = enhanced ? FirmwareDrive::Operation::Crypto : FirmwareDrive::Operation::Block;
+    if (f.fault == FirmwareDrive::Fault::Failure) {
+        EraseMedia(*disk.image, op, f.erasedByte.value_or(0), true);
+        x.Abort();
+    } else {
+        if (f.fault != FirmwareDrive::Fault::Lies)
+            EraseMedia(*disk.image, op, f.erasedByte.value_or(0), false);
+        f.passwordSet = f.keepsPassword;
+    }
+    return true;
+}
+
+// The registers the drive hands back, in the request's task files.
+void HandBack(const Exchange& x, ATA_PASS_THROUGH_EX& a) {
+    a.CurrentTaskFile[0] = x.error;
+    a.CurrentTaskFile[1] = static_cast<UCHAR>(x.countOut);
+    a.CurrentTaskFile[2] = static_cast<UCHAR>(x.lbaOut);
+    a.CurrentTaskFile[3] = static_cast<UCHAR>(x.lbaOut >> 8);
+    a.CurrentTaskFile[4] = static_cast<UCHAR>(x.lbaOut >> 16);
+    a.CurrentTaskFile[6] = x.status;
+    std::memset(a.PreviousTaskFile, 0, sizeof a.PreviousTaskFile);
+    if (x.ext) {
+        a.PreviousTaskFile[1] = static_cast<UCHAR>(x.countOut >> 8);
+        a.PreviousTaskFile[2] = static_cast<UCHAR>(x.lbaOut >> 24);
+        a.PreviousTaskFile[3] = static_cast<UCHAR>(x.lbaOut >> 32);
+        a.PreviousTaskFile[4] = static_cast<UCHAR>(x.lbaOut >> 40);
+    }
+}
+
 } // namespace
 
 BOOL SimKernel32::FirmwareControl(Lock& lock, DeviceHandle& h, DWORD code, LPVOID in, DWORD inSize,
@@ -144,163 +291,48 @@ BOOL SimKernel32::AtaControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWOR
     if (size < sizeof a)
         return Fail(ERROR_INVALID_PARAMETER);
     std::memcpy(&a, request, sizeof a);
-    if (a.Length != sizeof a || a.DataBufferOffset < sizeof a || a.DataBufferOffset > size ||
-        a.DataTransferLength > size - a.DataBufferOffset ||
-        ((a.AtaFlags & ATA_FLAGS_DATA_IN) && (a.AtaFlags & ATA_FLAGS_DATA_OUT)))
+    if (!WellFormed(a, size))
         return Fail(ERROR_INVALID_PARAMETER);
     if (!PassThroughMilliseconds(a.TimeOutValue))
         return Fail(ERROR_INVALID_PARAMETER); // more than the system lets a request wait
     FirmwareDrive& f = *disk.firmware;
-    const Registers r = Read(a);
-    BYTE* data = request + a.DataBufferOffset;
-    const bool ext = (a.AtaFlags & ATA_FLAGS_48BIT_COMMAND) != 0;
-    const bool dataIn = (a.AtaFlags & ATA_FLAGS_DATA_IN) != 0;
-    const bool dataOut = (a.AtaFlags & ATA_FLAGS_DATA_OUT) != 0;
-    const bool oneBlockOut = dataOut && a.DataTransferLength == 512;
-    const bool noData = !dataIn && !dataOut && a.DataTransferLength == 0;
-
-    FirmwareDrive::Received got;
-    got.command.assign(a.PreviousTaskFile, a.PreviousTaskFile + 8);
-    got.command.insert(got.command.end(), a.CurrentTaskFile, a.CurrentTaskFile + 8);
-    got.timeout = a.TimeOutValue;
-    if (dataOut)
-        got.data.assign(data, data + a.DataTransferLength);
-
-    // The registers the drive hands back.
-    BYTE status = kStatusOk, error = 0;
-    WORD countOut = 0;
-    std::uint64_t lbaOut = 0;
-    auto abort = [&](BYTE reason = 0) {
-        status = kStatusErr;
-        error = kAbrt;
-        lbaOut = reason;
-        got.aborted = true;
-    };
-    auto passwordMatches = [&] {
-        return f.passwordSet && !f.locked &&
-               std::equal(f.password.begin(), f.password.end(), data + 2);
-    };
+    Exchange x(a, request + a.DataBufferOffset);
     const bool wasPrepared = f.erasePrepared;
     f.erasePrepared = false;
     // While a sanitize runs the drive answers only its status and IDENTIFY.
     const bool sanitizing = f.running != FirmwareDrive::Operation::None;
 
-    switch (r.command) {
+    switch (x.r.command) {
     case 0xEC: // IDENTIFY DEVICE
-        if (!dataIn || a.DataTransferLength != 512 || ext)
-            abort();
+        if (!x.dataIn || a.DataTransferLength != 512 || x.ext)
+            x.Abort();
         else
-            Identify(disk, f, data);
+            Identify(disk, f, x.data);
         break;
-    case 0xB4: { // SANITIZE DEVICE
-        const bool supported = f.sanitizeCrypto || f.sanitizeBlock;
-        if (!supported || !ext || !noData) {
-            abort(kReasonUnsupported);
-            break;
-        }
-        if (r.feature == 0x0000) { // SANITIZE STATUS EXT
-            countOut = static_cast<WORD>((f.frozen ? 0x2000 : 0));
-            if (sanitizing) {
-                countOut |= 0x4000;
-                const int total = f.polls + 1;
-                lbaOut = static_cast<std::uint64_t>(f.pollsDone + 1) * 65536 / total;
-                if (f.fault != FirmwareDrive::Fault::NeverFinishes) {
-                    ++f.pollsDone;
-                    if (--f.pollsLeft <= 0)
-                        FinishSanitize(disk);
-                }
-            } else if (f.lastSanitize == 3) {
-                abort(kReasonFailed);
-            } else if (f.lastSanitize == 1) {
-                countOut |= 0x8000;
-            }
-            break;
-        }
-        FirmwareDrive::Operation op = FirmwareDrive::Operation::None;
-        if (r.feature == 0x0011 && f.sanitizeCrypto && r.lba == 0x43727970)
-            op = FirmwareDrive::Operation::Crypto;
-        if (r.feature == 0x0012 && f.sanitizeBlock && r.lba == 0x426B4572)
-            op = FirmwareDrive::Operation::Block;
-        if (op == FirmwareDrive::Operation::None)
-            abort(kReasonUnsupported);
-        else if (f.frozen)
-            abort(kReasonFrozen);
-        else if (sanitizing || f.fault == FirmwareDrive::Fault::Refused)
-            abort(kReasonFailed);
-        else
-            StartSanitize(disk, op, r.feature);
+    case 0xB4: // SANITIZE DEVICE
+        Sanitize(disk, x, sanitizing);
         break;
-    }
     case 0xF1: // SECURITY SET PASSWORD
     case 0xF3: // SECURITY ERASE PREPARE
     case 0xF4: // SECURITY ERASE UNIT
     case 0xF6: // SECURITY DISABLE PASSWORD
-        if (!f.securityErase || f.frozen || sanitizing || ext ||
-            (r.command == 0xF3 ? !noData : !oneBlockOut)) {
-            abort();
-            break;
-        }
-        if (r.command == 0xF1) {
-            if (f.locked) {
-                abort();
-            } else if ((data[0] & 1) == 0) { // the user password; a master one is only kept
-                std::copy(data + 2, data + 34, f.password.begin());
-                f.passwordSet = true;
-            }
-        } else if (r.command == 0xF3) {
-            f.erasePrepared = true;
-        } else if (r.command == 0xF6) {
-            if ((data[0] & 1) != 0 || !passwordMatches() || f.refusesDisable)
-                abort();
-            else
-                f.passwordSet = false;
-        } else {
-            const bool enhanced = (data[0] & 0x02) != 0;
-            if (!wasPrepared || (data[0] & 1) != 0 || !passwordMatches() ||
-                (enhanced && !f.enhancedErase) || f.fault == FirmwareDrive::Fault::Refused) {
-                abort();
-                break;
-            }
-            // The command returns when the erase is done: the drive works on it for a second
-            // per poll a sanitize would answer (at least one), or until the request's time runs
-            // out.
-            if (f.fault == FirmwareDrive::Fault::NeverFinishes) {
-                DriveWorks(lock, a.TimeOutValue * 1000);
-                f.received.push_back(std::move(got));
-                return Fail(ERROR_SEM_TIMEOUT);
-            }
-            DriveWorks(lock, static_cast<DWORD>(std::max(f.polls, 1)) * 1000);
-            const auto op =
-                enhanced ? FirmwareDrive::Operation::Crypto : FirmwareDrive::Operation::Block;
-            if (f.fault == FirmwareDrive::Fault::Failure) {
-                EraseMedia(*disk.image, op, f.erasedByte.value_or(0), true);
-                abort();
-            } else {
-                if (f.fault != FirmwareDrive::Fault::Lies)
-                    EraseMedia(*disk.image, op, f.erasedByte.value_or(0), false);
-                f.passwordSet = f.keepsPassword;
-            }
+        if (!f.securityErase || f.frozen || sanitizing || x.ext ||
+            (x.r.command == 0xF3 ? !x.noData : !x.oneBlockOut))
+            x.Abort();
+        else if (x.r.command != 0xF4)
+            Security(f, x);
+        else if (!EraseUnit(disk, x, wasPrepared, a.TimeOutValue,
+                            [&](DWORD milliseconds) { DriveWorks(lock, milliseconds); })) {
+            f.received.push_back(std::move(x.got));
+            return Fail(ERROR_SEM_TIMEOUT);
         }
         break;
     default:
-        abort();
+        x.Abort();
         break;
     }
-    f.received.push_back(std::move(got));
-
-    a.CurrentTaskFile[0] = error;
-    a.CurrentTaskFile[1] = static_cast<UCHAR>(countOut);
-    a.CurrentTaskFile[2] = static_cast<UCHAR>(lbaOut);
-    a.CurrentTaskFile[3] = static_cast<UCHAR>(lbaOut >> 8);
-    a.CurrentTaskFile[4] = static_cast<UCHAR>(lbaOut >> 16);
-    a.CurrentTaskFile[6] = status;
-    std::memset(a.PreviousTaskFile, 0, sizeof a.PreviousTaskFile);
-    if (ext) {
-        a.PreviousTaskFile[1] = static_cast<UCHAR>(countOut >> 8);
-        a.PreviousTaskFile[2] = static_cast<UCHAR>(lbaOut >> 24);
-        a.PreviousTaskFile[3] = static_cast<UCHAR>(lbaOut >> 32);
-        a.PreviousTaskFile[4] = static_cast<UCHAR>(lbaOut >> 40);
-    }
+    f.received.push_back(std::move(x.got));
+    HandBack(x, a);
     std::memcpy(request, &a, sizeof a);
     *returned = static_cast<DWORD>(a.DataBufferOffset + a.DataTransferLength);
     return TRUE;

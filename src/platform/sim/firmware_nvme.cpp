@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace platform::sim {
@@ -88,6 +90,158 @@ void IdentifyNamespace(const PhysicalDisk& disk, const PhysicalDisk& controller,
     data[128 + 2] = static_cast<BYTE>(shift); // LBAF0: LBADS
 }
 
+// The drive's namespaces: the controller's disk and the disks declared namespaces of it.
+class Namespaces {
+public:
+    Namespaces(std::vector<PhysicalDisk>& disks, PhysicalDisk& controller)
+        : disks_(disks), controller_(controller),
+          self_(static_cast<int>(&controller - disks.data())) {}
+
+    PhysicalDisk* Find(std::uint32_t id) const {
+        for (PhysicalDisk& d : disks_)
+            if (d.nsid == id && (&d == &controller_ || d.namespaceOf == self_))
+                return &d;
+        return nullptr;
+    }
+
+private:
+    std::vector<PhysicalDisk>& disks_;
+    PhysicalDisk& controller_;
+    int self_;
+};
+
+// An admin command's fields, and the buffer for what it hands back.
+struct AdminCommand {
+    std::uint32_t nsid, cdw10, cdw11;
+    BYTE* data;
+    DWORD dataLength;
+};
+
+// Identify: the controller, a namespace, or the active namespace list.
+DWORD Identify(const PhysicalDisk& disk, const Namespaces& namespaces, const AdminCommand& c) {
+    const FirmwareDrive& f = *disk.firmware;
+    const std::uint32_t cns = c.cdw10 & 0xFF;
+    if (c.dataLength < 4096)
+        return kInvalidField;
+    if (cns == 0x01 && c.nsid == 0)
+        IdentifyController(disk, f, c.data);
+    else if (cns == 0x00 && namespaces.Find(c.nsid) != nullptr)
+        IdentifyNamespace(*namespaces.Find(c.nsid), disk, c.data);
+    else if (cns == 0x00 && c.nsid >= 1 && c.nsid <= f.maxNamespaces)
+        std::memset(c.data, 0, 4096); // an inactive namespace: all zeros
+    else if (cns == 0x00)
+        return kInvalidNamespace;
+    else if (cns == 0x02 && c.nsid >= 0xFFFFFFFE)
+        return kInvalidNamespace;
+    else if (cns == 0x02) {
+        std::memset(c.data, 0, 4096);
+        BYTE* at = c.data;
+        for (std::uint32_t id = c.nsid + 1; id <= f.maxNamespaces; ++id)
+            if (namespaces.Find(id) != nullptr) {
+                Put32(at, id);
+                at += 4;
+            }
+    } else
+        return kInvalidField;
+    return 0;
+}
+
+// Get Log Page, of which the drive has the Sanitize Status log alone; each read while a
+// sanitize runs is one of the polls it takes.
+DWORD GetSanitizeLog(PhysicalDisk& disk, const AdminCommand& c, bool sanitizing) {
+    FirmwareDrive& f = *disk.firmware;
+    const std::uint32_t lid = c.cdw10 & 0xFF;
+    const std::uint64_t bytes = ((std::uint64_t{c.cdw11 & 0xFFFF} << 16 | (c.cdw10 >> 16)) + 1) * 4;
+    if (lid != 0x81)
+        return kInvalidLogPage;
+    if (bytes > c.dataLength || (c.nsid != 0 && c.nsid != 0xFFFFFFFF))
+        return kInvalidField;
+    BYTE log[512] = {};
+    const std::uint32_t none = 0xFFFFFFFF;
+    const std::uint32_t estimate = f.estimatedSeconds != 0 ? f.estimatedSeconds : none;
+    std::uint16_t sprog = 0xFFFF;
+    std::uint16_t sstat = static_cast<std::uint16_t>(f.lastSanitize);
+    if (sanitizing) {
+        sstat = 2;
+        sprog = static_cast<std::uint16_t>(std::min<std::uint64_t>(
+            0xFFFF, std::uint64_t{static_cast<std::uint32_t>(f.pollsDone) + 1} * 65536 /
+                        static_cast<std::uint32_t>(f.polls + 1)));
+    }
+    log[0] = static_cast<BYTE>(sprog);
+    log[1] = static_cast<BYTE>(sprog >> 8);
+    log[2] = static_cast<BYTE>(sstat);
+    Put32(log + 4, f.lastSanitizeCdw10);
+    Put32(log + 8, none);
+    Put32(log + 12, f.sanitizeBlock ? estimate : none);
+    Put32(log + 16, f.sanitizeCrypto ? estimate : none);
+    Put32(log + 20, none);
+    Put32(log + 24, none);
+    Put32(log + 28, none);
+    std::memcpy(c.data, log, static_cast<std::size_t>(std::min<std::uint64_t>(bytes, sizeof log)));
+    if (sanitizing && f.fault != FirmwareDrive::Fault::NeverFinishes) {
+        ++f.pollsDone;
+        if (--f.pollsLeft <= 0)
+            FinishSanitize(disk);
+    }
+    return 0;
+}
+
+DWORD Sanitize(PhysicalDisk& disk, const AdminCommand& c, bool sanitizing) {
+    const FirmwareDrive& f = *disk.firmware;
+    const std::uint32_t sanact = c.cdw10 & 0x7;
+    FirmwareDrive::Operation op = FirmwareDrive::Operation::None;
+    if (sanact == 0x2 && f.sanitizeBlock)
+        op = FirmwareDrive::Operation::Block;
+    if (sanact == 0x4 && f.sanitizeCrypto)
+        op = FirmwareDrive::Operation::Crypto;
+    if (op == FirmwareDrive::Operation::None || c.dataLength != 0)
+        return kInvalidField;
+    if (sanitizing)
+        return kSanitizeInProgress;
+    if (f.fault == FirmwareDrive::Fault::Refused)
+        return kInternalError;
+    StartSanitize(disk, op, c.cdw10);
+    return 0;
+}
+
+// Format NVM. The command returns when the format is done: the drive works on it (works lets
+// the machine go on meanwhile) for a second per poll a sanitize would answer (at least one);
+// none when it never is, the request's time having run out.
+std::optional<DWORD> FormatNvm(PhysicalDisk& disk, const Namespaces& namespaces,
+                               const AdminCommand& c, bool sanitizing, DWORD timeout,
+                               const std::function<void(DWORD)>& works) {
+    FirmwareDrive& f = *disk.firmware;
+    const std::uint32_t lbaf = (c.cdw10 & 0xF) | ((c.cdw10 >> 8) & 0x30);
+    const std::uint32_t ses = (c.cdw10 >> 9) & 0x7;
+    if (!f.formatNvm)
+        return kInvalidOpcode;
+    if (sanitizing)
+        return kSanitizeInProgress;
+    if (c.nsid != 0xFFFFFFFF && namespaces.Find(c.nsid) == nullptr)
+        return kInvalidNamespace;
+    if (lbaf != 0 || (c.cdw10 & 0x1F0) != 0)
+        return kInvalidFormat; // only format 0, no metadata, no protection
+    if (ses > 2 || (ses == 2 && !f.cryptoFormat) || c.dataLength != 0)
+        return kInvalidField;
+    if (f.fault == FirmwareDrive::Fault::Refused)
+        return kInternalError;
+    if (f.fault == FirmwareDrive::Fault::NeverFinishes) {
+        works(timeout * 1000);
+        return std::nullopt;
+    }
+    works(static_cast<DWORD>(std::max(f.polls, 1)) * 1000);
+    const auto op = ses == 2 ? FirmwareDrive::Operation::Crypto : FirmwareDrive::Operation::Block;
+    // One namespace, or every one: named so, or a drive that formats (or erases) all of them
+    // whatever the command names.
+    const bool all = c.nsid == 0xFFFFFFFF || f.formatAllNamespaces || f.eraseAllNamespaces;
+    const std::uint32_t key = op == FirmwareDrive::Operation::Crypto ? ++f.mediaKey : 0;
+    if (f.fault != FirmwareDrive::Fault::Lies)
+        for (Image* image : all ? f.media : std::vector<Image*>{namespaces.Find(c.nsid)->image})
+            EraseMedia(*image, op, f.erasedByte.value_or(0),
+                       f.fault == FirmwareDrive::Fault::Failure, key);
+    return f.fault == FirmwareDrive::Fault::Failure ? kInternalError : 0;
+}
+
 } // namespace
 
 BOOL SimKernel32::NvmeControl(Lock& lock, PhysicalDisk& disk, BYTE* request, DWORD size,
@@ -130,144 +284,33 @@ SimKernel32::NvmeAnswer SimKernel32::NvmeCommand(Lock& lock, PhysicalDisk& disk,
                                                  BYTE* data, DWORD dataLength, DWORD timeout,
                                                  DWORD* dw0Out) {
     FirmwareDrive& f = *disk.firmware;
-    // The drive's namespaces: this disk and the disks declared namespaces of it.
-    const auto self = static_cast<int>(&disk - machine_->disks.data());
-    auto nsDisk = [&](std::uint32_t id) -> PhysicalDisk* {
-        for (PhysicalDisk& d : machine_->disks)
-            if (d.nsid == id && (&d == &disk || d.namespaceOf == self))
-                return &d;
-        return nullptr;
-    };
-    const BYTE opcode = sqe[0];
-    const std::uint32_t nsid = Le32(sqe + 4);
-    const std::uint32_t cdw10 = Le32(sqe + 40);
-    const std::uint32_t cdw11 = Le32(sqe + 44);
+    const Namespaces namespaces(machine_->disks, disk);
+    const AdminCommand c{Le32(sqe + 4), Le32(sqe + 40), Le32(sqe + 44), data, dataLength};
     FirmwareDrive::Received got;
     got.command.assign(sqe, sqe + 64);
     got.timeout = timeout;
-    DWORD status = 0, dw0 = 0;
+    DWORD status = 0;
     const bool sanitizing = f.running != FirmwareDrive::Operation::None;
 
-    switch (opcode) {
-    case 0x06: { // Identify
-        const std::uint32_t cns = cdw10 & 0xFF;
-        if (dataLength < 4096)
-            status = kInvalidField;
-        else if (cns == 0x01 && nsid == 0)
-            IdentifyController(disk, f, data);
-        else if (cns == 0x00 && nsDisk(nsid) != nullptr)
-            IdentifyNamespace(*nsDisk(nsid), disk, data);
-        else if (cns == 0x00 && nsid >= 1 && nsid <= f.maxNamespaces)
-            std::memset(data, 0, 4096); // an inactive namespace: all zeros
-        else if (cns == 0x00)
-            status = kInvalidNamespace;
-        else if (cns == 0x02 && nsid >= 0xFFFFFFFE)
-            status = kInvalidNamespace;
-        else if (cns == 0x02) {
-            std::memset(data, 0, 4096);
-            BYTE* at = data;
-            for (std::uint32_t id = nsid + 1; id <= f.maxNamespaces; ++id)
-                if (nsDisk(id) != nullptr) {
-                    Put32(at, id);
-                    at += 4;
-                }
-        } else
-            status = kInvalidField;
+    switch (sqe[0]) {
+    case 0x06: // Identify
+        status = Identify(disk, namespaces, c);
         break;
-    }
-    case 0x02: { // Get Log Page
-        const std::uint32_t lid = cdw10 & 0xFF;
-        const std::uint64_t bytes = ((std::uint64_t{cdw11 & 0xFFFF} << 16 | (cdw10 >> 16)) + 1) * 4;
-        if (lid != 0x81) {
-            status = kInvalidLogPage;
-            break;
-        }
-        if (bytes > dataLength || (nsid != 0 && nsid != 0xFFFFFFFF)) {
-            status = kInvalidField;
-            break;
-        }
-        BYTE log[512] = {};
-        const std::uint32_t none = 0xFFFFFFFF;
-        const std::uint32_t estimate = f.estimatedSeconds != 0 ? f.estimatedSeconds : none;
-        std::uint16_t sprog = 0xFFFF;
-        std::uint16_t sstat = static_cast<std::uint16_t>(f.lastSanitize);
-        if (sanitizing) {
-            sstat = 2;
-            sprog = static_cast<std::uint16_t>(std::min<std::uint64_t>(
-                0xFFFF, std::uint64_t{static_cast<std::uint32_t>(f.pollsDone) + 1} * 65536 /
-                            static_cast<std::uint32_t>(f.polls + 1)));
-        }
-        log[0] = static_cast<BYTE>(sprog);
-        log[1] = static_cast<BYTE>(sprog >> 8);
-        log[2] = static_cast<BYTE>(sstat);
-        Put32(log + 4, f.lastSanitizeCdw10);
-        Put32(log + 8, none);
-        Put32(log + 12, f.sanitizeBlock ? estimate : none);
-        Put32(log + 16, f.sanitizeCrypto ? estimate : none);
-        Put32(log + 20, none);
-        Put32(log + 24, none);
-        Put32(log + 28, none);
-        std::memcpy(data, log,
-                    static_cast<std::size_t>(std::min<std::uint64_t>(bytes, sizeof log)));
-        if (sanitizing && f.fault != FirmwareDrive::Fault::NeverFinishes) {
-            ++f.pollsDone;
-            if (--f.pollsLeft <= 0)
-                FinishSanitize(disk);
-        }
+    case 0x02: // Get Log Page
+        status = GetSanitizeLog(disk, c, sanitizing);
         break;
-    }
-    case 0x84: { // Sanitize
-        const std::uint32_t sanact = cdw10 & 0x7;
-        FirmwareDrive::Operation op = FirmwareDrive::Operation::None;
-        if (sanact == 0x2 && f.sanitizeBlock)
-            op = FirmwareDrive::Operation::Block;
-        if (sanact == 0x4 && f.sanitizeCrypto)
-            op = FirmwareDrive::Operation::Crypto;
-        if (op == FirmwareDrive::Operation::None || dataLength != 0)
-            status = kInvalidField;
-        else if (sanitizing)
-            status = kSanitizeInProgress;
-        else if (f.fault == FirmwareDrive::Fault::Refused)
-            status = kInternalError;
-        else
-            StartSanitize(disk, op, cdw10);
+    case 0x84: // Sanitize
+        status = Sanitize(disk, c, sanitizing);
         break;
-    }
     case 0x80: { // Format NVM
-        const std::uint32_t lbaf = (cdw10 & 0xF) | ((cdw10 >> 8) & 0x30);
-        const std::uint32_t ses = (cdw10 >> 9) & 0x7;
-        if (!f.formatNvm) {
-            status = kInvalidOpcode;
-        } else if (sanitizing) {
-            status = kSanitizeInProgress;
-        } else if (nsid != 0xFFFFFFFF && nsDisk(nsid) == nullptr) {
-            status = kInvalidNamespace;
-        } else if (lbaf != 0 || (cdw10 & 0x1F0) != 0) {
-            status = kInvalidFormat; // only format 0, no metadata, no protection
-        } else if (ses > 2 || (ses == 2 && !f.cryptoFormat) || dataLength != 0) {
-            status = kInvalidField;
-        } else if (f.fault == FirmwareDrive::Fault::Refused) {
-            status = kInternalError;
-        } else if (f.fault == FirmwareDrive::Fault::NeverFinishes) {
-            // The command returns when the format is done, which it never is.
-            DriveWorks(lock, timeout * 1000);
+        const std::optional<DWORD> formatted =
+            FormatNvm(disk, namespaces, c, sanitizing, timeout,
+                      [&](DWORD milliseconds) { DriveWorks(lock, milliseconds); });
+        if (!formatted) {
             f.received.push_back(std::move(got));
             return {0, ERROR_SEM_TIMEOUT};
-        } else {
-            DriveWorks(lock, static_cast<DWORD>(std::max(f.polls, 1)) * 1000);
-            const auto op =
-                ses == 2 ? FirmwareDrive::Operation::Crypto : FirmwareDrive::Operation::Block;
-            // One namespace, or every one: named so, or a drive that formats (or erases)
-            // all of them whatever the command names.
-            const bool all = nsid == 0xFFFFFFFF || f.formatAllNamespaces || f.eraseAllNamespaces;
-            const std::uint32_t key = op == FirmwareDrive::Operation::Crypto ? ++f.mediaKey : 0;
-            if (f.fault != FirmwareDrive::Fault::Lies)
-                for (Image* image : all ? f.media : std::vector<Image*>{nsDisk(nsid)->image})
-                    EraseMedia(*image, op, f.erasedByte.value_or(0),
-                               f.fault == FirmwareDrive::Fault::Failure, key);
-            if (f.fault == FirmwareDrive::Fault::Failure)
-                status = kInternalError;
         }
+        status = *formatted;
         break;
     }
     default:
@@ -276,7 +319,7 @@ SimKernel32::NvmeAnswer SimKernel32::NvmeCommand(Lock& lock, PhysicalDisk& disk,
     }
     got.aborted = status != 0;
     f.received.push_back(std::move(got));
-    *dw0Out = dw0;
+    *dw0Out = 0; // none of these commands answers in Dword 0
     return {status, 0};
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -252,6 +253,16 @@ private:
     // Each answers the packet, setting the carry flag and the error on failure.
     void Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p);
     void Vwin32Transfer(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p, DWORD index, bool write);
+    // The IOCTL services that fill a block at a linear address: the error the service fails
+    // with, none when it answered.
+    std::optional<DWORD> Vwin32DeviceParameters(Drive& d, DWORD address);
+    std::optional<DWORD> Vwin32DriveMap(Drive& d, DWORD address);
+    // The drive's geometry and length in bytes: a floppy drive's medium, or its default one
+    // (the largest it takes) unless current.
+    std::optional<DWORD> Vwin32Geometry(const Drive& d, bool current, DISK_GEOMETRY& g,
+                                        std::int64_t& length);
+    // The BIOS unit the drive map names for a drive.
+    int Int13Unit(const Drive& d) const;
     // The disk drive of a 0-based index (A = 0), null when there is none to serve.
     Drive* Vwin32Drive(DWORD index);
     // Closing the device gives up the volume locks it held.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace platform::sim {
 
@@ -124,97 +125,14 @@ void SimKernel32::Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p)
         return carry(ERROR_INVALID_FUNCTION); // the FAT32 unlock came after build 1000
     DeviceFaults& faults = d->faults;
     switch (minor) {
-    case 0x0860: { // get device parameters
-        auto* block = static_cast<DOS_DEVICE_PARAMS*>(
-            ResolveLinearAddress(r.reg_EDX, offsetof(DOS_DEVICE_PARAMS, reserved)));
-        if (block == nullptr)
-            return carry(ERROR_NOACCESS);
-        if (faults.geometry.Fire())
-            return carry(faults.geometry.error);
-        DISK_GEOMETRY g{};
-        std::int64_t length = 0;
-        if (d->kind == DriveKind::Floppy) {
-            // Without bit 0 of the special functions DOS answers the drive's default medium,
-            // the largest it takes, which needs no disk in the drive.
-            const bool current = (block->dpSpecFunc & 1) != 0;
-            if (current) {
-                if (!d->medium)
-                    return carry(ERROR_NOT_READY);
-                FloppyGeometry(d->medium->type, &g);
-            } else {
-                for (MEDIA_TYPE type : d->supportedMedia) {
-                    DISK_GEOMETRY candidate{};
-                    if (FloppyGeometry(type, &candidate) &&
-                        GeometryBytes(candidate) > GeometryBytes(g))
-                        g = candidate;
-                }
-            }
-            length = GeometryBytes(g);
-        } else {
-            Extent e;
-            if (!DriveGeometry(*d, &g) || !DriveExtent(*d, &e))
-                return carry(LastError());
-            length = e.length;
-        }
-        const std::int64_t bps = std::max<std::int64_t>(1, g.BytesPerSector);
-        const std::int64_t total = length / bps;
-        const std::int64_t perCylinder =
-            std::max<std::int64_t>(1, std::int64_t{g.TracksPerCylinder} * g.SectorsPerTrack);
-        const BYTE specFunc = block->dpSpecFunc;
-        std::memset(block, 0, offsetof(DOS_DEVICE_PARAMS, reserved));
-        block->dpSpecFunc = specFunc;
-        block->dpDevType = d->kind == DriveKind::Floppy ? 7 : 5;
-        block->dpDevAttr = d->kind == DriveKind::Fixed ? 1 : 0; // bit 0: not removable
-        block->dpCylinders = static_cast<WORD>(std::min<std::int64_t>(total / perCylinder, 0xFFFF));
-        block->bpbBytesPerSec = static_cast<WORD>(g.BytesPerSector);
-        block->bpbSecPerTrack = static_cast<WORD>(g.SectorsPerTrack);
-        block->bpbHeads = static_cast<WORD>(g.TracksPerCylinder);
-        block->bpbMedia = d->kind == DriveKind::Floppy ? 0xF0 : 0xF8;
-        if (d->bpbSectorCount) {
-            // DOS keeps a count below 65536 in the 16-bit field and the large one at 0.
-            if (total < 0x10000)
-                block->bpbSectors = static_cast<WORD>(total);
-            else
-                block->bpbHugeSectors =
-                    static_cast<DWORD>(std::min<std::int64_t>(total, 0xFFFFFFFFll));
-        }
+    case 0x0860: // get device parameters
+        if (const std::optional<DWORD> error = Vwin32DeviceParameters(*d, r.reg_EDX))
+            return carry(*error);
         return;
-    }
-    case 0x486F: { // drive map information
-        auto* map = static_cast<DRIVE_MAP_INFO*>(ResolveLinearAddress(r.reg_EDX, 16));
-        if (map == nullptr)
-            return carry(ERROR_NOACCESS);
-        if (map->dmiAllocationLength < sizeof(DRIVE_MAP_INFO))
-            return carry(ERROR_INVALID_PARAMETER);
-        if (faults.driveMap.Fire())
-            return carry(faults.driveMap.error);
-        int unit = d->letter - 'A';
-        if (d->int13Unit) {
-            unit = *d->int13Unit;
-        } else if (d->kind != DriveKind::Floppy) {
-            if (d->disk >= 0) {
-                unit = 0x80 + d->disk;
-            } else {
-                // Drives with images of their own come after the physical disks.
-                unit = 0x80 + static_cast<int>(machine_->disks.size());
-                for (const Drive& other : machine_->drives) {
-                    if (&other == d)
-                        break;
-                    if (other.kind != DriveKind::Floppy && other.disk < 0)
-                        ++unit;
-                }
-            }
-        }
-        map->dmiInfoLength = sizeof(DRIVE_MAP_INFO);
-        map->dmiFlags = 0;
-        map->dmiInt13Unit = static_cast<BYTE>(unit);
-        map->dmiAssociatedDriveMap = 1u << (d->letter - 'A');
-        Extent e;
-        map->dmiPartitionStartRBA =
-            DriveExtent(*d, &e) ? static_cast<ULONGLONG>(e.base / e.sectorSize) : 0;
-        LastError() = ERROR_SUCCESS;
+    case 0x486F: // drive map information
+        if (const std::optional<DWORD> error = Vwin32DriveMap(*d, r.reg_EDX))
+            return carry(*error);
         return;
-    }
     case 0x4867:   // get the media access flag
     case 0x4847: { // set it
         auto* flag = static_cast<DOS_ACCESS_FLAG*>(ResolveLinearAddress(r.reg_EDX, 2));
@@ -247,6 +165,105 @@ void SimKernel32::Vwin32Ioctl(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p)
     default:
         return carry(ERROR_INVALID_FUNCTION);
     }
+}
+
+std::optional<DWORD> SimKernel32::Vwin32DeviceParameters(Drive& d, DWORD address) {
+    auto* block = static_cast<DOS_DEVICE_PARAMS*>(
+        ResolveLinearAddress(address, offsetof(DOS_DEVICE_PARAMS, reserved)));
+    if (block == nullptr)
+        return ERROR_NOACCESS;
+    if (d.faults.geometry.Fire())
+        return d.faults.geometry.error;
+    DISK_GEOMETRY g{};
+    std::int64_t length = 0;
+    if (const std::optional<DWORD> error =
+            Vwin32Geometry(d, (block->dpSpecFunc & 1) != 0, g, length))
+        return error;
+    const std::int64_t bps = std::max<std::int64_t>(1, g.BytesPerSector);
+    const std::int64_t total = length / bps;
+    const std::int64_t perCylinder =
+        std::max<std::int64_t>(1, std::int64_t{g.TracksPerCylinder} * g.SectorsPerTrack);
+    const BYTE specFunc = block->dpSpecFunc;
+    std::memset(block, 0, offsetof(DOS_DEVICE_PARAMS, reserved));
+    block->dpSpecFunc = specFunc;
+    block->dpDevType = d.kind == DriveKind::Floppy ? 7 : 5;
+    block->dpDevAttr = d.kind == DriveKind::Fixed ? 1 : 0; // bit 0: not removable
+    block->dpCylinders = static_cast<WORD>(std::min<std::int64_t>(total / perCylinder, 0xFFFF));
+    block->bpbBytesPerSec = static_cast<WORD>(g.BytesPerSector);
+    block->bpbSecPerTrack = static_cast<WORD>(g.SectorsPerTrack);
+    block->bpbHeads = static_cast<WORD>(g.TracksPerCylinder);
+    block->bpbMedia = d.kind == DriveKind::Floppy ? 0xF0 : 0xF8;
+    if (d.bpbSectorCount) {
+        // DOS keeps a count below 65536 in the 16-bit field and the large one at 0.
+        if (total < 0x10000)
+            block->bpbSectors = static_cast<WORD>(total);
+        else
+            block->bpbHugeSectors = static_cast<DWORD>(std::min<std::int64_t>(total, 0xFFFFFFFFll));
+    }
+    return std::nullopt;
+}
+
+std::optional<DWORD> SimKernel32::Vwin32Geometry(const Drive& d, bool current, DISK_GEOMETRY& g,
+                                                 std::int64_t& length) {
+    if (d.kind != DriveKind::Floppy) {
+        Extent e;
+        if (!DriveGeometry(d, &g) || !DriveExtent(d, &e))
+            return LastError();
+        length = e.length;
+        return std::nullopt;
+    }
+    // Without bit 0 of the special functions DOS answers the drive's default medium, the
+    // largest it takes, which needs no disk in the drive.
+    if (current) {
+        if (!d.medium)
+            return ERROR_NOT_READY;
+        FloppyGeometry(d.medium->type, &g);
+    } else {
+        for (MEDIA_TYPE type : d.supportedMedia) {
+            DISK_GEOMETRY candidate{};
+            if (FloppyGeometry(type, &candidate) && GeometryBytes(candidate) > GeometryBytes(g))
+                g = candidate;
+        }
+    }
+    length = GeometryBytes(g);
+    return std::nullopt;
+}
+
+std::optional<DWORD> SimKernel32::Vwin32DriveMap(Drive& d, DWORD address) {
+    auto* map = static_cast<DRIVE_MAP_INFO*>(ResolveLinearAddress(address, 16));
+    if (map == nullptr)
+        return ERROR_NOACCESS;
+    if (map->dmiAllocationLength < sizeof(DRIVE_MAP_INFO))
+        return ERROR_INVALID_PARAMETER;
+    if (d.faults.driveMap.Fire())
+        return d.faults.driveMap.error;
+    map->dmiInfoLength = sizeof(DRIVE_MAP_INFO);
+    map->dmiFlags = 0;
+    map->dmiInt13Unit = static_cast<BYTE>(Int13Unit(d));
+    map->dmiAssociatedDriveMap = 1u << (d.letter - 'A');
+    Extent e;
+    map->dmiPartitionStartRBA =
+        DriveExtent(d, &e) ? static_cast<ULONGLONG>(e.base / e.sectorSize) : 0;
+    LastError() = ERROR_SUCCESS;
+    return std::nullopt;
+}
+
+int SimKernel32::Int13Unit(const Drive& d) const {
+    if (d.int13Unit)
+        return *d.int13Unit;
+    if (d.kind == DriveKind::Floppy)
+        return d.letter - 'A';
+    if (d.disk >= 0)
+        return 0x80 + d.disk;
+    // Drives with images of their own come after the physical disks.
+    int unit = 0x80 + static_cast<int>(machine_->disks.size());
+    for (const Drive& other : machine_->drives) {
+        if (&other == &d)
+            break;
+        if (other.kind != DriveKind::Floppy && other.disk < 0)
+            ++unit;
+    }
+    return unit;
 }
 
 void SimKernel32::Vwin32Transfer(HANDLE handle, DIOC_REGISTERS& r, Vwin32Packet& p, DWORD index,
