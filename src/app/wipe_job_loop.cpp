@@ -85,6 +85,8 @@ public:
     TWipeOutcome Run();
 
 private:
+    // Each drive's draws, result, sink, report section and wipe, and the devices' groups.
+    void Prepare();
     // A drive's sink while its worker wipes it: questions go to the user-interface thread,
     // updates heed the run's abort and pause and publish the drive's figures (in lock step,
     // they go over too).
@@ -185,11 +187,10 @@ TWipeOutcome TWipeJob::RunLoop(TWipeJobView& view, TRunRecorder& recorder) {
     return run.Run();
 }
 
-TWipeOutcome TWipeJob::TRunLoop::Run() {
+void TWipeJob::TRunLoop::Prepare() {
     const std::size_t count = job_.disks_.size();
     // Drives wiped at once: each one's own generator state, drawn in list order before any
     // thread starts.
-    const TGenerators undrawn = job_.generators_;
     if (!lockstep_)
         for (std::size_t i = 0; i < count; ++i)
             job_.driveGenerators_.push_back(Draw(job_.generators_));
@@ -213,6 +214,12 @@ TWipeOutcome TWipeJob::TRunLoop::Run() {
         for (auto& group : DeviceGroups(job_.disks_, options_.WholeFirmwareDrives))
             devices_.push_back(std::move(group));
     }
+}
+
+TWipeOutcome TWipeJob::TRunLoop::Run() {
+    const std::size_t count = job_.disks_.size();
+    const TGenerators undrawn = job_.generators_;
+    Prepare();
 
     // A thread per device; a device whose thread cannot be had is wiped by a thread that has
     // ended its own.
