@@ -60,6 +60,18 @@ TOpenMode TWipeContext::OpenMode() {
     return mode;
 }
 
+TMessageObject& TWipeContext::StartFigures(TDisk& disk) {
+    TMessageObject& sink = Messages();
+    sink.Disk = &disk;
+    sink.Wipe = this;
+    sink.Progress = 0.0;
+    sink.Flag = 0;
+    sink.Pass = 0;
+    sink.PassCount = 0;
+    sink.Verifying = false;
+    return sink;
+}
+
 void TDisk::OpenForWipe(const TOpenMode&) {
     Open(false);
 }

@@ -134,19 +134,6 @@ private:
     std::optional<std::string> deferredAbort_;
 };
 
-// The owner's figures start afresh for this disk's step.
-TMessageObject& StartProgress(TPhysicalDisk& disk, TWipeContext& wipe) {
-    TMessageObject& owner = wipe.Messages();
-    owner.Disk = &disk;
-    owner.Wipe = &wipe;
-    owner.Progress = 0.0;
-    owner.Flag = 0;
-    owner.Pass = 0;
-    owner.PassCount = 0;
-    owner.Verifying = false;
-    return owner;
-}
-
 // The disk is busy from the drive's acceptance until the drive is done, however it ends.
 TFirmwareResult SendAndWait(TPhysicalDisk& disk, TFirmwareDrive& drive,
                             TFirmwareOperation operation, TFirmwareScope scope,
@@ -224,7 +211,7 @@ std::vector<std::int64_t> SampleBlocks(std::int64_t count) {
 
 void RunFirmwareStep(TPhysicalDisk& disk, TWipeContext& wipe, TFirmwareDrive& drive,
                      TFirmwareStep step) {
-    TMessageObject& owner = StartProgress(disk, wipe);
+    TMessageObject& owner = wipe.StartFigures(disk);
     const TFirmwareOperation operation = OperationOf(step);
     const TFirmwareScope scope = ScopeOf(drive, wipe.Options.WholeFirmwareDrives);
     const TFirmwareChoice choice = drive.Choose(operation, scope);

@@ -195,14 +195,7 @@ std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity, std::int32_t 
 }
 
 void wipe_engine::RunWipe(TRandomAccessDisk& disk, TWipeContext& wipe, const TPassRunner& runner) {
-    TMessageObject& owner = wipe.Messages();
-    owner.Disk = &disk;
-    owner.Wipe = &wipe;
-    owner.Progress = 0.0;
-    owner.Flag = 0;
-    owner.Pass = 0;
-    owner.PassCount = 0;
-    owner.Verifying = false;
+    TMessageObject& owner = wipe.StartFigures(disk);
     // A program fault, but still one of the program's exceptions: the wipe run tells the user
     // by the class, and a library exception would reach the user as an unknown failure.
     if (wipe.Method == nullptr)

@@ -92,6 +92,8 @@ public:
     bool SendsFirmware() const;
     // How the disk is opened for this wipe.
     TOpenMode OpenMode();
+    // The sink's figures start afresh for disk's wipe (no pass, no progress); returns the sink.
+    TMessageObject& StartFigures(TDisk& disk);
 
 private:
     // One per wipe: several disks may be wiped at once, each on its own thread.
