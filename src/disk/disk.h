@@ -234,12 +234,8 @@ public:
     virtual bool TransferPending(int Slot);
 
     // Blocks per transfer for bufferSize bytes wanted (0 the default), never more than a
-    // buffer of capacity bytes holds nor than the device takes at once (at least 1 while a
-    // block fits).
+    // buffer of capacity bytes holds (at least 1 while a block fits).
     std::int32_t ChunkBlocks(std::int64_t capacity, std::int32_t bufferSize) const;
-    // The most bytes the device takes in one transfer (a floppy: one track); 0 no limit. Read
-    // while the disk is open.
-    virtual std::int32_t TransferLimit() const { return 0; }
 
 private:
     std::vector<TTransfer> started_; // the base class's transfers waiting for their Finish

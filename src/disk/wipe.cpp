@@ -115,26 +115,6 @@ void TWipeRun::Report(std::int32_t chunk) {
     owner.Update();
 }
 
-void TWipeRun::WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
-    wipe.CurrentBlock = position;
-    try {
-        disk.WriteBlocks(data, chunk, position);
-        return;
-    } catch (const XDiskIO&) {
-    }
-    RecoverWrite(data, chunk, position);
-}
-
-bool TWipeRun::ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
-    wipe.CurrentBlock = position;
-    try {
-        disk.ReadBlocks(data, chunk, position);
-        return false;
-    } catch (const XDiskIO&) {
-    }
-    return RecoverRead(data, chunk, position);
-}
-
 void TWipeRun::RecoverWrite(const std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
     RecoverBlockByBlock(
         *this, data, chunk, position, mkWrite,
@@ -185,10 +165,6 @@ bool TRandomAccessDisk::TransferPending(int) {
 
 std::int32_t TRandomAccessDisk::ChunkBlocks(std::int64_t capacity, std::int32_t bufferSize) const {
     const std::int64_t limit = capacity / BlockSize;
-    // A device that takes less at once (a floppy's track) caps what the run asks for.
-    const std::int32_t device = TransferLimit();
-    if (device > 0 && (bufferSize == 0 || bufferSize > device))
-        bufferSize = device;
     const std::int64_t wanted = bufferSize > 0 ? bufferSize / BlockSize : limit;
     return static_cast<std::int32_t>(
         std::clamp<std::int64_t>(wanted, 1, std::max<std::int64_t>(limit, 1)));

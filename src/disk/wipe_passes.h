@@ -39,10 +39,6 @@ struct TWipeRun {
     void PassStarting(const TWipeState& state, bool verifying);
     // Progress and Update after every transfer of chunk blocks.
     void Report(std::int32_t chunk);
-    // Writes chunk blocks at position from data, redoing a failed transfer block by block.
-    void WriteChunk(const std::uint8_t* data, std::int32_t chunk, std::int64_t position);
-    // Reads chunk blocks at position into data, the same way; true when a block was skipped.
-    bool ReadChunk(std::uint8_t* data, std::int32_t chunk, std::int64_t position);
     // A failed transfer of chunk blocks at position, redone block by block (each failing
     // block put to the owner); the read's answer is true when a block was skipped.
     void RecoverWrite(const std::uint8_t* data, std::int32_t chunk, std::int64_t position);

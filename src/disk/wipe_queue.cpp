@@ -1,12 +1,13 @@
 // The queued pass runner: several transfers in flight, each from a buffer of its own, while
 // the helper draws the next buffers (a random pass) or sums the last one read. A written
 // buffer is summed on this thread, and only when the pass is read back. It makes the
-// transfers, the bytes and the owner calls of the inline runner (wipe.cpp), the reference:
+// transfers, the bytes and the owner calls of one transfer at a time from a single buffer, the
+// reference the tests hold it to (tests/support/reference_runners.cpp):
 //
 // - transfers are started in block order and finished in block order; the owner hears of
 //   each (progress, questions) on this thread when it is finished, as it would after it;
 // - a failed transfer cancels the ones started after it, is redone block by block as
-//   the inline runner redoes it, and the ones after it are started again from their buffers,
+//   the reference redoes it, and the ones after it are started again from their buffers,
 //   which nothing has drawn into meanwhile;
 // - at any way out (an abort in Update, an answer that ends the wipe) the transfers in flight
 //   are cancelled and waited for, and the generators are put back to where the reference
@@ -80,10 +81,6 @@ private:
     std::vector<TFillState> before_; // the fill state before each slot's last draw
 };
 
-} // namespace
-
-namespace {
-
 // One wipe's passes through the queue: its buffers, the transfers in flight and the helper.
 class TQueuedPasses {
 public:
@@ -91,10 +88,8 @@ public:
         : run_(run), disk_(run.disk), state_(state), helper_(helper), depth_(depth), nbuf_(buffers),
           guard_(run.disk, state, helper, buffers) {
         const std::size_t alignment = TransferAlignment(disk_.BlockSize);
-        for (int i = 0; i < nbuf_; ++i) {
-            owned_.push_back(std::make_unique<TTransferBuffer>(run.BufferBytes(), alignment));
-            buffers_.push_back(owned_.back()->data());
-        }
+        for (int i = 0; i < nbuf_; ++i)
+            buffers_.push_back(std::make_unique<TTransferBuffer>(run.BufferBytes(), alignment));
     }
 
     void Run() {
@@ -114,6 +109,7 @@ public:
 private:
     std::size_t SlotOf(std::int64_t t) const { return static_cast<std::size_t>(t % depth_); }
     std::size_t BufOf(std::int64_t t) const { return static_cast<std::size_t>(t % nbuf_); }
+    std::uint8_t* Buffer(std::size_t k) const { return buffers_[k]->data(); }
     std::int32_t BlocksOf(std::int64_t t) const {
         return static_cast<std::int32_t>(
             std::min<std::int64_t>(chunk_, disk_.BlockCount - t * chunk_));
@@ -159,7 +155,7 @@ private:
     void PostDraws() {
         TPassHelper::Job job;
         for (int k = 0; k < nbuf_; ++k)
-            job.ring[static_cast<std::size_t>(k)] = {buffers_[static_cast<std::size_t>(k)],
+            job.ring[static_cast<std::size_t>(k)] = {Buffer(static_cast<std::size_t>(k)),
                                                      BytesOf(0), guard_.Before(k)};
         job.ringSize = nbuf_;
         job.ringFirst = 1;
@@ -182,7 +178,7 @@ private:
                 drawn = 1 + helper_.Drawn();
             }
             while (started_ < count_ && started_ < finished_ + depth_ && started_ < drawn) {
-                Start(started_, buffers_[pattern ? 0 : BufOf(started_)], true);
+                Start(started_, Buffer(pattern ? 0 : BufOf(started_)), true);
                 ++started_;
             }
             if (!drawing || helper_.OnCallingThread() || started_ == count_ ||
@@ -204,8 +200,8 @@ private:
             reusedBytes = BytesOf(0);
             guard_.reached = 0;
             guard_.Drawing(0);
-            state_.FillBuffer(buffers_[0], reusedBytes);
-            reusedSum = checks ? ByteSum(buffers_[0], reusedBytes) : 0;
+            state_.FillBuffer(Buffer(0), reusedBytes);
+            reusedSum = checks ? ByteSum(Buffer(0), reusedBytes) : 0;
             pattern = !state_.NeedsFill;
         }
         std::int64_t drawn = pattern ? count_ : 1; // transfers with their buffer drawn
@@ -215,15 +211,15 @@ private:
         while (finished_ < count_) {
             StartWrites(pattern, drawing, drawn);
             guard_.reached = finished_;
-            Finish(finished_, buffers_[pattern ? 0 : BufOf(finished_)], true);
+            Finish(finished_, Buffer(pattern ? 0 : BufOf(finished_)), true);
             if (checks && pattern) {
                 if (BytesOf(finished_) != reusedBytes) { // the last, shorter transfer
                     reusedBytes = BytesOf(finished_);
-                    reusedSum = ByteSum(buffers_[0], reusedBytes);
+                    reusedSum = ByteSum(Buffer(0), reusedBytes);
                 }
                 checksum += reusedSum;
             } else if (checks) {
-                checksum += ByteSum(buffers_[BufOf(finished_)], BytesOf(finished_));
+                checksum += ByteSum(Buffer(BufOf(finished_)), BytesOf(finished_));
             }
             ++finished_;
             // Its buffer is free: the helper may draw the transfer after the last one in it.
@@ -256,7 +252,7 @@ private:
                     take();
                 while (started_ < count_ && started_ < summed + nbuf_ &&
                        started_ < finished_ + depth_) {
-                    Start(started_, buffers_[BufOf(started_)], false);
+                    Start(started_, Buffer(BufOf(started_)), false);
                     ++started_;
                 }
                 // A sum that holds up a read is waited for only when the device is about to
@@ -265,13 +261,13 @@ private:
                     break;
                 take();
             }
-            if (Finish(finished_, buffers_[BufOf(finished_)], false))
+            if (Finish(finished_, Buffer(BufOf(finished_)), false))
                 unread = true;
             // The helper has one job at a time: the previous sum first.
             if (summing)
                 take();
             TPassHelper::Job job;
-            job.sum = buffers_[BufOf(finished_)];
+            job.sum = Buffer(BufOf(finished_));
             job.bytes = BytesOf(finished_);
             helper_.Post(job);
             summing = true;
@@ -289,8 +285,7 @@ private:
     TPassHelper& helper_;
     const int depth_;
     const int nbuf_;
-    std::vector<std::unique_ptr<TTransferBuffer>> owned_;
-    std::vector<std::uint8_t*> buffers_;
+    std::vector<std::unique_ptr<TTransferBuffer>> buffers_;
     // Declared after the buffers: it cancels the transfers in flight before they are freed.
     TQueueGuard guard_;
     std::int32_t chunk_ = 1;

@@ -2,6 +2,7 @@
 
 #include "disk/pass_helper.h"
 #include "disk/transfer_buffer.h"
+#include "report/exceptions.h"
 
 #include <algorithm>
 
@@ -10,6 +11,34 @@ namespace purgelet::testing {
 using wipe_engine::ByteSum;
 using wipe_engine::TPassHelper;
 using wipe_engine::TWipeRun;
+
+namespace {
+
+// One transfer of chunk blocks at position, a failed one redone block by block as the engine
+// redoes it.
+void WriteChunk(TWipeRun& run, const std::uint8_t* data, std::int32_t chunk,
+                std::int64_t position) {
+    run.wipe.CurrentBlock = position;
+    try {
+        run.disk.WriteBlocks(data, chunk, position);
+        return;
+    } catch (const XDiskIO&) {
+    }
+    run.RecoverWrite(data, chunk, position);
+}
+
+// The same for a read; true when a block was skipped.
+bool ReadChunk(TWipeRun& run, std::uint8_t* data, std::int32_t chunk, std::int64_t position) {
+    run.wipe.CurrentBlock = position;
+    try {
+        run.disk.ReadBlocks(data, chunk, position);
+        return false;
+    } catch (const XDiskIO&) {
+    }
+    return run.RecoverRead(data, chunk, position);
+}
+
+} // namespace
 
 // One buffer: a fixed pattern is generated on the first transfer of the pass only; later
 // transfers reuse the buffer, so the pattern restarts at every transfer.
@@ -30,7 +59,7 @@ void RunPassesInline(TWipeRun& run, TWipeState& state) {
             // transfers reuse the buffer, so the pattern restarts at every transfer.
             state.FillBuffer(buffer.data(), bytes);
             checksum += ByteSum(buffer.data(), bytes);
-            run.WriteChunk(buffer.data(), chunk, position);
+            WriteChunk(run, buffer.data(), chunk, position);
             position += chunk;
             run.Report(chunk);
         }
@@ -44,7 +73,7 @@ void RunPassesInline(TWipeRun& run, TWipeState& state) {
                 if (disk.BlockCount - position < chunk)
                     chunk = static_cast<std::int32_t>(disk.BlockCount - position);
                 const std::size_t bytes = static_cast<std::size_t>(chunk) * disk.BlockSize;
-                if (run.ReadChunk(buffer.data(), chunk, position))
+                if (ReadChunk(run, buffer.data(), chunk, position))
                     unread = true;
                 checksum -= ByteSum(buffer.data(), bytes);
                 position += chunk;
@@ -135,7 +164,7 @@ void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper) 
                 posted = true;
             }
 
-            run.WriteChunk(buffers[current], blocks, position);
+            WriteChunk(run, buffers[current], blocks, position);
             if (drawn) {
                 // Summed by whichever thread is free first: this one while the helper is
                 // still drawing (a generator slower than the disk), else the helper.
@@ -163,7 +192,7 @@ void RunPassesOverlapped(TWipeRun& run, TWipeState& state, TPassHelper& helper) 
             chunk = run.ChunkSize();
             while (position < disk.BlockCount) {
                 const std::int32_t blocks = blocksAt(position);
-                if (run.ReadChunk(buffers[current], blocks, position))
+                if (ReadChunk(run, buffers[current], blocks, position))
                     unread = true;
                 // The previous buffer's sum is collected before this one's is handed over:
                 // the helper has one job at a time.
