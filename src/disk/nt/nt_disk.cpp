@@ -281,13 +281,11 @@ void TNTLogicalDisk::OpenForWipe(const TOpenMode& mode) {
     OpenIn(false, mode);
 }
 
-void TNTLogicalDisk::Reopen() {
-    if (ReadOnly) {
+void TNTLogicalDisk::OpenAgain(bool readOnly, TOpenMode mode) {
+    if (readOnly)
         Open(true);
-    } else {
-        const TOpenMode mode = Mode;
+    else
         OpenForWipe(mode);
-    }
 }
 
 void TNTLogicalDisk::OpenIn(bool readOnly, const TOpenMode& mode) {
@@ -338,7 +336,7 @@ void TNTLogicalDisk::Lock() {
         explicit Nesting(int& d) : depth(++d) {}
         ~Nesting() { --depth; }
     } nesting(forcedDismounts_);
-    Reopen(); // opens afresh and locks again, asking again on a second refusal
+    OpenAgain(ReadOnly, Mode); // opens afresh and locks again, asking again on a second refusal
 }
 
 void TNTLogicalDisk::UnLock() {
@@ -394,13 +392,9 @@ void TNTLogicalDisk::WriteBlocks(const void* Buffer, std::int32_t Count, std::in
 void TNTLogicalDisk::PrepareToRetry() {
     LogSilently<XPrepareToRetry>("TNTLogicalDisk.PrepareToRetry : " + Name);
     const bool readOnly = ReadOnly;
-    const TOpenMode mode = Mode;
+    const TOpenMode mode = Mode; // the close forgets it
     Close();
-    if (readOnly) {
-        Open(true);
-    } else {
-        OpenForWipe(mode);
-    }
+    OpenAgain(readOnly, mode);
 }
 
 int TNTLogicalDisk::getPropertiesCount() {

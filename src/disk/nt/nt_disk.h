@@ -76,8 +76,9 @@ protected:
 
     // Opens in mode: read-only, or for writing (locked).
     void OpenIn(bool readOnly, const TOpenMode& mode);
-    // The device again as it was open (its Open or OpenForWipe, whichever opened it).
-    void Reopen();
+    // Opens as it was open (Open or OpenForWipe, whichever opened it), by its virtual open: a
+    // floppy reads its medium again. The mode is a copy: the open replaces Mode.
+    void OpenAgain(bool readOnly, TOpenMode mode);
     // The shell's name for the drive root replaces Description when the shell has one.
     void TakeShellDisplayName(const std::string& root);
     // FormatDrive with the former (or the chosen) file system; when the library fails, the
