@@ -292,7 +292,7 @@ public:
                                                       const std::string& detail, int answer) {
             std::optional<std::int64_t> block;
             if ((kind == mkWrite || kind == mkRead) && manager_.ReportDisk != nullptr)
-                block = manager_.ReportWipe != nullptr ? manager_.ReportWipe->CurrentBlock : 0;
+                block = manager_.Wipe != nullptr ? manager_.Wipe->CurrentBlock : 0;
             // The drive that asked: the one being wiped, or of several the one whose question
             // this is.
             if (job.asking_ < job.results_.size()) {

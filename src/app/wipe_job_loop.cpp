@@ -261,8 +261,7 @@ TWipeOutcome TWipeJob::TRunLoop::Run() {
     Flush(true);
     job_.asking_ = kNoDrive;
     job_.manager_.ReportDisk = nullptr;
-    job_.manager_.ReportWipe = nullptr;
-    job_.manager_.Wipe = nullptr; // the figures copied in lock step name a wipe now gone
+    job_.manager_.Wipe = nullptr; // the wipes go with the loop
     // What the run reached, in list order, as a run one drive at a time lists it.
     std::vector<TDriveResult> reached;
     for (const TDriveResult& result : job_.results_)
@@ -592,7 +591,7 @@ void TWipeJob::TRunLoop::Start(TRequest& request) {
         // thread; a disc blanked by its drive has no passes: nothing of the drive before shows.
         job_.current_ = job_.asking_ = index;
         manager.ReportDisk = &disk;
-        manager.ReportWipe = wipes_[index].get();
+        manager.Wipe = wipes_[index].get();
         manager.Pass = 0;
         manager.PassCount = 0;
         manager.Verifying = false;
@@ -620,14 +619,14 @@ void TWipeJob::TRunLoop::AskUser(TRequest& request) {
         ~TAsked() {
             job.asking_ = asking;
             job.manager_.ReportDisk = disk;
-            job.manager_.ReportWipe = wipe;
+            job.manager_.Wipe = wipe;
         }
-    } asked{job_, job_.asking_, manager.ReportDisk, manager.ReportWipe};
+    } asked{job_, job_.asking_, manager.ReportDisk, manager.Wipe};
     job_.asking_ = index;
     manager.ReportDisk = job_.disks_[index];
-    manager.ReportWipe = wipes_[index].get();
     if (lockstep_)
         CopyFigures(*sinks_[index], manager);
+    manager.Wipe = wipes_[index].get();
     OnManager(request, [&] {
         request.Answer =
             manager.Message(request.Asked, request.Detail, request.DlgType, request.Buttons);

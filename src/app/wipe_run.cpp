@@ -223,7 +223,6 @@ void TFrmMain::EndWipeRun(TWipeOutcome outcome) {
             CurrentReport->SetOutcome(ReportOutcome(outcome));
         CurrentReport.reset();
         FDiskManager->ReportDisk = nullptr;
-        FDiskManager->ReportWipe = nullptr;
         JvGIFAnimator.Active = false;
         runActive_ = false;
         runningJob_ = nullptr;

@@ -280,7 +280,6 @@ TGUIDiskManager::TGUIDiskManager(ui::Host& Host, TDiskClasses Classes,
 
 void TGUIDiskManager::Clear() {
     ReportDisk = nullptr;
-    ReportWipe = nullptr;
     TDiskManager::Clear();
 }
 
@@ -338,7 +337,7 @@ int TGUIDiskManager::Message(MessageKind Kind, const std::string& Detail, TMsgDl
     ReportWriteLine(GetLngText("Purgelet", "DECISION", "Decision") + ": " +
                     ModalResultText(answer));
     if ((Kind == mkWrite || Kind == mkRead) && ReportDisk != nullptr)
-        ReportBlockWarning(*ReportDisk, ReportWipe != nullptr ? ReportWipe->CurrentBlock : 0);
+        ReportBlockWarning(*ReportDisk, Wipe != nullptr ? Wipe->CurrentBlock : 0);
     if (OnAnswered)
         OnAnswered(Kind, text, Detail, answer);
     return answer;

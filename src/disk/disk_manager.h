@@ -113,9 +113,6 @@ public:
     bool Unattended = false;     // questions are answered without a dialog
     bool Paused = false;         // Update waits while set
     TDisk* ReportDisk = nullptr; // the disk being wiped; not owned
-    // The wipe of ReportDisk, whose block in progress a failed transfer's warning shows;
-    // not owned.
-    const TWipeContext* ReportWipe = nullptr;
 
     // Clears ReportDisk with the lists, so that no reference outlives its disk.
     void Clear() override;

@@ -513,7 +513,7 @@ TEST_F(DiskManagerTest, QuestionsAndDecisionsGoToTheReportWithDoDBlockWarnings) 
         TWipeContext wipe;
         wipe.CurrentBlock = 3;
         manager.ReportDisk = disk.get();
-        manager.ReportWipe = &wipe;
+        manager.Wipe = &wipe;
         manager.Message(mkWrite, "Disk X", TMsgDlgType::mtError, mbAbortRetryIgnore);
         manager.Message(mkVerify, "Disk X", TMsgDlgType::mtWarning, mbYesNo);
         wipe.CurrentBlock = 7;

@@ -191,8 +191,7 @@ TEST_F(ManagerWipeTest, AnUnbufferedDoDWipeDumpsWhatTheIgnoredBlockStillHolds) {
                                                 TReportSettings{"Pattern 5A"});
     TWipeContext wipe(method.get(), e->Owner);
     wipe.Options.Unbuffered = true;
-    manager.ReportDisk = e;
-    manager.ReportWipe = &wipe;
+    manager.ReportDisk = e; // the wipe's block comes with the wipe: the manager is its sink
     ReportWriteDiskHeader(*e);
     e->WipeDisk(wipe);
     CurrentReport->SetOutcome(TRunOutcome::Completed);

@@ -461,7 +461,6 @@ private:
             outcome = TWipeOutcome::woFailed;
         }
         manager.ReportDisk = nullptr;
-        manager.ReportWipe = nullptr;
         stops_.RunEnded();
         view.Finish(escaped ? "failed" : "aborted");
 
