@@ -1,6 +1,7 @@
 // Turning a pass into buffer contents. Fixed patterns are produced once per pass (the
 // caller reuses the buffer until the cursor invalidates it); random passes draw fresh bytes
 // for every buffer from the wipe's generators, the one their switch selects.
+#include "methods/aes_ctr.h"
 #include "methods/isaac.h"
 #include "methods/random.h"
 #include "methods/wipe_state.h"
@@ -44,13 +45,17 @@ void FillStep(const steptype& step, TGenerators& generators, std::uint8_t* buffe
         std::uint32_t span = step.RandMax >= step.RandMin
                                  ? static_cast<std::uint32_t>(step.RandMax - step.RandMin) + 1
                                  : 1;
-        if (generators.UseIsaac)
+        if (generators.UseAesCtr)
+            AesCtrRandomBytes(generators.Aes, buffer, count, span, step.RandMin);
+        else if (generators.UseIsaac)
             IsaacRandomBytes(generators.Isaac, buffer, count, span, step.RandMin);
         else
             RandomBytes(generators.RandSeed, buffer, count, span, step.RandMin);
         return;
     }
-    if (generators.UseIsaac) // a tail of count mod 4 bytes is left as it is
+    if (generators.UseAesCtr)
+        AesCtrFill(generators.Aes, buffer, count);
+    else if (generators.UseIsaac) // a tail of count mod 4 bytes is left as it is
         IsaacFillWords(generators.Isaac, buffer, count / 4);
     else
         RandomBytes(generators.RandSeed, buffer, count, 256, 0);

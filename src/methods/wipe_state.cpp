@@ -9,6 +9,8 @@ void TWipeState::ResetPasses() {
     NeedsFill = true;
     CurrentPass = 1;
     IsaacSeed(Generators.Isaac, Generators.RandSeed);
+    if (Generators.UseAesCtr)
+        AesCtrKey(Generators.Aes, Generators.Isaac);
 }
 
 void TWipeState::InvalidateBuffer() {

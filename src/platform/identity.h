@@ -34,11 +34,20 @@ struct ComputerIdentity {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
+using AesKey = std::array<std::uint8_t, 32>;
+
 class Crypto {
 public:
     virtual ~Crypto() = default;
     // The SHA-256 of the bytes; throws std::runtime_error when the system library fails.
     virtual Sha256Digest Sha256(std::string_view bytes) = 0;
+    // Whether the system enciphers with AES (a Windows without CNG does not).
+    virtual bool HasAes() = 0;
+    // bytes of AES-256's key stream in counter mode under key, from counter block `block` on:
+    // block i enciphers 8 zero bytes followed by i as 64-bit big-endian. A last partial block
+    // is cut short. Thread-safe; throws std::runtime_error when the system library fails.
+    virtual void AesCtrStream(const AesKey& key, std::uint64_t block, std::uint8_t* out,
+                              std::size_t bytes) = 0;
 };
 
 class SystemInfo {

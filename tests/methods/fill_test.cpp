@@ -1,14 +1,17 @@
 // The pass cursor and FillBuffer as the wipe engine drives them.
 #include "met_files.h"
+#include "methods/aes_ctr.h"
 #include "methods/generators.h"
 #include "methods/isaac.h"
 #include "methods/method.h"
 #include "methods/random.h"
 #include "methods/wipe_state.h"
+#include "platform/system.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,8 +22,21 @@ namespace {
 using testing::MetFolder;
 using Bytes = std::vector<std::uint8_t>;
 
+// The three random sources: ISAAC, the standard generator, AES-256-CTR.
+enum class TSource { Isaac, Standard, Aes };
+constexpr TSource kSources[] = {TSource::Isaac, TSource::Standard, TSource::Aes};
+std::ostream& operator<<(std::ostream& out, TSource source) {
+    return out << (source == TSource::Isaac ? "ISAAC"
+                   : source == TSource::Aes ? "AES"
+                                            : "standard");
+}
+
 class FillTest : public ::testing::Test {
 protected:
+    void Choose(TSource source) {
+        gen_.UseIsaac = source == TSource::Isaac;
+        gen_.UseAesCtr = source == TSource::Aes;
+    }
     std::unique_ptr<method> Load(std::initializer_list<std::string> lines) {
         return method::CreateFromFile(folder_.Write("m.met", lines));
     }
@@ -172,8 +188,8 @@ TEST_F(FillTest, FullRangeStandardGeneratorIsTheTopByteOfEachSeed) {
 }
 
 TEST_F(FillTest, NarrowedRangesHitBothEndsWithEitherGenerator) {
-    for (bool isaac : {true, false}) {
-        gen_.UseIsaac = isaac;
+    for (const TSource isaac : kSources) {
+        Choose(isaac);
         auto m = Load({"RAND=065090", "RAND=000001", "RAND=007007"});
         TWipeState w(*m, gen_);
         w.ResetPasses();
@@ -217,8 +233,8 @@ TEST_F(FillTest, NarrowedRangeDrawsOncePerByteFromTheChosenGenerator) {
 }
 
 TEST_F(FillTest, TwoDisksGetDifferentRandomData) {
-    for (bool isaac : {true, false}) {
-        gen_.UseIsaac = isaac;
+    for (const TSource isaac : kSources) {
+        Choose(isaac);
         auto m = Load({"RAND=000255", "RAND=065090"});
         TWipeState w(*m, gen_);
         Bytes disk1(4096);
@@ -238,8 +254,8 @@ TEST_F(FillTest, TwoDisksGetDifferentRandomData) {
 }
 
 TEST_F(FillTest, AFillUndoneThroughTheSavedStateIsDrawnAgainTheSame) {
-    for (bool isaac : {true, false}) {
-        gen_.UseIsaac = isaac;
+    for (const TSource isaac : kSources) {
+        Choose(isaac);
         auto m = Load({"RAND=000255", "HEXA=$AA"});
         TWipeState w(*m, gen_);
         w.ResetPasses();
@@ -262,6 +278,60 @@ TEST_F(FillTest, AFillUndoneThroughTheSavedStateIsDrawnAgainTheSame) {
         w.RestoreFillState(saved);
         EXPECT_TRUE(w.NeedsFill) << isaac;
     }
+}
+
+} // namespace
+} // namespace purgelet
+
+namespace purgelet {
+namespace {
+
+// The system's cipher in counter mode, against blocks enciphered by the openssl command
+// (openssl enc -aes-256-ecb -nopad, key 00 01 .. 1F): the same bytes on every back-end.
+TEST(AesCtr, TheKeyStreamIsTheCounterBlocksEnciphered) {
+    platform::AesKey key;
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<std::uint8_t>(i);
+    const Bytes block0 = {0xf2, 0x90, 0x00, 0xb6, 0x2a, 0x49, 0x9f, 0xd0,
+                          0xa9, 0xf3, 0x9a, 0x6a, 0xdd, 0x2e, 0x77, 0x80};
+    const Bytes block1 = {0xf0, 0x5d, 0x76, 0xae, 0x4a, 0xb9, 0x9f, 0xe5,
+                          0xa6, 0xf6, 0x9b, 0x31, 0x48, 0xc2, 0x36, 0x3d};
+    const Bytes high = {0x2e, 0x16, 0x53, 0x92, 0xfd, 0xee, 0x1d, 0x47,
+                        0xbe, 0x15, 0x1d, 0x65, 0x58, 0xb5, 0x9b, 0x08}; // block 2^32 + 5
+    ASSERT_TRUE(platform::sys().crypto->HasAes());
+    TAesCtrState aes{key, 0};
+    Bytes stream(40, 0x55); // two blocks and half a third
+    AesCtrFill(aes, stream.data(), stream.size());
+    EXPECT_EQ(Bytes(stream.begin(), stream.begin() + 16), block0);
+    EXPECT_EQ(Bytes(stream.begin() + 16, stream.begin() + 32), block1);
+    EXPECT_EQ(aes.Block, 3u) << "the partial block is used up";
+    aes.Block = (std::uint64_t{1} << 32) + 5;
+    Bytes tail(7);
+    AesCtrFill(aes, tail.data(), tail.size());
+    EXPECT_EQ(tail, Bytes(high.begin(), high.begin() + 7))
+        << "the counter carries into its high half";
+}
+
+// Each drive of a run is keyed from its own draw of the run's generators, so two drives never
+// write the same stream, and the same seed gives the same stream again.
+TEST(AesCtr, DrivesOfARunGetStreamsOfTheirOwnAndASeedGivesItsStreamAgain) {
+    TGenerators run;
+    run.RandSeed = 77;
+    run.UseAesCtr = true;
+    TGenerators first = Draw(run), second = Draw(run);
+    auto m = method::CreateFromFile("");
+    auto stream = [&](TGenerators& generators) {
+        TWipeState state(*m, generators);
+        state.ResetPasses();
+        Bytes bytes(4096);
+        AesCtrFill(generators.Aes, bytes.data(), bytes.size());
+        return bytes;
+    };
+    TGenerators firstAgain = first;
+    const Bytes one = stream(first);
+    EXPECT_NE(one, stream(second));
+    EXPECT_EQ(one, stream(firstAgain));
+    EXPECT_NE(first.Aes.Key, platform::AesKey{}) << "keyed at the disk's start";
 }
 
 } // namespace

@@ -20,6 +20,25 @@ SetupDevices SetupDevicesOf(const Machine& machine) {
     return devices;
 }
 
+// The host's cryptography, as the simulated Windows has it: Windows 9x has no CNG, so no AES.
+// The digest stays the host's: a simulated PC seals its records as the real one would.
+class SimCrypto : public Crypto {
+public:
+    SimCrypto(std::unique_ptr<Crypto> host, bool aes) : host_(std::move(host)), aes_(aes) {}
+    Sha256Digest Sha256(std::string_view bytes) override { return host_->Sha256(bytes); }
+    bool HasAes() override { return aes_ && host_->HasAes(); }
+    void AesCtrStream(const AesKey& key, std::uint64_t block, std::uint8_t* out,
+                      std::size_t bytes) override {
+        if (!aes_)
+            throw std::runtime_error("this Windows has no AES in CNG (bcrypt.dll)");
+        host_->AesCtrStream(key, block, out, bytes);
+    }
+
+private:
+    std::unique_ptr<Crypto> host_;
+    bool aes_;
+};
+
 } // namespace
 
 std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
@@ -32,8 +51,8 @@ std::unique_ptr<System> CreateSimSystem(std::shared_ptr<Machine> machine) {
     system->registry = CreateSimRegistry(machine->registry, machine->registryFile,
                                          machine->desktopFolder.string());
     system->setupapi = std::make_unique<SimSetupApi>(k, SetupDevicesOf(*machine));
-    // The digest is the host's: a simulated PC seals its records as the real one would.
-    system->crypto = std::move(host->crypto);
+    system->crypto = std::make_unique<SimCrypto>(std::move(host->crypto),
+                                                 machine->platformId == VER_PLATFORM_WIN32_NT);
     system->sysinfo = CreateSimSystemInfo(machine, k);
     if (machine->aspi.installed)
         system->aspi32 = std::make_unique<SimAspi32>(k, machine);
