@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 namespace purgelet::wipe_engine {
@@ -117,6 +118,10 @@ void TPassHelper::SumFirstAndFill() {
     if (job_.fill != nullptr) {
         before_ = wipe_.SaveFillState();
         wipe_.FillBuffer(job_.fill, job_.bytes);
+    }
+    if (job_.check != nullptr) {
+        job_.regenerate->FillBuffer(job_.expected, job_.bytes);
+        sum_ = std::memcmp(job_.check, job_.expected, job_.bytes) != 0 ? 1 : 0;
     }
 }
 

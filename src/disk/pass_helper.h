@@ -38,6 +38,12 @@ public:
         std::uint8_t* fill = nullptr;      // then State.FillBuffer(fill, bytes)
         const std::uint8_t* sum = nullptr; // then the byte sum of sum[0, bytes), added
         std::size_t bytes = 0;
+        // Or a read-back checked by content: regenerate->FillBuffer(expected, bytes), then
+        // check[0, bytes) compared with it; Wait gives 1 when they differ, else 0. The state
+        // regenerated from is the caller's copy, never the wipe's own.
+        TWipeState* regenerate = nullptr;
+        std::uint8_t* expected = nullptr;
+        const std::uint8_t* check = nullptr;
 
         // Or, with fill null, `draws` draws in turn, draw i into ring[(ringFirst + i) mod
         // ringSize]: the fill state before it saved where that slot's `before` points (when

@@ -26,6 +26,9 @@ struct TWipeOptions {
     bool QuickErase = true;      // a rewritable disc: the quick blank rather than the full one
     // A block wipe's transfers kept in flight (1 to 16); 1 one at a time.
     std::int32_t TransfersInFlight = 1;
+    // A read-back compares every block with what the pass wrote, and names those that differ,
+    // rather than comparing the sums of the whole pass.
+    bool VerifyContent = false;
     // The NVMe drives every namespace of which the run holds (WholeFirmwareDrives): the only
     // ones a firmware command reaching beyond one namespace may be sent to.
     std::vector<std::string> WholeFirmwareDrives;
@@ -85,6 +88,16 @@ public:
     } Wiped;
     // What the drive's own erase did; none when the method asked for none.
     std::optional<TFirmwareRecord> Firmware;
+    // The blocks a read-back by content found differing from what their pass wrote, in the
+    // order found (a block of two passes twice): the first kDifferingNamed of them, and how many.
+    static constexpr std::size_t kDifferingNamed = 1000;
+    std::vector<std::int64_t> Differing;
+    std::int64_t DifferingCount = 0;
+    void NoteDiffering(std::int64_t block) {
+        if (Differing.size() < kDifferingNamed)
+            Differing.push_back(block);
+        ++DifferingCount;
+    }
 
     // Where the wipe's progress and questions go: the Sink, or the wipe's own plain one.
     TMessageObject& Messages() { return Sink != nullptr ? *Sink : headless_; }

@@ -22,6 +22,11 @@
 //
 // A sum nobody compares is not taken: reading a written buffer here pulls it into this
 // core's cache, and the helper's next draw into it would have to take every line back.
+//
+// A read-back by content (the wipe's VerifyContent) takes no sums: the helper draws each
+// transfer's bytes again from a copy of the generators as they stood at the pass's start, into
+// a buffer of its own, and compares; a transfer that differs is then compared block by block
+// here, and each block that differs is noted in the wipe.
 #include "disk/pass_helper.h"
 #include "disk/transfer_buffer.h"
 #include "disk/wipe_passes.h"
@@ -29,6 +34,7 @@
 #include "report/exceptions.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -93,14 +99,19 @@ public:
     }
 
     void Run() {
+        const bool content = run_.wipe.Options.VerifyContent;
         do {
             std::uint32_t checksum = 0;
             state_.InvalidateBuffer();
             run_.PassStarting(state_, false);
             const bool checks = state_.CurrentPassChecks(); // read before the helper takes it
-            WritePass(checks, checksum);
+            const TFillState start = state_.SaveFillState();
+            WritePass(checks && !content, checksum);
             if (checks) {
-                ReadBack(checksum);
+                if (content)
+                    ReadBackContent(start);
+                else
+                    ReadBack(checksum);
                 state_.NextPass(); // steps over the verification slot
             }
         } while (state_.NextPass());
@@ -279,6 +290,83 @@ private:
         run_.EndReadBack(checksum, unread);
     }
 
+    // The read-back of the pass just written, compared with its bytes drawn again from start.
+    void ReadBackContent(const TFillState& start) {
+        TGenerators generators = start.Generators;
+        TWipeState expected(state_.Method, generators);
+        expected.CurrentPass = state_.CurrentPass;
+        expected.NeedsFill = start.NeedsFill;
+        // At any way out, the helper's comparison stops before the state it draws from goes.
+        struct TStopCheck {
+            TPassHelper& helper;
+            ~TStopCheck() { helper.Discard(); }
+        } stopCheck{helper_};
+        if (!expected_)
+            expected_ = std::make_unique<TTransferBuffer>(run_.BufferBytes(),
+                                                          TransferAlignment(disk_.BlockSize));
+        std::int64_t differing = 0;
+        bool unread = false;
+        run_.PassStarting(state_, true);
+        Begin();
+        std::int64_t checked = 0; // transfers compared: their buffer is free
+        bool checking = false;    // the helper compares transfer `checked`
+        auto take = [&] {
+            if (helper_.Wait() != 0)
+                differing += NameDiffering(checked);
+            checking = false;
+            ++checked;
+        };
+        while (finished_ < count_) {
+            for (;;) {
+                if (checking && helper_.Done())
+                    take();
+                while (started_ < count_ && started_ < checked + nbuf_ &&
+                       started_ < finished_ + depth_) {
+                    Start(started_, Buffer(BufOf(started_)), false);
+                    ++started_;
+                }
+                if (!(checking && started_ < count_ && started_ < finished_ + std::min(depth_, 2)))
+                    break;
+                take();
+            }
+            if (Finish(finished_, Buffer(BufOf(finished_)), false))
+                unread = true;
+            if (checking)
+                take();
+            const std::size_t bytes = BytesOf(finished_);
+            // ISAAC fills whole words and leaves a last odd byte or three as the buffer held
+            // them (a block size not a multiple of 4): those are taken as read, unchecked.
+            if (expected.NeedsFill && bytes % 4 != 0)
+                std::memcpy(expected_->data() + bytes / 4 * 4,
+                            Buffer(BufOf(finished_)) + bytes / 4 * 4, bytes % 4);
+            TPassHelper::Job job;
+            job.regenerate = &expected;
+            job.expected = expected_->data();
+            job.check = Buffer(BufOf(finished_));
+            job.bytes = bytes;
+            helper_.Post(job);
+            checking = true;
+            ++finished_;
+            run_.Report(BlocksOf(finished_ - 1));
+        }
+        if (checking)
+            take();
+        run_.EndReadBack(differing != 0 ? 1 : 0, unread);
+    }
+    // The blocks of transfer t that differ from what was drawn again, noted in the wipe; the
+    // helper's job on t has ended, so its buffer and the expected bytes are as it left them.
+    std::int64_t NameDiffering(std::int64_t t) {
+        const std::size_t size = static_cast<std::size_t>(disk_.BlockSize);
+        const std::uint8_t* read = Buffer(BufOf(t));
+        std::int64_t found = 0;
+        for (std::int32_t j = 0; j < BlocksOf(t); ++j)
+            if (std::memcmp(read + j * size, expected_->data() + j * size, size) != 0) {
+                run_.wipe.NoteDiffering(t * chunk_ + j);
+                ++found;
+            }
+        return found;
+    }
+
     TWipeRun& run_;
     TRandomAccessDisk& disk_;
     TWipeState& state_;
@@ -286,6 +374,7 @@ private:
     const int depth_;
     const int nbuf_;
     std::vector<std::unique_ptr<TTransferBuffer>> buffers_;
+    std::unique_ptr<TTransferBuffer> expected_; // a read-back by content's bytes drawn again
     // Declared after the buffers: it cancels the transfers in flight before they are freed.
     TQueueGuard guard_;
     std::int32_t chunk_ = 1;

@@ -30,6 +30,9 @@ void MemoryMedium::Move(Op op, std::uint8_t* buffer, std::int32_t count, std::in
     for (std::int64_t i = 0; i < moved; ++i) {
         std::uint8_t* disk = bytes.data() + static_cast<std::size_t>(block + i) * size;
         std::uint8_t* memory = buffer + static_cast<std::size_t>(i) * size;
+        if (op == Op::Write &&
+            std::find(lostWrites.begin(), lostWrites.end(), block + i) != lostWrites.end())
+            continue;
         if (op == Op::Write)
             std::memcpy(disk, memory, size);
         else

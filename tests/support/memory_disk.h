@@ -57,6 +57,9 @@ public:
     bool failClose = false;     // Close raises XSystemCall (after closing)
     bool failFormat = false;    // Format raises XFormatError
     int openCount = 0;
+    // Blocks whose writes report success but leave the old bytes, as a drive that loses
+    // writes (a firmware fault, a remapped sector read from its old place) does.
+    std::vector<std::int64_t> lostWrites;
 
     void FailWrites(std::int64_t block, int times) {
         faults.push_back({Op::Write, block, times, false});
