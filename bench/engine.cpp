@@ -177,10 +177,11 @@ struct EngineRun {
 };
 
 EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = true,
-               std::int32_t depth = kProgramDepth) {
+               std::int32_t depth = kProgramDepth, bool aes = false, bool content = false) {
     TGenerators generators;
     Randomize(generators);
     generators.UseIsaac = isaac;
+    generators.UseAesCtr = aes;
     TimingOwner owner;
     auto disk = MakeDisk<FileDisk>(file, &owner);
     TWipeContext wipe(&m, &owner);
@@ -188,6 +189,7 @@ EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = tr
     wipe.Options.Unbuffered = true;
     wipe.Options.BufferSize = kProgramTransfer;
     wipe.Options.TransfersInFlight = depth;
+    wipe.Options.VerifyContent = content;
     disk->OverlapTransfers = overlap;
     const std::int64_t chunk = kProgramTransfer / disk->BlockSize;
     owner.writeTransfers = (disk->BlockCount + chunk - 1) / chunk;
@@ -199,10 +201,11 @@ EngineRun Wipe(const std::string& file, method& m, bool isaac, bool overlap = tr
 }
 
 // Seconds to fill mib MiB with a random pass in the program's transfer size, no I/O.
-double FillAlone(method& m, bool isaac, long mib) {
+double FillAlone(method& m, bool isaac, long mib, bool aes = false) {
     TGenerators generators;
     Randomize(generators);
     generators.UseIsaac = isaac;
+    generators.UseAesCtr = aes;
     TWipeState state(m, generators);
     std::vector<std::uint8_t> buffer(kProgramTransfer);
     state.ResetPasses();
@@ -354,6 +357,7 @@ int main(int argc, char** argv) {
     auto isaac = MethodFile(folder, "isaac", "RAND=000255\r\n");
     auto standard = MethodFile(folder, "standard", "RAND=000255\r\n");
     auto checked = MethodFile(folder, "checked", "HEXA=$00\r\nCHECK\r\n");
+    auto randomChecked = MethodFile(folder, "random-checked", "RAND=000255\r\nCHECK\r\n");
 
     std::printf("bench_engine: %ld MiB file %s, %d rounds, transfers of %d bytes, O_DIRECT\n", mib,
                 file.c_str(), rounds, kProgramTransfer);
@@ -401,6 +405,7 @@ int main(int argc, char** argv) {
         t["engine isaac"].push_back(random.total);
         phases["isaac writes"].push_back(random.writes);
         phases["isaac flush"].push_back(random.total - random.writes);
+        t["engine aes"].push_back(Wipe(file, *isaac, false, true, kProgramDepth, true).total);
         if (haveFio) {
             Shell(dropCache);
             t["fio read depth 1"].push_back(Shell(fio("read", 1)));
@@ -417,6 +422,14 @@ int main(int argc, char** argv) {
         const EngineRun check = Wipe(file, *checked, true);
         t["engine zero+check"].push_back(check.total);
         t["engine verify read"].push_back(check.readBack);
+        // The same read-back by content, and an AES pass's read-back by content (its bytes
+        // drawn again while the device reads).
+        Shell(dropCache);
+        t["engine content read"].push_back(
+            Wipe(file, *checked, true, true, kProgramDepth, false, true).readBack);
+        Shell(dropCache);
+        t["engine aes content read"].push_back(
+            Wipe(file, *randomChecked, false, true, kProgramDepth, true, true).readBack);
         // The read peer, too, reads right after writing the whole file: a device still
         // busy with the writes slows both alike. Both start from a flushed device.
         Shell(dropCache);
@@ -431,6 +444,7 @@ int main(int argc, char** argv) {
         // What the generators alone cost, without any I/O: a random pass cannot be faster.
         t["ISAAC fill alone"].push_back(FillAlone(*isaac, true, mib));
         t["standard fill alone"].push_back(FillAlone(*standard, false, mib));
+        t["AES fill alone"].push_back(FillAlone(*isaac, false, mib, true));
         std::printf("  round %d done\n", round + 1);
         std::fflush(stdout);
     }
@@ -457,6 +471,11 @@ int main(int argc, char** argv) {
     ratio("HEXA=$00+CHECK / (dd zero + dd read)", med["dd zero (then read)"] + med["dd read"],
           med["engine zero+check"], 0.0);
     ratio("verify read / dd read (both 512 KiB)", med["dd read"], med["engine verify read"], 0.95);
+    // A read-back by content costs at most a tenth over the sums' at the device's pace.
+    ratio("content read / sums read", med["engine verify read"], med["engine content read"],
+          1 / 1.10);
+    ratio("AES pass / ISAAC pass", med["engine isaac"], med["engine aes"], 0.0);
+    ratio("AES fill alone / dd random", med["dd random"], med["AES fill alone"], 0.0);
     std::printf("\noverlap (overlapped engine speed / single-buffer engine speed, same run):\n");
     ratio("ISAAC pass", med["single-buffer isaac"], med["engine isaac"], 0.0);
     ratio("verify read", med["single-buffer verify read"], med["engine verify read"], 0.0);
@@ -489,6 +508,11 @@ int main(int argc, char** argv) {
              [&](std::size_t r) { return t["fio write depth 4"][r] / t["engine zero"][r]; });
         goal("verify read / fio read depth 4",
              [&](std::size_t r) { return t["fio read depth 4"][r] / t["engine verify read"][r]; });
+        goal("AES pass / fio write depth 4",
+             [&](std::size_t r) { return t["fio write depth 4"][r] / t["engine aes"][r]; });
+        goal("AES content read / fio read depth 4", [&](std::size_t r) {
+            return t["fio read depth 4"][r] / t["engine aes content read"][r];
+        });
         goal("ISAAC pass / min(ISAAC alone, fio write 4)", [&](std::size_t r) {
             return std::max(t["fio write depth 4"][r], t["ISAAC fill alone"][r]) /
                    t["engine isaac"][r];

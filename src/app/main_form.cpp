@@ -72,7 +72,8 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
       cbWipeWithoutIntervention(
           gbWipeOptions.Add<ui::TCheckBox>("cbWipeWithoutIntervention", TRect{0, 1, 55, 1})),
       cbUseIsaac(gbWipeOptions.Add<ui::TCheckBox>("cbUseIsaac", TRect{0, 2, 55, 1})),
-      cbNoBuffering(gbWipeOptions.Add<ui::TCheckBox>("cbNoBuffering", TRect{0, 3, 55, 1})),
+      // Half the row: the AES box takes the other half.
+      cbNoBuffering(gbWipeOptions.Add<ui::TCheckBox>("cbNoBuffering", TRect{0, 3, 29, 1})),
       lblOverwriteBuffer(gbWipeOptions.Add<ui::TLabel>("lblOverwriteBuffer", TRect{4, 4, 18, 1})),
       cbbBuffer(gbWipeOptions.Add<ui::TComboBox>("cbbBuffer", TRect{22, 4, 10, 1})),
       cbQuickErase(gbWipeOptions.Add<ui::TCheckBox>("cbQuickErase", TRect{0, 5, 55, 1})),
@@ -93,6 +94,9 @@ TFrmMain::TFrmMain(ui::Host& host, TPurgeletApp& app)
           gbReportFile.Add<ui::TButton>("btnBrowseLog", TRect{47, 4, 8, 1}, akTop | akRight)),
       // Beside the ask box: the short row has room, the page none below the report's group.
       cbShowWholeDisks(gbWipeOptions.Add<ui::TCheckBox>("cbShowWholeDisks", TRect{30, 7, 25, 1})),
+      cbUseAesCtr(gbWipeOptions.Add<ui::TCheckBox>("cbUseAesCtr", TRect{30, 3, 25, 1})),
+      // Right of the buffer size.
+      cbVerifyContent(gbWipeOptions.Add<ui::TCheckBox>("cbVerifyContent", TRect{34, 4, 21, 1})),
       mmTopText(JvWIPConfirmation.Add<ui::TMemo>(
           "mmTopText", TRect{kContentLeft, 0, kContentWidth, 3}, akTopWide)),
       mmOperations(JvWIPConfirmation.Add<ui::TMemo>(

@@ -156,6 +156,8 @@ public:
     ui::TEdit& edtLogFileName;
     ui::TButton& btnBrowseLog;
     ui::TCheckBox& cbShowWholeDisks; // in the wipe options' group, beside the ask box
+    ui::TCheckBox& cbUseAesCtr;      // beside the buffering box
+    ui::TCheckBox& cbVerifyContent;  // beside the buffer size
     ui::TMemo& mmTopText;
     ui::TMemo& mmOperations;
     ui::TLabel& lblTextGlobal;

@@ -67,6 +67,8 @@ void TFrmMain::BindOptionControls() {
     bind(cbAskDlg, &TPLOptions::ShowAskDialog);
     bind(cbShowWholeDisks, &TPLOptions::ShowWholeDisks);
     bind(cbWipeInParallel, &TPLOptions::WipeInParallel);
+    bind(cbUseAesCtr, &TPLOptions::UseAesCtr);
+    bind(cbVerifyContent, &TPLOptions::VerifyContent);
     auto storeLogName = [this] {
         if (Options != nullptr)
             Options->LogFileName = edtLogFileName.Text();
@@ -99,7 +101,8 @@ void TFrmMain::ApplyOptionsToControls() {
     const std::string logName = o.LogFileName;
     const bool abort = o.AllowUserAbort, unattended = o.WipeWithoutIntervention, isaac = o.UseIsaac,
                unbuffered = o.NoBuffering, quick = o.QuickEraseCDDVD, format = o.FormatPartitions,
-               ask = o.ShowAskDialog, wholeDisks = o.ShowWholeDisks, parallel = o.WipeInParallel;
+               ask = o.ShowAskDialog, wholeDisks = o.ShowWholeDisks, parallel = o.WipeInParallel,
+               aes = o.UseAesCtr, content = o.VerifyContent;
     const std::int32_t buffer = o.OverwriteBuffer;
 
     cbGenerateReport.SetChecked(generate);
@@ -116,6 +119,8 @@ void TFrmMain::ApplyOptionsToControls() {
     cbAskDlg.SetChecked(ask);
     cbShowWholeDisks.SetChecked(wholeDisks);
     cbWipeInParallel.SetChecked(parallel);
+    cbUseAesCtr.SetChecked(aes);
+    cbVerifyContent.SetChecked(content);
     cbbBuffer.SetItemIndex(buffer);
     cbGenerateReportClick();
 }
@@ -184,6 +189,10 @@ void TFrmMain::BuildConfirmation() {
     for (const ui::TCheckBox* box :
          {&cbAllowUserAbort, &cbWipeWithoutIntervention, &cbUseIsaac, &cbNoBuffering})
         lines.push_back(optionLine(*box));
+    // Beyond the listed options: named only when on.
+    for (const ui::TCheckBox* box : {&cbUseAesCtr, &cbVerifyContent})
+        if (box->Checked())
+            lines.push_back(optionLine(*box));
     lines.push_back("  " + lblOverwriteBuffer.Caption + ": " + cbbBuffer.Text());
     for (const ui::TCheckBox* box : {&cbQuickErase, &cbFormarPartitions, &cbAskDlg})
         lines.push_back(optionLine(*box));

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace purgelet {
@@ -162,6 +163,8 @@ void TPLOptions::SetDefaults() {
     Certificate = true;
     ShowWholeDisks = true;
     WipeInParallel = true;
+    UseAesCtr = false;
+    VerifyContent = false;
     TransfersInFlight = DefaultTransfersInFlight;
     Attestation = {};
     CertificateLogo.clear();
@@ -179,6 +182,10 @@ void TPLOptions::Load() {
         ShowWholeDisks = BoolOf(*value);
     if (auto value = r.ReadOptional("WipeInParallel"))
         WipeInParallel = BoolOf(*value);
+    if (auto value = r.ReadOptional("UseAesCtr"))
+        UseAesCtr = BoolOf(*value);
+    if (auto value = r.ReadOptional("VerifyContent"))
+        VerifyContent = BoolOf(*value);
     if (auto value = r.ReadOptional("TransfersInFlight"))
         TransfersInFlight = ValidTransfersInFlight(*value);
     for (const auto& [name, field] : ProofSettings(Attestation, CertificateLogo))
@@ -228,6 +235,10 @@ void TPLOptions::Save() {
     r.WriteString("Certificate", BoolText(Certificate));
     r.WriteString("ShowWholeDisks", BoolText(ShowWholeDisks));
     r.WriteString("WipeInParallel", BoolText(WipeInParallel));
+    for (const auto& [name, on] :
+         {std::pair{"UseAesCtr", UseAesCtr}, std::pair{"VerifyContent", VerifyContent}})
+        if (on || r.ReadOptional(name))
+            r.WriteString(name, BoolText(on));
     for (const auto& [name, field] : ProofSettings(Attestation, CertificateLogo))
         if (!field->empty() || r.ReadOptional(name))
             r.WriteString(name, *field);

@@ -82,6 +82,10 @@ public:
     bool ShowWholeDisks = true;
     // Drives on different devices wiped at the same time.
     bool WipeInParallel = true;
+    // Random passes drawn from AES-256-CTR (ISAAC where the system has no AES), and read-backs
+    // compared byte for byte with what was written rather than by sums. Stored only once on.
+    bool UseAesCtr = false;
+    bool VerifyContent = false;
     // A block wipe's transfers kept in flight at once, 1 to MaxTransfersInFlight (1: one at a
     // time). No control shows it: it is read from the registry, never written there.
     std::int32_t TransfersInFlight = DefaultTransfersInFlight;

@@ -127,6 +127,8 @@ TRunRecorder::TRunRecorder(const TWipeSettings& settings) : settings_(settings) 
     options.emplace_back("allowUserAbort", YesNo(settings.AllowUserAbort));
     options.emplace_back("withoutIntervention", YesNo(settings.Unattended));
     options.emplace_back("isaac", YesNo(settings.UseIsaac));
+    options.emplace_back("randomSource", RandomSourceName(settings));
+    options.emplace_back("verifyContent", YesNo(settings.VerifyContent));
     options.emplace_back("noBuffering", YesNo(settings.NoBuffering));
     options.emplace_back("bufferBytes", std::to_string(settings.BufferBytes));
     options.emplace_back("quickEraseDiscs", YesNo(settings.QuickEraseCDDVD));
@@ -220,6 +222,9 @@ void TRunRecorder::DriveEnded(std::size_t index, TDisk& disk, const TWipeContext
             drive.AverageBytesPerSecond =
                 static_cast<double>(drive.Size) * settings_.Method->PassCount / (elapsed / 1000.0);
     }
+    drive.VerifiedByContent = settings_.VerifyContent && drive.Verification != "none";
+    drive.DifferingBlocks = wipe.Differing;
+    drive.DifferingBlockCount = wipe.DifferingCount;
     drive.Formatted = completed && FormatsAfterWipe(disk, settings_);
     if (wipe.Firmware)
         drive.Firmware = FirmwareErase(*wipe.Firmware);

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 namespace purgelet {
 
@@ -142,6 +143,11 @@ TReportSettings ReportSettingsOf(const TPLOptions& o, const std::string& methodN
                      {CaptionOf("cbWipeWithoutIntervention"), o.WipeWithoutIntervention},
                      {CaptionOf("cbUseIsaac"), o.UseIsaac},
                      {CaptionOf("cbNoBuffering"), o.NoBuffering}};
+    // Beyond the listed options: named only when on.
+    for (const auto& [name, on] :
+         {std::pair{"cbUseAesCtr", o.UseAesCtr}, std::pair{"cbVerifyContent", o.VerifyContent}})
+        if (on)
+            report.Before.push_back({CaptionOf(name), true});
     report.BufferCaption = CaptionOf("lblOverwriteBuffer");
     report.BufferText = o.BufferSizeText();
     report.After = {{CaptionOf("cbQuickErase"), o.QuickEraseCDDVD},
@@ -158,6 +164,8 @@ TWipeSettings WipeSettingsOf(const TPLOptions& o, const TMethodChoice& chosen) {
     settings.Unattended = o.WipeWithoutIntervention;
     settings.UseIsaac = o.UseIsaac;
     settings.NoBuffering = o.NoBuffering;
+    settings.UseAesCtr = o.UseAesCtr;
+    settings.VerifyContent = o.VerifyContent;
     settings.TransfersInFlight = o.TransfersInFlight;
     settings.QuickEraseCDDVD = o.QuickEraseCDDVD;
     settings.BufferBytes = BufferBytes(o.BufferSizeText());

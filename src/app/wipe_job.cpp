@@ -7,6 +7,8 @@
 #include "disk/disk_manager.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
+#include "platform/system.h"
+#include "record/block_ranges.h"
 #include "report/exceptions.h"
 
 #include <algorithm>
@@ -147,7 +149,30 @@ const char* OutcomeWord(TWipeOutcome outcome) {
 TWipeJob::TWipeJob(TGUIDiskManager& manager, std::vector<TDisk*> disks, TWipeSettings settings)
     : manager_(manager), disks_(std::move(disks)), settings_(std::move(settings)) {
     Randomize(generators_);
-    generators_.UseIsaac = settings_.UseIsaac;
+    // A system without AES (Windows 9x, 2000, XP) draws from ISAAC instead; the run says so.
+    generators_.UseAesCtr = settings_.UseAesCtr && AesAvailable();
+    generators_.UseIsaac = settings_.UseIsaac || settings_.UseAesCtr;
+}
+
+std::string DifferingText(const TDisk& disk, const TWipeContext& wipe) {
+    if (wipe.DifferingCount == 0)
+        return "";
+    std::string blocks = record::BlockRangesText(wipe.Differing);
+    if (wipe.DifferingCount > static_cast<std::int64_t>(wipe.Differing.size()))
+        blocks += ", ...";
+    return FillIn(CatalogueText("VERIFY_DIFFERING"),
+                  {disk.Description, std::to_string(wipe.DifferingCount), blocks});
+}
+
+bool AesAvailable() {
+    platform::Crypto* crypto = platform::sys().crypto.get();
+    return crypto != nullptr && crypto->HasAes();
+}
+
+const char* RandomSourceName(const TWipeSettings& settings) {
+    if (settings.UseAesCtr && AesAvailable())
+        return "aes-256-ctr";
+    return settings.UseIsaac || settings.UseAesCtr ? "isaac" : "standard";
 }
 
 std::string TWipeJob::ErrorText(const XException& error, std::vector<std::string>& reportLines) {
@@ -340,6 +365,11 @@ TWipeOutcome TWipeJob::Run(TWipeJobView& view) {
         return *ended;
 
     view.RunStarting(settings_);
+    if (settings_.UseAesCtr && !generators_.UseAesCtr) {
+        const std::string text = CatalogueText("AESCTR_NONE");
+        ReportWriteLine(text);
+        view.Tell(text, TMsgDlgType::mtWarning);
+    }
     manager_.SetUnattended(settings_.Unattended);
     // The questions of this run are answered on the thread that runs it.
     manager_.BindToThisThread();
@@ -409,6 +439,7 @@ TWipeOptions WipeOptionsOf(const TWipeSettings& settings) {
     options.BufferSize = settings.BufferBytes;
     options.QuickErase = settings.QuickEraseCDDVD;
     options.TransfersInFlight = settings.TransfersInFlight;
+    options.VerifyContent = settings.VerifyContent;
     return options;
 }
 

@@ -26,6 +26,7 @@ class TMessageObject;
 class XException;
 class method;
 struct TWipeOptions;
+class TWipeContext;
 
 enum class TWipeOutcome : std::uint8_t { woNone, woCompleted, woAborted, woFailed };
 
@@ -36,6 +37,8 @@ struct TWipeSettings {
     bool AllowUserAbort = true;
     bool Unattended = false; // questions answered without a dialog
     bool UseIsaac = false;
+    bool UseAesCtr = false;     // ISAAC where the system has no AES
+    bool VerifyContent = false; // read-backs compared byte for byte, not by sums
     bool NoBuffering = false;
     bool QuickEraseCDDVD = true;
     std::int32_t BufferBytes = 512 << 10;
@@ -117,6 +120,14 @@ public:
 };
 
 // The settings of the run that are each disk's to apply.
+// The report's line naming the blocks a read-back by content found differing; empty when none.
+std::string DifferingText(const TDisk& disk, const TWipeContext& wipe);
+// Whether the system enciphers with AES: a run asked for AES-CTR draws from ISAAC where not.
+bool AesAvailable();
+// The generator a run with these settings draws its random passes from, as its record names
+// it: "aes-256-ctr", "isaac" or "standard".
+const char* RandomSourceName(const TWipeSettings& settings);
+
 TWipeOptions WipeOptionsOf(const TWipeSettings& settings);
 // The same for a run of disks: with a firmware step, the drives every namespace of which the
 // run holds.

@@ -704,6 +704,10 @@ void TWipeJob::TRunLoop::End(TRequest& request) {
     } else {
         job_.PublishEnded(index);
     }
+    if (const std::string differing = DifferingText(disk, *wipes_[index]); !differing.empty()) {
+        TReportRedirect redirect(sections_[index].get());
+        ReportWriteLine(differing);
+    }
     TellPasswordLeft(view_, disk, *wipes_[index], About(index));
     CountOutcome(result.Outcome);
     recorder_.DriveEnded(job_.recordDrive_[index], disk, *wipes_[index], result);

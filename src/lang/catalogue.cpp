@@ -117,6 +117,8 @@ std::vector<TCatalogueEntry> BuildTable() {
     control("cbAskDlg.Caption", "Ask after every wipe");
     control("cbShowWholeDisks.Caption", "Show whole disks");
     control("cbWipeInParallel.Caption", "Wipe drives on different disks at the same time");
+    control("cbUseAesCtr.Caption", "Use AES-256-CTR");
+    control("cbVerifyContent.Caption", "Verify by content");
     // Confirmation, wipe and finished pages.
     control("JvWIPConfirmation.Title.Text", "Confirmation");
     control("JvWIPConfirmation.SubTitle.Text", "Confirm the selected Actions to be performed", "",
@@ -187,6 +189,9 @@ std::vector<TCatalogueEntry> BuildTable() {
     program("FIRMWARE_REFUSED", "These drives cannot take the method's firmware sanitize. "
                                 "Nothing was written; go back and choose other drives or "
                                 "another method:");
+    program("AESCTR_NONE", "This system has no AES cipher: random passes draw from ISAAC "
+                           "instead of AES-256-CTR.");
+    program("VERIFY_DIFFERING", "%s: %s block(s) read back differ from what was written: %s");
     program("FIRMWARE_RUNREFUSED", "A drive of the run cannot take the method's firmware "
                                    "sanitize; nothing was written.");
     program("FIRMWARE_NOABORT", "The drive's own sanitize cannot be stopped: the drive finishes "
@@ -516,6 +521,7 @@ std::vector<TCatalogueEntry> BuildTable() {
              {"DRIVE_NIST", "NIST SP 800-88 category"},
              {"DRIVE_VERIFICATION", "Verification"},
              {"DRIVE_VERIFIED", "Blocks verified"},
+             {"DIFFERING", "Read back by content, %s block(s) differed from what was written: %s"},
              {"DRIVE_FORMATTED", "Formatted after"},
              {"GROUP_OUTCOME", "Outcome"},
              {"DRIVE_OUTCOME", "Outcome"},

@@ -2,6 +2,7 @@
 // drive, then each drive's own page. Values are shown as the record holds them; the
 // record's vocabulary (outcomes, verification, pass kinds) is worded through the language
 // table.
+#include "record/block_ranges.h"
 #include "record/certificate_canvas.h"
 
 #include <cinttypes>
@@ -276,6 +277,14 @@ void DrivePage(TCanvas& canvas, const TDrive& drive, std::size_t index, std::siz
         erasure.push_back(std::move(field));
     canvas.FieldColumns({{Caption("GROUP_ERASURE"), erasure}},
                         {{Caption("GROUP_OUTCOME"), outcome}});
+    if (drive.DifferingBlockCount > 0)
+        canvas.Paragraph(FillIn(Caption("DIFFERING"),
+                                {Number(drive.DifferingBlockCount),
+                                 BlockRangesText(drive.DifferingBlocks) +
+                                     (drive.DifferingBlockCount > static_cast<std::int64_t>(
+                                                                      drive.DifferingBlocks.size())
+                                          ? ", ..."
+                                          : "")}));
     // A disc is blanked by its drive, which no category of NIST SP 800-88 covers.
     if (!drive.Blank.empty())
         canvas.Paragraph(Caption("NIST_OPTICAL"));

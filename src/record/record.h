@@ -122,6 +122,11 @@ struct TDrive {
     // "none", "last pass", "every pass", "some passes".
     std::string Verification = "none";
     std::int64_t BlocksVerified = 0;
+    // A read-back by content: the blocks it found differing from what their pass wrote (the
+    // first ones the run kept, in the order found) and how many there were in all.
+    bool VerifiedByContent = false;
+    std::vector<std::int64_t> DifferingBlocks;
+    std::int64_t DifferingBlockCount = 0;
     std::string Start; // ISO 8601 with the UTC offset
     std::string End;
     double DurationSeconds = 0;

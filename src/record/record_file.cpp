@@ -142,6 +142,13 @@ json DriveJson(const TDrive& drive) {
         out["firmware"] = FirmwareJson(*drive.Firmware);
     if (!drive.Blank.empty())
         out["blank"] = drive.Blank;
+    json& verification = out["verification"];
+    if (drive.VerifiedByContent)
+        verification["byContent"] = true;
+    if (drive.DifferingBlockCount > 0) {
+        verification["differingBlocks"] = drive.DifferingBlocks;
+        verification["differingBlockCount"] = drive.DifferingBlockCount;
+    }
     return out;
 }
 
@@ -164,6 +171,11 @@ TDrive DriveFrom(const json& object) {
     const json verification = object.value("verification", json::object());
     drive.Verification = Field<std::string>(verification, "kind", "none");
     drive.BlocksVerified = Field<std::int64_t>(verification, "blocksRead");
+    drive.VerifiedByContent = Field<bool>(verification, "byContent");
+    for (const json& block : verification.value("differingBlocks", json::array()))
+        if (block.is_number_integer())
+            drive.DifferingBlocks.push_back(block.get<std::int64_t>());
+    drive.DifferingBlockCount = Field<std::int64_t>(verification, "differingBlockCount");
     drive.Start = Field<std::string>(object, "start");
     drive.End = Field<std::string>(object, "end");
     drive.DurationSeconds = Field<double>(object, "durationSeconds");

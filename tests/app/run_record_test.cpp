@@ -7,6 +7,7 @@
 #include "disk/disk_manager.h"
 #include "lang/catalogue.h"
 #include "methods/method.h"
+#include "platform/sim/machine.h"
 #include "platform/sim/sim.h"
 #include "platform/system.h"
 #include "record/record_file.h"
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -229,6 +231,53 @@ TEST_F(RunRecordTest, ALabelOutsideAsciiIsRecordedAsItself) {
     EXPECT_EQ(file[0]["drives"][0]["description"], "DONN\xC3\x89"
                                                    "ES (E:)");
     EXPECT_EQ(record::VerifyRecordFiles({(folder_ / "run.log.json").string()}).Broken, 0);
+}
+
+// A read-back by content names the blocks that lost their writes, in the report and in the
+// record, and the record names the random source the run drew from. A Windows 9x machine has
+// no AES: the run says so, in the report too, and draws from ISAAC.
+TEST_F(RunRecordTest, AReadBackByContentNamesTheDifferingBlocksAndTheSourceIsRecorded) {
+    {
+        std::ofstream out(folder_ / "checked.met", std::ios::binary);
+        out << "NAME=checked\r\nRAND=000255\r\nCHECK\r\n";
+    }
+    auto checked = method::CreateFromFile((folder_ / "checked.met").string());
+    for (const bool nt : {true, false}) {
+        platform::ScopedSystem machine(platform::sim::CreateSimSystem(platform::sim::Machine::Parse(
+            nlohmann::json{{"platform", nt ? "NT" : "9x"}}, folder_.path())));
+        auto disk = MakeDisk<MemoryDisk>("E", &manager_, 64);
+        disk->Description = "Data (E:)";
+        disk->medium.lostWrites = {5, 6, 7, 20};
+        TWipeSettings settings = Settings();
+        settings.Method = checked.get();
+        settings.UseAesCtr = true;
+        settings.VerifyContent = true;
+        settings.BufferBytes = 8192;
+        view_.told.clear();
+        TWipeJob job(manager_, {disk.get()}, settings);
+        job.Run(view_);
+        CurrentReport.reset();
+        const std::string report = ReportText();
+        EXPECT_NE(report.find("Data (E:): 4 block(s) read back differ from what was written: 5-7, "
+                              "20"),
+                  std::string::npos)
+            << report;
+        const record::TDrive& drive = job.Record().Drives.at(0);
+        EXPECT_TRUE(drive.VerifiedByContent);
+        EXPECT_EQ(drive.DifferingBlocks, (std::vector<std::int64_t>{5, 6, 7, 20}));
+        EXPECT_EQ(drive.DifferingBlockCount, 4);
+        const auto& options = job.Record().Run.Options;
+        const auto source = std::find_if(options.begin(), options.end(), [](const auto& option) {
+            return option.first == "randomSource";
+        });
+        ASSERT_NE(source, options.end());
+        EXPECT_EQ(source->second, nt ? "aes-256-ctr" : "isaac");
+        const std::string none = CatalogueText("AESCTR_NONE");
+        EXPECT_EQ(report.find(none) != std::string::npos, !nt) << report;
+        EXPECT_EQ(std::count(view_.told.begin(), view_.told.end(), none), nt ? 0 : 1);
+        fs::remove(folder_ / "run.log");
+        fs::remove(folder_ / "run.log.json");
+    }
 }
 
 TEST(RecordPasses, AVerificationSlotIsReadBackOfThePassBeforeIt) {

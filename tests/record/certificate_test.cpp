@@ -112,7 +112,12 @@ protected:
 };
 
 TEST_F(Certificate, ThreeDrivesWithOneFailedNameEveryDriveItsOutcomeAndTheDigest) {
-    const fs::path pdf = Write(ThreeDrives(), "three-drives");
+    TRecord record = ThreeDrives();
+    // The failed drive was read back by content: the blocks that differed are named.
+    record.Drives[1].VerifiedByContent = true;
+    record.Drives[1].DifferingBlocks = {1234601, 1234600, 99, 1234602};
+    record.Drives[1].DifferingBlockCount = 5;
+    const fs::path pdf = Write(record, "three-drives");
     const int pages = std::stoi(Info(pdf, "Pages"));
     EXPECT_GE(pages, 4);
     const std::vector<std::string> text = PageTexts(pdf);
@@ -148,7 +153,8 @@ TEST_F(Certificate, ThreeDrivesWithOneFailedNameEveryDriveItsOutcomeAndTheDigest
     for (const char* expected :
          {"Drive 2 of 3", "S3Z9NB0K612345X", "failed",
           "Writing block 1234600 failed: Input/output error", "Block 1234600 could not be written.",
-          "Retry", "Ignore", "Abort", "2026-03-02T10:52:44+01:00", "Errors (3)", "Clear"})
+          "Retry", "Ignore", "Abort", "2026-03-02T10:52:44+01:00", "Errors (3)", "Clear",
+          "5 block(s) differed from what was written: 99, 1234600-1234602, ..."})
         EXPECT_NE(failed.find(expected), std::string::npos) << expected << "\n" << failed;
     // The stick's page shows where its partition lies; the others have no partition.
     EXPECT_NE(text[3].find("1048576 bytes"), std::string::npos) << text[3];

@@ -115,6 +115,16 @@ TEST_F(RecordFileTest, TheDrivesOwnEraseIsRecordedOnlyWhereThereWasOne) {
     const nlohmann::json plainJson = ToJson(plain);
     EXPECT_FALSE(plainJson["drives"][0].contains("firmware"));
     EXPECT_FALSE(FromJson(plainJson).Drives[0].Firmware.has_value());
+    // So is a read-back by content's finding: only where there was one.
+    EXPECT_EQ(plainJson["drives"][0]["verification"].size(), 2u);
+    TRecord differing = plain;
+    differing.Drives[0].VerifiedByContent = true;
+    differing.Drives[0].DifferingBlocks = {7, 3};
+    differing.Drives[0].DifferingBlockCount = 2;
+    const nlohmann::json differingJson = ToJson(differing);
+    EXPECT_EQ(differingJson["drives"][0]["verification"]["differingBlocks"],
+              nlohmann::json::parse("[7, 3]"));
+    EXPECT_EQ(ToJson(FromJson(differingJson)), differingJson);
 
     TRecord sanitized = plain;
     TFirmwareErase erase;
