@@ -112,65 +112,95 @@ TParam IntegerOf(const json& object, const char* name) {
     return std::nullopt;
 }
 
+// A record and its drives in one statement (one round trip): the drives' columns come as
+// arrays, one element per drive, and are stored only where the record was new.
 constexpr const char* kInsertRecord =
-    "INSERT INTO purgelet_records (digest, previous_digest, computer_serial, host_name, operator,"
-    " run_start, run_end, run_outcome, record) VALUES ($1, $2, $3, $4, $5,"
+    "WITH stored AS (INSERT INTO purgelet_records (digest, previous_digest, computer_serial,"
+    " host_name, operator, run_start, run_end, run_outcome, record) VALUES ($1, $2, $3, $4, $5,"
     " to_timestamp($6::bigint), to_timestamp($7::bigint), $8, $9::jsonb)"
-    " ON CONFLICT (digest) DO NOTHING";
-constexpr const char* kInsertDrive =
-    "INSERT INTO purgelet_drives (digest, drive_index, serial, model, bus, size, outcome,"
-    " nist_category, method, start_time, end_time) VALUES ($1, $2::integer, $3, $4, $5,"
-    " $6::bigint, $7, $8, $9, to_timestamp($10::bigint), to_timestamp($11::bigint))"
-    " ON CONFLICT DO NOTHING";
+    " ON CONFLICT (digest) DO NOTHING RETURNING digest),"
+    " drives AS (INSERT INTO purgelet_drives (digest, drive_index, serial, model, bus, size,"
+    " outcome, nist_category, method, start_time, end_time)"
+    " SELECT stored.digest, d.place - 1, d.serial, d.model, d.bus, d.size, d.outcome, d.nist,"
+    " d.method, to_timestamp(d.started), to_timestamp(d.ended) FROM stored,"
+    " unnest($10::text[], $11::text[], $12::text[], $13::bigint[], $14::text[], $15::text[],"
+    " $16::text[], $17::bigint[], $18::bigint[]) WITH ORDINALITY"
+    " AS d(serial, model, bus, size, outcome, nist, method, started, ended, place))"
+    " SELECT count(*) FROM stored";
+constexpr int kInsertParameters = 18;
 
-// The statements are prepared once per connection (the session keeps them).
-bool PrepareInserts(TConnection& db, std::string& why) {
+// The statement is prepared once per connection (the session keeps it).
+bool PrepareInsert(TConnection& db, std::string& why) {
     TResult prepared =
         db.Exec("SELECT count(*) FROM pg_prepared_statements WHERE name = 'purgelet_record'");
     if (prepared.Ok() && prepared.Text(0, 0) != "0")
         return true;
-    if (!db.Prepare("purgelet_record", kInsertRecord, 9) ||
-        !db.Prepare("purgelet_drive", kInsertDrive, 11)) {
+    if (!db.Prepare("purgelet_record", kInsertRecord, kInsertParameters)) {
         why = db.LastError();
         return false;
     }
     return true;
 }
 
+// An array's text form: {"a",NULL,"b"}, every element quoted, quotes and backslashes escaped.
+std::string ArrayOf(const std::vector<TParam>& values) {
+    std::string text = "{";
+    for (const TParam& value : values) {
+        if (text.size() > 1)
+            text += ',';
+        if (!value) {
+            text += "NULL";
+            continue;
+        }
+        text += '"';
+        for (char c : *value) {
+            if (c == '"' || c == '\\')
+                text += '\\';
+            text += c;
+        }
+        text += '"';
+    }
+    return text + "}";
+}
+
 // One record and, where it is new, its drives; the transaction is the caller's.
 bool InsertRecord(TConnection& db, const json& stored, int& added, TResult& failed) {
-    const TParam digest = TextOf(stored, "sha256");
     const json& computer = MemberOf(stored, "computer");
     const json& run = MemberOf(stored, "run");
-    TResult result = db.ExecPrepared(
-        "purgelet_record",
-        {digest, TextOf(stored, "previousSha256"), TextOf(computer, "serial"),
-         TextOf(computer, "hostName"), TextOf(MemberOf(stored, "operator"), "person"),
-         TimeOf(run, "start"), TimeOf(run, "end"), TextOf(run, "outcome"), stored.dump()});
+    std::vector<std::vector<TParam>> columns(kInsertParameters - 9);
+    const json& drives = MemberOf(stored, "drives");
+    for (const json& drive : drives.is_array() ? drives : json::array()) {
+        const json& identity = MemberOf(drive, "identity");
+        const TParam values[] = {TextOf(identity, "serial"),
+                                 TextOf(identity, "model"),
+                                 TextOf(identity, "bus"),
+                                 IntegerOf(drive, "size"),
+                                 TextOf(drive, "outcome"),
+                                 TextOf(drive, "nistCategory"),
+                                 TextOf(MemberOf(drive, "method"), "name"),
+                                 TimeOf(drive, "start"),
+                                 TimeOf(drive, "end")};
+        for (std::size_t i = 0; i < columns.size(); ++i)
+            columns[i].push_back(values[i]);
+    }
+    TParams params = {TextOf(stored, "sha256"),
+                      TextOf(stored, "previousSha256"),
+                      TextOf(computer, "serial"),
+                      TextOf(computer, "hostName"),
+                      TextOf(MemberOf(stored, "operator"), "person"),
+                      TimeOf(run, "start"),
+                      TimeOf(run, "end"),
+                      TextOf(run, "outcome"),
+                      stored.dump()};
+    for (const auto& column : columns)
+        params.push_back(ArrayOf(column));
+    TResult result = db.ExecPrepared("purgelet_record", params);
     if (!result.Ok()) {
         failed = std::move(result);
         return false;
     }
-    if (result.Affected() == 0)
-        return true; // stored before, with its drives
-    ++added;
-    const json& drives = MemberOf(stored, "drives");
-    if (!drives.is_array())
-        return true;
-    for (std::size_t i = 0; i < drives.size(); ++i) {
-        const json& drive = drives[i];
-        const json& identity = MemberOf(drive, "identity");
-        TResult row = db.ExecPrepared(
-            "purgelet_drive",
-            {digest, std::to_string(i), TextOf(identity, "serial"), TextOf(identity, "model"),
-             TextOf(identity, "bus"), IntegerOf(drive, "size"), TextOf(drive, "outcome"),
-             TextOf(drive, "nistCategory"), TextOf(MemberOf(drive, "method"), "name"),
-             TimeOf(drive, "start"), TimeOf(drive, "end")});
-        if (!row.Ok()) {
-            failed = std::move(row);
-            return false;
-        }
-    }
+    if (result.Text(0, 0) == "1")
+        ++added;
     return true;
 }
 
@@ -232,7 +262,7 @@ bool CheckSchema(TConnection& db, std::string& why) {
 }
 
 bool PushRecords(TConnection& db, const std::vector<json>& records, int& added, std::string& why) {
-    if (!PrepareInserts(db, why))
+    if (!PrepareInsert(db, why))
         return false;
     // Two tools pushing the same records wait for each other's rows; where they deadlock
     // the server gives one up, and that one tries again.

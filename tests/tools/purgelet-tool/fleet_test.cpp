@@ -205,11 +205,16 @@ TEST_F(Fleet, OneOfTenThousandRecordsIsFoundBySerialInUnderASecond) {
     ASSERT_EQ(pushed.Status, 0) << pushed.Err;
     EXPECT_EQ(pushed.Out, Path("many.json") + ": 10000 record(s), 10000 new\n");
 
-    const auto before = std::chrono::steady_clock::now();
-    const auto found = Find({"--serial", "WD-104321"});
-    const auto took = std::chrono::steady_clock::now() - before;
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0]["digest"], runs[4321].Sha256);
+    // The whole command, start to end; the best of three, so that a busy machine's pause
+    // is not taken for a slow search.
+    auto took = std::chrono::steady_clock::duration::max();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto before = std::chrono::steady_clock::now();
+        const auto found = Find({"--serial", "WD-104321"});
+        took = std::min(took, std::chrono::steady_clock::now() - before);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0]["digest"], runs[4321].Sha256);
+    }
     EXPECT_LT(took, std::chrono::seconds(1));
     // Found through the serial's index, not by reading every drive.
     server_.Sql("ANALYZE");
