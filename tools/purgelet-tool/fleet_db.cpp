@@ -49,6 +49,44 @@ void UriPassword(const std::string& text, std::vector<std::string>& found) {
         found.push_back(text.substr(colon + 1, at - colon - 1));
 }
 
+// Whether libpq can read the connection string at all.
+bool Readable(const std::string& conninfo) {
+    char* why = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &why);
+    if (why != nullptr)
+        PQfreemem(why);
+    if (options == nullptr)
+        return false;
+    PQconninfoFree(options);
+    return true;
+}
+
+// libpq's complaint about a string it cannot read quotes a piece of it, which may be part of
+// a password it could not tell apart ("password=two words"): every quoted piece but the
+// option names and a lone sign is masked.
+std::string MaskQuoted(const std::string& message) {
+    std::vector<std::string> keywords;
+    if (PQconninfoOption* defaults = PQconndefaults()) {
+        for (PQconninfoOption* option = defaults; option->keyword != nullptr; ++option)
+            keywords.emplace_back(option->keyword);
+        PQconninfoFree(defaults);
+    }
+    std::string masked;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t open = message.find('"', at);
+        const std::size_t close =
+            open == std::string::npos ? std::string::npos : message.find('"', open + 1);
+        if (close == std::string::npos)
+            return masked + message.substr(at);
+        const std::string piece = message.substr(open + 1, close - open - 1);
+        const bool plain = piece.size() <= 1 ||
+                           std::find(keywords.begin(), keywords.end(), piece) != keywords.end();
+        masked += message.substr(at, open + 1 - at) + (plain ? piece : "********") + '"';
+        at = close + 1;
+    }
+}
+
 } // namespace
 
 std::vector<std::string> SecretsOf(const std::string& conninfo) {
@@ -129,6 +167,8 @@ TConnection::TConnection(const std::string& conninfo)
         error_ = "out of memory";
     } else if (PQstatus(conn_.get()) != CONNECTION_OK) {
         error_ = OneLine(PQerrorMessage(conn_.get()), secrets_);
+        if (!Readable(conninfo))
+            error_ = MaskQuoted(error_);
     } else {
         // Notices (a table that exists already) are not the tool's output.
         PQsetNoticeProcessor(

@@ -327,7 +327,8 @@ TEST(FleetInput, AnUnreachableDatabaseOrABadDateIsToldInOneLineWithoutThePasswor
     for (const std::string& conninfo :
          {"host=" + nowhere + " user=fleet password=Hunter2Secret dbname=x connect_timeout=2",
           "postgresql://fleet:Hunter2Secret@/x?host=" + nowhere,
-          "host=" + nowhere + " password = 'Hunter2Secret' stray"}) {
+          "host=" + nowhere + " password = 'Hunter2Secret' stray",
+          "host=" + nowhere + " password=Hunter2Secret Hunter2Tail"}) {
         const TProgramOutcome failed = purgelet::testing::RunProgram(
             {PURGELET_TOOL, "record", "find", "--to", conninfo, "--serial", "X"}, scratch.path());
         EXPECT_TRUE(failed.Exited);
@@ -335,7 +336,7 @@ TEST(FleetInput, AnUnreachableDatabaseOrABadDateIsToldInOneLineWithoutThePasswor
         EXPECT_EQ(Lines(failed.Err).size(), 1u) << failed.Err;
         EXPECT_NE(failed.Err.find("cannot reach the fleet database"), std::string::npos)
             << failed.Err;
-        EXPECT_EQ((failed.Out + failed.Err).find("Hunter2Secret"), std::string::npos) << failed.Err;
+        EXPECT_EQ((failed.Out + failed.Err).find("Hunter2"), std::string::npos) << failed.Err;
     }
     for (const char* since : {"yesterday", "2026-02-30", "2026-12-09T25:00:00+00:00"}) {
         const TProgramOutcome bad = purgelet::testing::RunProgram(
