@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "fleet_store.h"
 #include "platform/system.h"
+#include "record/record_chain.h"
 #include "record/record_file.h"
 
 #include <algorithm>
@@ -70,6 +71,27 @@ bool Open(fleet::TConnection& db, bool checkSchema) {
     return true;
 }
 
+std::string TextOf(const json& record, const char* name) {
+    const auto found = record.find(name);
+    return found != record.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+// The records read are checked again as they are stored: the file may have been replaced
+// after it was verified. Each intact, each following the one before it in the file.
+bool StillIntact(const std::vector<json>& records) {
+    std::vector<record::TChainEntry> entries;
+    for (const json& stored : records) {
+        if (!stored.is_object() || !record::Intact(stored))
+            return false;
+        entries.push_back({TextOf(stored, "sha256"), TextOf(stored, "previousSha256")});
+    }
+    const record::TChainOrder order = record::OrderChain(entries);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (order.Position[i] != static_cast<long>(i))
+            return false;
+    return true;
+}
+
 // One file: its chain verified alone, then every record of it stored in one transaction.
 // 0 stored, 1 refused (its chain does not verify), 2 unreadable or not stored.
 int PushFile(fleet::TConnection& db, const std::string& file) {
@@ -89,8 +111,9 @@ int PushFile(fleet::TConnection& db, const std::string& file) {
     }
     std::vector<json> records;
     std::string why;
-    if (!record::ReadRecords(file, records, why)) { // changed since it was verified
-        std::cerr << "purgelet-tool: " << file << ": not a record file (" << why << ")\n";
+    if (!record::ReadRecords(file, records, why) || !StillIntact(records)) {
+        std::cerr << "purgelet-tool: " << file
+                  << ": changed while it was read; nothing of it stored\n";
         return 2;
     }
     int added = 0;
