@@ -54,9 +54,16 @@ int RunCertificate(const Args& args) {
         return 2;
     }
     const std::size_t index = run == 0 ? records.size() - 1 : static_cast<std::size_t>(run - 1);
-    const nlohmann::json& stored = records[index];
+    const bool letter =
+        platform::sys().sysinfo != nullptr && platform::sys().sysinfo->LetterPaper();
+    return DrawStoredCertificate(records[index], input + ", record " + std::to_string(index + 1),
+                                 output, logo, letter);
+}
+
+int DrawStoredCertificate(const nlohmann::json& stored, const std::string& where,
+                          const std::string& output, const std::string& logo, bool letter) {
     if (!record::Intact(stored)) {
-        std::cerr << "purgelet-tool: " << input << ", record " << index + 1
+        std::cerr << "purgelet-tool: " << where
                   << ": BROKEN, its content does not match its seal; no certificate drawn\n";
         return 1;
     }
@@ -64,20 +71,17 @@ int RunCertificate(const Args& args) {
     try {
         record = record::FromJson(stored);
     } catch (const std::exception& error) {
-        std::cerr << "purgelet-tool: " << input << ", record " << index + 1 << ": " << error.what()
-                  << "\n";
+        std::cerr << "purgelet-tool: " << where << ": " << error.what() << "\n";
         return 2;
     }
-    const bool letter =
-        platform::sys().sysinfo != nullptr && platform::sys().sysinfo->LetterPaper();
+    std::string why;
     if (!record::WriteCertificate(record, output,
                                   letter ? record::TPaper::Letter : record::TPaper::A4, why, true,
                                   logo)) {
         std::cerr << "purgelet-tool: " << why << "\n";
         return 2;
     }
-    std::cout << output << ": certificate of " << input << ", record " << index + 1 << " ("
-              << record.Sha256 << ")\n";
+    std::cout << output << ": certificate of " << where << " (" << record.Sha256 << ")\n";
     return 0;
 }
 

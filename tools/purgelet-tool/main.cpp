@@ -13,6 +13,12 @@ void Usage() {
                "  purgelet-tool methods PATH...\n"
                "  purgelet-tool preview METHOD.met --pass N --bytes K [--isaac] [--seed S]\n"
                "  purgelet-tool record verify FILE.json...\n"
+               "  purgelet-tool record push [--init] --to CONNINFO [FILE.json...]\n"
+               "  purgelet-tool record find --to CONNINFO [--serial S] [--computer S] [--since "
+               "DATE]\n"
+               "                            [--outcome O] [--json]\n"
+               "  purgelet-tool record certificate --to CONNINFO --digest D -o FILE.pdf "
+               "[--letter]\n"
                "  purgelet-tool certificate RECORD-FILE [--run N] [--logo FILE.png] -o FILE.pdf\n",
                stderr);
 }

@@ -9,8 +9,11 @@
 namespace purgelet::tool {
 
 int RunRecord(const Args& args) {
+    if (!args.empty() && (args[0] == "push" || args[0] == "find" || args[0] == "certificate"))
+        return RunFleet(args);
     if (args.size() < 2 || args[0] != "verify") {
-        std::cerr << "usage: purgelet-tool record verify FILE.json...\n";
+        std::cerr << "usage: purgelet-tool record verify FILE.json...\n"
+                     "       purgelet-tool record push | find | certificate --to CONNINFO ...\n";
         return 2;
     }
     const Args files(args.begin() + 1, args.end());
