@@ -127,8 +127,9 @@ def to_wipe(t, method_downs):
     t.keys(*(["Down"] * method_downs))
     t.keys("M-n")
     t.wait_for("Report File")
-    # The first box has the focus; Format Partitions is the seventh, the report the eleventh.
-    t.keys(*(["Tab"] * 6), "Space", *(["Tab"] * 4), "Space")
+    # The first box has the focus; Format Partitions is the seventh, the report the thirteenth
+    # (the boxes added beside others come after the group's first column).
+    t.keys(*(["Tab"] * 6), "Space", *(["Tab"] * 6), "Space")
     t.wait_for("Purgelet.log")
     t.keys("M-n")
     t.wait_for("Drives to Wipe:")
