@@ -246,47 +246,59 @@ private:
         guard_.reached = guard_.begun = 0; // every draw of the pass was used
     }
 
-    void ReadBack(std::uint32_t& checksum) {
+    // The reads of a pass's read-back, in flight; once transfer t is read, jobFor(t) is handed
+    // to the helper, and its result to taken(t, result), in block order. Returns whether a
+    // block was left unread.
+    template <class JobFor, class Taken> bool ReadBackWith(JobFor jobFor, Taken taken) {
         bool unread = false;
         run_.PassStarting(state_, true);
         Begin();
-        std::int64_t summed = 0; // transfers whose sum is taken: their buffer is free
-        bool summing = false;    // the helper sums transfer `summed`
+        std::int64_t done = 0; // transfers the helper is done with: their buffer is free
+        bool busy = false;     // the helper works on transfer `done`
         auto take = [&] {
-            checksum -= helper_.Wait();
-            summing = false;
-            ++summed;
+            taken(done, helper_.Wait());
+            busy = false;
+            ++done;
         };
         while (finished_ < count_) {
             for (;;) {
-                if (summing && helper_.Done())
+                if (busy && helper_.Done())
                     take();
-                while (started_ < count_ && started_ < summed + nbuf_ &&
+                while (started_ < count_ && started_ < done + nbuf_ &&
                        started_ < finished_ + depth_) {
                     Start(started_, Buffer(BufOf(started_)), false);
                     ++started_;
                 }
-                // A sum that holds up a read is waited for only when the device is about to
-                // run dry; else the oldest read is, and the helper sums meanwhile.
-                if (!(summing && started_ < count_ && started_ < finished_ + std::min(depth_, 2)))
+                // A job that holds up a read is waited for only when the device is about to
+                // run dry; else the oldest read is, and the helper works meanwhile.
+                if (!(busy && started_ < count_ && started_ < finished_ + std::min(depth_, 2)))
                     break;
                 take();
             }
             if (Finish(finished_, Buffer(BufOf(finished_)), false))
                 unread = true;
-            // The helper has one job at a time: the previous sum first.
-            if (summing)
+            // The helper has one job at a time: the previous one first.
+            if (busy)
                 take();
-            TPassHelper::Job job;
-            job.sum = Buffer(BufOf(finished_));
-            job.bytes = BytesOf(finished_);
-            helper_.Post(job);
-            summing = true;
+            helper_.Post(jobFor(finished_));
+            busy = true;
             ++finished_;
             run_.Report(BlocksOf(finished_ - 1));
         }
-        if (summing)
+        if (busy)
             take();
+        return unread;
+    }
+
+    void ReadBack(std::uint32_t& checksum) {
+        const bool unread = ReadBackWith(
+            [this](std::int64_t t) {
+                TPassHelper::Job job;
+                job.sum = Buffer(BufOf(t));
+                job.bytes = BytesOf(t);
+                return job;
+            },
+            [&checksum](std::int64_t, std::uint32_t sum) { checksum -= sum; });
         run_.EndReadBack(checksum, unread);
     }
 
@@ -305,54 +317,28 @@ private:
             expected_ = std::make_unique<TTransferBuffer>(run_.BufferBytes(),
                                                           TransferAlignment(disk_.BlockSize));
         std::int64_t differing = 0;
-        bool unread = false;
-        run_.PassStarting(state_, true);
-        Begin();
-        std::int64_t checked = 0; // transfers compared: their buffer is free
-        bool checking = false;    // the helper compares transfer `checked`
-        auto take = [&] {
-            if (helper_.Wait() != 0)
-                differing += NameDiffering(checked);
-            checking = false;
-            ++checked;
-        };
-        while (finished_ < count_) {
-            for (;;) {
-                if (checking && helper_.Done())
-                    take();
-                while (started_ < count_ && started_ < checked + nbuf_ &&
-                       started_ < finished_ + depth_) {
-                    Start(started_, Buffer(BufOf(started_)), false);
-                    ++started_;
-                }
-                if (!(checking && started_ < count_ && started_ < finished_ + std::min(depth_, 2)))
-                    break;
-                take();
-            }
-            if (Finish(finished_, Buffer(BufOf(finished_)), false))
-                unread = true;
-            if (checking)
-                take();
-            const std::size_t bytes = BytesOf(finished_);
-            // ISAAC fills whole words and leaves a last odd byte or three as the buffer held
-            // them (a block size not a multiple of 4): those are taken as read, unchecked.
-            if (expected.NeedsFill && bytes % 4 != 0)
-                std::memcpy(expected_->data() + bytes / 4 * 4,
-                            Buffer(BufOf(finished_)) + bytes / 4 * 4, bytes % 4);
-            TPassHelper::Job job;
-            job.regenerate = &expected;
-            job.expected = expected_->data();
-            job.check = Buffer(BufOf(finished_));
-            job.bytes = bytes;
-            helper_.Post(job);
-            checking = true;
-            ++finished_;
-            run_.Report(BlocksOf(finished_ - 1));
-        }
-        if (checking)
-            take();
+        const bool unread = ReadBackWith(
+            [&](std::int64_t t) {
+                const std::size_t bytes = BytesOf(t);
+                // ISAAC fills whole words and leaves a last odd byte or three as the buffer
+                // held them (a block size not a multiple of 4): those are taken as read.
+                if (expected.NeedsFill && bytes % 4 != 0)
+                    std::memcpy(expected_->data() + bytes / 4 * 4, Buffer(BufOf(t)) + bytes / 4 * 4,
+                                bytes % 4);
+                TPassHelper::Job job;
+                job.regenerate = &expected;
+                job.expected = expected_->data();
+                job.check = Buffer(BufOf(t));
+                job.bytes = bytes;
+                return job;
+            },
+            [&](std::int64_t t, std::uint32_t differs) {
+                if (differs != 0)
+                    differing += NameDiffering(t);
+            });
         run_.EndReadBack(differing != 0 ? 1 : 0, unread);
     }
+
     // The blocks of transfer t that differ from what was drawn again, noted in the wipe; the
     // helper's job on t has ended, so its buffer and the expected bytes are as it left them.
     std::int64_t NameDiffering(std::int64_t t) {
