@@ -7,7 +7,7 @@ add_custom_command(OUTPUT ${PURGELET_IMAGE_DIR}/initrd.img ${PURGELET_IMAGE_DIR}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/image/build_image.py
             --program $<TARGET_FILE_DIR:purgelet> --out ${PURGELET_IMAGE_DIR}
             --version ${PROJECT_VERSION} --cache ${CMAKE_BINARY_DIR}/image/cache
-    DEPENDS purgelet purgelet_lng ${CMAKE_SOURCE_DIR}/image/build_image.py
+    DEPENDS purgelet purgelet_lng purgelet-tool ${CMAKE_SOURCE_DIR}/image/build_image.py
             ${CMAKE_SOURCE_DIR}/image/init ${CMAKE_SOURCE_DIR}/image/fonts.conf
             ${PURGELET_IMAGE_METHODS}
     COMMENT "Building the boot image in ${PURGELET_IMAGE_DIR}")

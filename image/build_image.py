@@ -3,12 +3,14 @@
 
     build_image.py --program DIR --out DIR --version V --cache DIR [--no-iso]
 
---program is the folder of the Linux build's executables (purgelet, purgelet.lng, Methods/).
+--program is the folder of the Linux build's executables (purgelet, purgelet.lng, Methods/,
+purgelet-tool).
 Everything else comes from Debian's packages: the kernel and its modules from the package
 linux-image-amd64 names (downloaded by apt into the cache folder, never installed on this
-machine), the shell tools from busybox-static, the program's shared libraries, terminal
-descriptions and fonts from the packages installed here. The initramfs is the same bytes for
-the same inputs: its files are sorted, owned by root and dated SOURCE_DATE_EPOCH (or 0).
+machine), the shell tools from busybox-static, the program's and purgelet-tool's shared
+libraries, terminal descriptions and fonts from the packages installed here. The initramfs is
+the same bytes for the same inputs: its files are sorted, owned by root and dated
+SOURCE_DATE_EPOCH (or 0).
 """
 
 import argparse
@@ -45,6 +47,30 @@ MODULES = [
     # the records medium
     "vfat", "nls_cp437", "nls_ascii", "nls_iso8859_1", "nls_utf8",
 ]
+# The network cards, loaded only when the records go to a fleet database: QEMU's defaults
+# (e1000, e1000e on q35, virtio), which are also the commonest cards of real computers.
+NETWORK_MODULES = ["e1000", "e1000e", "virtio_net"]
+
+# udhcpc's hook (busybox ships none): the lease's address, default route and name servers.
+DHCP_SCRIPT = b"""#!/bin/sh
+case "$1" in
+deconfig)
+    ip addr flush dev "$interface"
+    ip link set "$interface" up
+    ;;
+bound | renew)
+    ip addr flush dev "$interface"
+    ip addr add "$ip/${mask:-24}" ${broadcast:+broadcast "$broadcast"} dev "$interface"
+    for gateway in $router; do
+        ip route replace default via "$gateway" dev "$interface" && break
+    done
+    : >/etc/resolv.conf
+    [ -n "$domain" ] && echo "search $domain" >>/etc/resolv.conf
+    for server in $dns; do echo "nameserver $server" >>/etc/resolv.conf; done
+    ;;
+esac
+exit 0
+"""
 
 TERMINALS = ["linux", "vt100", "vt102", "vt220", "xterm", "dumb"]
 FONTS = ["DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf"]
@@ -269,7 +295,16 @@ def build_tree(program_dir, modules_dir, release, version):
     # util-linux's blkid lists every file system with a label (busybox has none that does).
     blkid = shutil.which("blkid") or "/sbin/blkid"
     tree.copy(blkid, "bin/blkid", 0o755)
-    for library in sorted(set(shared_libraries(executable) + shared_libraries(blkid))):
+    # The host tool, which pushes the run's records to a fleet database (through libpq).
+    tool = os.path.join(program_dir, "purgelet-tool")
+    if not os.path.exists(tool):
+        fail("purgelet-tool is not beside the program in " + program_dir)
+    with tempfile.TemporaryDirectory() as scratch:
+        stripped = os.path.join(scratch, "purgelet-tool")
+        run(["objcopy", "--strip-debug", tool, stripped])
+        tree.copy(stripped, "opt/purgelet/purgelet-tool", 0o755)
+    libraries = shared_libraries(executable) + shared_libraries(blkid) + shared_libraries(tool)
+    for library in sorted(set(libraries)):
         # Under the name the program asks for, with the content of the file it names.
         tree.copy(os.path.realpath(library), library, 0o755)
     for name in TERMINALS:
@@ -294,6 +329,16 @@ def build_tree(program_dir, modules_dir, release, version):
         tree.copy(os.path.join(modules_dir, module), "lib/modules/%s/%s" % (release, module),
                   0o644)
     tree.data("etc/purgelet/modules", ("\n".join(order) + "\n").encode())
+    # The network cards' drivers and what they need beyond the disks' (loaded only for a push).
+    network = [m for m in module_closure(modules_dir, MODULES + NETWORK_MODULES)
+               if m not in order]
+    for module in network:
+        tree.copy(os.path.join(modules_dir, module), "lib/modules/%s/%s" % (release, module),
+                  0o644)
+    tree.data("etc/purgelet/network-modules", ("\n".join(network) + "\n").encode())
+    tree.data("etc/purgelet/dhcp.script", DHCP_SCRIPT, 0o755)
+    tree.data("etc/nsswitch.conf", b"hosts: files dns\n")
+    tree.data("etc/hosts", b"127.0.0.1 localhost\n")
     tree.data("etc/purgelet/version", (version + "\n").encode())
     with open(os.path.join(HERE, "init"), "rb") as f:
         tree.data("init", f.read(), 0o755)
