@@ -96,6 +96,7 @@ class Machine:
             disk.before = digest(disk.path)
         self.cd = None  # the CD-ROM's medium: None (no disc) or an ISO file
         self.boot_cd = False  # whether the firmware starts from it
+        self.nic = "none"  # QEMU's -nic: "user" gives a network whose 10.0.2.2 is the host
         self.console = os.path.join(work, "console.log")
 
     def disk(self, name):
@@ -162,7 +163,7 @@ class Machine:
 
     def qemu_args(self):
         args = ["qemu-system-x86_64", "-machine", "q35", "-m", "512", "-smp", "1",
-                "-display", "none", "-nic", "none", "-no-reboot",
+                "-display", "none", "-nic", self.nic, "-no-reboot",
                 "-serial", "file:" + self.console, "-monitor", "none", "-parallel", "none"]
         if os.access("/dev/kvm", os.R_OK | os.W_OK):
             args += ["-accel", "kvm", "-cpu", "host"]

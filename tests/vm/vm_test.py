@@ -14,6 +14,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import fleet_server  # noqa: E402
 import vm  # noqa: E402
 
 ZERO_FILL = "--method 'zero fill'"
@@ -186,8 +187,83 @@ def case_iso_boot(machine, tool, uefi=False):
     verified_records(machine, tool, console)
 
 
+def case_fleet_push(machine, tool):
+    """With purgelet.database the image brings its network up by DHCP after the run and pushes
+    the run's record to the fleet database (a server on the host, reached through QEMU's user
+    network); the record stays on the records stick too, and push.log beside it tells the
+    push. The connection string itself is never shown by the image."""
+    serial = vm.Machine.SERIALS["virtio"]
+    machine.nic = "user"
+    with fleet_server.Server() as server:
+        made = subprocess.run([tool, "record", "push", "--init", "--to", server.conninfo()],
+                              capture_output=True, text=True)
+        check(made.returncode == 0, "record push --init failed:\n" + made.stdout + made.stderr)
+        guest = server.conninfo(host="10.0.2.2")
+        console = machine.boot_network(
+            'purgelet.batch="%s serial:%s" purgelet.after=poweroff purgelet.database="%s"'
+            % (ZERO_FILL, serial, guest))
+        zeroed(machine, ["virtio"], console)
+        unchanged(machine, [d.name for d in machine.disks if d.name not in ("virtio", "records")],
+                  console)
+        runs = verified_records(machine, tool, console)
+        check(len(runs) == 1, "one run, one record: %d" % len(runs), console)
+        name, record = runs[0]
+        found = subprocess.run([tool, "record", "find", "--to", server.conninfo(), "--serial",
+                                serial, "--json"], capture_output=True, text=True)
+        check(found.returncode == 0, "record find failed:\n" + found.stdout + found.stderr,
+              console)
+        rows = [json.loads(line) for line in found.stdout.splitlines() if line.strip()]
+    check(len(rows) == 1 and rows[0]["digest"] == record["sha256"],
+          "the database holds the run's record for %s: %s (the stick's %s is %s)"
+          % (serial, rows, name, record["sha256"]), console)
+    check(rows[0]["outcome"] == "completed", "the drive's outcome: %s" % rows[0], console)
+    boot_lines = [line for line in console.splitlines() if "purgelet-boot:" in line]
+    check(any("pushing the records to the fleet database" in line for line in boot_lines),
+          "the console tells the push", console)
+    check(any(re.search(r"push: \S+\.json: 1 record\(s\), 1 new", line) for line in boot_lines),
+          "the console shows the tool's output", console)
+    check(any("the records are in the fleet database" in line for line in boot_lines),
+          "the console tells the push's outcome", console)
+    check(re.search(r"run completed", console), "the console tells the run's outcome", console)
+    folder = machine.records()
+    check("push.log" in os.listdir(folder), "no push.log beside the records: %s"
+          % os.listdir(folder), console)
+    with open(os.path.join(folder, "push.log"), encoding="utf-8") as f:
+        log = f.read()
+    check("exit status 0" in log and "1 new" in log, "push.log:\n" + log, console)
+    for text in boot_lines + [log]:
+        check("10.0.2.2" not in text and "dbname" not in text,
+              "the connection string was shown: %s" % text, console)
+    return "; ".join(line.split("purgelet-boot: ", 1)[1] for line in boot_lines
+                     if "push" in line or "fleet" in line)
+
+
+def case_fleet_push_refused(machine, tool):
+    """A fleet database that cannot be reached (nothing listens on its port) fails the push,
+    never the run: the drive is wiped, the record is on the records stick, the console and
+    push.log tell that the push failed."""
+    serial = vm.Machine.SERIALS["virtio"]
+    machine.nic = "user"
+    console = machine.boot_network(
+        'purgelet.batch="%s serial:%s" purgelet.after=poweroff '
+        'purgelet.database="host=10.0.2.2 port=%d user=fleet dbname=postgres"'
+        % (ZERO_FILL, serial, fleet_server.free_port()))
+    zeroed(machine, ["virtio"], console)
+    record = verified_records(machine, tool, console)[0][1]
+    check(record["run"]["outcome"] == "completed", "outcome %s" % record["run"], console)
+    check(re.search(r"run completed: every drive was wiped \(exit status 0\)", console),
+          "the console tells the run's outcome", console)
+    check(re.search(r"push FAILED \(exit status 2\): the records stay on the records medium",
+                    console), "the console tells the failed push", console)
+    with open(os.path.join(machine.records(), "push.log"), encoding="utf-8") as f:
+        log = f.read()
+    check("record push (exit status 2)" in log, "push.log:\n" + log, console)
+
+
 CASES = {
     "all_disks": case_all_disks,
+    "fleet_push": case_fleet_push,
+    "fleet_push_refused": case_fleet_push_refused,
     "nvme_namespace": case_nvme_namespace,
     "firmware_ata_refused": case_firmware_ata_refused,
     "firmware_nvme": case_firmware_nvme,
